@@ -1,11 +1,12 @@
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
-# orvane_add_test(<name> SOURCES <files...> LIBS <libs...>)
+# orvane_add_test(<name> SOURCES <files...> LIBS <libs...> [LABELS display])
 # One GoogleTest executable; each TEST becomes its own ctest case. Tests get the source
 # directory in ORVANE_SOURCE_DIR and a scratch directory of their own in ORVANE_TEST_TMP.
+# Label "display" marks tests that need an X display (they run under xvfb-run).
 function(orvane_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   if(TARGET orvane_test_support)
@@ -16,5 +17,5 @@ function(orvane_add_test name)
     ORVANE_TEST_TMP="${CMAKE_BINARY_DIR}/test-tmp/${name}")
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-tmp/${name})
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}")
 endfunction()
