@@ -1,0 +1,2 @@
+#include "math/KV_Vector2D.h"
+#include "math/KV_Vector3D.h"
