@@ -31,10 +31,6 @@ class KV_List
 public:
     explicit KV_List(unsigned int blockSize) : munBlockSize(CheckedBlockSize(blockSize)) {}
 
-    // The elements of a list of lists are made by the enclosing list's blocks and so need a
-    // default; their owner sets the real block size (SetBlockSize) before the first Append.
-    KV_List() : munBlockSize(16) {}
-
     // Elements of a list of lists are made this way when a block is created; they take their
     // real block size from the list assigned to them, so no message is shown here.
     KV_List() : munBlockSize(16) {}
