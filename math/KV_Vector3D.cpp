@@ -1,2 +1,0 @@
-#include "math/KV_Vector2D.h"
-#include "math/KV_Vector3D.h"
