@@ -1,0 +1,53 @@
+#include "surfacefile/KV_CRC32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace
+{
+const unsigned char kDigits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+}
+
+TEST(KV_CRC32, CheckValueOfTheDigitsOneToNine)
+{
+    EXPECT_EQ(KV_CRC32::Of(kDigits, sizeof kDigits), 0x0376E6E7u);
+}
+
+TEST(KV_CRC32, EmptyInputLeavesTheInitialRegister)
+{
+    EXPECT_EQ(KV_CRC32::Of(nullptr, 0), 0xFFFFFFFFu);
+    KV_CRC32 crc;
+    EXPECT_EQ(crc.Value(), 0xFFFFFFFFu);
+}
+
+TEST(KV_CRC32, KnownValuesOfSingleBytes)
+{
+    // Worked by hand from the polynomial: a zero byte shifts the all-ones register left by
+    // eight and folds in table[0xFF].
+    const unsigned char zero = 0;
+    EXPECT_EQ(KV_CRC32::Of(&zero, 1), 0x4E08BFB4u);
+    const unsigned char ff = 0xFF;
+    EXPECT_EQ(KV_CRC32::Of(&ff, 1), 0xFFFFFF00u);
+}
+
+TEST(KV_CRC32, UpdatesInPiecesEqualOneUpdate)
+{
+    KV_CRC32 crc;
+    crc.Update(kDigits, 4);
+    crc.Update(kDigits + 4, 5);
+    EXPECT_EQ(crc.Value(), 0x0376E6E7u);
+    crc.Reset();
+    crc.Update(kDigits, sizeof kDigits);
+    EXPECT_EQ(crc.Value(), 0x0376E6E7u);
+}
+
+TEST(KV_CRC32, BlockFollowedByItsChecksumMostSignificantByteFirstClosesAtZero)
+{
+    std::vector<unsigned char> block(kDigits, kDigits + sizeof kDigits);
+    const std::uint32_t value = KV_CRC32::Of(block.data(), block.size());
+    for (int shift = 24; shift >= 0; shift -= 8)
+        block.push_back(static_cast<unsigned char>(value >> shift));
+    EXPECT_EQ(KV_CRC32::Of(block.data(), block.size()), 0u);
+}
