@@ -15,7 +15,8 @@ bool CombineChannels(const KV_Image<unsigned char>& red, const KV_Image<unsigned
         ReportMessage("ImageProcessing", "Image Channels are not of the same size");
         return false;
     }
-    for (int j = 0; j < rows; ++j)
+    // An image without columns has no row storage to walk.
+    for (int j = 0; cols > 0 && j < rows; ++j)
     {
         const unsigned char* r = red.Row(j);
         const unsigned char* g = green.Row(j);

@@ -79,7 +79,7 @@ KV_Image<unsigned char>& KV_MultiImage::GetGreyImage()
     {
         const KV_Image<KV_RGB8>& colour = *mpkColourImage;
         grey->SetSize(colour.Rows(), colour.Cols());
-        for (int j = 0; j < colour.Rows(); ++j)
+        for (int j = 0; !colour.IsEmpty() && j < colour.Rows(); ++j)
         {
             const KV_RGB8* in = colour.Row(j);
             unsigned char* out = grey->Row(j);

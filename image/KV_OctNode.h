@@ -4,6 +4,8 @@
 // colours of every pixel that passes through it, so any node can stand for the mean colour
 // of its whole subtree once its children are pruned.
 
+#include <cstdint>
+
 class KV_ColourMap;
 
 class KV_OctNode
@@ -23,9 +25,9 @@ public:
     bool IsLeaf() const { return mbIsLeaf; }
     bool IsReducible() const { return mbIsReducible; }
     unsigned int PixelCount() const { return munPixelCount; }
-    unsigned int RedSum() const { return munRedSum; }
-    unsigned int GreenSum() const { return munGreenSum; }
-    unsigned int BlueSum() const { return munBlueSum; }
+    std::uint64_t RedSum() const { return munRedSum; }
+    std::uint64_t GreenSum() const { return munGreenSum; }
+    std::uint64_t BlueSum() const { return munBlueSum; }
     int PaletteIndex() const { return mnPaletteIndex; }
     unsigned int ChildCount() const { return munChildCount; }
     // Child in slot 0..7, or null.
@@ -47,9 +49,10 @@ private:
     bool mbIsLeaf;
     bool mbIsReducible = false;
     unsigned int munPixelCount = 0;
-    unsigned int munRedSum = 0;
-    unsigned int munGreenSum = 0;
-    unsigned int munBlueSum = 0;
+    // 64-bit: a node near the root of a large bright image sums more than 2^32.
+    std::uint64_t munRedSum = 0;
+    std::uint64_t munGreenSum = 0;
+    std::uint64_t munBlueSum = 0;
     int mnPaletteIndex = 0;
     unsigned int munChildCount = 0;
     KV_OctNode** mpkChildren = nullptr;  // 8 slots, owned
