@@ -18,6 +18,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 // The allocation failure of a block list.
 class KV_ListAllocError : public std::bad_alloc
 {
@@ -69,10 +73,10 @@ public:
         if (munNumBlocks + 1 > munBlockTableSize)
         {
             unsigned int size = munBlockTableSize ? munBlockTableSize * 2 : 4;
-            Grow(mpptBlocks, size);
+            Grow(mpptBlocks, munBlockTableSize, size);
             munBlockTableSize = size;
         }
-        T* block = new T[munBlockSize]();
+        T* block = new T[munBlockSize];
         mpptBlocks[munNumBlocks] = block;
         munNumBlocks += 1;
 
@@ -86,7 +90,7 @@ public:
                 size = UINT32_MAX;
             try
             {
-                Grow(mpptElements, static_cast<unsigned int>(size));
+                Grow(mpptElements, munElementTableSize, static_cast<unsigned int>(size));
             }
             catch (...)
             {
@@ -180,12 +184,26 @@ private:
     }
 
     template <typename P>
-    static void Grow(P*& table, unsigned int entries)
+    static void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
     {
-        void* p = std::realloc(table, static_cast<std::size_t>(entries) * sizeof(P));
+        const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(P);
+        const std::size_t oldBytes = static_cast<std::size_t>(oldEntries) * sizeof(P);
+        void* p = std::realloc(table, bytes);
         if (p == nullptr)
             throw KV_ListAllocError();
         table = static_cast<P*>(p);
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+        // The table of a million-element list is written once per entry; faulting its new
+        // pages in one call instead of one page at a time cuts the cost of appending.
+        const std::size_t page = 4096;
+        if (bytes - oldBytes >= (std::size_t(1) << 20))
+        {
+            const auto start = (reinterpret_cast<std::uintptr_t>(p) + oldBytes + page - 1) & ~(page - 1);
+            const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
+            if (end > start)
+                madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+        }
+#endif
     }
 
     unsigned int munCount = 0;

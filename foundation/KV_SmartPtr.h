@@ -6,6 +6,13 @@
 
 #include <ostream>
 
+// g++ 12 cannot see that two copies share one counter and warns of a use after free in
+// code that reads the counter after another copy released its share.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
+
 template <typename T>
 class KV_SmartPtr
 {
@@ -25,11 +32,15 @@ public:
     {
         if (&other == this)
             return *this;
+        // Take the new share before releasing the old one, so that two pointers sharing one
+        // object never drop its count to zero in between.
+        T* data = other.mptData;
+        unsigned int* count = other.mpunCount;
+        if (data != nullptr)
+            ++*count;
         Release();
-        mptData = other.mptData;
-        mpunCount = other.mpunCount;
-        if (mptData != nullptr)
-            ++*mpunCount;
+        mptData = data;
+        mpunCount = count;
         return *this;
     }
 
@@ -75,3 +86,7 @@ private:
     T* mptData;
     unsigned int* mpunCount;
 };
+
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic pop
+#endif

@@ -1,1 +1,200 @@
+#include "foundation/KV_List.h"
+#include "tests/support/ReportRecorder.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace
+{
+const char* kResizeError = "KV_List Block Re-Size error!";
+const char* kZeroBlock = "Block size zero, re-setting to 16";
+const char* kNonEmpty = "Invalid attempt to set block size of non-empty list";
+
+KV_List<int> Numbers(unsigned int n, unsigned int blockSize)
+{
+    KV_List<int> list(blockSize);
+    for (unsigned int i = 0; i < n; ++i)
+        list.Append(static_cast<int>(i));
+    return list;
+}
+}  // namespace
+
+TEST(KV_List, ZeroBlockSizeAtConstructionIsReportedOnceAndBecomes16)
+{
+    ReportRecorder recorder;
+    KV_List<int> list(0);
+    ASSERT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Reports()[0].text, kResizeError);
+    EXPECT_EQ(recorder.Reports()[0].caption, kZeroBlock);
+    EXPECT_EQ(recorder.Reports()[0].kind, KV_ReportKind::Message);
+    EXPECT_EQ(list.BlockSize(), 16u);
+}
+
+TEST(KV_List, SetBlockSizeIsRefusedByStorageNotByCount)
+{
+    ReportRecorder recorder;
+    KV_List<int> list(1024);
+    list.SetBlockSize(8);
+    EXPECT_EQ(list.BlockSize(), 8u);
+    EXPECT_EQ(recorder.Count(), 0u);
+
+    list.Append(1);
+    list.SetBlockSize(32);
+    ASSERT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Reports()[0].text, kResizeError);
+    EXPECT_EQ(recorder.Reports()[0].caption, kNonEmpty);
+    EXPECT_EQ(list.BlockSize(), 8u);
+
+    list.SetCount(0);
+    list.SetBlockSize(32);
+    EXPECT_EQ(recorder.Count(), 2u);
+    EXPECT_EQ(list.BlockSize(), 8u);
+
+    list.Clear();
+    list.SetBlockSize(0);
+    ASSERT_EQ(recorder.Count(), 3u);
+    EXPECT_EQ(recorder.Reports()[2].caption, kZeroBlock);
+    EXPECT_EQ(list.BlockSize(), 16u);
+}
+
+TEST(KV_List, BlocksNeverMoveWhileTheListGrows)
+{
+    KV_List<int> list(4);
+    for (int i = 0; i < 4; ++i)
+        list.Append(i);
+    EXPECT_EQ(list.NumBlocks(), 1u);
+    const int* first = &list[0];
+    list.Append(4);
+    EXPECT_EQ(list.NumBlocks(), 2u);
+    EXPECT_EQ(list.Capacity(), 8u);
+    EXPECT_EQ(&list[0], first);
+
+    // Many more blocks: every earlier element address stays put.
+    std::vector<const int*> addresses;
+    for (unsigned int i = 0; i < list.Count(); ++i)
+        addresses.push_back(&list[i]);
+    for (int i = 5; i < 10000; ++i)
+        list.Append(i);
+    for (unsigned int i = 0; i < addresses.size(); ++i)
+        EXPECT_EQ(&list[i], addresses[i]);
+    EXPECT_EQ(list.NumBlocks(), 2500u);
+    for (unsigned int i = 0; i < list.Count(); ++i)
+        ASSERT_EQ(list[i], static_cast<int>(i));
+}
+
+TEST(KV_List, SetCountKeepsOldValuesInReusedSlots)
+{
+    KV_List<int> list = Numbers(10, 4);
+    list.SetCount(5);
+    EXPECT_EQ(list.Count(), 5u);
+    EXPECT_EQ(list.Capacity(), 12u);
+    list.SetCount(10);
+    for (int i = 5; i < 10; ++i)
+        EXPECT_EQ(list[i], i);
+    list.SetCount(13);
+    EXPECT_EQ(list.NumBlocks(), 4u);
+}
+
+TEST(KV_List, FreshSlotsAreDefaultConstructed)
+{
+    KV_List<std::string> list(4);
+    list.Append("x");
+    list.SetCount(6);
+    EXPECT_EQ(list[0], "x");
+    for (unsigned int i = 1; i < 6; ++i)
+        EXPECT_EQ(list[i], "");
+}
+
+TEST(KV_List, AssignmentAndCopyTakeTheSourceBlockSize)
+{
+    KV_List<int> small = Numbers(9, 4);
+    KV_List<int> big(1024);
+    big.Append(7);
+    big = small;
+    EXPECT_EQ(big.BlockSize(), 4u);
+    ASSERT_EQ(big.Count(), 9u);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(big[i], i);
+
+    KV_List<int> copy(small);
+    EXPECT_EQ(copy.BlockSize(), 4u);
+    ASSERT_EQ(copy.Count(), 9u);
+    EXPECT_NE(&copy[0], &small[0]);
+
+    const int* before = &small[0];
+    small = small;
+    EXPECT_EQ(&small[0], before);
+    EXPECT_EQ(small.Count(), 9u);
+}
+
+TEST(KV_List, ListsOfListsCopyDeeply)
+{
+    KV_List<KV_List<unsigned int>> outer(3);
+    KV_List<unsigned int> inner(4);
+    inner.Append(1);
+    inner.Append(2);
+    outer.Append(inner);
+    inner.Append(3);
+    outer.Append(inner);
+    KV_List<KV_List<unsigned int>> copy(outer);
+    outer[0][0] = 99;
+    ASSERT_EQ(copy[0].Count(), 2u);
+    EXPECT_EQ(copy[0][0], 1u);
+    EXPECT_EQ(copy[1].Count(), 3u);
+    EXPECT_EQ(copy[1].BlockSize(), 4u);
+}
+
+TEST(KV_List, ConsolidateMakesOneContiguousBlockInOrder)
+{
+    KV_List<int> single = Numbers(3, 3);
+    EXPECT_FALSE(single.Consolidate());
+    KV_List<int> empty(3);
+    EXPECT_FALSE(empty.Consolidate());
+
+    KV_List<int> list(3);
+    for (int i = 0; i < 1000; ++i)
+        list.Append(1000 - i);
+    EXPECT_TRUE(list.Consolidate());
+    EXPECT_EQ(list.NumBlocks(), 1u);
+    EXPECT_EQ(list.BlockSize(), 1000u);
+    ASSERT_EQ(list.Count(), 1000u);
+    int* block = list.FirstBlock();
+    for (int i = 0; i < 1000; ++i)
+    {
+        EXPECT_EQ(&list[i], block + i);
+        EXPECT_EQ(list[i], 1000 - i);
+    }
+    std::sort(block, block + list.Count());
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_EQ(list[i], i + 1);
+}
+
+TEST(KV_List, ConsolidateOfEmptiedListWithBlocksReportsZeroSize)
+{
+    ReportRecorder recorder;
+    KV_List<int> list = Numbers(10, 4);
+    list.SetCount(0);
+    EXPECT_TRUE(list.Consolidate());
+    ASSERT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Reports()[0].caption, kZeroBlock);
+    EXPECT_EQ(list.BlockSize(), 16u);
+    EXPECT_EQ(list.Count(), 0u);
+}
+
+TEST(KV_List, ClearReleasesStorageAndKeepsBlockSize)
+{
+    KV_List<std::string> list(2);
+    list.Append("a");
+    list.Append("b");
+    list.Append("c");
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_EQ(list.NumBlocks(), 0u);
+    EXPECT_EQ(list.Capacity(), 0u);
+    EXPECT_FALSE(list.HasStorage());
+    EXPECT_EQ(list.BlockSize(), 2u);
+    list.Append("d");
+    EXPECT_EQ(list[0], "d");
+}
