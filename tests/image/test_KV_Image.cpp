@@ -1,0 +1,205 @@
+#include "image/KV_ImageProcessing.h"
+#include "image/KV_MultiImage.h"
+#include "tests/support/ReportRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+TEST(KV_RGB8, IsThreePackedBytesStartingBlack)
+{
+    KV_RGB8 pixels[2];
+    EXPECT_EQ(pixels[0], KV_RGB8(0, 0, 0));
+    pixels[1] = KV_RGB8(1, 2, 3);
+    const unsigned char* bytes = &pixels[0].red;
+    EXPECT_EQ(bytes[3], 1);
+    EXPECT_EQ(bytes[4], 2);
+    EXPECT_EQ(bytes[5], 3);
+}
+
+TEST(KV_Image, SizeGivesZeroBasedBoundsAndBlackPixels)
+{
+    KV_Image<KV_RGB8> image(2, 3);
+    EXPECT_EQ(image.RowLow(), 0);
+    EXPECT_EQ(image.RowHigh(), 1);
+    EXPECT_EQ(image.ColLow(), 0);
+    EXPECT_EQ(image.ColHigh(), 2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(image(r, c), KV_RGB8());
+    // Rows are stored one after another, row 0 first.
+    image(1, 0) = KV_RGB8(9, 9, 9);
+    EXPECT_EQ(image.Data()[3], KV_RGB8(9, 9, 9));
+    EXPECT_EQ(image.Row(1), image.Data() + 3);
+}
+
+TEST(KV_Image, SetSizeGivesFreshBlackPixelsEvenWithTheSameCount)
+{
+    KV_Image<unsigned char> image(2, 3);
+    image(1, 2) = 77;
+    image.SetSize(3, 2);
+    EXPECT_EQ(image.Rows(), 3);
+    EXPECT_EQ(image.Cols(), 2);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 2; ++c)
+            EXPECT_EQ(image(r, c), 0);
+    image.SetSize(-1, 4);
+    EXPECT_EQ(image.Rows(), 0);
+    EXPECT_TRUE(image.IsEmpty());
+}
+
+TEST(KV_Image, CopyIsDeep)
+{
+    KV_Image<unsigned char> image(1, 2);
+    image(0, 1) = 5;
+    KV_Image<unsigned char> copy(image);
+    image(0, 1) = 6;
+    EXPECT_EQ(copy(0, 1), 5);
+    KV_Image<unsigned char> assigned;
+    assigned = image;
+    EXPECT_EQ(assigned.Cols(), 2);
+    EXPECT_EQ(assigned(0, 1), 6);
+}
+
+TEST(KV_MultiImage, GreyBecomesColourWithEqualChannels)
+{
+    ReportRecorder recorder;
+    KV_MultiImage multi;
+    KV_Image<unsigned char>& grey = multi.GetGreyImage();
+    grey.SetSize(2, 2);
+    grey(0, 0) = 200;
+    grey(1, 1) = 3;
+    KV_Image<KV_RGB8>& colour = multi.GetColourImage();
+    EXPECT_TRUE(multi.IsColour());
+    EXPECT_EQ(multi.GreyImage(), nullptr);
+    EXPECT_EQ(multi.ColourImage(), &colour);
+    ASSERT_EQ(colour.Rows(), 2);
+    ASSERT_EQ(colour.Cols(), 2);
+    EXPECT_EQ(colour(0, 0), KV_RGB8(200, 200, 200));
+    EXPECT_EQ(colour(1, 1), KV_RGB8(3, 3, 3));
+    EXPECT_EQ(colour(0, 1), KV_RGB8(0, 0, 0));
+    EXPECT_EQ(recorder.Count(), 0u);
+    // Asking again returns the same image unchanged.
+    EXPECT_EQ(&multi.GetColourImage(), &colour);
+}
+
+TEST(KV_MultiImage, ColourBecomesGreyByTruncatedMean)
+{
+    KV_MultiImage multi;
+    KV_Image<KV_RGB8>& colour = multi.GetColourImage();
+    colour.SetSize(1, 4);
+    colour(0, 0) = KV_RGB8(1, 1, 2);
+    colour(0, 1) = KV_RGB8(255, 255, 255);
+    colour(0, 2) = KV_RGB8(10, 0, 0);
+    colour(0, 3) = KV_RGB8(3, 3, 3);
+    KV_Image<unsigned char>& grey = multi.GetGreyImage();
+    EXPECT_FALSE(multi.IsColour());
+    EXPECT_EQ(multi.ColourImage(), nullptr);
+    ASSERT_EQ(grey.Cols(), 4);
+    EXPECT_EQ(grey(0, 0), 1);
+    EXPECT_EQ(grey(0, 1), 255);
+    EXPECT_EQ(grey(0, 2), 3);
+    EXPECT_EQ(grey(0, 3), 3);
+}
+
+TEST(KV_MultiImage, EmptyHolderMakesEmptyImageOfTheAskedKind)
+{
+    KV_MultiImage multi;
+    EXPECT_FALSE(multi.HasImage());
+    KV_Image<unsigned char>& grey = multi.GetGreyImage();
+    EXPECT_TRUE(multi.HasImage());
+    EXPECT_FALSE(multi.IsColour());
+    EXPECT_TRUE(grey.IsEmpty());
+
+    KV_MultiImage other;
+    EXPECT_TRUE(other.GetColourImage().IsEmpty());
+    EXPECT_TRUE(other.IsColour());
+}
+
+TEST(KV_MultiImage, ConvertsImagesWithoutColumns)
+{
+    KV_MultiImage multi;
+    multi.GetGreyImage().SetSize(3, 0);
+    EXPECT_EQ(multi.GetColourImage().Rows(), 3);
+    EXPECT_EQ(multi.GetGreyImage().Cols(), 0);
+}
+
+TEST(KV_MultiImage, CopyAndAssignmentAreDeep)
+{
+    KV_MultiImage multi;
+    multi.GetColourImage().SetSize(1, 1);
+    multi.GetColourImage()(0, 0) = KV_RGB8(4, 5, 6);
+    KV_MultiImage copy(multi);
+    multi.GetColourImage()(0, 0) = KV_RGB8();
+    EXPECT_TRUE(copy.IsColour());
+    EXPECT_EQ(copy.GetColourImage()(0, 0), KV_RGB8(4, 5, 6));
+
+    KV_MultiImage grey;
+    grey.GetGreyImage().SetSize(2, 1);
+    copy = grey;
+    EXPECT_FALSE(copy.IsColour());
+    EXPECT_EQ(copy.ColourImage(), nullptr);
+    EXPECT_EQ(copy.Rows(), 2);
+    KV_MultiImage& same = copy;
+    copy = same;
+    EXPECT_EQ(copy.Rows(), 2);
+}
+
+TEST(KV_MultiImage, SetImageTakesOwnershipAndKind)
+{
+    KV_MultiImage multi;
+    auto* image = new KV_Image<KV_RGB8>(2, 5);
+    multi.SetImage(image);
+    EXPECT_TRUE(multi.IsColour());
+    EXPECT_EQ(multi.ColourImage(), image);
+    EXPECT_EQ(multi.Rows(), 2);
+    EXPECT_EQ(multi.Cols(), 5);
+    multi.SetImage(new KV_Image<unsigned char>(1, 1));
+    EXPECT_FALSE(multi.IsColour());
+    EXPECT_EQ(multi.ColourImage(), nullptr);
+    multi.Clear();
+    EXPECT_FALSE(multi.HasImage());
+}
+
+TEST(KV_MultiImage, DumpNamesClassAndSize)
+{
+    KV_MultiImage multi;
+    multi.GetColourImage().SetSize(2, 3);
+    std::ostringstream os;
+    multi.Dump(os);
+    EXPECT_EQ(os.str(), "KV_MultiImage: \n mbIsColour: 1\n Rows: 2\n Cols: 3\n");
+}
+
+TEST(CombineChannels, CombinesEqualSizedChannels)
+{
+    KV_Image<unsigned char> red(2, 1), green(2, 1), blue(2, 1);
+    red(0, 0) = 1;
+    green(0, 0) = 2;
+    blue(0, 0) = 3;
+    red(1, 0) = 250;
+    KV_Image<KV_RGB8> colour(7, 7);
+    EXPECT_TRUE(CombineChannels(red, green, blue, colour));
+    ASSERT_EQ(colour.Rows(), 2);
+    ASSERT_EQ(colour.Cols(), 1);
+    EXPECT_EQ(colour(0, 0), KV_RGB8(1, 2, 3));
+    EXPECT_EQ(colour(1, 0), KV_RGB8(250, 0, 0));
+}
+
+TEST(CombineChannels, MismatchedChannelIsReportedAfterResizing)
+{
+    ReportRecorder recorder;
+    KV_Image<unsigned char> red(2, 3), green(2, 3), blue(2, 2);
+    KV_Image<KV_RGB8> colour;
+    EXPECT_FALSE(CombineChannels(red, green, blue, colour));
+    EXPECT_EQ(colour.Rows(), 2);
+    EXPECT_EQ(colour.Cols(), 3);
+    ASSERT_EQ(recorder.Count(), 1u);
+    EXPECT_EQ(recorder.Reports()[0].text, "ImageProcessing");
+    EXPECT_EQ(recorder.Reports()[0].caption, "Image Channels are not of the same size");
+    EXPECT_EQ(recorder.Reports()[0].kind, KV_ReportKind::Message);
+
+    recorder.Reset();
+    KV_Image<unsigned char> tallGreen(3, 3);
+    EXPECT_FALSE(CombineChannels(red, tallGreen, red, colour));
+    EXPECT_EQ(recorder.Count(), 1u);
+}
