@@ -4,6 +4,7 @@
 #include "math/KV_Scalar.h"
 #include "math/KV_Vector3D.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <memory>
@@ -11,6 +12,8 @@
 namespace {
 
 const int kMaxIterations = 50;
+const float kScaleAbove = 0x1p64f;
+const float kScaleBelow = 0x1p-64f;
 
 // A square matrix stored row after row and indexed from 1, over storage owned elsewhere.
 class SquareView
@@ -124,7 +127,17 @@ void DiagonaliseTridiagonal(const SquareView& v, int n, float* d, float* e)
             if (m == l)
                 break;
             if (iterations == kMaxIterations)
-                ReportFatal("Eigen Analysis Error", "Too many iterations required.");
+            {
+                // Off-diagonal elements of a matrix with tiny eigenvalues can stall in the
+                // denormal range, where they never fall below double resolution. One that is
+                // negligible in single precision, the precision of the result, is accepted;
+                // only a real failure to converge ends the program.
+                const float dd = std::fabs(d[l]) + std::fabs(d[l + 1]);
+                if (std::fabs(e[l]) + dd != dd)
+                    ReportFatal("Eigen Analysis Error", "Too many iterations required.");
+                e[l] = 0.0f;
+                break;
+            }
             ++iterations;
 
             float g = (d[l + 1] - d[l]) / (2.0f * e[l]);
@@ -168,15 +181,6 @@ void DiagonaliseTridiagonal(const SquareView& v, int n, float* d, float* e)
     }
 }
 
-bool AllFinite(const KV_Matrix& a)
-{
-    const float* data = a.Data();
-    for (unsigned int k = 0; k < a.Count(); ++k)
-        if (!std::isfinite(data[k]))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 bool EigenDecompose(const KV_Matrix& a, KV_Matrix& eigenvectors, KV_Vector& eigenvalues)
@@ -188,13 +192,26 @@ bool EigenDecompose(const KV_Matrix& a, KV_Matrix& eigenvectors, KV_Vector& eige
     if (n == 0)
         return true;
 
-    if (!AllFinite(a))
+    float largest = 0.0f;
+    const float* src = a.Data();
+    for (int k = 0; k < n * n; ++k)
     {
-        eigenvectors = KV_Matrix::Identity(n);
-        for (int i = 1; i <= n; ++i)
-            eigenvalues[i] = KV_UndefinedFloat;
-        return false;
+        if (!std::isfinite(src[k]))
+        {
+            eigenvectors = KV_Matrix::Identity(n);
+            for (int i = 1; i <= n; ++i)
+                eigenvalues[i] = KV_UndefinedFloat;
+            return false;
+        }
+        largest = std::max(largest, std::fabs(src[k]));
     }
+
+    // Elements near the ends of the float range overflow or underflow inside the iteration.
+    // Such a matrix is scaled by a power of two, which the iteration carries exactly, and
+    // the eigenvalues are scaled back.
+    int exponent = 0;
+    if (largest > kScaleAbove || (largest < kScaleBelow && largest > 0.0f))
+        std::frexp(largest, &exponent);
 
     // The plane fits decompose millions of 3 x 3 matrices: small orders stay off the heap.
     // d and e are indexed from 1; element 0 is unused.
@@ -214,14 +231,13 @@ bool EigenDecompose(const KV_Matrix& a, KV_Matrix& eigenvectors, KV_Vector& eige
     // The reduction works in place on a copy of a held by the eigenvector matrix, which the
     // QL iteration then turns into the eigenvectors.
     float* z = eigenvectors.Data();
-    const float* src = a.Data();
     for (int k = 0; k < n * n; ++k)
-        z[k] = src[k];
+        z[k] = exponent == 0 ? src[k] : std::ldexp(src[k], -exponent);
 
     const SquareView view(z, n);
     Tridiagonalise(view, n, d, e);
     DiagonaliseTridiagonal(view, n, d, e);
     for (int i = 1; i <= n; ++i)
-        eigenvalues[i] = d[i];
+        eigenvalues[i] = exponent == 0 ? d[i] : std::ldexp(d[i], exponent);
     return true;
 }
