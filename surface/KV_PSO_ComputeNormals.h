@@ -1,0 +1,41 @@
+#pragma once
+// KV_PSO_ComputeNormals: fills the polygon normals and vertex normals of one surface, bound
+// at construction (not owned).
+//
+// Polygon normals are unit length along (p1 - p0) x (p2 - p0) for triangles, and the normal
+// of the best-fitting plane, turned towards that cross product, for larger polygons;
+// degenerate polygons get a zero normal. Vertex normals are first the (unnormalised) mean of
+// the normals of the vertex's polygons; refinement replaces the normal of every vertex with
+// more than three neighbours by the normal of the plane fitted to the unit directions
+// towards its neighbours.
+//
+// Failure: a polygon with fewer than three vertices is a fatal report ("Cannot compute
+// normal for polygon with less than 3 vertices!"); the process ends with exit status 1.
+// Vertex indices beyond the vertex list count as the origin.
+
+#include "foundation/KV_List.h"
+#include "math/KV_Vector3D.h"
+
+class KV_PolySurface;
+
+class KV_PSO_ComputeNormals
+{
+public:
+    explicit KV_PSO_ComputeNormals(KV_PolySurface* surface) : mpSurface(surface) {}
+
+    // One normal per polygon, same index.
+    void ComputePolygonNormals();
+    // One averaged normal per vertex. Computes the polygon normals first when they are
+    // absent or not one per polygon.
+    void ComputeVertexNormals();
+    // Averages first when the vertex normals are not one per vertex, then refines.
+    void RefineVertexNormals();
+
+private:
+    KV_PolySurface* mpSurface;
+};
+
+// The unit normal of the plane fitted to points (the eigenvector of the smallest eigenvalue
+// of their covariance), turned so that it does not point away from reference. Needs at
+// least two points.
+KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference);

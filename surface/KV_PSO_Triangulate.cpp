@@ -1,0 +1,117 @@
+#include "surface/KV_PSO_Triangulate.h"
+
+#include "surface/KV_PSO_ComputeNormals.h"
+#include "surface/KV_PolySurface.h"
+
+namespace
+{
+bool NonEmpty(const KV_List<KV_List<unsigned int>>* list) { return list && list->Count() > 0; }
+bool NonEmpty(const KV_List<KV_List<int>>* list) { return list && list->Count() > 0; }
+bool NonEmpty(const KV_List<KV_Vector3D>* list) { return list && list->Count() > 0; }
+bool NonEmpty(const KV_List<KV_Edge>* list) { return list && list->Count() > 0; }
+
+// True when every polygon has a texture polygon with as many entries.
+bool TextureMatches(const KV_List<KV_Polygon>& polygons, const KV_List<KV_Polygon>& texture)
+{
+    if (polygons.Count() != texture.Count())
+        return false;
+    for (unsigned int i = 0; i < polygons.Count(); ++i)
+        if (polygons[i].Count() != texture[i].Count())
+            return false;
+    return true;
+}
+
+void AppendTriangle(KV_List<KV_Polygon>& list, const KV_Polygon& polygon, unsigned int k)
+{
+    // Filled in place: a fresh slot of a new list holds an empty polygon.
+    list.SetCount(list.Count() + 1);
+    KV_Polygon& triangle = list[list.Count() - 1];
+    triangle.Append(polygon[0]);
+    triangle.Append(polygon[k - 1]);
+    triangle.Append(polygon[k]);
+}
+}  // namespace
+
+void KV_PSO_Triangulate::Triangulate()
+{
+    KV_PolySurface& surface = *mpSurface;
+    if (surface.PolygonCount() == 0)
+        return;
+    if (surface.mpExtents == nullptr)
+        surface.mpExtents = new KV_SurfaceExtents;
+    if (surface.mpExtents->MaximumPolygonSize() < 3)
+        surface.ComputeExtents();
+    if (surface.mpExtents->MaximumPolygonSize() < 4)
+        return;
+
+    const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+    const unsigned int count = polygons.Count();
+    // A texture polygon shorter than its polygon would be read past its end.
+    const bool textureFollows =
+        surface.HasTextureMap() &&
+        TextureMatches(polygons, KV_Ensure(surface.mpTexturePolygons, 1024));
+
+    mkReplacements.Resize(0, static_cast<int>(count) - 1);
+    for (unsigned int j = 0; j < count; ++j)
+    {
+        mkReplacements[j].Clear();
+        mkReplacements[j].SetBlockSize(2);
+    }
+
+    KV_List<KV_Polygon>* newPolygons = new KV_List<KV_Polygon>(256);
+    KV_List<KV_Polygon>* newTexture = textureFollows ? new KV_List<KV_Polygon>(256) : nullptr;
+    for (unsigned int j = 0; j < count; ++j)
+    {
+        const KV_Polygon& polygon = polygons[j];
+        const unsigned int n = polygon.Count();
+        if (n < 4)
+        {
+            mkReplacements[j].Append(newPolygons->Count());
+            newPolygons->Append(polygon);
+            if (newTexture)
+                newTexture->Append((*surface.mpTexturePolygons)[j]);
+            continue;
+        }
+        for (unsigned int k = 2; k < n; ++k)
+        {
+            mkReplacements[j].Append(newPolygons->Count());
+            AppendTriangle(*newPolygons, polygon, k);
+            if (newTexture)
+                AppendTriangle(*newTexture, (*surface.mpTexturePolygons)[j], k);
+        }
+    }
+
+    const bool vertexPolygons = NonEmpty(surface.mpVertexPolygons);
+    const bool polygonNormals = NonEmpty(surface.mpPolygonNormals);
+    const bool vertexNormals = NonEmpty(surface.mpVertexNormals);
+    const bool edges = NonEmpty(surface.mpEdges);
+    const bool polygonEdges = NonEmpty(surface.mpPolygonEdges);
+    const bool polygonPolygons = NonEmpty(surface.mpPolygonPolygons);
+
+    delete surface.mpPolygons;
+    surface.mpPolygons = newPolygons;
+    if (newTexture)
+    {
+        delete surface.mpTexturePolygons;
+        surface.mpTexturePolygons = newTexture;
+    }
+
+    if (vertexPolygons)
+        surface.ComputeVertexPolygons();
+    if (polygonNormals)
+    {
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.ComputePolygonNormals();
+        if (vertexNormals)
+            normals.ComputeVertexNormals();
+    }
+    if (edges)
+        surface.ComputeEdges();
+    if (polygonEdges)
+        surface.ComputePolygonEdges();
+    if (polygonPolygons)
+        surface.ComputePolygonPolygons();
+
+    surface.mpExtents->MinimumPolygonSize() = 3;
+    surface.mpExtents->MaximumPolygonSize() = 3;
+}

@@ -1,0 +1,113 @@
+#include "surface/KV_SurfaceExtents.h"
+
+#include "surface/KV_Polygon.h"
+
+namespace
+{
+const unsigned int kLargestSize = 2147483647u;
+
+void TakeMinimum(KV_Vector3D& minimum, const KV_Vector3D& v)
+{
+    if (v.x < minimum.x)
+        minimum.x = v.x;
+    if (v.y < minimum.y)
+        minimum.y = v.y;
+    if (v.z < minimum.z)
+        minimum.z = v.z;
+}
+
+void TakeMaximum(KV_Vector3D& maximum, const KV_Vector3D& v)
+{
+    if (v.x > maximum.x)
+        maximum.x = v.x;
+    if (v.y > maximum.y)
+        maximum.y = v.y;
+    if (v.z > maximum.z)
+        maximum.z = v.z;
+}
+
+bool SameRadius(float a, float b) { return !(a < b || a > b); }
+}  // namespace
+
+KV_SurfaceExtents::KV_SurfaceExtents()
+    : mkCentroid(0.0f, 0.0f, 0.0f),
+      mkMinimum(KV_Vector3D_Largest),
+      mkMaximum(-KV_Vector3D_Largest),
+      mkPolygonMinimum(KV_Vector3D_Largest),
+      mkPolygonMaximum(-KV_Vector3D_Largest),
+      mrMinimumRadius(KV_LargestFloat),
+      mrMaximumRadius(-KV_LargestFloat)
+{
+}
+
+void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
+                                const KV_List<KV_Polygon>* polygons)
+{
+    const unsigned int vertexCount = vertices ? vertices->Count() : 0;
+
+    // Summed in double: a million float additions would otherwise drift visibly.
+    double sumX = 0.0, sumY = 0.0, sumZ = 0.0;
+    mkMinimum = KV_Vector3D_Largest;
+    mkMaximum = -KV_Vector3D_Largest;
+    for (unsigned int i = 0; i < vertexCount; ++i)
+    {
+        const KV_Vector3D& v = (*vertices)[i];
+        sumX += v.x;
+        sumY += v.y;
+        sumZ += v.z;
+        TakeMinimum(mkMinimum, v);
+        TakeMaximum(mkMaximum, v);
+    }
+
+    mrMinimumRadius = KV_LargestFloat;
+    mrMaximumRadius = 0.0f;
+    mkCentroid = KV_Vector3D(0.0f, 0.0f, 0.0f);
+    if (vertexCount > 0)
+    {
+        mkCentroid = KV_Vector3D(static_cast<float>(sumX / vertexCount),
+                                 static_cast<float>(sumY / vertexCount),
+                                 static_cast<float>(sumZ / vertexCount));
+        for (unsigned int i = 0; i < vertexCount; ++i)
+        {
+            const float radius = ((*vertices)[i] - mkCentroid).Length();
+            if (radius < mrMinimumRadius)
+                mrMinimumRadius = radius;
+            if (radius > mrMaximumRadius)
+                mrMaximumRadius = radius;
+        }
+    }
+
+    mkPolygonMinimum = KV_Vector3D_Largest;
+    mkPolygonMaximum = -KV_Vector3D_Largest;
+    munMinimumPolygonSize = kLargestSize;
+    munMaximumPolygonSize = 0;
+    const unsigned int polygonCount = polygons ? polygons->Count() : 0;
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        const unsigned int size = polygon.Count();
+        if (size < munMinimumPolygonSize)
+            munMinimumPolygonSize = size;
+        if (size > munMaximumPolygonSize)
+            munMaximumPolygonSize = size;
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            if (polygon[k] >= vertexCount)
+                continue;
+            const KV_Vector3D& v = (*vertices)[polygon[k]];
+            TakeMinimum(mkPolygonMinimum, v);
+            TakeMaximum(mkPolygonMaximum, v);
+        }
+    }
+}
+
+bool operator==(const KV_SurfaceExtents& a, const KV_SurfaceExtents& b)
+{
+    return !(a.Centroid() != b.Centroid()) && !(a.Minimum() != b.Minimum()) &&
+           !(a.Maximum() != b.Maximum()) && !(a.PolygonMinimum() != b.PolygonMinimum()) &&
+           !(a.PolygonMaximum() != b.PolygonMaximum()) &&
+           SameRadius(a.MinimumRadius(), b.MinimumRadius()) &&
+           SameRadius(a.MaximumRadius(), b.MaximumRadius()) &&
+           a.MinimumPolygonSize() == b.MinimumPolygonSize() &&
+           a.MaximumPolygonSize() == b.MaximumPolygonSize();
+}

@@ -1,0 +1,620 @@
+#include "surface/KV_SurfaceTopology.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <utility>
+
+namespace KV_SurfaceTopology
+{
+namespace
+{
+unsigned int PolygonCount(const KV_List<KV_Polygon>* polygons)
+{
+    return polygons ? polygons->Count() : 0;
+}
+
+// Calls use(a, b) for every edge of every polygon, in polygon order and edge order.
+template <typename Use>
+void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
+{
+    const unsigned int polygonCount = PolygonCount(polygons);
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        const unsigned int n = polygon.Count();
+        for (unsigned int j = 0; j < n; ++j)
+            use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
+    }
+}
+
+// Sizes result to count empty inner lists of the given block size.
+template <typename Inner>
+void MakeInnerLists(KV_List<Inner>& result, unsigned int count, unsigned int innerBlockSize)
+{
+    Reset(result, count);
+    result.SetCount(count);
+    for (unsigned int i = 0; i < count; ++i)
+        result[i].SetBlockSize(innerBlockSize);
+}
+
+bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
+{
+    return a.first == b.second && a.second == b.first;
+}
+
+// Stable LSD radix sort of directed edges by (smaller, larger) vertex.
+void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
+{
+    unsigned int largest = 0;
+    for (const DirectedEdge& e : edges)
+        largest = std::max(largest, std::max(e.first, e.second));
+    unsigned int bits = 1;
+    while (bits < 32 && (largest >> bits) != 0)
+        ++bits;
+
+    const unsigned int kDigitBits = 11;
+    const unsigned int kBuckets = 1u << kDigitBits;
+    std::vector<DirectedEdge> buffer(edges.size());
+    std::vector<std::size_t> offsets(kBuckets + 1);
+    // Less significant key first: the larger vertex, then the smaller.
+    for (int part = 0; part < 2; ++part)
+    {
+        for (unsigned int shift = 0; shift < bits; shift += kDigitBits)
+        {
+            auto digit = [&](const DirectedEdge& e) {
+                const unsigned int v =
+                    part == 0 ? std::max(e.first, e.second) : std::min(e.first, e.second);
+                return (v >> shift) & (kBuckets - 1);
+            };
+            std::fill(offsets.begin(), offsets.end(), 0);
+            for (const DirectedEdge& e : edges)
+                ++offsets[digit(e) + 1];
+            for (unsigned int k = 0; k < kBuckets; ++k)
+                offsets[k + 1] += offsets[k];
+            for (const DirectedEdge& e : edges)
+                buffer[offsets[digit(e)]++] = e;
+            edges.swap(buffer);
+        }
+    }
+}
+
+// The number of entries of polygon equal to v.
+unsigned int Occurrences(const KV_Polygon& polygon, unsigned int v)
+{
+    unsigned int count = 0;
+    const unsigned int n = polygon.Count();
+    for (unsigned int k = 0; k < n; ++k)
+        if (polygon[k] == v)
+            ++count;
+    return count;
+}
+
+unsigned int EdgeIndexOf(int reference)
+{
+    return reference >= 0 ? static_cast<unsigned int>(reference)
+                          : static_cast<unsigned int>(-(reference + 1));
+}
+
+unsigned int StartVertex(const KV_List<KV_Edge>& edges, int reference)
+{
+    const KV_Edge& e = edges[EdgeIndexOf(reference)];
+    return reference >= 0 ? e.first : e.second;
+}
+
+unsigned int EndVertex(const KV_List<KV_Edge>& edges, int reference)
+{
+    const KV_Edge& e = edges[EdgeIndexOf(reference)];
+    return reference >= 0 ? e.second : e.first;
+}
+
+// Below this many references a polygon is chained by the direct search; above it through an
+// index of the references by start vertex (a polygon read from a file may be huge).
+const std::size_t kDirectChainLimit = 16;
+}  // namespace
+
+void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                    IndexLists& result)
+{
+    MakeInnerLists(result, vertexCount, 6);
+    const unsigned int polygonCount = PolygonCount(polygons);
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < vertexCount)
+                result[polygon[k]].Append(p);
+    }
+}
+
+void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const IndexLists& vertexPolygons, IndexLists& result)
+{
+    MakeInnerLists(result, vertexCount, 6);
+    const unsigned int polygonCount = PolygonCount(polygons);
+    const unsigned int listed = std::min(vertexCount, vertexPolygons.Count());
+    // seen[w] == i + 1 once w has been listed for vertex i.
+    std::vector<unsigned int> seen(vertexCount, 0);
+    for (unsigned int i = 0; i < listed; ++i)
+    {
+        const KV_List<unsigned int>& around = vertexPolygons[i];
+        KV_List<unsigned int>& neighbours = result[i];
+        for (unsigned int k = 0; k < around.Count(); ++k)
+        {
+            if (around[k] >= polygonCount)
+                continue;
+            const KV_Polygon& polygon = (*polygons)[around[k]];
+            for (unsigned int m = 0; m < polygon.Count(); ++m)
+            {
+                const unsigned int w = polygon[m];
+                if (w == i || w >= vertexCount || seen[w] == i + 1)
+                    continue;
+                seen[w] = i + 1;
+                neighbours.Append(w);
+            }
+        }
+    }
+}
+
+void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges,
+                             const IndexLists& vertexEdges, IndexLists& result)
+{
+    MakeInnerLists(result, vertexCount, 6);
+    const unsigned int listed = std::min(vertexCount, vertexEdges.Count());
+    for (unsigned int i = 0; i < listed; ++i)
+    {
+        const KV_List<unsigned int>& around = vertexEdges[i];
+        for (unsigned int k = 0; k < around.Count(); ++k)
+        {
+            if (around[k] >= edges.Count())
+                continue;
+            const KV_Edge& e = edges[around[k]];
+            result[i].Append(e.first == i ? e.second : e.first);
+        }
+    }
+}
+
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                        unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+{
+    if (a >= vertexPolygons.Count())
+        return;
+    const unsigned int polygonCount = PolygonCount(polygons);
+    const KV_List<unsigned int>& around = vertexPolygons[a];
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        const unsigned int p = around[k];
+        if (p >= polygonCount)
+            continue;
+        for (unsigned int n = Occurrences((*polygons)[p], b); n > 0; --n)
+            result.push_back(p);
+    }
+}
+
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                     IndexLists& result)
+{
+    const unsigned int polygonCount = PolygonCount(polygons);
+    MakeInnerLists(result, polygonCount, 4);
+    std::vector<unsigned int> shared;
+    for (unsigned int i = 0; i < polygonCount; ++i)
+    {
+        const KV_Polygon& polygon = (*polygons)[i];
+        const unsigned int n = polygon.Count();
+        for (unsigned int j = 0; j < n; ++j)
+        {
+            shared.clear();
+            SharedEdgePolygons(polygons, vertexPolygons, polygon[j], polygon[j + 1 < n ? j + 1 : 0],
+                               shared);
+            for (unsigned int q : shared)
+                if (q != i)
+                    result[i].Append(q);
+        }
+    }
+}
+
+// The open lists of the edge pass toggle each undirected edge in and out; an edge is added
+// whenever it comes in. Instead of scanning per-vertex open lists (quadratic for a vertex
+// with many edges), the uses of each edge are grouped by a bucket sort on the smaller vertex
+// and a sort within each bucket; the 1st, 3rd, 5th ... use of an edge is where it comes in,
+// and an odd number of uses leaves it open.
+void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+           KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries)
+{
+    std::vector<unsigned int> start(static_cast<std::size_t>(vertexCount) + 1, 0);
+    std::uint64_t useCount = 0;
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
+        const unsigned int f = std::max(a, b);
+        if (f < vertexCount)
+        {
+            ++start[std::min(a, b) + 1];
+            ++useCount;
+        }
+    });
+    if (useCount > UINT32_MAX)
+        throw KV_ListAllocError();
+    for (unsigned int v = 0; v < vertexCount; ++v)
+        start[v + 1] += start[v];
+
+    // Per use: the larger vertex in the high half, the use's number in the low half, so that
+    // sorting a bucket orders it by partner and then by order of use.
+    std::vector<std::uint64_t> uses(static_cast<std::size_t>(useCount));
+    {
+        std::vector<unsigned int> fill(start.begin(), start.end() - 1);
+        unsigned int u = 0;
+        ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
+            const unsigned int f = std::max(a, b);
+            if (f < vertexCount)
+                uses[fill[std::min(a, b)]++] = (static_cast<std::uint64_t>(f) << 32) | u++;
+        });
+    }
+
+    if (vertexBoundaries)
+    {
+        Reset(*vertexBoundaries, vertexCount);
+        vertexBoundaries->SetCount(vertexCount);
+        for (unsigned int v = 0; v < vertexCount; ++v)
+            (*vertexBoundaries)[v] = 0;
+    }
+    std::vector<unsigned char> comesIn(static_cast<std::size_t>(useCount), 0);
+    for (unsigned int e = 0; e < vertexCount; ++e)
+    {
+        auto first = uses.begin() + start[e];
+        auto last = uses.begin() + start[e + 1];
+        if (last - first > 1)
+            std::sort(first, last);
+        for (auto group = first; group != last;)
+        {
+            const unsigned int f = static_cast<unsigned int>(*group >> 32);
+            auto next = group;
+            unsigned int ordinal = 0;
+            for (; next != last && static_cast<unsigned int>(*next >> 32) == f; ++next, ++ordinal)
+                if (ordinal % 2 == 0)
+                    comesIn[static_cast<unsigned int>(*next)] = 1;
+            if (vertexBoundaries && ordinal % 2 == 1)
+            {
+                (*vertexBoundaries)[e] = 1;
+                (*vertexBoundaries)[f] = 1;
+            }
+            group = next;
+        }
+    }
+
+    if (edges)
+    {
+        const std::uint64_t blockSize =
+            static_cast<std::uint64_t>(PolygonCount(polygons)) + vertexCount + 256;
+        Reset(*edges, static_cast<unsigned int>(std::min<std::uint64_t>(blockSize, UINT32_MAX)));
+        unsigned int u = 0;
+        ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
+            const unsigned int f = std::max(a, b);
+            if (f < vertexCount && comesIn[u++])
+                edges->Append(KV_Edge(std::min(a, b), f));
+        });
+    }
+}
+
+std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons)
+{
+    std::vector<DirectedEdge> edges;
+    ForEachPolygonEdge(polygons,
+                       [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
+    SortByUndirectedKey(edges);
+
+    // Cancel opposite neighbours from the end down; a cancelled pair is filled from the end
+    // of the list, and the walk goes on two places lower.
+    std::size_t count = edges.size();
+    for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(count) - 1; i >= 2;)
+    {
+        if (Opposite(edges[i], edges[i - 1]))
+        {
+            edges[i] = edges[count - 1];
+            edges[i - 1] = edges[count - 2];
+            count -= 2;
+            i -= 2;
+        }
+        else
+        {
+            i -= 1;
+        }
+    }
+    if (count >= 2 && Opposite(edges[1], edges[0]))
+    {
+        edges[1] = edges[count - 1];
+        edges[0] = edges[count - 2];
+        count -= 2;
+    }
+    edges.resize(count);
+    return edges;
+}
+
+// The chaining takes, for each position i, the first edge at or after i that starts where
+// edge i-1 ends. Positions are handed out in increasing order, so for each start vertex a
+// min-heap of the positions (at or after i) of the edges starting there finds that edge in
+// O(log n); a swap only moves the edge at i to the position just taken.
+void ChainEdges(std::vector<DirectedEdge>& edges)
+{
+    const std::size_t n = edges.size();
+    if (n < 2)
+        return;
+    std::vector<std::pair<unsigned int, unsigned int>> byStart(n);
+    for (std::size_t k = 0; k < n; ++k)
+        byStart[k] = {edges[k].first, static_cast<unsigned int>(k)};
+    std::sort(byStart.begin(), byStart.end());
+
+    std::vector<unsigned int> groupVertex;
+    std::vector<std::size_t> groupStart;
+    std::vector<std::size_t> groupSize;
+    std::vector<unsigned int> heap(n);
+    for (std::size_t k = 0; k < n; ++k)
+    {
+        if (k == 0 || byStart[k].first != byStart[k - 1].first)
+        {
+            groupVertex.push_back(byStart[k].first);
+            groupStart.push_back(k);
+            groupSize.push_back(0);
+        }
+        // Ascending positions already form a valid min-heap.
+        heap[k] = byStart[k].second;
+        ++groupSize.back();
+    }
+
+    auto find = [&](unsigned int v) -> std::ptrdiff_t {
+        auto it = std::lower_bound(groupVertex.begin(), groupVertex.end(), v);
+        if (it == groupVertex.end() || *it != v)
+            return -1;
+        return it - groupVertex.begin();
+    };
+    auto popMin = [&](std::size_t g) {
+        auto first = heap.begin() + groupStart[g];
+        std::pop_heap(first, first + groupSize[g], std::greater<unsigned int>());
+        --groupSize[g];
+    };
+    auto push = [&](std::size_t g, unsigned int position) {
+        auto first = heap.begin() + groupStart[g];
+        first[groupSize[g]] = position;
+        ++groupSize[g];
+        std::push_heap(first, first + groupSize[g], std::greater<unsigned int>());
+    };
+
+    popMin(static_cast<std::size_t>(find(edges[0].first)));
+    for (std::size_t i = 1; i < n; ++i)
+    {
+        const std::ptrdiff_t gv = find(edges[i - 1].second);
+        const std::size_t gi = static_cast<std::size_t>(find(edges[i].first));
+        if (gv >= 0 && groupSize[gv] > 0)
+        {
+            const unsigned int j = heap[groupStart[gv]];
+            popMin(static_cast<std::size_t>(gv));
+            if (j != i)
+            {
+                popMin(gi);
+                push(gi, j);
+                std::swap(edges[i], edges[j]);
+            }
+        }
+        else
+        {
+            popMin(gi);
+        }
+    }
+}
+
+void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& result)
+{
+    Reset(result, 8);
+    auto newLoop = [&](unsigned int v) -> KV_Boundary* {
+        result.SetCount(result.Count() + 1);
+        KV_Boundary* loop = &result[result.Count() - 1];
+        loop->Append(v);
+        return loop;
+    };
+
+    const std::size_t n = edges.size();
+    KV_Boundary* loop = newLoop(edges[0].first);
+    for (std::size_t i = 0; i < n;)
+    {
+        const unsigned int loopFirst = (*loop)[0];
+        const unsigned int loopLast = (*loop)[loop->Count() - 1];
+        if (edges[i].first == loopLast && edges[i].second == loopFirst && i != n - 1)
+        {
+            loop->Append(loopFirst);
+            loop = newLoop(edges[i + 1].first);
+            ++i;
+        }
+        else if (edges[i].first != loopLast)
+        {
+            loop = newLoop(edges[i].first);
+        }
+        loop->Append(edges[i].second);
+        ++i;
+    }
+    // Each loop ends with its first vertex repeated.
+    for (unsigned int k = 0; k < result.Count(); ++k)
+        if (result[k].Count() > 0)
+            result[k].SetCount(result[k].Count() - 1);
+}
+
+bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result)
+{
+    std::vector<DirectedEdge> edges = UnchainedBoundaryEdges(polygons);
+    if (edges.empty())
+        return false;
+    ChainEdges(edges);
+    BuildLoops(edges, result);
+    return true;
+}
+
+void VertexEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges, IndexLists& result)
+{
+    MakeInnerLists(result, vertexCount, 6);
+    for (unsigned int j = 0; j < edges.Count(); ++j)
+    {
+        if (edges[j].first < vertexCount)
+            result[edges[j].first].Append(j);
+        if (edges[j].second < vertexCount)
+            result[edges[j].second].Append(j);
+    }
+}
+
+void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, SignedIndexLists& result)
+{
+    const unsigned int polygonCount = PolygonCount(polygons);
+    MakeInnerLists(result, polygonCount, 4);
+    std::vector<unsigned int> shared;
+    for (unsigned int j = 0; j < edges.Count(); ++j)
+    {
+        const unsigned int a = edges[j].first;
+        const unsigned int b = edges[j].second;
+        shared.clear();
+        SharedEdgePolygons(polygons, vertexPolygons, a, b, shared);
+        for (unsigned int p : shared)
+        {
+            const KV_Polygon& polygon = (*polygons)[p];
+            const unsigned int n = polygon.Count();
+            unsigned int k = 0;
+            while (k < n && polygon[k] != a)
+                ++k;
+            const bool forward = k < n && polygon[k + 1 < n ? k + 1 : 0] == b;
+            result[p].Append(forward ? static_cast<int>(j) : -static_cast<int>(j) - 1);
+        }
+    }
+
+    std::vector<int> chain;
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        KV_List<int>& references = result[p];
+        chain.assign(references.Count(), 0);
+        for (unsigned int k = 0; k < references.Count(); ++k)
+            chain[k] = references[k];
+        ChainPolygonEdges(edges, chain);
+        references.SetCount(static_cast<unsigned int>(chain.size()));
+        for (unsigned int k = 0; k < chain.size(); ++k)
+            references[k] = chain[k];
+    }
+}
+
+void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& references)
+{
+    const std::size_t m = references.size();
+    if (m <= 1)
+        return;
+    std::size_t start = 0;
+    for (std::size_t k = 1; k < m; ++k)
+        if (EdgeIndexOf(references[k]) < EdgeIndexOf(references[start]))
+            start = k;
+
+    std::vector<int> chain;
+    chain.reserve(m);
+    chain.push_back(references[start]);
+
+    if (m <= kDirectChainLimit)
+    {
+        std::vector<int> remaining(references);
+        remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(start));
+        while (remaining.size() > 1)
+        {
+            const unsigned int end = EndVertex(edges, chain.back());
+            std::size_t k = 0;
+            while (k < remaining.size() && StartVertex(edges, remaining[k]) != end)
+                ++k;
+            if (k == remaining.size())
+                break;
+            chain.push_back(remaining[k]);
+            remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(k));
+        }
+        if (!remaining.empty())
+            chain.push_back(remaining[0]);
+        references.swap(chain);
+        return;
+    }
+
+    // The first remaining reference with a given start vertex is always the one taken, so
+    // the references of each start vertex are used up front to back.
+    std::vector<std::pair<unsigned int, std::size_t>> byStart;
+    byStart.reserve(m - 1);
+    for (std::size_t k = 0; k < m; ++k)
+        if (k != start)
+            byStart.push_back({StartVertex(edges, references[k]), k});
+    std::sort(byStart.begin(), byStart.end());
+    std::vector<std::size_t> cursor(byStart.size());
+    for (std::size_t k = 0; k < byStart.size(); ++k)
+        cursor[k] = k;
+    std::vector<bool> taken(m, false);
+    taken[start] = true;
+    std::size_t remaining = m - 1;
+    while (remaining > 1)
+    {
+        const unsigned int end = EndVertex(edges, chain.back());
+        auto group = std::lower_bound(byStart.begin(), byStart.end(),
+                                      std::pair<unsigned int, std::size_t>(end, 0));
+        if (group == byStart.end() || group->first != end)
+            break;
+        std::size_t& next = cursor[static_cast<std::size_t>(group - byStart.begin())];
+        if (next == byStart.size() || byStart[next].first != end)
+            break;
+        const std::size_t k = byStart[next].second;
+        ++next;
+        taken[k] = true;
+        chain.push_back(references[k]);
+        --remaining;
+    }
+    if (remaining > 0)
+    {
+        std::size_t k = 0;
+        while (taken[k])
+            ++k;
+        chain.push_back(references[k]);
+    }
+    references.swap(chain);
+}
+
+void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, IndexLists& result)
+{
+    MakeInnerLists(result, edges.Count(), 2);
+    std::vector<unsigned int> shared;
+    for (unsigned int j = 0; j < edges.Count(); ++j)
+    {
+        shared.clear();
+        SharedEdgePolygons(polygons, vertexPolygons, edges[j].first, edges[j].second, shared);
+        for (unsigned int p : shared)
+            result[j].Append(p);
+    }
+}
+
+void TextureCoordinatePolygons(unsigned int coordinateCount,
+                               const KV_List<KV_Polygon>* texturePolygons, IndexLists& result)
+{
+    // The outer block size is the caller's choice; only the contents are replaced.
+    result.Clear();
+    result.SetCount(coordinateCount);
+    for (unsigned int t = 0; t < coordinateCount; ++t)
+        result[t].SetBlockSize(12);
+    const unsigned int count = PolygonCount(texturePolygons);
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const KV_Polygon& polygon = (*texturePolygons)[i];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < coordinateCount)
+                result[polygon[k]].Append(i);
+    }
+}
+
+void AssignTextureCoordinateVertices(const KV_List<KV_Polygon>* polygons,
+                                     const KV_List<KV_Polygon>* texturePolygons,
+                                     KV_List<unsigned int>& result)
+{
+    const unsigned int count = std::min(PolygonCount(polygons), PolygonCount(texturePolygons));
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const KV_Polygon& polygon = (*polygons)[i];
+        const KV_Polygon& texturePolygon = (*texturePolygons)[i];
+        const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());
+        for (unsigned int j = 0; j < n; ++j)
+            if (texturePolygon[j] < result.Count())
+                result[texturePolygon[j]] = polygon[j];
+    }
+}
+}  // namespace KV_SurfaceTopology

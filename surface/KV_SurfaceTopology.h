@@ -1,0 +1,148 @@
+#pragma once
+// The derivations of surface topology as functions of the lists they read. The surface
+// classes fill their derived members with them, and the consistency checks recompute into
+// temporaries with the very same functions, so both always agree on orders, multiplicities
+// and block sizes.
+//
+// Conventions shared by every function:
+// - A null polygon list counts as empty.
+// - A polygon's edges are (v[j], v[j+1]) for j = 0 .. n-2, then the closing (v[n-1], v[0]).
+// - Vertex indices at or beyond the vertex count are skipped wherever they would index a
+//   per-vertex list; polygon indices beyond the polygon list are skipped likewise. A valid
+//   surface never has either, so the results for valid surfaces are unaffected.
+// - Output lists are emptied and refilled; outer lists get the block size of the count they
+//   are indexed by (16 when that count is 0), inner lists the small sizes of the model.
+//
+// All of them cost O(n) or O(n log n) in the surface size for surfaces whose vertices have a
+// bounded number of polygons; the shared-edge lookup is linear in the polygons of a vertex.
+
+#include "foundation/KV_List.h"
+#include "surface/KV_Boundary.h"
+#include "surface/KV_Edge.h"
+#include "surface/KV_Polygon.h"
+
+#include <vector>
+
+namespace KV_SurfaceTopology
+{
+using IndexLists = KV_List<KV_List<unsigned int>>;
+using SignedIndexLists = KV_List<KV_List<int>>;
+
+// A count used as a block size: 16 stands in for 0 (a zero block size is a misuse report).
+inline unsigned int BlockFor(unsigned int count) { return count ? count : 16; }
+
+// Empties list and gives it a new block size without the refusal a list with storage gets.
+template <typename T>
+void Reset(KV_List<T>& list, unsigned int blockSize)
+{
+    list.Clear();
+    list.SetBlockSize(BlockFor(blockSize));
+}
+
+// For each vertex, the polygons that use it, each polygon once per use, in polygon order.
+void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                    IndexLists& result);
+
+// For each vertex, every other vertex of its polygons, each once, in order of first meeting
+// (walking the vertex's polygons in order and each polygon's vertices in order).
+void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const IndexLists& vertexPolygons, IndexLists& result);
+
+// For each vertex, the other end of each of its edges, in vertex-edge order; no duplicate
+// removal.
+void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges,
+                             const IndexLists& vertexEdges, IndexLists& result);
+
+// The polygons sharing edge (a, b): every polygon p of a's vertex polygons, in that order,
+// once for each position at which p contains b. Appends to result.
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                        unsigned int a, unsigned int b, std::vector<unsigned int>& result);
+
+// For each polygon, the polygons sharing each of its edges other than itself, in edge order;
+// repeated neighbours are kept.
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                     IndexLists& result);
+
+// The edge pass: every undirected edge once per odd use, in order of first use, normalised
+// (smaller, larger). Either output may be null. vertexBoundaries gets one flag per vertex,
+// 1 for both ends of every edge used an odd number of times.
+void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+           KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries);
+
+// The boundary loops. Returns false, leaving result untouched, when there is no boundary
+// edge; otherwise replaces result's loops.
+bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result);
+
+// The steps of Boundaries, open to the tests that compare the chaining with a direct search.
+struct DirectedEdge
+{
+    unsigned int first;
+    unsigned int second;
+};
+// Directed polygon edges, sorted by (smaller, larger) with polygon order kept among equals,
+// with the opposite pairs cancelled: the boundary edges before chaining.
+std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons);
+// Reorders edges so that, for each position i from 1 on, the edge at i is the first edge at
+// or after i that starts where the edge at i-1 ends, when there is one.
+void ChainEdges(std::vector<DirectedEdge>& edges);
+// Builds the loops from chained edges (at least one).
+void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& result);
+
+// For each vertex, the indices of its edges (each edge listed for its first, then its
+// second vertex).
+void VertexEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges, IndexLists& result);
+
+// For each polygon, its signed edge references (j: edge j from first to second; -(j+1):
+// edge j reversed), ordered into a chain starting at the smallest edge index.
+void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, SignedIndexLists& result);
+
+// The chain order of one polygon's signed edge references (exposed for tests).
+void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& references);
+
+// For each edge, the polygons sharing it.
+void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, IndexLists& result);
+
+// For each texture coordinate, the texture polygons that use it.
+void TextureCoordinatePolygons(unsigned int coordinateCount,
+                               const KV_List<KV_Polygon>* texturePolygons, IndexLists& result);
+
+// For each texture polygon i and position j: entry (texture polygon i, j) := vertex
+// (polygon i, j); later polygons overwrite earlier ones. result must already hold one entry
+// per texture coordinate; entries beyond it are skipped.
+void AssignTextureCoordinateVertices(const KV_List<KV_Polygon>* polygons,
+                                     const KV_List<KV_Polygon>* texturePolygons,
+                                     KV_List<unsigned int>& result);
+
+// Deep equality of lists of lists: same outer count, same inner counts, same elements.
+template <typename Inner>
+bool SameLists(const KV_List<Inner>& a, const KV_List<Inner>& b)
+{
+    if (a.Count() != b.Count())
+        return false;
+    for (unsigned int i = 0; i < a.Count(); ++i)
+    {
+        const Inner& x = a[i];
+        const Inner& y = b[i];
+        if (x.Count() != y.Count())
+            return false;
+        for (unsigned int k = 0; k < x.Count(); ++k)
+            if (x[k] != y[k])
+                return false;
+    }
+    return true;
+}
+
+// Equality of two flat lists, element by element.
+template <typename T>
+bool SameList(const KV_List<T>& a, const KV_List<T>& b)
+{
+    if (a.Count() != b.Count())
+        return false;
+    for (unsigned int i = 0; i < a.Count(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+}  // namespace KV_SurfaceTopology
