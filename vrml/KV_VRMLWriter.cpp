@@ -223,8 +223,8 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
         line(0, "]");
 
         // The url names the .gif whichever file the image ends up in.
-        if (!mkSurface.mpTextureMap->Save(fileName.ReplaceExtension("gif")))
-            mkSurface.mpTextureMap->Save(fileName.ReplaceExtension("bmp"));
+        if (!mkSurface.TextureMap().Save(fileName.ReplaceExtension("gif")))
+            mkSurface.TextureMap().Save(fileName.ReplaceExtension("bmp"));
     }
 
     mnIndentLevel = 0;

@@ -284,10 +284,11 @@ TEST(VRMLWriter, WriterCopiesTheSurfaceAndLeavesTheListAlone)
     list.SetCount(1);
     list[0] = TexturedSquare();
     KV_VRMLWriter writer(&list);
+    mkdir(TmpPath("again").c_str(), 0755);
     ASSERT_TRUE(writer.Export(TmpPath("copy.wrl").c_str(), 0));
     EXPECT_EQ(list[0].mpExtents, nullptr);  // the extents were computed on the copy only
     EXPECT_EQ(list[0].VertexCount(), 4u);
     // A second export with the same writer starts over at indent level 0.
-    ASSERT_TRUE(writer.Export(TmpPath("copy2.wrl").c_str(), 0));
-    EXPECT_EQ(ReadText(TmpPath("copy.wrl")), ReadText(TmpPath("copy2.wrl")));
+    ASSERT_TRUE(writer.Export(TmpPath("again/copy.wrl").c_str(), 0));
+    EXPECT_EQ(ReadText(TmpPath("copy.wrl")), ReadText(TmpPath("again/copy.wrl")));
 }
