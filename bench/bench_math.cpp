@@ -30,6 +30,15 @@ std::vector<KV_Vector3D> NeighbourSets(int sets)
 
 const int kSets = 1024;
 
+// The covariance of the eight points of one set, built as the plane fit builds it.
+void BuildCovarianceOfSet(KV_Covariance& covariance, const std::vector<KV_Vector3D>& points,
+                          int set)
+{
+    for (int k = 0; k < 8; ++k)
+        covariance.AddObservation(points[set * 8 + k]);
+    covariance.BuildCovariance(false);
+}
+
 void BM_PlaneFit(benchmark::State& state)
 {
     const std::vector<KV_Vector3D> points = NeighbourSets(kSets);
@@ -39,9 +48,7 @@ void BM_PlaneFit(benchmark::State& state)
     for (auto _ : state)
     {
         KV_Covariance covariance;
-        for (int k = 0; k < 8; ++k)
-            covariance.AddObservation(points[set * 8 + k]);
-        covariance.BuildCovariance(false);
+        BuildCovarianceOfSet(covariance, points, set);
         EigenDecompose(covariance.Matrix(), vectors, values);
         benchmark::DoNotOptimize(vectors.Column3D(values.IndexOfSmallest()));
         set = (set + 1) % kSets;
@@ -58,9 +65,7 @@ void BM_CovarianceOnly(benchmark::State& state)
     for (auto _ : state)
     {
         KV_Covariance covariance;
-        for (int k = 0; k < 8; ++k)
-            covariance.AddObservation(points[set * 8 + k]);
-        covariance.BuildCovariance(false);
+        BuildCovarianceOfSet(covariance, points, set);
         benchmark::DoNotOptimize(covariance.Matrix()(1, 1));
         set = (set + 1) % kSets;
     }
