@@ -83,7 +83,8 @@ unsigned char Clamp(int v)
 
 const KV_Image<KV_RGB8>& ColourImage()
 {
-    static KV_Image<KV_RGB8> image = [] {
+    static KV_Image<KV_RGB8> image = []
+    {
         KV_Image<KV_RGB8> made(kSize, kSize);
         Noise noise;
         for (int r = 0; r < kSize; ++r)
@@ -98,7 +99,8 @@ const KV_Image<KV_RGB8>& ColourImage()
 
 const KV_Image<unsigned char>& GreyImage()
 {
-    static KV_Image<unsigned char> image = [] {
+    static KV_Image<unsigned char> image = []
+    {
         KV_Image<unsigned char> made(kSize, kSize);
         Noise noise;
         for (int r = 0; r < kSize; ++r)
@@ -114,8 +116,11 @@ std::string OutputPath(const char* name)
     return (std::filesystem::temp_directory_path() / name).string();
 }
 
-template <typename Image, typename Write>
-void RunWriter(benchmark::State& state, const Image& image, const char* name, Write write)
+template <typename Image>
+using Writer = bool (*)(const Image&, const KV_String&);
+
+template <typename Image>
+void RunWriter(benchmark::State& state, const Image& image, const char* name, Writer<Image> write)
 {
     const std::string path = OutputPath(name);
     double peak = 0;
@@ -134,34 +139,22 @@ void RunWriter(benchmark::State& state, const Image& image, const char* name, Wr
 
 void BM_GifColour(benchmark::State& state)
 {
-    const KV_Image<KV_RGB8>& image = ColourImage();
-    RunWriter(state, image, "orvane_bench_colour.gif",
-              [](const KV_Image<KV_RGB8>& i, const KV_String& p) { return KV_WriteGIF(i, p); });
+    RunWriter(state, ColourImage(), "orvane_bench_colour.gif", KV_WriteGIF);
 }
 
 void BM_GifGrey(benchmark::State& state)
 {
-    const KV_Image<unsigned char>& image = GreyImage();
-    RunWriter(state, image, "orvane_bench_grey.gif", [](const KV_Image<unsigned char>& i,
-                                                       const KV_String& p) {
-        return KV_WriteGIF(i, p);
-    });
+    RunWriter(state, GreyImage(), "orvane_bench_grey.gif", KV_WriteGIF);
 }
 
 void BM_BmpColour(benchmark::State& state)
 {
-    const KV_Image<KV_RGB8>& image = ColourImage();
-    RunWriter(state, image, "orvane_bench_colour.bmp",
-              [](const KV_Image<KV_RGB8>& i, const KV_String& p) { return KV_WriteBMP(i, p); });
+    RunWriter(state, ColourImage(), "orvane_bench_colour.bmp", KV_WriteBMP);
 }
 
 void BM_BmpGrey(benchmark::State& state)
 {
-    const KV_Image<unsigned char>& image = GreyImage();
-    RunWriter(state, image, "orvane_bench_grey.bmp", [](const KV_Image<unsigned char>& i,
-                                                       const KV_String& p) {
-        return KV_WriteBMP(i, p);
-    });
+    RunWriter(state, GreyImage(), "orvane_bench_grey.bmp", KV_WriteBMP);
 }
 
 // Comparison: the colour GIF's quantisation alone (palette and index image).

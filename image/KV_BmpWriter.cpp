@@ -76,21 +76,25 @@ bool WriteBMP(const KV_Image<T>& image, const KV_String& fileName, unsigned int 
 
 bool KV_WriteBMP(const KV_Image<KV_RGB8>& image, const KV_String& fileName)
 {
-    return WriteBMP(image, fileName, 3, [&image](int r, Bytes& out) {
-        const KV_RGB8* in = image.Row(r);
-        for (int c = 0; c < image.Cols(); ++c)
-        {
-            out.push_back(in[c].blue);
-            out.push_back(in[c].green);
-            out.push_back(in[c].red);
-        }
-    });
+    return WriteBMP(image, fileName, 3,
+                    [&image](int r, Bytes& out)
+                    {
+                        const KV_RGB8* in = image.Row(r);
+                        for (int c = 0; c < image.Cols(); ++c)
+                        {
+                            out.push_back(in[c].blue);
+                            out.push_back(in[c].green);
+                            out.push_back(in[c].red);
+                        }
+                    });
 }
 
 bool KV_WriteBMP(const KV_Image<unsigned char>& image, const KV_String& fileName)
 {
-    return WriteBMP(image, fileName, 1, [&image](int r, Bytes& out) {
-        const unsigned char* in = image.Row(r);
-        out.insert(out.end(), in, in + image.Cols());
-    });
+    return WriteBMP(image, fileName, 1,
+                    [&image](int r, Bytes& out)
+                    {
+                        const unsigned char* in = image.Row(r);
+                        out.insert(out.end(), in, in + image.Cols());
+                    });
 }

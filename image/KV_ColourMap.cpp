@@ -91,8 +91,7 @@ void KV_ColourMap::Unlink(KV_OctNode* node)
 void KV_ColourMap::ReduceTree()
 {
     int level = mnDepthLimit - 1;
-    while (level >= 0 && mkReducible[level] == nullptr)
-        --level;
+    while (level >= 0 && mkReducible[level] == nullptr) --level;
     if (level < 0)
         return;
 
@@ -167,8 +166,7 @@ void KV_ColourMap::BuildPalette(const KV_Image<KV_RGB8>& image, KV_Array<KV_RGB8
 {
     const int limit = mnColourLimit > 0 ? mnColourLimit : 0;
     palette.Resize(0, limit - 1);
-    for (unsigned int k = 0; k < palette.Count(); ++k)
-        palette.Data()[k] = KV_RGB8();
+    for (unsigned int k = 0; k < palette.Count(); ++k) palette.Data()[k] = KV_RGB8();
 
     if (mpkRoot == nullptr)
         mpkRoot = MakeNode(0);
@@ -202,7 +200,8 @@ int KV_ColourMap::PaletteIndex(const KV_RGB8& colour) const
         return 0;
     while (!node->mbIsLeaf && node->mnLevel < mnDepthLimit)
     {
-        const KV_OctNode* child = node->Child(node->ChildSlot(colour.red, colour.green, colour.blue));
+        const KV_OctNode* child =
+            node->Child(node->ChildSlot(colour.red, colour.green, colour.blue));
         if (child == nullptr)  // a colour that was never inserted
             break;
         node = child;

@@ -92,8 +92,7 @@ bool WriteGIF(std::ofstream& file, const KV_String& fileName,
     const unsigned int height = static_cast<unsigned int>(indices.Rows());
 
     Bytes header;
-    for (const char* c = "GIF89a"; *c != '\0'; ++c)
-        Put8(header, static_cast<unsigned char>(*c));
+    for (const char* c = "GIF89a"; *c != '\0'; ++c) Put8(header, static_cast<unsigned char>(*c));
     // Logical screen: global table present, 8-bit colour resolution, unsorted, 256 entries.
     Put16(header, width);
     Put16(header, height);

@@ -9,8 +9,7 @@ bool CombineChannels(const KV_Image<unsigned char>& red, const KV_Image<unsigned
     const int cols = red.Cols();
     if (colour.Rows() != rows || colour.Cols() != cols)
         colour.SetSize(rows, cols);
-    if (green.Rows() != rows || green.Cols() != cols || blue.Rows() != rows ||
-        blue.Cols() != cols)
+    if (green.Rows() != rows || green.Cols() != cols || blue.Rows() != rows || blue.Cols() != cols)
     {
         ReportMessage("ImageProcessing", "Image Channels are not of the same size");
         return false;
@@ -22,8 +21,7 @@ bool CombineChannels(const KV_Image<unsigned char>& red, const KV_Image<unsigned
         const unsigned char* g = green.Row(j);
         const unsigned char* b = blue.Row(j);
         KV_RGB8* out = colour.Row(j);
-        for (int i = 0; i < cols; ++i)
-            out[i] = KV_RGB8(r[i], g[i], b[i]);
+        for (int i = 0; i < cols; ++i) out[i] = KV_RGB8(r[i], g[i], b[i]);
     }
     return true;
 }

@@ -116,9 +116,8 @@ bool KV_MultiImage::Save(const KV_String& fileName) const
     // missing one.
     if (!HasImage() || Rows() == 0 || Cols() == 0)
     {
-        ReportMessage(KV_String("MultiImage Error"),
-                      KV_String("File Save Error : ") + fileName +
-                          " - Cannot save to an empty image");
+        ReportMessage(KV_String("MultiImage Error"), KV_String("File Save Error : ") + fileName +
+                                                         " - Cannot save to an empty image");
         return false;
     }
     // The extension follows the last dot after the last path separator (backslash, and "/"

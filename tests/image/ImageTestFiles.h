@@ -31,7 +31,8 @@ inline bool FileExists(const std::string& path)
 
 inline std::uint32_t U32At(const std::vector<unsigned char>& b, size_t at)
 {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+           (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 inline unsigned int U16At(const std::vector<unsigned char>& b, size_t at)
@@ -45,7 +46,7 @@ struct DecodedGif
     int width = 0;
     int height = 0;
     int imageCount = 0;
-    std::vector<KV_RGB8> palette;         // the global colour table
+    std::vector<KV_RGB8> palette;        // the global colour table
     std::vector<unsigned char> indices;  // top row first, as stored in the file
 
     unsigned char Index(int rowFromTop, int col) const { return indices[rowFromTop * width + col]; }

@@ -37,11 +37,11 @@ TEST(BmpWriter, ColourOneByTwoIsByteExact)
     ASSERT_TRUE(multi.Save(path.c_str()));
     const std::vector<unsigned char> file = ReadBytes(path);
     const std::vector<unsigned char> expected = {
-        'B', 'M', 62, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  // file header
-        40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 8, 0, 0, 0,
-        0x6D, 0x0B, 0, 0, 0x6D, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // info header
-        3, 2, 1, 0,   // bottom row: blue, green, red, pad
-        6, 5, 4, 0};  // top row
+        'B', 'M', 62, 0,    0,    0, 0, 0,    0,    0, 54, 0, 0, 0,  // file header
+        40,  0,   0,  0,    1,    0, 0, 0,    2,    0, 0,  0, 1, 0, 24, 0, 0, 0, 0, 0, 8,
+        0,   0,   0,  0x6D, 0x0B, 0, 0, 0x6D, 0x0B, 0, 0,  0, 0, 0, 0,  0, 0, 0, 0,  // info header
+        3,   2,   1,  0,   // bottom row: blue, green, red, pad
+        6,   5,   4,  0};  // top row
     EXPECT_EQ(file, expected);
 }
 
@@ -51,8 +51,7 @@ TEST(BmpWriter, GreyThreeByThreeHasPaletteAndPaddedRows)
     KV_Image<unsigned char>& grey = multi.GetGreyImage();
     grey.SetSize(3, 3);
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c)
-            grey(r, c) = static_cast<unsigned char>(10 * r + c);
+        for (int c = 0; c < 3; ++c) grey(r, c) = static_cast<unsigned char>(10 * r + c);
     const std::string path = TmpPath("grey_3x3.bmp");
     ASSERT_TRUE(multi.Save(path.c_str()));
     const std::vector<unsigned char> file = ReadBytes(path);

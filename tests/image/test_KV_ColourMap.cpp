@@ -24,8 +24,7 @@ int CountLeaves(const KV_OctNode* node)
     if (node->IsLeaf())
         return 1;
     int leaves = 0;
-    for (int slot = 0; slot < 8; ++slot)
-        leaves += CountLeaves(node->Child(slot));
+    for (int slot = 0; slot < 8; ++slot) leaves += CountLeaves(node->Child(slot));
     return leaves;
 }
 }  // namespace
@@ -54,8 +53,7 @@ TEST(KV_ColourMap, OnePixelGivesOneEntryAndIndexZero)
     ASSERT_EQ(palette.Low(), 0);
     ASSERT_EQ(palette.High(), 255);
     EXPECT_EQ(palette[0], KV_RGB8(10, 20, 30));
-    for (int i = 1; i < 256; ++i)
-        EXPECT_EQ(palette[i], KV_RGB8()) << i;
+    for (int i = 1; i < 256; ++i) EXPECT_EQ(palette[i], KV_RGB8()) << i;
     KV_Image<unsigned char> indices;
     map.MapImage(image, indices);
     ASSERT_EQ(indices.Rows(), 1);
@@ -90,9 +88,9 @@ TEST(KV_ColourMap, AtMost256ColoursAreKeptExactly)
     KV_Image<KV_RGB8> image(16, 16);
     for (int r = 0; r < 16; ++r)
         for (int c = 0; c < 16; ++c)
-            image(r, c) = KV_RGB8(static_cast<unsigned char>(r * 17),
-                                  static_cast<unsigned char>(c * 13 + 1),
-                                  static_cast<unsigned char>((r * 16 + c) * 7));
+            image(r, c) =
+                KV_RGB8(static_cast<unsigned char>(r * 17), static_cast<unsigned char>(c * 13 + 1),
+                        static_cast<unsigned char>((r * 16 + c) * 7));
     KV_ColourMap map(256);
     KV_Array<KV_RGB8> palette;
     map.BuildPalette(image, palette);
@@ -109,8 +107,7 @@ TEST(KV_ColourMap, AtMost256ColoursAreKeptExactly)
         }
     EXPECT_EQ(uses.size(), 256u);
     // The entries run in slot order along the tree; neighbouring entries differ.
-    for (int i = 1; i < 256; ++i)
-        EXPECT_NE(palette[i - 1], palette[i]);
+    for (int i = 1; i < 256; ++i) EXPECT_NE(palette[i - 1], palette[i]);
 }
 
 TEST(KV_ColourMap, EqualCountsReduceTheMoreRecentlyListedNode)
@@ -119,8 +116,7 @@ TEST(KV_ColourMap, EqualCountsReduceTheMoreRecentlyListedNode)
     // C, D do the same under a different level-6 slot: N2 is listed later, at the head.
     const KV_RGB8 a(0, 0, 0), b(0, 0, 1), c(0, 0, 2), d(0, 0, 3);
     KV_ColourMap map(256);
-    for (const KV_RGB8& colour : {a, b, c, d})
-        ASSERT_TRUE(map.InsertColour(colour));
+    for (const KV_RGB8& colour : {a, b, c, d}) ASSERT_TRUE(map.InsertColour(colour));
     const KV_OctNode* n1 = NodeAt(map, a, 7);
     const KV_OctNode* n2 = NodeAt(map, c, 7);
     ASSERT_NE(n1, n2);
@@ -145,8 +141,7 @@ TEST(KV_ColourMap, SmallestPixelCountIsReducedWhereverListed)
 {
     const KV_RGB8 a(0, 0, 0), b(0, 0, 1), c(0, 0, 2), d(0, 0, 3);
     KV_ColourMap map(256);
-    for (const KV_RGB8& colour : {a, b, c, d, d})
-        map.InsertColour(colour);
+    for (const KV_RGB8& colour : {a, b, c, d, d}) map.InsertColour(colour);
     const KV_OctNode* n1 = NodeAt(map, a, 7);
     map.ReduceTree();
     EXPECT_TRUE(n1->IsLeaf());
@@ -187,9 +182,9 @@ TEST(KV_ColourMap, ManyColoursGiveMeansOfTheirPixels)
     KV_Image<KV_RGB8> image(61, 53);
     for (int r = 0; r < image.Rows(); ++r)
         for (int c = 0; c < image.Cols(); ++c)
-            image(r, c) = KV_RGB8(static_cast<unsigned char>(random()),
-                                  static_cast<unsigned char>(r * 4),
-                                  static_cast<unsigned char>(random() & 0xF0));
+            image(r, c) =
+                KV_RGB8(static_cast<unsigned char>(random()), static_cast<unsigned char>(r * 4),
+                        static_cast<unsigned char>(random() & 0xF0));
     KV_ColourMap map(256);
     KV_Array<KV_RGB8> palette;
     map.BuildPalette(image, palette);
@@ -223,8 +218,7 @@ TEST(KV_ColourMap, ManyColoursGiveMeansOfTheirPixels)
     }
     // Entries are handed out in order: the used ones are exactly 0 .. n - 1.
     EXPECT_EQ(sums.rbegin()->first, static_cast<int>(sums.size()) - 1);
-    for (int i = static_cast<int>(sums.size()); i < 256; ++i)
-        EXPECT_EQ(palette[i], KV_RGB8());
+    for (int i = static_cast<int>(sums.size()); i < 256; ++i) EXPECT_EQ(palette[i], KV_RGB8());
 }
 
 TEST(KV_ColourMap, InsertionOrderIsColumnByColumn)

@@ -22,8 +22,7 @@ KV_MultiImage GreyImage(int rows, int cols, unsigned int seed)
     grey.SetSize(rows, cols);
     std::mt19937 random(seed);
     for (int r = 0; r < rows; ++r)
-        for (int c = 0; c < cols; ++c)
-            grey(r, c) = static_cast<unsigned char>(random());
+        for (int c = 0; c < cols; ++c) grey(r, c) = static_cast<unsigned char>(random());
     return multi;
 }
 
@@ -61,8 +60,7 @@ std::vector<unsigned int> Codes(const std::vector<unsigned char>& data)
     for (size_t bit = 0; bit + 9 <= data.size() * 8; bit += 9)
     {
         unsigned int code = 0;
-        for (int k = 0; k < 9; ++k)
-            code |= ((data[(bit + k) / 8] >> ((bit + k) % 8)) & 1u) << k;
+        for (int k = 0; k < 9; ++k) code |= ((data[(bit + k) / 8] >> ((bit + k) % 8)) & 1u) << k;
         codes.push_back(code);
     }
     return codes;
@@ -86,8 +84,8 @@ TEST(GifWriter, OneGreyPixelIsByteExact)
         EXPECT_EQ(file[14 + 3 * i], i);
         EXPECT_EQ(file[15 + 3 * i], i);
     }
-    const std::vector<unsigned char> rest = {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0,
-                                             8, 4, 0x00, 0x0F, 0x04, 0x04, 0, 0x3B};
+    const std::vector<unsigned char> rest = {0x2C, 0, 0, 0,    0,    1,    0,    1, 0,
+                                             0,    8, 4, 0x00, 0x0F, 0x04, 0x04, 0, 0x3B};
     EXPECT_EQ(std::vector<unsigned char>(file.begin() + 781, file.end()), rest);
 
     const DecodedGif gif = DecodeGif(path);
@@ -115,8 +113,7 @@ TEST(GifWriter, ClearCodeFollowsEveryHundredPixels)
     ASSERT_TRUE(gif.ok);
     const KV_Image<unsigned char>& grey = *multi.GreyImage();
     for (int t = 0; t < 10; ++t)
-        for (int c = 0; c < 10; ++c)
-            EXPECT_EQ(gif.Index(t, c), grey(9 - t, c));
+        for (int c = 0; c < 10; ++c) EXPECT_EQ(gif.Index(t, c), grey(9 - t, c));
 }
 
 TEST(GifWriter, ExactlyOneFullSubBlock)
@@ -144,8 +141,7 @@ TEST(GifWriter, ManyBlocksDecodeToTheGreyValuesTopRowFirst)
     const size_t codes = 53 * 47 + (53 * 47) / 100 + 2;
     EXPECT_EQ(data.size(), (9 * codes + 7) / 8);
     ASSERT_GE(lengths.size(), 2u);
-    for (size_t k = 0; k + 1 < lengths.size(); ++k)
-        EXPECT_EQ(lengths[k], 255);
+    for (size_t k = 0; k + 1 < lengths.size(); ++k) EXPECT_EQ(lengths[k], 255);
     EXPECT_GE(lengths.back(), 1);
 
     const DecodedGif gif = DecodeGif(path);
@@ -193,10 +189,8 @@ TEST(GifWriter, FewColoursAreExactAndLeaveTheRestOfTheTableBlack)
     ASSERT_TRUE(gif.ok);
     ASSERT_EQ(gif.palette.size(), 256u);
     for (int t = 0; t < 3; ++t)
-        for (int c = 0; c < 2; ++c)
-            EXPECT_EQ(gif.Pixel(t, c), colour(2 - t, c));
-    for (int i = 3; i < 256; ++i)
-        EXPECT_EQ(gif.palette[i], KV_RGB8()) << i;
+        for (int c = 0; c < 2; ++c) EXPECT_EQ(gif.Pixel(t, c), colour(2 - t, c));
+    for (int i = 3; i < 256; ++i) EXPECT_EQ(gif.palette[i], KV_RGB8()) << i;
 }
 
 TEST(GifWriter, TwoHundredFiftySixColoursAreExact)
@@ -214,8 +208,7 @@ TEST(GifWriter, TwoHundredFiftySixColoursAreExact)
     const DecodedGif gif = DecodeGif(path);
     ASSERT_TRUE(gif.ok);
     for (int t = 0; t < 8; ++t)
-        for (int c = 0; c < 32; ++c)
-            ASSERT_EQ(gif.Pixel(t, c), colour(7 - t, c)) << t << "," << c;
+        for (int c = 0; c < 32; ++c) ASSERT_EQ(gif.Pixel(t, c), colour(7 - t, c)) << t << "," << c;
 }
 
 TEST(GifWriter, ManyColoursDecodeToTheQuantisersChoice)
@@ -224,9 +217,9 @@ TEST(GifWriter, ManyColoursDecodeToTheQuantisersChoice)
     std::mt19937 random(11);
     for (int r = 0; r < 64; ++r)
         for (int c = 0; c < 90; ++c)
-            colour(r, c) = KV_RGB8(static_cast<unsigned char>(c * 2 + (random() & 7)),
-                                   static_cast<unsigned char>(r * 4),
-                                   static_cast<unsigned char>(random()));
+            colour(r, c) =
+                KV_RGB8(static_cast<unsigned char>(c * 2 + (random() & 7)),
+                        static_cast<unsigned char>(r * 4), static_cast<unsigned char>(random()));
     const std::string path = TmpPath("many_colours.gif");
     ASSERT_TRUE(KV_WriteGIF(colour, path.c_str()));
 
@@ -239,8 +232,7 @@ TEST(GifWriter, ManyColoursDecodeToTheQuantisersChoice)
     const DecodedGif gif = DecodeGif(path);
     ASSERT_TRUE(gif.ok);
     ASSERT_EQ(gif.palette.size(), 256u);
-    for (int i = 0; i < 256; ++i)
-        EXPECT_EQ(gif.palette[i], palette[i]);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(gif.palette[i], palette[i]);
     // Independently of the quantiser: each decoded colour is the truncated mean of the
     // original pixels that were given the same index.
     std::map<int, std::array<unsigned long, 4>> sums;

@@ -25,8 +25,7 @@ TEST(KV_Image, SizeGivesZeroBasedBoundsAndBlackPixels)
     EXPECT_EQ(image.ColLow(), 0);
     EXPECT_EQ(image.ColHigh(), 2);
     for (int r = 0; r < 2; ++r)
-        for (int c = 0; c < 3; ++c)
-            EXPECT_EQ(image(r, c), KV_RGB8());
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(image(r, c), KV_RGB8());
     // Rows are stored one after another, row 0 first.
     image(1, 0) = KV_RGB8(9, 9, 9);
     EXPECT_EQ(image.Data()[3], KV_RGB8(9, 9, 9));
@@ -41,8 +40,7 @@ TEST(KV_Image, SetSizeGivesFreshBlackPixelsEvenWithTheSameCount)
     EXPECT_EQ(image.Rows(), 3);
     EXPECT_EQ(image.Cols(), 2);
     for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 2; ++c)
-            EXPECT_EQ(image(r, c), 0);
+        for (int c = 0; c < 2; ++c) EXPECT_EQ(image(r, c), 0);
     image.SetSize(-1, 4);
     EXPECT_EQ(image.Rows(), 0);
     EXPECT_TRUE(image.IsEmpty());
