@@ -1,0 +1,16 @@
+#pragma once
+// The document's calls into the toolkit-free document core: loading and completing a
+// surface file into a new geometry, deleting it, and exporting it as a VRML world.
+
+#include <wx/string.h>
+
+class KV_PolySurfaceGeometry3D;
+
+// A new geometry holding the completed surface of the file with its material, or null when
+// the file does not load. The caller owns the result.
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path);
+// Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
+void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
+// Writes the geometry's surface as a VRML world with its texture beside it; false when the
+// writer could not write the world.
+bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path);

@@ -1,0 +1,77 @@
+#include "app/KV_Prompts.h"
+
+#include "foundation/KV_Report.h"
+
+#include <wx/colordlg.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/msgdlg.h>
+
+namespace
+{
+KV_Prompts gkDefaultPrompts;
+KV_Prompts* gpkPrompts = &gkDefaultPrompts;
+}  // namespace
+
+void KV_Prompts::Message(const wxString& text, const wxString& caption)
+{
+    wxMessageBox(text, caption, wxOK, nullptr);
+}
+
+bool KV_Prompts::AskYesNo(const wxString& text, const wxString& caption)
+{
+    return wxMessageBox(text, caption, wxYES_NO, nullptr) == wxYES;
+}
+
+bool KV_Prompts::ChooseColour(wxWindow* parent, const wxColour& initial, wxColour& chosen)
+{
+    wxColourData data;
+    data.SetChooseFull(true);
+    data.SetColour(initial);
+    wxColourDialog dialog(parent, &data);
+    if (dialog.ShowModal() != wxID_OK)
+        return false;
+    chosen = dialog.GetColourData().GetColour();
+    return true;
+}
+
+wxString KV_Prompts::ChooseOpenPath(wxWindow* parent, const wxString& title, const wxString& wildcard)
+{
+    wxFileDialog dialog(parent, title, wxEmptyString, wxEmptyString, wildcard,
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    if (dialog.ShowModal() != wxID_OK)
+        return wxEmptyString;
+    return dialog.GetPath();
+}
+
+wxString KV_Prompts::ChooseSavePath(wxWindow* parent, const wxString& title, const wxString& defaultPath,
+                                    const wxString& defaultExtension, const wxString& wildcard)
+{
+    const wxFileName initial(defaultPath);
+    wxFileDialog dialog(parent, title, initial.GetPath(), initial.GetFullName(), wildcard, wxFD_SAVE);
+    if (dialog.ShowModal() != wxID_OK)
+        return wxEmptyString;
+    wxFileName chosen(dialog.GetPath());
+    if (!chosen.HasExt() && !defaultExtension.empty())
+        chosen.SetExt(defaultExtension.AfterFirst('.'));
+    return chosen.GetFullPath();
+}
+
+KV_Prompts& KV_Prompts::Get()
+{
+    return *gpkPrompts;
+}
+
+KV_Prompts* KV_Prompts::Install(KV_Prompts* prompts)
+{
+    KV_Prompts* previous = gpkPrompts;
+    gpkPrompts = prompts ? prompts : &gkDefaultPrompts;
+    return previous;
+}
+
+void KV_InstallReportMessageBoxes()
+{
+    SetReportSink([](const char* text, const char* caption, KV_ReportKind) {
+        KV_Prompts::Get().Message(wxString::FromUTF8(text), wxString::FromUTF8(caption));
+    });
+}

@@ -1,0 +1,36 @@
+#include "app/KV_Resource.h"
+
+namespace
+{
+struct CommandPrompt
+{
+    int id;
+    const char* prompt;
+};
+
+const CommandPrompt kPrompts[] = {
+    {ID_EDIT_RESET_POSITION, "Reset viewing position\nReset View"},
+    {ID_EDIT_SMOOTH_SHADING, "View the surface in smooth mode\nSmooth"},
+    {ID_EDIT_TOGGLE_TEXTURE, "Toggle display of surface texture\nToggle Texture"},
+    {ID_EDIT_BACKGROUND_COLOUR, "Edit background color\nBackground color"},
+    {ID_EDIT_SURFACE_COLOUR, "Edit surface color\nSurface color"},
+    {ID_EDIT_WIREFRAME_DISPLAY, "View the surface in wireframe mode\nWireframe"},
+    {ID_FILE_EXPORT, "Export 3D surface as VRML\nExport VRML"},
+    {ID_EDIT_ROTATE, "Continuously rotate the surface until mouse button pressed in 3D view\nRotate"},
+    {ID_FILE_OPEN, "Open a 3D surface file\nOpen"},
+    {ID_FILE_CLOSE, "Close the 3D surface file\nClose"},
+    {ID_FILE_PRINT_SETUP, "Change the printer and printing options\nPrint Setup"},
+    {ID_FILE_PRINT, "Print the contents of the main window\nPrint"},
+    {ID_FILE_PRINT_PREVIEW, "Display full pages\nPrint Preview"},
+    {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
+    {ID_APP_EXIT, "Quit the application\nExit"},
+};
+}  // namespace
+
+const char* KV_CommandPrompt(int commandId)
+{
+    for (const CommandPrompt& entry : kPrompts)
+        if (entry.id == commandId)
+            return entry.prompt;
+    return nullptr;
+}

@@ -1,0 +1,72 @@
+#include "app/KV_SplashWnd.h"
+
+#include "app/KV_AppPictures.h"
+#include "app/KV_Resource.h"
+
+#include <wx/dcclient.h>
+
+bool KV_SplashWnd::cbShowSplashWnd = false;
+KV_SplashWnd* KV_SplashWnd::cpkSplashWnd = nullptr;
+
+void KV_SplashWnd::EnableSplashScreen(bool enable)
+{
+    cbShowSplashWnd = enable;
+}
+
+void KV_SplashWnd::ShowSplashScreen(wxWindow* parent)
+{
+    if (!cbShowSplashWnd || cpkSplashWnd != nullptr)
+        return;
+    KV_SplashWnd* splash = new KV_SplashWnd;
+    cpkSplashWnd = splash;
+    if (!splash->Create(parent))
+    {
+        delete splash;  // clears cpkSplashWnd
+    }
+}
+
+bool KV_SplashWnd::Create(wxWindow* parent)
+{
+    mkBitmap = KV_LoadBitmap(IDB_SPLASH);
+    if (!mkBitmap.IsOk())
+        return false;
+    // A pop-up of exactly the picture's size: no caption, no border, owned by the frame.
+    if (!wxFrame::Create(parent, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                         wxSize(mkBitmap.GetWidth(), mkBitmap.GetHeight()),
+                         wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxFRAME_FLOAT_ON_PARENT | wxSTAY_ON_TOP))
+        return false;
+    SetCursor(*wxSTANDARD_CURSOR);
+    SetClientSize(mkBitmap.GetWidth(), mkBitmap.GetHeight());
+    // The frame may still be hidden; centre on the screen it will appear on.
+    if (parent != nullptr && parent->IsShown())
+        CentreOnParent();
+    else
+        CentreOnScreen();
+    Bind(wxEVT_PAINT, &KV_SplashWnd::OnPaint, this);
+    mkTimer.SetOwner(this, 1);
+    Bind(wxEVT_TIMER, &KV_SplashWnd::OnTimer, this);
+    mkTimer.StartOnce(kmsDisplayTime);
+    Show();
+    return true;
+}
+
+KV_SplashWnd::~KV_SplashWnd()
+{
+    mkTimer.Stop();
+    if (cpkSplashWnd == this)
+        cpkSplashWnd = nullptr;
+}
+
+void KV_SplashWnd::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    dc.DrawBitmap(mkBitmap, 0, 0, false);
+}
+
+void KV_SplashWnd::OnTimer(wxTimerEvent&)
+{
+    // Forget the window at once, so that no one finds a window that is on its way out.
+    if (cpkSplashWnd == this)
+        cpkSplashWnd = nullptr;
+    Destroy();
+}

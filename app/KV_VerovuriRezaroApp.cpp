@@ -1,0 +1,214 @@
+#include "app/KV_VerovuriRezaroApp.h"
+
+#include "app/AboutDlg.h"
+#include "app/KV_Prompts.h"
+#include "app/KV_Resource.h"
+#include "app/KV_SplashWnd.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#if ORVANE_APP_HAVE_SCENE
+#include "app/KV_VerovuriRezaroView.h"
+#endif
+#include "app/MainFrm.h"
+
+#include <wx/dnd.h>
+#include <wx/fileconf.h>
+#include <wx/filename.h>
+#include <wx/printdlg.h>
+#include <wx/stdpaths.h>
+
+#include <cstdlib>
+
+wxIMPLEMENT_APP_NO_MAIN(KV_VerovuriRezaroApp);
+
+namespace
+{
+// Each file dropped on the main window is opened like a command-line file.
+class KV_FileDropTarget : public wxFileDropTarget
+{
+public:
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override
+    {
+        for (const wxString& file : files)
+            wxGetApp().OpenDocumentFile(file);
+        return true;
+    }
+};
+}  // namespace
+
+void KV_PrepareToolkitEnvironment()
+{
+    setenv("GDK_BACKEND", "x11", 0);
+}
+
+KV_VerovuriRezaroApp::KV_VerovuriRezaroApp() : mkRecentFiles(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1))
+{
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroApp::OnAppAbout, this, KV_MenuId(ID_APP_ABOUT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroApp::OnFilePrintSetup, this, KV_MenuId(ID_FILE_PRINT_SETUP));
+}
+
+KV_VerovuriRezaroApp::~KV_VerovuriRezaroApp() = default;
+
+bool KV_VerovuriRezaroApp::InitInstance()
+{
+    // 1. Control containment and the three-dimensional control look are the toolkit's own.
+    wxInitAllImageHandlers();
+    KV_InstallReportMessageBoxes();
+
+    // 2. The splash window; nothing on the command line turns it off.
+    KV_SplashWnd::EnableSplashScreen(true);
+
+    // 3. Settings and the recent-file list, in the user's configuration folder.
+    SetAppName(KV_APP_TITLE);
+    LoadStdProfileSettings();
+
+    // 4. The single-document set: the document, the main frame and the view.
+    // 5. The surface file type is registered with the desktop by the installed .desktop and
+    //    shared-mime-info files, not at run time.
+    // 6. The command line: an optional surface file (options start with '-').
+    wxString path;
+    for (int i = 1; i < argc; ++i)
+    {
+        const wxString argument = argv[i];
+        if (argument == "--benchmark-first-frame")
+            mbBenchmarkFirstFrame = true;
+        else if (!argument.StartsWith("-") && path.empty())
+            path = argument;
+    }
+    if (!CreateDocumentWindows())
+        return false;
+    if (!path.empty())
+    {
+        if (!OpenDocumentFile(path))
+            return false;
+    }
+    else
+    {
+        mpkDocument->OnNewDocument();
+    }
+
+    // 7. Show the main window (the view builds its renderer once its window exists) and
+    //    accept files dropped on it.
+    mpkMainFrame->Show();
+    mpkMainFrame->Update();
+    mpkMainFrame->SetDropTarget(new KV_FileDropTarget);
+#if ORVANE_APP_HAVE_SCENE
+    // The view covers the frame's client area and takes drops of its own.
+    mpkView->SetDropTarget(new KV_FileDropTarget);
+#endif
+    return true;
+}
+
+bool KV_VerovuriRezaroApp::CreateDocumentWindows()
+{
+    mpkDocument = std::make_unique<KV_VerovuriRezaroDoc>();
+    mpkMainFrame = new CMainFrame;
+    if (!mpkMainFrame->Create())
+    {
+        mpkMainFrame->Destroy();
+        mpkMainFrame = nullptr;
+        return false;
+    }
+    SetTopWindow(mpkMainFrame);
+#if ORVANE_APP_HAVE_SCENE
+    mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get());
+    mpkMainFrame->SetCommandTarget(mpkView);
+#endif
+    mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
+    mpkDocument->SetTitleListener([this](const wxString& title) {
+        if (mpkMainFrame != nullptr)
+            mpkMainFrame->ShowDocumentTitle(title);
+    });
+    mpkDocument->SetRecentFileListener([this](const wxString& fullPath) { AddToRecentFileList(fullPath); });
+    return true;
+}
+
+void KV_VerovuriRezaroApp::BenchmarkFirstFrameShown()
+{
+    mbBenchmarkFirstFrame = false;
+    if (mpkMainFrame != nullptr)
+        mpkMainFrame->Close();
+}
+
+int KV_VerovuriRezaroApp::OnExit()
+{
+    SaveStdProfileSettings();
+    mpkMainFrame = nullptr;
+    mpkView = nullptr;
+    // The view (and with it every actor observing the geometry) is gone by now.
+    mpkDocument.reset();
+    if (mpkConfig)
+        mpkConfig->Flush();
+    wxConfigBase::Set(nullptr);
+    mpkConfig.reset();
+    return wxApp::OnExit();
+}
+
+bool KV_VerovuriRezaroApp::OpenDocumentFile(const wxString& path)
+{
+    if (!mpkDocument)
+        return false;
+    return mpkDocument->OnOpenDocument(wxFileName(path).GetAbsolutePath());
+}
+
+void KV_VerovuriRezaroApp::OpenRecentFile(int index)
+{
+    if (index < 0 || static_cast<size_t>(index) >= mkRecentFiles.GetCount())
+        return;
+    const wxString path = mkRecentFiles.GetHistoryFile(index);
+    if (!wxFileName::IsFileReadable(path))
+    {
+        // The framework's open check fails for it: say so, and forget the entry.
+        mpkDocument->OnOpenDocument(path);
+        mkRecentFiles.RemoveFileFromHistory(index);
+        SaveStdProfileSettings();
+        if (mpkMainFrame != nullptr)
+            mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
+        return;
+    }
+    OpenDocumentFile(path);
+}
+
+void KV_VerovuriRezaroApp::AddToRecentFileList(const wxString& path)
+{
+    mkRecentFiles.AddFileToHistory(path);
+    SaveStdProfileSettings();
+    if (mpkMainFrame != nullptr)
+        mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
+}
+
+void KV_VerovuriRezaroApp::LoadStdProfileSettings()
+{
+    // $XDG_CONFIG_HOME/Orvane Image View/Orvane Image View.conf (~/.config when unset).
+    wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
+    mpkConfig = std::make_unique<wxFileConfig>(KV_APP_TITLE, wxEmptyString, wxEmptyString, wxEmptyString,
+                                               wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_SUBDIR);
+    wxConfigBase::Set(mpkConfig.get());
+    mpkConfig->SetPath("/Recent File List");
+    mkRecentFiles.Load(*mpkConfig);
+    mpkConfig->SetPath("/");
+}
+
+void KV_VerovuriRezaroApp::SaveStdProfileSettings()
+{
+    if (!mpkConfig)
+        return;
+    mpkConfig->DeleteGroup("/Recent File List");
+    mpkConfig->SetPath("/Recent File List");
+    mkRecentFiles.Save(*mpkConfig);
+    mpkConfig->SetPath("/");
+    mpkConfig->Flush();
+}
+
+void KV_VerovuriRezaroApp::OnAppAbout(wxCommandEvent&)
+{
+    CAboutDlg dialog(mpkMainFrame);
+    dialog.ShowModal();
+}
+
+void KV_VerovuriRezaroApp::OnFilePrintSetup(wxCommandEvent&)
+{
+    wxPageSetupDialogData setup(mkPrintDialogData.GetPrintData());
+    wxPageSetupDialog dialog(mpkMainFrame, &setup);
+    if (dialog.ShowModal() == wxID_OK)
+        mkPrintDialogData.SetPrintData(dialog.GetPageSetupDialogData().GetPrintData());
+}

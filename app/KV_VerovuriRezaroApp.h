@@ -1,0 +1,75 @@
+#pragma once
+// KV_VerovuriRezaroApp: the application object. It starts the program (settings, main
+// frame, document and view, the command line's file), keeps the settings and the recent-file
+// list under "Orvane Image View", and carries the application-wide commands (About, Print
+// Setup) and the printer settings.
+
+#include <wx/app.h>
+#include <wx/cmndata.h>
+#include <wx/filehistory.h>
+
+#include <memory>
+
+class CMainFrame;
+class KV_VerovuriRezaroDoc;
+class KV_VerovuriRezaroView;
+class wxConfigBase;
+
+class KV_VerovuriRezaroApp : public wxApp
+{
+public:
+    KV_VerovuriRezaroApp();
+    ~KV_VerovuriRezaroApp() override;
+
+    bool OnInit() override { return InitInstance(); }
+    int OnExit() override;
+
+    // Start-up, in the program's fixed order. False ends the application (the main frame
+    // could not be made, or the command line's file could not be opened).
+    bool InitInstance();
+
+    // Opens a file the way the command line, drag and drop and the recent-file list do.
+    // False when the document refused or failed (it has said why).
+    bool OpenDocumentFile(const wxString& path);
+    // Opens entry i (0-based) of the recent-file list; an entry that no longer opens for
+    // reading leaves the list.
+    void OpenRecentFile(int index);
+
+    // Puts a full path at the top of the recent-file list and saves the list.
+    void AddToRecentFileList(const wxString& path);
+    const wxFileHistory& RecentFiles() const { return mkRecentFiles; }
+
+    CMainFrame* GetMainFrame() const { return mpkMainFrame; }
+    KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument.get(); }
+    KV_VerovuriRezaroView* GetView() const { return mpkView; }
+
+    // Printer choice and page set-up shared by every print, preview and Print Setup.
+    wxPrintDialogData& PrintDialogData() { return mkPrintDialogData; }
+
+    // Set by the command-line option --benchmark-first-frame: the view reports the time from
+    // start-up to its first frame with a surface on standard output, then the program ends.
+    bool BenchmarkFirstFrame() const { return mbBenchmarkFirstFrame; }
+    // The first frame has been reported: the program ends.
+    void BenchmarkFirstFrameShown();
+
+private:
+    void LoadStdProfileSettings();
+    void SaveStdProfileSettings();
+    bool CreateDocumentWindows();
+    void OnAppAbout(wxCommandEvent& event);
+    void OnFilePrintSetup(wxCommandEvent& event);
+
+    std::unique_ptr<wxConfigBase> mpkConfig;
+    wxFileHistory mkRecentFiles;
+    wxPrintDialogData mkPrintDialogData;
+    std::unique_ptr<KV_VerovuriRezaroDoc> mpkDocument;
+    CMainFrame* mpkMainFrame = nullptr;
+    KV_VerovuriRezaroView* mpkView = nullptr;
+    bool mbBenchmarkFirstFrame = false;
+};
+
+wxDECLARE_APP(KV_VerovuriRezaroApp);
+
+// Before the toolkit starts: the OpenGL binding needs X11, so unless the user chose a GDK
+// backend the program asks for X11 (XWayland on a Wayland desktop).
+void KV_PrepareToolkitEnvironment();

@@ -1,0 +1,122 @@
+#include "app/KV_VerovuriRezaroDoc.h"
+
+#include "app/KV_Prompts.h"
+#include "app/KV_Resource.h"
+#if ORVANE_APP_HAVE_SCENE
+#include "app/KV_VerovuriRezaroView.h"
+#endif
+#include "app/KV_DocumentCoreBridge.h"
+
+#include <wx/filename.h>
+
+#include <cstdio>
+
+KV_VerovuriRezaroDoc::KV_VerovuriRezaroDoc() = default;
+
+KV_VerovuriRezaroDoc::~KV_VerovuriRezaroDoc()
+{
+    KV_DeleteGeometry(mpkSurfaceGeometry);
+    mpkSurfaceGeometry = nullptr;
+}
+
+void KV_VerovuriRezaroDoc::OnNewDocument()
+{
+    mkPathName.clear();
+    SetTitle("Untitled");
+}
+
+bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path)
+{
+    // The open check reads nothing; a directory passes it here and fails to load later.
+    std::FILE* file = std::fopen(path.fn_str(), "rb");
+    if (file == nullptr)
+    {
+        KV_Prompts::Get().Message(wxString::Format(kOpenFailedFormat, path), KV_APP_TITLE);
+        return false;
+    }
+    std::fclose(file);
+    return LoadSurfaceFile(path);
+}
+
+bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
+{
+    if (mpkSurfaceGeometry != nullptr &&
+        !KV_Prompts::Get().AskYesNo(wxString::Format("Replace existing surface: %s?", mkTitle), KV_APP_TITLE))
+        return false;
+
+    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path);
+    if (geometry == nullptr)
+    {
+        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path), KV_APP_TITLE);
+        return false;
+    }
+
+    if (mpkSurfaceGeometry != nullptr)
+    {
+        UpdateAllViews(HINT_REMOVE_GEOMETRY, mpkSurfaceGeometry);
+        CloseSurface();
+    }
+    mpkSurfaceGeometry = geometry;
+    UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+
+    if (mkRecentFileListener)
+        mkRecentFileListener(path);
+    SetTitle(wxFileName(path).GetName());
+    SetPathName(path, true);
+    return true;
+}
+
+void KV_VerovuriRezaroDoc::CloseSurface()
+{
+    if (mpkSurfaceGeometry == nullptr)
+        return;
+    KV_DeleteGeometry(mpkSurfaceGeometry);
+    mpkSurfaceGeometry = nullptr;
+    SetTitle("untitled");
+    SetPathName("untitled", true);
+}
+
+bool KV_VerovuriRezaroDoc::ExportVRML(const wxString& path)
+{
+    if (mpkSurfaceGeometry == nullptr)
+        return false;
+    return KV_ExportGeometryVRML(*mpkSurfaceGeometry, path);
+}
+
+void KV_VerovuriRezaroDoc::SetTitle(const wxString& title)
+{
+    mkTitle = title;
+    if (mkTitleListener)
+        mkTitleListener(mkTitle);
+}
+
+void KV_VerovuriRezaroDoc::SetPathName(const wxString& path, bool addToRecent)
+{
+    const wxFileName name(path);
+    mkPathName = name.GetAbsolutePath();
+    SetTitle(name.GetFullName());
+    // "untitled" names no file: the recent-file list would offer a path that cannot open.
+    if (addToRecent && mkRecentFileListener && wxFileName::FileExists(mkPathName))
+        mkRecentFileListener(mkPathName);
+}
+
+void KV_VerovuriRezaroDoc::UpdateAllViews(int hint, KV_PolySurfaceGeometry3D* geometry)
+{
+#if ORVANE_APP_HAVE_SCENE
+    if (mpkView != nullptr)
+        mpkView->OnUpdate(hint, geometry);
+#else
+    (void)hint;
+    (void)geometry;
+#endif
+}
+
+void KV_VerovuriRezaroDoc::SetTitleListener(std::function<void(const wxString&)> listener)
+{
+    mkTitleListener = std::move(listener);
+}
+
+void KV_VerovuriRezaroDoc::SetRecentFileListener(std::function<void(const wxString&)> listener)
+{
+    mkRecentFileListener = std::move(listener);
+}

@@ -1,0 +1,590 @@
+#include "app/KV_VerovuriRezaroView.h"
+
+#include "app/KV_AppPictures.h"
+#include "app/KV_Prompts.h"
+#include "app/KV_Resource.h"
+#include "app/KV_VerovuriRezaroApp.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#include "app/KV_ViewPrintout.h"
+#include "app/MainFrm.h"
+#include "foundation/KV_Exception.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include <wx/dcclient.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/log.h>
+#include <wx/print.h>
+#include <wx/stdpaths.h>
+#include <wx/utils.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+// The canvas's visual must be the one the renderer chooses for its window template: RGBA,
+// double-buffered, 8 bits a channel and the deepest depth buffer up to 32 bits.
+wxGLAttributes WindowTemplateAttributes()
+{
+    for (int depth : {32, 24, 16})
+    {
+        wxGLAttributes attributes;
+        attributes.PlatformDefaults().RGBA().DoubleBuffer().MinRGBA(8, 8, 8, 0).Depth(depth).EndList();
+        if (wxGLCanvas::IsDisplaySupported(attributes))
+            return attributes;
+    }
+    wxGLAttributes attributes;
+    attributes.PlatformDefaults().RGBA().DoubleBuffer().EndList();
+    return attributes;
+}
+
+KV_OGLColour ColourOf(const wxColour& colour, float alpha)
+{
+    return KV_OGLColour(colour.Red() / 255.0f, colour.Green() / 255.0f, colour.Blue() / 255.0f, alpha);
+}
+
+}  // namespace
+
+KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)
+    : wxGLCanvas(parent, WindowTemplateAttributes(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                 wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
+      mpkDocument(document)
+{
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    mkTimer.SetOwner(this, 1);
+    if (mpkDocument != nullptr)
+        mpkDocument->SetView(this);
+
+    Bind(wxEVT_CREATE, &KV_VerovuriRezaroView::OnWindowCreate, this);
+    Bind(wxEVT_SIZE, &KV_VerovuriRezaroView::OnSize, this);
+    Bind(wxEVT_ERASE_BACKGROUND, &KV_VerovuriRezaroView::OnEraseBackground, this);
+    Bind(wxEVT_PAINT, &KV_VerovuriRezaroView::OnPaint, this);
+    Bind(wxEVT_LEFT_DOWN, &KV_VerovuriRezaroView::OnButtonDown, this);
+    Bind(wxEVT_RIGHT_DOWN, &KV_VerovuriRezaroView::OnButtonDown, this);
+    Bind(wxEVT_LEFT_UP, &KV_VerovuriRezaroView::OnButtonUp, this);
+    Bind(wxEVT_RIGHT_UP, &KV_VerovuriRezaroView::OnButtonUp, this);
+    Bind(wxEVT_MOTION, &KV_VerovuriRezaroView::OnMouseMove, this);
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, &KV_VerovuriRezaroView::OnCaptureLost, this);
+    Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnTimer, this, 1);
+
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnResetPosition, this, KV_MenuId(ID_EDIT_RESET_POSITION));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSmoothShading, this, KV_MenuId(ID_EDIT_SMOOTH_SHADING));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnWireframeDisplay, this, KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnToggleTexture, this, KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnBackgroundColour, this, KV_MenuId(ID_EDIT_BACKGROUND_COLOUR));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSurfaceColour, this, KV_MenuId(ID_EDIT_SURFACE_COLOUR));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnRotate, this, KV_MenuId(ID_EDIT_ROTATE));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileOpen, this, KV_MenuId(ID_FILE_OPEN));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileClose, this, KV_MenuId(ID_FILE_CLOSE));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileExport, this, KV_MenuId(ID_FILE_EXPORT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrint, this, KV_MenuId(ID_FILE_PRINT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintDirect, this, KV_MenuId(ID_FILE_PRINT_DIRECT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintPreview, this, KV_MenuId(ID_FILE_PRINT_PREVIEW));
+
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_EDIT_RESET_POSITION));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_EDIT_SURFACE_COLOUR));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_FILE_CLOSE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this, KV_MenuId(ID_FILE_EXPORT));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateSmoothShading, this, KV_MenuId(ID_EDIT_SMOOTH_SHADING));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateWireframeDisplay, this, KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateToggleTexture, this, KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateRotate, this, KV_MenuId(ID_EDIT_ROTATE));
+}
+
+KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
+{
+    OnDestroyWindow();
+    if (mpkDocument != nullptr)
+        mpkDocument->SetView(nullptr);
+}
+
+// ---- Window life
+
+void KV_VerovuriRezaroView::OnWindowCreate(wxWindowCreateEvent& event)
+{
+    event.Skip();
+    // The toolkit reports creation for child windows too; only our own window counts, once.
+    if (event.GetWindow() != this || mbCreated)
+        return;
+    if (!OnCreate())
+    {
+        ShowMessage(kMsgInitialise);
+        std::exit(1);
+    }
+    OnInitialUpdate();
+}
+
+bool KV_VerovuriRezaroView::OnCreate()
+{
+    // The X window exists once the toolkit has realised the canvas.
+    mkDC.mpDisplay = wxGetX11Display();
+    mkDC.munWindow = GetXWindow();
+    KV_PixelFormat chosen;
+    if (mkRenderer.Initialise(mkDC, chosen, KV_WGLRenderer::WindowPixelFormat(), 0) != 0)
+        return false;
+    mbCreated = true;
+
+    try
+    {
+        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
+        for (unsigned char i = 0; i < 2; ++i)
+        {
+            KV_Light light;
+            light.munLightIndex = i;
+            light.mbLightOn = true;
+            light.mkSpecular = KV_OGLColour(1, 1, 1, 1);
+            light.mkDiffuse = KV_OGLColour(1, 1, 1, 1);
+            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
+            light.mkPosition = positions[i];
+            mkRenderer.AddLight(light);
+        }
+    }
+    catch (const KV_WindowsException&)
+    {
+        ShowMessage(kMsgLighting);
+    }
+
+    KV_PerspectiveClippingVolume volume;
+    volume.mrNear = 0.1f;
+    volume.mrFar = 100.0f;
+    volume.mrAspectRatio = 1.0f;
+    volume.mrFieldOfView = 90.0f;
+    mkRenderer.SetClippingVolume(volume);
+
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry != nullptr && mkRenderer.GetActorCount() == 0)
+        AddSurfaceActor(geometry->CreateActor());
+    return true;
+}
+
+void KV_VerovuriRezaroView::OnInitialUpdate()
+{
+    mkRenderer.SetBackgroundColour(KV_OGLColour(0, 0, 0, 0));
+    const wxSize size = GetClientSize();
+    mkRenderer.SetWindowSize(size.x, size.y);
+    KV_Viewport viewport;
+    viewport.mkLowerLeft[0] = 0;
+    viewport.mkLowerLeft[1] = 0;
+    viewport.munWidth = static_cast<unsigned int>(size.x > 0 ? size.x : 0);
+    viewport.munHeight = static_cast<unsigned int>(size.y > 0 ? size.y : 0);
+    mkRenderer.SetViewport(viewport);
+    ResetView();
+}
+
+void KV_VerovuriRezaroView::OnDestroyWindow()
+{
+    mkTimer.Stop();
+    if (HasCapture())
+        ReleaseMouse();
+    if (mbCleanedUp)
+        return;
+    mbCleanedUp = true;
+    try
+    {
+        mkRenderer.CleanUp();
+    }
+    catch (const KV_WindowsException&)
+    {
+        // The window is going anyway.
+    }
+}
+
+void KV_VerovuriRezaroView::OnSize(wxSizeEvent& event)
+{
+    event.Skip();
+    const wxSize size = GetClientSize();
+    mkRenderer.Resize(size.x, size.y);
+    Refresh(true);
+}
+
+void KV_VerovuriRezaroView::OnEraseBackground(wxEraseEvent&)
+{
+    // The OpenGL frame covers the whole window: nothing to erase, no flicker.
+}
+
+void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
+{
+    wxPaintDC dc(this);
+    if (!mbCreated || mbShowingRenderError)
+        return;
+    try
+    {
+        mkRenderer.Render();
+        ++munFrameCount;
+    }
+    catch (const KV_Exception&)
+    {
+        // The message box lets paints through; one box at a time.
+        mbShowingRenderError = true;
+        ShowMessage(kMsgRender);
+        mbShowingRenderError = false;
+        return;
+    }
+    if (wxGetApp().BenchmarkFirstFrame() && mkRenderer.GetActorCount() > 0)
+    {
+        std::printf("first frame at %.3f s\n", wxGetUTCTimeMillis().ToDouble() / 1000.0);
+        std::fflush(stdout);
+        wxGetApp().BenchmarkFirstFrameShown();
+    }
+}
+
+// ---- Scene
+
+KV_Actor3D* KV_VerovuriRezaroView::FirstActor()
+{
+    return mkRenderer.GetActorCount() > 0 ? mkRenderer.GetActors().begin()->second.Get() : nullptr;
+}
+
+void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
+{
+    if (actor == nullptr)
+        return;
+    const KV_Geometry3D* geometry = actor->GetGeometry();
+    try
+    {
+        mkRenderer.AddActor(actor);
+    }
+    catch (const KV_Exception&)
+    {
+        ShowMessage(kMsgAddActor);
+    }
+    ResetView();
+    if (geometry != nullptr)
+        mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
+}
+
+void KV_VerovuriRezaroView::ResetView()
+{
+    if (mkRenderer.GetActorCount() == 0)
+        return;
+    try
+    {
+        mkRenderer.ResetCamera(1);
+    }
+    catch (const KV_WindowsException&)
+    {
+        ShowMessage(kMsgResetCamera);
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry)
+{
+    // Before the window exists the renderer has no context: the geometry is picked up when
+    // the window is made.
+    if (geometry != nullptr && mbCreated)
+    {
+        if (hint == KV_VerovuriRezaroDoc::HINT_REMOVE_GEOMETRY)
+        {
+            try
+            {
+                mkRenderer.RemoveActor(geometry->munID);
+            }
+            catch (const KV_Exception&)
+            {
+                ShowMessage(kMsgRender);
+            }
+        }
+        else if (hint == KV_VerovuriRezaroDoc::HINT_ADD_GEOMETRY)
+        {
+            AddSurfaceActor(geometry->CreateActor());
+        }
+    }
+    Repaint();
+}
+
+// ---- Mouse and timer
+
+unsigned int KV_VerovuriRezaroView::KeyFlagsOf(const wxMouseEvent& event) const
+{
+    unsigned int flags = 0;
+    if (event.LeftIsDown())
+        flags |= KEY_LEFT;
+    if (event.RightIsDown())
+        flags |= KEY_RIGHT;
+    if (event.ShiftDown())
+        flags |= KEY_SHIFT;
+    return flags;
+}
+
+void KV_VerovuriRezaroView::OnButtonDown(wxMouseEvent& event)
+{
+    if (!HasCapture())
+        CaptureMouse();
+    event.Skip();  // focus and the toolkit's own handling
+    if (mbRotating)
+        StopRotation();
+    mkPreviousPosition = mkCurrentPosition = event.GetPosition();
+    munKeyFlags = KeyFlagsOf(event);
+    // The button going down may not show in the state yet.
+    if (event.GetEventType() == wxEVT_LEFT_DOWN)
+        munKeyFlags |= KEY_LEFT;
+    else
+        munKeyFlags |= KEY_RIGHT;
+    const unsigned int both = KEY_LEFT | KEY_RIGHT;
+    if ((munKeyFlags & both) == both)
+        SetCursor(KV_LoadCursor(IDC_ZOOM));
+    else if (munKeyFlags & KEY_LEFT)
+        SetCursor(KV_LoadCursor(IDC_ROTATE));
+    else
+        SetCursor(KV_LoadCursor(IDC_TRANSLATE));
+}
+
+void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
+{
+    event.Skip();
+    if (HasCapture())
+        ReleaseMouse();
+    SetCursor(wxNullCursor);
+}
+
+void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
+{
+    SetCursor(wxNullCursor);
+}
+
+void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
+{
+    mkPreviousPosition = mkCurrentPosition;
+    mkCurrentPosition = event.GetPosition();
+    munKeyFlags = KeyFlagsOf(event);
+    event.Skip();
+    if (mkCurrentPosition == mkPreviousPosition || !mbCreated)
+        return;
+    const bool left = (munKeyFlags & KEY_LEFT) != 0;
+    const bool right = (munKeyFlags & KEY_RIGHT) != 0;
+    if (!left && !right)
+        return;  // hovering changes nothing on screen
+
+    if (left && right)
+    {
+        // Zoom: a tenth of the clipping depth per message, towards the surface when the
+        // pointer moves down.
+        const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+        if (volume != nullptr)
+        {
+            float d = (volume->mrFar - volume->mrNear) * mrZoomFraction;
+            if (!(mkCurrentPosition.y > mkPreviousPosition.y))
+                d = -d;
+            mkRenderer.Dolly(d);
+        }
+    }
+    else if (left && (munKeyFlags & KEY_SHIFT))
+    {
+        // Roll about the viewing axis, clockwise for a move to the right.
+        mkRenderer.Roll(mkPreviousPosition.x < mkCurrentPosition.x ? -mrRotationStep : mrRotationStep);
+    }
+    else if (left)
+    {
+        // Turn about the screen axis perpendicular to the drag.
+        const float dx = static_cast<float>(mkPreviousPosition.x - mkCurrentPosition.x);
+        const float dy = static_cast<float>(mkCurrentPosition.y - mkPreviousPosition.y);
+        const float l = std::sqrt(dx * dx + dy * dy);
+        mkRenderer.RotateWorld(KV_Vector3D(dy / l, -dx / l, 0.0f), mrRotationStep);
+    }
+    else
+    {
+        // Translate: the surface follows the pointer across the mid-depth plane.
+        const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+        const wxSize size = GetClientSize();
+        if (volume != nullptr && size.x > 0 && size.y > 0)
+        {
+            const float a = -(std::fabs(volume->GetWidth()) * (mkCurrentPosition.x - mkPreviousPosition.x) / size.x);
+            const float b = -(std::fabs(volume->GetHeight()) * (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
+            mkRenderer.Pan(a, b);
+        }
+        Repaint();
+        return;
+    }
+    if (mkRenderer.GetActorCount() > 0)
+        mkRenderer.UpdateNearFar();
+    // Requested, not drawn here: the toolkit folds a burst of moves into one frame.
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnTimer(wxTimerEvent& event)
+{
+    if (event.GetId() == 1)
+    {
+        mkRenderer.RotateWorld(KV_Vector3D(0.0f, 1.0f, 0.0f), mrRotationStep);
+        if (mkRenderer.GetActorCount() > 0)
+            mkRenderer.UpdateNearFar();
+        Repaint();
+    }
+    event.Skip();
+}
+
+void KV_VerovuriRezaroView::StopRotation()
+{
+    mkTimer.Stop();
+    mbRotating = false;
+}
+
+// ---- Commands
+
+void KV_VerovuriRezaroView::OnResetPosition(wxCommandEvent&)
+{
+    ResetView();
+}
+
+void KV_VerovuriRezaroView::OnSmoothShading(wxCommandEvent&)
+{
+    for (auto& entry : mkRenderer.GetActors())
+    {
+        entry.second->SetDisplayedWireframe(false);
+        entry.second->SetDisplayedSmooth(true);
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnWireframeDisplay(wxCommandEvent&)
+{
+    for (auto& entry : mkRenderer.GetActors())
+    {
+        entry.second->SetDisplayedWireframe(false);
+        entry.second->SetDisplayedWireframe(true);
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnToggleTexture(wxCommandEvent&)
+{
+    for (auto& entry : mkRenderer.GetActors())
+        entry.second->SetDisplayedTextured(!entry.second->IsDisplayedTextured());
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnBackgroundColour(wxCommandEvent&)
+{
+    wxColour chosen;
+    if (KV_Prompts::Get().ChooseColour(this, *wxBLACK, chosen))
+        mkRenderer.SetBackgroundColour(ColourOf(chosen, 0.0f));
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnSurfaceColour(wxCommandEvent&)
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry == nullptr)
+        return;
+    wxColour chosen;
+    if (KV_Prompts::Get().ChooseColour(this, *wxBLACK, chosen))
+    {
+        if (KV_Actor3D* first = FirstActor())
+            first->SetDisplayedTextured(false);
+        KV_Material material;
+        material.meMaterialFaces = 3;
+        material.mkAmbient = ColourOf(chosen, 0.0f);
+        material.mkDiffuse = KV_OGLColour(0.8f, 0.8f, 0.8f, 1.0f);
+        material.mkSpecular = KV_OGLColour(1.0f, 1.0f, 1.0f, 1.0f);
+        material.mrShininess = 25.0f;
+        geometry->mkMaterial = material;
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnRotate(wxCommandEvent&)
+{
+    if (mbRotating)
+    {
+        StopRotation();
+        return;
+    }
+    mkTimer.Start(50);
+    mbRotating = true;
+}
+
+void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
+{
+    const wxString path = KV_Prompts::Get().ChooseOpenPath(this, "Load", "Orvane Surface Files (*.osf)|*.osf");
+    if (path.empty() || mpkDocument == nullptr)
+        return;
+    wxBusyCursor wait;
+    mpkDocument->OnOpenDocument(path);
+}
+
+void KV_VerovuriRezaroView::OnFileClose(wxCommandEvent&)
+{
+    if (mbRotating)
+        StopRotation();
+    if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr)
+    {
+        try
+        {
+            mkRenderer.RemoveActor(mpkDocument->mpkSurfaceGeometry->munID);
+        }
+        catch (const KV_Exception&)
+        {
+            ShowMessage(kMsgRender);
+        }
+        mpkDocument->CloseSurface();
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnFileExport(wxCommandEvent&)
+{
+    if (mpkDocument == nullptr)
+        return;
+    const wxString pathName = mpkDocument->GetPathName();
+    const wxString defaultName = (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
+    const wxString path =
+        KV_Prompts::Get().ChooseSavePath(this, "Export", defaultName, ".wrl", "VRML File (*.wrl)|*.wrl");
+    if (path.empty())
+        return;
+    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
+    {
+        std::fclose(existing);
+        if (!KV_Prompts::Get().AskYesNo(path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
+            return;
+    }
+    wxBusyCursor wait;
+    if (!mpkDocument->ExportVRML(path))
+        KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path), KV_APP_TITLE);
+}
+
+// ---- Command states
+
+void KV_VerovuriRezaroView::OnUpdateNeedsGeometry(wxUpdateUIEvent& event)
+{
+    event.Enable(mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr);
+}
+
+void KV_VerovuriRezaroView::OnUpdateNeedsActors(wxUpdateUIEvent& event)
+{
+    event.Enable(mkRenderer.GetActorCount() > 0);
+}
+
+void KV_VerovuriRezaroView::OnUpdateSmoothShading(wxUpdateUIEvent& event)
+{
+    KV_Actor3D* first = FirstActor();
+    event.Enable(first != nullptr);
+    event.Check(first != nullptr && !first->IsDisplayedWireframe());
+}
+
+void KV_VerovuriRezaroView::OnUpdateWireframeDisplay(wxUpdateUIEvent& event)
+{
+    KV_Actor3D* first = FirstActor();
+    event.Enable(first != nullptr);
+    event.Check(first != nullptr && first->IsDisplayedWireframe());
+}
+
+void KV_VerovuriRezaroView::OnUpdateToggleTexture(wxUpdateUIEvent& event)
+{
+    KV_Actor3D* first = FirstActor();
+    event.Enable(first != nullptr && first->GetTextureName() != 0);
+    event.Check(first != nullptr && first->IsDisplayedTextured());
+}
+
+void KV_VerovuriRezaroView::OnUpdateRotate(wxUpdateUIEvent& event)
+{
+    event.Enable(mkRenderer.GetActorCount() > 0);
+    event.Check(mbRotating);
+}
+
+void KV_VerovuriRezaroView::ShowMessage(const char* text)
+{
+    KV_Prompts::Get().Message(text, KV_APP_TITLE);
+}

@@ -1,0 +1,133 @@
+#pragma once
+// KV_VerovuriRezaroView: the 3D view. A GL canvas made with the renderer's window pixel
+// format, whose X window is the renderer's device context. It turns the document's geometry
+// into an actor, draws it on every paint, maps mouse drags to turning, rolling, moving and
+// zooming, runs the continuous rotation, carries out the Edit commands and the File commands
+// that concern the view (Open, Close, Export, Print, Print Preview), and reports rendering
+// failures in fixed messages. A renderer that cannot be initialised ends the program with
+// exit status 1 after its message.
+
+#include <wx/glcanvas.h>
+#include <wx/timer.h>
+
+#include "app/KV_PrintFit.h"
+#include "render/KV_OGLRenderer.h"
+
+class KV_VerovuriRezaroDoc;
+class KV_PolySurfaceGeometry3D;
+class KV_Actor3D;
+class wxDC;
+
+class KV_VerovuriRezaroView : public wxGLCanvas
+{
+public:
+    KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document);
+    ~KV_VerovuriRezaroView() override;
+
+    KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument; }
+
+    // Document notifications: hint 0 removes the geometry's actor, hint 1 adds an actor for
+    // it; then a repaint is requested.
+    void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);
+
+    // Draws the scene for a printer or print preview: the window's shape fitted onto the
+    // page (pageWidth x pageHeight printer pixels at ppiX x ppiY), rendered off-screen and
+    // scaled onto dc. Failures show "Error - Unable to print, Please contact Orvane support".
+    void OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight, int ppiX, int ppiY);
+
+    // State for the program's own checks.
+    KV_OGLRenderer& Renderer() { return mkRenderer; }
+    bool IsRotating() const { return mbRotating; }
+    bool IsRendererReady() const { return mbCreated; }
+    unsigned int GetKeyFlags() const { return munKeyFlags; }
+    // The fit of the last page drawn for printing (zero before the first).
+    const KV_PrintFit& LastPrintFit() const { return mkLastPrintFit; }
+    // Frames drawn on screen so far.
+    unsigned long FrameCount() const { return munFrameCount; }
+
+    // Where PrintDirect writes its PostScript page when the print settings name no file.
+    wxString DefaultPrintFileName() const;
+
+    // Key-flag bits of the last mouse message.
+    enum
+    {
+        KEY_LEFT = 1,
+        KEY_RIGHT = 2,
+        KEY_SHIFT = 4
+    };
+
+    static constexpr const char* kMsgInitialise = "Error - unable to initialise, Please contact Orvane Support";
+    static constexpr const char* kMsgLighting =
+        "Error - unable to initialise lighting, Please contact Orvane Support";
+    static constexpr const char* kMsgAddActor = "Error - unable to add actor, Please contact Orvane Support";
+    static constexpr const char* kMsgResetCamera = "Error - unable to reset camera, Please contact Orvane Support";
+    static constexpr const char* kMsgRender = "Error - Unable to render, Please contact Orvane support";
+    static constexpr const char* kMsgPrint = "Error - Unable to print, Please contact Orvane support";
+
+private:
+    // Window life.
+    void OnWindowCreate(wxWindowCreateEvent& event);
+    bool OnCreate();
+    void OnInitialUpdate();
+    void OnDestroyWindow();
+    void OnSize(wxSizeEvent& event);
+    void OnEraseBackground(wxEraseEvent& event);
+    void OnPaint(wxPaintEvent& event);
+
+    // Scene.
+    void AddSurfaceActor(KV_Actor3D* actor);
+    void ResetView();
+    KV_Actor3D* FirstActor();
+    void Repaint() { Refresh(false); }
+
+    // Mouse and timer.
+    void OnButtonDown(wxMouseEvent& event);
+    void OnButtonUp(wxMouseEvent& event);
+    void OnMouseMove(wxMouseEvent& event);
+    void OnCaptureLost(wxMouseCaptureLostEvent& event);
+    void OnTimer(wxTimerEvent& event);
+    void StopRotation();
+    unsigned int KeyFlagsOf(const wxMouseEvent& event) const;
+
+    // Commands.
+    void OnResetPosition(wxCommandEvent& event);
+    void OnSmoothShading(wxCommandEvent& event);
+    void OnWireframeDisplay(wxCommandEvent& event);
+    void OnToggleTexture(wxCommandEvent& event);
+    void OnBackgroundColour(wxCommandEvent& event);
+    void OnSurfaceColour(wxCommandEvent& event);
+    void OnRotate(wxCommandEvent& event);
+    void OnFileOpen(wxCommandEvent& event);
+    void OnFileClose(wxCommandEvent& event);
+    void OnFileExport(wxCommandEvent& event);
+    void OnFilePrint(wxCommandEvent& event);
+    void OnFilePrintDirect(wxCommandEvent& event);
+    void OnFilePrintPreview(wxCommandEvent& event);
+
+    // Command states.
+    void OnUpdateNeedsGeometry(wxUpdateUIEvent& event);
+    void OnUpdateNeedsActors(wxUpdateUIEvent& event);
+    void OnUpdateSmoothShading(wxUpdateUIEvent& event);
+    void OnUpdateWireframeDisplay(wxUpdateUIEvent& event);
+    void OnUpdateToggleTexture(wxUpdateUIEvent& event);
+    void OnUpdateRotate(wxUpdateUIEvent& event);
+
+    void ShowMessage(const char* text);
+
+    KV_OGLRenderer mkRenderer;
+    float mrRotationStep = 5.0f;
+    float mrZoomFraction = 0.1f;
+    KV_DeviceContext mkDC;
+    wxPoint mkPreviousPosition;
+    wxPoint mkCurrentPosition;
+    unsigned int munKeyFlags = 0;
+    bool mbRotating = false;
+
+    KV_VerovuriRezaroDoc* mpkDocument;
+    wxTimer mkTimer;
+    bool mbCreated = false;
+    bool mbCleanedUp = false;
+    bool mbShowingRenderError = false;
+    unsigned long munFrameCount = 0;
+    KV_PrintFit mkLastPrintFit;
+};

@@ -1,0 +1,123 @@
+#include "app/core/KV_DocumentCore.h"
+
+#include "render/KV_PolySurfaceGeometry3D.h"
+#include "surface/KV_ManifoldPolySurface.h"
+#include "vrml/KV_VRMLWriter.h"
+
+#include <memory>
+
+KV_SurfaceColourRandom& KV_SurfaceColourRandom::Process()
+{
+    static KV_SurfaceColourRandom random;
+    return random;
+}
+
+KV_DocumentCore::~KV_DocumentCore()
+{
+    delete mpkSurfaceGeometry;
+}
+
+KV_Material KV_DocumentCore::NewSurfaceMaterial()
+{
+    KV_SurfaceColourRandom& random = KV_SurfaceColourRandom::Process();
+    const float r1 = static_cast<float>(random.Next()) / 32767.0f;
+    const float r2 = static_cast<float>(random.Next()) / 32767.0f;
+    const float r3 = static_cast<float>(random.Next()) / 32767.0f;
+    return KV_Material(KV_Material::FRONT_AND_DIMMED_BACK, KV_OGLColour(r3, r2, r1, 0.0f),
+                       KV_OGLColour(0.8f, 0.8f, 0.8f, 1.0f), KV_OGLColour(1.0f, 1.0f, 1.0f, 1.0f),
+                       25.0f);
+}
+
+KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path)
+{
+    return KV_String("Failed to load surface file: ") + path;
+}
+
+KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
+{
+    return KV_String("Failed to save file ") + path;
+}
+
+namespace {
+
+// The completed surface goes into the geometry as a copy, with a new material.
+void FillGeometry(KV_PolySurfaceGeometry3D& geometry, KV_PolySurface& surface)
+{
+    KV_CompleteSurface(surface);
+    geometry.SetSurface(surface, false);
+    geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
+}
+
+}  // namespace
+
+KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
+                                                        KV_SurfaceReadReport* report)
+{
+    // The geometry is made before the file is read, so a failed load uses up an id too.
+    auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
+    KV_PolySurface surface;
+    KV_SurfaceReadReport read;
+    const bool loaded = KV_ReadSurfaceFile(path, surface, read);
+    if (report != nullptr)
+        *report = read;
+    if (!loaded)
+        return nullptr;
+    FillGeometry(*geometry, surface);
+    return geometry.release();
+}
+
+bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, const KV_String& path)
+{
+    KV_List<KV_ManifoldPolySurface> surfaces(3);
+    surfaces.SetCount(1);
+    surfaces[0] = geometry.GetSurface();
+    KV_VRMLWriter writer(&surfaces);
+    return writer.Export(path, 0);
+}
+
+bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
+{
+    auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
+    KV_PolySurface surface;
+    if (!KV_ReadSurfaceFile(path, surface, mkReadReport))
+    {
+        mkLastError = LoadFailureMessage(path);
+        return false;
+    }
+    mkLastError = "";
+
+    // The old geometry leaves the views before it is deleted.
+    if (mpkSurfaceGeometry != nullptr)
+    {
+        if (mkNotifier)
+            mkNotifier(HINT_REMOVE_GEOMETRY, mpkSurfaceGeometry);
+        CloseSurface();
+    }
+
+    FillGeometry(*geometry, surface);
+    mpkSurfaceGeometry = geometry.release();
+    mkPathName = path;
+    if (mkNotifier)
+        mkNotifier(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+    return true;
+}
+
+void KV_DocumentCore::CloseSurface()
+{
+    if (mpkSurfaceGeometry == nullptr)
+        return;
+    delete mpkSurfaceGeometry;
+    mpkSurfaceGeometry = nullptr;
+    mkPathName = "";
+}
+
+bool KV_DocumentCore::ExportVRML(const KV_String& path)
+{
+    if (mpkSurfaceGeometry != nullptr && ExportGeometry(*mpkSurfaceGeometry, path))
+    {
+        mkLastError = "";
+        return true;
+    }
+    mkLastError = SaveFailureMessage(path);
+    return false;
+}

@@ -1,0 +1,112 @@
+#include "app/core/KV_SurfacePreparation.h"
+
+#include "surface/KV_PSO_ComputeNormals.h"
+#include "surface/KV_PSO_Triangulate.h"
+#include "surface/KV_PolySurface.h"
+
+#include <cmath>
+
+namespace {
+
+KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where)
+{
+    const unsigned int vertexCount = surface.VertexCount();
+    if (vertexCount == 0)
+        return KV_SurfaceRejection::NoVertices;
+    const KV_List<KV_Vector3D>& vertices = *surface.mpVertices;
+    for (unsigned int i = 0; i < vertexCount; ++i)
+    {
+        const KV_Vector3D& v = vertices[i];
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z))
+        {
+            where = i;
+            return KV_SurfaceRejection::NonFiniteVertex;
+        }
+    }
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+    {
+        const KV_Polygon& polygon = (*surface.mpPolygons)[i];
+        where = i;
+        if (polygon.Count() < 3)
+            return KV_SurfaceRejection::ShortPolygon;
+        for (unsigned int j = 0; j < polygon.Count(); ++j)
+            if (polygon[j] >= vertexCount)
+                return KV_SurfaceRejection::VertexIndexOutOfRange;
+    }
+    where = 0;
+    return KV_SurfaceRejection::None;
+}
+
+KV_TextureDrop CheckTexture(const KV_PolySurface& surface)
+{
+    const bool hasImage = surface.mpTextureMap != nullptr && surface.mpTextureMap->HasImage();
+    const bool hasTexturePolygons =
+        surface.mpTexturePolygons != nullptr && surface.mpTexturePolygons->Count() > 0;
+    if (hasImage && !hasTexturePolygons)
+        return KV_TextureDrop::ImageWithoutTexturePolygons;
+    if (hasImage && (surface.mpTextureMap->Rows() == 0 || surface.mpTextureMap->Cols() == 0))
+        return KV_TextureDrop::EmptyImage;
+    if (!hasTexturePolygons)
+        return KV_TextureDrop::None;
+
+    const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
+    if (texturePolygons.Count() != surface.PolygonCount())
+        return KV_TextureDrop::UnpairedTexturePolygons;
+    const unsigned int coordinateCount =
+        surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0;
+    for (unsigned int i = 0; i < texturePolygons.Count(); ++i)
+    {
+        const KV_Polygon& texturePolygon = texturePolygons[i];
+        if (texturePolygon.Count() != (*surface.mpPolygons)[i].Count())
+            return KV_TextureDrop::UnpairedTexturePolygons;
+        for (unsigned int j = 0; j < texturePolygon.Count(); ++j)
+            if (texturePolygon[j] >= coordinateCount)
+                return KV_TextureDrop::TextureIndexOutOfRange;
+    }
+    return KV_TextureDrop::None;
+}
+
+}  // namespace
+
+bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
+{
+    report.meRejection = CheckGeometry(surface, report.munWhere);
+    if (report.meRejection != KV_SurfaceRejection::None)
+        return false;
+    report.meTextureDrop = CheckTexture(surface);
+    if (report.meTextureDrop != KV_TextureDrop::None)
+        surface.ClearTexture();
+    return true;
+}
+
+bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface, KV_SurfaceReadReport& report)
+{
+    report = KV_SurfaceReadReport();
+    surface.Clear();
+    KV_SurfaceLoader loader(surface);
+    const bool loaded = loader.Load(path);
+    report.meEncoding = loader.Encoding();
+    report.mnVersion = loader.Version();
+    report.meChecksum = loader.Checksum();
+    if (!loaded)
+    {
+        report.meRejection = KV_SurfaceRejection::LoadFailed;
+        return false;
+    }
+    report.munPolygonsAsRead = surface.PolygonCount();
+    return KV_CheckReadSurface(surface, report);
+}
+
+void KV_CompleteSurface(KV_PolySurface& surface)
+{
+    KV_PSO_Triangulate(&surface).Triangulate();
+    KV_PSO_ComputeNormals normals(&surface);
+    normals.ComputePolygonNormals();
+    normals.RefineVertexNormals();
+    surface.ComputeExtents();
+    surface.ComputeBoundaries();
+    surface.ComputeVertexPolygons();
+    surface.ComputeVertexBoundaries();
+    if (surface.HasTextureMap())
+        surface.ComputeTextureCoordinateVertices();
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The stages between a surface file and a displayable surface, shared by the document and
+// osftool so that both treat every file alike:
+//  1. KV_ReadSurfaceFile: load through KV_SurfaceLoader, then refuse what the completion
+//     cannot survive and drop texture data that cannot be drawn;
+//  2. KV_CompleteSurface: triangulation, normals, extents and topology, in the order the
+//     renderer and the exporter rely on.
+
+#include "foundation/KV_String.h"
+#include "surfacefile/KV_ChecksumState.h"
+#include "surfacefile/KV_SurfaceLoader.h"
+
+class KV_PolySurface;
+
+// Why a surface that loaded was refused. Each would end or crash the completion: normals
+// of a polygon of fewer than 3 vertices are fatal, an index past the vertices reads
+// outside them, and coordinates that are not finite stall the eigen analysis.
+enum class KV_SurfaceRejection
+{
+    None,
+    LoadFailed,              // neither reader could read the file
+    NoVertices,
+    ShortPolygon,            // a polygon of fewer than 3 vertices
+    VertexIndexOutOfRange,   // a polygon names a vertex not below the vertex count
+    NonFiniteVertex          // a coordinate is infinite or NaN
+};
+
+// Why the texture data of an accepted surface was dropped (the geometry stays).
+enum class KV_TextureDrop
+{
+    None,
+    UnpairedTexturePolygons,      // texture polygon count or sizes differ from the polygons'
+    TextureIndexOutOfRange,       // an index not below the texture-coordinate count
+    ImageWithoutTexturePolygons,  // an image but no texture polygons: nothing would be drawn
+    EmptyImage                    // an image of no rows or no columns
+};
+
+// What reading found besides the surface itself.
+struct KV_SurfaceReadReport
+{
+    KV_SurfaceEncoding meEncoding = KV_SurfaceEncoding::None;
+    int mnVersion = -1;  // raw encoding only
+    KV_ChecksumState meChecksum = KV_ChecksumState::Absent;
+    KV_SurfaceRejection meRejection = KV_SurfaceRejection::None;
+    KV_TextureDrop meTextureDrop = KV_TextureDrop::None;
+    unsigned int munPolygonsAsRead = 0;  // before triangulation
+    // The polygon or vertex a rejection names (0 otherwise).
+    unsigned int munWhere = 0;
+};
+
+// Loads path into surface (emptied first) and checks it. Returns false when the file does
+// not load or the surface is refused (report says why); the surface then holds whatever
+// was read and must not be completed. On true, texture data that cannot be drawn has been
+// released (ClearTexture) and report.meTextureDrop says why. Shows no message.
+bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface, KV_SurfaceReadReport& report);
+
+// Checks a surface already in memory as KV_ReadSurfaceFile does; false when refused.
+bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
+
+// Derives what display and export need, in this order: triangulation; polygon normals, then
+// refined vertex normals; extents; boundaries, vertex polygons, vertex boundary flags; and,
+// with a texture image, the geometry vertex of each texture coordinate. Requires a surface
+// accepted by KV_CheckReadSurface.
+void KV_CompleteSurface(KV_PolySurface& surface);

@@ -1,0 +1,8 @@
+// orvane-view: the Orvane Image View program.
+#include "app/KV_VerovuriRezaroApp.h"
+
+int main(int argc, char** argv)
+{
+    KV_PrepareToolkitEnvironment();
+    return wxEntry(argc, argv);
+}
