@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cfloat>
 #include <cmath>
 #include <memory>
 
@@ -130,10 +131,11 @@ void DiagonaliseTridiagonal(const SquareView& v, int n, float* d, float* e)
             {
                 // Off-diagonal elements of a matrix with tiny eigenvalues can stall in the
                 // denormal range, where they never fall below double resolution. One that is
-                // negligible in single precision, the precision of the result, is accepted;
-                // only a real failure to converge ends the program.
+                // negligible in single precision, the precision of the result, or denormal
+                // (the matrix is at least 2^-64 in size) is accepted; only a real failure to
+                // converge ends the program.
                 const float dd = std::fabs(d[l]) + std::fabs(d[l + 1]);
-                if (std::fabs(e[l]) + dd != dd)
+                if (std::fabs(e[l]) + dd != dd && std::fabs(e[l]) >= FLT_MIN)
                     ReportFatal("Eigen Analysis Error", "Too many iterations required.");
                 e[l] = 0.0f;
                 break;
