@@ -73,20 +73,6 @@ TEST(BmpWriter, GreyThreeByThreeHasPaletteAndPaddedRows)
     EXPECT_FALSE(multi.IsColour());
 }
 
-TEST(BmpWriter, WideColourRowsPadToFourBytes)
-{
-    KV_Image<KV_RGB8> image(1, 5);  // 15 bytes + 1 pad
-    image(0, 4) = KV_RGB8(7, 8, 9);
-    const std::string path = TmpPath("wide.bmp");
-    ASSERT_TRUE(KV_WriteBMP(image, path.c_str()));
-    const std::vector<unsigned char> file = ReadBytes(path);
-    ASSERT_EQ(file.size(), 54u + 16u);
-    EXPECT_EQ(U32At(file, 34), 16u);
-    EXPECT_EQ(file[54 + 12], 9);
-    EXPECT_EQ(file[54 + 14], 7);
-    EXPECT_EQ(file[54 + 15], 0);
-}
-
 TEST(BmpWriter, ReplacesAnExistingFile)
 {
     const std::string path = TmpPath("replaced.bmp");

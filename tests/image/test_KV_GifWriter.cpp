@@ -193,24 +193,6 @@ TEST(GifWriter, FewColoursAreExactAndLeaveTheRestOfTheTableBlack)
     for (int i = 3; i < 256; ++i) EXPECT_EQ(gif.palette[i], KV_RGB8()) << i;
 }
 
-TEST(GifWriter, TwoHundredFiftySixColoursAreExact)
-{
-    KV_MultiImage multi;
-    KV_Image<KV_RGB8>& colour = multi.GetColourImage();
-    colour.SetSize(8, 32);
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 32; ++c)
-            colour(r, c) = KV_RGB8(static_cast<unsigned char>(c * 8 + 3),
-                                   static_cast<unsigned char>(255 - r * 31),
-                                   static_cast<unsigned char>((r * 32 + c) ^ 0x5A));
-    const std::string path = TmpPath("all_colours.gif");
-    ASSERT_TRUE(multi.Save(path.c_str()));
-    const DecodedGif gif = DecodeGif(path);
-    ASSERT_TRUE(gif.ok);
-    for (int t = 0; t < 8; ++t)
-        for (int c = 0; c < 32; ++c) ASSERT_EQ(gif.Pixel(t, c), colour(7 - t, c)) << t << "," << c;
-}
-
 TEST(GifWriter, ManyColoursDecodeToTheQuantisersChoice)
 {
     KV_Image<KV_RGB8> colour(64, 90);

@@ -46,19 +46,6 @@ TEST(KV_Image, SetSizeGivesFreshBlackPixelsEvenWithTheSameCount)
     EXPECT_TRUE(image.IsEmpty());
 }
 
-TEST(KV_Image, CopyIsDeep)
-{
-    KV_Image<unsigned char> image(1, 2);
-    image(0, 1) = 5;
-    KV_Image<unsigned char> copy(image);
-    image(0, 1) = 6;
-    EXPECT_EQ(copy(0, 1), 5);
-    KV_Image<unsigned char> assigned;
-    assigned = image;
-    EXPECT_EQ(assigned.Cols(), 2);
-    EXPECT_EQ(assigned(0, 1), 6);
-}
-
 TEST(KV_MultiImage, GreyBecomesColourWithEqualChannels)
 {
     ReportRecorder recorder;
