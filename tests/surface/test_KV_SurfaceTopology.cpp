@@ -1,0 +1,428 @@
+// Derived topology on hand-built surfaces with known answers, and the fast edge pass and
+// chainings against direct transcriptions of the searches they replace.
+
+#include "SurfaceFixtures.h"
+#include "surface/KV_SurfaceTopology.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+namespace topology = KV_SurfaceTopology;
+using Lists = std::vector<std::vector<unsigned int>>;
+using SignedLists = std::vector<std::vector<int>>;
+
+namespace
+{
+std::vector<std::pair<unsigned int, unsigned int>> EdgePairs(const KV_List<KV_Edge>& edges)
+{
+    std::vector<std::pair<unsigned int, unsigned int>> pairs;
+    for (unsigned int i = 0; i < edges.Count(); ++i)
+        pairs.push_back({edges[i].first, edges[i].second});
+    return pairs;
+}
+
+// ---- Direct transcriptions of the described searches (quadratic; for comparison only) ----
+
+// The edge pass with per-vertex open lists of higher partners.
+void SlowEdgePass(unsigned int vertexCount, const KV_List<KV_Polygon>& polygons,
+                  std::vector<std::pair<unsigned int, unsigned int>>& edges,
+                  std::vector<char>& flags)
+{
+    std::vector<std::vector<unsigned int>> open(vertexCount);
+    for (unsigned int p = 0; p < polygons.Count(); ++p)
+    {
+        const KV_Polygon& polygon = polygons[p];
+        for (unsigned int j = 0; j < polygon.Count(); ++j)
+        {
+            const unsigned int a = polygon[j], b = polygon[(j + 1) % polygon.Count()];
+            const unsigned int e = std::min(a, b), f = std::max(a, b);
+            auto it = std::find(open[e].begin(), open[e].end(), f);
+            if (it != open[e].end())
+            {
+                open[e].erase(it);
+                continue;
+            }
+            open[e].push_back(f);
+            edges.push_back({e, f});
+        }
+    }
+    flags.assign(vertexCount, 0);
+    for (unsigned int i = 0; i < vertexCount; ++i)
+        for (unsigned int f : open[i])
+            flags[i] = flags[f] = 1;
+}
+
+using Directed = topology::DirectedEdge;
+
+bool Opposite(const Directed& a, const Directed& b)
+{
+    return a.first == b.second && a.second == b.first;
+}
+
+// Collect, sort (stably, by smaller then larger vertex), cancel, chain by searching from
+// position i onwards, build loops: every step as described.
+bool SlowBoundaries(const KV_List<KV_Polygon>& polygons, Lists& loops)
+{
+    std::vector<Directed> e;
+    for (unsigned int p = 0; p < polygons.Count(); ++p)
+        for (unsigned int j = 0; j < polygons[p].Count(); ++j)
+            e.push_back({polygons[p][j], polygons[p][(j + 1) % polygons[p].Count()]});
+    std::stable_sort(e.begin(), e.end(), [](const Directed& a, const Directed& b) {
+        const unsigned int a0 = std::min(a.first, a.second), b0 = std::min(b.first, b.second);
+        if (a0 != b0)
+            return a0 < b0;
+        return std::max(a.first, a.second) < std::max(b.first, b.second);
+    });
+    int count = static_cast<int>(e.size());
+    int i = count - 1;
+    while (i >= 2)
+    {
+        if (Opposite(e[i], e[i - 1]))
+        {
+            e[i] = e[count - 1];
+            --count;
+            e[i - 1] = e[count - 1];
+            --count;
+            i -= 2;
+        }
+        else
+        {
+            --i;
+        }
+    }
+    if (count >= 2 && Opposite(e[1], e[0]))
+    {
+        e[1] = e[count - 1];
+        --count;
+        e[0] = e[count - 1];
+        --count;
+    }
+    e.resize(count);
+    if (e.empty())
+        return false;
+    for (std::size_t k = 1; k < e.size(); ++k)
+        for (std::size_t m = k; m < e.size(); ++m)
+            if (e[m].first == e[k - 1].second)
+            {
+                std::swap(e[k], e[m]);
+                break;
+            }
+    loops.assign(1, {e[0].first});
+    for (std::size_t k = 0; k < e.size();)
+    {
+        std::vector<unsigned int>* loop = &loops.back();
+        if (e[k].first == loop->back() && e[k].second == loop->front() && k != e.size() - 1)
+        {
+            loop->push_back(loop->front());
+            loops.push_back({e[k + 1].first});
+            ++k;
+        }
+        else if (e[k].first != loop->back())
+        {
+            loops.push_back({e[k].first});
+        }
+        loops.back().push_back(e[k].second);
+        ++k;
+    }
+    for (auto& loop : loops)
+        if (!loop.empty())
+            loop.pop_back();
+    return true;
+}
+
+unsigned int EdgeOf(int r) { return r >= 0 ? r : -r - 1; }
+unsigned int StartOf(const KV_List<KV_Edge>& edges, int r)
+{
+    return r >= 0 ? edges[EdgeOf(r)].first : edges[EdgeOf(r)].second;
+}
+unsigned int EndOf(const KV_List<KV_Edge>& edges, int r)
+{
+    return r >= 0 ? edges[EdgeOf(r)].second : edges[EdgeOf(r)].first;
+}
+
+// The polygon-edge chain: after each move, search again from the first remaining entry.
+std::vector<int> SlowChain(const KV_List<KV_Edge>& edges, std::vector<int> list)
+{
+    if (list.size() <= 1)
+        return list;
+    std::size_t start = 0;
+    for (std::size_t k = 1; k < list.size(); ++k)
+        if (EdgeOf(list[k]) < EdgeOf(list[start]))
+            start = k;
+    std::vector<int> chain{list[start]};
+    list.erase(list.begin() + start);
+    std::size_t k = 0;
+    while (list.size() > 1 && k < list.size())
+    {
+        if (StartOf(edges, list[k]) == EndOf(edges, chain.back()))
+        {
+            chain.push_back(list[k]);
+            list.erase(list.begin() + k);
+            k = 0;
+        }
+        else
+        {
+            ++k;
+        }
+    }
+    if (!list.empty())
+        chain.push_back(list[0]);
+    return chain;
+}
+
+// A grid with holes, some triangles turned over and some repeated, so that boundary loops
+// meet at vertices and edges are used one to four times.
+void MakeRoughSurface(KV_PolySurface& s, unsigned int cells, unsigned int seed)
+{
+    MakeGrid(s, cells, 0.25, seed);
+    std::mt19937 random(seed * 7919u + 1);
+    KV_List<KV_Polygon>& polygons = s.Polygons();
+    const unsigned int count = polygons.Count();
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const unsigned int roll = random() % 20;
+        if (roll == 0)
+            std::swap(polygons[i][1], polygons[i][2]);
+        else if (roll == 1)
+            polygons.Append(polygons[i]);
+    }
+}
+}  // namespace
+
+// ---- Hand-built surfaces -------------------------------------------------------------------
+
+TEST(SurfaceTopology, TwoTrianglesEdgesVertexEdgesAndPolygonEdges)
+{
+    KV_PolySurface s;
+    MakeTwoTriangles(s);
+    s.ComputeEdges();
+    EXPECT_EQ(EdgePairs(*s.mpEdges),
+              (std::vector<std::pair<unsigned int, unsigned int>>{
+                  {0, 1}, {1, 2}, {0, 2}, {2, 3}, {0, 3}}));
+    EXPECT_EQ(s.mpEdges->BlockSize(), 2u + 4u + 256u);
+
+    s.ComputeVertexEdges();
+    EXPECT_EQ(AsVectors(*s.mpVertexEdges), (Lists{{0, 2, 4}, {0, 1}, {1, 2, 3}, {3, 4}}));
+
+    s.ComputePolygonEdges();
+    EXPECT_EQ(AsVectors(*s.mpPolygonEdges), (SignedLists{{0, 1, -3}, {2, 3, -5}}));
+
+    s.ComputeEdgePolygons();
+    EXPECT_EQ(AsVectors(*s.mpEdgePolygons), (Lists{{0}, {0}, {0, 1}, {1}, {1}}));
+}
+
+TEST(SurfaceTopology, TwoTrianglesBoundaryFlagsAndAdjacency)
+{
+    KV_PolySurface s;
+    MakeTwoTriangles(s);
+    s.ComputeBoundaries();
+    EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
+    s.ComputeVertexBoundaries();
+    EXPECT_EQ(AsVector(*s.mpVertexBoundaries), (std::vector<char>{1, 1, 1, 1}));
+
+    s.ComputeVertexPolygons();
+    EXPECT_EQ(AsVectors(*s.mpVertexPolygons), (Lists{{0, 1}, {0}, {0, 1}, {1}}));
+    EXPECT_EQ(s.mpVertexPolygons->BlockSize(), 4u);
+    EXPECT_EQ((*s.mpVertexPolygons)[0].BlockSize(), 6u);
+
+    s.ComputePolygonPolygons();
+    EXPECT_EQ(AsVectors(*s.mpPolygonPolygons), (Lists{{1}, {0}}));
+
+    // The polygon surface always goes through the edges.
+    s.ComputeVertexVertices();
+    EXPECT_EQ(AsVectors(*s.mpVertexVertices), (Lists{{1, 2, 3}, {0, 2}, {1, 0, 3}, {2, 0}}));
+}
+
+TEST(SurfaceTopology, BaseVertexVerticesUseVertexPolygonsWhenPresent)
+{
+    KV_BasePolySurface s;
+    MakeTwoTriangles(s);
+    s.ComputeVertexVertices();  // no vertex polygons yet: through the edges
+    EXPECT_EQ(AsVectors(*s.mpVertexVertices), (Lists{{1, 2, 3}, {0, 2}, {1, 0, 3}, {2, 0}}));
+    s.ComputeVertexPolygons();
+    s.ComputeVertexVertices();
+    EXPECT_EQ(AsVectors(*s.mpVertexVertices), (Lists{{1, 2, 3}, {0, 2}, {0, 1, 3}, {0, 2}}));
+}
+
+TEST(SurfaceTopology, QuadrilateralSharesItsDiagonal)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+    AddPolygons(s, {{0, 1, 2, 3}});
+    KV_List<KV_List<unsigned int>> vertexPolygons(16);
+    topology::VertexPolygons(4, s.mpPolygons, vertexPolygons);
+    std::vector<unsigned int> shared;
+    topology::SharedEdgePolygons(s.mpPolygons, vertexPolygons, 0, 2, shared);
+    EXPECT_EQ(shared, (std::vector<unsigned int>{0}));
+
+    // So its vertex vertices through vertex polygons include the opposite corner.
+    s.ComputeVertexPolygons();
+    KV_List<KV_List<unsigned int>> neighbours(16);
+    topology::VertexVerticesFromPolygons(4, s.mpPolygons, *s.mpVertexPolygons, neighbours);
+    EXPECT_EQ(AsVectors(neighbours), (Lists{{1, 2, 3}, {0, 2, 3}, {0, 1, 3}, {0, 1, 2}}));
+}
+
+TEST(SurfaceTopology, ClosedTetrahedronHasNoBoundary)
+{
+    KV_PolySurface s;
+    MakeTetrahedron(s);
+    s.mpBoundaries = new KV_List<KV_Boundary>(8);
+    KV_Boundary stale;
+    stale.Append(7);
+    s.mpBoundaries->Append(stale);
+    s.ComputeBoundaries();
+    EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{7}}));  // left as it was
+
+    s.ComputeEdgesAndVertexBoundaries();
+    EXPECT_EQ(s.mpEdges->Count(), 6u);
+    EXPECT_EQ(AsVector(*s.mpVertexBoundaries), (std::vector<char>{0, 0, 0, 0}));
+
+    s.ComputePolygonEdges();
+    EXPECT_EQ(AsVectors(*s.mpPolygonEdges),
+              (SignedLists{{0, -2, -3}, {2, 3, -5}, {-1, 4, -6}, {1, 5, -4}}));
+}
+
+TEST(SurfaceTopology, EdgeOfThreePolygonsIsStoredTwiceAndFlagged)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {5, 5, 5}});
+    AddPolygons(s, {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}});
+    s.ComputeEdgesAndVertexBoundaries();
+    EXPECT_EQ(EdgePairs(*s.mpEdges),
+              (std::vector<std::pair<unsigned int, unsigned int>>{
+                  {0, 1}, {1, 2}, {0, 2}, {0, 3}, {1, 3}, {0, 1}, {1, 4}, {0, 4}}));
+    EXPECT_EQ(AsVector(*s.mpVertexBoundaries), (std::vector<char>{1, 1, 1, 1, 1, 0}));
+
+    // A fourth use closes it again: stored twice, not flagged by it.
+    AddPolygons(s, {{1, 0, 5}});
+    std::vector<std::pair<unsigned int, unsigned int>> slowEdges;
+    std::vector<char> slowFlags;
+    SlowEdgePass(6, *s.mpPolygons, slowEdges, slowFlags);
+    s.ComputeEdgesAndVertexBoundaries();
+    EXPECT_EQ(EdgePairs(*s.mpEdges), slowEdges);
+    EXPECT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags);
+}
+
+TEST(SurfaceTopology, LoopsMeetingAtAVertex)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {-1, 0, 0}, {-1, -1, 0}});
+    AddPolygons(s, {{0, 1, 2}, {0, 3, 4}});
+    s.ComputeBoundaries();
+    EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2}, {0, 3, 4}}));
+    EXPECT_EQ(s.mpBoundaries->BlockSize(), 8u);
+    EXPECT_EQ((*s.mpBoundaries)[0].BlockSize(), 256u);
+}
+
+TEST(SurfaceTopology, PolygonNamingAVertexTwiceIsListedTwice)
+{
+    KV_BasePolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    AddPolygons(s, {{0, 1, 0, 2}});
+    s.ComputeVertexPolygons();
+    EXPECT_EQ(AsVectors(*s.mpVertexPolygons), (Lists{{0, 0}, {0}, {0}}));
+    // Edge (0, 1) is met at both uses of 0 in the polygon: the polygon counts once per use
+    // of vertex 0 and per occurrence of vertex 1.
+    std::vector<unsigned int> shared;
+    topology::SharedEdgePolygons(s.mpPolygons, *s.mpVertexPolygons, 0, 1, shared);
+    EXPECT_EQ(shared, (std::vector<unsigned int>{0, 0}));
+}
+
+TEST(SurfaceTopology, OutOfRangeIndicesAreSkippedNotFollowed)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    AddPolygons(s, {{0, 1, 2}, {0, 9, 2}});
+    s.ComputeVertexPolygons();
+    EXPECT_EQ(AsVectors(*s.mpVertexPolygons), (Lists{{0, 1}, {0}, {0, 1}}));
+    s.ComputeEdgesAndVertexBoundaries();
+    EXPECT_EQ(EdgePairs(*s.mpEdges),
+              (std::vector<std::pair<unsigned int, unsigned int>>{{0, 1}, {1, 2}, {0, 2}}));
+    s.ComputePolygonPolygons();
+    s.ComputePolygonEdges();
+    s.ComputeEdgePolygons();
+    s.ComputeVertexVertices();
+    s.ComputeBoundaries();
+    s.ComputeExtents();
+    EXPECT_EQ(s.mpExtents->PolygonMaximum(), KV_Vector3D(1, 1, 0));
+}
+
+// ---- Fast searches against the direct ones ---------------------------------------------------
+
+TEST(SurfaceTopology, EdgePassMatchesOpenListsOnRoughSurfaces)
+{
+    for (unsigned int seed = 1; seed <= 20; ++seed)
+    {
+        KV_PolySurface s;
+        MakeRoughSurface(s, 12, seed);
+        std::vector<std::pair<unsigned int, unsigned int>> slowEdges;
+        std::vector<char> slowFlags;
+        SlowEdgePass(s.VertexCount(), *s.mpPolygons, slowEdges, slowFlags);
+        s.ComputeEdgesAndVertexBoundaries();
+        ASSERT_EQ(EdgePairs(*s.mpEdges), slowEdges) << "seed " << seed;
+        ASSERT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags) << "seed " << seed;
+    }
+}
+
+TEST(SurfaceTopology, BoundaryChainingMatchesTheDirectSearch)
+{
+    unsigned int loopsSeen = 0;
+    for (unsigned int seed = 1; seed <= 60; ++seed)
+    {
+        KV_PolySurface s;
+        MakeRoughSurface(s, 4 + seed % 17, seed);
+        Lists slowLoops;
+        const bool slowFound = SlowBoundaries(*s.mpPolygons, slowLoops);
+        KV_List<KV_Boundary> loops(1024);
+        ASSERT_EQ(topology::Boundaries(s.mpPolygons, loops), slowFound) << "seed " << seed;
+        ASSERT_EQ(AsVectors(loops), slowFound ? slowLoops : Lists{}) << "seed " << seed;
+        loopsSeen += loops.Count();
+    }
+    EXPECT_GT(loopsSeen, 500u);  // many holes, many meeting at vertices
+}
+
+TEST(SurfaceTopology, PolygonEdgeChainMatchesTheDirectSearch)
+{
+    std::mt19937 random(5);
+    KV_List<KV_Edge> edges(64);
+    for (unsigned int j = 0; j < 200; ++j)
+    {
+        const unsigned int a = random() % 12, b = random() % 12;
+        edges.Append(KV_Edge(std::min(a, b), std::max(a, b)));
+    }
+    for (unsigned int trial = 0; trial < 2000; ++trial)
+    {
+        const unsigned int m = 1 + random() % 60;  // both the short and the indexed path
+        std::vector<int> list;
+        for (unsigned int k = 0; k < m; ++k)
+        {
+            const int j = static_cast<int>(random() % 200);
+            list.push_back(random() % 2 ? j : -j - 1);
+        }
+        std::vector<int> fast = list;
+        topology::ChainPolygonEdges(edges, fast);
+        ASSERT_EQ(fast, SlowChain(edges, list)) << "trial " << trial;
+    }
+}
+
+TEST(SurfaceTopology, LargePolygonEdgesFormOneChain)
+{
+    KV_PolySurface s;
+    const unsigned int n = 40;
+    KV_Polygon polygon;
+    for (unsigned int i = 0; i < n; ++i)
+    {
+        s.Vertices().Append(KV_Vector3D(static_cast<float>(i), 0, 0));
+        polygon.Append((i * 7) % n);  // 7 and 40 are coprime: every vertex once
+    }
+    s.Polygons().Append(polygon);
+    s.ComputePolygonEdges();
+    const KV_List<int>& chain = (*s.mpPolygonEdges)[0];
+    ASSERT_EQ(chain.Count(), n);
+    for (unsigned int k = 0; k < n; ++k)
+        EXPECT_EQ(EndOf(*s.mpEdges, chain[k]), StartOf(*s.mpEdges, chain[(k + 1) % n]));
+    EXPECT_EQ(chain[0], 0);
+}
