@@ -1,17 +1,40 @@
 #include "app/KV_DocumentCoreBridge.h"
 
+#if ORVANE_APP_HAVE_CORE
+
+#include "app/core/KV_DocumentCore.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path)
+{
+    return KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), nullptr);
+}
+
+void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
+{
+    delete geometry;
+}
+
+bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path)
+{
+    return KV_DocumentCore::ExportGeometry(geometry, KV_String(path.fn_str()));
+}
+
+#else
+
 // Until the document core is part of the build, no file loads and nothing is exported.
 KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&)
 {
     return nullptr;
 }
 
-void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
+void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*)
 {
-    (void)geometry;
 }
 
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D&, const wxString&)
 {
     return false;
 }
+
+#endif
