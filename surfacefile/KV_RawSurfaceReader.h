@@ -1,0 +1,57 @@
+#pragma once
+// KV_RawSurfaceReader: reads the raw encoding of a surface file (a short versioned header,
+// then polygons, texture polygons, texture coordinates, vertices and the texture image as
+// counted arrays) into a textured surface. The reader is made for one Read and then
+// discarded; the surface is not owned.
+//
+// Read declines (false, surface untouched) a path that does not end in "osf" in any letter
+// case. Otherwise it empties the surface and returns false when the file cannot be read,
+// its header is invalid, any count, element, header text or image byte is missing, or the
+// file is refused: a header text over 1024 bytes, a polygon of more than 16 vertices, an
+// image whose size does not fit 32 bits or that no image can hold. A version-3 file must
+// also pass its integrity check. After a false result the surface keeps what was read.
+
+#include "foundation/KV_String.h"
+#include "surfacefile/KV_ByteCursor.h"
+#include "surfacefile/KV_ChecksumState.h"
+
+#include <cstddef>
+
+class KV_TexturedPolySurface;
+class KV_Polygon;
+template <typename T>
+class KV_List;
+
+class KV_RawSurfaceReader
+{
+public:
+    explicit KV_RawSurfaceReader(KV_TexturedPolySurface& surface);
+    KV_RawSurfaceReader(const KV_RawSurfaceReader&) = delete;
+    KV_RawSurfaceReader& operator=(const KV_RawSurfaceReader&) = delete;
+
+    bool Read(const KV_String& path);
+    // After the extension test: empties the surface and reads it from the bytes of a file
+    // already in memory.
+    bool Read(const unsigned char* data, std::size_t size);
+
+    // Whether the last three characters of path are "osf" in any letter case. A path of
+    // fewer than three characters is reported (as any too-short request for characters is)
+    // and does not match.
+    static bool HasRawExtension(const KV_String& path);
+
+    // The version of the header read: 0 to 3, or -1 when the header was invalid or not read.
+    int Version() const { return mnVersion; }
+    // The version-3 integrity check: absent for other versions or when the body could not
+    // be read.
+    KV_ChecksumState Integrity() const { return meIntegrity; }
+
+private:
+    void ReadHeader(KV_ByteCursor& stream);
+    void ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Polygon>& polygons);
+    void ReadTexture(KV_ByteCursor& stream);
+    static bool IntegrityHolds(const unsigned char* data, std::size_t size);
+
+    KV_TexturedPolySurface& mkSurface;
+    int mnVersion = -1;
+    KV_ChecksumState meIntegrity = KV_ChecksumState::Absent;
+};

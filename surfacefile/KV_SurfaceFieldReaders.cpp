@@ -1,0 +1,181 @@
+// The readers of the seven surface fields of a field container. Each is handed the stream
+// at the start of its field body, reads the record and the data, and parses its elements
+// from the data alone. Nothing is checked against the rest of the surface (index ranges,
+// texture polygons against polygons): that is the business of the consistency checks.
+
+#include "surfacefile/KV_FieldContainerReader.h"
+
+#include "image/KV_MultiImage.h"
+#include "surface/KV_TexturedPolySurface.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+unsigned long KV_FieldContainerReader::FirstExtent() const
+{
+    if (mkExtents.Count() < 1)
+        throw KV_BadFile();
+    return mkExtents[0];
+}
+
+unsigned int KV_FieldContainerReader::IndexWidth() const
+{
+    if (mkComponentSizes.Count() < 1)
+        throw KV_BadFile();
+    const unsigned int width = mkComponentSizes[0];
+    if (width != 1 && width != 2 && width != 4)
+        throw KV_BadFile();
+    return width;
+}
+
+// A field may declare more elements than its data holds (those keep their values), but not
+// more than there are bytes left in the file: that is a count reaching past the end.
+void KV_FieldContainerReader::RequireElements(unsigned long long count) const
+{
+    if (count > munBytesLeft)
+        throw KV_ShortRead();
+}
+
+void KV_FieldContainerReader::ReadVertices(KV_ByteCursor& stream)
+{
+    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
+    const unsigned long count = FirstExtent();
+    RequireElements(count);
+    KV_List<KV_Vector3D>& vertices = KV_Ensure(mkSurface.mpVertices, 1024);
+    vertices.SetCount(count);
+    const unsigned long supplied = std::min<unsigned long>(count, data.Size() / 12);
+    const unsigned char* p = data.Data();
+    for (unsigned long i = 0; i < supplied; ++i, p += 12)
+        vertices[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
+}
+
+void KV_FieldContainerReader::ReadTextureCoordinates(KV_ByteCursor& stream)
+{
+    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
+    const unsigned long count = FirstExtent();
+    RequireElements(count);
+    KV_List<KV_Vector2D>& coordinates = KV_Ensure(mkSurface.mpTextureCoordinates, 256);
+    coordinates.SetCount(count);
+    const unsigned long supplied = std::min<unsigned long>(count, data.Size() / 8);
+    const unsigned char* p = data.Data();
+    for (unsigned long i = 0; i < supplied; ++i, p += 8)
+        coordinates[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+}
+
+void KV_FieldContainerReader::ReadTriangles(KV_ByteCursor& stream, bool texture)
+{
+    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
+    const unsigned long count = FirstExtent();
+    const unsigned int width = IndexWidth();
+    RequireElements(count);
+    KV_List<KV_Polygon>& polygons =
+        KV_Ensure(texture ? mkSurface.mpTexturePolygons : mkSurface.mpPolygons, 1024);
+    // Existing polygons are reused; each is made a triangle whatever it held before.
+    polygons.SetCount(count);
+    const std::size_t supplied = data.Size() / width;
+    const unsigned char* p = data.Data();
+    std::size_t value = 0;
+    for (unsigned long i = 0; i < count; ++i)
+    {
+        KV_Polygon& triangle = polygons[i];
+        // Slots a polygon did not hold before have no value of their own: a value the data
+        // cannot supply is 0 there rather than whatever the storage held.
+        for (unsigned int j = triangle.Count(); j < 3; ++j)
+            triangle.Append(0);
+        triangle.SetCount(3);
+        for (unsigned int j = 0; j < 3 && value < supplied; ++j, ++value, p += width)
+            triangle[j] = KV_LoadIndex(p, width);
+    }
+}
+
+void KV_FieldContainerReader::ReadPolygons(KV_ByteCursor& stream, bool texture)
+{
+    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
+    // The extent counts values (vertex counts and indices alike), not polygons.
+    const unsigned long values = FirstExtent();
+    const unsigned int width = IndexWidth();
+    RequireElements(values);
+    KV_List<KV_Polygon>& polygons =
+        KV_Ensure(texture ? mkSurface.mpTexturePolygons : mkSurface.mpPolygons, 1024);
+    polygons.Clear();
+
+    // A value the data cannot supply leaves the variable it was read into unchanged.
+    const std::size_t supplied = data.Size() / width;
+    const unsigned char* p = data.Data();
+    std::size_t read = 0;
+    auto next = [&](unsigned int& destination) {
+        if (read < supplied)
+        {
+            destination = KV_LoadIndex(p, width);
+            p += width;
+            ++read;
+        }
+    };
+
+    unsigned int vertexCount = 0;
+    unsigned int index = 0;
+    unsigned long d = 0;
+    KV_Polygon polygon;
+    do
+    {
+        next(vertexCount);
+        d += 1;
+        polygon.SetCount(0);
+        for (unsigned int k = 0; k < vertexCount && d < values; ++k, ++d)
+        {
+            next(index);
+            polygon.Append(index);
+        }
+        polygons.Append(polygon);
+    } while (d < values);
+}
+
+void KV_FieldContainerReader::ReadTextureMap(KV_ByteCursor& stream)
+{
+    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
+    if (mkExtents.Count() < 2)
+        throw KV_BadFile();
+    const std::uint64_t rows = mkExtents[0];
+    const std::uint64_t columns = mkExtents[1];
+    const unsigned int channels = mkComponentSizes.Count();
+
+    // With any other number of components the texture is left without an image.
+    std::unique_ptr<KV_Image<KV_RGB8>> colour;
+    std::unique_ptr<KV_Image<unsigned char>> grey;
+    if (channels == 1 || channels == 3)
+    {
+        // An image holds at most 2^31 - 1 pixels; and its data may be short of its pixels
+        // but never longer.
+        const std::uint64_t pixels = rows * columns;
+        if (rows > INT32_MAX || columns > INT32_MAX || pixels > INT32_MAX)
+            throw KV_BadFile();
+        if (data.Size() > pixels * channels)
+            throw KV_BadFile();
+        RequireElements(pixels);
+        unsigned char* storage;
+        if (channels == 3)
+        {
+            colour.reset(new KV_Image<KV_RGB8>(static_cast<int>(rows), static_cast<int>(columns)));
+            storage = reinterpret_cast<unsigned char*>(colour->Data());
+        }
+        else
+        {
+            grey.reset(
+                new KV_Image<unsigned char>(static_cast<int>(rows), static_cast<int>(columns)));
+            storage = grey->Data();
+        }
+        if (data.Size() > 0)
+            std::memcpy(storage, data.Data(), data.Size());
+    }
+    // The new image replaces any earlier texture; it is handed over, not copied.
+    if (mkSurface.mpTextureMap == nullptr)
+        mkSurface.mpTextureMap = new KV_MultiImage();
+    if (colour)
+        mkSurface.mpTextureMap->SetImage(colour.release());
+    else if (grey)
+        mkSurface.mpTextureMap->SetImage(grey.release());
+    else
+        mkSurface.mpTextureMap->Clear();
+}

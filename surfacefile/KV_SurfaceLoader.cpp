@@ -1,0 +1,73 @@
+#include "surfacefile/KV_SurfaceLoader.h"
+
+#include "surface/KV_TexturedPolySurface.h"
+#include "surfacefile/KV_FieldContainerReader.h"
+#include "surfacefile/KV_FileBytes.h"
+#include "surfacefile/KV_RawSurfaceReader.h"
+
+const char* KV_SurfaceEncodingName(KV_SurfaceEncoding encoding)
+{
+    switch (encoding)
+    {
+    case KV_SurfaceEncoding::Raw:
+        return "raw";
+    case KV_SurfaceEncoding::Container:
+        return "container";
+    default:
+        return "none";
+    }
+}
+
+const char* KV_ChecksumStateName(KV_ChecksumState state)
+{
+    switch (state)
+    {
+    case KV_ChecksumState::Matched:
+        return "matched";
+    case KV_ChecksumState::Mismatched:
+        return "mismatched";
+    default:
+        return "absent";
+    }
+}
+
+KV_SurfaceLoader::KV_SurfaceLoader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+
+bool KV_SurfaceLoader::Load(const KV_String& path)
+{
+    meEncoding = KV_SurfaceEncoding::None;
+    mnVersion = -1;
+    meChecksum = KV_ChecksumState::Absent;
+
+    // The file is read once; both readers walk the same bytes.
+    KV_FileBytes file;
+    if (KV_RawSurfaceReader::HasRawExtension(path))
+    {
+        KV_RawSurfaceReader raw(mkSurface);
+        // The raw reader empties the surface even when the file cannot be opened.
+        mkSurface.Clear();
+        if (!file.Load(path))
+            return false;
+        const bool read = raw.Read(file.Data(), file.Size());
+        mnVersion = raw.Version();
+        meChecksum = raw.Integrity();
+        if (read)
+        {
+            meEncoding = KV_SurfaceEncoding::Raw;
+            return true;
+        }
+        mkSurface.Clear();
+    }
+    else if (!file.Load(path))
+    {
+        return false;
+    }
+
+    KV_FieldContainerReader container(mkSurface);
+    if (!container.Read(file.Data(), file.Size()))
+        return false;
+    meEncoding = KV_SurfaceEncoding::Container;
+    mnVersion = -1;
+    meChecksum = container.Checksum();
+    return true;
+}

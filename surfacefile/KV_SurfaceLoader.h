@@ -1,0 +1,53 @@
+#pragma once
+// KV_SurfaceLoader: loads a surface file (extension "osf") into a textured surface, trying
+// the raw encoding first (only for paths ending in "osf", any letter case) and the Universal
+// Field Container when the raw reader declines or fails. The loader is made for one Load
+// and then discarded; the surface is not owned.
+//
+// Load shows no message; the caller reports a failure. After a false result the surface
+// holds whatever the last reader put into it. When the raw reader fails after reading part
+// of the file, the surface is emptied again before the container is tried, so that a
+// surface never mixes what the two encodings made of the same bytes.
+
+#include "foundation/KV_String.h"
+#include "surfacefile/KV_ChecksumState.h"
+
+class KV_TexturedPolySurface;
+
+enum class KV_SurfaceEncoding
+{
+    None,      // not loaded
+    Raw,
+    Container
+};
+
+// "none", "raw" or "container".
+const char* KV_SurfaceEncodingName(KV_SurfaceEncoding encoding);
+
+class KV_SurfaceLoader
+{
+public:
+    explicit KV_SurfaceLoader(KV_TexturedPolySurface& surface);
+    KV_SurfaceLoader(const KV_SurfaceLoader&) = delete;
+    KV_SurfaceLoader& operator=(const KV_SurfaceLoader&) = delete;
+
+    // True when one of the two readers read the file (see KV_RawSurfaceReader and
+    // KV_FieldContainerReader for what each accepts).
+    bool Load(const KV_String& path);
+
+    // After Load: which encoding the surface was read from (None after a failure).
+    KV_SurfaceEncoding Encoding() const { return meEncoding; }
+    // The raw header's version, 0 to 3; -1 when the raw reader found no valid header or did
+    // not look (another extension). A container file has no version: -1.
+    int Version() const { return mnVersion; }
+    // The file's own checksum: the "Overall Checksum" of a container, the integrity tail of
+    // a version-3 raw file. After a failed Load it tells why a version-3 raw file was
+    // refused (mismatched) when the container reader could not read it either.
+    KV_ChecksumState Checksum() const { return meChecksum; }
+
+private:
+    KV_TexturedPolySurface& mkSurface;
+    KV_SurfaceEncoding meEncoding = KV_SurfaceEncoding::None;
+    int mnVersion = -1;
+    KV_ChecksumState meChecksum = KV_ChecksumState::Absent;
+};
