@@ -206,3 +206,11 @@ TEST(KV_Matrix, Dump)
     EXPECT_EQ(empty.str(),
               " KV_Matrix: \n KV_Array2D\n rowlow: 0  rowhigh: -1  collow: 0  colhigh: -1\n");
 }
+
+TEST(KV_MatrixDeathTest, UnallocatableSizesAreFatal)
+{
+    EXPECT_EXIT(KV_Matrix(70000, 70000), ::testing::ExitedWithCode(1),
+                "run out of memory!: KV_Array<T>::Resize\\(\\)");
+    EXPECT_EXIT(KV_Vector(-5), ::testing::ExitedWithCode(1),
+                "run out of memory!: KV_Array<T>::Resize\\(\\)");
+}
