@@ -17,6 +17,7 @@ class KV_ColourMap
 {
 public:
     explicit KV_ColourMap(int colourLimit);
+    // Deletes the tree; a map that never built one is destroyed quietly.
     virtual ~KV_ColourMap();
     KV_ColourMap(const KV_ColourMap&) = delete;
     KV_ColourMap& operator=(const KV_ColourMap&) = delete;
