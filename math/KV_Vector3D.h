@@ -88,6 +88,7 @@ inline bool operator!=(const KV_Vector3D& a, const KV_Vector3D& b)
     return a.x < b.x || a.x > b.x || a.y < b.y || a.y > b.y || a.z < b.z || a.z > b.z;
 }
 
+// The negation of !=, so a NaN component matches anything.
 inline bool operator==(const KV_Vector3D& a, const KV_Vector3D& b) { return !(a != b); }
 
 inline float DotProduct(const KV_Vector3D& a, const KV_Vector3D& b)
