@@ -282,8 +282,7 @@ TEST(KV_ColourMap, SumsOfLargeBrightImagesDoNotWrap)
     // More white pixels than a 32-bit sum of 255s can hold.
     const unsigned int count = 16843010;
     KV_ColourMap map(256);
-    for (unsigned int k = 0; k < count; ++k)
-        map.InsertColour(KV_RGB8(255, 255, 255));
+    for (unsigned int k = 0; k < count; ++k) map.InsertColour(KV_RGB8(255, 255, 255));
     EXPECT_EQ(map.Root()->RedSum(), 255ull * count);
     KV_Array<KV_RGB8> palette;
     map.BuildPalette(KV_Image<KV_RGB8>(), palette);
