@@ -1,0 +1,247 @@
+// osftool end to end: the built program run on fixture files, its output, messages and exit
+// status checked.
+
+#include "FixtureFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+namespace
+{
+struct ToolRun
+{
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Quoted(const std::string& text)
+{
+    return "'" + text + "'";
+}
+
+// Runs osftool with the given (already quoted) arguments.
+ToolRun Osftool(const std::string& args)
+{
+    const std::string out = ScratchPath("stdout.txt");
+    const std::string err = ScratchPath("stderr.txt");
+    const std::string command = Quoted(OSFTOOL_PATH) + " " + args + " >" + Quoted(out) + " 2>" + Quoted(err);
+    const int raw = std::system(command.c_str());
+    ToolRun run;
+    if (raw != -1 && WIFEXITED(raw))
+        run.status = WEXITSTATUS(raw);
+    run.out = ReadText(out);
+    run.err = ReadText(err);
+    return run;
+}
+
+const char* const kSquareInfoTail =
+    "vertices: 4\n"
+    "polygons: 1\n"
+    "triangles: 2\n"
+    "texture coordinates: 4\n"
+    "texture polygons: 2\n"
+    "texture: 2x2 colour\n"
+    "minimum: 0 0 0\n"
+    "maximum: 1 1 0\n"
+    "centroid: 0.5 0.5 0\n"
+    "boundaries: 1\n"
+    "boundary vertices: 4\n";
+}  // namespace
+
+TEST(OsftoolInfo, RawFile)
+{
+    const ToolRun run = Osftool("info " + Quoted(WriteRaw("square.osf", TexturedSquare())));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, std::string("encoding: raw\nversion: 3\n") + kSquareInfoTail);
+    EXPECT_EQ(run.err, "");
+
+    const ToolRun v2 = Osftool("info " + Quoted(WriteRaw("v2.osf", TexturedSquare(), 2)));
+    EXPECT_EQ(v2.out, std::string("encoding: raw\nversion: 2\n") + kSquareInfoTail);
+}
+
+TEST(OsftoolInfo, ContainerFileWithEachChecksumState)
+{
+    const ToolRun matched = Osftool("info " + Quoted(WriteContainer("square.osf", TexturedSquare())));
+    EXPECT_EQ(matched.status, 0);
+    EXPECT_EQ(matched.out, std::string("encoding: container\nchecksum: matched\n") + kSquareInfoTail);
+
+    const ToolRun absent = Osftool("info " + Quoted(WriteContainer("nosum.osf", TexturedSquare(), false)));
+    EXPECT_EQ(absent.out, std::string("encoding: container\nchecksum: absent\n") + kSquareInfoTail);
+
+    // A byte of the header's zero padding changed after the checksum was taken.
+    OsfContainerOptions options;
+    std::vector<unsigned char> bytes = EncodeContainerSurface(TexturedSquare(), options);
+    bytes[50] = 1;
+    WriteOsfFile(ScratchPath("changed.osf"), bytes);
+    const ToolRun mismatched = Osftool("info " + Quoted(ScratchPath("changed.osf")));
+    EXPECT_EQ(mismatched.status, 0);
+    EXPECT_EQ(mismatched.out, std::string("encoding: container\nchecksum: mismatched\n") + kSquareInfoTail);
+}
+
+TEST(OsftoolInfo, GreyTextureAndDroppedTexture)
+{
+    OsfSurface grey = TexturedSquare();
+    grey.textureKind = 1;
+    grey.textureRows = 1;
+    grey.textureColumns = 3;
+    grey.texturePixels = {1, 2, 3};
+    const ToolRun run = Osftool("info " + Quoted(WriteRaw("grey.osf", grey)));
+    EXPECT_NE(run.out.find("\ntexture: 3x1 grey\n"), std::string::npos) << run.out;
+
+    OsfSurface unpaired = TexturedSquare();
+    unpaired.texturePolygons = {{0, 1, 2}};
+    const ToolRun dropped = Osftool("info " + Quoted(WriteRaw("unpaired.osf", unpaired)));
+    EXPECT_EQ(dropped.status, 0);
+    EXPECT_NE(dropped.out.find("\ntexture coordinates: 0\ntexture polygons: 0\ntexture: none\n"),
+              std::string::npos)
+        << dropped.out;
+}
+
+TEST(OsftoolLoad, FileThatDoesNotLoadExitsTwo)
+{
+    const std::string missing = ScratchPath("missing.osf");
+    for (const char* sub : {"info ", "dump ", "dump --completed ", "check "})
+    {
+        const ToolRun run = Osftool(sub + Quoted(missing));
+        EXPECT_EQ(run.status, 2) << sub;
+        EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\n") << sub;
+        EXPECT_EQ(run.out, "") << sub;
+    }
+    const ToolRun exported = Osftool("export " + Quoted(missing) + " " + Quoted(ScratchPath("out.wrl")));
+    EXPECT_EQ(exported.status, 2);
+    EXPECT_FALSE(Exists(ScratchPath("out.wrl")));
+
+    // Refused by the checks after reading, as the document refuses it.
+    OsfSurface s = PlainSquare();
+    s.polygons = {{0, 1}};
+    const std::string shortPolygon = WriteRaw("short.osf", s);
+    const ToolRun refused = Osftool("check " + Quoted(shortPolygon));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "Failed to load surface file: " + shortPolygon + "\n");
+}
+
+TEST(OsftoolDump, AsReadAndCompleted)
+{
+    const std::string path = WriteRaw("plain.osf", PlainSquare());
+    const ToolRun read = Osftool("dump " + Quoted(path));
+    EXPECT_EQ(read.status, 0);
+    EXPECT_EQ(read.out,
+              "BasePolySurface: 4 vertices 1 faces \n"
+              "Vertices:\n"
+              "    0: (0,0,0)\n"
+              "    1: (1,0,0)\n"
+              "    2: (1,1,0)\n"
+              "    3: (0,1,0)\n"
+              "Faces: \n"
+              "    0: (0,1,2,3)\n"
+              "\n");
+    const ToolRun completed = Osftool("dump --completed " + Quoted(path));
+    EXPECT_EQ(completed.status, 0);
+    EXPECT_EQ(completed.out,
+              "BasePolySurface: 4 vertices 2 faces \n"
+              "Vertices:\n"
+              "    0: (0,0,0)\n"
+              "    1: (1,0,0)\n"
+              "    2: (1,1,0)\n"
+              "    3: (0,1,0)\n"
+              "Faces: \n"
+              "    0: (0,1,2)\n"
+              "    1: (0,2,3)\n"
+              "\n");
+}
+
+TEST(OsftoolCheck, ConsistentAndInconsistent)
+{
+    const ToolRun good = Osftool("check " + Quoted(WriteRaw("square.osf", TexturedSquare())));
+    EXPECT_EQ(good.status, 0);
+    EXPECT_EQ(good.out, "");
+    EXPECT_NE(good.err.find("KV_BasePolySurface consistent\n"), std::string::npos) << good.err;
+    EXPECT_NE(good.err.find("KV_TexturedPolySurface consistent\n"), std::string::npos) << good.err;
+    EXPECT_TRUE(good.err.size() >= 26 && good.err.substr(good.err.size() - 26) == "KV_PolySurface consistent\n")
+        << good.err;
+
+    // A texture coordinate outside 0..1 loads, but is not consistent.
+    OsfSurface s = TexturedSquare();
+    s.textureCoordinates[2] = {1.5f, 0.5f};
+    const ToolRun bad = Osftool("check " + Quoted(WriteRaw("outside.osf", s)));
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("Texture coordinate 2 has invalid coordinates: "), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.err.find("KV_PolySurface consistent"), std::string::npos);
+}
+
+TEST(OsftoolExport, WritesWhatTheViewerWrites)
+{
+    const std::string path = WriteRaw("square.osf", TexturedSquare());
+    const std::string out = ScratchPath("textured.wrl");
+    const ToolRun run = Osftool("export " + Quoted(path) + " " + Quoted(out));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadText(out), ReadText(std::string(ORVANE_SOURCE_DIR) + "/tests/vrml/golden/textured.wrl"));
+    EXPECT_TRUE(Exists(ScratchPath("textured.gif")));
+}
+
+TEST(OsftoolExport, UnwritableWorldExitsOne)
+{
+    const std::string out = ScratchPath("no-such-dir/out.wrl");
+    const ToolRun run = Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "Failed to save file " + out + "\n");
+}
+
+TEST(OsftoolExport, TextureMessagesGoToStderrAsTextAndCaption)
+{
+    mkdir(ScratchPath("blocked.gif").c_str(), 0755);
+    const std::string out = ScratchPath("blocked.wrl");
+    const ToolRun run = Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err.rfind("MultiImage Error: File Access Error : " + ScratchPath("blocked.gif"), 0), 0u)
+        << run.err;
+    EXPECT_TRUE(Exists(ScratchPath("blocked.bmp")));
+}
+
+TEST(OsftoolUsage, HelpExitsZero)
+{
+    const ToolRun top = Osftool("--help");
+    EXPECT_EQ(top.status, 0);
+    EXPECT_EQ(top.out.rfind("usage: osftool ", 0), 0u) << top.out;
+    EXPECT_EQ(top.err, "");
+    const char* usages[][2] = {{"info", "usage: osftool info FILE\n"},
+                               {"dump", "usage: osftool dump [--completed] FILE\n"},
+                               {"check", "usage: osftool check FILE\n"},
+                               {"export", "usage: osftool export FILE OUT.wrl\n"}};
+    for (const auto& usage : usages)
+    {
+        const ToolRun run = Osftool(std::string(usage[0]) + " --help");
+        EXPECT_EQ(run.status, 0) << usage[0];
+        EXPECT_EQ(run.out.rfind(usage[1], 0), 0u) << run.out;
+    }
+}
+
+TEST(OsftoolUsage, UsageErrorsExitSixtyFourWithOneLine)
+{
+    const std::string file = Quoted(WriteRaw("square.osf", PlainSquare()));
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "usage: osftool <"},
+        {"frobnicate " + file, "usage: osftool <"},
+        {"info", "usage: osftool info FILE\n"},
+        {"info " + file + " " + file, "usage: osftool info FILE\n"},
+        {"info --completed " + file, "usage: osftool info FILE\n"},
+        {"dump --bogus " + file, "usage: osftool dump [--completed] FILE\n"},
+        {"check", "usage: osftool check FILE\n"},
+        {"export " + file, "usage: osftool export FILE OUT.wrl\n"},
+    };
+    for (const auto& c : cases)
+    {
+        const ToolRun run = Osftool(c.first);
+        EXPECT_EQ(run.status, 64) << c.first;
+        EXPECT_EQ(run.err.rfind(c.second, 0), 0u) << c.first << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}

@@ -1,0 +1,264 @@
+// osftool: loads a surface file exactly as the viewer's document does (read, check,
+// complete) and reports on it, dumps it, checks its consistency or exports it as a VRML
+// world. Messages of the program's layers go to stderr as "TEXT: CAPTION" lines.
+//
+// Exit status: 0 success; 1 an inconsistent surface (check) or an export that could not be
+// written; 2 a file that does not load; 64 a usage error.
+
+#include "app/core/KV_DocumentCore.h"
+#include "app/core/KV_SurfacePreparation.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+#include "surface/KV_PolySurface.h"
+
+#if OSFTOOL_HAVE_RENDER
+#include "tools/osftool_render.h"
+#endif
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const int kExitOk = 0;
+const int kExitFailed = 1;
+const int kExitLoadFailed = 2;
+const int kExitUsage = 64;
+
+struct Subcommand
+{
+    const char* name;
+    const char* usage;  // after "usage: osftool "
+    const char* help;
+};
+
+const Subcommand kSubcommands[] = {
+    {"info", "info FILE",
+     "Prints what the file holds as \"key: value\" lines: its encoding, version or checksum,\n"
+     "vertex, polygon and triangle counts, texture coordinates, texture polygons and image,\n"
+     "the bounding box and centroid, and the boundary loops and boundary vertices.\n"},
+    {"dump", "dump [--completed] FILE",
+     "Writes the surface's dump (vertices and polygons) to stdout as read, or with\n"
+     "--completed after triangulation and the other completion steps.\n"},
+    {"check", "check FILE",
+     "Completes the surface and runs its consistency check, one line per step on stderr.\n"
+     "Exit status 0 when consistent, 1 when not.\n"},
+    {"export", "export FILE OUT.wrl",
+     "Writes the surface as a VRML 2.0 world, its texture beside it as a GIF (or a BMP when\n"
+     "the GIF cannot be written), exactly as the viewer's Export does. Exit status 1 when\n"
+     "the world cannot be written.\n"},
+#if OSFTOOL_HAVE_RENDER
+    {"render", "render [OPTIONS] FILE OUT.png",
+     "Draws the surface off-screen as the viewer shows it and writes a PNG image;\n"
+     "osftool render --help lists the options.\n"},
+#endif
+};
+
+const char* kCommandUsage = "usage: osftool <info|dump|check|export"
+#if OSFTOOL_HAVE_RENDER
+                            "|render"
+#endif
+                            "> [--help] ...";
+
+void PrintCommandHelp()
+{
+    std::printf("%s\n\n", kCommandUsage);
+    std::printf("Loads an Orvane surface file (.osf) as the viewer does: reads it, refuses a\n"
+                "surface that cannot be displayed, drops texture data that cannot be drawn, and\n"
+                "completes it. Then, by subcommand:\n\n");
+    for (const Subcommand& sub : kSubcommands)
+        std::printf("  osftool %s\n", sub.usage);
+    std::printf("\nosftool SUBCOMMAND --help describes each. Exit status: 0 success, 1 failure\n"
+                "of the subcommand, 2 a file that does not load, 64 a usage error.\n");
+}
+
+int UsageError(const char* usage)
+{
+    std::fprintf(stderr, "usage: osftool %s\n", usage);
+    return kExitUsage;
+}
+
+bool IsHelp(const char* arg)
+{
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
+// Reads and checks path into surface; reports a failure as the document does.
+bool Read(const char* path, KV_PolySurface& surface)
+{
+    KV_SurfaceReadReport report;
+    if (KV_ReadSurfaceFile(path, surface, report))
+        return true;
+    std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path).c_str());
+    return false;
+}
+
+std::string Real(float value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
+    return text;
+}
+
+std::string Point(const KV_Vector3D& p)
+{
+    return Real(p.x) + " " + Real(p.y) + " " + Real(p.z);
+}
+
+int Info(const char* path)
+{
+    KV_PolySurface surface;
+    KV_SurfaceReadReport report;
+    if (!KV_ReadSurfaceFile(path, surface, report))
+    {
+        std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path).c_str());
+        return kExitLoadFailed;
+    }
+    KV_CompleteSurface(surface);
+
+    std::printf("encoding: %s\n", KV_SurfaceEncodingName(report.meEncoding));
+    if (report.meEncoding == KV_SurfaceEncoding::Raw)
+        std::printf("version: %d\n", report.mnVersion);
+    else
+        std::printf("checksum: %s\n", KV_ChecksumStateName(report.meChecksum));
+    std::printf("vertices: %u\n", surface.VertexCount());
+    std::printf("polygons: %u\n", report.munPolygonsAsRead);
+    std::printf("triangles: %u\n", surface.PolygonCount());
+    std::printf("texture coordinates: %u\n",
+                surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0u);
+    std::printf("texture polygons: %u\n",
+                surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u);
+    if (surface.HasTextureMap())
+        std::printf("texture: %dx%d %s\n", surface.mpTextureMap->Cols(), surface.mpTextureMap->Rows(),
+                    surface.mpTextureMap->IsColour() ? "colour" : "grey");
+    else
+        std::printf("texture: none\n");
+    const KV_SurfaceExtents& extents = *surface.mpExtents;
+    std::printf("minimum: %s\n", Point(extents.Minimum()).c_str());
+    std::printf("maximum: %s\n", Point(extents.Maximum()).c_str());
+    std::printf("centroid: %s\n", Point(extents.Centroid()).c_str());
+    std::printf("boundaries: %u\n", surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u);
+    unsigned int boundaryVertices = 0;
+    if (surface.mpVertexBoundaries != nullptr)
+        for (unsigned int i = 0; i < surface.mpVertexBoundaries->Count(); ++i)
+            boundaryVertices += (*surface.mpVertexBoundaries)[i] != 0;
+    std::printf("boundary vertices: %u\n", boundaryVertices);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
+}
+
+int Dump(const char* path, bool completed)
+{
+    KV_PolySurface surface;
+    if (!Read(path, surface))
+        return kExitLoadFailed;
+    if (completed)
+        KV_CompleteSurface(surface);
+    surface.Dump(std::cout);
+    return std::cout.good() ? kExitOk : kExitFailed;
+}
+
+int Check(const char* path)
+{
+    KV_PolySurface surface;
+    if (!Read(path, surface))
+        return kExitLoadFailed;
+    KV_CompleteSurface(surface);
+    return surface.CheckConsistency() ? kExitOk : kExitFailed;
+}
+
+int Export(const char* path, const char* outPath)
+{
+    KV_SurfaceReadReport report;
+    KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path, &report);
+    if (geometry == nullptr)
+    {
+        std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path).c_str());
+        return kExitLoadFailed;
+    }
+    const bool written = KV_DocumentCore::ExportGeometry(*geometry, outPath);
+    delete geometry;
+    if (written)
+        return kExitOk;
+    std::fprintf(stderr, "%s\n", KV_DocumentCore::SaveFailureMessage(outPath).c_str());
+    return kExitFailed;
+}
+
+#if OSFTOOL_HAVE_RENDER
+int Render(int argc, char** argv)
+{
+    // The render options are the renderer's; the file is the first argument that is not an
+    // option.
+    const char* path = nullptr;
+    for (int i = 1; i < argc && path == nullptr; ++i)
+        if (argv[i][0] != '-')
+            path = argv[i];
+    if (path == nullptr)
+        return OsftoolRenderSurface(KV_PolySurface(), argc, argv);
+    KV_PolySurface surface;
+    if (!Read(path, surface))
+        return kExitLoadFailed;
+    KV_CompleteSurface(surface);
+    return OsftoolRenderSurface(surface, argc, argv);
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return UsageError(kCommandUsage + std::strlen("usage: osftool "));
+    if (IsHelp(argv[1]))
+    {
+        PrintCommandHelp();
+        return kExitOk;
+    }
+
+    const Subcommand* sub = nullptr;
+    for (const Subcommand& candidate : kSubcommands)
+        if (std::strcmp(argv[1], candidate.name) == 0)
+            sub = &candidate;
+    if (sub == nullptr)
+        return UsageError(kCommandUsage + std::strlen("usage: osftool "));
+
+#if OSFTOOL_HAVE_RENDER
+    if (std::strcmp(sub->name, "render") == 0)
+        return Render(argc - 1, argv + 1);
+#endif
+
+    // Options, then the positional arguments.
+    bool completed = false;
+    std::vector<const char*> args;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i)
+    {
+        const char* arg = argv[i];
+        if (!optionsEnded && IsHelp(arg))
+        {
+            std::printf("usage: osftool %s\n\n%s", sub->usage, sub->help);
+            return kExitOk;
+        }
+        if (!optionsEnded && std::strcmp(arg, "--") == 0)
+            optionsEnded = true;
+        else if (!optionsEnded && std::strcmp(sub->name, "dump") == 0 && std::strcmp(arg, "--completed") == 0)
+            completed = true;
+        else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0')
+            return UsageError(sub->usage);
+        else
+            args.push_back(arg);
+    }
+
+    const std::size_t wanted = std::strcmp(sub->name, "export") == 0 ? 2 : 1;
+    if (args.size() != wanted)
+        return UsageError(sub->usage);
+
+    if (std::strcmp(sub->name, "info") == 0)
+        return Info(args[0]);
+    if (std::strcmp(sub->name, "dump") == 0)
+        return Dump(args[0], completed);
+    if (std::strcmp(sub->name, "check") == 0)
+        return Check(args[0]);
+    return Export(args[0], args[1]);
+}
