@@ -1,0 +1,117 @@
+#include "surfacefile/KV_SurfaceLoader.h"
+
+#include "SurfaceFileTestUtil.h"
+#include "surface/KV_PolySurface.h"
+
+#include <gtest/gtest.h>
+
+TEST(KV_SurfaceLoader, RawFilesLoadAsRawWithTheirVersion)
+{
+    for (int version = 0; version <= 3; ++version)
+    {
+        OsfRawOptions options;
+        options.version = version;
+        const OsfSurface expected = TrianglePyramidSurface();
+        const std::string path = WriteTmp("raw.osf", EncodeRawSurface(expected, options));
+        KV_PolySurface surface;
+        KV_SurfaceLoader loader(surface);
+        ASSERT_TRUE(loader.Load(path.c_str())) << version;
+        EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::Raw);
+        EXPECT_EQ(loader.Version(), version);
+        EXPECT_EQ(loader.Checksum(), version == 3 ? KV_ChecksumState::Matched : KV_ChecksumState::Absent);
+        ExpectSurfaceMatches(surface, expected);
+    }
+}
+
+TEST(KV_SurfaceLoader, ContainerFilesLoadWhateverTheirName)
+{
+    const OsfSurface expected = PyramidSurface();
+    const auto bytes = EncodeContainerSurface(expected);
+    for (const char* name : {"container.osf", "container.OSF", "container.ufc"})
+    {
+        KV_PolySurface surface;
+        KV_SurfaceLoader loader(surface);
+        ASSERT_TRUE(loader.Load(WriteTmp(name, bytes).c_str())) << name;
+        EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::Container);
+        EXPECT_EQ(loader.Version(), -1);
+        EXPECT_EQ(loader.Checksum(), KV_ChecksumState::Matched);
+        ExpectSurfaceMatches(surface, expected);
+    }
+}
+
+TEST(KV_SurfaceLoader, ContainerChecksumStateIsReported)
+{
+    OsfContainerOptions options;
+    options.checksum = false;
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    ASSERT_TRUE(loader.Load(WriteTmp("plain.osf", EncodeContainerSurface(PyramidSurface(), options)).c_str()));
+    EXPECT_EQ(loader.Checksum(), KV_ChecksumState::Absent);
+
+    auto changed = EncodeContainerSurface(PyramidSurface());
+    changed[100] ^= 0x10;  // inside the vertices, covered by the checksum
+    ASSERT_TRUE(loader.Load(WriteTmp("changed.osf", changed).c_str()));
+    EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::Container);
+    EXPECT_EQ(loader.Checksum(), KV_ChecksumState::Mismatched);
+}
+
+TEST(KV_SurfaceLoader, RawBytesUnderAnotherExtensionFailTheSignature)
+{
+    const std::string path = WriteTmp("raw.dat", EncodeRawSurface(PyramidSurface()));
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    EXPECT_FALSE(loader.Load(path.c_str()));
+    EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::None);
+    EXPECT_EQ(loader.Version(), -1);
+}
+
+TEST(KV_SurfaceLoader, DamagedVersion3FileFailsAndSaysWhy)
+{
+    auto bytes = EncodeRawSurface(PyramidSurface());
+    bytes[40] ^= 0x01;
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    EXPECT_FALSE(loader.Load(WriteTmp("damaged.osf", bytes).c_str()));
+    EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::None);
+    EXPECT_EQ(loader.Version(), 3);
+    EXPECT_EQ(loader.Checksum(), KV_ChecksumState::Mismatched);
+}
+
+TEST(KV_SurfaceLoader, MissingFileFails)
+{
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    EXPECT_FALSE(loader.Load(TmpPath("nothing-here.osf").c_str()));
+    EXPECT_FALSE(loader.Load(TmpPath("nothing-here.ufc").c_str()));
+}
+
+TEST(KV_SurfaceLoader, RawPartialReadIsNotMixedIntoTheContainerSurface)
+{
+    // A container whose first-entry offset 0x2020 starts with two spaces, so that the raw
+    // reader takes it for version 1: it reads one triangle from the gap after the signature
+    // and then fails on a vertex count beyond the file. The container then loads alone.
+    OsfContainer file(0x2020);
+    file.Add(VerticesField({{1, 2, 3}}));
+    auto bytes = file.Bytes();
+    OsfBytes gap;
+    gap.I32(1).U16(7).U16(8).U16(9).I32(0).I32(0).I32(0x7FFFFFFF);
+    std::copy(gap.Data().begin(), gap.Data().end(), bytes.begin() + 98);
+
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    ASSERT_TRUE(loader.Load(WriteTmp("ambiguous.osf", bytes).c_str()));
+    EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::Container);
+    EXPECT_EQ(surface.VertexCount(), 1u);
+    EXPECT_EQ(surface.mpPolygons, nullptr);
+    EXPECT_EQ(surface.mpTexturePolygons, nullptr);
+}
+
+TEST(KV_SurfaceLoader, StateNamesAreTheToolTexts)
+{
+    EXPECT_STREQ(KV_SurfaceEncodingName(KV_SurfaceEncoding::Raw), "raw");
+    EXPECT_STREQ(KV_SurfaceEncodingName(KV_SurfaceEncoding::Container), "container");
+    EXPECT_STREQ(KV_SurfaceEncodingName(KV_SurfaceEncoding::None), "none");
+    EXPECT_STREQ(KV_ChecksumStateName(KV_ChecksumState::Matched), "matched");
+    EXPECT_STREQ(KV_ChecksumStateName(KV_ChecksumState::Mismatched), "mismatched");
+    EXPECT_STREQ(KV_ChecksumStateName(KV_ChecksumState::Absent), "absent");
+}
