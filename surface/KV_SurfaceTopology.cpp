@@ -505,30 +505,38 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
         if (EdgeIndexOf(references[k]) < EdgeIndexOf(references[start]))
             start = k;
 
+    if (m <= kDirectChainLimit)
+    {
+        // Most polygons are triangles: chain on the stack, without allocating.
+        int remaining[kDirectChainLimit];
+        int chain[kDirectChainLimit];
+        std::size_t remainingCount = 0;
+        std::size_t chainCount = 0;
+        for (std::size_t k = 0; k < m; ++k)
+            if (k != start)
+                remaining[remainingCount++] = references[k];
+        chain[chainCount++] = references[start];
+        while (remainingCount > 1)
+        {
+            const unsigned int end = EndVertex(edges, chain[chainCount - 1]);
+            std::size_t k = 0;
+            while (k < remainingCount && StartVertex(edges, remaining[k]) != end)
+                ++k;
+            if (k == remainingCount)
+                break;
+            chain[chainCount++] = remaining[k];
+            std::copy(remaining + k + 1, remaining + remainingCount, remaining + k);
+            --remainingCount;
+        }
+        if (remainingCount > 0)
+            chain[chainCount++] = remaining[0];
+        references.assign(chain, chain + chainCount);
+        return;
+    }
+
     std::vector<int> chain;
     chain.reserve(m);
     chain.push_back(references[start]);
-
-    if (m <= kDirectChainLimit)
-    {
-        std::vector<int> remaining(references);
-        remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(start));
-        while (remaining.size() > 1)
-        {
-            const unsigned int end = EndVertex(edges, chain.back());
-            std::size_t k = 0;
-            while (k < remaining.size() && StartVertex(edges, remaining[k]) != end)
-                ++k;
-            if (k == remaining.size())
-                break;
-            chain.push_back(remaining[k]);
-            remaining.erase(remaining.begin() + static_cast<std::ptrdiff_t>(k));
-        }
-        if (!remaining.empty())
-            chain.push_back(remaining[0]);
-        references.swap(chain);
-        return;
-    }
 
     // The first remaining reference with a given start vertex is always the one taken, so
     // the references of each start vertex are used up front to back.
