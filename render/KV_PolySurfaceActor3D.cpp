@@ -1,0 +1,382 @@
+#include "render/KV_PolySurfaceActor3D.h"
+
+#include "render/KV_Material.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+#include "surface/KV_PolySurface.h"
+
+#include <GL/gl.h>
+
+namespace
+{
+// The holder handed out for a surface without a usable texture.
+const KV_MultiImage& EmptyImage()
+{
+    static const KV_MultiImage empty;
+    return empty;
+}
+
+bool IsTextured(const KV_PolySurface& surface)
+{
+    return surface.HasTextureMap() && surface.mpTextureCoordinates != nullptr &&
+           surface.mpTexturePolygons != nullptr && surface.mpTexturePolygons->Count() > 0;
+}
+
+// The first three entries of polygon as element indices, or -1s when it has fewer than
+// three or one of them is not below elementCount.
+void Corners(const KV_Polygon& polygon, unsigned int elementCount, int* out)
+{
+    if (polygon.Count() < 3 || polygon[0] >= elementCount || polygon[1] >= elementCount ||
+        polygon[2] >= elementCount)
+    {
+        out[0] = out[1] = out[2] = -1;
+        return;
+    }
+    for (int k = 0; k < 3; ++k)
+        out[k] = static_cast<int>(polygon[k]);
+}
+
+void PutVector(std::vector<float>& array, unsigned int element, const KV_Vector3D& v)
+{
+    array[3 * element] = v.x;
+    array[3 * element + 1] = v.y;
+    array[3 * element + 2] = v.z;
+}
+
+// Outlines are unlit, two pixels wide, in the selected material's ambient colour.
+class OutlineState
+{
+public:
+    OutlineState()
+    {
+        glDisable(GL_LIGHTING);
+        glGetFloatv(GL_LINE_WIDTH, &mrLineWidth);
+        glLineWidth(2.0f);
+        const KV_OGLColour& c = KV_Geometry3D::mkSelectedMaterial.mkAmbient;
+        glColor4f(c.mrRed, c.mrGreen, c.mrBlue, c.mrAlpha);
+    }
+    ~OutlineState()
+    {
+        glLineWidth(mrLineWidth);
+        glEnable(GL_LIGHTING);
+    }
+    OutlineState(const OutlineState&) = delete;
+    OutlineState& operator=(const OutlineState&) = delete;
+
+private:
+    GLfloat mrLineWidth = 1.0f;
+};
+}  // namespace
+
+KV_PolySurfaceActor3D::KV_PolySurfaceActor3D(KV_PolySurfaceGeometry3D* geometry)
+    : KV_TexturedActor3D(geometry)
+{
+    if (geometry != nullptr)
+        geometry->Attach(this);
+}
+
+KV_PolySurfaceActor3D::~KV_PolySurfaceActor3D() = default;
+
+KV_PolySurfaceGeometry3D* KV_PolySurfaceActor3D::SurfaceGeometry() const
+{
+    // Set from a KV_PolySurfaceGeometry3D at construction and never changed (only cleared).
+    return static_cast<KV_PolySurfaceGeometry3D*>(mkGeometry);
+}
+
+const KV_MultiImage& KV_PolySurfaceActor3D::GetTextureImage() const
+{
+    const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr || !IsTextured(geometry->GetSurface()))
+        return EmptyImage();
+    return *geometry->GetSurface().mpTextureMap;
+}
+
+void KV_PolySurfaceActor3D::BuildArrays()
+{
+    mkPositions.clear();
+    mkNormals.clear();
+    mkTextureCoordinates.clear();
+    mkTriangles.clear();
+    ++munArrayBuilds;
+    KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr)
+        return;
+    KV_PolySurface& surface = geometry->GetSurface();
+    const unsigned int vertexCount = surface.VertexCount();
+    const unsigned int polygonCount = surface.PolygonCount();
+    const KV_List<KV_Vector3D>* normals = surface.mpVertexNormals;
+    if (normals != nullptr && normals->Count() != vertexCount)
+        normals = nullptr;
+    mbTexturedLayout = IsTextured(surface);
+    mkTriangles.assign(static_cast<size_t>(polygonCount) * 3, -1);
+
+    if (!mbTexturedLayout)
+    {
+        mkPositions.resize(static_cast<size_t>(vertexCount) * 3);
+        mkNormals.resize(static_cast<size_t>(vertexCount) * 3, 0.0f);
+        for (unsigned int i = 0; i < vertexCount; ++i)
+        {
+            PutVector(mkPositions, i, (*surface.mpVertices)[i]);
+            if (normals != nullptr)
+                PutVector(mkNormals, i, (*normals)[i]);
+        }
+        for (unsigned int p = 0; p < polygonCount; ++p)
+            Corners((*surface.mpPolygons)[p], vertexCount, &mkTriangles[3 * static_cast<size_t>(p)]);
+        return;
+    }
+
+    const KV_List<KV_Vector2D>& coordinates = *surface.mpTextureCoordinates;
+    const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
+    const unsigned int elementCount = coordinates.Count();
+    const KV_List<unsigned int>* vertexOf = surface.RecomputeTextureCoordinateVertices();
+    mkPositions.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
+    mkNormals.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
+    mkTextureCoordinates.resize(static_cast<size_t>(elementCount) * 2, 0.0f);
+    for (unsigned int j = 0; j < elementCount; ++j)
+    {
+        const unsigned int v =
+            (vertexOf != nullptr && j < vertexOf->Count()) ? (*vertexOf)[j] : ~0u;
+        if (v >= vertexCount)
+            continue;  // no vertex: the element stays unset and no triangle uses it
+        PutVector(mkPositions, j, (*surface.mpVertices)[v]);
+        if (normals != nullptr)
+            PutVector(mkNormals, j, (*normals)[v]);
+        mkTextureCoordinates[2 * static_cast<size_t>(j)] = coordinates[j].u;
+        mkTextureCoordinates[2 * static_cast<size_t>(j) + 1] = coordinates[j].v;
+    }
+    const unsigned int drawn = std::min(polygonCount, texturePolygons.Count());
+    for (unsigned int p = 0; p < drawn; ++p)
+        Corners(texturePolygons[p], elementCount, &mkTriangles[3 * static_cast<size_t>(p)]);
+}
+
+void KV_PolySurfaceActor3D::EnableArrays()
+{
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    if (mbTexturedLayout)
+    {
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
+    }
+    glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
+    glNormalPointer(GL_FLOAT, 0, mkNormals.data());
+}
+
+void KV_PolySurfaceActor3D::CreateGLResources()
+{
+    CreateTexture();
+    BuildArrays();
+    EnableArrays();
+}
+
+void KV_PolySurfaceActor3D::ReleaseGLResources()
+{
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+}
+
+void KV_PolySurfaceActor3D::ApplyPendingUpdates()
+{
+    if (mbPendingUpdates[KV_Subject::HINT_TEXTURE_CHANGED])
+    {
+        mbPendingUpdates[KV_Subject::HINT_TEXTURE_CHANGED] = false;
+        UpdateTexture();
+    }
+    if (mbPendingUpdates[KV_Subject::HINT_SURFACE_CHANGED])
+    {
+        mbPendingUpdates[KV_Subject::HINT_SURFACE_CHANGED] = false;
+        BuildArrays();
+    }
+    // Dropped one by one from the front, so that a failing upload leaves the rest pending.
+    while (!mkPendingHints.empty())
+    {
+        KV_SmartPtr<KV_SubjectObserverObjectHint> hint = mkPendingHints.front();
+        mkPendingHints.erase(mkPendingHints.begin());
+        if (const auto* rectangle = dynamic_cast<const KV_UpdateTextureSubImageHint*>(hint.Get()))
+            UpdateTextureSubImage(rectangle->mnFirstColumn, rectangle->mnFirstRow,
+                                  rectangle->mnLastColumn, rectangle->mnLastRow);
+    }
+    // The arrays are bound again in whichever context is current.
+    EnableArrays();
+}
+
+void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int primitive) const
+{
+    const int* corners = &mkTriangles[3 * static_cast<size_t>(polygon)];
+    glBegin(primitive);
+    glArrayElement(corners[0]);
+    glArrayElement(corners[1]);
+    glArrayElement(corners[2]);
+    glEnd();
+}
+
+void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
+                                         unsigned int primitive, bool named) const
+{
+    const size_t triangleCount = mkTriangles.size() / 3;
+    const unsigned int count = polygons.Count();
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const unsigned int k = polygons[i];
+        if (k >= triangleCount || mkTriangles[3 * static_cast<size_t>(k)] < 0)
+            continue;
+        if (named)
+            glPushName(k);
+        DrawTriangle(k, primitive);
+        if (named)
+            glPopName();
+    }
+}
+
+void KV_PolySurfaceActor3D::Draw()
+{
+    KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr)
+        return;
+    ApplyPendingUpdates();
+    if (!mbIsVisible)
+        return;
+    if (mbIsBoundingBoxDisplayed)
+        DrawBoundingBox();
+
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    geometry->mkTransform.Apply();
+
+    GLenum primitive = GL_TRIANGLES;
+    GLenum shading = mbIsDisplayedSmooth ? GL_SMOOTH : GL_FLAT;
+    if (mbIsDisplayedWireframe)
+    {
+        primitive = GL_LINE_LOOP;
+        shading = GL_FLAT;
+    }
+    const bool textured = mbIsDisplayedTextured && GetTextureName() != 0 && mbTexturedLayout;
+    glShadeModel(shading);
+
+    if (textured)
+    {
+        const KV_Material& own = geometry->mkMaterial;
+        const KV_Material lit(KV_Material::FRONT_AND_DIMMED_BACK,
+                              KV_OGLColour(1.0f, 1.0f, 1.0f, own.mkAmbient.mrAlpha),
+                              KV_OGLColour(0.4f, 0.4f, 0.4f, own.mkDiffuse.mrAlpha),
+                              KV_OGLColour(0.0f, 0.0f, 0.0f, own.mkSpecular.mrAlpha), 0.0f);
+        lit.Apply();
+        glEnable(GL_TEXTURE_2D);
+        glBindTexture(GL_TEXTURE_2D, GetTextureName());
+        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, false);
+    }
+    else
+    {
+        geometry->mkMaterial.Apply();
+        glDisable(GL_TEXTURE_2D);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, true);
+    }
+
+    KV_Geometry3D::mkSelectedMaterial.Apply();
+    glDisable(GL_TEXTURE_2D);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    DrawPolygons(geometry->SelectedPolyIndices(), primitive, true);
+
+    if (geometry->IsSelected() && mbIsBoundaryDisplayed)
+        DrawBoundaries();
+    glPopMatrix();
+}
+
+void KV_PolySurfaceActor3D::DrawBoundingBox() const
+{
+    const KV_BoundingBox3D box = mkGeometry->GetBoundingBox();
+    OutlineState outline;
+    for (float z : {box.mrZLo, box.mrZHi})
+    {
+        glBegin(GL_LINE_LOOP);
+        glVertex3f(box.mrXLo, box.mrYLo, z);
+        glVertex3f(box.mrXHi, box.mrYLo, z);
+        glVertex3f(box.mrXHi, box.mrYHi, z);
+        glVertex3f(box.mrXLo, box.mrYHi, z);
+        glEnd();
+    }
+    glBegin(GL_LINES);
+    const float corners[4][2] = {{box.mrXLo, box.mrYLo},
+                                 {box.mrXHi, box.mrYLo},
+                                 {box.mrXHi, box.mrYHi},
+                                 {box.mrXLo, box.mrYHi}};
+    for (const auto& c : corners)
+    {
+        glVertex3f(c[0], c[1], box.mrZLo);
+        glVertex3f(c[0], c[1], box.mrZHi);
+    }
+    glEnd();
+}
+
+void KV_PolySurfaceActor3D::DrawBoundaries() const
+{
+    const KV_PolySurface& surface = SurfaceGeometry()->GetSurface();
+    if (surface.mpBoundaries == nullptr || surface.mpVertices == nullptr)
+        return;
+    const unsigned int vertexCount = surface.VertexCount();
+    OutlineState outline;
+    for (unsigned int b = 0; b < surface.mpBoundaries->Count(); ++b)
+    {
+        const KV_Boundary& loop = (*surface.mpBoundaries)[b];
+        if (loop.Count() <= 2)
+            continue;
+        glBegin(GL_LINE_LOOP);
+        for (unsigned int k = 0; k < loop.Count(); ++k)
+        {
+            if (loop[k] >= vertexCount)
+                continue;
+            const KV_Vector3D& p = (*surface.mpVertices)[loop[k]];
+            glVertex3f(p.x, p.y, p.z);
+        }
+        glEnd();
+    }
+}
+
+unsigned int KV_PolySurfaceActor3D::DrawForColourPicking(unsigned int firstId)
+{
+    KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr || !mbIsPickable || !mbIsVisible)
+        return firstId;
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    geometry->mkTransform.Apply();
+    ApplyPendingUpdates();
+    glDisable(GL_LIGHTING);
+    glDisable(GL_TEXTURE_2D);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    const unsigned int polygonCount = static_cast<unsigned int>(mkTriangles.size() / 3);
+    for (unsigned int i = 0; i < polygonCount; ++i)
+    {
+        const unsigned int id = firstId + i;
+        glColor3ub(static_cast<GLubyte>(id & 0xff), static_cast<GLubyte>((id >> 8) & 0xff),
+                   static_cast<GLubyte>((id >> 16) & 0xff));
+        if (mkTriangles[3 * static_cast<size_t>(i)] >= 0)
+            DrawTriangle(i, GL_TRIANGLES);
+    }
+    glPopMatrix();
+    glEnable(GL_LIGHTING);
+    return firstId + polygonCount;
+}
+
+void KV_PolySurfaceActor3D::DrawForSelection(int pass)
+{
+    KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr || !mbIsPickable || !mbIsVisible || (pass != 0 && pass != 1))
+        return;
+    glPushName(geometry->munID);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    geometry->mkTransform.Apply();
+    ApplyPendingUpdates();
+    glShadeModel(GL_FLAT);
+    geometry->mkMaterial.Apply();
+    glDisable(GL_TEXTURE_2D);
+    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    DrawPolygons(geometry->UnselectedPolyIndices(), GL_TRIANGLES, true);
+    KV_Geometry3D::mkSelectedMaterial.Apply();
+    DrawPolygons(geometry->SelectedPolyIndices(), GL_TRIANGLES, true);
+    glPopMatrix();
+    glPopName();
+}

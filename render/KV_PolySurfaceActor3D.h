@@ -1,0 +1,70 @@
+#pragma once
+// KV_PolySurfaceActor3D: draws a (triangulated) polygon surface geometry from client-side
+// vertex arrays that are rebuilt only when the geometry reports a change. Two layouts: an
+// untextured surface has one array element per vertex; a textured one has one element per
+// texture coordinate (position and normal of its vertex, and the coordinate), so that
+// texture seams keep their own coordinates. Each polygon is one triangle of three elements.
+//
+// Polygons that cannot be drawn (fewer than three corners, or a corner beyond the arrays)
+// are skipped rather than read past the arrays.
+
+#include "image/KV_MultiImage.h"
+#include "render/KV_TexturedActor3D.h"
+
+#include <vector>
+
+class KV_PolySurfaceGeometry3D;
+class KV_PolySurface;
+class KV_Material;
+
+class KV_PolySurfaceActor3D : public KV_TexturedActor3D
+{
+public:
+    // Attaches itself to geometry.
+    explicit KV_PolySurfaceActor3D(KV_PolySurfaceGeometry3D* geometry);
+    ~KV_PolySurfaceActor3D() override;
+
+    void Draw() override;
+    void DrawForSelection(int pass) override;
+    unsigned int DrawForColourPicking(unsigned int firstId) override;
+    // Uploads the texture (when there is an image) and builds and binds the arrays.
+    void CreateGLResources() override;
+    // Disables the three client arrays.
+    void ReleaseGLResources() override;
+    // The surface's texture image when the surface is textured (texture map, coordinates
+    // and texture polygons present), else an empty holder.
+    const KV_MultiImage& GetTextureImage() const override;
+
+    void SetBoundaryDisplayed(bool flag) { mbIsBoundaryDisplayed = flag; }
+    bool IsBoundaryDisplayed() const { return mbIsBoundaryDisplayed; }
+
+    // The arrays, for inspection: 3 floats per element (positions, normals), 2 per element
+    // (texture coordinates, textured layout only), 3 element indices per polygon (-1 for a
+    // polygon that is not drawn).
+    const std::vector<float>& Positions() const { return mkPositions; }
+    const std::vector<float>& Normals() const { return mkNormals; }
+    const std::vector<float>& TextureCoordinates() const { return mkTextureCoordinates; }
+    const std::vector<int>& Triangles() const { return mkTriangles; }
+    bool HasTexturedLayout() const { return mbTexturedLayout; }
+    // How many times the arrays were built.
+    unsigned int ArrayBuildCount() const { return munArrayBuilds; }
+
+private:
+    KV_PolySurfaceGeometry3D* SurfaceGeometry() const;
+    void BuildArrays();
+    void EnableArrays();
+    void ApplyPendingUpdates();
+    void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
+    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive,
+                      bool named) const;
+    void DrawBoundingBox() const;
+    void DrawBoundaries() const;
+
+    std::vector<float> mkPositions;
+    std::vector<float> mkNormals;
+    std::vector<int> mkTriangles;
+    std::vector<float> mkTextureCoordinates;
+    bool mbIsBoundaryDisplayed = true;
+    bool mbTexturedLayout = false;
+    unsigned int munArrayBuilds = 0;
+};

@@ -1,0 +1,84 @@
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include "render/KV_PolySurfaceActor3D.h"
+
+#include <algorithm>
+
+KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
+    : mkSelectedPolyIndices(1024), mkUnselectedPolyIndices(1024)
+{
+}
+
+KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D() = default;
+
+void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)
+{
+    mkSurface = surface;
+    const unsigned int count = mkSurface.PolygonCount();
+    mkPolygonSelection.clear();
+    mkPolygonSelection.reserve(count);
+    mkSelectedPolyIndices.Clear();
+    mkUnselectedPolyIndices.Clear();
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).Append(i);
+        mkPolygonSelection.emplace_back(selected, i);
+    }
+    Notify(HINT_SURFACE_CHANGED, nullptr);
+    Notify(HINT_TEXTURE_CHANGED, nullptr);
+}
+
+KV_SurfaceExtents KV_PolySurfaceGeometry3D::Extents() const
+{
+    if (mkSurface.mpExtents != nullptr)
+        return *mkSurface.mpExtents;
+    KV_SurfaceExtents extents;
+    extents.Compute(mkSurface.mpVertices, mkSurface.mpPolygons);
+    return extents;
+}
+
+KV_BoundingBox3D KV_PolySurfaceGeometry3D::GetBoundingBox() const
+{
+    const KV_SurfaceExtents extents = Extents();
+    const KV_BoundingBox3D untransformed(extents.Minimum().x, extents.Maximum().x,
+                                         extents.Minimum().y, extents.Maximum().y,
+                                         extents.Minimum().z, extents.Maximum().z);
+    const float largest = 3.4028235e38f;
+    KV_BoundingBox3D box(largest, -largest, largest, -largest, largest, -largest);
+    for (int k = 0; k < 8; ++k)
+    {
+        const KV_Vector3D p = mkTransform.TransformPoint(untransformed.Corner(k));
+        box.mrXLo = std::min(box.mrXLo, p.x);
+        box.mrXHi = std::max(box.mrXHi, p.x);
+        box.mrYLo = std::min(box.mrYLo, p.y);
+        box.mrYHi = std::max(box.mrYHi, p.y);
+        box.mrZLo = std::min(box.mrZLo, p.z);
+        box.mrZHi = std::max(box.mrZHi, p.z);
+    }
+    return box;
+}
+
+KV_Vector3D KV_PolySurfaceGeometry3D::GetCentre() const
+{
+    return Extents().Centroid();
+}
+
+KV_Actor3D* KV_PolySurfaceGeometry3D::CreateActor()
+{
+    // The actor attaches itself to its geometry.
+    return new KV_PolySurfaceActor3D(this);
+}
+
+void KV_PolySurfaceGeometry3D::Dump(std::ostream& os) const
+{
+    KV_Geometry3D::Dump(os);
+    os << "KV_PolySurfaceGeometry3D: " << std::endl;
+    os << " mkSelectedPolyIndices: ";
+    for (unsigned int i = 0; i < mkSelectedPolyIndices.Count(); ++i)
+        os << mkSelectedPolyIndices[i] << ' ';
+    os << std::endl;
+    os << " mkUnselectedPolyIndices: ";
+    for (unsigned int i = 0; i < mkUnselectedPolyIndices.Count(); ++i)
+        os << mkUnselectedPolyIndices[i] << ' ';
+    os << std::endl;
+}

@@ -1,0 +1,52 @@
+#pragma once
+// KV_TexturedActor3D: an actor with one OpenGL texture object for its texture image
+// (colour or grey), at most 2^13 = 8192 texels on a side before mipmapping. Texture objects
+// are never deleted explicitly; each dies with its rendering context, and the window
+// context's name is kept aside while a memory context has its own.
+//
+// Uploads throw KV_RenderException with the GLU error code when scaling or mipmapping
+// fails; the texture object keeps what was uploaded before.
+
+#include "render/KV_Actor3D.h"
+
+class KV_MultiImage;
+
+class KV_TexturedActor3D : public KV_Actor3D
+{
+public:
+    explicit KV_TexturedActor3D(KV_Geometry3D* geometry);
+
+    void SaveTextureName() override { munSavedTextureName = munTextureName; }
+    void RestoreTextureName() override { munTextureName = munSavedTextureName; }
+    unsigned int GetTextureName() const override { return munTextureName; }
+    void Dump(std::ostream& os) const override;
+
+    // The image to texture with; an empty holder when there is none.
+    virtual const KV_MultiImage& GetTextureImage() const = 0;
+
+    // Generates a texture object in the current context and uploads the image; nothing
+    // without an image.
+    void CreateTexture();
+    // Uploads the image again (all levels); creates every GL resource when there is no
+    // texture object yet.
+    void UpdateTexture();
+    // Uploads the rectangle (firstColumn, firstRow)..(lastColumn, lastRow), inclusive, of a
+    // colour image into every mipmap level; grey images are left alone. The rectangle is
+    // clipped to the image; an empty one does nothing.
+    void UpdateTextureSubImage(int firstColumn, int firstRow, int lastColumn, int lastRow);
+
+    // Size of the image last handed to gluBuild2DMipmaps (after the size limit).
+    int UploadedWidth() const { return mnUploadedWidth; }
+    int UploadedHeight() const { return mnUploadedHeight; }
+
+protected:
+    unsigned int munTextureName = 0;
+    unsigned int munSavedTextureName = 0;
+    unsigned int munMaxTextureImageSizePow2 = 13;
+
+private:
+    void Upload(const KV_MultiImage& image);
+
+    int mnUploadedWidth = 0;
+    int mnUploadedHeight = 0;
+};
