@@ -1,0 +1,201 @@
+// Polygon normals, averaged and refined vertex normals, the plane fit, and which stored
+// adjacency the computation reuses.
+
+#include "SurfaceFixtures.h"
+#include "surface/KV_PSO_ComputeNormals.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace
+{
+const double kPi = 3.14159265358979323846;
+
+void ExpectNear(const KV_Vector3D& a, const KV_Vector3D& b, float tolerance = 1e-5f)
+{
+    EXPECT_NEAR(a.x, b.x, tolerance);
+    EXPECT_NEAR(a.y, b.y, tolerance);
+    EXPECT_NEAR(a.z, b.z, tolerance);
+}
+
+KV_List<KV_List<unsigned int>>* ListsOf(std::initializer_list<std::initializer_list<unsigned int>> lists)
+{
+    auto* result = new KV_List<KV_List<unsigned int>>(16);
+    for (const auto& inner : lists)
+    {
+        KV_List<unsigned int> list(6);
+        for (unsigned int v : inner)
+            list.Append(v);
+        result->Append(list);
+    }
+    return result;
+}
+
+// A unit sphere of rings x sectors, triangles counter-clockwise seen from outside.
+void MakeSphere(KV_PolySurface& s, unsigned int rings, unsigned int sectors)
+{
+    s.Vertices().Append(KV_Vector3D(0, 0, 1));
+    for (unsigned int r = 1; r < rings; ++r)
+    {
+        const double theta = kPi * r / rings;
+        for (unsigned int j = 0; j < sectors; ++j)
+        {
+            const double phi = 2 * kPi * j / sectors;
+            s.Vertices().Append(KV_Vector3D(static_cast<float>(std::sin(theta) * std::cos(phi)),
+                                            static_cast<float>(std::sin(theta) * std::sin(phi)),
+                                            static_cast<float>(std::cos(theta))));
+        }
+    }
+    const unsigned int south = s.VertexCount();
+    s.Vertices().Append(KV_Vector3D(0, 0, -1));
+    auto ring = [&](unsigned int r, unsigned int j) { return 1 + (r - 1) * sectors + j % sectors; };
+    for (unsigned int j = 0; j < sectors; ++j)
+    {
+        s.Polygons().Append(MakePolygon({0, ring(1, j), ring(1, j + 1)}));
+        for (unsigned int r = 1; r + 1 < rings; ++r)
+        {
+            const unsigned int a = ring(r, j), b = ring(r + 1, j), c = ring(r + 1, j + 1),
+                               d = ring(r, j + 1);
+            s.Polygons().Append(MakePolygon({a, b, c}));
+            s.Polygons().Append(MakePolygon({a, c, d}));
+        }
+        s.Polygons().Append(MakePolygon({south, ring(rings - 1, j + 1), ring(rings - 1, j)}));
+    }
+}
+}  // namespace
+
+TEST(ComputeNormals, TriangleNormalFollowsTheVertexOrder)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}});
+    AddPolygons(s, {{0, 1, 2}, {0, 2, 1}, {0, 1, 3}});
+    KV_PSO_ComputeNormals(&s).ComputePolygonNormals();
+    ASSERT_EQ(s.mpPolygonNormals->Count(), 3u);
+    EXPECT_EQ((*s.mpPolygonNormals)[0], KV_Vector3D(0, 0, 1));
+    EXPECT_EQ((*s.mpPolygonNormals)[1], KV_Vector3D(0, 0, -1));
+    EXPECT_EQ((*s.mpPolygonNormals)[2], KV_Vector3D(0, 0, 0));  // collinear: no error
+    EXPECT_EQ(s.mpPolygonNormals->BlockSize(), 3u);
+}
+
+TEST(ComputeNormals, PlanarQuadrilateralFitsItsOwnPlaneWithTheSameSign)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {2, 0, 1}, {2, 1, 1.2f}, {0, 1, 0.2f}});
+    AddPolygons(s, {{0, 1, 2, 3}, {0, 3, 2, 1}});
+    KV_PSO_ComputeNormals(&s).ComputePolygonNormals();
+    KV_Vector3D expected(-1.0f, -0.4f, 2.0f);
+    expected.Normalise();
+    ExpectNear((*s.mpPolygonNormals)[0], expected);
+    ExpectNear((*s.mpPolygonNormals)[1], -expected);
+}
+
+TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
+{
+    KV_List<KV_Vector3D> points(8);
+    for (float x : {0.0f, 1.0f})
+        for (float y : {0.0f, 1.0f})
+            points.Append(KV_Vector3D(x, y, 3.0f));
+    ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, 1)), KV_Vector3D(0, 0, 1));
+    ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, -1)), KV_Vector3D(0, 0, -1));
+}
+
+TEST(ComputeNormals, VertexNormalsAreAveragedNotNormalised)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {5, 5, 5}});
+    AddPolygons(s, {{0, 1, 2}, {0, 3, 1}});
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+    EXPECT_EQ((*s.mpPolygonNormals)[1], KV_Vector3D(0, 1, 0));
+    normals.ComputeVertexNormals();
+    EXPECT_EQ(AsVector(*s.mpVertexNormals),
+              (std::vector<KV_Vector3D>{
+                  {0, 0.5f, 0.5f}, {0, 0.5f, 0.5f}, {0, 0, 1}, {0, 1, 0}, {0, 0, 0}}));
+    EXPECT_EQ(s.mpVertexNormals->BlockSize(), 5u);
+    // Nothing stored on the way.
+    EXPECT_EQ(s.mpVertexPolygons, nullptr);
+}
+
+TEST(ComputeNormals, StoredVertexPolygonsAreUsedOnlyWithOneListPerVertex)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}});
+    AddPolygons(s, {{0, 1, 2}, {0, 3, 1}});
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+
+    s.mpVertexPolygons = ListsOf({{1}, {0}, {0}, {1}});
+    normals.ComputeVertexNormals();
+    EXPECT_EQ((*s.mpVertexNormals)[0], KV_Vector3D(0, 1, 0));
+
+    KV_Release(s.mpVertexPolygons);
+    s.mpVertexPolygons = ListsOf({{1}});
+    normals.ComputeVertexNormals();
+    EXPECT_EQ((*s.mpVertexNormals)[0], KV_Vector3D(0, 0.5f, 0.5f));
+    EXPECT_EQ(s.mpVertexPolygons->Count(), 1u);  // left as it was
+}
+
+TEST(ComputeNormals, VertexNormalsWithoutPolygonNormalsComputeThemFirst)
+{
+    KV_PolySurface s;
+    MakeTwoTriangles(s);
+    KV_PSO_ComputeNormals(&s).ComputeVertexNormals();
+    ASSERT_NE(s.mpPolygonNormals, nullptr);
+    EXPECT_EQ((*s.mpVertexNormals)[3], KV_Vector3D(0, 0, 1));
+}
+
+TEST(ComputeNormals, RefinementFitsPlanesThroughUnitNeighbourDirections)
+{
+    KV_PolySurface s;
+    MakeGrid(s, 2);  // the centre vertex 4 has six neighbours, the corners three or fewer
+    for (unsigned int v = 0; v < s.VertexCount(); ++v)
+        (*s.mpVertices)[v].z = 0.1f * static_cast<float>((*s.mpVertices)[v].x);
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+    normals.RefineVertexNormals();
+    KV_Vector3D tilted(-0.1f, 0, 1);
+    tilted.Normalise();
+    ExpectNear((*s.mpVertexNormals)[4], tilted);
+    EXPECT_NEAR((*s.mpVertexNormals)[4].Length(), 1.0f, 1e-6f);
+    EXPECT_EQ(s.mpVertexVertices, nullptr);
+    EXPECT_EQ(s.mpVertexPolygons, nullptr);
+
+    // With stored vertex vertices of one list per vertex, those are used: no neighbours,
+    // no refinement, the averaged normals stay.
+    KV_PolySurface t;
+    MakeGrid(t, 2);
+    t.mpVertexVertices = ListsOf({{}, {}, {}, {}, {}, {}, {}, {}, {}});
+    KV_PSO_ComputeNormals(&t).RefineVertexNormals();
+    KV_List<KV_Vector3D> averaged(16);
+    averaged = *t.mpVertexNormals;
+    KV_PSO_ComputeNormals(&t).ComputeVertexNormals();
+    EXPECT_EQ(AsVector(averaged), AsVector(*t.mpVertexNormals));
+}
+
+TEST(ComputeNormals, RefinedNormalsOfASpherePointOutwards)
+{
+    KV_PolySurface s;
+    MakeSphere(s, 60, 120);
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+    normals.RefineVertexNormals();
+    const double cosThreeDegrees = std::cos(3.0 * kPi / 180.0);
+    for (unsigned int v = 0; v < s.VertexCount(); ++v)
+    {
+        KV_Vector3D outward = (*s.mpVertices)[v];
+        outward.Normalise();
+        const KV_Vector3D& normal = (*s.mpVertexNormals)[v];
+        ASSERT_NEAR(normal.Length(), 1.0f, 1e-4f) << "vertex " << v;
+        ASSERT_GT(DotProduct(normal, outward), cosThreeDegrees) << "vertex " << v;
+    }
+}
+
+TEST(ComputeNormalsDeathTest, PolygonWithTwoVerticesEndsTheProgram)
+{
+    KV_PolySurface s;
+    MakeTwoTriangles(s);
+    AddPolygons(s, {{0, 1}});
+    EXPECT_EXIT(KV_PSO_ComputeNormals(&s).ComputePolygonNormals(), testing::ExitedWithCode(1),
+                "Cannot compute normal for polygon with less than 3 vertices!");
+}
