@@ -115,3 +115,20 @@ TEST(KV_SurfaceLoader, StateNamesAreTheToolTexts)
     EXPECT_STREQ(KV_ChecksumStateName(KV_ChecksumState::Mismatched), "mismatched");
     EXPECT_STREQ(KV_ChecksumStateName(KV_ChecksumState::Absent), "absent");
 }
+
+TEST(KV_SurfaceLoader, EveryFuzzSeedLoads)
+{
+    const std::string dir = std::string(ORVANE_SOURCE_DIR) + "/fuzz/seeds/";
+    for (const char* name : {"raw_v0_triangles.osf", "raw_v1_triangles_grey.osf",
+                             "raw_v2_quad_colour.osf", "raw_v3_quad_colour.osf",
+                             "raw_v3_untextured.osf", "container_width1_triangles.osf",
+                             "container_width2_polygons_skip_unread.osf",
+                             "container_width4_quad_no_checksum.osf"})
+    {
+        KV_PolySurface surface;
+        KV_SurfaceLoader loader(surface);
+        EXPECT_TRUE(loader.Load((dir + name).c_str())) << name;
+        EXPECT_EQ(surface.VertexCount(), 5u) << name;
+        EXPECT_EQ(loader.Encoding(), name[0] == 'r' ? KV_SurfaceEncoding::Raw : KV_SurfaceEncoding::Container);
+    }
+}
