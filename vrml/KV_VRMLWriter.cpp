@@ -108,6 +108,35 @@ void WriteIndexLines(VrmlText& out, int level, const KV_List<KV_Polygon>& polygo
     }
 }
 
+// A node holding a point list, one point per line with a comma after every line but the
+// last: "<header>", "point [", the points one level further in, "]", "}".
+template <typename T, typename WritePoint>
+void WritePointNode(VrmlText& out, int level, const char* header, const KV_List<T>& points,
+                    WritePoint writePoint)
+{
+    out.Indent(level);
+    out.Text(header);
+    out.EndLine();
+    out.Indent(level + 1);
+    out.Text("point [");
+    out.EndLine();
+    const unsigned int count = points.Count();
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        out.Indent(level + 2);
+        writePoint(points[i]);
+        if (i + 1 < count)
+            out.Text(",");
+        out.EndLine();
+    }
+    out.Indent(level + 1);
+    out.Text("]");
+    out.EndLine();
+    out.Indent(level);
+    out.Text("}");
+    out.EndLine();
+}
+
 struct Viewpoint
 {
     const char* name;
@@ -177,24 +206,14 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
     line(1, "creaseAngle 1.57");
     mnIndentLevel = 4;
 
-    line(0, "coord Coordinate {");
-    line(1, "point [");
-    const KV_List<KV_Vector3D>& vertices = *mkSurface.mpVertices;
-    for (unsigned int i = 0; i < vertices.Count(); ++i)
-    {
-        const KV_Vector3D& v = vertices[i];
-        out.Indent(mnIndentLevel + 2);
-        out.Real(v.x);
-        out.Text(" ");
-        out.Real(v.y);
-        out.Text(" ");
-        out.Real(v.z);
-        if (i + 1 < vertices.Count())
-            out.Text(",");
-        out.EndLine();
-    }
-    line(1, "]");
-    line(0, "}");
+    WritePointNode(out, mnIndentLevel, "coord Coordinate {", *mkSurface.mpVertices,
+                   [&out](const KV_Vector3D& v) {
+                       out.Real(v.x);
+                       out.Text(" ");
+                       out.Real(v.y);
+                       out.Text(" ");
+                       out.Real(v.z);
+                   });
 
     line(0, "coordIndex [");
     WriteIndexLines(out, mnIndentLevel + 1, *mkSurface.mpPolygons);
@@ -202,22 +221,12 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
 
     if (textured)
     {
-        line(0, "texCoord TextureCoordinate {");
-        line(1, "point [");
-        const KV_List<KV_Vector2D>& coordinates = *mkSurface.mpTextureCoordinates;
-        for (unsigned int i = 0; i < coordinates.Count(); ++i)
-        {
-            const KV_Vector2D& t = coordinates[i];
-            out.Indent(mnIndentLevel + 2);
-            out.Real(t.u);
-            out.Text(" ");
-            out.Real(t.v);
-            if (i + 1 < coordinates.Count())
-                out.Text(",");
-            out.EndLine();
-        }
-        line(1, "]");
-        line(0, "}");
+        WritePointNode(out, mnIndentLevel, "texCoord TextureCoordinate {", *mkSurface.mpTextureCoordinates,
+                       [&out](const KV_Vector2D& t) {
+                           out.Real(t.u);
+                           out.Text(" ");
+                           out.Real(t.v);
+                       });
         line(0, "texCoordIndex [");
         WriteIndexLines(out, mnIndentLevel + 1, *mkSurface.mpTexturePolygons);
         line(0, "]");
