@@ -7,6 +7,7 @@
 #include "surface/KV_PSO_Triangulate.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceTopology.h"
+#include "tests/surface/DirectSearches.h"
 
 #include <benchmark/benchmark.h>
 
@@ -174,26 +175,10 @@ void EdgePassWithOpenLists(benchmark::State& state)
     KV_PolySurface& s = Triangles();
     for (auto _ : state)
     {
-        std::vector<std::vector<unsigned int>> open(s.VertexCount());
-        KV_List<KV_Edge> edges(s.PolygonCount() + s.VertexCount() + 256);
-        for (unsigned int p = 0; p < s.PolygonCount(); ++p)
-        {
-            const KV_Polygon& polygon = (*s.mpPolygons)[p];
-            for (unsigned int j = 0; j < polygon.Count(); ++j)
-            {
-                const unsigned int a = polygon[j], b = polygon[(j + 1) % polygon.Count()];
-                const unsigned int e = std::min(a, b), f = std::max(a, b);
-                auto it = std::find(open[e].begin(), open[e].end(), f);
-                if (it != open[e].end())
-                {
-                    open[e].erase(it);
-                    continue;
-                }
-                open[e].push_back(f);
-                edges.Append(KV_Edge(e, f));
-            }
-        }
-        benchmark::DoNotOptimize(edges.Count());
+        std::vector<std::pair<unsigned int, unsigned int>> edges;
+        std::vector<char> flags;
+        DirectSearches::EdgePass(s.VertexCount(), *s.mpPolygons, edges, flags);
+        benchmark::DoNotOptimize(edges.data());
     }
 }
 
@@ -205,13 +190,7 @@ void BoundaryChainingByDirectSearch(benchmark::State& state)
     for (auto _ : state)
     {
         std::vector<DirectedEdge> e = unchained;
-        for (std::size_t i = 1; i < e.size(); ++i)
-            for (std::size_t m = i; m < e.size(); ++m)
-                if (e[m].first == e[i - 1].second)
-                {
-                    std::swap(e[i], e[m]);
-                    break;
-                }
+        DirectSearches::ChainEdges(e);
         benchmark::DoNotOptimize(e.data());
     }
 }

@@ -1,6 +1,7 @@
 // Derived topology on hand-built surfaces with known answers, and the fast edge pass and
 // chainings against direct transcriptions of the searches they replace.
 
+#include "DirectSearches.h"
 #include "SurfaceFixtures.h"
 #include "surface/KV_SurfaceTopology.h"
 
@@ -25,35 +26,6 @@ std::vector<std::pair<unsigned int, unsigned int>> EdgePairs(const KV_List<KV_Ed
 }
 
 // ---- Direct transcriptions of the described searches (quadratic; for comparison only) ----
-
-// The edge pass with per-vertex open lists of higher partners.
-void SlowEdgePass(unsigned int vertexCount, const KV_List<KV_Polygon>& polygons,
-                  std::vector<std::pair<unsigned int, unsigned int>>& edges,
-                  std::vector<char>& flags)
-{
-    std::vector<std::vector<unsigned int>> open(vertexCount);
-    for (unsigned int p = 0; p < polygons.Count(); ++p)
-    {
-        const KV_Polygon& polygon = polygons[p];
-        for (unsigned int j = 0; j < polygon.Count(); ++j)
-        {
-            const unsigned int a = polygon[j], b = polygon[(j + 1) % polygon.Count()];
-            const unsigned int e = std::min(a, b), f = std::max(a, b);
-            auto it = std::find(open[e].begin(), open[e].end(), f);
-            if (it != open[e].end())
-            {
-                open[e].erase(it);
-                continue;
-            }
-            open[e].push_back(f);
-            edges.push_back({e, f});
-        }
-    }
-    flags.assign(vertexCount, 0);
-    for (unsigned int i = 0; i < vertexCount; ++i)
-        for (unsigned int f : open[i])
-            flags[i] = flags[f] = 1;
-}
 
 using Directed = topology::DirectedEdge;
 
@@ -103,13 +75,7 @@ bool SlowBoundaries(const KV_List<KV_Polygon>& polygons, Lists& loops)
     e.resize(count);
     if (e.empty())
         return false;
-    for (std::size_t k = 1; k < e.size(); ++k)
-        for (std::size_t m = k; m < e.size(); ++m)
-            if (e[m].first == e[k - 1].second)
-            {
-                std::swap(e[k], e[m]);
-                break;
-            }
+    DirectSearches::ChainEdges(e);
     loops.assign(1, {e[0].first});
     for (std::size_t k = 0; k < e.size();)
     {
@@ -300,7 +266,7 @@ TEST(SurfaceTopology, EdgeOfThreePolygonsIsStoredTwiceAndFlagged)
     AddPolygons(s, {{1, 0, 5}});
     std::vector<std::pair<unsigned int, unsigned int>> slowEdges;
     std::vector<char> slowFlags;
-    SlowEdgePass(6, *s.mpPolygons, slowEdges, slowFlags);
+    DirectSearches::EdgePass(6, *s.mpPolygons, slowEdges, slowFlags);
     s.ComputeEdgesAndVertexBoundaries();
     EXPECT_EQ(EdgePairs(*s.mpEdges), slowEdges);
     EXPECT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags);
@@ -360,7 +326,7 @@ TEST(SurfaceTopology, EdgePassMatchesOpenListsOnRoughSurfaces)
         MakeRoughSurface(s, 12, seed);
         std::vector<std::pair<unsigned int, unsigned int>> slowEdges;
         std::vector<char> slowFlags;
-        SlowEdgePass(s.VertexCount(), *s.mpPolygons, slowEdges, slowFlags);
+        DirectSearches::EdgePass(s.VertexCount(), *s.mpPolygons, slowEdges, slowFlags);
         s.ComputeEdgesAndVertexBoundaries();
         ASSERT_EQ(EdgePairs(*s.mpEdges), slowEdges) << "seed " << seed;
         ASSERT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags) << "seed " << seed;
