@@ -7,9 +7,6 @@
 // Comparison run beside the export: the same point and index text written through a
 // stream flushed after every line, as a per-line flush would write it.
 
-// Until the renderer's scene geometry is there, the document core is not built.
-#if __has_include("render/KV_PolySurfaceGeometry3D.h")
-
 #include "app/core/KV_DocumentCore.h"
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
@@ -274,8 +271,3 @@ int main(int argc, char** argv)
     Cleanup();
     return 0;
 }
-
-#else
-#include <benchmark/benchmark.h>
-BENCHMARK_MAIN();
-#endif

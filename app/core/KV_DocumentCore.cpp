@@ -40,9 +40,17 @@ KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
 
 namespace {
 
-// The completed surface goes into the geometry as a copy, with a new material.
-void FillGeometry(KV_PolySurfaceGeometry3D& geometry, KV_PolySurface& surface)
+// The surface is read and completed in the geometry's own copy: SetSurface then copies a
+// surface onto itself, which copies nothing, instead of copying (and releasing) a local
+// surface of perhaps a million triangles with all its derived lists.
+bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path, KV_SurfaceReadReport& report)
 {
+    return KV_ReadSurfaceFile(path, geometry.GetSurface(), report);
+}
+
+void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
+{
+    KV_PolySurface& surface = geometry.GetSurface();
     KV_CompleteSurface(surface);
     geometry.SetSurface(surface, false);
     geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
@@ -55,14 +63,13 @@ KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
 {
     // The geometry is made before the file is read, so a failed load uses up an id too.
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
-    KV_PolySurface surface;
     KV_SurfaceReadReport read;
-    const bool loaded = KV_ReadSurfaceFile(path, surface, read);
+    const bool loaded = ReadInto(*geometry, path, read);
     if (report != nullptr)
         *report = read;
     if (!loaded)
         return nullptr;
-    FillGeometry(*geometry, surface);
+    CompleteInto(*geometry);
     return geometry.release();
 }
 
@@ -78,8 +85,7 @@ bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, c
 bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
 {
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
-    KV_PolySurface surface;
-    if (!KV_ReadSurfaceFile(path, surface, mkReadReport))
+    if (!ReadInto(*geometry, path, mkReadReport))
     {
         mkLastError = LoadFailureMessage(path);
         return false;
@@ -94,7 +100,7 @@ bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
         CloseSurface();
     }
 
-    FillGeometry(*geometry, surface);
+    CompleteInto(*geometry);
     mpkSurfaceGeometry = geometry.release();
     mkPathName = path;
     if (mkNotifier)

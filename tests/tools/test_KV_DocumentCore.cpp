@@ -120,6 +120,10 @@ TEST(DocumentCoreLoad, CompletesTheSurfaceInTheGeometry)
         EXPECT_EQ((*s.mpVertexBoundaries)[i], 1);
     ASSERT_NE(s.mpTextureCoordinateVertices, nullptr);
     EXPECT_EQ(Indices(*s.mpTextureCoordinateVertices), (std::vector<unsigned int>{0, 1, 2, 3}));
+    // Every polygon is drawn with the geometry's own material.
+    EXPECT_EQ(document.GetSurfaceGeometry()->UnselectedPolyIndices().Count(), 2u);
+    EXPECT_EQ(document.GetSurfaceGeometry()->SelectedPolyIndices().Count(), 0u);
+    EXPECT_EQ(document.GetSurfaceGeometry()->PolygonSelection().size(), 2u);
     // The completed surface is consistent.
     KV_PolySurface copy(s);
     EXPECT_TRUE(copy.CheckConsistency());
@@ -149,6 +153,14 @@ TEST(DocumentCoreLoad, ReplacingNotifiesRemovalThenAddition)
 
 TEST(DocumentCoreLoad, FailedLoadKeepsTheSurfaceAndNamesThePath)
 {
+    // The geometry is made before the file is read: a failed load uses up an id.
+    const unsigned int nextId = KV_Geometry3D::munIDCounter;
+    KV_DocumentCore document;
+    EXPECT_FALSE(document.LoadSurfaceFile(ScratchPath("none.osf").c_str()));
+    EXPECT_EQ(KV_Geometry3D::munIDCounter, nextId + 1);
+    ASSERT_TRUE(document.LoadSurfaceFile(WriteRaw("plain.osf", PlainSquare()).c_str()));
+    EXPECT_EQ(document.GetSurfaceGeometry()->munID, nextId + 1);
+
     ExpectRefused(ScratchPath("does-not-exist.osf"), KV_SurfaceRejection::LoadFailed);
     const std::string junk = ScratchPath("junk.osf");
     WriteOsfFile(junk, {'0', '9', 1, 2, 3});
