@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace KV_SurfaceTopology
@@ -213,41 +215,57 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vert
     }
 }
 
-// The open lists of the edge pass toggle each undirected edge in and out; an edge is added
-// whenever it comes in. Instead of scanning per-vertex open lists (quadratic for a vertex
-// with many edges), the uses of each edge are grouped by a bucket sort on the smaller vertex
-// and a sort within each bucket; the 1st, 3rd, 5th ... use of an edge is where it comes in,
-// and an odd number of uses leaves it open.
+// The edge pass keeps, per vertex, the open list of higher partners whose edge has been used
+// an odd number of times so far; an edge is added whenever it is opened. Only membership is
+// ever read (the flags), so a list is kept unordered, and a vertex whose list grows long
+// (a vertex with very many edges) gets a hash set instead, so that no vertex makes the pass
+// quadratic.
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
            KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries)
 {
-    std::vector<unsigned int> start(static_cast<std::size_t>(vertexCount) + 1, 0);
-    std::uint64_t useCount = 0;
-    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
-        const unsigned int f = std::max(a, b);
-        if (f < vertexCount)
-        {
-            ++start[std::min(a, b) + 1];
-            ++useCount;
-        }
-    });
-    if (useCount > UINT32_MAX)
-        throw KV_ListAllocError();
-    for (unsigned int v = 0; v < vertexCount; ++v)
-        start[v + 1] += start[v];
+    const std::size_t kLongList = 32;
+    std::vector<std::vector<unsigned int>> open(vertexCount);
+    std::unordered_map<unsigned int, std::unordered_set<unsigned int>> longOpen;
 
-    // Per use: the larger vertex in the high half, the use's number in the low half, so that
-    // sorting a bucket orders it by partner and then by order of use.
-    std::vector<std::uint64_t> uses(static_cast<std::size_t>(useCount));
+    if (edges)
     {
-        std::vector<unsigned int> fill(start.begin(), start.end() - 1);
-        unsigned int u = 0;
-        ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
-            const unsigned int f = std::max(a, b);
-            if (f < vertexCount)
-                uses[fill[std::min(a, b)]++] = (static_cast<std::uint64_t>(f) << 32) | u++;
-        });
+        const std::uint64_t blockSize =
+            static_cast<std::uint64_t>(PolygonCount(polygons)) + vertexCount + 256;
+        Reset(*edges, static_cast<unsigned int>(std::min<std::uint64_t>(blockSize, UINT32_MAX)));
     }
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
+        const unsigned int e = std::min(a, b), f = std::max(a, b);
+        if (f >= vertexCount)
+            return;
+        std::vector<unsigned int>& list = open[e];
+        bool opened;
+        if (list.size() > kLongList)
+        {
+            // The list only keeps its length as the mark that the set is in use.
+            std::unordered_set<unsigned int>& set = longOpen[e];
+            opened = set.insert(f).second;
+            if (!opened)
+                set.erase(f);
+        }
+        else
+        {
+            auto it = std::find(list.begin(), list.end(), f);
+            opened = it == list.end();
+            if (opened)
+            {
+                list.push_back(f);
+                if (list.size() > kLongList)
+                    longOpen[e].insert(list.begin(), list.end());
+            }
+            else
+            {
+                *it = list.back();
+                list.pop_back();
+            }
+        }
+        if (opened && edges)
+            edges->Append(KV_Edge(e, f));
+    });
 
     if (vertexBoundaries)
     {
@@ -255,42 +273,17 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
         vertexBoundaries->SetCount(vertexCount);
         for (unsigned int v = 0; v < vertexCount; ++v)
             (*vertexBoundaries)[v] = 0;
-    }
-    std::vector<unsigned char> comesIn(static_cast<std::size_t>(useCount), 0);
-    for (unsigned int e = 0; e < vertexCount; ++e)
-    {
-        auto first = uses.begin() + start[e];
-        auto last = uses.begin() + start[e + 1];
-        if (last - first > 1)
-            std::sort(first, last);
-        for (auto group = first; group != last;)
-        {
-            const unsigned int f = static_cast<unsigned int>(*group >> 32);
-            auto next = group;
-            unsigned int ordinal = 0;
-            for (; next != last && static_cast<unsigned int>(*next >> 32) == f; ++next, ++ordinal)
-                if (ordinal % 2 == 0)
-                    comesIn[static_cast<unsigned int>(*next)] = 1;
-            if (vertexBoundaries && ordinal % 2 == 1)
-            {
-                (*vertexBoundaries)[e] = 1;
-                (*vertexBoundaries)[f] = 1;
-            }
-            group = next;
-        }
-    }
-
-    if (edges)
-    {
-        const std::uint64_t blockSize =
-            static_cast<std::uint64_t>(PolygonCount(polygons)) + vertexCount + 256;
-        Reset(*edges, static_cast<unsigned int>(std::min<std::uint64_t>(blockSize, UINT32_MAX)));
-        unsigned int u = 0;
-        ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
-            const unsigned int f = std::max(a, b);
-            if (f < vertexCount && comesIn[u++])
-                edges->Append(KV_Edge(std::min(a, b), f));
-        });
+        auto flag = [&](unsigned int e, unsigned int f) {
+            (*vertexBoundaries)[e] = 1;
+            (*vertexBoundaries)[f] = 1;
+        };
+        for (unsigned int e = 0; e < vertexCount; ++e)
+            if (open[e].size() <= kLongList)
+                for (unsigned int f : open[e])
+                    flag(e, f);
+        for (const auto& entry : longOpen)
+            for (unsigned int f : entry.second)
+                flag(entry.first, f);
     }
 }
 

@@ -333,6 +333,26 @@ TEST(SurfaceTopology, EdgePassMatchesOpenListsOnRoughSurfaces)
     }
 }
 
+TEST(SurfaceTopology, EdgePassMatchesOpenListsAroundAVertexWithManyEdges)
+{
+    // Vertex 0 in 100 separate triangles, some repeated once or twice: its open list grows
+    // long, and edges close and reopen while it is long.
+    KV_PolySurface s;
+    s.Vertices().Append(KV_Vector3D(0, 0, 0));
+    for (unsigned int i = 0; i < 200; ++i)
+        s.Vertices().Append(KV_Vector3D(static_cast<float>(i), 1, 0));
+    for (unsigned int round = 0; round < 3; ++round)
+        for (unsigned int i = 0; i < 100; ++i)
+            if (round == 0 || i % (round + 2) == 0)
+                s.Polygons().Append(MakePolygon({0, 2 * i + 1, 2 * i + 2}));
+    std::vector<std::pair<unsigned int, unsigned int>> slowEdges;
+    std::vector<char> slowFlags;
+    DirectSearches::EdgePass(s.VertexCount(), *s.mpPolygons, slowEdges, slowFlags);
+    s.ComputeEdgesAndVertexBoundaries();
+    EXPECT_EQ(EdgePairs(*s.mpEdges), slowEdges);
+    EXPECT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags);
+}
+
 TEST(SurfaceTopology, BoundaryChainingMatchesTheDirectSearch)
 {
     unsigned int loopsSeen = 0;
