@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 namespace
@@ -11,41 +13,83 @@ struct FileCloser
 {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
+
+const std::size_t kMapAtLeast = 1u << 20;
 }  // namespace
+
+KV_FileBytes::~KV_FileBytes() { Release(); }
+
+void KV_FileBytes::Release()
+{
+    if (mbMapped)
+        munmap(mpData, munCapacity);
+    else
+        delete[] mpData;
+    mpData = nullptr;
+    munSize = 0;
+    munCapacity = 0;
+    mbMapped = false;
+}
+
+bool KV_FileBytes::Allocate(std::size_t capacity)
+{
+    Release();
+    if (capacity >= kMapAtLeast)
+    {
+        void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p != MAP_FAILED)
+        {
+            mpData = static_cast<unsigned char*>(p);
+            munCapacity = capacity;
+            mbMapped = true;
+            return true;
+        }
+    }
+    mpData = new (std::nothrow) unsigned char[capacity];
+    munCapacity = mpData ? capacity : 0;
+    return mpData != nullptr;
+}
 
 bool KV_FileBytes::Load(const KV_String& path)
 {
-    mpData.reset();
-    munSize = 0;
+    Release();
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file)
         return false;
 
-    // Regular files are read in one go at their stated size; anything else (a pipe) grows
-    // as it is read. Either way the bytes kept are exactly those read.
+    // A regular file is read in one go at its stated size (one byte more, so that the read
+    // itself sees the end); anything else, or a file that grew meanwhile, is read on into
+    // buffers twice as large. Either way the bytes kept are exactly those read.
     struct stat info;
     std::size_t capacity = 1 << 16;
     if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
         capacity = static_cast<std::size_t>(info.st_size) + 1;
+    if (!Allocate(capacity))
+        return false;
 
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[capacity]);
     std::size_t size = 0;
     for (;;)
     {
-        if (!buffer)
-            return false;
-        size += std::fread(buffer.get() + size, 1, capacity - size, file.get());
-        if (size < capacity)
+        size += std::fread(mpData + size, 1, munCapacity - size, file.get());
+        if (size < munCapacity || std::ferror(file.get()))
             break;
-        std::unique_ptr<unsigned char[]> larger(new (std::nothrow) unsigned char[capacity * 2]);
-        if (larger)
-            std::memcpy(larger.get(), buffer.get(), size);
-        buffer = std::move(larger);
-        capacity *= 2;
+        KV_FileBytes larger;
+        if (!larger.Allocate(munCapacity * 2))
+        {
+            Release();
+            return false;
+        }
+        std::memcpy(larger.mpData, mpData, size);
+        std::swap(mpData, larger.mpData);
+        std::swap(munCapacity, larger.munCapacity);
+        std::swap(mbMapped, larger.mbMapped);
     }
     if (std::ferror(file.get()))
+    {
+        Release();
         return false;
-    mpData = std::move(buffer);
+    }
     munSize = size;
     return true;
 }

@@ -5,19 +5,31 @@
 #include "foundation/KV_String.h"
 
 #include <cstddef>
-#include <memory>
 
 class KV_FileBytes
 {
 public:
+    KV_FileBytes() = default;
+    KV_FileBytes(const KV_FileBytes&) = delete;
+    KV_FileBytes& operator=(const KV_FileBytes&) = delete;
+    ~KV_FileBytes();
+
     // Reads the file. Returns false, holding no bytes, when it cannot be opened or read to
     // its end (a directory, a read error) or when its bytes cannot be allocated.
     bool Load(const KV_String& path);
 
-    const unsigned char* Data() const { return mpData.get(); }
+    const unsigned char* Data() const { return mpData; }
     std::size_t Size() const { return munSize; }
 
 private:
-    std::unique_ptr<unsigned char[]> mpData;
+    // Storage of capacity bytes: large buffers are mapped with all their pages made
+    // present at once, which is far cheaper than faulting them in one by one as the read
+    // fills them.
+    bool Allocate(std::size_t capacity);
+    void Release();
+
+    unsigned char* mpData = nullptr;
     std::size_t munSize = 0;
+    std::size_t munCapacity = 0;
+    bool mbMapped = false;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 TEST(KV_ByteCursor, ReadsLittleEndianValuesInOrder)
@@ -91,4 +92,26 @@ TEST(KV_FileBytes, EmptyFileHasNoBytes)
     KV_FileBytes bytes;
     ASSERT_TRUE(bytes.Load(path.c_str()));
     EXPECT_EQ(bytes.Size(), 0u);
+}
+
+TEST(KV_FileBytes, LargeFilesAndFilesOfUnknownSizeAreReadWhole)
+{
+    // Over a megabyte: the mapped buffer.
+    const std::string path = std::string(ORVANE_TEST_TMP) + "/large.bin";
+    std::string content(3u << 20, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7 + (i >> 16));
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
+    ASSERT_EQ(std::fclose(f), 0);
+    KV_FileBytes bytes;
+    ASSERT_TRUE(bytes.Load(path.c_str()));
+    ASSERT_EQ(bytes.Size(), content.size());
+    EXPECT_EQ(std::memcmp(bytes.Data(), content.data(), content.size()), 0);
+
+    // A file that states no size: read on until its end.
+    ASSERT_TRUE(bytes.Load("/proc/self/status"));
+    const std::string status(reinterpret_cast<const char*>(bytes.Data()), bytes.Size());
+    EXPECT_EQ(status.compare(0, 5, "Name:"), 0);
 }

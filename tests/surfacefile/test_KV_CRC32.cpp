@@ -1,4 +1,5 @@
 #include "surfacefile/KV_CRC32.h"
+#include "tests/support/SurfaceFileWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -50,4 +51,25 @@ TEST(KV_CRC32, BlockFollowedByItsChecksumMostSignificantByteFirstClosesAtZero)
     for (int shift = 24; shift >= 0; shift -= 8)
         block.push_back(static_cast<unsigned char>(value >> shift));
     EXPECT_EQ(KV_CRC32::Of(block.data(), block.size()), 0u);
+}
+
+TEST(KV_CRC32, AgreesWithABitwiseChecksumAtEveryLengthAndSplit)
+{
+    // The writer's checksum is computed bit by bit, independently of the tables.
+    std::vector<unsigned char> bytes(100);
+    std::uint32_t seed = 12345;
+    for (auto& b : bytes)
+    {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(seed >> 16);
+    }
+    for (std::size_t n = 0; n <= bytes.size(); ++n)
+    {
+        const std::uint32_t expected = OsfChecksum(bytes.data(), n);
+        ASSERT_EQ(KV_CRC32::Of(bytes.data(), n), expected) << n;
+        KV_CRC32 split;
+        split.Update(bytes.data(), n / 3);
+        split.Update(bytes.data() + n / 3, n - n / 3);
+        ASSERT_EQ(split.Value(), expected) << n;
+    }
 }
