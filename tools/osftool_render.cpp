@@ -1,0 +1,365 @@
+#include "tools/osftool_render.h"
+
+#include "app/core/KV_DocumentCore.h"
+#include "foundation/KV_Exception.h"
+#include "render/KV_OGLRenderer.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+#include "tools/KV_PngWriter.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitNoDisplay = 3;
+constexpr int kExitUsage = 64;
+
+const char* kUsage = "usage: osftool render [--size WxH] [--wireframe] [--flat] [--no-texture] "
+                     "[--background R,G,B] [--turn DEGX,DEGY] FILE OUT.png";
+
+struct RenderOptions
+{
+    int width = 640;
+    int height = 480;
+    bool wireframe = false;
+    bool flat = false;
+    bool noTexture = false;
+    int background[3] = {0, 0, 0};
+    float turnX = 0.0f;
+    float turnY = 0.0f;
+    bool help = false;
+    std::vector<const char*> positional;
+};
+
+bool TakesValue(const char* option)
+{
+    return std::strcmp(option, "--size") == 0 || std::strcmp(option, "--background") == 0 ||
+           std::strcmp(option, "--turn") == 0;
+}
+
+// Parses "N<sep>N..." into count integers in [low, high]; the whole text must be used.
+bool ParseIntegers(const char* text, char separator, int count, int low, int high, int* out)
+{
+    const char* p = text;
+    for (int i = 0; i < count; ++i)
+    {
+        if (*p < '0' || *p > '9')
+            return false;
+        char* end = nullptr;
+        const long value = std::strtol(p, &end, 10);
+        if (value < low || value > high)
+            return false;
+        out[i] = static_cast<int>(value);
+        p = end;
+        if (i + 1 < count)
+        {
+            if (*p != separator)
+                return false;
+            ++p;
+        }
+    }
+    return *p == '\0';
+}
+
+bool ParseAngles(const char* text, float* x, float* y)
+{
+    char* end = nullptr;
+    const double a = std::strtod(text, &end);
+    if (end == text || *end != ',')
+        return false;
+    const char* second = end + 1;
+    const double b = std::strtod(second, &end);
+    if (end == second || *end != '\0' || !std::isfinite(a) || !std::isfinite(b))
+        return false;
+    *x = static_cast<float>(a);
+    *y = static_cast<float>(b);
+    return true;
+}
+
+// Returns false with a message on stderr for anything the grammar does not allow.
+bool ParseOptions(int argc, char** argv, RenderOptions& options)
+{
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-")
+        {
+            options.positional.push_back(argv[i]);
+            continue;
+        }
+        if (arg == "--")
+        {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h")
+        {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--wireframe")
+        {
+            options.wireframe = true;
+            continue;
+        }
+        if (arg == "--flat")
+        {
+            options.flat = true;
+            continue;
+        }
+        if (arg == "--no-texture")
+        {
+            options.noTexture = true;
+            continue;
+        }
+        std::string name = arg, value;
+        const size_t equals = arg.find('=');
+        if (equals != std::string::npos)
+        {
+            name = arg.substr(0, equals);
+            value = arg.substr(equals + 1);
+        }
+        else if (TakesValue(arg.c_str()))
+        {
+            if (i + 1 >= argc)
+            {
+                std::fprintf(stderr, "osftool render: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            value = argv[++i];
+        }
+        if (name == "--size")
+        {
+            int size[2];
+            if (!ParseIntegers(value.c_str(), 'x', 2, 1, 16384, size))
+            {
+                std::fprintf(stderr, "osftool render: --size takes WxH, each 1 to 16384\n");
+                return false;
+            }
+            options.width = size[0];
+            options.height = size[1];
+        }
+        else if (name == "--background")
+        {
+            if (!ParseIntegers(value.c_str(), ',', 3, 0, 255, options.background))
+            {
+                std::fprintf(stderr, "osftool render: --background takes R,G,B, each 0 to 255\n");
+                return false;
+            }
+        }
+        else if (name == "--turn")
+        {
+            if (!ParseAngles(value.c_str(), &options.turnX, &options.turnY))
+            {
+                std::fprintf(stderr, "osftool render: --turn takes DEGX,DEGY in degrees\n");
+                return false;
+            }
+        }
+        else
+        {
+            std::fprintf(stderr, "osftool render: unknown option %s\n", arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+void PrintHelp()
+{
+    std::printf("%s\n\n", kUsage);
+    std::printf(
+        "Draws FILE off-screen as the viewer shows it just after opening (two lights, a\n"
+        "perspective view framing the whole surface, the texture on) and writes OUT.png.\n"
+        "Needs an X display with OpenGL (GLX).\n\n"
+        "  --size WxH          picture size in pixels (default 640x480)\n"
+        "  --wireframe         draw the triangles' outlines only\n"
+        "  --flat              flat shading instead of smooth shading\n"
+        "  --no-texture        draw with the surface material instead of the texture\n"
+        "  --background R,G,B  background colour, each 0 to 255 (default 0,0,0)\n"
+        "  --turn DEGX,DEGY    turn the surface about the screen's x axis, then its y axis,\n"
+        "                      through the surface centroid\n\n"
+        "Exit status: 0 written, 1 drawing or writing failed, 2 FILE does not load,\n"
+        "3 no usable X display, 64 usage error.\n");
+}
+
+int UsageError()
+{
+    std::fprintf(stderr, "%s\n", kUsage);
+    return kExitUsage;
+}
+
+// The view's set-up after its window is made: two lights, a perspective volume, the
+// background, the window size and the viewport.
+bool SetUpAsTheView(KV_OGLRenderer& renderer, const RenderOptions& options)
+{
+    try
+    {
+        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
+        for (unsigned char i = 0; i < 2; ++i)
+        {
+            KV_Light light;
+            light.munLightIndex = i;
+            light.mbLightOn = true;
+            light.mkSpecular = KV_OGLColour(1, 1, 1, 1);
+            light.mkDiffuse = KV_OGLColour(1, 1, 1, 1);
+            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
+            light.mkPosition = positions[i];
+            renderer.AddLight(light);
+        }
+    }
+    catch (const KV_WindowsException& e)
+    {
+        std::fprintf(stderr, "osftool render: cannot set up the lights (X error %u)\n", e.ErrorCode());
+        return false;
+    }
+    KV_PerspectiveClippingVolume volume;
+    volume.mrNear = 0.1f;
+    volume.mrFar = 100.0f;
+    volume.mrAspectRatio = 1.0f;
+    volume.mrFieldOfView = 90.0f;
+    renderer.SetClippingVolume(volume);
+    renderer.SetBackgroundColour(KV_OGLColour(options.background[0] / 255.0f,
+                                              options.background[1] / 255.0f,
+                                              options.background[2] / 255.0f, 0.0f));
+    renderer.SetWindowSize(options.width, options.height);
+    renderer.SetViewport(KV_Viewport(0, 0, static_cast<unsigned int>(options.width),
+                                     static_cast<unsigned int>(options.height)));
+    return true;
+}
+
+// Draws the geometry into a memory context; on success picture holds the frame.
+int Draw(KV_OGLRenderer& renderer, KV_PolySurfaceGeometry3D& geometry, const RenderOptions& options,
+         KV_Image<KV_RGB8>& picture)
+{
+    try
+    {
+        KV_Actor3D* actor = geometry.CreateActor();
+        actor->SetDisplayedWireframe(options.wireframe);
+        actor->SetDisplayedSmooth(!options.flat);
+        actor->SetDisplayedTextured(!options.noTexture);
+        renderer.AddActor(actor);
+        renderer.ResetCamera(KV_OGLRenderer::CAMERA_PERSPECTIVE);
+        renderer.mkWorldCentreOfRotation = geometry.GetCentre();
+        if (options.turnX != 0.0f)
+            renderer.RotateWorld(KV_Vector3D(1, 0, 0), options.turnX);
+        if (options.turnY != 0.0f)
+            renderer.RotateWorld(KV_Vector3D(0, 1, 0), options.turnY);
+
+        const int result = renderer.BeginMemoryContext(options.width, options.height, nullptr, 0);
+        if (result != 0)
+        {
+            renderer.EndMemoryContext();
+            std::fprintf(stderr, "osftool render: cannot make an off-screen picture of %dx%d (code %d)\n",
+                         options.width, options.height, result);
+            return kExitFailed;
+        }
+        renderer.Render();
+        picture = renderer.MemoryImage();
+        renderer.EndMemoryContext();
+    }
+    catch (const KV_WindowsException& e)
+    {
+        std::fprintf(stderr, "osftool render: the window system failed (X error %u)\n", e.ErrorCode());
+        return kExitFailed;
+    }
+    catch (const KV_RenderException& e)
+    {
+        std::fprintf(stderr, "osftool render: OpenGL failed (error %u)\n", e.ErrorCode());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+}  // namespace
+
+int OsftoolRenderFileArgument(int argc, char** argv)
+{
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const char* arg = argv[i];
+        if (!optionsEnded && std::strcmp(arg, "--") == 0)
+        {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || arg[0] != '-' || arg[1] == '\0')
+            return i;
+        if (TakesValue(arg))
+            ++i;
+    }
+    return -1;
+}
+
+int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv)
+{
+    RenderOptions options;
+    if (!ParseOptions(argc, argv, options))
+        return UsageError();
+    if (options.help)
+    {
+        PrintHelp();
+        return kExitOk;
+    }
+    if (options.positional.size() != 2)
+        return UsageError();
+    const char* outPath = options.positional[1];
+
+    // The window is never shown: it only carries the rendering context, as the view's does.
+    KV_GLXWindow window;
+    if (!window.Create(options.width, options.height, false))
+    {
+        std::fprintf(stderr, "osftool render: no X display to draw on: %s\n", window.ErrorText());
+        return kExitNoDisplay;
+    }
+    KV_PolySurfaceGeometry3D geometry;
+    geometry.SetSurface(completedSurface, false);
+    geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
+
+    KV_Image<KV_RGB8> picture;
+    int status = kExitOk;
+    {
+        KV_OGLRenderer renderer;
+        KV_PixelFormat chosen;
+        const int result = renderer.Initialise(window.GetDeviceContext(), chosen,
+                                               KV_WGLRenderer::WindowPixelFormat(), 0);
+        if (result != 0)
+        {
+            std::fprintf(stderr, "osftool render: cannot set up OpenGL on the X display (code %d)\n",
+                         result);
+            status = kExitNoDisplay;
+        }
+        else if (!SetUpAsTheView(renderer, options))
+        {
+            status = kExitNoDisplay;
+        }
+        else
+        {
+            status = Draw(renderer, geometry, options, picture);
+        }
+        try
+        {
+            renderer.CleanUp();
+        }
+        catch (const KV_WindowsException&)
+        {
+            // The picture is made; the display goes with the window anyway.
+        }
+    }
+    if (status != kExitOk)
+        return status;
+
+    std::string error;
+    if (!KV_PngWriter::Write(picture, outPath, error))
+    {
+        std::fprintf(stderr, "Failed to save file %s\nosftool render: %s\n", outPath, error.c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
+}
