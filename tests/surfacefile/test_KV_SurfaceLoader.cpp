@@ -2,6 +2,7 @@
 
 #include "SurfaceFileTestUtil.h"
 #include "surface/KV_PolySurface.h"
+#include "tests/support/SurfaceFileFromSurface.h"
 
 #include <gtest/gtest.h>
 
@@ -131,4 +132,18 @@ TEST(KV_SurfaceLoader, EveryFuzzSeedLoads)
         EXPECT_EQ(surface.VertexCount(), 5u) << name;
         EXPECT_EQ(loader.Encoding(), name[0] == 'r' ? KV_SurfaceEncoding::Raw : KV_SurfaceEncoding::Container);
     }
+}
+
+TEST(KV_SurfaceLoader, LoadedSurfaceWrittenAgainGivesTheSameFile)
+{
+    // Both encodings: load, convert back to plain data, write again, compare bytes.
+    const OsfSurface original = PyramidSurface(1);
+    const auto raw = EncodeRawSurface(original);
+    const auto container = EncodeContainerSurface(original);
+    KV_PolySurface surface;
+    KV_SurfaceLoader loader(surface);
+    ASSERT_TRUE(loader.Load(WriteTmp("again.osf", raw).c_str()));
+    EXPECT_EQ(EncodeRawSurface(OsfSurfaceFrom(surface)), raw);
+    ASSERT_TRUE(loader.Load(WriteTmp("again.ufc", container).c_str()));
+    EXPECT_EQ(EncodeContainerSurface(OsfSurfaceFrom(surface)), container);
 }
