@@ -117,18 +117,6 @@ void KV_BasePolySurface::EnsureVertexPolygons()
         ComputeVertexPolygons();
 }
 
-const KV_List<KV_List<unsigned int>>& KV_BasePolySurface::VertexPolygonsFor(
-    KV_List<KV_List<unsigned int>>& scratch)
-{
-    if (mpVertexPolygons == nullptr)
-    {
-        topology::VertexPolygons(VertexCount(), mpPolygons, scratch);
-        return scratch;
-    }
-    EnsureVertexPolygons();
-    return *mpVertexPolygons;
-}
-
 void KV_BasePolySurface::ComputeVertexVertices()
 {
     KV_List<KV_List<unsigned int>>& result = KV_Ensure(mpVertexVertices, 1024);
@@ -147,9 +135,17 @@ void KV_BasePolySurface::ComputeVertexVertices()
 
 void KV_BasePolySurface::ComputePolygonPolygons()
 {
-    KV_List<KV_List<unsigned int>> scratch(16);
-    const KV_List<KV_List<unsigned int>>& vertexPolygons = VertexPolygonsFor(scratch);
-    topology::PolygonPolygons(mpPolygons, vertexPolygons, KV_Ensure(mpPolygonPolygons, 1024));
+    KV_List<KV_List<unsigned int>>& result = KV_Ensure(mpPolygonPolygons, 1024);
+    if (mpVertexPolygons)
+    {
+        EnsureVertexPolygons();
+        topology::PolygonPolygons(mpPolygons, *mpVertexPolygons, result);
+    }
+    else
+    {
+        topology::PolygonPolygons(mpPolygons,
+                                  topology::CompactVertexPolygons(VertexCount(), mpPolygons), result);
+    }
 }
 
 void KV_BasePolySurface::KeepPolygonsExcept(const KV_List<unsigned int>& polygons,

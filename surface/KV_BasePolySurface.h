@@ -78,10 +78,6 @@ protected:
     // Requires current vertex polygons. When normals is present with one normal per old
     // vertex it is compacted in step; a normal list of any other length is released.
     void CompactVertices(KV_List<KV_Vector3D>** normals);
-    // The vertex-polygons prerequisite of the derivations: the stored list, recomputed when
-    // its length is not the vertex count; or, when absent, scratch filled here.
-    const KV_List<KV_List<unsigned int>>& VertexPolygonsFor(
-        KV_List<KV_List<unsigned int>>& scratch);
 };
 
 // Owned-pointer helpers shared by the surface classes.

@@ -47,16 +47,12 @@ KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon
     return FitPlaneNormal(points, reference);
 }
 
-// The stored list when it holds one entry per vertex, else scratch filled by compute.
-template <typename Compute>
-const KV_List<KV_List<unsigned int>>& PerVertexLists(
-    const KV_List<KV_List<unsigned int>>* stored, unsigned int vertexCount,
-    KV_List<KV_List<unsigned int>>& scratch, Compute compute)
+// The stored list when it holds one entry per vertex; otherwise null, and the caller
+// derives what it needs into a temporary, leaving the stored member as it is.
+const KV_List<KV_List<unsigned int>>* StoredPerVertex(const KV_List<KV_List<unsigned int>>* stored,
+                                                      unsigned int vertexCount)
 {
-    if (stored && stored->Count() == vertexCount)
-        return *stored;
-    compute(scratch);
-    return scratch;
+    return stored && stored->Count() == vertexCount ? stored : nullptr;
 }
 }  // namespace
 
@@ -101,28 +97,29 @@ void KV_PSO_ComputeNormals::ComputeVertexNormals()
         KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
     topology::Reset(normals, vertexCount);
 
-    KV_List<KV_List<unsigned int>> scratch(16);
-    const KV_List<KV_List<unsigned int>>& vertexPolygons =
-        PerVertexLists(surface.mpVertexPolygons, vertexCount, scratch,
-                       [&](KV_List<KV_List<unsigned int>>& out) {
-                           topology::VertexPolygons(vertexCount, surface.mpPolygons, out);
-                       });
-    for (unsigned int v = 0; v < vertexCount; ++v)
-    {
-        const KV_List<unsigned int>& around = vertexPolygons[v];
-        KV_Vector3D sum(0.0f, 0.0f, 0.0f);
-        unsigned int used = 0;
-        for (unsigned int k = 0; k < around.Count(); ++k)
+    auto average = [&](const auto& vertexPolygons) {
+        for (unsigned int v = 0; v < vertexCount; ++v)
         {
-            if (around[k] >= polygonCount)
-                continue;
-            sum += polygonNormals[around[k]];
-            ++used;
+            const auto& around = vertexPolygons[v];
+            KV_Vector3D sum(0.0f, 0.0f, 0.0f);
+            unsigned int used = 0;
+            for (unsigned int k = 0; k < around.Count(); ++k)
+            {
+                if (around[k] >= polygonCount)
+                    continue;
+                sum += polygonNormals[around[k]];
+                ++used;
+            }
+            if (used > 0)
+                sum /= static_cast<float>(used);
+            normals.Append(sum);
         }
-        if (used > 0)
-            sum /= static_cast<float>(used);
-        normals.Append(sum);
-    }
+    };
+    if (const KV_List<KV_List<unsigned int>>* stored =
+            StoredPerVertex(surface.mpVertexPolygons, vertexCount))
+        average(*stored);
+    else
+        average(topology::CompactVertexPolygons(vertexCount, surface.mpPolygons));
 }
 
 void KV_PSO_ComputeNormals::RefineVertexNormals()
@@ -133,18 +130,21 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
         ComputeVertexNormals();
     KV_List<KV_Vector3D>& normals = *surface.mpVertexNormals;
 
-    KV_List<KV_List<unsigned int>> polygonScratch(16);
     KV_List<KV_List<unsigned int>> scratch(16);
-    const KV_List<KV_List<unsigned int>>& vertexVertices = PerVertexLists(
-        surface.mpVertexVertices, vertexCount, scratch, [&](KV_List<KV_List<unsigned int>>& out) {
-            const KV_List<KV_List<unsigned int>>& vertexPolygons = PerVertexLists(
-                surface.mpVertexPolygons, vertexCount, polygonScratch,
-                [&](KV_List<KV_List<unsigned int>>& polygonsOut) {
-                    topology::VertexPolygons(vertexCount, surface.mpPolygons, polygonsOut);
-                });
-            topology::VertexVerticesFromPolygons(vertexCount, surface.mpPolygons,
-                                                 vertexPolygons, out);
-        });
+    const KV_List<KV_List<unsigned int>>* stored =
+        StoredPerVertex(surface.mpVertexVertices, vertexCount);
+    if (stored == nullptr)
+    {
+        if (const KV_List<KV_List<unsigned int>>* vertexPolygons =
+                StoredPerVertex(surface.mpVertexPolygons, vertexCount))
+            topology::VertexVerticesFromPolygons(vertexCount, surface.mpPolygons, *vertexPolygons,
+                                                 scratch);
+        else
+            topology::VertexVerticesFromPolygons(
+                vertexCount, surface.mpPolygons,
+                topology::CompactVertexPolygons(vertexCount, surface.mpPolygons), scratch);
+    }
+    const KV_List<KV_List<unsigned int>>& vertexVertices = stored ? *stored : scratch;
 
     KV_List<KV_Vector3D> points(64);
     for (unsigned int i = 0; i < vertexCount; ++i)

@@ -86,8 +86,7 @@ void KV_PolySurface::ComputeVertexEdges()
 void KV_PolySurface::ComputePolygonEdges()
 {
     ComputeEdges();
-    KV_List<KV_List<unsigned int>> vertexPolygons(16);
-    topology::VertexPolygons(VertexCount(), mpPolygons, vertexPolygons);
+    const topology::CompactVertexPolygons vertexPolygons(VertexCount(), mpPolygons);
     topology::PolygonEdges(mpPolygons, *mpEdges, vertexPolygons,
                            KV_Ensure(mpPolygonEdges, std::max(1024u, PolygonCount())));
 }
@@ -96,9 +95,17 @@ void KV_PolySurface::ComputeEdgePolygons()
 {
     if (mpEdges == nullptr)
         ComputeEdges();
-    KV_List<KV_List<unsigned int>> scratch(16);
-    const KV_List<KV_List<unsigned int>>& vertexPolygons = VertexPolygonsFor(scratch);
-    topology::EdgePolygons(mpPolygons, *mpEdges, vertexPolygons, KV_Ensure(mpEdgePolygons, 1024));
+    KV_List<KV_List<unsigned int>>& result = KV_Ensure(mpEdgePolygons, 1024);
+    if (mpVertexPolygons)
+    {
+        EnsureVertexPolygons();
+        topology::EdgePolygons(mpPolygons, *mpEdges, *mpVertexPolygons, result);
+    }
+    else
+    {
+        topology::EdgePolygons(mpPolygons, *mpEdges,
+                               topology::CompactVertexPolygons(VertexCount(), mpPolygons), result);
+    }
 }
 
 void KV_PolySurface::ComputeVertexVertices()

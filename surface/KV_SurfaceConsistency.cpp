@@ -110,9 +110,8 @@ bool KV_BasePolySurface::CheckConsistency()
         Line("Checking consistency of polygon polygons");
         if (Polygons().Count() == 0)
             return Fail("Error - no polygons present, yet polygon polygons exist");
-        IndexLists vertexPolygons(16);
+        const topology::CompactVertexPolygons vertexPolygons(vertexCount, mpPolygons);
         IndexLists polygonPolygons(16);
-        topology::VertexPolygons(vertexCount, mpPolygons, vertexPolygons);
         topology::PolygonPolygons(mpPolygons, vertexPolygons, polygonPolygons);
         if (!topology::SameLists(polygonPolygons, *mpPolygonPolygons))
             return Fail("Polygon polygons calculated for surface different from those stored in "
@@ -351,10 +350,9 @@ bool KV_PolySurface::CheckConsistency()
         Line("Checking polygon edges ");
         if (mpPolygons == nullptr || mpVertices == nullptr)
             return Fail("Polygon Edges exist but no polygons and/or vertices exist - error");
-        IndexLists vertexPolygons(16);
+        const topology::CompactVertexPolygons vertexPolygons(vertexCount, mpPolygons);
         KV_List<KV_Edge> edges(16);
         KV_List<KV_List<int>> polygonEdges(16);
-        topology::VertexPolygons(vertexCount, mpPolygons, vertexPolygons);
         topology::Edges(vertexCount, mpPolygons, &edges, nullptr);
         topology::PolygonEdges(mpPolygons, edges, vertexPolygons, polygonEdges);
         if (!topology::SameLists(polygonEdges, *mpPolygonEdges))
@@ -370,10 +368,9 @@ bool KV_PolySurface::CheckConsistency()
         Line("Checking edge polygons ");
         if (mpPolygons == nullptr || mpVertices == nullptr)
             return Fail("Edge polygons exist but no polygons and/or vertices exist - error");
-        IndexLists vertexPolygons(16);
+        const topology::CompactVertexPolygons vertexPolygons(vertexCount, mpPolygons);
         KV_List<KV_Edge> edges(16);
         IndexLists edgePolygons(16);
-        topology::VertexPolygons(vertexCount, mpPolygons, vertexPolygons);
         topology::Edges(vertexCount, mpPolygons, &edges, nullptr);
         topology::EdgePolygons(mpPolygons, edges, vertexPolygons, edgePolygons);
         if (!topology::SameLists(edgePolygons, *mpEdgePolygons))

@@ -115,6 +115,31 @@ unsigned int EndVertex(const KV_List<KV_Edge>& edges, int reference)
 const std::size_t kDirectChainLimit = 16;
 }  // namespace
 
+CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
+                                             const KV_List<KV_Polygon>* polygons)
+    : mkStart(static_cast<std::size_t>(vertexCount) + 1, 0)
+{
+    const unsigned int polygonCount = PolygonCount(polygons);
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < vertexCount)
+                ++mkStart[polygon[k] + 1];
+    }
+    for (unsigned int v = 0; v < vertexCount; ++v)
+        mkStart[v + 1] += mkStart[v];
+    mkPolygons.resize(mkStart[vertexCount]);
+    std::vector<unsigned int> fill(mkStart.begin(), mkStart.end() - 1);
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < vertexCount)
+                mkPolygons[fill[polygon[k]]++] = p;
+    }
+}
+
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                     IndexLists& result)
 {
@@ -129,8 +154,9 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     }
 }
 
-void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-                                const IndexLists& vertexPolygons, IndexLists& result)
+template <typename VertexPolygonLists>
+void VertexVerticesFromPolygonsOf(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, vertexCount, 6);
     const unsigned int polygonCount = PolygonCount(polygons);
@@ -139,7 +165,7 @@ void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polyg
     std::vector<unsigned int> seen(vertexCount, 0);
     for (unsigned int i = 0; i < listed; ++i)
     {
-        const KV_List<unsigned int>& around = vertexPolygons[i];
+        const auto& around = vertexPolygons[i];
         KV_List<unsigned int>& neighbours = result[i];
         for (unsigned int k = 0; k < around.Count(); ++k)
         {
@@ -156,6 +182,18 @@ void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polyg
             }
         }
     }
+}
+
+void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const IndexLists& vertexPolygons, IndexLists& result)
+{
+    VertexVerticesFromPolygonsOf(vertexCount, polygons, vertexPolygons, result);
+}
+
+void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const CompactVertexPolygons& vertexPolygons, IndexLists& result)
+{
+    VertexVerticesFromPolygonsOf(vertexCount, polygons, vertexPolygons, result);
 }
 
 void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges,
@@ -176,13 +214,14 @@ void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& e
     }
 }
 
-void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+template <typename VertexPolygonLists>
+void SharedEdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons,
                         unsigned int a, unsigned int b, std::vector<unsigned int>& result)
 {
     if (a >= vertexPolygons.Count())
         return;
     const unsigned int polygonCount = PolygonCount(polygons);
-    const KV_List<unsigned int>& around = vertexPolygons[a];
+    const auto& around = vertexPolygons[a];
     for (unsigned int k = 0; k < around.Count(); ++k)
     {
         const unsigned int p = around[k];
@@ -193,7 +232,20 @@ void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& v
     }
 }
 
-void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                        unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+{
+    SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, result);
+}
+
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const CompactVertexPolygons& vertexPolygons,
+                        unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+{
+    SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, result);
+}
+
+template <typename VertexPolygonLists>
+void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons,
                      IndexLists& result)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
@@ -206,13 +258,25 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vert
         for (unsigned int j = 0; j < n; ++j)
         {
             shared.clear();
-            SharedEdgePolygons(polygons, vertexPolygons, polygon[j], polygon[j + 1 < n ? j + 1 : 0],
+            SharedEdgePolygonsOf(polygons, vertexPolygons, polygon[j], polygon[j + 1 < n ? j + 1 : 0],
                                shared);
             for (unsigned int q : shared)
                 if (q != i)
                     result[i].Append(q);
         }
     }
+}
+
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
+                     IndexLists& result)
+{
+    PolygonPolygonsOf(polygons, vertexPolygons, result);
+}
+
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const CompactVertexPolygons& vertexPolygons,
+                     IndexLists& result)
+{
+    PolygonPolygonsOf(polygons, vertexPolygons, result);
 }
 
 // The edge pass keeps, per vertex, the open list of higher partners whose edge has been used
@@ -450,8 +514,9 @@ void VertexEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges, IndexL
     }
 }
 
-void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
-                  const IndexLists& vertexPolygons, SignedIndexLists& result)
+template <typename VertexPolygonLists>
+void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const VertexPolygonLists& vertexPolygons, SignedIndexLists& result)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
     MakeInnerLists(result, polygonCount, 4);
@@ -461,7 +526,7 @@ void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& e
         const unsigned int a = edges[j].first;
         const unsigned int b = edges[j].second;
         shared.clear();
-        SharedEdgePolygons(polygons, vertexPolygons, a, b, shared);
+        SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, shared);
         for (unsigned int p : shared)
         {
             const KV_Polygon& polygon = (*polygons)[p];
@@ -486,6 +551,18 @@ void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& e
         for (unsigned int k = 0; k < chain.size(); ++k)
             references[k] = chain[k];
     }
+}
+
+void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, SignedIndexLists& result)
+{
+    PolygonEdgesOf(polygons, edges, vertexPolygons, result);
+}
+
+void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const CompactVertexPolygons& vertexPolygons, SignedIndexLists& result)
+{
+    PolygonEdgesOf(polygons, edges, vertexPolygons, result);
 }
 
 void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& references)
@@ -571,18 +648,31 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
     references.swap(chain);
 }
 
-void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
-                  const IndexLists& vertexPolygons, IndexLists& result)
+template <typename VertexPolygonLists>
+void EdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, edges.Count(), 2);
     std::vector<unsigned int> shared;
     for (unsigned int j = 0; j < edges.Count(); ++j)
     {
         shared.clear();
-        SharedEdgePolygons(polygons, vertexPolygons, edges[j].first, edges[j].second, shared);
+        SharedEdgePolygonsOf(polygons, vertexPolygons, edges[j].first, edges[j].second, shared);
         for (unsigned int p : shared)
             result[j].Append(p);
     }
+}
+
+void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const IndexLists& vertexPolygons, IndexLists& result)
+{
+    EdgePolygonsOf(polygons, edges, vertexPolygons, result);
+}
+
+void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const CompactVertexPolygons& vertexPolygons, IndexLists& result)
+{
+    EdgePolygonsOf(polygons, edges, vertexPolygons, result);
 }
 
 void TextureCoordinatePolygons(unsigned int coordinateCount,

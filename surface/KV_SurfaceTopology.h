@@ -43,10 +43,44 @@ void Reset(KV_List<T>& list, unsigned int blockSize)
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                     IndexLists& result);
 
+// The vertex polygons in one flat array: the same lists as VertexPolygons, for temporaries,
+// without a heap block per vertex. Read-only; rows are valid while the object lives.
+class CompactVertexPolygons
+{
+public:
+    CompactVertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons);
+
+    class Row
+    {
+    public:
+        Row(const unsigned int* data, unsigned int count) : mpunData(data), munCount(count) {}
+        unsigned int Count() const { return munCount; }
+        unsigned int operator[](unsigned int k) const { return mpunData[k]; }
+
+    private:
+        const unsigned int* mpunData;
+        unsigned int munCount;
+    };
+
+    unsigned int Count() const { return static_cast<unsigned int>(mkStart.size() - 1); }
+    Row operator[](unsigned int v) const
+    {
+        return Row(mkPolygons.data() + mkStart[v], mkStart[v + 1] - mkStart[v]);
+    }
+
+private:
+    std::vector<unsigned int> mkStart;     // row v is [mkStart[v], mkStart[v + 1])
+    std::vector<unsigned int> mkPolygons;
+};
+
+// The functions below that read vertex polygons take either form.
+
 // For each vertex, every other vertex of its polygons, each once, in order of first meeting
 // (walking the vertex's polygons in order and each polygon's vertices in order).
 void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                                 const IndexLists& vertexPolygons, IndexLists& result);
+void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                const CompactVertexPolygons& vertexPolygons, IndexLists& result);
 
 // For each vertex, the other end of each of its edges, in vertex-edge order; no duplicate
 // removal.
@@ -57,11 +91,16 @@ void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& e
 // once for each position at which p contains b. Appends to result.
 void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
                         unsigned int a, unsigned int b, std::vector<unsigned int>& result);
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons,
+                        const CompactVertexPolygons& vertexPolygons, unsigned int a,
+                        unsigned int b, std::vector<unsigned int>& result);
 
 // For each polygon, the polygons sharing each of its edges other than itself, in edge order;
 // repeated neighbours are kept.
 void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
                      IndexLists& result);
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
+                     const CompactVertexPolygons& vertexPolygons, IndexLists& result);
 
 // The edge pass: every undirected edge once per odd use, in order of first use, normalised
 // (smaller, larger). Either output may be null. vertexBoundaries gets one flag per vertex,
@@ -96,6 +135,8 @@ void VertexEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges, IndexL
 // edge j reversed), ordered into a chain starting at the smallest edge index.
 void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
                   const IndexLists& vertexPolygons, SignedIndexLists& result);
+void PolygonEdges(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const CompactVertexPolygons& vertexPolygons, SignedIndexLists& result);
 
 // The chain order of one polygon's signed edge references (exposed for tests).
 void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& references);
@@ -103,6 +144,8 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
 // For each edge, the polygons sharing it.
 void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
                   const IndexLists& vertexPolygons, IndexLists& result);
+void EdgePolygons(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
+                  const CompactVertexPolygons& vertexPolygons, IndexLists& result);
 
 // For each texture coordinate, the texture polygons that use it.
 void TextureCoordinatePolygons(unsigned int coordinateCount,
