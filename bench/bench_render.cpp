@@ -1,0 +1,258 @@
+// Frames per second of the surface actor at 800 x 600 on the X display (Xvfb with Mesa in
+// CI) for the 1M-triangle textured benchmark surface: a grid of 1,000,000 triangles
+// (501 x 1001 vertices, one texture coordinate per vertex) with a 4096 x 4096 colour
+// texture, completed as the document completes a loaded surface.
+//
+// Each actor mode (smooth, textured, wireframe) is followed by the comparison run: one
+// glDrawElements call over the actor's own arrays in the same context and state, this
+// machine's ceiling for those arrays. Last, the time from AddActor (texture upload and
+// array building included) to the first finished frame.
+//
+// Needs DISPLAY; without one every benchmark is skipped with a message.
+
+#include "app/core/KV_DocumentCore.h"
+#include "app/core/KV_SurfacePreparation.h"
+#include "render/KV_OGLRenderer.h"
+#include "render/KV_PolySurfaceActor3D.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include <benchmark/benchmark.h>
+
+#include <GL/gl.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+namespace
+{
+const unsigned int kColumns = 500;  // cells across; two triangles each
+const unsigned int kRows = 1000;
+const int kTextureSize = 4096;
+const int kWidth = 800;
+const int kHeight = 600;
+
+KV_PolySurface BenchmarkSurface()
+{
+    KV_PolySurface s;
+    const unsigned int across = kColumns + 1, down = kRows + 1;
+    KV_List<KV_Vector3D>& vertices = s.Vertices();
+    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(1024);
+    for (unsigned int y = 0; y < down; ++y)
+        for (unsigned int x = 0; x < across; ++x)
+        {
+            // A gentle wave so that the normals differ.
+            const float z = 0.05f * static_cast<float>(std::sin(0.05 * x) * std::cos(0.07 * y));
+            vertices.Append(KV_Vector3D(0.01f * x, 0.01f * y, z));
+            s.mpTextureCoordinates->Append(KV_Vector2D(static_cast<float>(x) / kColumns,
+                                                       static_cast<float>(y) / kRows));
+        }
+    KV_List<KV_Polygon>& polygons = s.Polygons();
+    for (unsigned int y = 0; y < kRows; ++y)
+        for (unsigned int x = 0; x < kColumns; ++x)
+        {
+            const unsigned int a = y * across + x, b = a + 1, c = a + across + 1, d = a + across;
+            const unsigned int triangles[2][3] = {{a, b, c}, {a, c, d}};
+            for (const auto& t : triangles)
+            {
+                KV_Polygon p;
+                p.Append(t[0]);
+                p.Append(t[1]);
+                p.Append(t[2]);
+                polygons.Append(p);
+            }
+        }
+    s.mpTexturePolygons = new KV_List<KV_Polygon>(polygons);
+    auto* image = new KV_Image<KV_RGB8>(kTextureSize, kTextureSize);
+    for (int r = 0; r < kTextureSize; ++r)
+        for (int c = 0; c < kTextureSize; ++c)
+            (*image)(r, c) = KV_RGB8(static_cast<unsigned char>(r / 16), static_cast<unsigned char>(c / 16),
+                                     static_cast<unsigned char>(128 + 100 * std::sin(0.001 * (r + c))));
+    s.mpTextureMap = new KV_MultiImage;
+    s.mpTextureMap->SetImage(image);
+    KV_CompleteSurface(s);
+    return s;
+}
+
+// Draws either the actors (the normal frame) or, for the comparison, the first actor's
+// arrays with one glDrawElements call in the state the actor would draw them in.
+class BenchRenderer : public KV_OGLRenderer
+{
+public:
+    void RenderScene() override
+    {
+        if (!mbDrawElements || mkActors.empty())
+        {
+            KV_OGLRenderer::RenderScene();
+            return;
+        }
+        KV_OGLEnvironmentRenderer::RenderScene();
+        auto* actor = static_cast<KV_PolySurfaceActor3D*>(mkActors.begin()->second.Get());
+        auto* geometry = static_cast<KV_PolySurfaceGeometry3D*>(actor->GetGeometry());
+        const bool textured = actor->IsDisplayedTextured() && actor->GetTextureName() != 0;
+        glMatrixMode(GL_MODELVIEW);
+        glPushMatrix();
+        geometry->mkTransform.Apply();
+        glShadeModel(actor->IsDisplayedWireframe() || !actor->IsDisplayedSmooth() ? GL_FLAT : GL_SMOOTH);
+        geometry->mkMaterial.Apply();
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glEnableClientState(GL_NORMAL_ARRAY);
+        glVertexPointer(3, GL_FLOAT, 0, actor->Positions().data());
+        glNormalPointer(GL_FLOAT, 0, actor->Normals().data());
+        if (textured)
+        {
+            glEnable(GL_TEXTURE_2D);
+            glBindTexture(GL_TEXTURE_2D, actor->GetTextureName());
+            glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+            glTexCoordPointer(2, GL_FLOAT, 0, actor->TextureCoordinates().data());
+        }
+        else
+        {
+            glDisable(GL_TEXTURE_2D);
+            glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        }
+        if (actor->IsDisplayedWireframe())
+            glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(actor->Triangles().size()), GL_UNSIGNED_INT,
+                       actor->Triangles().data());
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        glPopMatrix();
+    }
+    bool mbDrawElements = false;
+};
+
+// The window, renderer and geometry shared by every benchmark, set up as the view does.
+struct Scene
+{
+    KV_GLXWindow window;
+    KV_PolySurfaceGeometry3D geometry;
+    std::unique_ptr<BenchRenderer> renderer;
+    bool ready = false;
+
+    Scene()
+    {
+        if (!window.Create(kWidth, kHeight, true))
+        {
+            std::fprintf(stderr, "bench_render: %s\n", window.ErrorText());
+            return;
+        }
+        renderer.reset(new BenchRenderer);
+        KV_PixelFormat chosen;
+        if (renderer->Initialise(window.GetDeviceContext(), chosen, KV_WGLRenderer::WindowPixelFormat(), 0) != 0)
+            return;
+        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
+        for (unsigned char i = 0; i < 2; ++i)
+        {
+            KV_Light light;
+            light.munLightIndex = i;
+            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
+            light.mkPosition = positions[i];
+            renderer->AddLight(light);
+        }
+        KV_PerspectiveClippingVolume volume;
+        volume.mrNear = 0.1f;
+        volume.mrFar = 100.0f;
+        volume.mrFieldOfView = 90.0f;
+        renderer->SetClippingVolume(volume);
+        renderer->SetWindowSize(kWidth, kHeight);
+
+        const auto start = std::chrono::steady_clock::now();
+        geometry.SetSurface(BenchmarkSurface(), false);
+        geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::printf("Benchmark surface: %u vertices, %u triangles, %dx%d colour texture "
+                    "(built and completed in %.1f s); window %dx%d\n",
+                    geometry.GetSurface().VertexCount(), geometry.GetSurface().PolygonCount(),
+                    kTextureSize, kTextureSize, seconds, kWidth, kHeight);
+        AddSurface();
+        ready = true;
+    }
+
+    ~Scene()
+    {
+        if (renderer && renderer->IsInitialised())
+            renderer->CleanUp();
+    }
+
+    void AddSurface()
+    {
+        renderer->AddActor(geometry.CreateActor());
+        renderer->ResetCamera(1);
+        renderer->mkWorldCentreOfRotation = geometry.GetCentre();
+    }
+
+    KV_Actor3D& Actor() { return *renderer->GetActors().begin()->second; }
+};
+
+Scene& TheScene()
+{
+    static Scene scene;
+    return scene;
+}
+
+enum Mode
+{
+    kSmooth,
+    kTextured,
+    kWireframe
+};
+
+void Frames(benchmark::State& state, Mode mode, bool drawElements)
+{
+    Scene& scene = TheScene();
+    if (!scene.ready)
+    {
+        state.SkipWithError("no X display with OpenGL");
+        return;
+    }
+    KV_Actor3D& actor = scene.Actor();
+    actor.SetDisplayedWireframe(mode == kWireframe);
+    actor.SetDisplayedSmooth(true);
+    actor.SetDisplayedTextured(mode != kSmooth);
+    scene.renderer->mbDrawElements = drawElements;
+    scene.renderer->Render();  // warm: pending updates applied, caches filled
+    for (auto _ : state)
+        scene.renderer->Render();
+    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                               benchmark::Counter::kIsRate);
+    scene.renderer->mbDrawElements = false;
+}
+
+void BM_ActorSmooth(benchmark::State& state) { Frames(state, kSmooth, false); }
+void BM_DrawElementsSmooth(benchmark::State& state) { Frames(state, kSmooth, true); }
+void BM_ActorTextured(benchmark::State& state) { Frames(state, kTextured, false); }
+void BM_DrawElementsTextured(benchmark::State& state) { Frames(state, kTextured, true); }
+void BM_ActorWireframe(benchmark::State& state) { Frames(state, kWireframe, false); }
+void BM_DrawElementsWireframe(benchmark::State& state) { Frames(state, kWireframe, true); }
+
+// AddActor (texture upload with mipmaps, array building) through the first finished frame.
+void BM_AddActorToFirstFrame(benchmark::State& state)
+{
+    Scene& scene = TheScene();
+    if (!scene.ready)
+    {
+        state.SkipWithError("no X display with OpenGL");
+        return;
+    }
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        scene.renderer->RemoveActor(scene.geometry.munID);
+        state.ResumeTiming();
+        scene.AddSurface();
+        scene.renderer->Render();
+    }
+}
+
+BENCHMARK(BM_ActorSmooth)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_DrawElementsSmooth)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_ActorTextured)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_DrawElementsTextured)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_ActorWireframe)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_DrawElementsWireframe)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+BENCHMARK(BM_AddActorToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+}  // namespace
+
+BENCHMARK_MAIN();
