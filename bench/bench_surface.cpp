@@ -19,8 +19,8 @@
 
 namespace
 {
-const unsigned int kCells = 720;          // 720 x 720 cells, two triangles each
-const double kHoleChance = 0.03;          // a triangle is left out with this chance
+const unsigned int kCells = 720;  // 720 x 720 cells, two triangles each
+const double kHoleChance = 0.03;  // a triangle is left out with this chance
 
 // The grid with holes, as triangles or (where both triangles of a cell are present) as
 // quadrilaterals that triangulate back into the same triangles.
@@ -38,11 +38,11 @@ void MakeSurface(KV_PolySurface& s, bool quads)
             vertices.Append(KV_Vector3D(static_cast<float>(x), static_cast<float>(y), z));
         }
     KV_List<KV_Polygon>& polygons = s.Polygons();
-    auto add = [&](std::initializer_list<unsigned int> indices) {
+    auto add = [&](std::initializer_list<unsigned int> indices)
+    {
         polygons.SetCount(polygons.Count() + 1);
         KV_Polygon& polygon = polygons[polygons.Count() - 1];
-        for (unsigned int v : indices)
-            polygon.Append(v);
+        for (unsigned int v : indices) polygon.Append(v);
     };
     for (unsigned int y = 0; y < kCells; ++y)
         for (unsigned int x = 0; x < kCells; ++x)
@@ -64,7 +64,8 @@ void MakeSurface(KV_PolySurface& s, bool quads)
 
 KV_PolySurface& Triangles()
 {
-    static KV_PolySurface* surface = [] {
+    static KV_PolySurface* surface = []
+    {
         KV_PolySurface* s = new KV_PolySurface;
         MakeSurface(*s, false);
         std::vector<KV_SurfaceTopology::DirectedEdge> boundary =
@@ -78,7 +79,8 @@ KV_PolySurface& Triangles()
 
 KV_PolySurface& Quadrilaterals()
 {
-    static KV_PolySurface* surface = [] {
+    static KV_PolySurface* surface = []
+    {
         KV_PolySurface* s = new KV_PolySurface;
         MakeSurface(*s, true);
         std::printf("Quadrilateral surface: %u polygons\n", s->PolygonCount());
@@ -103,8 +105,7 @@ void Triangulate(benchmark::State& state)
 void ComputeEdges(benchmark::State& state)
 {
     KV_PolySurface& s = Triangles();
-    for (auto _ : state)
-        s.ComputeEdges();
+    for (auto _ : state) s.ComputeEdges();
     state.counters["edges"] = s.mpEdges->Count();
 }
 
@@ -122,22 +123,19 @@ void ComputeBoundaries(benchmark::State& state)
 void ComputeVertexPolygons(benchmark::State& state)
 {
     KV_PolySurface& s = Triangles();
-    for (auto _ : state)
-        s.ComputeVertexPolygons();
+    for (auto _ : state) s.ComputeVertexPolygons();
 }
 
 void ComputeVertexBoundaries(benchmark::State& state)
 {
     KV_PolySurface& s = Triangles();
-    for (auto _ : state)
-        s.ComputeVertexBoundaries();
+    for (auto _ : state) s.ComputeVertexBoundaries();
 }
 
 void ComputePolygonEdges(benchmark::State& state)
 {
     KV_PolySurface& s = Triangles();
-    for (auto _ : state)
-        s.ComputePolygonEdges();
+    for (auto _ : state) s.ComputePolygonEdges();
 }
 
 void CopyAssignment(benchmark::State& state)
@@ -147,8 +145,7 @@ void CopyAssignment(benchmark::State& state)
     s.ComputeBoundaries();
     s.ComputeVertexPolygons();
     KV_PolySurface copy;
-    for (auto _ : state)
-        copy = s;
+    for (auto _ : state) copy = s;
 }
 
 void NormalsWithRefinement(benchmark::State& state)

@@ -71,8 +71,8 @@ void KV_BasePolySurface::Dump(std::ostream& os)
 {
     KV_List<KV_Vector3D>& vertices = Vertices();
     KV_List<KV_Polygon>& polygons = Polygons();
-    os << "BasePolySurface: " << vertices.Count() << " vertices " << polygons.Count()
-       << " faces " << std::endl;
+    os << "BasePolySurface: " << vertices.Count() << " vertices " << polygons.Count() << " faces "
+       << std::endl;
     os << "Vertices:" << std::endl;
     for (unsigned int i = 0; i < vertices.Count(); ++i)
     {
@@ -84,8 +84,7 @@ void KV_BasePolySurface::Dump(std::ostream& os)
     {
         const KV_Polygon& polygon = polygons[i];
         os << std::setw(5) << i << ": (";
-        for (unsigned int k = 0; k < polygon.Count(); ++k)
-            os << (k ? "," : "") << polygon[k];
+        for (unsigned int k = 0; k < polygon.Count(); ++k) os << (k ? "," : "") << polygon[k];
         os << ")" << std::endl;
     }
     os << std::endl;
@@ -122,8 +121,7 @@ void KV_BasePolySurface::ComputeVertexVertices()
     KV_List<KV_List<unsigned int>>& result = KV_Ensure(mpVertexVertices, 1024);
     if (mpVertexPolygons)
     {
-        topology::VertexVerticesFromPolygons(VertexCount(), mpPolygons, *mpVertexPolygons,
-                                             result);
+        topology::VertexVerticesFromPolygons(VertexCount(), mpPolygons, *mpVertexPolygons, result);
         return;
     }
     KV_List<KV_Edge> edges(16);
@@ -143,8 +141,8 @@ void KV_BasePolySurface::ComputePolygonPolygons()
     }
     else
     {
-        topology::PolygonPolygons(mpPolygons,
-                                  topology::CompactVertexPolygons(VertexCount(), mpPolygons), result);
+        topology::PolygonPolygons(
+            mpPolygons, topology::CompactVertexPolygons(VertexCount(), mpPolygons), result);
     }
 }
 
@@ -172,8 +170,7 @@ void KV_BasePolySurface::CompactVertices(KV_List<KV_Vector3D>** normals)
     const unsigned int vertexCount = VertexCount();
     const unsigned int kMissing = ~0u;
     std::vector<unsigned int> newIndex(vertexCount, kMissing);
-    const bool normalsInStep =
-        normals && *normals && (*normals)->Count() == vertexCount;
+    const bool normalsInStep = normals && *normals && (*normals)->Count() == vertexCount;
     if (normals && *normals && !normalsInStep)
         KV_Release(*normals);
 

@@ -16,4 +16,7 @@ inline bool operator==(const KV_Edge& a, const KV_Edge& b)
 {
     return a.first == b.first && a.second == b.second;
 }
-inline bool operator!=(const KV_Edge& a, const KV_Edge& b) { return !(a == b); }
+inline bool operator!=(const KV_Edge& a, const KV_Edge& b)
+{
+    return !(a == b);
+}

@@ -37,13 +37,13 @@ KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon
     if (n < 3)
         ReportFatal("Cannot compute normal for polygon with less than 3 vertices!",
                     "KV_PSO_ComputeNormals error");
-    const KV_Vector3D reference = TriangleNormal(
-        Position(vertices, polygon[0]), Position(vertices, polygon[1]), Position(vertices, polygon[2]));
+    const KV_Vector3D reference =
+        TriangleNormal(Position(vertices, polygon[0]), Position(vertices, polygon[1]),
+                       Position(vertices, polygon[2]));
     if (n == 3)
         return reference;
     points.SetCount(0);
-    for (unsigned int k = 0; k < n; ++k)
-        points.Append(Position(vertices, polygon[k]));
+    for (unsigned int k = 0; k < n; ++k) points.Append(Position(vertices, polygon[k]));
     return FitPlaneNormal(points, reference);
 }
 
@@ -97,7 +97,8 @@ void KV_PSO_ComputeNormals::ComputeVertexNormals()
         KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
     topology::Reset(normals, vertexCount);
 
-    auto average = [&](const auto& vertexPolygons) {
+    auto average = [&](const auto& vertexPolygons)
+    {
         for (unsigned int v = 0; v < vertexCount; ++v)
         {
             const auto& around = vertexPolygons[v];

@@ -5,10 +5,22 @@
 
 namespace
 {
-bool NonEmpty(const KV_List<KV_List<unsigned int>>* list) { return list && list->Count() > 0; }
-bool NonEmpty(const KV_List<KV_List<int>>* list) { return list && list->Count() > 0; }
-bool NonEmpty(const KV_List<KV_Vector3D>* list) { return list && list->Count() > 0; }
-bool NonEmpty(const KV_List<KV_Edge>* list) { return list && list->Count() > 0; }
+bool NonEmpty(const KV_List<KV_List<unsigned int>>* list)
+{
+    return list && list->Count() > 0;
+}
+bool NonEmpty(const KV_List<KV_List<int>>* list)
+{
+    return list && list->Count() > 0;
+}
+bool NonEmpty(const KV_List<KV_Vector3D>* list)
+{
+    return list && list->Count() > 0;
+}
+bool NonEmpty(const KV_List<KV_Edge>* list)
+{
+    return list && list->Count() > 0;
+}
 
 // True when every polygon has a texture polygon with as many entries.
 bool TextureMatches(const KV_List<KV_Polygon>& polygons, const KV_List<KV_Polygon>& texture)

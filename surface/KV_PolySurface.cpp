@@ -148,7 +148,8 @@ void KV_PolySurface::RemovePolygonEntries(const KV_List<unsigned int>& polygons)
         KV_Release(mpPolygonNormals);
 
     KV_List<KV_Polygon>* kept = new KV_List<KV_Polygon>(blockSize);
-    KV_List<KV_Vector3D>* keptNormals = normalsInStep ? new KV_List<KV_Vector3D>(blockSize) : nullptr;
+    KV_List<KV_Vector3D>* keptNormals =
+        normalsInStep ? new KV_List<KV_Vector3D>(blockSize) : nullptr;
     for (unsigned int i = 0; i < count; ++i)
     {
         if (removed[i])

@@ -81,8 +81,9 @@ bool KV_BasePolySurface::CheckConsistency()
         topology::VertexEdges(vertexCount, edges, vertexEdges);
         topology::VertexVerticesFromEdges(vertexCount, edges, vertexEdges, vertexVertices);
         if (!topology::SameLists(vertexVertices, *mpVertexVertices))
-            return Fail("Vertex vertices calculated for surface different from those stored in "
-                        "class");
+            return Fail(
+                "Vertex vertices calculated for surface different from those stored in "
+                "class");
     }
 
     if (mpVertexPolygons == nullptr)
@@ -97,8 +98,9 @@ bool KV_BasePolySurface::CheckConsistency()
         IndexLists vertexPolygons(16);
         topology::VertexPolygons(vertexCount, mpPolygons, vertexPolygons);
         if (!topology::SameLists(vertexPolygons, *mpVertexPolygons))
-            return Fail("Vertex polygons calculated for surface different from those stored in "
-                        "class");
+            return Fail(
+                "Vertex polygons calculated for surface different from those stored in "
+                "class");
     }
 
     if (mpPolygonPolygons == nullptr)
@@ -114,8 +116,9 @@ bool KV_BasePolySurface::CheckConsistency()
         IndexLists polygonPolygons(16);
         topology::PolygonPolygons(mpPolygons, vertexPolygons, polygonPolygons);
         if (!topology::SameLists(polygonPolygons, *mpPolygonPolygons))
-            return Fail("Polygon polygons calculated for surface different from those stored in "
-                        "class");
+            return Fail(
+                "Polygon polygons calculated for surface different from those stored in "
+                "class");
     }
 
     Line("KV_BasePolySurface consistent");
@@ -194,16 +197,17 @@ bool KV_TexturedPolySurface::CheckConsistency()
     {
         if (mpTextureCoordinates == nullptr || mpTexturePolygons == nullptr ||
             mpTexturePolygons->Count() == 0)
-            return Fail("No texture vertices or polygons present although texture coordinate "
-                        "polygons present");
+            return Fail(
+                "No texture vertices or polygons present although texture coordinate "
+                "polygons present");
         IndexLists coordinatePolygons(256);
-        topology::TextureCoordinatePolygons(coordinateCount, mpTexturePolygons,
-                                            coordinatePolygons);
+        topology::TextureCoordinatePolygons(coordinateCount, mpTexturePolygons, coordinatePolygons);
         KV_Release(mpTextureCoordinatePolygons);
         ComputeTextureCoordinatePolygons();
         if (!topology::SameLists(coordinatePolygons, *mpTextureCoordinatePolygons))
-            return Fail("Texture coordinate polygons inconsistent with existing texture polygon "
-                        "data");
+            return Fail(
+                "Texture coordinate polygons inconsistent with existing texture polygon "
+                "data");
     }
 
     if (mpTextureCoordinateVertices == nullptr ||
@@ -215,12 +219,12 @@ bool KV_TexturedPolySurface::CheckConsistency()
     {
         if (mpTextureCoordinates == nullptr || mpPolygons == nullptr ||
             mpTexturePolygons == nullptr || mpTexturePolygons->Count() == 0)
-            return Fail("Some of texture vertices or texture polygons or polygons missing "
-                        "although texture coordinate vertices present");
+            return Fail(
+                "Some of texture vertices or texture polygons or polygons missing "
+                "although texture coordinate vertices present");
         KV_List<unsigned int> coordinateVertices(topology::BlockFor(coordinateCount));
         coordinateVertices.SetCount(coordinateCount);
-        for (unsigned int t = 0; t < coordinateCount; ++t)
-            coordinateVertices[t] = ~0u;
+        for (unsigned int t = 0; t < coordinateCount; ++t) coordinateVertices[t] = ~0u;
         topology::AssignTextureCoordinateVertices(mpPolygons, mpTexturePolygons,
                                                   coordinateVertices);
         if (!topology::SameList(coordinateVertices, *RecomputeTextureCoordinateVertices()))

@@ -26,7 +26,10 @@ void TakeMaximum(KV_Vector3D& maximum, const KV_Vector3D& v)
         maximum.z = v.z;
 }
 
-bool SameRadius(float a, float b) { return !(a < b || a > b); }
+bool SameRadius(float a, float b)
+{
+    return !(a < b || a > b);
+}
 }  // namespace
 
 KV_SurfaceExtents::KV_SurfaceExtents()

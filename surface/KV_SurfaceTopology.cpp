@@ -25,8 +25,7 @@ void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
     {
         const KV_Polygon& polygon = (*polygons)[p];
         const unsigned int n = polygon.Count();
-        for (unsigned int j = 0; j < n; ++j)
-            use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
+        for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
     }
 }
 
@@ -36,8 +35,7 @@ void MakeInnerLists(KV_List<Inner>& result, unsigned int count, unsigned int inn
 {
     Reset(result, count);
     result.SetCount(count);
-    for (unsigned int i = 0; i < count; ++i)
-        result[i].SetBlockSize(innerBlockSize);
+    for (unsigned int i = 0; i < count; ++i) result[i].SetBlockSize(innerBlockSize);
 }
 
 bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
@@ -49,11 +47,9 @@ bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
 void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 {
     unsigned int largest = 0;
-    for (const DirectedEdge& e : edges)
-        largest = std::max(largest, std::max(e.first, e.second));
+    for (const DirectedEdge& e : edges) largest = std::max(largest, std::max(e.first, e.second));
     unsigned int bits = 1;
-    while (bits < 32 && (largest >> bits) != 0)
-        ++bits;
+    while (bits < 32 && (largest >> bits) != 0) ++bits;
 
     const unsigned int kDigitBits = 11;
     const unsigned int kBuckets = 1u << kDigitBits;
@@ -64,18 +60,16 @@ void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
     {
         for (unsigned int shift = 0; shift < bits; shift += kDigitBits)
         {
-            auto digit = [&](const DirectedEdge& e) {
+            auto digit = [&](const DirectedEdge& e)
+            {
                 const unsigned int v =
                     part == 0 ? std::max(e.first, e.second) : std::min(e.first, e.second);
                 return (v >> shift) & (kBuckets - 1);
             };
             std::fill(offsets.begin(), offsets.end(), 0);
-            for (const DirectedEdge& e : edges)
-                ++offsets[digit(e) + 1];
-            for (unsigned int k = 0; k < kBuckets; ++k)
-                offsets[k + 1] += offsets[k];
-            for (const DirectedEdge& e : edges)
-                buffer[offsets[digit(e)]++] = e;
+            for (const DirectedEdge& e : edges) ++offsets[digit(e) + 1];
+            for (unsigned int k = 0; k < kBuckets; ++k) offsets[k + 1] += offsets[k];
+            for (const DirectedEdge& e : edges) buffer[offsets[digit(e)]++] = e;
             edges.swap(buffer);
         }
     }
@@ -127,8 +121,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
             if (polygon[k] < vertexCount)
                 ++mkStart[polygon[k] + 1];
     }
-    for (unsigned int v = 0; v < vertexCount; ++v)
-        mkStart[v + 1] += mkStart[v];
+    for (unsigned int v = 0; v < vertexCount; ++v) mkStart[v + 1] += mkStart[v];
     mkPolygons.resize(mkStart[vertexCount]);
     std::vector<unsigned int> fill(mkStart.begin(), mkStart.end() - 1);
     for (unsigned int p = 0; p < polygonCount; ++p)
@@ -156,7 +149,7 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
 
 template <typename VertexPolygonLists>
 void VertexVerticesFromPolygonsOf(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-                                const VertexPolygonLists& vertexPolygons, IndexLists& result)
+                                  const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, vertexCount, 6);
     const unsigned int polygonCount = PolygonCount(polygons);
@@ -215,8 +208,9 @@ void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& e
 }
 
 template <typename VertexPolygonLists>
-void SharedEdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons,
-                        unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+void SharedEdgePolygonsOf(const KV_List<KV_Polygon>* polygons,
+                          const VertexPolygonLists& vertexPolygons, unsigned int a, unsigned int b,
+                          std::vector<unsigned int>& result)
 {
     if (a >= vertexPolygons.Count())
         return;
@@ -227,8 +221,7 @@ void SharedEdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolyg
         const unsigned int p = around[k];
         if (p >= polygonCount)
             continue;
-        for (unsigned int n = Occurrences((*polygons)[p], b); n > 0; --n)
-            result.push_back(p);
+        for (unsigned int n = Occurrences((*polygons)[p], b); n > 0; --n) result.push_back(p);
     }
 }
 
@@ -238,15 +231,16 @@ void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& v
     SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, result);
 }
 
-void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const CompactVertexPolygons& vertexPolygons,
-                        unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons,
+                        const CompactVertexPolygons& vertexPolygons, unsigned int a, unsigned int b,
+                        std::vector<unsigned int>& result)
 {
     SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, result);
 }
 
 template <typename VertexPolygonLists>
-void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons,
-                     IndexLists& result)
+void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons,
+                       const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
     MakeInnerLists(result, polygonCount, 4);
@@ -258,8 +252,8 @@ void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons, const VertexPolygonL
         for (unsigned int j = 0; j < n; ++j)
         {
             shared.clear();
-            SharedEdgePolygonsOf(polygons, vertexPolygons, polygon[j], polygon[j + 1 < n ? j + 1 : 0],
-                               shared);
+            SharedEdgePolygonsOf(polygons, vertexPolygons, polygon[j],
+                                 polygon[j + 1 < n ? j + 1 : 0], shared);
             for (unsigned int q : shared)
                 if (q != i)
                     result[i].Append(q);
@@ -273,8 +267,8 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vert
     PolygonPolygonsOf(polygons, vertexPolygons, result);
 }
 
-void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const CompactVertexPolygons& vertexPolygons,
-                     IndexLists& result)
+void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
+                     const CompactVertexPolygons& vertexPolygons, IndexLists& result)
 {
     PolygonPolygonsOf(polygons, vertexPolygons, result);
 }
@@ -284,8 +278,8 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons, const CompactVertexPol
 // ever read (the flags), so a list is kept unordered, and a vertex whose list grows long
 // (a vertex with very many edges) gets a hash set instead, so that no vertex makes the pass
 // quadratic.
-void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-           KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries)
+void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
+           KV_List<char>* vertexBoundaries)
 {
     const std::size_t kLongList = 32;
     std::vector<std::vector<unsigned int>> open(vertexCount);
@@ -297,65 +291,64 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
             static_cast<std::uint64_t>(PolygonCount(polygons)) + vertexCount + 256;
         Reset(*edges, static_cast<unsigned int>(std::min<std::uint64_t>(blockSize, UINT32_MAX)));
     }
-    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) {
-        const unsigned int e = std::min(a, b), f = std::max(a, b);
-        if (f >= vertexCount)
-            return;
-        std::vector<unsigned int>& list = open[e];
-        bool opened;
-        if (list.size() > kLongList)
-        {
-            // The list only keeps its length as the mark that the set is in use.
-            std::unordered_set<unsigned int>& set = longOpen[e];
-            opened = set.insert(f).second;
-            if (!opened)
-                set.erase(f);
-        }
-        else
-        {
-            auto it = std::find(list.begin(), list.end(), f);
-            opened = it == list.end();
-            if (opened)
-            {
-                list.push_back(f);
-                if (list.size() > kLongList)
-                    longOpen[e].insert(list.begin(), list.end());
-            }
-            else
-            {
-                *it = list.back();
-                list.pop_back();
-            }
-        }
-        if (opened && edges)
-            edges->Append(KV_Edge(e, f));
-    });
+    ForEachPolygonEdge(polygons,
+                       [&](unsigned int a, unsigned int b)
+                       {
+                           const unsigned int e = std::min(a, b), f = std::max(a, b);
+                           if (f >= vertexCount)
+                               return;
+                           std::vector<unsigned int>& list = open[e];
+                           bool opened;
+                           if (list.size() > kLongList)
+                           {
+                               // The list only keeps its length as the mark that the set is in use.
+                               std::unordered_set<unsigned int>& set = longOpen[e];
+                               opened = set.insert(f).second;
+                               if (!opened)
+                                   set.erase(f);
+                           }
+                           else
+                           {
+                               auto it = std::find(list.begin(), list.end(), f);
+                               opened = it == list.end();
+                               if (opened)
+                               {
+                                   list.push_back(f);
+                                   if (list.size() > kLongList)
+                                       longOpen[e].insert(list.begin(), list.end());
+                               }
+                               else
+                               {
+                                   *it = list.back();
+                                   list.pop_back();
+                               }
+                           }
+                           if (opened && edges)
+                               edges->Append(KV_Edge(e, f));
+                       });
 
     if (vertexBoundaries)
     {
         Reset(*vertexBoundaries, vertexCount);
         vertexBoundaries->SetCount(vertexCount);
-        for (unsigned int v = 0; v < vertexCount; ++v)
-            (*vertexBoundaries)[v] = 0;
-        auto flag = [&](unsigned int e, unsigned int f) {
+        for (unsigned int v = 0; v < vertexCount; ++v) (*vertexBoundaries)[v] = 0;
+        auto flag = [&](unsigned int e, unsigned int f)
+        {
             (*vertexBoundaries)[e] = 1;
             (*vertexBoundaries)[f] = 1;
         };
         for (unsigned int e = 0; e < vertexCount; ++e)
             if (open[e].size() <= kLongList)
-                for (unsigned int f : open[e])
-                    flag(e, f);
+                for (unsigned int f : open[e]) flag(e, f);
         for (const auto& entry : longOpen)
-            for (unsigned int f : entry.second)
-                flag(entry.first, f);
+            for (unsigned int f : entry.second) flag(entry.first, f);
     }
 }
 
 std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons)
 {
     std::vector<DirectedEdge> edges;
-    ForEachPolygonEdge(polygons,
-                       [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
     SortByUndirectedKey(edges);
 
     // Cancel opposite neighbours from the end down; a cancelled pair is filled from the end
@@ -395,8 +388,7 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
     if (n < 2)
         return;
     std::vector<std::pair<unsigned int, unsigned int>> byStart(n);
-    for (std::size_t k = 0; k < n; ++k)
-        byStart[k] = {edges[k].first, static_cast<unsigned int>(k)};
+    for (std::size_t k = 0; k < n; ++k) byStart[k] = {edges[k].first, static_cast<unsigned int>(k)};
     std::sort(byStart.begin(), byStart.end());
 
     std::vector<unsigned int> groupVertex;
@@ -416,18 +408,21 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
         ++groupSize.back();
     }
 
-    auto find = [&](unsigned int v) -> std::ptrdiff_t {
+    auto find = [&](unsigned int v) -> std::ptrdiff_t
+    {
         auto it = std::lower_bound(groupVertex.begin(), groupVertex.end(), v);
         if (it == groupVertex.end() || *it != v)
             return -1;
         return it - groupVertex.begin();
     };
-    auto popMin = [&](std::size_t g) {
+    auto popMin = [&](std::size_t g)
+    {
         auto first = heap.begin() + groupStart[g];
         std::pop_heap(first, first + groupSize[g], std::greater<unsigned int>());
         --groupSize[g];
     };
-    auto push = [&](std::size_t g, unsigned int position) {
+    auto push = [&](std::size_t g, unsigned int position)
+    {
         auto first = heap.begin() + groupStart[g];
         first[groupSize[g]] = position;
         ++groupSize[g];
@@ -460,7 +455,8 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
 void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& result)
 {
     Reset(result, 8);
-    auto newLoop = [&](unsigned int v) -> KV_Boundary* {
+    auto newLoop = [&](unsigned int v) -> KV_Boundary*
+    {
         result.SetCount(result.Count() + 1);
         KV_Boundary* loop = &result[result.Count() - 1];
         loop->Append(v);
@@ -516,7 +512,7 @@ void VertexEdges(unsigned int vertexCount, const KV_List<KV_Edge>& edges, IndexL
 
 template <typename VertexPolygonLists>
 void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
-                  const VertexPolygonLists& vertexPolygons, SignedIndexLists& result)
+                    const VertexPolygonLists& vertexPolygons, SignedIndexLists& result)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
     MakeInnerLists(result, polygonCount, 4);
@@ -532,8 +528,7 @@ void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
             const KV_Polygon& polygon = (*polygons)[p];
             const unsigned int n = polygon.Count();
             unsigned int k = 0;
-            while (k < n && polygon[k] != a)
-                ++k;
+            while (k < n && polygon[k] != a) ++k;
             const bool forward = k < n && polygon[k + 1 < n ? k + 1 : 0] == b;
             result[p].Append(forward ? static_cast<int>(j) : -static_cast<int>(j) - 1);
         }
@@ -544,12 +539,10 @@ void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
     {
         KV_List<int>& references = result[p];
         chain.assign(references.Count(), 0);
-        for (unsigned int k = 0; k < references.Count(); ++k)
-            chain[k] = references[k];
+        for (unsigned int k = 0; k < references.Count(); ++k) chain[k] = references[k];
         ChainPolygonEdges(edges, chain);
         references.SetCount(static_cast<unsigned int>(chain.size()));
-        for (unsigned int k = 0; k < chain.size(); ++k)
-            references[k] = chain[k];
+        for (unsigned int k = 0; k < chain.size(); ++k) references[k] = chain[k];
     }
 }
 
@@ -590,8 +583,7 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
         {
             const unsigned int end = EndVertex(edges, chain[chainCount - 1]);
             std::size_t k = 0;
-            while (k < remainingCount && StartVertex(edges, remaining[k]) != end)
-                ++k;
+            while (k < remainingCount && StartVertex(edges, remaining[k]) != end) ++k;
             if (k == remainingCount)
                 break;
             chain[chainCount++] = remaining[k];
@@ -617,8 +609,7 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
             byStart.push_back({StartVertex(edges, references[k]), k});
     std::sort(byStart.begin(), byStart.end());
     std::vector<std::size_t> cursor(byStart.size());
-    for (std::size_t k = 0; k < byStart.size(); ++k)
-        cursor[k] = k;
+    for (std::size_t k = 0; k < byStart.size(); ++k) cursor[k] = k;
     std::vector<bool> taken(m, false);
     taken[start] = true;
     std::size_t remaining = m - 1;
@@ -641,8 +632,7 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
     if (remaining > 0)
     {
         std::size_t k = 0;
-        while (taken[k])
-            ++k;
+        while (taken[k]) ++k;
         chain.push_back(references[k]);
     }
     references.swap(chain);
@@ -650,7 +640,7 @@ void ChainPolygonEdges(const KV_List<KV_Edge>& edges, std::vector<int>& referenc
 
 template <typename VertexPolygonLists>
 void EdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>& edges,
-                  const VertexPolygonLists& vertexPolygons, IndexLists& result)
+                    const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, edges.Count(), 2);
     std::vector<unsigned int> shared;
@@ -658,8 +648,7 @@ void EdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
     {
         shared.clear();
         SharedEdgePolygonsOf(polygons, vertexPolygons, edges[j].first, edges[j].second, shared);
-        for (unsigned int p : shared)
-            result[j].Append(p);
+        for (unsigned int p : shared) result[j].Append(p);
     }
 }
 
@@ -681,8 +670,7 @@ void TextureCoordinatePolygons(unsigned int coordinateCount,
     // The outer block size is the caller's choice; only the contents are replaced.
     result.Clear();
     result.SetCount(coordinateCount);
-    for (unsigned int t = 0; t < coordinateCount; ++t)
-        result[t].SetBlockSize(12);
+    for (unsigned int t = 0; t < coordinateCount; ++t) result[t].SetBlockSize(12);
     const unsigned int count = PolygonCount(texturePolygons);
     for (unsigned int i = 0; i < count; ++i)
     {

@@ -29,7 +29,10 @@ using IndexLists = KV_List<KV_List<unsigned int>>;
 using SignedIndexLists = KV_List<KV_List<int>>;
 
 // A count used as a block size: 16 stands in for 0 (a zero block size is a misuse report).
-inline unsigned int BlockFor(unsigned int count) { return count ? count : 16; }
+inline unsigned int BlockFor(unsigned int count)
+{
+    return count ? count : 16;
+}
 
 // Empties list and gives it a new block size without the refusal a list with storage gets.
 template <typename T>
@@ -69,7 +72,7 @@ public:
     }
 
 private:
-    std::vector<unsigned int> mkStart;     // row v is [mkStart[v], mkStart[v + 1])
+    std::vector<unsigned int> mkStart;  // row v is [mkStart[v], mkStart[v + 1])
     std::vector<unsigned int> mkPolygons;
 };
 
@@ -92,8 +95,8 @@ void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& e
 void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons, const IndexLists& vertexPolygons,
                         unsigned int a, unsigned int b, std::vector<unsigned int>& result);
 void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons,
-                        const CompactVertexPolygons& vertexPolygons, unsigned int a,
-                        unsigned int b, std::vector<unsigned int>& result);
+                        const CompactVertexPolygons& vertexPolygons, unsigned int a, unsigned int b,
+                        std::vector<unsigned int>& result);
 
 // For each polygon, the polygons sharing each of its edges other than itself, in edge order;
 // repeated neighbours are kept.
@@ -105,8 +108,8 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 // The edge pass: every undirected edge once per odd use, in order of first use, normalised
 // (smaller, larger). Either output may be null. vertexBoundaries gets one flag per vertex,
 // 1 for both ends of every edge used an odd number of times.
-void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-           KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries);
+void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
+           KV_List<char>* vertexBoundaries);
 
 // The boundary loops. Returns false, leaving result untouched, when there is no boundary
 // edge; otherwise replaces result's loops.

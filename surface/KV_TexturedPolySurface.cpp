@@ -94,8 +94,7 @@ void KV_TexturedPolySurface::ComputeTextureCoordinateVertices()
         const unsigned int count = mpTextureCoordinates ? mpTextureCoordinates->Count() : 0;
         mpTextureCoordinateVertices = new KV_List<unsigned int>(topology::BlockFor(count));
         mpTextureCoordinateVertices->SetCount(count);
-        for (unsigned int t = 0; t < count; ++t)
-            (*mpTextureCoordinateVertices)[t] = ~0u;
+        for (unsigned int t = 0; t < count; ++t) (*mpTextureCoordinateVertices)[t] = ~0u;
     }
     topology::AssignTextureCoordinateVertices(mpPolygons, mpTexturePolygons,
                                               *mpTextureCoordinateVertices);
@@ -117,8 +116,7 @@ void KV_TexturedPolySurface::RemoveTexturePolygons(const KV_List<unsigned int>& 
     for (unsigned int k = 0; k < polygons.Count(); ++k)
         if (polygons[k] < count)
             removed[polygons[k]] = 1;
-    KV_List<KV_Polygon>* kept =
-        new KV_List<KV_Polygon>(topology::BlockFor(std::min(count, 2048u)));
+    KV_List<KV_Polygon>* kept = new KV_List<KV_Polygon>(topology::BlockFor(std::min(count, 2048u)));
     for (unsigned int i = 0; i < count; ++i)
         if (!removed[i])
             kept->Append((*mpTexturePolygons)[i]);

@@ -39,8 +39,7 @@ inline void EdgePass(unsigned int vertexCount, const KV_List<KV_Polygon>& polygo
     }
     flags.assign(vertexCount, 0);
     for (unsigned int i = 0; i < vertexCount; ++i)
-        for (unsigned int f : open[i])
-            flags[i] = flags[f] = 1;
+        for (unsigned int f : open[i]) flags[i] = flags[f] = 1;
 }
 
 // For i from 1 on, the first edge at or after i that starts where edge i-1 ends is swapped

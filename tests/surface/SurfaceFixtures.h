@@ -9,23 +9,20 @@
 
 inline void AddVertices(KV_BasePolySurface& s, std::initializer_list<KV_Vector3D> points)
 {
-    for (const KV_Vector3D& p : points)
-        s.Vertices().Append(p);
+    for (const KV_Vector3D& p : points) s.Vertices().Append(p);
 }
 
 inline KV_Polygon MakePolygon(std::initializer_list<unsigned int> indices)
 {
     KV_Polygon polygon;
-    for (unsigned int v : indices)
-        polygon.Append(v);
+    for (unsigned int v : indices) polygon.Append(v);
     return polygon;
 }
 
 inline void AddPolygons(KV_BasePolySurface& s,
                         std::initializer_list<std::initializer_list<unsigned int>> polygons)
 {
-    for (const auto& p : polygons)
-        s.Polygons().Append(MakePolygon(p));
+    for (const auto& p : polygons) s.Polygons().Append(MakePolygon(p));
 }
 
 inline void AddTexturePolygons(KV_TexturedPolySurface& s,
@@ -33,8 +30,7 @@ inline void AddTexturePolygons(KV_TexturedPolySurface& s,
 {
     if (s.mpTexturePolygons == nullptr)
         s.mpTexturePolygons = new KV_List<KV_Polygon>(1024);
-    for (const auto& p : polygons)
-        s.mpTexturePolygons->Append(MakePolygon(p));
+    for (const auto& p : polygons) s.mpTexturePolygons->Append(MakePolygon(p));
 }
 
 inline void AddTextureCoordinates(KV_TexturedPolySurface& s, unsigned int count)
@@ -99,8 +95,7 @@ template <typename T>
 std::vector<T> AsVector(const KV_List<T>& list)
 {
     std::vector<T> v;
-    for (unsigned int i = 0; i < list.Count(); ++i)
-        v.push_back(list[i]);
+    for (unsigned int i = 0; i < list.Count(); ++i) v.push_back(list[i]);
     return v;
 }
 
@@ -112,8 +107,7 @@ std::vector<std::vector<typename std::decay<decltype(std::declval<Inner>()[0])>:
     for (unsigned int i = 0; i < list.Count(); ++i)
     {
         v.emplace_back();
-        for (unsigned int k = 0; k < list[i].Count(); ++k)
-            v.back().push_back(list[i][k]);
+        for (unsigned int k = 0; k < list[i].Count(); ++k) v.back().push_back(list[i][k]);
     }
     return v;
 }
@@ -121,7 +115,6 @@ std::vector<std::vector<typename std::decay<decltype(std::declval<Inner>()[0])>:
 inline KV_List<unsigned int> Indices(std::initializer_list<unsigned int> values)
 {
     KV_List<unsigned int> list(16);
-    for (unsigned int v : values)
-        list.Append(v);
+    for (unsigned int v : values) list.Append(v);
     return list;
 }

@@ -19,14 +19,14 @@ void ExpectNear(const KV_Vector3D& a, const KV_Vector3D& b, float tolerance = 1e
     EXPECT_NEAR(a.z, b.z, tolerance);
 }
 
-KV_List<KV_List<unsigned int>>* ListsOf(std::initializer_list<std::initializer_list<unsigned int>> lists)
+KV_List<KV_List<unsigned int>>* ListsOf(
+    std::initializer_list<std::initializer_list<unsigned int>> lists)
 {
     auto* result = new KV_List<KV_List<unsigned int>>(16);
     for (const auto& inner : lists)
     {
         KV_List<unsigned int> list(6);
-        for (unsigned int v : inner)
-            list.Append(v);
+        for (unsigned int v : inner) list.Append(v);
         result->Append(list);
     }
     return result;
@@ -94,8 +94,7 @@ TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
 {
     KV_List<KV_Vector3D> points(8);
     for (float x : {0.0f, 1.0f})
-        for (float y : {0.0f, 1.0f})
-            points.Append(KV_Vector3D(x, y, 3.0f));
+        for (float y : {0.0f, 1.0f}) points.Append(KV_Vector3D(x, y, 3.0f));
     ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, 1)), KV_Vector3D(0, 0, 1));
     ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, -1)), KV_Vector3D(0, 0, -1));
 }

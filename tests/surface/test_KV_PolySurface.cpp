@@ -45,14 +45,15 @@ TEST(PolySurface, DumpListsVerticesAndFaces)
     KV_BasePolySurface s;
     AddVertices(s, {{0.5f, 1, -2}, {1e7f, 0, 0}, {0, 0, 0}});
     AddPolygons(s, {{0, 1, 2}});
-    EXPECT_EQ(DumpOf(s), "BasePolySurface: 3 vertices 1 faces \n"
-                         "Vertices:\n"
-                         "    0: (0.5,1,-2)\n"
-                         "    1: (1e+07,0,0)\n"
-                         "    2: (0,0,0)\n"
-                         "Faces: \n"
-                         "    0: (0,1,2)\n"
-                         "\n");
+    EXPECT_EQ(DumpOf(s),
+              "BasePolySurface: 3 vertices 1 faces \n"
+              "Vertices:\n"
+              "    0: (0.5,1,-2)\n"
+              "    1: (1e+07,0,0)\n"
+              "    2: (0,0,0)\n"
+              "Faces: \n"
+              "    0: (0,1,2)\n"
+              "\n");
 }
 
 TEST(PolySurface, IsValidChecksPolygonSizeAndVertexRange)
@@ -179,8 +180,7 @@ TEST(PolySurface, VertexNormalsFollowRemovalOrAreDiscarded)
     AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
     AddPolygons(s, {{0, 1, 2}, {1, 2, 3}});
     s.mpVertexNormals = new KV_List<KV_Vector3D>(16);
-    for (int i = 0; i < 4; ++i)
-        s.mpVertexNormals->Append(KV_Vector3D(static_cast<float>(i), 0, 0));
+    for (int i = 0; i < 4; ++i) s.mpVertexNormals->Append(KV_Vector3D(static_cast<float>(i), 0, 0));
     s.RemovePolygons(Indices({0}));
     EXPECT_EQ(AsVectors(*s.mpPolygons), (Lists{{0, 1, 2}}));
     ASSERT_NE(s.mpVertexNormals, nullptr);
@@ -240,7 +240,7 @@ TEST(PolySurface, RemovingEveryPolygonLeavesNoStaleBoundary)
 TEST(PolySurface, RemoveVerticesRemovesTheirPolygons)
 {
     KV_PolySurface s;
-    MakeGrid(s, 2);  // 9 vertices, 8 triangles
+    MakeGrid(s, 2);                  // 9 vertices, 8 triangles
     s.RemoveVertices(Indices({4}));  // the centre is in six triangles
     EXPECT_EQ(s.PolygonCount(), 2u);
     EXPECT_EQ(s.VertexCount(), 6u);

@@ -27,7 +27,8 @@ CheckResult Check(KV_BasePolySurface& s)
 
 bool EndsWith(const std::string& text, const std::string& tail)
 {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The check fails and its last line is message.
@@ -70,8 +71,8 @@ void MakeCompletedSurface(KV_PolySurface& s)
     MakeGrid(s, cells, 0.0, 1, true);
     s.mpTextureCoordinates = new KV_List<KV_Vector2D>(256);
     for (unsigned int v = 0; v < s.VertexCount(); ++v)
-        s.mpTextureCoordinates->Append(KV_Vector2D((*s.mpVertices)[v].x / cells,
-                                                   (*s.mpVertices)[v].y / cells));
+        s.mpTextureCoordinates->Append(
+            KV_Vector2D((*s.mpVertices)[v].x / cells, (*s.mpVertices)[v].y / cells));
     s.mpTexturePolygons = new KV_List<KV_Polygon>(*s.mpPolygons);
     AddTextureMap(s);
     (*s.mpVertices)[10].z = 0.3f;  // not quite flat
@@ -181,7 +182,8 @@ TEST(SurfaceConsistency, ChangedVertexPolygonsAndPolygonPolygons)
     MakeTwoTriangles(t);
     t.ComputePolygonPolygons();
     (*t.mpPolygonPolygons)[0].Append(1);
-    ExpectFailure(t, "Polygon polygons calculated for surface different from those stored in class");
+    ExpectFailure(t,
+                  "Polygon polygons calculated for surface different from those stored in class");
 }
 
 // ---- Block B --------------------------------------------------------------------------------
@@ -226,9 +228,10 @@ TEST(SurfaceConsistency, TextureCoordinateOutsideTheUnitSquare)
     s.mpTextureCoordinates->Append(KV_Vector2D(1.5f, 0.5f));
     const CheckResult result = Check(s);
     EXPECT_FALSE(result.consistent);
-    EXPECT_TRUE(EndsWith(result.report, "Checking texture coordinate values all in range 0-1 \n"
-                                        "Texture coordinate 1 has invalid coordinates: "
-                                        "KV_Vector2D: 1.5 0.5\n\n"))
+    EXPECT_TRUE(EndsWith(result.report,
+                         "Checking texture coordinate values all in range 0-1 \n"
+                         "Texture coordinate 1 has invalid coordinates: "
+                         "KV_Vector2D: 1.5 0.5\n\n"))
         << result.report;
 }
 
@@ -237,15 +240,17 @@ TEST(SurfaceConsistency, TextureDerivedListsWithoutTheirData)
     KV_PolySurface polygons;
     AddTextureCoordinates(polygons, 3);
     polygons.ComputeTextureCoordinatePolygons();
-    ExpectFailure(polygons, "No texture vertices or polygons present although texture coordinate "
-                            "polygons present");
+    ExpectFailure(polygons,
+                  "No texture vertices or polygons present although texture coordinate "
+                  "polygons present");
 
     KV_PolySurface vertices;
     MakeTwoTriangles(vertices);
     AddTextureCoordinates(vertices, 3);
     vertices.ComputeTextureCoordinateVertices();
-    ExpectFailure(vertices, "Some of texture vertices or texture polygons or polygons missing "
-                            "although texture coordinate vertices present");
+    ExpectFailure(vertices,
+                  "Some of texture vertices or texture polygons or polygons missing "
+                  "although texture coordinate vertices present");
 }
 
 TEST(SurfaceConsistency, CheckRebuildsTheTextureDerivedLists)
@@ -300,7 +305,8 @@ TEST(SurfaceConsistency, EdgeListsWithoutPolygons)
 
     KV_PolySurface edgePolygons;
     edgePolygons.mpEdgePolygons = new KV_List<KV_List<unsigned int>>(16);
-    ExpectFailure(edgePolygons, "Edge polygons exist but no polygons and/or vertices exist - error");
+    ExpectFailure(edgePolygons,
+                  "Edge polygons exist but no polygons and/or vertices exist - error");
 }
 
 TEST(SurfaceConsistency, StaleEdgesBoundariesAndFlags)
@@ -341,9 +347,10 @@ TEST(SurfaceConsistency, NormalCounts)
     polygonNormals.mpPolygonNormals->SetCount(1);
     const CheckResult result = Check(polygonNormals);
     EXPECT_FALSE(result.consistent);
-    EXPECT_TRUE(EndsWith(result.report, "No vertex normals present \n"
-                                        "Checking consistency of polygon normals \n"
-                                        "Number of polygon normals incorrect: 1\n"))
+    EXPECT_TRUE(EndsWith(result.report,
+                         "No vertex normals present \n"
+                         "Checking consistency of polygon normals \n"
+                         "Number of polygon normals incorrect: 1\n"))
         << result.report;
 }
 

@@ -42,12 +42,15 @@ bool SlowBoundaries(const KV_List<KV_Polygon>& polygons, Lists& loops)
     for (unsigned int p = 0; p < polygons.Count(); ++p)
         for (unsigned int j = 0; j < polygons[p].Count(); ++j)
             e.push_back({polygons[p][j], polygons[p][(j + 1) % polygons[p].Count()]});
-    std::stable_sort(e.begin(), e.end(), [](const Directed& a, const Directed& b) {
-        const unsigned int a0 = std::min(a.first, a.second), b0 = std::min(b.first, b.second);
-        if (a0 != b0)
-            return a0 < b0;
-        return std::max(a.first, a.second) < std::max(b.first, b.second);
-    });
+    std::stable_sort(e.begin(), e.end(),
+                     [](const Directed& a, const Directed& b)
+                     {
+                         const unsigned int a0 = std::min(a.first, a.second),
+                                            b0 = std::min(b.first, b.second);
+                         if (a0 != b0)
+                             return a0 < b0;
+                         return std::max(a.first, a.second) < std::max(b.first, b.second);
+                     });
     int count = static_cast<int>(e.size());
     int i = count - 1;
     while (i >= 2)
@@ -99,7 +102,10 @@ bool SlowBoundaries(const KV_List<KV_Polygon>& polygons, Lists& loops)
     return true;
 }
 
-unsigned int EdgeOf(int r) { return r >= 0 ? r : -r - 1; }
+unsigned int EdgeOf(int r)
+{
+    return r >= 0 ? r : -r - 1;
+}
 unsigned int StartOf(const KV_List<KV_Edge>& edges, int r)
 {
     return r >= 0 ? edges[EdgeOf(r)].first : edges[EdgeOf(r)].second;
@@ -165,9 +171,8 @@ TEST(SurfaceTopology, TwoTrianglesEdgesVertexEdgesAndPolygonEdges)
     KV_PolySurface s;
     MakeTwoTriangles(s);
     s.ComputeEdges();
-    EXPECT_EQ(EdgePairs(*s.mpEdges),
-              (std::vector<std::pair<unsigned int, unsigned int>>{
-                  {0, 1}, {1, 2}, {0, 2}, {2, 3}, {0, 3}}));
+    EXPECT_EQ(EdgePairs(*s.mpEdges), (std::vector<std::pair<unsigned int, unsigned int>>{
+                                         {0, 1}, {1, 2}, {0, 2}, {2, 3}, {0, 3}}));
     EXPECT_EQ(s.mpEdges->BlockSize(), 2u + 4u + 256u);
 
     s.ComputeVertexEdges();
