@@ -30,7 +30,8 @@ public:
     void RemovePolygons(const KV_List<unsigned int>& polygons) override;
     void Clear() override;
     // Removes the polygons only (polygon normals kept in step) and recomputes the polygon
-    // polygons, polygon edges and edge polygons that are present.
+    // polygons, polygon edges and edge polygons that are present, and the stored vertex
+    // polygons the first and last of these are built from.
     void RemovePolygonEntries(const KV_List<unsigned int>& polygons) override;
     // Always through the edges: the other end of each edge of each vertex.
     void ComputeVertexVertices() override;
