@@ -45,8 +45,8 @@ KV_PolySurface BenchmarkSurface()
             // A gentle wave so that the normals differ.
             const float z = 0.05f * static_cast<float>(std::sin(0.05 * x) * std::cos(0.07 * y));
             vertices.Append(KV_Vector3D(0.01f * x, 0.01f * y, z));
-            s.mpTextureCoordinates->Append(KV_Vector2D(static_cast<float>(x) / kColumns,
-                                                       static_cast<float>(y) / kRows));
+            s.mpTextureCoordinates->Append(
+                KV_Vector2D(static_cast<float>(x) / kColumns, static_cast<float>(y) / kRows));
         }
     KV_List<KV_Polygon>& polygons = s.Polygons();
     for (unsigned int y = 0; y < kRows; ++y)
@@ -67,8 +67,9 @@ KV_PolySurface BenchmarkSurface()
     auto* image = new KV_Image<KV_RGB8>(kTextureSize, kTextureSize);
     for (int r = 0; r < kTextureSize; ++r)
         for (int c = 0; c < kTextureSize; ++c)
-            (*image)(r, c) = KV_RGB8(static_cast<unsigned char>(r / 16), static_cast<unsigned char>(c / 16),
-                                     static_cast<unsigned char>(128 + 100 * std::sin(0.001 * (r + c))));
+            (*image)(r, c) =
+                KV_RGB8(static_cast<unsigned char>(r / 16), static_cast<unsigned char>(c / 16),
+                        static_cast<unsigned char>(128 + 100 * std::sin(0.001 * (r + c))));
     s.mpTextureMap = new KV_MultiImage;
     s.mpTextureMap->SetImage(image);
     KV_CompleteSurface(s);
@@ -94,7 +95,8 @@ public:
         glMatrixMode(GL_MODELVIEW);
         glPushMatrix();
         geometry->mkTransform.Apply();
-        glShadeModel(actor->IsDisplayedWireframe() || !actor->IsDisplayedSmooth() ? GL_FLAT : GL_SMOOTH);
+        glShadeModel(actor->IsDisplayedWireframe() || !actor->IsDisplayedSmooth() ? GL_FLAT
+                                                                                  : GL_SMOOTH);
         geometry->mkMaterial.Apply();
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
@@ -114,8 +116,8 @@ public:
         }
         if (actor->IsDisplayedWireframe())
             glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(actor->Triangles().size()), GL_UNSIGNED_INT,
-                       actor->Triangles().data());
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(actor->Triangles().size()),
+                       GL_UNSIGNED_INT, actor->Triangles().data());
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         glPopMatrix();
     }
@@ -139,7 +141,8 @@ struct Scene
         }
         renderer.reset(new BenchRenderer);
         KV_PixelFormat chosen;
-        if (renderer->Initialise(window.GetDeviceContext(), chosen, KV_WGLRenderer::WindowPixelFormat(), 0) != 0)
+        if (renderer->Initialise(window.GetDeviceContext(), chosen,
+                                 KV_WGLRenderer::WindowPixelFormat(), 0) != 0)
             return;
         const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
         for (unsigned char i = 0; i < 2; ++i)
@@ -162,10 +165,11 @@ struct Scene
         geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::printf("Benchmark surface: %u vertices, %u triangles, %dx%d colour texture "
-                    "(built and completed in %.1f s); window %dx%d\n",
-                    geometry.GetSurface().VertexCount(), geometry.GetSurface().PolygonCount(),
-                    kTextureSize, kTextureSize, seconds, kWidth, kHeight);
+        std::printf(
+            "Benchmark surface: %u vertices, %u triangles, %dx%d colour texture "
+            "(built and completed in %.1f s); window %dx%d\n",
+            geometry.GetSurface().VertexCount(), geometry.GetSurface().PolygonCount(), kTextureSize,
+            kTextureSize, seconds, kWidth, kHeight);
         AddSurface();
         ready = true;
     }
@@ -213,19 +217,36 @@ void Frames(benchmark::State& state, Mode mode, bool drawElements)
     actor.SetDisplayedTextured(mode != kSmooth);
     scene.renderer->mbDrawElements = drawElements;
     scene.renderer->Render();  // warm: pending updates applied, caches filled
-    for (auto _ : state)
-        scene.renderer->Render();
-    state.counters["fps"] = benchmark::Counter(static_cast<double>(state.iterations()),
-                                               benchmark::Counter::kIsRate);
+    for (auto _ : state) scene.renderer->Render();
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     scene.renderer->mbDrawElements = false;
 }
 
-void BM_ActorSmooth(benchmark::State& state) { Frames(state, kSmooth, false); }
-void BM_DrawElementsSmooth(benchmark::State& state) { Frames(state, kSmooth, true); }
-void BM_ActorTextured(benchmark::State& state) { Frames(state, kTextured, false); }
-void BM_DrawElementsTextured(benchmark::State& state) { Frames(state, kTextured, true); }
-void BM_ActorWireframe(benchmark::State& state) { Frames(state, kWireframe, false); }
-void BM_DrawElementsWireframe(benchmark::State& state) { Frames(state, kWireframe, true); }
+void BM_ActorSmooth(benchmark::State& state)
+{
+    Frames(state, kSmooth, false);
+}
+void BM_DrawElementsSmooth(benchmark::State& state)
+{
+    Frames(state, kSmooth, true);
+}
+void BM_ActorTextured(benchmark::State& state)
+{
+    Frames(state, kTextured, false);
+}
+void BM_DrawElementsTextured(benchmark::State& state)
+{
+    Frames(state, kTextured, true);
+}
+void BM_ActorWireframe(benchmark::State& state)
+{
+    Frames(state, kWireframe, false);
+}
+void BM_DrawElementsWireframe(benchmark::State& state)
+{
+    Frames(state, kWireframe, true);
+}
 
 // AddActor (texture upload with mipmaps, array building) through the first finished frame.
 void BM_AddActorToFirstFrame(benchmark::State& state)

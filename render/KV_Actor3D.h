@@ -69,7 +69,10 @@ public:
     bool IsRenderingToMemory() const { return mbRenderToMemory; }
     bool IsDrawnLast() const { return mbIsDrawnLast; }
     bool IsUpdatePending(int hintIndex) const;
-    unsigned int PendingHintCount() const { return static_cast<unsigned int>(mkPendingHints.size()); }
+    unsigned int PendingHintCount() const
+    {
+        return static_cast<unsigned int>(mkPendingHints.size());
+    }
 
 protected:
     bool mbPendingUpdates[kPendingFlagCount] = {};

@@ -73,8 +73,9 @@ void KV_OrthographicClippingVolume::FitToViewport(const KV_Viewport& viewport)
     if (viewport.munHeight == 0)
         return;
     const float centre = (mrRight + mrLeft) * 0.5f;
-    const float half = (mrTop - mrBottom) * 0.5f *
-                       (static_cast<float>(viewport.munWidth) / static_cast<float>(viewport.munHeight));
+    const float half =
+        (mrTop - mrBottom) * 0.5f *
+        (static_cast<float>(viewport.munWidth) / static_cast<float>(viewport.munHeight));
     mrLeft = centre - half;
     mrRight = centre + half;
 }

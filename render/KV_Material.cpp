@@ -44,22 +44,22 @@ void KV_Material::Apply() const
 {
     switch (meMaterialFaces)
     {
-    case FRONT:
-        SendMaterial(GL_FRONT, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
-        break;
-    case BACK:
-        SendMaterial(GL_BACK, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
-        break;
-    case FRONT_AND_BACK:
-        SendMaterial(GL_FRONT_AND_BACK, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
-        break;
-    case FRONT_AND_DIMMED_BACK:
-        SendMaterial(GL_FRONT, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
-        SendMaterial(GL_BACK, Dimmed(mkAmbient), Dimmed(mkDiffuse), Dimmed(mkSpecular),
-                     mrShininess * 0.25f);
-        break;
-    default:
-        break;
+        case FRONT:
+            SendMaterial(GL_FRONT, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
+            break;
+        case BACK:
+            SendMaterial(GL_BACK, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
+            break;
+        case FRONT_AND_BACK:
+            SendMaterial(GL_FRONT_AND_BACK, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
+            break;
+        case FRONT_AND_DIMMED_BACK:
+            SendMaterial(GL_FRONT, mkAmbient, mkDiffuse, mkSpecular, mrShininess);
+            SendMaterial(GL_BACK, Dimmed(mkAmbient), Dimmed(mkDiffuse), Dimmed(mkSpecular),
+                         mrShininess * 0.25f);
+            break;
+        default:
+            break;
     }
 }
 

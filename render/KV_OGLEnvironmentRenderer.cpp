@@ -26,8 +26,7 @@ void ReportValues(std::ostream& os, const char* label, const T* values, int coun
         os << "Not Available" << std::endl;
         return;
     }
-    for (int i = 0; i < count; ++i)
-        os << (i ? "  " : "") << values[i];
+    for (int i = 0; i < count; ++i) os << (i ? "  " : "") << values[i];
     os << std::endl;
 }
 
@@ -52,8 +51,7 @@ void ReportMatrix(std::ostream& os, const char* label, GLenum what)
     for (int r = 0; r < 4; ++r)
     {
         os << "    ";
-        for (int c = 0; c < 4; ++c)
-            os << (c ? "  " : "") << m[c * 4 + r];
+        for (int c = 0; c < 4; ++c) os << (c ? "  " : "") << m[c * 4 + r];
         os << std::endl;
     }
 }
@@ -89,8 +87,7 @@ int KV_OGLEnvironmentRenderer::BeginMemoryContext(int width, int height, const K
     const int result = KV_WGLRenderer::BeginMemoryContext(width, height, dc, flags);
     // Only a context made here may receive the lights.
     if (result == RESULT_OK)
-        for (const KV_Light& light : mkLights)
-            light.Apply();
+        for (const KV_Light& light : mkLights) light.Apply();
     return result;
 }
 
@@ -175,7 +172,8 @@ void KV_OGLEnvironmentRenderer::Dolly(float d)
 
 void KV_OGLEnvironmentRenderer::Pan(float a, float b)
 {
-    mkCameraTransform.Translate(-a * mkCameraTransform.GetAxis(1) - b * mkCameraTransform.GetAxis(2));
+    mkCameraTransform.Translate(-a * mkCameraTransform.GetAxis(1) -
+                                b * mkCameraTransform.GetAxis(2));
 }
 
 void KV_OGLEnvironmentRenderer::Roll(float angle)

@@ -31,8 +31,7 @@ void KV_OGLRenderer::CleanUp()
     if (IsInitialised())
     {
         MakeCurrent();
-        for (auto& entry : mkActors)
-            entry.second->ReleaseGLResources();
+        for (auto& entry : mkActors) entry.second->ReleaseGLResources();
     }
     KV_OGLEnvironmentRenderer::CleanUp();
 }
@@ -41,15 +40,13 @@ int KV_OGLRenderer::BeginMemoryContext(int width, int height, const KV_DeviceCon
                                        unsigned int flags)
 {
     const int result = KV_OGLEnvironmentRenderer::BeginMemoryContext(width, height, dc, flags);
-    for (auto& entry : mkActors)
-        entry.second->BeginRenderToMemory();
+    for (auto& entry : mkActors) entry.second->BeginRenderToMemory();
     return result;
 }
 
 void KV_OGLRenderer::EndMemoryContext()
 {
-    for (auto& entry : mkActors)
-        entry.second->EndRenderToMemory();
+    for (auto& entry : mkActors) entry.second->EndRenderToMemory();
     KV_OGLEnvironmentRenderer::EndMemoryContext();
 }
 
@@ -196,8 +193,7 @@ void KV_OGLRenderer::Dump(std::ostream& os) const
     KV_OGLEnvironmentRenderer::Dump(os);
     KV_DumpClass(os, "KV_OGLRenderer");
     os << " mkActors: " << std::endl;
-    for (const auto& entry : mkActors)
-        entry.second.Dump(os);
+    for (const auto& entry : mkActors) entry.second.Dump(os);
     KV_DumpMemberName(os, "mkSceneBoundingBox");
     mkSceneBoundingBox.Dump(os);
 }

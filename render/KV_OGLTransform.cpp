@@ -12,8 +12,7 @@ KV_Matrix Affine(const KV_Matrix& r, const KV_Vector3D& t)
 {
     KV_Matrix m = KV_Matrix::Identity(4);
     for (int i = 1; i <= 3; ++i)
-        for (int j = 1; j <= 3; ++j)
-            m(i, j) = r(i, j);
+        for (int j = 1; j <= 3; ++j) m(i, j) = r(i, j);
     m(1, 4) = t.x;
     m(2, 4) = t.y;
     m(3, 4) = t.z;
@@ -35,8 +34,7 @@ void KV_OGLTransform::Apply() const
         glLoadIdentity();
     GLfloat m[16];
     for (int c = 0; c < 4; ++c)
-        for (int r = 0; r < 4; ++r)
-            m[c * 4 + r] = mkTransform(r + 1, c + 1);
+        for (int r = 0; r < 4; ++r) m[c * 4 + r] = mkTransform(r + 1, c + 1);
     glMultMatrixf(m);
 }
 
@@ -56,8 +54,7 @@ KV_Matrix KV_OGLTransform::GetRotation() const
 {
     KV_Matrix r(3, 3);
     for (int i = 1; i <= 3; ++i)
-        for (int j = 1; j <= 3; ++j)
-            r(i, j) = mkTransform(i, j);
+        for (int j = 1; j <= 3; ++j) r(i, j) = mkTransform(i, j);
     return r;
 }
 

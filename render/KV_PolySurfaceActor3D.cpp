@@ -31,8 +31,7 @@ void Corners(const KV_Polygon& polygon, unsigned int elementCount, int* out)
         out[0] = out[1] = out[2] = -1;
         return;
     }
-    for (int k = 0; k < 3; ++k)
-        out[k] = static_cast<int>(polygon[k]);
+    for (int k = 0; k < 3; ++k) out[k] = static_cast<int>(polygon[k]);
 }
 
 void PutVector(std::vector<float>& array, unsigned int element, const KV_Vector3D& v)
@@ -120,7 +119,8 @@ void KV_PolySurfaceActor3D::BuildArrays()
                 PutVector(mkNormals, i, (*normals)[i]);
         }
         for (unsigned int p = 0; p < polygonCount; ++p)
-            Corners((*surface.mpPolygons)[p], vertexCount, &mkTriangles[3 * static_cast<size_t>(p)]);
+            Corners((*surface.mpPolygons)[p], vertexCount,
+                    &mkTriangles[3 * static_cast<size_t>(p)]);
         return;
     }
 

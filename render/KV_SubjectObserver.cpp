@@ -29,8 +29,7 @@ KV_Subject::~KV_Subject()
     while (munObserverCount > 0)
     {
         KV_Observer* observer = mkObservers[0];
-        for (unsigned int i = 1; i < munObserverCount; ++i)
-            mkObservers[i - 1] = mkObservers[i];
+        for (unsigned int i = 1; i < munObserverCount; ++i) mkObservers[i - 1] = mkObservers[i];
         munObserverCount -= 1;
         mkObservers.SetCount(munObserverCount);
         observer->SubjectDestroyed(this);
@@ -50,8 +49,7 @@ unsigned int KV_Subject::Detach(KV_Observer* observer)
     {
         if (mkObservers[i] != observer)
             continue;
-        for (unsigned int j = i + 1; j < munObserverCount; ++j)
-            mkObservers[j - 1] = mkObservers[j];
+        for (unsigned int j = i + 1; j < munObserverCount; ++j) mkObservers[j - 1] = mkObservers[j];
         munObserverCount -= 1;
         mkObservers.SetCount(munObserverCount);
         break;

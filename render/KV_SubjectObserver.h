@@ -24,7 +24,9 @@ class KV_UpdateTextureSubImageHint : public KV_SubjectObserverObjectHint
 {
 public:
     KV_UpdateTextureSubImageHint(int firstColumn, int firstRow, int lastColumn, int lastRow)
-        : mnFirstColumn(firstColumn), mnFirstRow(firstRow), mnLastColumn(lastColumn),
+        : mnFirstColumn(firstColumn),
+          mnFirstRow(firstRow),
+          mnLastColumn(lastColumn),
           mnLastRow(lastRow)
     {
     }

@@ -109,8 +109,8 @@ void KV_TexturedActor3D::Upload(const KV_MultiImage& image)
         glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         const GLint result =
-            gluScaleImage(source.format, source.width, source.height, GL_UNSIGNED_BYTE,
-                          source.data, width, height, GL_UNSIGNED_BYTE, scaled.data());
+            gluScaleImage(source.format, source.width, source.height, GL_UNSIGNED_BYTE, source.data,
+                          width, height, GL_UNSIGNED_BYTE, scaled.data());
         if (result != 0)
             throw KV_RenderException(static_cast<unsigned int>(result));
         pixels = scaled.data();
@@ -150,8 +150,9 @@ void KV_TexturedActor3D::UpdateTextureSubImage(int firstColumn, int firstRow, in
     const int hs = lastRow - firstRow + 1;
     std::vector<unsigned char> sub(static_cast<size_t>(ws) * hs * 3);
     for (int r = 0; r < hs; ++r)
-        std::copy_n(source.data + (static_cast<size_t>(firstRow + r) * source.width + firstColumn) * 3,
-                    static_cast<size_t>(ws) * 3, sub.data() + static_cast<size_t>(r) * ws * 3);
+        std::copy_n(
+            source.data + (static_cast<size_t>(firstRow + r) * source.width + firstColumn) * 3,
+            static_cast<size_t>(ws) * 3, sub.data() + static_cast<size_t>(r) * ws * 3);
 
     // Each level gets the rectangle scaled by that level's size against the whole image.
     std::vector<unsigned char> scaled;
@@ -172,9 +173,9 @@ void KV_TexturedActor3D::UpdateTextureSubImage(int firstColumn, int firstRow, in
         const int x = std::min(RoundToInt(firstColumn * sx), levelWidth - targetWidth);
         const int y = std::min(RoundToInt(firstRow * sy), levelHeight - targetHeight);
         scaled.resize(static_cast<size_t>(targetWidth) * targetHeight * 3);
-        const GLint result = gluScaleImage(GL_RGB, ws, hs, GL_UNSIGNED_BYTE, sub.data(),
-                                           targetWidth, targetHeight, GL_UNSIGNED_BYTE,
-                                           scaled.data());
+        const GLint result =
+            gluScaleImage(GL_RGB, ws, hs, GL_UNSIGNED_BYTE, sub.data(), targetWidth, targetHeight,
+                          GL_UNSIGNED_BYTE, scaled.data());
         if (result != 0)
         {
             glDisable(GL_TEXTURE_2D);

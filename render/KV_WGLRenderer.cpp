@@ -78,8 +78,8 @@ int ConfigAttrib(Display* display, GLXFBConfig config, int attribute)
 bool IsSoftwareRenderer(Display* display, int screen)
 {
     using QueryFn = Bool (*)(Display*, int, int, int, unsigned int*);
-    static QueryFn query = reinterpret_cast<QueryFn>(glXGetProcAddressARB(
-        reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
+    static QueryFn query = reinterpret_cast<QueryFn>(
+        glXGetProcAddressARB(reinterpret_cast<const GLubyte*>("glXQueryRendererIntegerMESA")));
     if (query == nullptr)
         return false;
     unsigned int accelerated = 1;
@@ -90,12 +90,23 @@ bool IsSoftwareRenderer(Display* display, int screen)
 
 bool Describe(Display* display, int screen, GLXFBConfig config, KV_PixelFormat& format)
 {
-    const int attributes[] = {GLX_DRAWABLE_TYPE, GLX_RENDER_TYPE, GLX_DOUBLEBUFFER,
-                              GLX_RED_SIZE,      GLX_GREEN_SIZE,  GLX_BLUE_SIZE,
-                              GLX_ALPHA_SIZE,    GLX_DEPTH_SIZE,  GLX_STENCIL_SIZE,
-                              GLX_AUX_BUFFERS,   GLX_ACCUM_RED_SIZE, GLX_ACCUM_GREEN_SIZE,
-                              GLX_ACCUM_BLUE_SIZE, GLX_ACCUM_ALPHA_SIZE, GLX_FBCONFIG_ID,
-                              GLX_VISUAL_ID,     GLX_LEVEL};
+    const int attributes[] = {GLX_DRAWABLE_TYPE,
+                              GLX_RENDER_TYPE,
+                              GLX_DOUBLEBUFFER,
+                              GLX_RED_SIZE,
+                              GLX_GREEN_SIZE,
+                              GLX_BLUE_SIZE,
+                              GLX_ALPHA_SIZE,
+                              GLX_DEPTH_SIZE,
+                              GLX_STENCIL_SIZE,
+                              GLX_AUX_BUFFERS,
+                              GLX_ACCUM_RED_SIZE,
+                              GLX_ACCUM_GREEN_SIZE,
+                              GLX_ACCUM_BLUE_SIZE,
+                              GLX_ACCUM_ALPHA_SIZE,
+                              GLX_FBCONFIG_ID,
+                              GLX_VISUAL_ID,
+                              GLX_LEVEL};
     constexpr int count = sizeof attributes / sizeof attributes[0];
     int v[count];
     for (int i = 0; i < count; ++i)
@@ -168,19 +179,27 @@ GLXFBConfig ChooseConfig(Display* display, int screen, const KV_PixelFormat& req
     if (request.munFlags & KV_PFD_DRAW_TO_BITMAP)
         drawable |= GLX_PBUFFER_BIT;
     const int channel = request.munColourBits / 3;
-    std::vector<int> attributes = {GLX_RENDER_TYPE, GLX_RGBA_BIT,
-                                   GLX_DRAWABLE_TYPE, drawable,
-                                   GLX_RED_SIZE, channel,
-                                   GLX_GREEN_SIZE, channel,
-                                   GLX_BLUE_SIZE, channel,
-                                   GLX_ALPHA_SIZE, request.munAlphaBits,
-                                   GLX_STENCIL_SIZE, request.munStencilBits,
-                                   GLX_AUX_BUFFERS, request.munAuxBuffers,
-                                   GLX_DEPTH_SIZE, request.munDepthBits > 0 ? 1 : 0,
-                                   GLX_DOUBLEBUFFER,
-                                   (request.munFlags & KV_PFD_DOUBLEBUFFER)
-                                       ? True
-                                       : static_cast<int>(GLX_DONT_CARE)};
+    std::vector<int> attributes = {
+        GLX_RENDER_TYPE,
+        GLX_RGBA_BIT,
+        GLX_DRAWABLE_TYPE,
+        drawable,
+        GLX_RED_SIZE,
+        channel,
+        GLX_GREEN_SIZE,
+        channel,
+        GLX_BLUE_SIZE,
+        channel,
+        GLX_ALPHA_SIZE,
+        request.munAlphaBits,
+        GLX_STENCIL_SIZE,
+        request.munStencilBits,
+        GLX_AUX_BUFFERS,
+        request.munAuxBuffers,
+        GLX_DEPTH_SIZE,
+        request.munDepthBits > 0 ? 1 : 0,
+        GLX_DOUBLEBUFFER,
+        (request.munFlags & KV_PFD_DOUBLEBUFFER) ? True : static_cast<int>(GLX_DONT_CARE)};
     if (drawable & GLX_WINDOW_BIT)
         attributes.insert(attributes.end(), {GLX_X_RENDERABLE, True});
     attributes.push_back(None);
@@ -439,8 +458,8 @@ void KV_WGLRenderer::MakeCurrent()
             glXGetCurrentDrawable() == mpkGLX->pbuffer)
             return;
         XErrorTrap trap(display);
-        const Bool ok = glXMakeContextCurrent(display, mpkGLX->pbuffer, mpkGLX->pbuffer,
-                                              mpkGLX->memoryContext);
+        const Bool ok =
+            glXMakeContextCurrent(display, mpkGLX->pbuffer, mpkGLX->pbuffer, mpkGLX->memoryContext);
         const unsigned int code = trap.Finish();
         if (code != 0)
             throw KV_WindowsException(code);
@@ -472,8 +491,7 @@ void KV_WGLRenderer::SetBackgroundColour(const KV_OGLColour& colour)
         mkBackgroundColour = colour;
         return;
     }
-    for (KV_WGLRenderer* renderer : it->second.renderers)
-        renderer->mkBackgroundColour = colour;
+    for (KV_WGLRenderer* renderer : it->second.renderers) renderer->mkBackgroundColour = colour;
 }
 
 bool KV_WGLRenderer::IsFirstOnDeviceContext() const
@@ -620,8 +638,14 @@ int KV_WGLRenderer::BeginMemoryContext(int width, int height, const KV_DeviceCon
     mpkGLX->memoryHeight = height;
     mpkGLX->memoryDoubleBuffered = ConfigAttrib(display, config, GLX_DOUBLEBUFFER) > 0;
     {
-        const int attributes[] = {GLX_PBUFFER_WIDTH,     width, GLX_PBUFFER_HEIGHT, height,
-                                  GLX_PRESERVED_CONTENTS, True, GLX_LARGEST_PBUFFER, False,
+        const int attributes[] = {GLX_PBUFFER_WIDTH,
+                                  width,
+                                  GLX_PBUFFER_HEIGHT,
+                                  height,
+                                  GLX_PRESERVED_CONTENTS,
+                                  True,
+                                  GLX_LARGEST_PBUFFER,
+                                  False,
                                   None};
         XErrorTrap trap(display);
         mpkGLX->pbuffer = glXCreatePbuffer(display, config, attributes);
@@ -728,18 +752,17 @@ void KV_WGLRenderer::ReportGLSettings(std::ostream& os)
         os << "Not Available";
     os << std::endl;
 
-    const std::pair<const char*, GLenum> items[] = {
-        {"  Red Bits    ", GL_RED_BITS},
-        {"  Green Bits  ", GL_GREEN_BITS},
-        {"  Blue Bits   ", GL_BLUE_BITS},
-        {"  Alpha Bits        ", GL_ALPHA_BITS},
-        {"  Accum Red Bits    ", GL_ACCUM_RED_BITS},
-        {"  Accum Green Bits  ", GL_ACCUM_GREEN_BITS},
-        {"  Accum Blue Bits   ", GL_ACCUM_BLUE_BITS},
-        {"  Accum Alpha Bits  ", GL_ACCUM_ALPHA_BITS},
-        {"  Depth Bits        ", GL_DEPTH_BITS},
-        {"  Stencil Bits      ", GL_STENCIL_BITS},
-        {"  Aux Buffers       ", GL_AUX_BUFFERS}};
+    const std::pair<const char*, GLenum> items[] = {{"  Red Bits    ", GL_RED_BITS},
+                                                    {"  Green Bits  ", GL_GREEN_BITS},
+                                                    {"  Blue Bits   ", GL_BLUE_BITS},
+                                                    {"  Alpha Bits        ", GL_ALPHA_BITS},
+                                                    {"  Accum Red Bits    ", GL_ACCUM_RED_BITS},
+                                                    {"  Accum Green Bits  ", GL_ACCUM_GREEN_BITS},
+                                                    {"  Accum Blue Bits   ", GL_ACCUM_BLUE_BITS},
+                                                    {"  Accum Alpha Bits  ", GL_ACCUM_ALPHA_BITS},
+                                                    {"  Depth Bits        ", GL_DEPTH_BITS},
+                                                    {"  Stencil Bits      ", GL_STENCIL_BITS},
+                                                    {"  Aux Buffers       ", GL_AUX_BUFFERS}};
     for (const auto& item : items)
     {
         GLint value = 0;
@@ -802,7 +825,8 @@ bool KV_GLXWindow::Create(int width, int height, bool mapped, const char* displa
     if (info == nullptr)
     {
         XCloseDisplay(display);
-        mpErrorText = "the X display offers no OpenGL visual with 24 colour bits and double buffering";
+        mpErrorText =
+            "the X display offers no OpenGL visual with 24 colour bits and double buffering";
         return false;
     }
     const Window root = RootWindow(display, screen);
@@ -811,18 +835,17 @@ bool KV_GLXWindow::Create(int width, int height, bool mapped, const char* displa
     attributes.colormap = munColourmap;
     attributes.border_pixel = 0;
     attributes.event_mask = StructureNotifyMask | ExposureMask;
-    const Window window = XCreateWindow(
-        display, root, 0, 0, static_cast<unsigned int>(std::max(width, 1)),
-        static_cast<unsigned int>(std::max(height, 1)), 0, info->depth, InputOutput,
-        info->visual, CWColormap | CWBorderPixel | CWEventMask, &attributes);
+    const Window window =
+        XCreateWindow(display, root, 0, 0, static_cast<unsigned int>(std::max(width, 1)),
+                      static_cast<unsigned int>(std::max(height, 1)), 0, info->depth, InputOutput,
+                      info->visual, CWColormap | CWBorderPixel | CWEventMask, &attributes);
     XFree(info);
     if (mapped)
     {
         XMapWindow(display, window);
         // Wait until the window is on screen, so that its front buffer can be read.
         XEvent event;
-        do
-            XNextEvent(display, &event);
+        do XNextEvent(display, &event);
         while (event.type != MapNotify || event.xmap.window != window);
     }
     XSync(display, False);

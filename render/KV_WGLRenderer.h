@@ -53,7 +53,7 @@ enum : unsigned int
     KV_PFD_DRAW_TO_BITMAP = 0x00000008,  // here: an off-screen pbuffer
     KV_PFD_SUPPORT_GDI = 0x00000010,     // here: pixels can be read back by the program
     KV_PFD_SUPPORT_OPENGL = 0x00000020,
-    KV_PFD_GENERIC_FORMAT = 0x00000040   // here: the renderer is not hardware accelerated
+    KV_PFD_GENERIC_FORMAT = 0x00000040  // here: the renderer is not hardware accelerated
 };
 
 enum : unsigned char
@@ -101,15 +101,15 @@ public:
     enum
     {
         RESULT_OK = 0,
-        RESULT_NO_PIXEL_FORMAT = 1,        // no config matched the request
-        RESULT_DESCRIBE_FAILED = 2,        // the chosen config could not be read back
+        RESULT_NO_PIXEL_FORMAT = 1,          // no config matched the request
+        RESULT_DESCRIBE_FAILED = 2,          // the chosen config could not be read back
         RESULT_SET_PIXEL_FORMAT_FAILED = 3,  // window visual incompatible / pbuffer not made
-        RESULT_CREATE_CONTEXT_FAILED = 4,  // the window's rendering context
-        RESULT_MEMORY_DC_FAILED = 5,       // (not used on GLX)
-        RESULT_NO_DEVICE_CONTEXT = 6,      // no display for the memory context
-        RESULT_BITMAP_FAILED = 7,          // the memory image could not be made (size)
-        RESULT_SELECT_BITMAP_FAILED = 8,   // size beyond the config's largest pbuffer
-        RESULT_MEMORY_CONTEXT_FAILED = 9,  // the memory rendering context
+        RESULT_CREATE_CONTEXT_FAILED = 4,    // the window's rendering context
+        RESULT_MEMORY_DC_FAILED = 5,         // (not used on GLX)
+        RESULT_NO_DEVICE_CONTEXT = 6,        // no display for the memory context
+        RESULT_BITMAP_FAILED = 7,            // the memory image could not be made (size)
+        RESULT_SELECT_BITMAP_FAILED = 8,     // size beyond the config's largest pbuffer
+        RESULT_MEMORY_CONTEXT_FAILED = 9,    // the memory rendering context
         RESULT_MAKE_CURRENT_FAILED = 10
     };
 

@@ -20,8 +20,9 @@ constexpr int kExitFailed = 1;
 constexpr int kExitNoDisplay = 3;
 constexpr int kExitUsage = 64;
 
-const char* kUsage = "usage: osftool render [--size WxH] [--wireframe] [--flat] [--no-texture] "
-                     "[--background R,G,B] [--turn DEGX,DEGY] FILE OUT.png";
+const char* kUsage =
+    "usage: osftool render [--size WxH] [--wireframe] [--flat] [--no-texture] "
+    "[--background R,G,B] [--turn DEGX,DEGY] FILE OUT.png";
 
 struct RenderOptions
 {
@@ -216,7 +217,8 @@ bool SetUpAsTheView(KV_OGLRenderer& renderer, const RenderOptions& options)
     }
     catch (const KV_WindowsException& e)
     {
-        std::fprintf(stderr, "osftool render: cannot set up the lights (X error %u)\n", e.ErrorCode());
+        std::fprintf(stderr, "osftool render: cannot set up the lights (X error %u)\n",
+                     e.ErrorCode());
         return false;
     }
     KV_PerspectiveClippingVolume volume;
@@ -256,7 +258,8 @@ int Draw(KV_OGLRenderer& renderer, KV_PolySurfaceGeometry3D& geometry, const Ren
         if (result != 0)
         {
             renderer.EndMemoryContext();
-            std::fprintf(stderr, "osftool render: cannot make an off-screen picture of %dx%d (code %d)\n",
+            std::fprintf(stderr,
+                         "osftool render: cannot make an off-screen picture of %dx%d (code %d)\n",
                          options.width, options.height, result);
             return kExitFailed;
         }
@@ -266,7 +269,8 @@ int Draw(KV_OGLRenderer& renderer, KV_PolySurfaceGeometry3D& geometry, const Ren
     }
     catch (const KV_WindowsException& e)
     {
-        std::fprintf(stderr, "osftool render: the window system failed (X error %u)\n", e.ErrorCode());
+        std::fprintf(stderr, "osftool render: the window system failed (X error %u)\n",
+                     e.ErrorCode());
         return kExitFailed;
     }
     catch (const KV_RenderException& e)
@@ -331,7 +335,8 @@ int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char*
                                                KV_WGLRenderer::WindowPixelFormat(), 0);
         if (result != 0)
         {
-            std::fprintf(stderr, "osftool render: cannot set up OpenGL on the X display (code %d)\n",
+            std::fprintf(stderr,
+                         "osftool render: cannot set up OpenGL on the X display (code %d)\n",
                          result);
             status = kExitNoDisplay;
         }
@@ -358,7 +363,8 @@ int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char*
     std::string error;
     if (!KV_PngWriter::Write(picture, outPath, error))
     {
-        std::fprintf(stderr, "Failed to save file %s\nosftool render: %s\n", outPath, error.c_str());
+        std::fprintf(stderr, "Failed to save file %s\nosftool render: %s\n", outPath,
+                     error.c_str());
         return kExitFailed;
     }
     return kExitOk;

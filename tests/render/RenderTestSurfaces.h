@@ -55,8 +55,7 @@ inline KV_Image<KV_RGB8>* ColourImage(int width, int height,
 {
     auto* image = new KV_Image<KV_RGB8>(height, width);
     for (int r = 0; r < height; ++r)
-        for (int c = 0; c < width; ++c)
-            (*image)(r, c) = colour(r, c);
+        for (int c = 0; c < width; ++c) (*image)(r, c) = colour(r, c);
     return image;
 }
 
@@ -80,8 +79,8 @@ inline void AddTexture(KV_PolySurface& s, KV_Image<KV_RGB8>* colour,
 inline KV_PolySurface RedGreenSquare()
 {
     KV_PolySurface s = Square();
-    AddTexture(s, ColourImage(4, 4, [](int, int c) {
-                   return c < 2 ? KV_RGB8(255, 0, 0) : KV_RGB8(0, 255, 0);
-               }));
+    AddTexture(
+        s, ColourImage(4, 4,
+                       [](int, int c) { return c < 2 ? KV_RGB8(255, 0, 0) : KV_RGB8(0, 255, 0); }));
     return s;
 }

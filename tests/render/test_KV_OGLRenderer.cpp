@@ -30,8 +30,7 @@ public:
             return;
         }
         KV_OGLEnvironmentRenderer::RenderScene();
-        for (auto& entry : mkActors)
-            munNextId = entry.second->DrawForColourPicking(munPickFirstId);
+        for (auto& entry : mkActors) munNextId = entry.second->DrawForColourPicking(munPickFirstId);
     }
     unsigned int munPickFirstId = 0;
     unsigned int munNextId = 0;
@@ -46,8 +45,7 @@ int Coverage(const KV_Image<KV_RGB8>& image)
 {
     int covered = 0;
     for (int r = 0; r < image.Rows(); ++r)
-        for (int c = 0; c < image.Cols(); ++c)
-            covered += IsBackground(image(r, c)) ? 0 : 1;
+        for (int c = 0; c < image.Cols(); ++c) covered += IsBackground(image(r, c)) ? 0 : 1;
     return covered;
 }
 
@@ -159,8 +157,8 @@ TEST_F(SceneTest, ResetCameraFramesTheSurfaceInTheMiddle)
     // The square is lit evenly (all normals equal): the frame is symmetric left to right.
     for (int r = 20; r < 44; r += 4)
         for (int c = 20; c < 32; c += 4)
-            EXPECT_TRUE(Near(image(r, c), image(r, kSize - 1 - c).red, image(r, kSize - 1 - c).green,
-                             image(r, kSize - 1 - c).blue, 3))
+            EXPECT_TRUE(Near(image(r, c), image(r, kSize - 1 - c).red,
+                             image(r, kSize - 1 - c).green, image(r, kSize - 1 - c).blue, 3))
                 << r << "," << c;
 }
 
@@ -176,7 +174,8 @@ TEST_F(SceneTest, ResetCameraNumbersForTheUnitBox)
     EXPECT_NEAR(-0.5f, t.x, 1e-5f);
     EXPECT_NEAR(-0.5f, t.y, 1e-5f);
     EXPECT_NEAR(-l, t.z, 1e-4f);
-    const auto* volume = dynamic_cast<const KV_PerspectiveClippingVolume*>(mkRenderer.GetClippingVolume());
+    const auto* volume =
+        dynamic_cast<const KV_PerspectiveClippingVolume*>(mkRenderer.GetClippingVolume());
     ASSERT_NE(nullptr, volume);
     EXPECT_NEAR(std::atan(1.0f / l) * 114.59156f, volume->mrFieldOfView, 1e-4f);
     EXPECT_NEAR(l - 1.0f - d, volume->mrNear, 1e-4f);
@@ -187,7 +186,8 @@ TEST_F(SceneTest, ResetCameraNumbersForTheUnitBox)
     EXPECT_EQ(KV_Vector3D(0.5f, 0.5f, 0.25f), mkRenderer.mkWorldCentreOfRotation);
 
     mkRenderer.ResetCamera(0);
-    const auto* ortho = dynamic_cast<const KV_OrthographicClippingVolume*>(mkRenderer.GetClippingVolume());
+    const auto* ortho =
+        dynamic_cast<const KV_OrthographicClippingVolume*>(mkRenderer.GetClippingVolume());
     ASSERT_NE(nullptr, ortho);
     EXPECT_FLOAT_EQ(-1.0f, ortho->mrLeft);
     EXPECT_FLOAT_EQ(1.0f, ortho->mrTop);
@@ -221,7 +221,8 @@ TEST_F(SceneTest, SmoothFlatAndWireframeDiffer)
     mkGeometry.mkMaterial.mkSpecular = KV_OGLColour(0, 0, 0, 1);
 
     // Colours inside the lower-right triangle (0, 1, 2), away from its edges.
-    auto coloursInTriangle = [](const KV_Image<KV_RGB8>& image) {
+    auto coloursInTriangle = [](const KV_Image<KV_RGB8>& image)
+    {
         std::set<std::tuple<int, int, int>> colours;
         for (int r = 19; r < 45; ++r)
             for (int c = 19; c < 45; ++c)
@@ -276,8 +277,7 @@ TEST_F(SceneTest, GreyTextureShowsToo)
     KV_PolySurface s = Square();
     auto* grey = new KV_Image<unsigned char>(4, 4);
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            (*grey)(r, c) = c < 2 ? 255 : 0;
+        for (int c = 0; c < 4; ++c) (*grey)(r, c) = c < 2 ? 255 : 0;
     AddTexture(s, nullptr, grey);
     KV_PolySurfaceActor3D* actor = Show(s);
     EXPECT_NE(0u, actor->GetTextureName());
@@ -306,8 +306,7 @@ TEST_F(SceneTest, UntexturedSurfaceHasNoTextureObject)
     actor->SetDisplayedTextured(false);
     const KV_Image<KV_RGB8> off = Picture();
     for (int r = 0; r < kSize; r += 3)
-        for (int c = 0; c < kSize; c += 3)
-            ASSERT_EQ(on(r, c), off(r, c));
+        for (int c = 0; c < kSize; c += 3) ASSERT_EQ(on(r, c), off(r, c));
 }
 
 TEST_F(SceneTest, BackFacesAreAQuarterAsBright)
@@ -346,8 +345,8 @@ TEST_F(SceneTest, TexturesAreLimitedTo8192TexelsOnASide)
     {
         int width, height, expectedWidth, expectedHeight;
     };
-    for (const Case& c : {Case{10000, 500, 8192, 500}, Case{500, 10000, 500, 8192},
-                          Case{8192, 16, 8192, 16}})
+    for (const Case& c :
+         {Case{10000, 500, 8192, 500}, Case{500, 10000, 500, 8192}, Case{8192, 16, 8192, 16}})
     {
         KV_PolySurfaceGeometry3D geometry;
         KV_PolySurface s = Square();
@@ -390,8 +389,7 @@ TEST_F(SceneTest, SubImageUpdateReplacesARectangleOfTheTexture)
     Show(RedGreenSquare());
     KV_Image<KV_RGB8>& image = mkGeometry.GetSurface().mpTextureMap->GetColourImage();
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 2; ++c)
-            image(r, c) = KV_RGB8(0, 0, 255);
+        for (int c = 0; c < 2; ++c) image(r, c) = KV_RGB8(0, 0, 255);
     // Out-of-range corners are clipped to the image.
     KV_UpdateTextureSubImageHint hint(-5, -5, 1, 9);
     mkGeometry.Notify(7, &hint);
@@ -497,6 +495,7 @@ TEST_F(SceneTest, ReportsAndDump)
     EXPECT_NE(std::string::npos, d.find(" mpkDC Assigned\nKV_OGLEnvironmentRenderer: \n"));
     EXPECT_NE(std::string::npos, d.find(" mkLights[1]: KV_Light: \n"));
     EXPECT_NE(std::string::npos, d.find(" mkWindowSize: 64 64\n"));
-    EXPECT_NE(std::string::npos, d.find("KV_OGLRenderer: \n mkActors: \nKV_SmartPtr: \n mptData: KV_Actor3D: \n"));
+    EXPECT_NE(std::string::npos,
+              d.find("KV_OGLRenderer: \n mkActors: \nKV_SmartPtr: \n mptData: KV_Actor3D: \n"));
     EXPECT_NE(std::string::npos, d.find(" mkSceneBoundingBox: KV_BoundingBox3D: \n"));
 }

@@ -248,7 +248,8 @@ TEST(Environment, ResizeScalesTheViewportAndFitsTheVolume)
     EXPECT_EQ(20, renderer.GetViewport().mkLowerLeft[1]);
     EXPECT_EQ(200u, renderer.GetViewport().munWidth);
     EXPECT_EQ(50u, renderer.GetViewport().munHeight);
-    const auto* fitted = dynamic_cast<const KV_PerspectiveClippingVolume*>(renderer.GetClippingVolume());
+    const auto* fitted =
+        dynamic_cast<const KV_PerspectiveClippingVolume*>(renderer.GetClippingVolume());
     ASSERT_NE(nullptr, fitted);
     EXPECT_FLOAT_EQ(4.0f, fitted->mrAspectRatio);
 
@@ -260,7 +261,8 @@ TEST(Environment, ResizeScalesTheViewportAndFitsTheVolume)
     ortho.mrBottom = -1;
     renderer.SetClippingVolume(ortho);
     renderer.Resize(800, 100);
-    const auto* wide = dynamic_cast<const KV_OrthographicClippingVolume*>(renderer.GetClippingVolume());
+    const auto* wide =
+        dynamic_cast<const KV_OrthographicClippingVolume*>(renderer.GetClippingVolume());
     ASSERT_NE(nullptr, wide);
     EXPECT_FLOAT_EQ(2.0f - 8.0f, wide->mrLeft);  // centre 2, half-width 1 · 400 / 50
     EXPECT_FLOAT_EQ(2.0f + 8.0f, wide->mrRight);
@@ -288,7 +290,8 @@ TEST(Environment, RollThereAndBackIsTheIdentity)
     renderer.Roll(-5.0f);
     for (int i = 1; i <= 4; ++i)
         for (int j = 1; j <= 4; ++j)
-            EXPECT_NEAR(turned.mkTransform(i, j), renderer.GetWorldTransform().mkTransform(i, j), 1e-5f);
+            EXPECT_NEAR(turned.mkTransform(i, j), renderer.GetWorldTransform().mkTransform(i, j),
+                        1e-5f);
     renderer.ResetWorldTransform();
     renderer.Roll(5.0f);
     renderer.Roll(-5.0f);
@@ -314,7 +317,8 @@ TEST(Environment, RotationsTurnAboutScreenAxesThroughTheCentre)
     // Roll turns about the viewing axis.
     KV_OGLRenderer rolling;
     rolling.Roll(90.0f);
-    ExpectNear(KV_Vector3D(0, 1, 0), rolling.GetWorldTransform().TransformPoint(KV_Vector3D(1, 0, 0)));
+    ExpectNear(KV_Vector3D(0, 1, 0),
+               rolling.GetWorldTransform().TransformPoint(KV_Vector3D(1, 0, 0)));
 }
 
 TEST(Environment, DollyAndPanMoveTheCamera)

@@ -127,16 +127,18 @@ TEST(SceneObjectDumps, ColourBoxAndMaterial)
 
     std::ostringstream box;
     KV_BoundingBox3D(0, 1.5f, 2, 3, 4, 5).Dump(box);
-    EXPECT_EQ("KV_BoundingBox3D: \n mrXLo: 0\n mrXHi: 1.5\n mrYLo: 2\n mrYHi: 3\n mrZLo: 4\n"
-              " mrZHi: 5\n",
-              box.str());
+    EXPECT_EQ(
+        "KV_BoundingBox3D: \n mrXLo: 0\n mrXHi: 1.5\n mrYLo: 2\n mrYHi: 3\n mrZLo: 4\n"
+        " mrZHi: 5\n",
+        box.str());
 
     std::ostringstream material;
     KV_Material().Dump(material);
-    EXPECT_EQ("KV_Material: \n meMaterialFaces: 3\n"
-              " mkAmbient: KV_OGLColour: \n mrRed: 0.2\n mrGreen: 0.2\n mrBlue: 0.2\n mrAlpha: 1\n"
-              " mkDiffuse: KV_OGLColour: \n mrRed: 0.8\n mrGreen: 0.8\n mrBlue: 0.8\n mrAlpha: 1\n"
-              " mkSpecular: KV_OGLColour: \n mrRed: 1\n mrGreen: 1\n mrBlue: 1\n mrAlpha: 1\n"
-              " mrShininess: 25\n",
-              material.str());
+    EXPECT_EQ(
+        "KV_Material: \n meMaterialFaces: 3\n"
+        " mkAmbient: KV_OGLColour: \n mrRed: 0.2\n mrGreen: 0.2\n mrBlue: 0.2\n mrAlpha: 1\n"
+        " mkDiffuse: KV_OGLColour: \n mrRed: 0.8\n mrGreen: 0.8\n mrBlue: 0.8\n mrAlpha: 1\n"
+        " mkSpecular: KV_OGLColour: \n mrRed: 1\n mrGreen: 1\n mrBlue: 1\n mrAlpha: 1\n"
+        " mrShininess: 25\n",
+        material.str());
 }

@@ -77,8 +77,8 @@ TEST_F(WGLRendererTest, TwoRenderersOnOneWindowClearOnceAndSwapOnce)
     second.Render();
     first.SetBackgroundColour(KV_OGLColour(1, 0, 0, 1));
 
-    first.mkScene = [] { FillRect(-1, -1, 0, 1, 0, 1, 0); };   // left half green
-    second.mkScene = [] { FillRect(0, -1, 1, 0, 0, 0, 1); };   // lower right quarter blue
+    first.mkScene = [] { FillRect(-1, -1, 0, 1, 0, 1, 0); };  // left half green
+    second.mkScene = [] { FillRect(0, -1, 1, 0, 0, 0, 1); };  // lower right quarter blue
     first.Render();
     // The first renderer cleared and drew but did not swap: the screen is unchanged.
     KV_Image<KV_RGB8> between = ReadFront();
@@ -179,8 +179,7 @@ TEST_F(WGLRendererTest, FailedMemoryContextIsUndoneByEnd)
 {
     CallbackRenderer renderer;
     ASSERT_EQ(0, InitialiseOn(renderer, mkWindow.GetDeviceContext()));
-    EXPECT_EQ(KV_WGLRenderer::RESULT_BITMAP_FAILED,
-              renderer.BeginMemoryContext(0, 10, nullptr, 0));
+    EXPECT_EQ(KV_WGLRenderer::RESULT_BITMAP_FAILED, renderer.BeginMemoryContext(0, 10, nullptr, 0));
     EXPECT_TRUE(renderer.IsRenderingToMemory());
     EXPECT_THROW(renderer.MakeCurrent(), KV_WindowsException);
     EXPECT_NO_THROW(renderer.EndMemoryContext());
@@ -193,8 +192,7 @@ TEST_F(WGLRendererTest, FailedMemoryContextIsUndoneByEnd)
     // A memory context on a display given only through the target.
     CallbackRenderer lone;
     const KV_DeviceContext target = mkWindow.GetDeviceContext();
-    EXPECT_EQ(KV_WGLRenderer::RESULT_NO_DEVICE_CONTEXT,
-              lone.BeginMemoryContext(8, 8, nullptr, 0));
+    EXPECT_EQ(KV_WGLRenderer::RESULT_NO_DEVICE_CONTEXT, lone.BeginMemoryContext(8, 8, nullptr, 0));
     EXPECT_NO_THROW(lone.EndMemoryContext());
     ASSERT_EQ(0, lone.BeginMemoryContext(8, 8, &target, 0));
     lone.SetBackgroundColour(KV_OGLColour(0, 1, 0, 1));
@@ -237,9 +235,8 @@ TEST_F(WGLRendererTest, WindowWithAnotherVisualLayoutIsRefused)
     XSetWindowAttributes attributes;
     attributes.colormap = XCreateColormap(display, root, visual->visual, AllocNone);
     attributes.border_pixel = 0;
-    const Window window = XCreateWindow(display, root, 0, 0, 16, 16, 0, visual->depth,
-                                        InputOutput, visual->visual, CWColormap | CWBorderPixel,
-                                        &attributes);
+    const Window window = XCreateWindow(display, root, 0, 0, 16, 16, 0, visual->depth, InputOutput,
+                                        visual->visual, CWColormap | CWBorderPixel, &attributes);
     XFree(visual);
 
     CallbackRenderer renderer;
@@ -269,19 +266,19 @@ TEST_F(WGLRendererTest, UninitialisedRendererThrowsAndDumpsUnassigned)
         EXPECT_EQ(KV_GLX_ERROR_NO_CONTEXT, e.ErrorCode());
     }
     EXPECT_THROW(renderer.Render(), KV_WindowsException);
-    EXPECT_EQ(KV_WGLRenderer::RESULT_NO_PIXEL_FORMAT,
-              InitialiseOn(renderer, KV_DeviceContext{}));
+    EXPECT_EQ(KV_WGLRenderer::RESULT_NO_PIXEL_FORMAT, InitialiseOn(renderer, KV_DeviceContext{}));
 
     std::ostringstream os;
     renderer.Dump(os);
-    EXPECT_EQ("KV_WGLRenderer: \n"
-              " mbOGLInitialised: 0\n"
-              " mkBackgroundColour: KV_OGLColour: \n"
-              " mrRed: 0\n mrGreen: 0\n mrBlue: 0\n mrAlpha: 0\n"
-              " mbRenderToMemory: 0\n"
-              " mbCleanUpCompleted: 0\n"
-              " mpkDC Unassigned\n",
-              os.str());
+    EXPECT_EQ(
+        "KV_WGLRenderer: \n"
+        " mbOGLInitialised: 0\n"
+        " mkBackgroundColour: KV_OGLColour: \n"
+        " mrRed: 0\n mrGreen: 0\n mrBlue: 0\n mrAlpha: 0\n"
+        " mbRenderToMemory: 0\n"
+        " mbCleanUpCompleted: 0\n"
+        " mpkDC Unassigned\n",
+        os.str());
 }
 
 TEST_F(WGLRendererTest, SettingsReportReadsTheContext)

@@ -27,8 +27,7 @@ int RunRender(const KV_PolySurface& surface, std::vector<std::string> args)
 {
     args.insert(args.begin(), "render");
     std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
+    for (std::string& a : args) argv.push_back(&a[0]);
     argv.push_back(nullptr);
     return OsftoolRenderSurface(surface, static_cast<int>(args.size()), argv.data());
 }
@@ -112,17 +111,15 @@ TEST(OsftoolRender, UsageErrorsAndHelp)
 
 TEST(OsftoolRender, FileArgumentSkipsOptionValues)
 {
-    std::vector<std::string> args = {"render", "--size", "64x48", "--flat", "--turn", "1,2",
-                                     "in.osf", "out.png"};
+    std::vector<std::string> args = {"render", "--size", "64x48",  "--flat",
+                                     "--turn", "1,2",    "in.osf", "out.png"};
     std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
+    for (std::string& a : args) argv.push_back(&a[0]);
     EXPECT_EQ(6, OsftoolRenderFileArgument(static_cast<int>(argv.size()), argv.data()));
     EXPECT_EQ(-1, OsftoolRenderFileArgument(3, argv.data()));
     std::vector<std::string> dashed = {"render", "--", "-odd.osf"};
     std::vector<char*> argv2;
-    for (std::string& a : dashed)
-        argv2.push_back(&a[0]);
+    for (std::string& a : dashed) argv2.push_back(&a[0]);
     EXPECT_EQ(2, OsftoolRenderFileArgument(3, argv2.data()));
 }
 
@@ -155,7 +152,7 @@ TEST(OsftoolRender, WritesThePictureAsTheViewShowsIt)
     // Turned half way round about the vertical axis: the back, mirrored.
     const std::string turned = TempPath("turned.png");
     ASSERT_EQ(0, RunRender(RedGreenSquare(), {"--size=64x48", "--turn", "0,180", "--background",
-                                        "0,0,255", "in.osf", turned}));
+                                              "0,0,255", "in.osf", turned}));
     Picture t;
     ASSERT_TRUE(ReadPng(turned, t.width, t.height, t.rgb));
     EXPECT_EQ(KV_RGB8(0, 0, 255), t.At(2, 2));
@@ -172,7 +169,8 @@ TEST(OsftoolRender, WritesThePictureAsTheViewShowsIt)
 
     // Wireframe: the middle of a triangle stays background.
     const std::string wire = TempPath("wire.png");
-    ASSERT_EQ(0, RunRender(RedGreenSquare(), {"--wireframe", "--flat", "--size", "64x48", "in.osf", wire}));
+    ASSERT_EQ(0, RunRender(RedGreenSquare(),
+                           {"--wireframe", "--flat", "--size", "64x48", "in.osf", wire}));
     Picture w;
     ASSERT_TRUE(ReadPng(wire, w.width, w.height, w.rgb));
     EXPECT_EQ(KV_RGB8(0, 0, 0), w.At(36, 30));
