@@ -188,18 +188,19 @@ int Export(const char* path, const char* outPath)
 #if OSFTOOL_HAVE_RENDER
 int Render(int argc, char** argv)
 {
-    // The render options are the renderer's; the file is the first argument that is not an
-    // option.
-    const char* path = nullptr;
-    for (int i = 1; i < argc && path == nullptr; ++i)
-        if (argv[i][0] != '-')
-            path = argv[i];
-    if (path == nullptr)
-        return OsftoolRenderSurface(KV_PolySurface(), argc, argv);
+    // The render options are the renderer's own; help, and a command line without FILE,
+    // are answered there without loading anything.
+    bool help = false;
+    for (int i = 1; i < argc; ++i)
+        help = help || IsHelp(argv[i]);
+    const int file = OsftoolRenderFileArgument(argc, argv);
     KV_PolySurface surface;
-    if (!Read(path, surface))
-        return kExitLoadFailed;
-    KV_CompleteSurface(surface);
+    if (!help && file > 0)
+    {
+        if (!Read(argv[file], surface))
+            return kExitLoadFailed;
+        KV_CompleteSurface(surface);
+    }
     return OsftoolRenderSurface(surface, argc, argv);
 }
 #endif

@@ -2,10 +2,9 @@
 // status checked.
 
 #include "FixtureFiles.h"
+#include "OsftoolRunner.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,33 +12,6 @@
 
 namespace
 {
-struct ToolRun
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quoted(const std::string& text)
-{
-    return "'" + text + "'";
-}
-
-// Runs osftool with the given (already quoted) arguments.
-ToolRun Osftool(const std::string& args)
-{
-    const std::string out = ScratchPath("stdout.txt");
-    const std::string err = ScratchPath("stderr.txt");
-    const std::string command = Quoted(OSFTOOL_PATH) + " " + args + " >" + Quoted(out) + " 2>" + Quoted(err);
-    const int raw = std::system(command.c_str());
-    ToolRun run;
-    if (raw != -1 && WIFEXITED(raw))
-        run.status = WEXITSTATUS(raw);
-    run.out = ReadText(out);
-    run.err = ReadText(err);
-    return run;
-}
-
 const char* const kSquareInfoTail =
     "vertices: 4\n"
     "polygons: 1\n"
@@ -245,3 +217,20 @@ TEST(OsftoolUsage, UsageErrorsExitSixtyFourWithOneLine)
         EXPECT_EQ(run.out, "");
     }
 }
+
+#if OSFTOOL_HAS_RENDER
+TEST(OsftoolRender, LoadsTheFileAsTheOtherSubcommandsDo)
+{
+    const std::string missing = ScratchPath("missing.osf");
+    const ToolRun run = Osftool("render " + Quoted(missing) + " " + Quoted(ScratchPath("out.png")));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\n");
+    EXPECT_FALSE(Exists(ScratchPath("out.png")));
+
+    // Help and usage errors are answered without loading the file.
+    EXPECT_EQ(Osftool("render --help " + Quoted(missing)).status, 0);
+    const ToolRun usage = Osftool("render");
+    EXPECT_EQ(usage.status, 64);
+    EXPECT_EQ(usage.err.rfind("usage: osftool render ", 0), 0u) << usage.err;
+}
+#endif
