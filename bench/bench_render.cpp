@@ -15,6 +15,7 @@
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_ViewDefaults.h"
 
 #include <benchmark/benchmark.h>
 
@@ -144,20 +145,8 @@ struct Scene
         if (renderer->Initialise(window.GetDeviceContext(), chosen,
                                  KV_WGLRenderer::WindowPixelFormat(), 0) != 0)
             return;
-        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
-        for (unsigned char i = 0; i < 2; ++i)
-        {
-            KV_Light light;
-            light.munLightIndex = i;
-            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
-            light.mkPosition = positions[i];
-            renderer->AddLight(light);
-        }
-        KV_PerspectiveClippingVolume volume;
-        volume.mrNear = 0.1f;
-        volume.mrFar = 100.0f;
-        volume.mrFieldOfView = 90.0f;
-        renderer->SetClippingVolume(volume);
+        KV_AddViewLights(*renderer);
+        renderer->SetClippingVolume(KV_ViewClippingVolume());
         renderer->SetWindowSize(kWidth, kHeight);
 
         const auto start = std::chrono::steady_clock::now();

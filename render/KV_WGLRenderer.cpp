@@ -280,6 +280,19 @@ GLXFBConfig ConfigForWindow(Display* display, Window window, GLXFBConfig chosen)
     return own;
 }
 
+// A new direct RGBA context for config that shares nothing; null when GLX refuses it.
+GLXContext NewContext(Display* display, GLXFBConfig config)
+{
+    XErrorTrap trap(display);
+    GLXContext context = glXCreateNewContext(display, config, GLX_RGBA_TYPE, nullptr, True);
+    if (trap.Finish() != 0 && context != nullptr)
+    {
+        glXDestroyContext(display, context);
+        context = nullptr;
+    }
+    return context;
+}
+
 struct RegistryEntry
 {
     std::vector<KV_WGLRenderer*> renderers;
@@ -419,22 +432,18 @@ int KV_WGLRenderer::Initialise(const KV_DeviceContext& dc, KV_PixelFormat& chose
         it = registry.emplace(KeyOf(dc), entry).first;
     }
 
-    {
-        XErrorTrap trap(display);
-        mpkGLX->windowContext =
-            glXCreateNewContext(display, it->second.config, GLX_RGBA_TYPE, nullptr, True);
-        if (trap.Finish() != 0 && mpkGLX->windowContext != nullptr)
-        {
-            glXDestroyContext(display, mpkGLX->windowContext);
-            mpkGLX->windowContext = nullptr;
-        }
-    }
+    mpkGLX->windowContext = NewContext(display, it->second.config);
     if (mpkGLX->windowContext == nullptr)
         return RESULT_CREATE_CONTEXT_FAILED;
 
     mbOGLInitialised = true;
     mbCleanUpCompleted = false;
     SetBackgroundColour(KV_OGLColour::Black());
+    return MakeCurrentAndInitialise();
+}
+
+int KV_WGLRenderer::MakeCurrentAndInitialise()
+{
     try
     {
         MakeCurrent();
@@ -658,29 +667,12 @@ int KV_WGLRenderer::BeginMemoryContext(int width, int height, const KV_DeviceCon
     if (mpkGLX->pbuffer == 0)
         return RESULT_SET_PIXEL_FORMAT_FAILED;
 
-    {
-        // No sharing with the window context: textures are uploaded again in this one.
-        XErrorTrap trap(display);
-        mpkGLX->memoryContext = glXCreateNewContext(display, config, GLX_RGBA_TYPE, nullptr, True);
-        if (trap.Finish() != 0 && mpkGLX->memoryContext != nullptr)
-        {
-            glXDestroyContext(display, mpkGLX->memoryContext);
-            mpkGLX->memoryContext = nullptr;
-        }
-    }
+    // No sharing with the window context: textures are uploaded again in this one.
+    mpkGLX->memoryContext = NewContext(display, config);
     if (mpkGLX->memoryContext == nullptr)
         return RESULT_MEMORY_CONTEXT_FAILED;
 
-    try
-    {
-        MakeCurrent();
-    }
-    catch (const KV_WindowsException&)
-    {
-        return RESULT_MAKE_CURRENT_FAILED;
-    }
-    InitialiseGLState();
-    return RESULT_OK;
+    return MakeCurrentAndInitialise();
 }
 
 unsigned int KV_WGLRenderer::DestroyMemoryObjects()

@@ -183,6 +183,8 @@ public:
 private:
     struct GLXState;
 
+    // The last steps of Initialise and BeginMemoryContext: the new context current and set up.
+    int MakeCurrentAndInitialise();
     bool IsFirstOnDeviceContext() const;
     bool IsLastOnDeviceContext() const;
     void Unregister();

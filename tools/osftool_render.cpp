@@ -4,6 +4,7 @@
 #include "foundation/KV_Exception.h"
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_ViewDefaults.h"
 #include "tools/KV_PngWriter.h"
 
 #include <cmath>
@@ -202,18 +203,7 @@ bool SetUpAsTheView(KV_OGLRenderer& renderer, const RenderOptions& options)
 {
     try
     {
-        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
-        for (unsigned char i = 0; i < 2; ++i)
-        {
-            KV_Light light;
-            light.munLightIndex = i;
-            light.mbLightOn = true;
-            light.mkSpecular = KV_OGLColour(1, 1, 1, 1);
-            light.mkDiffuse = KV_OGLColour(1, 1, 1, 1);
-            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
-            light.mkPosition = positions[i];
-            renderer.AddLight(light);
-        }
+        KV_AddViewLights(renderer);
     }
     catch (const KV_WindowsException& e)
     {
@@ -221,12 +211,7 @@ bool SetUpAsTheView(KV_OGLRenderer& renderer, const RenderOptions& options)
                      e.ErrorCode());
         return false;
     }
-    KV_PerspectiveClippingVolume volume;
-    volume.mrNear = 0.1f;
-    volume.mrFar = 100.0f;
-    volume.mrAspectRatio = 1.0f;
-    volume.mrFieldOfView = 90.0f;
-    renderer.SetClippingVolume(volume);
+    renderer.SetClippingVolume(KV_ViewClippingVolume());
     renderer.SetBackgroundColour(KV_OGLColour(options.background[0] / 255.0f,
                                               options.background[1] / 255.0f,
                                               options.background[2] / 255.0f, 0.0f));

@@ -8,6 +8,7 @@
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_ViewDefaults.h"
 
 #include <cmath>
 #include <set>
@@ -68,24 +69,8 @@ protected:
         KV_PixelFormat chosen;
         ASSERT_EQ(0, mkRenderer.Initialise(mkWindow.GetDeviceContext(), chosen,
                                            KV_WGLRenderer::WindowPixelFormat(), 0));
-        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
-        for (unsigned char i = 0; i < 2; ++i)
-        {
-            KV_Light light;
-            light.munLightIndex = i;
-            light.mbLightOn = true;
-            light.mkSpecular = KV_OGLColour(1, 1, 1, 1);
-            light.mkDiffuse = KV_OGLColour(1, 1, 1, 1);
-            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
-            light.mkPosition = positions[i];
-            mkRenderer.AddLight(light);
-        }
-        KV_PerspectiveClippingVolume volume;
-        volume.mrNear = 0.1f;
-        volume.mrFar = 100.0f;
-        volume.mrAspectRatio = 1.0f;
-        volume.mrFieldOfView = 90.0f;
-        mkRenderer.SetClippingVolume(volume);
+        KV_AddViewLights(mkRenderer);
+        mkRenderer.SetClippingVolume(KV_ViewClippingVolume());
         mkRenderer.SetBackgroundColour(KV_OGLColour(0, 0, 0, 0));
         mkRenderer.SetWindowSize(kSize, kSize);
     }
