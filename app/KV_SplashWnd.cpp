@@ -47,6 +47,8 @@ bool KV_SplashWnd::Create(wxWindow* parent)
     Bind(wxEVT_TIMER, &KV_SplashWnd::OnTimer, this);
     mkTimer.StartOnce(kmsDisplayTime);
     Show();
+    // A window without decorations and children shrinks when shown; give it its size back.
+    SetSize(mkBitmap.GetWidth(), mkBitmap.GetHeight());
     return true;
 }
 
@@ -55,6 +57,24 @@ KV_SplashWnd::~KV_SplashWnd()
     mkTimer.Stop();
     if (cpkSplashWnd == this)
         cpkSplashWnd = nullptr;
+}
+
+void KV_SplashWnd::OwnerShown()
+{
+    KV_SplashWnd* splash = cpkSplashWnd;
+    if (splash == nullptr)
+        return;
+    // Without a window manager nothing keeps an owned window above its owner, and raising
+    // is not always honoured: showing it again maps it on top.
+    if (splash->GetParent() != nullptr)
+        splash->CentreOnParent();
+    splash->Hide();
+    splash->Show();
+    splash->SetSize(splash->mkBitmap.GetWidth(), splash->mkBitmap.GetHeight());
+    splash->Raise();
+    // The event loop may not run before the timer is due: draw the picture now.
+    wxClientDC dc(splash);
+    dc.DrawBitmap(splash->mkBitmap, 0, 0, false);
 }
 
 void KV_SplashWnd::OnPaint(wxPaintEvent&)

@@ -15,6 +15,8 @@ public:
     // Shows the splash window centred over the parent, unless the flag is off or one is
     // already shown. A picture or window that cannot be made means no splash; start-up goes on.
     static void ShowSplashScreen(wxWindow* parent);
+    // The owner has just been shown: the splash window moves to its centre and on top.
+    static void OwnerShown();
     // The splash window being shown, or null.
     static KV_SplashWnd* Current() { return cpkSplashWnd; }
 

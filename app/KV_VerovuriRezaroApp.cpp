@@ -14,7 +14,7 @@
 #include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/printdlg.h>
-#include <wx/stdpaths.h>
+#include <wx/utils.h>
 
 #include <cstdlib>
 
@@ -48,10 +48,23 @@ KV_VerovuriRezaroApp::KV_VerovuriRezaroApp() : mkRecentFiles(KV_RECENT_FILE_COUN
 
 KV_VerovuriRezaroApp::~KV_VerovuriRezaroApp() = default;
 
-bool KV_VerovuriRezaroApp::InitInstance()
+bool KV_VerovuriRezaroApp::OnInit()
+{
+    wxArrayString arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.Add(argv[i]);
+    return InitInstance(arguments);
+}
+
+bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
 {
     // 1. Control containment and the three-dimensional control look are the toolkit's own.
-    wxInitAllImageHandlers();
+    static bool imageHandlersAdded = false;
+    if (!imageHandlersAdded)
+    {
+        wxInitAllImageHandlers();
+        imageHandlersAdded = true;
+    }
     KV_InstallReportMessageBoxes();
 
     // 2. The splash window; nothing on the command line turns it off.
@@ -66,9 +79,9 @@ bool KV_VerovuriRezaroApp::InitInstance()
     //    shared-mime-info files, not at run time.
     // 6. The command line: an optional surface file (options start with '-').
     wxString path;
-    for (int i = 1; i < argc; ++i)
+    mbBenchmarkFirstFrame = false;
+    for (const wxString& argument : arguments)
     {
-        const wxString argument = argv[i];
         if (argument == "--benchmark-first-frame")
             mbBenchmarkFirstFrame = true;
         else if (!argument.StartsWith("-") && path.empty())
@@ -89,6 +102,7 @@ bool KV_VerovuriRezaroApp::InitInstance()
     // 7. Show the main window (the view builds its renderer once its window exists) and
     //    accept files dropped on it.
     mpkMainFrame->Show();
+    KV_SplashWnd::OwnerShown();
     mpkMainFrame->Update();
     mpkMainFrame->SetDropTarget(new KV_FileDropTarget);
 #if ORVANE_APP_HAVE_SCENE
@@ -131,6 +145,12 @@ void KV_VerovuriRezaroApp::BenchmarkFirstFrameShown()
 
 int KV_VerovuriRezaroApp::OnExit()
 {
+    ExitInstance();
+    return wxApp::OnExit();
+}
+
+void KV_VerovuriRezaroApp::ExitInstance()
+{
     SaveStdProfileSettings();
     mpkMainFrame = nullptr;
     mpkView = nullptr;
@@ -140,7 +160,6 @@ int KV_VerovuriRezaroApp::OnExit()
         mpkConfig->Flush();
     wxConfigBase::Set(nullptr);
     mpkConfig.reset();
-    return wxApp::OnExit();
 }
 
 bool KV_VerovuriRezaroApp::OpenDocumentFile(const wxString& path)
@@ -179,10 +198,17 @@ void KV_VerovuriRezaroApp::AddToRecentFileList(const wxString& path)
 void KV_VerovuriRezaroApp::LoadStdProfileSettings()
 {
     // $XDG_CONFIG_HOME/Orvane Image View/Orvane Image View.conf (~/.config when unset).
-    wxStandardPaths::Get().SetFileLayout(wxStandardPaths::FileLayout_XDG);
-    mpkConfig = std::make_unique<wxFileConfig>(KV_APP_TITLE, wxEmptyString, wxEmptyString, wxEmptyString,
-                                               wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_SUBDIR);
+    wxString folder;
+    if (!wxGetEnv("XDG_CONFIG_HOME", &folder) || folder.empty())
+        folder = wxFileName(wxGetHomeDir(), ".config").GetFullPath();
+    const wxFileName file(wxFileName(folder, KV_APP_TITLE).GetFullPath(), KV_APP_TITLE ".conf");
+    // The settings file can only be written into a folder that exists.
+    wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    mpkConfig = std::make_unique<wxFileConfig>(KV_APP_TITLE, wxEmptyString, file.GetFullPath(), wxEmptyString,
+                                               wxCONFIG_USE_LOCAL_FILE);
     wxConfigBase::Set(mpkConfig.get());
+    while (mkRecentFiles.GetCount() > 0)
+        mkRecentFiles.RemoveFileFromHistory(0);
     mpkConfig->SetPath("/Recent File List");
     mkRecentFiles.Load(*mpkConfig);
     mpkConfig->SetPath("/");

@@ -21,12 +21,16 @@ public:
     KV_VerovuriRezaroApp();
     ~KV_VerovuriRezaroApp() override;
 
-    bool OnInit() override { return InitInstance(); }
+    // Start-up with the process's command line.
+    bool OnInit() override;
     int OnExit() override;
 
-    // Start-up, in the program's fixed order. False ends the application (the main frame
-    // could not be made, or the command line's file could not be opened).
-    bool InitInstance();
+    // Start-up, in the program's fixed order, with the command-line arguments after the
+    // program name. False ends the application (the main frame could not be made, or the
+    // command line's file could not be opened).
+    bool InitInstance(const wxArrayString& arguments);
+    // Saves the settings and lets go of the document; the main frame must be gone.
+    void ExitInstance();
 
     // Opens a file the way the command line, drag and drop and the recent-file list do.
     // False when the document refused or failed (it has said why).

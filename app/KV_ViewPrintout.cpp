@@ -11,7 +11,7 @@
 
 #include <wx/dc.h>
 #include <wx/filename.h>
-#include <wx/gtk/print.h>
+#include <wx/generic/printps.h>
 #include <wx/image.h>
 #include <wx/printdlg.h>
 #include <wx/utils.h>
@@ -34,24 +34,14 @@ wxImage ImageOf(const KV_Image<KV_RGB8>& picture)
         const KV_RGB8* row = picture.Row(rows - 1 - y);
         for (int x = 0; x < cols; ++x, out += 3)
         {
-            out[0] = row[x].mnRed;
-            out[1] = row[x].mnGreen;
-            out[2] = row[x].mnBlue;
+            out[0] = row[x].red;
+            out[1] = row[x].green;
+            out[2] = row[x].blue;
         }
     }
     return image;
 }
 
-// Switches the toolkit to its generic PostScript printer while alive, then back to the
-// desktop's print system. Print data made meanwhile belongs to the PostScript printer.
-class KV_PostScriptPrinting
-{
-public:
-    KV_PostScriptPrinting() { wxPrintFactory::SetPrintFactory(new wxNativePrintFactory); }
-    ~KV_PostScriptPrinting() { wxPrintFactory::SetPrintFactory(new wxGtkPrintFactory); }
-    KV_PostScriptPrinting(const KV_PostScriptPrinting&) = delete;
-    KV_PostScriptPrinting& operator=(const KV_PostScriptPrinting&) = delete;
-};
 }  // namespace
 
 KV_ViewPrintout::KV_ViewPrintout(KV_VerovuriRezaroView* view, const wxString& title)
@@ -152,7 +142,6 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
     // Without a dialog the desktop's print system waits for a printer that may not exist;
     // the generic PostScript printer writes the page to a file at once.
     const wxPrintData& settings = wxGetApp().PrintDialogData().GetPrintData();
-    KV_PostScriptPrinting postScript;
     wxPrintData data;
     data.SetPaperId(settings.GetPaperId());
     data.SetOrientation(settings.GetOrientation());
@@ -163,7 +152,7 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
     dialogData.SetMaxPage(1);
     dialogData.SetFromPage(1);
     dialogData.SetToPage(1);
-    wxPrinter printer(&dialogData);
+    wxPostScriptPrinter printer(&dialogData);
     KV_ViewPrintout printout(this, mpkDocument ? mpkDocument->GetTitle() : wxString());
     if (printer.Print(wxGetApp().GetMainFrame(), &printout, false))
         wxGetApp().GetMainFrame()->SetStatusText(wxString::Format("Printed to %s", data.GetFilename()), 0);

@@ -1,0 +1,229 @@
+#include "tests/app/AppHarness.h"
+
+#include "app/KV_Resource.h"
+#include "app/MainFrm.h"
+
+#include <wx/evtloop.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/utils.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <chrono>
+#include <filesystem>
+#include <cstdlib>
+#include <thread>
+
+namespace
+{
+bool StartToolkit()
+{
+    static bool started = false;
+    if (started)
+        return true;
+    KV_PrepareToolkitEnvironment();
+    setenv("XDG_CONFIG_HOME", ORVANE_TEST_TMP "/config", 1);
+    wxApp::SetInstance(new KV_VerovuriRezaroApp);
+    static int argc = 1;
+    static char name[] = "orvane-view";
+    static char* argv[] = {name, nullptr};
+    started = wxEntryStart(argc, argv);
+    if (started)
+    {
+        wxTheApp->SetExitOnFrameDelete(false);
+        // The toolkit's own error messages would open modal boxes that nobody answers.
+        delete wxLog::SetActiveTarget(new wxLogStderr);
+    }
+    return started;
+}
+
+std::string Utf8(const wxString& text)
+{
+    return std::string(text.utf8_str());
+}
+}  // namespace
+
+// ---- ScriptedPrompts
+
+void ScriptedPrompts::Message(const wxString& text, const wxString& caption)
+{
+    mkMessages.push_back({Utf8(text), Utf8(caption)});
+}
+
+bool ScriptedPrompts::AskYesNo(const wxString& text, const wxString& caption)
+{
+    mkQuestions.push_back({Utf8(text), Utf8(caption)});
+    if (mkAnswers.empty())
+        return false;
+    const bool answer = mkAnswers.front();
+    mkAnswers.pop_front();
+    return answer;
+}
+
+bool ScriptedPrompts::ChooseColour(wxWindow*, const wxColour& initial, wxColour& chosen)
+{
+    mkInitialColours.push_back(initial);
+    if (mkColours.empty())
+        return false;
+    chosen = mkColours.front();
+    mkColours.pop_front();
+    return true;
+}
+
+wxString ScriptedPrompts::ChooseOpenPath(wxWindow*, const wxString& title, const wxString& wildcard)
+{
+    mkDialogTitles.push_back(title);
+    mkWildcards.push_back(wildcard);
+    if (mkOpenPaths.empty())
+        return wxEmptyString;
+    const wxString path = mkOpenPaths.front();
+    mkOpenPaths.pop_front();
+    return path;
+}
+
+wxString ScriptedPrompts::ChooseSavePath(wxWindow*, const wxString& title, const wxString& defaultPath,
+                                         const wxString&, const wxString& wildcard)
+{
+    mkDialogTitles.push_back(title);
+    mkWildcards.push_back(wildcard);
+    mkSaveDefaults.push_back(defaultPath);
+    if (mkSavePaths.empty())
+        return wxEmptyString;
+    const wxString path = mkSavePaths.front();
+    mkSavePaths.pop_front();
+    return path;
+}
+
+// ---- AppHarness
+
+AppHarness::AppHarness()
+{
+    // Every test starts from no settings at all.
+    std::error_code ignored;
+    std::filesystem::remove_all(ORVANE_TEST_TMP "/config", ignored);
+    StartToolkit();
+    mpkPreviousPrompts = KV_Prompts::Install(&mkPrompts);
+    KV_InstallReportMessageBoxes();
+}
+
+AppHarness::~AppHarness()
+{
+    Stop();
+    KV_Prompts::Install(mpkPreviousPrompts);
+}
+
+KV_VerovuriRezaroApp& AppHarness::App()
+{
+    return static_cast<KV_VerovuriRezaroApp&>(*wxTheApp);
+}
+
+CMainFrame* AppHarness::Frame()
+{
+    return App().GetMainFrame();
+}
+
+bool AppHarness::Start(const std::vector<std::string>& arguments)
+{
+    wxArrayString list;
+    for (const std::string& argument : arguments)
+        list.Add(wxString::FromUTF8(argument.c_str()));
+    mbRunning = true;
+    const bool result = App().InitInstance(list);
+    Pump(50);
+    return result;
+}
+
+void AppHarness::Stop()
+{
+    if (!mbRunning)
+        return;
+    mbRunning = false;
+    for (wxWindow* window : wxTopLevelWindows)
+        window->Destroy();
+    PumpUntil([] { return wxTopLevelWindows.empty(); }, 5000);
+    App().ExitInstance();
+}
+
+void AppHarness::Command(int commandNumber)
+{
+    wxCommandEvent event(wxEVT_MENU, KV_MenuId(commandNumber));
+    event.SetEventObject(Frame());
+    Frame()->GetEventHandler()->ProcessEvent(event);
+}
+
+bool AppHarness::IsEnabled(int commandNumber)
+{
+    wxUpdateUIEvent event(KV_MenuId(commandNumber));
+    event.SetEventObject(Frame());
+    Frame()->GetEventHandler()->ProcessEvent(event);
+    return !event.GetSetEnabled() || event.GetEnabled();
+}
+
+bool AppHarness::IsChecked(int commandNumber)
+{
+    wxUpdateUIEvent event(KV_MenuId(commandNumber));
+    event.SetEventObject(Frame());
+    Frame()->GetEventHandler()->ProcessEvent(event);
+    return event.GetSetChecked() && event.GetChecked();
+}
+
+void AppHarness::Pump(int ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+bool AppHarness::PumpUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        wxTheApp->Yield(true);
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->ProcessIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+wxImage AppHarness::Capture(wxWindow* window)
+{
+    Display* display = static_cast<Display*>(wxGetDisplay());
+    wxImage none;
+    if (display == nullptr)
+        return none;
+    // The window's position on the root window, and its size.
+    const wxPoint origin = window->GetScreenPosition();
+    const wxSize size = window->GetClientSize();
+    if (size.x <= 0 || size.y <= 0)
+        return none;
+    XSync(display, False);
+    XImage* picture = XGetImage(display, DefaultRootWindow(display), origin.x, origin.y, size.x, size.y,
+                                AllPlanes, ZPixmap);
+    if (picture == nullptr)
+        return none;
+    wxImage image(size.x, size.y, false);
+    for (int y = 0; y < size.y; ++y)
+    {
+        for (int x = 0; x < size.x; ++x)
+        {
+            const unsigned long pixel = XGetPixel(picture, x, y);
+            image.SetRGB(x, y, (pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+        }
+    }
+    XDestroyImage(picture);
+    return image;
+}
+
+std::string AppHarness::ScratchPath(const std::string& name)
+{
+    return std::string(ORVANE_TEST_TMP) + "/" + name;
+}
+
+std::string AppHarness::SamplePath()
+{
+    return std::string(ORVANE_SOURCE_DIR) + "/data/sample.osf";
+}

@@ -1,0 +1,87 @@
+#pragma once
+// Drives the real program in this process under the X display of the test run: the
+// toolkit is started once per process, and each test starts the application with its own
+// command line and settings folder, sends it commands and mouse messages, pumps its event
+// loop and reads its pixels back. Dialogs and message boxes are answered by ScriptedPrompts.
+
+#include "app/KV_Prompts.h"
+#include "app/KV_VerovuriRezaroApp.h"
+
+#include <wx/image.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CMainFrame;
+
+// Answers every dialog from queues and records every message and question.
+class ScriptedPrompts : public KV_Prompts
+{
+public:
+    struct Shown
+    {
+        std::string text;
+        std::string caption;
+    };
+
+    void Message(const wxString& text, const wxString& caption) override;
+    bool AskYesNo(const wxString& text, const wxString& caption) override;
+    bool ChooseColour(wxWindow* parent, const wxColour& initial, wxColour& chosen) override;
+    wxString ChooseOpenPath(wxWindow* parent, const wxString& title, const wxString& wildcard) override;
+    wxString ChooseSavePath(wxWindow* parent, const wxString& title, const wxString& defaultPath,
+                            const wxString& defaultExtension, const wxString& wildcard) override;
+
+    std::vector<Shown> mkMessages;
+    std::vector<Shown> mkQuestions;
+    std::deque<bool> mkAnswers;          // empty: No
+    std::deque<wxColour> mkColours;      // empty: Cancel
+    std::deque<wxString> mkOpenPaths;    // empty: Cancel
+    std::deque<wxString> mkSavePaths;    // empty: Cancel
+    std::vector<wxString> mkDialogTitles;
+    std::vector<wxString> mkWildcards;
+    std::vector<wxString> mkSaveDefaults;
+    std::vector<wxColour> mkInitialColours;
+};
+
+class AppHarness
+{
+public:
+    // Starts the toolkit (once per process), installs the scripted prompts and gives the
+    // settings a folder of their own under the test's scratch directory.
+    AppHarness();
+    // Stops the application if it still runs.
+    ~AppHarness();
+
+    // The application's start-up with these arguments; its result.
+    bool Start(const std::vector<std::string>& arguments = {});
+    // Closes the main window and lets the application go, as Exit does.
+    void Stop();
+
+    KV_VerovuriRezaroApp& App();
+    CMainFrame* Frame();
+
+    // Sends a menu command (a command number) to the main frame, as the menu does.
+    void Command(int commandNumber);
+    // The enabled and marked state the frame's command routing gives a command.
+    bool IsEnabled(int commandNumber);
+    bool IsChecked(int commandNumber);
+
+    // Runs the event loop for ms milliseconds, or until done() holds; returns done().
+    void Pump(int ms);
+    bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+
+    ScriptedPrompts& Prompts() { return mkPrompts; }
+
+    // The pixels of a window as the X server shows them.
+    static wxImage Capture(wxWindow* window);
+
+    static std::string ScratchPath(const std::string& name);
+    static std::string SamplePath();
+
+private:
+    ScriptedPrompts mkPrompts;
+    KV_Prompts* mpkPreviousPrompts = nullptr;
+    bool mbRunning = false;
+};

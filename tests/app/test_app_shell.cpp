@@ -1,0 +1,310 @@
+// The application shell driven for real: start-up, the main frame's menu, toolbar and status
+// bar, the splash window, the about box, settings and the recent-file list, the report sink.
+#include "tests/app/AppHarness.h"
+
+#include "app/AboutDlg.h"
+#include "app/KV_Resource.h"
+#include "app/KV_SplashWnd.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#include "app/MainFrm.h"
+#include "foundation/KV_Report.h"
+
+#include <wx/menu.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+namespace
+{
+struct MenuEntry
+{
+    int command;  // 0: separator
+    const char* label;
+    const char* help;
+};
+
+void ExpectMenu(wxMenu* menu, const std::vector<MenuEntry>& expected)
+{
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->GetMenuItemCount(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i)
+    {
+        const wxMenuItem* item = menu->FindItemByPosition(i);
+        SCOPED_TRACE(i);
+        if (expected[i].command == 0)
+        {
+            EXPECT_TRUE(item->IsSeparator());
+            continue;
+        }
+        EXPECT_EQ(item->GetId(), KV_MenuId(expected[i].command));
+        if (expected[i].label != nullptr)
+        {
+            EXPECT_EQ(item->GetItemLabel(), wxString(expected[i].label));
+        }
+        if (expected[i].help != nullptr)
+        {
+            EXPECT_EQ(item->GetHelp(), wxString(expected[i].help));
+        }
+    }
+}
+
+std::vector<wxString> StaticTexts(wxWindow* window)
+{
+    std::vector<wxString> texts;
+    for (wxWindow* child : window->GetChildren())
+    {
+        if (auto* text = dynamic_cast<wxStaticText*>(child))
+            texts.push_back(text->GetLabel());
+        if (auto* box = dynamic_cast<wxStaticBox*>(child))
+            texts.push_back(box->GetLabel());
+        for (const wxString& inner : StaticTexts(child))
+            texts.push_back(inner);
+    }
+    return texts;
+}
+}  // namespace
+
+TEST(AppShell, EnvironmentAsksForX11UnlessTheUserChose)
+{
+    const char* before = std::getenv("GDK_BACKEND");
+    const std::string saved = before ? before : "";
+    unsetenv("GDK_BACKEND");
+    KV_PrepareToolkitEnvironment();
+    EXPECT_STREQ(std::getenv("GDK_BACKEND"), "x11");
+    setenv("GDK_BACKEND", "wayland", 1);
+    KV_PrepareToolkitEnvironment();
+    EXPECT_STREQ(std::getenv("GDK_BACKEND"), "wayland");
+    if (before)
+        setenv("GDK_BACKEND", saved.c_str(), 1);
+    else
+        unsetenv("GDK_BACKEND");
+}
+
+TEST(AppShell, StartsEmptyWithTheUntitledTitle)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    ASSERT_NE(app.Frame(), nullptr);
+    EXPECT_TRUE(app.Frame()->IsShown());
+    EXPECT_EQ(app.Frame()->GetTitle(), wxString("Untitled - Orvane Image View"));
+    EXPECT_EQ(app.App().GetDocument()->mpkSurfaceGeometry, nullptr);
+    EXPECT_TRUE(app.Prompts().mkMessages.empty());
+}
+
+TEST(AppShell, MenuTextsNumbersAndPrompts)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    wxMenuBar* bar = app.Frame()->GetMenuBar();
+    ASSERT_EQ(bar->GetMenuCount(), 3u);
+    EXPECT_EQ(bar->GetMenuLabel(0), wxString("&File"));
+    EXPECT_EQ(bar->GetMenuLabel(1), wxString("&Edit"));
+    EXPECT_EQ(bar->GetMenuLabel(2), wxString("&Help"));
+
+    ExpectMenu(bar->GetMenu(0), {{ID_FILE_OPEN, "&Open...\tCtrl+O", "Open a 3D surface file"},
+                                 {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
+                                 {0, nullptr, nullptr},
+                                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
+                                 {0, nullptr, nullptr},
+                                 {ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the contents of the main window"},
+                                 {ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options"},
+                                 {ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages"},
+                                 {0, nullptr, nullptr},
+                                 {ID_FILE_MRU_FILE1, "Recent File", nullptr},
+                                 {0, nullptr, nullptr},
+                                 {ID_APP_EXIT, "E&xit", "Quit the application"}});
+    EXPECT_FALSE(bar->GetMenu(0)->FindItem(KV_MenuId(ID_FILE_MRU_FILE1))->IsEnabled());
+
+    ExpectMenu(bar->GetMenu(1),
+               {{ID_EDIT_RESET_POSITION, "&Reset Position", "Reset viewing position"},
+                {ID_EDIT_ROTATE, "R&otate",
+                 "Continuously rotate the surface until mouse button pressed in 3D view"},
+                {0, nullptr, nullptr},
+                {ID_EDIT_SMOOTH_SHADING, "&Smooth Shading", "View the surface in smooth mode"},
+                {ID_EDIT_WIREFRAME_DISPLAY, "&Wireframe Display", "View the surface in wireframe mode"},
+                {0, nullptr, nullptr},
+                {ID_EDIT_TOGGLE_TEXTURE, "&Toggle Texture", "Toggle display of surface texture"},
+                {0, nullptr, nullptr},
+                {ID_EDIT_BACKGROUND_COLOUR, "&Background Colour", "Edit background color"},
+                {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"}});
+
+    ExpectMenu(bar->GetMenu(2), {{ID_APP_ABOUT, "&About Orvane Image View...",
+                                  "Display program information, version number and copyright"}});
+
+    // The accelerators the menu texts declare.
+    const wxMenuItem* open = bar->FindItem(KV_MenuId(ID_FILE_OPEN));
+    ASSERT_NE(open->GetAccel(), nullptr);
+    EXPECT_EQ(open->GetAccel()->GetKeyCode(), 'O');
+    EXPECT_EQ(open->GetAccel()->GetFlags(), wxACCEL_CTRL);
+    EXPECT_EQ(bar->FindItem(KV_MenuId(ID_FILE_CLOSE))->GetAccel()->GetKeyCode(), 'C');
+    EXPECT_EQ(bar->FindItem(KV_MenuId(ID_FILE_PRINT))->GetAccel()->GetKeyCode(), 'P');
+}
+
+TEST(AppShell, ToolbarOrderTooltipsAndImages)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    wxToolBar* bar = app.Frame()->GetToolBar();
+    ASSERT_NE(bar, nullptr);
+    struct Tool
+    {
+        int command;
+        const char* tooltip;
+    };
+    const Tool expected[] = {{ID_FILE_OPEN, "Open"},
+                             {ID_FILE_CLOSE, "Close"},
+                             {0, nullptr},
+                             {ID_EDIT_ROTATE, "Rotate"},
+                             {ID_EDIT_RESET_POSITION, "Reset View"},
+                             {ID_EDIT_SMOOTH_SHADING, "Smooth"},
+                             {ID_EDIT_WIREFRAME_DISPLAY, "Wireframe"},
+                             {ID_EDIT_TOGGLE_TEXTURE, "Toggle Texture"},
+                             {ID_EDIT_SURFACE_COLOUR, "Surface color"},
+                             {0, nullptr},
+                             {ID_FILE_PRINT, "Print"},
+                             {0, nullptr},
+                             {ID_APP_ABOUT, "About"}};
+    ASSERT_EQ(bar->GetToolsCount(), sizeof(expected) / sizeof(expected[0]));
+    for (size_t i = 0; i < bar->GetToolsCount(); ++i)
+    {
+        SCOPED_TRACE(i);
+        const wxToolBarToolBase* tool = bar->GetToolByPos(static_cast<int>(i));
+        if (expected[i].command == 0)
+        {
+            EXPECT_TRUE(tool->IsSeparator());
+            continue;
+        }
+        EXPECT_EQ(tool->GetId(), KV_MenuId(expected[i].command));
+        EXPECT_EQ(tool->GetShortHelp(), wxString(expected[i].tooltip));
+        const wxString prompt = wxString(KV_CommandPrompt(expected[i].command)).BeforeFirst('\n');
+        EXPECT_EQ(tool->GetLongHelp(), prompt);
+        EXPECT_EQ(tool->GetNormalBitmap().GetWidth(), 16);
+        EXPECT_EQ(tool->GetNormalBitmap().GetHeight(), 16);
+    }
+}
+
+TEST(AppShell, StatusBarHasTheMessagePaneAndThreeIndicators)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    wxStatusBar* bar = app.Frame()->GetStatusBar();
+    ASSERT_NE(bar, nullptr);
+    ASSERT_EQ(bar->GetFieldsCount(), 4);
+    EXPECT_EQ(bar->GetStatusText(0), wxString("Ready"));
+    // An indicator shows its text only while its key is on; Xvfb starts with all off.
+    const wxKeyCode keys[] = {WXK_CAPITAL, WXK_NUMLOCK, WXK_SCROLL};
+    const char* texts[] = {"CAP", "NUM", "SCRL"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(bar->GetStatusText(1 + i), wxGetKeyState(keys[i]) ? wxString(texts[i]) : wxString());
+}
+
+TEST(AppShell, SplashShowsOverTheFrameAndIgnoresClicksUntilItsTime)
+{
+    AppHarness app;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(app.Start());
+    KV_SplashWnd* splash = KV_SplashWnd::Current();
+    ASSERT_NE(splash, nullptr);
+    EXPECT_EQ(splash->GetWindowStyleFlag() & wxCAPTION, 0);
+    EXPECT_EQ(splash->GetSize(), wxSize(420, 260));
+
+    // A click and a key press on the splash do not close it.
+    wxMouseEvent click(wxEVT_LEFT_DOWN);
+    click.SetEventObject(splash);
+    splash->GetEventHandler()->ProcessEvent(click);
+    wxKeyEvent key(wxEVT_KEY_DOWN);
+    key.SetEventObject(splash);
+    splash->GetEventHandler()->ProcessEvent(key);
+    app.Pump(20);
+    if (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(700))
+    {
+        EXPECT_EQ(KV_SplashWnd::Current(), splash);
+    }
+
+    ASSERT_TRUE(app.PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 10000));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(750));
+}
+
+TEST(AppShell, AboutBoxTexts)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    CAboutDlg dialog(app.Frame());
+    EXPECT_EQ(dialog.GetTitle(), wxString("About Orvane Image View"));
+    const std::vector<wxString> texts = StaticTexts(&dialog);
+    const char* expected[] = {"Orvane Image View, Version 1.0", "Viewer Controls:",
+                              "Left Mouse Button:          Rotate", "Right Mouse Button:       Translate",
+                              "Both Mouse Buttons:       Zoom"};
+    for (const char* text : expected)
+        EXPECT_NE(std::find(texts.begin(), texts.end(), wxString(text)), texts.end()) << text;
+    EXPECT_NE(dialog.FindWindow(wxID_OK), nullptr);
+}
+
+TEST(AppShell, RecentFilesPersistAcrossRunsAndKeepFour)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    std::vector<std::string> paths;
+    for (int i = 0; i < 5; ++i)
+    {
+        paths.push_back(AppHarness::ScratchPath("recent" + std::to_string(i) + ".osf"));
+        std::ofstream(paths.back()) << "x";
+        app.App().AddToRecentFileList(wxString::FromUTF8(paths.back().c_str()));
+    }
+    app.Stop();
+
+    ASSERT_TRUE(app.Start());
+    const wxFileHistory& recent = app.App().RecentFiles();
+    ASSERT_EQ(recent.GetCount(), 4u);
+    // Most recent first; the oldest fell off.
+    EXPECT_EQ(recent.GetHistoryFile(0), wxString(paths[4]));
+    EXPECT_EQ(recent.GetHistoryFile(3), wxString(paths[1]));
+    wxMenu* file = app.Frame()->GetMenuBar()->GetMenu(0);
+    const wxMenuItem* first = file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->GetItemLabel(), wxString("&1 recent4.osf"));
+    EXPECT_NE(file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1) + 3), nullptr);
+    // Exit still comes last, after a separator.
+    EXPECT_EQ(file->FindItemByPosition(file->GetMenuItemCount() - 1)->GetId(), KV_MenuId(ID_APP_EXIT));
+}
+
+TEST(AppShell, RecentFileThatVanishedIsReportedAndDropped)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    const std::string path = AppHarness::ScratchPath("vanished.osf");
+    std::ofstream(path) << "x";
+    app.App().AddToRecentFileList(wxString::FromUTF8(path.c_str()));
+    std::remove(path.c_str());
+    app.Command(ID_FILE_MRU_FILE1);
+    ASSERT_EQ(app.Prompts().mkMessages.size(), 1u);
+    EXPECT_EQ(app.Prompts().mkMessages[0].text, "Cannot open the file " + path + ".");
+    EXPECT_EQ(app.Prompts().mkMessages[0].caption, "Orvane Image View");
+    EXPECT_EQ(app.App().RecentFiles().GetCount(), 0u);
+}
+
+TEST(AppShell, MissingCommandLineFileEndsStartUp)
+{
+    AppHarness app;
+    const std::string path = AppHarness::ScratchPath("no-such-file.osf");
+    EXPECT_FALSE(app.Start({path}));
+    ASSERT_EQ(app.Prompts().mkMessages.size(), 1u);
+    EXPECT_EQ(app.Prompts().mkMessages[0].text, "Cannot open the file " + path + ".");
+}
+
+TEST(AppShell, ReportsBecomeMessageBoxesWithTextInTheBody)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    ReportMessage("KV_List Block Re-Size error!", "Block size zero, re-setting to 16");
+    ASSERT_EQ(app.Prompts().mkMessages.size(), 1u);
+    EXPECT_EQ(app.Prompts().mkMessages[0].text, "KV_List Block Re-Size error!");
+    EXPECT_EQ(app.Prompts().mkMessages[0].caption, "Block size zero, re-setting to 16");
+}
