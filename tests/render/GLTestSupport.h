@@ -10,6 +10,7 @@
 #include <GL/gl.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xcomposite.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -108,6 +109,13 @@ protected:
     {
         if (!mkWindow.Create(kWidth, kHeight, true))
             GTEST_SKIP() << mkWindow.ErrorText();
+        // Tests run in parallel on one server and their windows overlap; redirected, each
+        // window keeps its own pixels, which is what ReadFront reads.
+        const KV_DeviceContext dc = mkWindow.GetDeviceContext();
+        int event = 0, error = 0;
+        if (XCompositeQueryExtension(dc.mpDisplay, &event, &error))
+            XCompositeRedirectWindow(dc.mpDisplay, dc.munWindow, CompositeRedirectAutomatic);
+        XSync(dc.mpDisplay, False);
     }
 
     KV_Image<KV_RGB8> ReadFront() const

@@ -50,6 +50,9 @@ TEST_F(WGLRendererTest, BackgroundColourFillsAnEmptyFrame)
     renderer.SetBackgroundColour(KV_OGLColour(0.2f, 0.4f, 0.6f, 1.0f));
     renderer.Render();
     EXPECT_EQ(1u, renderer.munScenes);
+    // Another window on top (as a test running beside this one may make) hides nothing.
+    KV_GLXWindow cover;
+    ASSERT_TRUE(cover.Create(kWidth, kHeight, true));
     KV_Image<KV_RGB8> front = ReadFront();
     for (int r = 0; r < kHeight; r += 7)
         for (int c = 0; c < kWidth; c += 7)
