@@ -43,6 +43,24 @@ TEST_F(WGLRendererTest, InitialiseChoosesTheWindowTemplateWithDeepestDepth)
     EXPECT_EQ(32, depthBits);
 }
 
+TEST_F(WGLRendererTest, NonZeroFlagsTakeTheFirstGenericFormat)
+{
+    // Mesa's llvmpipe is a software renderer: its formats are the generic ones.
+    CallbackRenderer renderer;
+    KV_PixelFormat chosen;
+    ASSERT_EQ(0, renderer.Initialise(mkWindow.GetDeviceContext(), chosen,
+                                     KV_WGLRenderer::WindowPixelFormat(), 1));
+    EXPECT_NE(0u, chosen.munFlags & KV_PFD_GENERIC_FORMAT);
+    EXPECT_GE(chosen.munDepthBits, 32);
+
+    // A colour-index request is never matched.
+    CallbackRenderer indexed;
+    KV_PixelFormat request = KV_WGLRenderer::WindowPixelFormat();
+    request.munPixelType = 1;
+    EXPECT_EQ(KV_WGLRenderer::RESULT_NO_PIXEL_FORMAT,
+              indexed.Initialise(mkWindow.GetDeviceContext(), chosen, request, 0));
+}
+
 TEST_F(WGLRendererTest, BackgroundColourFillsAnEmptyFrame)
 {
     CallbackRenderer renderer;
