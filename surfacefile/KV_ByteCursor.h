@@ -82,18 +82,22 @@ public:
     }
 
     // The next n bytes, in place; the cursor moves past them.
-    const unsigned char* Take(std::size_t n)
+    const unsigned char* Take(std::uint64_t n)
     {
         Require(n, 1);
         const unsigned char* p = mpData + munPosition;
-        munPosition += n;
+        munPosition += static_cast<std::size_t>(n);
         return p;
     }
 
-    void Skip(std::size_t n) { Take(n); }
+    void Skip(std::uint64_t n) { Take(n); }
 
     // The next n bytes as a cursor of their own, which cannot read beyond them.
-    KV_ByteCursor Sub(std::size_t n) { return KV_ByteCursor(Take(n), n); }
+    KV_ByteCursor Sub(std::uint64_t n)
+    {
+        const unsigned char* p = Take(n);
+        return KV_ByteCursor(p, static_cast<std::size_t>(n));
+    }
 
     unsigned char U8() { return *Take(1); }
     std::uint32_t U32() { return KV_LoadU32(Take(4)); }

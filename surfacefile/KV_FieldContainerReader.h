@@ -67,6 +67,8 @@ private:
     void ReadTriangles(KV_ByteCursor& stream, bool texture);
     void ReadPolygons(KV_ByteCursor& stream, bool texture);
     void ReadTextureMap(KV_ByteCursor& stream);
+    template <typename T>
+    void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>*& list, unsigned int blockSize);
 
     // Checks shared by the field readers; they throw before anything is allocated.
     unsigned long FirstExtent() const;

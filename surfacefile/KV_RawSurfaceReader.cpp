@@ -4,6 +4,7 @@
 #include "surface/KV_TexturedPolySurface.h"
 #include "surfacefile/KV_CRC32.h"
 #include "surfacefile/KV_FileBytes.h"
+#include "surfacefile/KV_SurfaceElements.h"
 
 #include <cstdint>
 #include <cstring>
@@ -51,29 +52,8 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpPolygons, 1024));
         ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
 
-        // Counts of zero or less give empty lists.
-        KV_List<KV_Vector2D>& coordinates = KV_Ensure(mkSurface.mpTextureCoordinates, 256);
-        coordinates.Clear();
-        const std::int32_t coordinateCount = stream.I32();
-        if (coordinateCount > 0)
-        {
-            const unsigned char* p = stream.Take(8ull * static_cast<std::uint32_t>(coordinateCount));
-            coordinates.SetCount(static_cast<unsigned int>(coordinateCount));
-            for (std::int32_t i = 0; i < coordinateCount; ++i, p += 8)
-                coordinates[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
-        }
-
-        KV_List<KV_Vector3D>& vertices = KV_Ensure(mkSurface.mpVertices, 1024);
-        vertices.Clear();
-        const std::int32_t vertexCount = stream.I32();
-        if (vertexCount > 0)
-        {
-            const unsigned char* p = stream.Take(12ull * static_cast<std::uint32_t>(vertexCount));
-            vertices.SetCount(static_cast<unsigned int>(vertexCount));
-            for (std::int32_t i = 0; i < vertexCount; ++i, p += 12)
-                vertices[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
-        }
-
+        ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
+        ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
         ReadTexture(stream);
     }
     catch (const KV_ShortRead&)
@@ -92,6 +72,21 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         return holds;
     }
     return true;
+}
+
+// A counted array of vertices or texture coordinates; a count of zero or less gives an
+// empty list.
+template <typename T>
+void KV_RawSurfaceReader::ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& list)
+{
+    list.Clear();
+    const std::int32_t count = stream.I32();
+    if (count <= 0)
+        return;
+    const auto n = static_cast<std::uint32_t>(count);
+    const unsigned char* p = stream.Take(static_cast<std::uint64_t>(n) * KV_PackedElement<T>::kBytes);
+    list.SetCount(n);
+    KV_StorePackedElements(list, p, n);
 }
 
 void KV_RawSurfaceReader::ReadHeader(KV_ByteCursor& stream)

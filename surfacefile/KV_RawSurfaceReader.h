@@ -48,6 +48,8 @@ public:
 private:
     void ReadHeader(KV_ByteCursor& stream);
     void ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Polygon>& polygons);
+    template <typename T>
+    void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& list);
     void ReadTexture(KV_ByteCursor& stream);
     static bool IntegrityHolds(const unsigned char* data, std::size_t size);
 

@@ -7,6 +7,7 @@
 
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
+#include "surfacefile/KV_SurfaceElements.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -38,30 +39,29 @@ void KV_FieldContainerReader::RequireElements(unsigned long long count) const
         throw KV_ShortRead();
 }
 
-void KV_FieldContainerReader::ReadVertices(KV_ByteCursor& stream)
+// Vertices and texture coordinates: the list is sized to the first extent and overwritten
+// from the start with as many whole elements as the data holds.
+template <typename T>
+void KV_FieldContainerReader::ReadPackedElements(KV_ByteCursor& stream, KV_List<T>*& list,
+                                                 unsigned int blockSize)
 {
     KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
     const unsigned long count = FirstExtent();
     RequireElements(count);
-    KV_List<KV_Vector3D>& vertices = KV_Ensure(mkSurface.mpVertices, 1024);
-    vertices.SetCount(count);
-    const unsigned long supplied = std::min<unsigned long>(count, data.Size() / 12);
-    const unsigned char* p = data.Data();
-    for (unsigned long i = 0; i < supplied; ++i, p += 12)
-        vertices[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
+    KV_List<T>& elements = KV_Ensure(list, blockSize);
+    elements.SetCount(count);
+    const unsigned long whole = data.Size() / KV_PackedElement<T>::kBytes;
+    KV_StorePackedElements(elements, data.Data(), std::min(count, whole));
+}
+
+void KV_FieldContainerReader::ReadVertices(KV_ByteCursor& stream)
+{
+    ReadPackedElements(stream, mkSurface.mpVertices, 1024);
 }
 
 void KV_FieldContainerReader::ReadTextureCoordinates(KV_ByteCursor& stream)
 {
-    KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
-    const unsigned long count = FirstExtent();
-    RequireElements(count);
-    KV_List<KV_Vector2D>& coordinates = KV_Ensure(mkSurface.mpTextureCoordinates, 256);
-    coordinates.SetCount(count);
-    const unsigned long supplied = std::min<unsigned long>(count, data.Size() / 8);
-    const unsigned char* p = data.Data();
-    for (unsigned long i = 0; i < supplied; ++i, p += 8)
-        coordinates[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+    ReadPackedElements(stream, mkSurface.mpTextureCoordinates, 256);
 }
 
 void KV_FieldContainerReader::ReadTriangles(KV_ByteCursor& stream, bool texture)
