@@ -40,7 +40,8 @@ const unsigned int kTextureSize = 4096;
 
 std::string ScratchDirectory()
 {
-    static const std::string dir = [] {
+    static const std::string dir = []
+    {
         char name[] = "/tmp/bench_document.XXXXXX";
         const char* made = mkdtemp(name);
         return std::string(made ? made : "/tmp");
@@ -50,7 +51,8 @@ std::string ScratchDirectory()
 
 std::string SurfacePath()
 {
-    static const std::string path = [] {
+    static const std::string path = []
+    {
         OsfSurface s;
         const unsigned int across = kColumns + 1, down = kRows + 1;
         s.vertices.reserve(across * down);
@@ -61,13 +63,15 @@ std::string SurfacePath()
                 // A gentle wave so that the normals differ.
                 const float z = 0.05f * static_cast<float>(std::sin(0.05 * x) * std::cos(0.07 * y));
                 s.vertices.push_back({0.01f * x, 0.01f * y, z});
-                s.textureCoordinates.push_back({static_cast<float>(x) / kColumns, static_cast<float>(y) / kRows});
+                s.textureCoordinates.push_back(
+                    {static_cast<float>(x) / kColumns, static_cast<float>(y) / kRows});
             }
         s.polygons.reserve(2 * kColumns * kRows);
         for (unsigned int y = 0; y < kRows; ++y)
             for (unsigned int x = 0; x < kColumns; ++x)
             {
-                const unsigned int a = y * across + x, b = a + 1, c = a + across + 1, d = a + across;
+                const unsigned int a = y * across + x, b = a + 1, c = a + across + 1,
+                                   d = a + across;
                 s.polygons.push_back({a, b, c});
                 s.polygons.push_back({a, c, d});
             }
@@ -95,7 +99,8 @@ std::string SurfacePath()
 
 KV_PolySurfaceGeometry3D& LoadedGeometry()
 {
-    static KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(SurfacePath().c_str(), nullptr);
+    static KV_PolySurfaceGeometry3D* geometry =
+        KV_DocumentCore::LoadGeometry(SurfacePath().c_str(), nullptr);
     return *geometry;
 }
 
@@ -119,11 +124,11 @@ public:
     void Print(const char* title) const
     {
         double total = 0;
-        for (const auto& stage : mkStages)
-            total += stage.second;
+        for (const auto& stage : mkStages) total += stage.second;
         std::printf("%s: %.3f s\n", title, total);
         for (const auto& stage : mkStages)
-            std::printf("  %-36s %8.3f s %5.1f %%\n", stage.first, stage.second, 100.0 * stage.second / total);
+            std::printf("  %-36s %8.3f s %5.1f %%\n", stage.first, stage.second,
+                        100.0 * stage.second / total);
     }
 
 private:
@@ -153,10 +158,12 @@ void BM_LoadStages(benchmark::State& state)
         clock.Stage("new geometry", [&] { geometry = new KV_PolySurfaceGeometry3D; });
         // As the document does it: read and complete in the geometry's own surface.
         KV_PolySurface& surface = geometry->GetSurface();
-        clock.Stage("read file and check", [&] {
-            KV_SurfaceReadReport report;
-            KV_ReadSurfaceFile(path.c_str(), surface, report);
-        });
+        clock.Stage("read file and check",
+                    [&]
+                    {
+                        KV_SurfaceReadReport report;
+                        KV_ReadSurfaceFile(path.c_str(), surface, report);
+                    });
         clock.Stage("triangulate", [&] { KV_PSO_Triangulate(&surface).Triangulate(); });
         KV_PSO_ComputeNormals normals(&surface);
         clock.Stage("polygon normals", [&] { normals.ComputePolygonNormals(); });
@@ -165,9 +172,12 @@ void BM_LoadStages(benchmark::State& state)
         clock.Stage("boundaries", [&] { surface.ComputeBoundaries(); });
         clock.Stage("vertex polygons", [&] { surface.ComputeVertexPolygons(); });
         clock.Stage("vertex boundaries", [&] { surface.ComputeVertexBoundaries(); });
-        clock.Stage("texture coordinate vertices", [&] { surface.ComputeTextureCoordinateVertices(); });
-        clock.Stage("set the surface (selection, notes)", [&] { geometry->SetSurface(surface, false); });
-        clock.Stage("material", [&] { geometry->mkMaterial = KV_DocumentCore::NewSurfaceMaterial(); });
+        clock.Stage("texture coordinate vertices",
+                    [&] { surface.ComputeTextureCoordinateVertices(); });
+        clock.Stage("set the surface (selection, notes)",
+                    [&] { geometry->SetSurface(surface, false); });
+        clock.Stage("material",
+                    [&] { geometry->mkMaterial = KV_DocumentCore::NewSurfaceMaterial(); });
         state.PauseTiming();
         clock.Print("Load and completion by stage");
         // Comparison: a completed local surface copied into the geometry and then released.
@@ -203,10 +213,14 @@ void BM_ExportStages(benchmark::State& state)
         // fail at once (quietly), so the writer writes the whole text and no image.
         mkdir((ScratchDirectory() + "/stages.gif").c_str(), 0755);
         mkdir((ScratchDirectory() + "/stages.bmp").c_str(), 0755);
-        const KV_ReportSink previous = SetReportSink([](const char*, const char*, KV_ReportKind) {});
-        clock.Stage("VRML text and the writer's own copy", [&] { KV_VRMLWriter(&surfaces).Export(path.c_str(), 0); });
+        const KV_ReportSink previous =
+            SetReportSink([](const char*, const char*, KV_ReportKind) {});
+        clock.Stage("VRML text and the writer's own copy",
+                    [&] { KV_VRMLWriter(&surfaces).Export(path.c_str(), 0); });
         SetReportSink(previous);
-        clock.Stage("texture as GIF", [&] { surfaces[0].TextureMap().Save((ScratchDirectory() + "/image.gif").c_str()); });
+        clock.Stage(
+            "texture as GIF",
+            [&] { surfaces[0].TextureMap().Save((ScratchDirectory() + "/image.gif").c_str()); });
         clock.Stage("release the export list", [&] { surfaces.Clear(); });
         state.PauseTiming();
         clock.Print("Export by stage");
@@ -226,28 +240,27 @@ void BM_TextFlushedPerLine(benchmark::State& state)
         for (unsigned int i = 0; i < s.VertexCount(); ++i)
         {
             const KV_Vector3D& v = (*s.mpVertices)[i];
-            out << "                                                " << v.x << " " << v.y << " " << v.z << ","
-                << std::endl;
+            out << "                                                " << v.x << " " << v.y << " "
+                << v.z << "," << std::endl;
         }
         for (unsigned int i = 0; i < s.PolygonCount(); ++i)
         {
             const KV_Polygon& p = (*s.mpPolygons)[i];
             out << "                                        ";
-            for (unsigned int j = 0; j < p.Count(); ++j)
-                out << p[j] << " ";
+            for (unsigned int j = 0; j < p.Count(); ++j) out << p[j] << " ";
             out << "-1," << std::endl;
         }
         for (unsigned int i = 0; i < s.mpTextureCoordinates->Count(); ++i)
         {
             const KV_Vector2D& t = (*s.mpTextureCoordinates)[i];
-            out << "                                                " << t.u << " " << t.v << "," << std::endl;
+            out << "                                                " << t.u << " " << t.v << ","
+                << std::endl;
         }
         for (unsigned int i = 0; i < s.mpTexturePolygons->Count(); ++i)
         {
             const KV_Polygon& p = (*s.mpTexturePolygons)[i];
             out << "                                        ";
-            for (unsigned int j = 0; j < p.Count(); ++j)
-                out << p[j] << " ";
+            for (unsigned int j = 0; j < p.Count(); ++j) out << p[j] << " ";
             out << "-1," << std::endl;
         }
     }
@@ -255,7 +268,8 @@ void BM_TextFlushedPerLine(benchmark::State& state)
 
 void Cleanup()
 {
-    for (const char* name : {"grid.osf", "grid.wrl", "grid.gif", "stages.wrl", "image.gif", "flushed.txt"})
+    for (const char* name :
+         {"grid.osf", "grid.wrl", "grid.gif", "stages.wrl", "image.gif", "flushed.txt"})
         std::remove((ScratchDirectory() + "/" + name).c_str());
     rmdir((ScratchDirectory() + "/stages.gif").c_str());
     rmdir((ScratchDirectory() + "/stages.bmp").c_str());

@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const int kExitOk = 0;
 const int kExitFailed = 1;
@@ -56,22 +57,24 @@ const Subcommand kSubcommands[] = {
 #endif
 };
 
-const char* kCommandUsage = "usage: osftool <info|dump|check|export"
+const char* kCommandUsage =
+    "usage: osftool <info|dump|check|export"
 #if OSFTOOL_HAVE_RENDER
-                            "|render"
+    "|render"
 #endif
-                            "> [--help] ...";
+    "> [--help] ...";
 
 void PrintCommandHelp()
 {
     std::printf("%s\n\n", kCommandUsage);
-    std::printf("Loads an Orvane surface file (.osf) as the viewer does: reads it, refuses a\n"
-                "surface that cannot be displayed, drops texture data that cannot be drawn, and\n"
-                "completes it. Then, by subcommand:\n\n");
-    for (const Subcommand& sub : kSubcommands)
-        std::printf("  osftool %s\n", sub.usage);
-    std::printf("\nosftool SUBCOMMAND --help describes each. Exit status: 0 success, 1 failure\n"
-                "of the subcommand, 2 a file that does not load, 64 a usage error.\n");
+    std::printf(
+        "Loads an Orvane surface file (.osf) as the viewer does: reads it, refuses a\n"
+        "surface that cannot be displayed, drops texture data that cannot be drawn, and\n"
+        "completes it. Then, by subcommand:\n\n");
+    for (const Subcommand& sub : kSubcommands) std::printf("  osftool %s\n", sub.usage);
+    std::printf(
+        "\nosftool SUBCOMMAND --help describes each. Exit status: 0 success, 1 failure\n"
+        "of the subcommand, 2 a file that does not load, 64 a usage error.\n");
 }
 
 int UsageError(const char* usage)
@@ -131,7 +134,8 @@ int Info(const char* path)
     std::printf("texture polygons: %u\n",
                 surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u);
     if (surface.HasTextureMap())
-        std::printf("texture: %dx%d %s\n", surface.mpTextureMap->Cols(), surface.mpTextureMap->Rows(),
+        std::printf("texture: %dx%d %s\n", surface.mpTextureMap->Cols(),
+                    surface.mpTextureMap->Rows(),
                     surface.mpTextureMap->IsColour() ? "colour" : "grey");
     else
         std::printf("texture: none\n");
@@ -191,8 +195,7 @@ int Render(int argc, char** argv)
     // The render options are the renderer's own; help, and a command line without FILE,
     // are answered there without loading anything.
     bool help = false;
-    for (int i = 1; i < argc; ++i)
-        help = help || IsHelp(argv[i]);
+    for (int i = 1; i < argc; ++i) help = help || IsHelp(argv[i]);
     const int file = OsftoolRenderFileArgument(argc, argv);
     KV_PolySurface surface;
     if (!help && file > 0)
@@ -243,7 +246,8 @@ int main(int argc, char** argv)
         }
         if (!optionsEnded && std::strcmp(arg, "--") == 0)
             optionsEnded = true;
-        else if (!optionsEnded && std::strcmp(sub->name, "dump") == 0 && std::strcmp(arg, "--completed") == 0)
+        else if (!optionsEnded && std::strcmp(sub->name, "dump") == 0 &&
+                 std::strcmp(arg, "--completed") == 0)
             completed = true;
         else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0')
             return UsageError(sub->usage);

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 // Text output of the world. Lines are gathered in a buffer and written in large pieces: a
 // million-triangle surface gives millions of short lines, and a write per line would cost
@@ -26,8 +27,7 @@ public:
 
     void Indent(int level)
     {
-        for (int i = 0; i < level; ++i)
-            Text("        ");
+        for (int i = 0; i < level; ++i) Text("        ");
     }
 
     void Text(const char* text) { Put(text, std::strlen(text)); }
@@ -37,8 +37,9 @@ public:
     void Real(float value)
     {
         char digits[32];
-        const auto result = std::to_chars(digits, digits + sizeof digits, static_cast<double>(value),
-                                          std::chars_format::general, 6);
+        const auto result =
+            std::to_chars(digits, digits + sizeof digits, static_cast<double>(value),
+                          std::chars_format::general, 6);
         Put(digits, static_cast<std::size_t>(result.ptr - digits));
     }
 
@@ -170,7 +171,8 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
     if (!out.Open(fileName))
         return false;
 
-    auto line = [&out, this](int offset, const char* text) {
+    auto line = [&out, this](int offset, const char* text)
+    {
         out.Indent(mnIndentLevel + offset);
         out.Text(text);
         out.EndLine();
@@ -207,7 +209,8 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
     mnIndentLevel = 4;
 
     WritePointNode(out, mnIndentLevel, "coord Coordinate {", *mkSurface.mpVertices,
-                   [&out](const KV_Vector3D& v) {
+                   [&out](const KV_Vector3D& v)
+                   {
                        out.Real(v.x);
                        out.Text(" ");
                        out.Real(v.y);
@@ -221,8 +224,10 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
 
     if (textured)
     {
-        WritePointNode(out, mnIndentLevel, "texCoord TextureCoordinate {", *mkSurface.mpTextureCoordinates,
-                       [&out](const KV_Vector2D& t) {
+        WritePointNode(out, mnIndentLevel, "texCoord TextureCoordinate {",
+                       *mkSurface.mpTextureCoordinates,
+                       [&out](const KV_Vector2D& t)
+                       {
                            out.Real(t.u);
                            out.Text(" ");
                            out.Real(t.v);

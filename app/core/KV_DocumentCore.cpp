@@ -38,12 +38,14 @@ KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
     return KV_String("Failed to save file ") + path;
 }
 
-namespace {
+namespace
+{
 
 // The surface is read and completed in the geometry's own copy: SetSurface then copies a
 // surface onto itself, which copies nothing, instead of copying (and releasing) a local
 // surface of perhaps a million triangles with all its derived lists.
-bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path, KV_SurfaceReadReport& report)
+bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
+              KV_SurfaceReadReport& report)
 {
     return KV_ReadSurfaceFile(path, geometry.GetSurface(), report);
 }
@@ -73,7 +75,8 @@ KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
     return geometry.release();
 }
 
-bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, const KV_String& path)
+bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry,
+                                     const KV_String& path)
 {
     KV_List<KV_ManifoldPolySurface> surfaces(3);
     surfaces.SetCount(1);

@@ -79,7 +79,8 @@ public:
     // The pieces, for callers that hold the geometry themselves. A new geometry (the
     // caller owns it) with the completed surface of path and a new surface material, or
     // null when the file does not load or is refused. report may be null.
-    static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path, KV_SurfaceReadReport* report);
+    static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
+                                                  KV_SurfaceReadReport* report);
     // Writes the geometry's surface as a VRML world; false when the writer fails.
     static bool ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, const KV_String& path);
     // Faces 3 with a dimmed back, an ambient colour of three new pseudo-random numbers

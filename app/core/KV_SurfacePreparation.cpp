@@ -6,7 +6,8 @@
 
 #include <cmath>
 
-namespace {
+namespace
+{
 
 KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where)
 {
@@ -79,7 +80,8 @@ bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
     return true;
 }
 
-bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface, KV_SurfaceReadReport& report)
+bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
+                        KV_SurfaceReadReport& report)
 {
     report = KV_SurfaceReadReport();
     surface.Clear();

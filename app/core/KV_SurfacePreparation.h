@@ -18,11 +18,11 @@ class KV_PolySurface;
 enum class KV_SurfaceRejection
 {
     None,
-    LoadFailed,              // neither reader could read the file
+    LoadFailed,  // neither reader could read the file
     NoVertices,
-    ShortPolygon,            // a polygon of fewer than 3 vertices
-    VertexIndexOutOfRange,   // a polygon names a vertex not below the vertex count
-    NonFiniteVertex          // a coordinate is infinite or NaN
+    ShortPolygon,           // a polygon of fewer than 3 vertices
+    VertexIndexOutOfRange,  // a polygon names a vertex not below the vertex count
+    NonFiniteVertex         // a coordinate is infinite or NaN
 };
 
 // Why the texture data of an accepted surface was dropped (the geometry stays).
@@ -52,7 +52,8 @@ struct KV_SurfaceReadReport
 // not load or the surface is refused (report says why); the surface then holds whatever
 // was read and must not be completed. On true, texture data that cannot be drawn has been
 // released (ClearTexture) and report.meTextureDrop says why. Shows no message.
-bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface, KV_SurfaceReadReport& report);
+bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
+                        KV_SurfaceReadReport& report);
 
 // Checks a surface already in memory as KV_ReadSurfaceFile does; false when refused.
 bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);

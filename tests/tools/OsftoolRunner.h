@@ -26,7 +26,8 @@ inline ToolRun Osftool(const std::string& args)
 {
     const std::string out = ScratchPath("stdout.txt");
     const std::string err = ScratchPath("stderr.txt");
-    const std::string command = Quoted(OSFTOOL_PATH) + " " + args + " >" + Quoted(out) + " 2>" + Quoted(err);
+    const std::string command =
+        Quoted(OSFTOOL_PATH) + " " + args + " >" + Quoted(out) + " 2>" + Quoted(err);
     const int raw = std::system(command.c_str());
     ToolRun run;
     if (raw != -1 && WIFEXITED(raw))

@@ -25,8 +25,7 @@ const KV_PolySurface& SurfaceOf(const KV_DocumentCore& document)
 std::vector<unsigned int> Indices(const KV_List<unsigned int>& list)
 {
     std::vector<unsigned int> v;
-    for (unsigned int i = 0; i < list.Count(); ++i)
-        v.push_back(list[i]);
+    for (unsigned int i = 0; i < list.Count(); ++i) v.push_back(list[i]);
     return v;
 }
 
@@ -34,8 +33,7 @@ std::vector<std::vector<unsigned int>> PolygonsOf(const KV_List<KV_Polygon>* lis
 {
     std::vector<std::vector<unsigned int>> v;
     if (list != nullptr)
-        for (unsigned int i = 0; i < list->Count(); ++i)
-            v.push_back(Indices((*list)[i]));
+        for (unsigned int i = 0; i < list->Count(); ++i) v.push_back(Indices((*list)[i]));
     return v;
 }
 
@@ -47,7 +45,10 @@ struct LoadedDocument
 
     LoadedDocument()
     {
-        document.SetNotifier([this](int hint, KV_PolySurfaceGeometry3D* g) { hints.push_back({hint, g}); });
+        document.SetNotifier(
+            [this](int hint, KV_PolySurfaceGeometry3D* g) {
+                hints.push_back({hint, g});
+            });
         EXPECT_TRUE(document.LoadSurfaceFile(WriteRaw("first.osf", PlainSquare()).c_str()));
         hints.clear();
     }
@@ -60,7 +61,8 @@ void ExpectRefused(const std::string& path, KV_SurfaceRejection why)
     KV_PolySurfaceGeometry3D* before = loaded.document.GetSurfaceGeometry();
     EXPECT_FALSE(loaded.document.LoadSurfaceFile(path.c_str()));
     EXPECT_EQ(loaded.document.GetReadReport().meRejection, why);
-    EXPECT_STREQ(loaded.document.LastError().c_str(), ("Failed to load surface file: " + path).c_str());
+    EXPECT_STREQ(loaded.document.LastError().c_str(),
+                 ("Failed to load surface file: " + path).c_str());
     EXPECT_EQ(loaded.document.GetSurfaceGeometry(), before);
     EXPECT_EQ(SurfaceOf(loaded.document).VertexCount(), 4u);
     EXPECT_TRUE(loaded.hints.empty());
@@ -97,8 +99,10 @@ TEST(DocumentCoreLoad, CompletesTheSurfaceInTheGeometry)
 
     const KV_PolySurface& s = SurfaceOf(document);
     // The quadrilateral is a fan of two triangles, its texture polygon likewise.
-    EXPECT_EQ(PolygonsOf(s.mpPolygons), (std::vector<std::vector<unsigned int>>{{0, 1, 2}, {0, 2, 3}}));
-    EXPECT_EQ(PolygonsOf(s.mpTexturePolygons), (std::vector<std::vector<unsigned int>>{{0, 1, 2}, {0, 2, 3}}));
+    EXPECT_EQ(PolygonsOf(s.mpPolygons),
+              (std::vector<std::vector<unsigned int>>{{0, 1, 2}, {0, 2, 3}}));
+    EXPECT_EQ(PolygonsOf(s.mpTexturePolygons),
+              (std::vector<std::vector<unsigned int>>{{0, 1, 2}, {0, 2, 3}}));
     ASSERT_NE(s.mpPolygonNormals, nullptr);
     ASSERT_EQ(s.mpPolygonNormals->Count(), 2u);
     EXPECT_EQ((*s.mpPolygonNormals)[0], KV_Vector3D(0, 0, 1));
@@ -116,8 +120,7 @@ TEST(DocumentCoreLoad, CompletesTheSurfaceInTheGeometry)
     EXPECT_EQ(Indices((*s.mpVertexPolygons)[0]), (std::vector<unsigned int>{0, 1}));
     ASSERT_NE(s.mpVertexBoundaries, nullptr);
     EXPECT_EQ(s.mpVertexBoundaries->Count(), 4u);
-    for (unsigned int i = 0; i < 4; ++i)
-        EXPECT_EQ((*s.mpVertexBoundaries)[i], 1);
+    for (unsigned int i = 0; i < 4; ++i) EXPECT_EQ((*s.mpVertexBoundaries)[i], 1);
     ASSERT_NE(s.mpTextureCoordinateVertices, nullptr);
     EXPECT_EQ(Indices(*s.mpTextureCoordinateVertices), (std::vector<unsigned int>{0, 1, 2, 3}));
     // Every polygon is drawn with the geometry's own material.
@@ -203,8 +206,9 @@ TEST(DocumentCoreValidation, VertexIndexPastTheVerticesIsRefused)
 
 TEST(DocumentCoreValidation, NonFiniteCoordinateIsRefused)
 {
-    for (float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                      -std::numeric_limits<float>::infinity()})
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+          -std::numeric_limits<float>::infinity()})
     {
         OsfSurface s = PlainSquare();
         s.vertices[2][1] = bad;
@@ -243,8 +247,10 @@ TEST(DocumentCoreValidation, ImageWithoutTexturePolygonsDropsTheTexture)
     // The raw encoding stores an empty list, the container none at all.
     OsfSurface s = TexturedSquare();
     s.texturePolygons.clear();
-    ExpectTextureDropped(WriteRaw("notexpolys.osf", s), KV_TextureDrop::ImageWithoutTexturePolygons, 2);
-    ExpectTextureDropped(WriteContainer("notexpolys-c.osf", s), KV_TextureDrop::ImageWithoutTexturePolygons, 2);
+    ExpectTextureDropped(WriteRaw("notexpolys.osf", s), KV_TextureDrop::ImageWithoutTexturePolygons,
+                         2);
+    ExpectTextureDropped(WriteContainer("notexpolys-c.osf", s),
+                         KV_TextureDrop::ImageWithoutTexturePolygons, 2);
 }
 
 TEST(DocumentCoreValidation, ImageWithoutPixelsDropsTheTexture)
@@ -273,7 +279,8 @@ TEST(DocumentCoreValidation, ExtremeButFiniteCoordinatesLoad)
     // directions towards its neighbours, whose differences overflow single precision.
     OsfSurface s;
     const float big = 3.0e38f;
-    s.vertices = {{0, 0, 0}, {big, 0, 0}, {big, big, 0}, {0, big, -big}, {-big, 0, 0}, {-big, -big, big}, {0, -big, 0}};
+    s.vertices = {{0, 0, 0},    {big, 0, 0},       {big, big, 0}, {0, big, -big},
+                  {-big, 0, 0}, {-big, -big, big}, {0, -big, 0}};
     s.polygons = {{0, 1, 2}, {0, 2, 3}, {0, 3, 4}, {0, 4, 5}, {0, 5, 6}, {0, 6, 1}};
     KV_DocumentCore document;
     EXPECT_TRUE(document.LoadSurfaceFile(WriteRaw("huge.osf", s).c_str()));
@@ -295,20 +302,20 @@ TEST(DocumentCoreMaterial, GeneratorRunsTheFixedSequence)
 {
     KV_SurfaceColourRandom random;
     const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
-    for (int value : expected)
-        EXPECT_EQ(random.Next(), value);
+    for (int value : expected) EXPECT_EQ(random.Next(), value);
     // Bits 16 to 30 only: never above 32767 over a long run.
     int largest = 0;
-    for (int i = 0; i < 100000; ++i)
-        largest = std::max(largest, random.Next());
+    for (int i = 0; i < 100000; ++i) largest = std::max(largest, random.Next());
     EXPECT_EQ(largest, 32767);
 }
 
 TEST(DocumentCoreMaterial, EachLoadTakesThreeNumbersForItsAmbientColour)
 {
     KV_SurfaceColourRandom ahead = KV_SurfaceColourRandom::Process();
-    const float r1 = ahead.Next() / 32767.0f, r2 = ahead.Next() / 32767.0f, r3 = ahead.Next() / 32767.0f;
-    const float s1 = ahead.Next() / 32767.0f, s2 = ahead.Next() / 32767.0f, s3 = ahead.Next() / 32767.0f;
+    const float r1 = ahead.Next() / 32767.0f, r2 = ahead.Next() / 32767.0f,
+                r3 = ahead.Next() / 32767.0f;
+    const float s1 = ahead.Next() / 32767.0f, s2 = ahead.Next() / 32767.0f,
+                s3 = ahead.Next() / 32767.0f;
 
     KV_DocumentCore document;
     ASSERT_TRUE(document.LoadSurfaceFile(WriteRaw("colour1.osf", PlainSquare()).c_str()));
@@ -333,7 +340,8 @@ TEST(DocumentCoreExport, TexturedSquareMatchesTheHandWrittenWorld)
     mkdir(ScratchPath("world").c_str(), 0755);
     const std::string path = ScratchPath("world/textured.wrl");
     ASSERT_TRUE(document.ExportVRML(path.c_str()));
-    EXPECT_EQ(ReadText(path), ReadText(std::string(ORVANE_SOURCE_DIR) + "/tests/vrml/golden/textured.wrl"));
+    EXPECT_EQ(ReadText(path),
+              ReadText(std::string(ORVANE_SOURCE_DIR) + "/tests/vrml/golden/textured.wrl"));
     const DecodedGif gif = DecodeGif(ScratchPath("world/textured.gif"));
     ASSERT_TRUE(gif.ok);
     EXPECT_EQ(gif.Pixel(0, 0), (KV_RGB8{0, 0, 255}));
@@ -346,7 +354,8 @@ TEST(DocumentCoreExport, FailuresNameThePath)
 {
     KV_DocumentCore document;
     EXPECT_FALSE(document.ExportVRML(ScratchPath("nothing.wrl").c_str()));
-    EXPECT_STREQ(document.LastError().c_str(), ("Failed to save file " + ScratchPath("nothing.wrl")).c_str());
+    EXPECT_STREQ(document.LastError().c_str(),
+                 ("Failed to save file " + ScratchPath("nothing.wrl")).c_str());
     EXPECT_FALSE(Exists(ScratchPath("nothing.wrl")));
 
     ASSERT_TRUE(document.LoadSurfaceFile(WriteRaw("export2.osf", PlainSquare()).c_str()));
@@ -358,7 +367,8 @@ TEST(DocumentCoreExport, FailuresNameThePath)
 TEST(DocumentCorePieces, LoadGeometryHandsOverAGeometryOrNull)
 {
     KV_SurfaceReadReport report;
-    KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(WriteRaw("piece.osf", TexturedSquare()).c_str(), &report);
+    KV_PolySurfaceGeometry3D* geometry =
+        KV_DocumentCore::LoadGeometry(WriteRaw("piece.osf", TexturedSquare()).c_str(), &report);
     ASSERT_NE(geometry, nullptr);
     EXPECT_EQ(geometry->GetSurface().PolygonCount(), 2u);
     EXPECT_TRUE(KV_DocumentCore::ExportGeometry(*geometry, ScratchPath("piece.wrl").c_str()));

@@ -39,11 +39,14 @@ TEST(OsftoolInfo, RawFile)
 
 TEST(OsftoolInfo, ContainerFileWithEachChecksumState)
 {
-    const ToolRun matched = Osftool("info " + Quoted(WriteContainer("square.osf", TexturedSquare())));
+    const ToolRun matched =
+        Osftool("info " + Quoted(WriteContainer("square.osf", TexturedSquare())));
     EXPECT_EQ(matched.status, 0);
-    EXPECT_EQ(matched.out, std::string("encoding: container\nchecksum: matched\n") + kSquareInfoTail);
+    EXPECT_EQ(matched.out,
+              std::string("encoding: container\nchecksum: matched\n") + kSquareInfoTail);
 
-    const ToolRun absent = Osftool("info " + Quoted(WriteContainer("nosum.osf", TexturedSquare(), false)));
+    const ToolRun absent =
+        Osftool("info " + Quoted(WriteContainer("nosum.osf", TexturedSquare(), false)));
     EXPECT_EQ(absent.out, std::string("encoding: container\nchecksum: absent\n") + kSquareInfoTail);
 
     // A byte of the header's zero padding changed after the checksum was taken.
@@ -53,7 +56,8 @@ TEST(OsftoolInfo, ContainerFileWithEachChecksumState)
     WriteOsfFile(ScratchPath("changed.osf"), bytes);
     const ToolRun mismatched = Osftool("info " + Quoted(ScratchPath("changed.osf")));
     EXPECT_EQ(mismatched.status, 0);
-    EXPECT_EQ(mismatched.out, std::string("encoding: container\nchecksum: mismatched\n") + kSquareInfoTail);
+    EXPECT_EQ(mismatched.out,
+              std::string("encoding: container\nchecksum: mismatched\n") + kSquareInfoTail);
 }
 
 TEST(OsftoolInfo, GreyTextureAndDroppedTexture)
@@ -85,7 +89,8 @@ TEST(OsftoolLoad, FileThatDoesNotLoadExitsTwo)
         EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\n") << sub;
         EXPECT_EQ(run.out, "") << sub;
     }
-    const ToolRun exported = Osftool("export " + Quoted(missing) + " " + Quoted(ScratchPath("out.wrl")));
+    const ToolRun exported =
+        Osftool("export " + Quoted(missing) + " " + Quoted(ScratchPath("out.wrl")));
     EXPECT_EQ(exported.status, 2);
     EXPECT_FALSE(Exists(ScratchPath("out.wrl")));
 
@@ -135,7 +140,8 @@ TEST(OsftoolCheck, ConsistentAndInconsistent)
     EXPECT_EQ(good.out, "");
     EXPECT_NE(good.err.find("KV_BasePolySurface consistent\n"), std::string::npos) << good.err;
     EXPECT_NE(good.err.find("KV_TexturedPolySurface consistent\n"), std::string::npos) << good.err;
-    EXPECT_TRUE(good.err.size() >= 26 && good.err.substr(good.err.size() - 26) == "KV_PolySurface consistent\n")
+    EXPECT_TRUE(good.err.size() >= 26 &&
+                good.err.substr(good.err.size() - 26) == "KV_PolySurface consistent\n")
         << good.err;
 
     // A texture coordinate outside 0..1 loads, but is not consistent.
@@ -143,7 +149,8 @@ TEST(OsftoolCheck, ConsistentAndInconsistent)
     s.textureCoordinates[2] = {1.5f, 0.5f};
     const ToolRun bad = Osftool("check " + Quoted(WriteRaw("outside.osf", s)));
     EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("Texture coordinate 2 has invalid coordinates: "), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("Texture coordinate 2 has invalid coordinates: "), std::string::npos)
+        << bad.err;
     EXPECT_EQ(bad.err.find("KV_PolySurface consistent"), std::string::npos);
 }
 
@@ -154,14 +161,16 @@ TEST(OsftoolExport, WritesWhatTheViewerWrites)
     const ToolRun run = Osftool("export " + Quoted(path) + " " + Quoted(out));
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(ReadText(out), ReadText(std::string(ORVANE_SOURCE_DIR) + "/tests/vrml/golden/textured.wrl"));
+    EXPECT_EQ(ReadText(out),
+              ReadText(std::string(ORVANE_SOURCE_DIR) + "/tests/vrml/golden/textured.wrl"));
     EXPECT_TRUE(Exists(ScratchPath("textured.gif")));
 }
 
 TEST(OsftoolExport, UnwritableWorldExitsOne)
 {
     const std::string out = ScratchPath("no-such-dir/out.wrl");
-    const ToolRun run = Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
+    const ToolRun run =
+        Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "Failed to save file " + out + "\n");
 }
@@ -170,9 +179,11 @@ TEST(OsftoolExport, TextureMessagesGoToStderrAsTextAndCaption)
 {
     mkdir(ScratchPath("blocked.gif").c_str(), 0755);
     const std::string out = ScratchPath("blocked.wrl");
-    const ToolRun run = Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
+    const ToolRun run =
+        Osftool("export " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err.rfind("MultiImage Error: File Access Error : " + ScratchPath("blocked.gif"), 0), 0u)
+    EXPECT_EQ(
+        run.err.rfind("MultiImage Error: File Access Error : " + ScratchPath("blocked.gif"), 0), 0u)
         << run.err;
     EXPECT_TRUE(Exists(ScratchPath("blocked.bmp")));
 }

@@ -11,7 +11,8 @@ TEST(OsftoolRenderDisplay, WritesThePictureOfALoadedFile)
 {
     const std::string out = ScratchPath("square.png");
     const ToolRun run =
-        Osftool("render --size 64x48 " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " + Quoted(out));
+        Osftool("render --size 64x48 " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " " +
+                Quoted(out));
     if (run.status == 3)
         GTEST_SKIP() << "no usable X display: " << run.err;
     ASSERT_EQ(run.status, 0) << run.err;

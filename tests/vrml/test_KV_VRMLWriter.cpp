@@ -32,16 +32,14 @@ std::vector<std::string> Lines(const std::string& text)
 {
     std::vector<std::string> lines;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
 
 void AddVertices(KV_ManifoldPolySurface& s, const std::vector<KV_Vector3D>& vertices)
 {
     KV_Ensure(s.mpVertices, 1024);
-    for (const KV_Vector3D& v : vertices)
-        s.mpVertices->Append(v);
+    for (const KV_Vector3D& v : vertices) s.mpVertices->Append(v);
 }
 
 void AddPolygons(KV_List<KV_Polygon>*& list, const std::vector<std::vector<unsigned int>>& polygons)
@@ -50,8 +48,7 @@ void AddPolygons(KV_List<KV_Polygon>*& list, const std::vector<std::vector<unsig
     for (const auto& indices : polygons)
     {
         KV_Polygon polygon;
-        for (unsigned int i : indices)
-            polygon.Append(i);
+        for (unsigned int i : indices) polygon.Append(i);
         list->Append(polygon);
     }
 }
@@ -76,7 +73,8 @@ KV_ManifoldPolySurface TexturedSquare()
     AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
     AddPolygons(s.mpPolygons, {{0, 1, 2}, {0, 2, 3}});
     KV_Ensure(s.mpTextureCoordinates, 256);
-    for (const KV_Vector2D& t : {KV_Vector2D(0, 0), KV_Vector2D(1, 0), KV_Vector2D(1, 1), KV_Vector2D(0, 1)})
+    for (const KV_Vector2D& t :
+         {KV_Vector2D(0, 0), KV_Vector2D(1, 0), KV_Vector2D(1, 1), KV_Vector2D(0, 1)})
         s.mpTextureCoordinates->Append(t);
     AddPolygons(s.mpTexturePolygons, {{0, 1, 2}, {0, 2, 3}});
     s.mpTextureMap = TwoByTwoTexture();
@@ -132,7 +130,9 @@ TEST(VRMLWriterGolden, SurfaceWithTextureSavesTheGifBeside)
 TEST(VRMLWriterGolden, VerticesWithoutPolygonsGiveNoIndicesAndNoViewpoints)
 {
     KV_ManifoldPolySurface s;  // polygon list absent: read as empty
-    AddVertices(s, {{0.1f, -2.5f, 1234567.0f}, {1e-5f, 3.14159274f, 100000.0f}, {1e6f, -0.0f, 1.0f / 3.0f}});
+    AddVertices(
+        s,
+        {{0.1f, -2.5f, 1234567.0f}, {1e-5f, 3.14159274f, 100000.0f}, {1e6f, -0.0f, 1.0f / 3.0f}});
     const std::string path = TmpPath("nopolygons.wrl");
     ASSERT_TRUE(ExportOne(s, path));
     EXPECT_EQ(ReadText(path), Golden("nopolygons.wrl"));
@@ -157,8 +157,7 @@ TEST(VRMLWriter, FirstViewpointOfTheTwoUnitCube)
     ASSERT_TRUE(ExportOne(s, path));
     const std::vector<std::string> lines = Lines(ReadText(path));
     size_t at = 0;
-    while (at < lines.size() && lines[at] != "DEF Halcyne_Camera_Front Viewpoint {")
-        ++at;
+    while (at < lines.size() && lines[at] != "DEF Halcyne_Camera_Front Viewpoint {") ++at;
     ASSERT_LT(at + 5, lines.size());
     EXPECT_EQ(lines[at + 1], "        position 1 1 6");
     EXPECT_EQ(lines[at + 2], "        orientation 0 0 0 3.14159");
@@ -174,7 +173,8 @@ TEST(VRMLWriter, NameWithoutDotGetsGifAppended)
     const std::string path = TmpPath("world");
     ASSERT_TRUE(ExportOne(TexturedSquare(), path));
     const std::string text = ReadText(path);
-    EXPECT_NE(text.find("\n                                        url \"world.gif\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\n                                        url \"world.gif\"\n"),
+              std::string::npos);
     ExpectTexturePixels(TmpPath("world.gif"));
 }
 
@@ -222,8 +222,8 @@ TEST(VRMLWriter, TextureWithoutCoordinatesGivesEmptyPointList)
     ASSERT_TRUE(ExportOne(s, path));
     const std::string text = ReadText(path);
     const std::string i4(32, ' '), i5(40, ' ');
-    EXPECT_NE(text.find(i4 + "texCoord TextureCoordinate {\n" + i5 + "point [\n" + i5 + "]\n" + i4 + "}\n" +
-                        i4 + "texCoordIndex [\n" + i4 + "]\n"),
+    EXPECT_NE(text.find(i4 + "texCoord TextureCoordinate {\n" + i5 + "point [\n" + i5 + "]\n" + i4 +
+                        "}\n" + i4 + "texCoordIndex [\n" + i4 + "]\n"),
               std::string::npos);
 }
 
@@ -258,12 +258,12 @@ TEST(VRMLWriter, FullDiskIsAFailure)
 
 TEST(VRMLWriter, RealNumbersAreWrittenAsPercentG)
 {
-    const std::vector<float> values = {0.0f,      1.0f,        -1.0f,       0.5f,     123456.0f, 1234567.0f,
-                                       999999.5f, 0.0001f,     0.00001f,    1e-7f,    1e20f,     -3.4028235e38f,
-                                       1.17549e-38f, 1.4e-45f, 2.0f / 3.0f, 0.999999f, 9.999995f, 65536.0f};
+    const std::vector<float> values = {
+        0.0f,         1.0f,     -1.0f,       0.5f,      123456.0f, 1234567.0f,
+        999999.5f,    0.0001f,  0.00001f,    1e-7f,     1e20f,     -3.4028235e38f,
+        1.17549e-38f, 1.4e-45f, 2.0f / 3.0f, 0.999999f, 9.999995f, 65536.0f};
     KV_ManifoldPolySurface s;
-    for (float v : values)
-        AddVertices(s, {{v, -v, v * 3.0f}});
+    for (float v : values) AddVertices(s, {{v, -v, v * 3.0f}});
     const std::string path = TmpPath("numbers.wrl");
     ASSERT_TRUE(ExportOne(s, path));
     const std::vector<std::string> lines = Lines(ReadText(path));
