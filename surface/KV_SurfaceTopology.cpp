@@ -348,6 +348,10 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
 std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons)
 {
     std::vector<DirectedEdge> edges;
+    std::size_t corners = 0;
+    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
+        corners += (*polygons)[p].Count();
+    edges.reserve(corners);
     ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
     SortByUndirectedKey(edges);
 
