@@ -14,9 +14,11 @@
 //   its image or whose image is too large to hold. Fields read before the refused one stay
 //   in the surface.
 // - true otherwise, including a file that ends early, an entry whose counts or sizes reach
-//   past the end of the file, and a field with elements but no data bytes: the entry walk
-//   stops there and the fields read before it stay. Field data shorter than its elements
-//   need is not an error: the values it cannot supply stay as they were.
+//   past the end of the file, and a field that declares more elements (or pixels) than
+//   there are bytes left in the file: the entry walk stops there, that field is not
+//   applied, and the fields read before it stay. Field data shorter than its elements need
+//   is not an error: the values it cannot supply stay as they were (0 in polygon slots
+//   that did not exist before).
 
 #include "foundation/KV_List.h"
 #include "foundation/KV_String.h"
