@@ -10,7 +10,7 @@
 // The "device context" is a KV_DeviceContext: the Display* and the X window id of the
 // window to draw into. With wxWidgets on X11 that is the GL canvas's native window (the X
 // id of its GdkWindow) and the X display the toolkit uses. The application keeps the display
-// open and the window alive until CleanUp().
+// open and the window alive until CleanUp() (or, failing that, the renderer's destruction).
 //
 // The window's visual must be fixed when the window is made, so the canvas has to be made
 // with the attributes of the window template: GLX_X_RENDERABLE True, GLX_DRAWABLE_TYPE
