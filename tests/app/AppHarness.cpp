@@ -1,6 +1,7 @@
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_Resource.h"
+#include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
 
 #include <wx/evtloop.h>
@@ -167,6 +168,27 @@ bool AppHarness::IsChecked(int commandNumber)
     event.SetEventObject(Frame());
     Frame()->GetEventHandler()->ProcessEvent(event);
     return event.GetSetChecked() && event.GetChecked();
+}
+
+void AppHarness::Mouse(wxEventType type, int x, int y, bool left, bool right, bool shift)
+{
+    wxWindow* view = App().GetView();
+    wxMouseEvent event(type);
+    event.SetEventObject(view);
+    event.SetPosition(wxPoint(x, y));
+    event.m_leftDown = left;
+    event.m_rightDown = right;
+    event.m_shiftDown = shift;
+    view->GetEventHandler()->ProcessEvent(event);
+}
+
+bool AppHarness::WaitForFrame()
+{
+    KV_VerovuriRezaroView* view = App().GetView();
+    const unsigned long before = view->FrameCount();
+    wxWindow* window = view;
+    window->Refresh(false);
+    return PumpUntil([&] { return view->FrameCount() > before; }, 5000);
 }
 
 void AppHarness::Pump(int ms)

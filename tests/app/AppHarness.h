@@ -74,6 +74,12 @@ public:
 
     ScriptedPrompts& Prompts() { return mkPrompts; }
 
+    // A mouse message to the 3D view at (x, y) with the given buttons held (after the
+    // message) and Shift; type is wxEVT_LEFT_DOWN, wxEVT_MOTION and the like.
+    void Mouse(wxEventType type, int x, int y, bool left, bool right, bool shift = false);
+    // Runs the event loop until the view has drawn a new frame (at most 5 s).
+    bool WaitForFrame();
+
     // The pixels of a window as the X server shows them.
     static wxImage Capture(wxWindow* window);
 

@@ -1,0 +1,513 @@
+// The 3D view and the document driven for real under Xvfb: the command line's surface on
+// screen, the Edit commands and their states, mouse drags, colours, replacing, failing and
+// closing, export, print preview and printing to a PostScript file read back by Ghostscript.
+#include "tests/app/AppHarness.h"
+
+#include "app/KV_PrintFit.h"
+#include "app/KV_Resource.h"
+#include "app/KV_SplashWnd.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#include "app/KV_VerovuriRezaroView.h"
+#include "app/MainFrm.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include <wx/dir.h>
+#include <wx/filename.h>
+#include <wx/toolbar.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace
+{
+constexpr float kPi = 3.14159265f;
+
+bool IsDark(const wxImage& image, int x, int y)
+{
+    return image.GetRed(x, y) < 16 && image.GetGreen(x, y) < 16 && image.GetBlue(x, y) < 16;
+}
+
+// Lit pixels of a picture (anything not background black).
+int LitPixels(const wxImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.GetHeight(); ++y)
+        for (int x = 0; x < image.GetWidth(); ++x)
+            count += IsDark(image, x, y) ? 0 : 1;
+    return count;
+}
+
+long Difference(const wxImage& a, const wxImage& b)
+{
+    long total = 0;
+    const unsigned char* p = a.GetData();
+    const unsigned char* q = b.GetData();
+    for (long i = 0; i < 3L * a.GetWidth() * a.GetHeight(); ++i)
+        total += std::abs(p[i] - q[i]);
+    return total;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string CopySample(const std::string& name)
+{
+    const std::string path = AppHarness::ScratchPath(name);
+    std::ofstream(path, std::ios::binary) << ReadFile(AppHarness::SamplePath());
+    return path;
+}
+
+class ViewTest : public ::testing::Test
+{
+protected:
+    void StartWithSample()
+    {
+        ASSERT_TRUE(mkApp.Start({AppHarness::SamplePath()}));
+        ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+        // The splash window lies over the view for its 750 ms.
+        ASSERT_TRUE(mkApp.PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
+        ASSERT_TRUE(mkApp.WaitForFrame());
+    }
+
+    KV_VerovuriRezaroView* View() { return mkApp.App().GetView(); }
+    KV_VerovuriRezaroDoc* Doc() { return mkApp.App().GetDocument(); }
+    KV_OGLRenderer& Renderer() { return View()->Renderer(); }
+    KV_Actor3D* FirstActor() { return Renderer().GetActors().begin()->second.Get(); }
+
+    wxImage Picture()
+    {
+        mkApp.WaitForFrame();
+        return AppHarness::Capture(View());
+    }
+
+    const KV_Matrix& World() { return Renderer().GetWorldTransform().mkTransform; }
+    KV_Vector3D CameraTranslation() { return Renderer().GetCameraTransform().GetTranslation(); }
+
+    // A drag of the view from (x0, y0) to (x1, y1) in one move.
+    void Drag(int x0, int y0, int x1, int y1, bool left, bool right, bool shift = false)
+    {
+        mkApp.Mouse(left ? wxEVT_LEFT_DOWN : wxEVT_RIGHT_DOWN, x0, y0, left, right, shift);
+        mkApp.Mouse(wxEVT_MOTION, x1, y1, left, right, shift);
+        mkApp.Mouse(left ? wxEVT_LEFT_UP : wxEVT_RIGHT_UP, x1, y1, false, false, shift);
+    }
+
+    AppHarness mkApp;
+};
+}  // namespace
+
+TEST_F(ViewTest, CommandLineFileIsShownAndTitled)
+{
+    StartWithSample();
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+    EXPECT_EQ(Doc()->GetPathName(), wxString(AppHarness::SamplePath()));
+    ASSERT_NE(Doc()->mpkSurfaceGeometry, nullptr);
+    EXPECT_EQ(Renderer().GetActorCount(), 1u);
+    const wxImage picture = Picture();
+    ASSERT_TRUE(picture.IsOk());
+    const int w = picture.GetWidth(), h = picture.GetHeight();
+    // The framed surface fills the middle; the corners show the black background.
+    EXPECT_FALSE(IsDark(picture, w / 2, h / 2));
+    EXPECT_TRUE(IsDark(picture, 2, 2));
+    EXPECT_TRUE(IsDark(picture, w - 3, h - 3));
+    EXPECT_GT(LitPixels(picture), w * h / 20);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    // The file went into the recent-file list.
+    ASSERT_GE(mkApp.App().RecentFiles().GetCount(), 1u);
+    EXPECT_EQ(mkApp.App().RecentFiles().GetHistoryFile(0), wxString(AppHarness::SamplePath()));
+}
+
+TEST_F(ViewTest, CommandsNeedASurface)
+{
+    ASSERT_TRUE(mkApp.Start());
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+    for (int command : {ID_EDIT_RESET_POSITION, ID_EDIT_SURFACE_COLOUR, ID_FILE_CLOSE, ID_FILE_EXPORT,
+                        ID_EDIT_ROTATE, ID_EDIT_SMOOTH_SHADING, ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_TOGGLE_TEXTURE})
+    {
+        EXPECT_FALSE(mkApp.IsEnabled(command)) << command;
+        EXPECT_FALSE(mkApp.IsChecked(command)) << command;
+    }
+    EXPECT_TRUE(mkApp.IsEnabled(ID_FILE_OPEN));
+    EXPECT_TRUE(mkApp.IsEnabled(ID_EDIT_BACKGROUND_COLOUR));
+    // Reset without a surface changes nothing and says nothing.
+    mkApp.Command(ID_EDIT_RESET_POSITION);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+TEST_F(ViewTest, SmoothAndWireframeActAsRadioItems)
+{
+    StartWithSample();
+    EXPECT_TRUE(mkApp.IsEnabled(ID_EDIT_SMOOTH_SHADING));
+    EXPECT_TRUE(mkApp.IsChecked(ID_EDIT_SMOOTH_SHADING));
+    EXPECT_FALSE(mkApp.IsChecked(ID_EDIT_WIREFRAME_DISPLAY));
+    const wxImage smooth = Picture();
+
+    mkApp.Command(ID_EDIT_WIREFRAME_DISPLAY);
+    EXPECT_TRUE(FirstActor()->IsDisplayedWireframe());
+    EXPECT_TRUE(mkApp.IsChecked(ID_EDIT_WIREFRAME_DISPLAY));
+    EXPECT_FALSE(mkApp.IsChecked(ID_EDIT_SMOOTH_SHADING));
+    const wxImage wireframe = Picture();
+    // Lines leave most of the surface's area showing the background.
+    EXPECT_LT(LitPixels(wireframe), LitPixels(smooth));
+
+    // The toolbar buttons follow.
+    mkApp.Frame()->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+    wxToolBar* bar = mkApp.Frame()->GetToolBar();
+    EXPECT_TRUE(bar->GetToolState(KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY)));
+    EXPECT_FALSE(bar->GetToolState(KV_MenuId(ID_EDIT_SMOOTH_SHADING)));
+
+    mkApp.Command(ID_EDIT_SMOOTH_SHADING);
+    EXPECT_FALSE(FirstActor()->IsDisplayedWireframe());
+    EXPECT_TRUE(FirstActor()->IsDisplayedSmooth());
+    EXPECT_TRUE(mkApp.IsChecked(ID_EDIT_SMOOTH_SHADING));
+    EXPECT_EQ(Difference(Picture(), smooth), 0);
+}
+
+TEST_F(ViewTest, ToggleTextureAndSurfaceColour)
+{
+    StartWithSample();
+    EXPECT_TRUE(mkApp.IsEnabled(ID_EDIT_TOGGLE_TEXTURE));
+    EXPECT_TRUE(mkApp.IsChecked(ID_EDIT_TOGGLE_TEXTURE));
+    const wxImage textured = Picture();
+    mkApp.Command(ID_EDIT_TOGGLE_TEXTURE);
+    EXPECT_FALSE(FirstActor()->IsDisplayedTextured());
+    EXPECT_FALSE(mkApp.IsChecked(ID_EDIT_TOGGLE_TEXTURE));
+    const wxImage plain = Picture();
+    EXPECT_GT(Difference(plain, textured), 0);
+    mkApp.Command(ID_EDIT_TOGGLE_TEXTURE);
+    EXPECT_TRUE(FirstActor()->IsDisplayedTextured());
+    EXPECT_EQ(Difference(Picture(), textured), 0);
+
+    // Surface Colour, answered green: texture off, the material's ambient green.
+    mkApp.Prompts().mkColours.push_back(wxColour(0, 255, 0));
+    mkApp.Command(ID_EDIT_SURFACE_COLOUR);
+    ASSERT_EQ(mkApp.Prompts().mkInitialColours.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkInitialColours[0], *wxBLACK);
+    EXPECT_FALSE(FirstActor()->IsDisplayedTextured());
+    const KV_Material& material = Doc()->mpkSurfaceGeometry->mkMaterial;
+    EXPECT_EQ(material.meMaterialFaces, 3);
+    EXPECT_EQ(material.mkAmbient, KV_OGLColour(0, 1, 0, 0));
+    EXPECT_EQ(material.mkDiffuse, KV_OGLColour(0.8f, 0.8f, 0.8f, 1));
+    EXPECT_EQ(material.mrShininess, 25.0f);
+    // The colour reaches the picture through the ambient term (the lit middle saturates to
+    // white): green gives more green than red gives, and less red.
+    const wxImage green = Picture();
+    mkApp.Prompts().mkColours.push_back(wxColour(255, 0, 0));
+    mkApp.Command(ID_EDIT_SURFACE_COLOUR);
+    const wxImage red = Picture();
+    mkApp.Prompts().mkColours.push_back(wxColour(0, 255, 0));
+    mkApp.Command(ID_EDIT_SURFACE_COLOUR);
+    long greenOfGreen = 0, redOfGreen = 0, greenOfRed = 0, redOfRed = 0;
+    for (int y = 0; y < green.GetHeight(); ++y)
+        for (int x = 0; x < green.GetWidth(); ++x)
+        {
+            greenOfGreen += green.GetGreen(x, y);
+            redOfGreen += green.GetRed(x, y);
+            greenOfRed += red.GetGreen(x, y);
+            redOfRed += red.GetRed(x, y);
+        }
+    EXPECT_GT(greenOfGreen, greenOfRed);
+    EXPECT_GT(redOfRed, redOfGreen);
+    // Toggle Texture brings the texture back.
+    mkApp.Command(ID_EDIT_TOGGLE_TEXTURE);
+    EXPECT_TRUE(FirstActor()->IsDisplayedTextured());
+
+    // Cancel leaves the material alone.
+    mkApp.Command(ID_EDIT_SURFACE_COLOUR);
+    EXPECT_EQ(Doc()->mpkSurfaceGeometry->mkMaterial.mkAmbient, KV_OGLColour(0, 1, 0, 0));
+}
+
+TEST_F(ViewTest, BackgroundColourFromTheDialog)
+{
+    StartWithSample();
+    mkApp.Prompts().mkColours.push_back(wxColour(255, 0, 0));
+    mkApp.Command(ID_EDIT_BACKGROUND_COLOUR);
+    EXPECT_EQ(Renderer().GetBackgroundColour(), KV_OGLColour(1, 0, 0, 0));
+    const wxImage picture = Picture();
+    EXPECT_EQ(picture.GetRed(2, 2), 255);
+    EXPECT_EQ(picture.GetGreen(2, 2), 0);
+    // Cancelled: unchanged.
+    mkApp.Command(ID_EDIT_BACKGROUND_COLOUR);
+    EXPECT_EQ(Renderer().GetBackgroundColour(), KV_OGLColour(1, 0, 0, 0));
+}
+
+TEST_F(ViewTest, LeftDragTurnsAboutTheScreenAxisAcrossTheDrag)
+{
+    StartWithSample();
+    // Pointer to the right: five degrees about +y, the front of the surface moves right.
+    Drag(100, 100, 110, 100, true, false);
+    const KV_Matrix& m = World();
+    EXPECT_NEAR(m(1, 1), std::cos(5 * kPi / 180), 1e-4);
+    EXPECT_NEAR(m(3, 1), -std::sin(5 * kPi / 180), 1e-4);
+    EXPECT_NEAR(m(1, 3), std::sin(5 * kPi / 180), 1e-4);
+    EXPECT_NEAR(m(2, 2), 1.0f, 1e-5);
+
+    // Pointer down from the reset view: five degrees about +x, the top comes forward.
+    mkApp.Command(ID_EDIT_RESET_POSITION);
+    EXPECT_NEAR(World()(1, 1), 1.0f, 1e-6);
+    Drag(100, 100, 100, 130, true, false);
+    EXPECT_NEAR(World()(3, 2), std::sin(5 * kPi / 180), 1e-4);
+    EXPECT_NEAR(World()(1, 1), 1.0f, 1e-5);
+
+    // A move that returns to the same pixel changes nothing.
+    mkApp.Command(ID_EDIT_RESET_POSITION);
+    mkApp.Mouse(wxEVT_LEFT_DOWN, 50, 50, true, false);
+    mkApp.Mouse(wxEVT_MOTION, 50, 50, true, false);
+    EXPECT_NEAR(World()(1, 1), 1.0f, 1e-6);
+    EXPECT_NEAR(World()(3, 1), 0.0f, 1e-6);
+    mkApp.Mouse(wxEVT_LEFT_UP, 50, 50, false, false);
+}
+
+TEST_F(ViewTest, ShiftLeftDragRolls)
+{
+    StartWithSample();
+    // To the right: -5 degrees about the viewing axis (clockwise on screen).
+    Drag(100, 100, 120, 100, true, false, true);
+    EXPECT_NEAR(World()(2, 1), -std::sin(5 * kPi / 180), 1e-4);
+    EXPECT_NEAR(World()(1, 1), std::cos(5 * kPi / 180), 1e-4);
+    Drag(120, 100, 100, 100, true, false, true);
+    EXPECT_NEAR(World()(2, 1), 0.0f, 1e-4);
+}
+
+TEST_F(ViewTest, RightDragMovesTheSurfaceWithThePointer)
+{
+    StartWithSample();
+    const KV_Vector3D before = CameraTranslation();
+    const KV_ClippingVolume* volume = Renderer().GetClippingVolume();
+    const float width = std::fabs(volume->GetWidth());
+    const float height = std::fabs(volume->GetHeight());
+    const wxSize size = View()->GetClientSize();
+    Drag(100, 100, 120, 90, false, true);
+    const KV_Vector3D after = CameraTranslation();
+    // Right by 20 pixels and up by 10: the surface follows (+x, +y in eye space).
+    EXPECT_NEAR(after.x - before.x, width * 20 / size.x, 1e-4 * width);
+    EXPECT_NEAR(after.y - before.y, height * 10 / size.y, 1e-4 * height);
+    EXPECT_NEAR(after.z, before.z, 1e-5);
+}
+
+TEST_F(ViewTest, BothButtonsZoomByATenthOfTheDepth)
+{
+    StartWithSample();
+    const KV_Vector3D before = CameraTranslation();
+    const KV_ClippingVolume* volume = Renderer().GetClippingVolume();
+    const float depth = volume->mrFar - volume->mrNear;
+    const wxImage far = Picture();
+    // Down: towards the surface.
+    mkApp.Mouse(wxEVT_LEFT_DOWN, 100, 100, true, false);
+    mkApp.Mouse(wxEVT_RIGHT_DOWN, 100, 100, true, true);
+    EXPECT_EQ(View()->GetKeyFlags() & 3u, 3u);
+    mkApp.Mouse(wxEVT_MOTION, 100, 110, true, true);
+    const KV_Vector3D closer = CameraTranslation();
+    EXPECT_NEAR(closer.z - before.z, depth * 0.1f, 1e-3 * depth);
+    EXPECT_GT(LitPixels(Picture()), LitPixels(far));
+    // Purely sideways: away from the surface.
+    const float depthNow = Renderer().GetClippingVolume()->mrFar - Renderer().GetClippingVolume()->mrNear;
+    mkApp.Mouse(wxEVT_MOTION, 120, 110, true, true);
+    EXPECT_NEAR(CameraTranslation().z - closer.z, -depthNow * 0.1f, 1e-3 * depthNow);
+    mkApp.Mouse(wxEVT_LEFT_UP, 120, 110, false, true);
+    mkApp.Mouse(wxEVT_RIGHT_UP, 120, 110, false, false);
+}
+
+TEST_F(ViewTest, RotateRunsUntilAButtonIsPressedAndResetClearsIt)
+{
+    StartWithSample();
+    const wxImage start = Picture();
+    EXPECT_TRUE(mkApp.IsEnabled(ID_EDIT_ROTATE));
+    mkApp.Command(ID_EDIT_ROTATE);
+    EXPECT_TRUE(View()->IsRotating());
+    EXPECT_TRUE(mkApp.IsChecked(ID_EDIT_ROTATE));
+    // The timer turns the world about the vertical screen axis.
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return World()(3, 1) < -0.1f; }, 5000));
+    EXPECT_NEAR(World()(2, 2), 1.0f, 1e-4);
+    EXPECT_GT(Difference(Picture(), start), 0);
+
+    mkApp.Mouse(wxEVT_RIGHT_DOWN, 10, 10, false, true);
+    EXPECT_FALSE(View()->IsRotating());
+    EXPECT_FALSE(mkApp.IsChecked(ID_EDIT_ROTATE));
+    mkApp.Mouse(wxEVT_RIGHT_UP, 10, 10, false, false);
+    const float stopped = World()(3, 1);
+    mkApp.Pump(200);
+    EXPECT_EQ(World()(3, 1), stopped);
+
+    // Reset frames the surface as at the start (the lights keep the direction they were
+    // given in the turned view, so only the outline is compared).
+    mkApp.Command(ID_EDIT_RESET_POSITION);
+    EXPECT_NEAR(World()(3, 1), 0.0f, 1e-6);
+    EXPECT_NEAR(World()(1, 1), 1.0f, 1e-6);
+    EXPECT_EQ(LitPixels(Picture()), LitPixels(start));
+}
+
+TEST_F(ViewTest, ReplacementRefusedKeepsTheFirstSurface)
+{
+    StartWithSample();
+    KV_PolySurfaceGeometry3D* first = Doc()->mpkSurfaceGeometry;
+    const KV_OGLColour firstAmbient = first->mkMaterial.mkAmbient;
+    const std::string second = CopySample("second.osf");
+    mkApp.Prompts().mkOpenPaths.push_back(wxString(second));
+    mkApp.Command(ID_FILE_OPEN);  // answered No
+    ASSERT_EQ(mkApp.Prompts().mkDialogTitles.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkDialogTitles[0], wxString("Load"));
+    EXPECT_EQ(mkApp.Prompts().mkWildcards[0], wxString("Orvane Surface Files (*.osf)|*.osf"));
+    ASSERT_EQ(mkApp.Prompts().mkQuestions.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text, "Replace existing surface: sample.osf?");
+    EXPECT_EQ(mkApp.Prompts().mkQuestions[0].caption, "Orvane Image View");
+    EXPECT_EQ(Doc()->mpkSurfaceGeometry, first);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+
+    // Yes: the second surface replaces it, with a colour of its own.
+    mkApp.Prompts().mkOpenPaths.push_back(wxString(second));
+    mkApp.Prompts().mkAnswers.push_back(true);
+    mkApp.Command(ID_FILE_OPEN);
+    ASSERT_NE(Doc()->mpkSurfaceGeometry, nullptr);
+    EXPECT_NE(Doc()->mpkSurfaceGeometry, first);
+    EXPECT_FALSE(Doc()->mpkSurfaceGeometry->mkMaterial.mkAmbient == firstAmbient);
+    EXPECT_EQ(Renderer().GetActorCount(), 1u);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("second.osf - Orvane Image View"));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+TEST_F(ViewTest, FailedLoadKeepsTheShownSurfaceAndNamesTheFullPath)
+{
+    StartWithSample();
+    KV_PolySurfaceGeometry3D* first = Doc()->mpkSurfaceGeometry;
+    const wxImage before = Picture();
+    const std::string broken = AppHarness::ScratchPath("broken.osf");
+    std::ofstream(broken, std::ios::binary) << "not a surface file at all";
+    mkApp.Prompts().mkAnswers.push_back(true);
+    EXPECT_FALSE(mkApp.App().OpenDocumentFile(wxString(broken)));
+    ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkMessages[0].text, "Failed to load surface file: " + broken);
+    EXPECT_EQ(mkApp.Prompts().mkMessages[0].caption, "Orvane Image View");
+    EXPECT_EQ(Doc()->mpkSurfaceGeometry, first);
+    EXPECT_EQ(Renderer().GetActorCount(), 1u);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+    EXPECT_EQ(Difference(Picture(), before), 0);
+}
+
+TEST_F(ViewTest, CloseTwice)
+{
+    StartWithSample();
+    mkApp.Command(ID_FILE_CLOSE);
+    EXPECT_EQ(Doc()->mpkSurfaceGeometry, nullptr);
+    EXPECT_EQ(Renderer().GetActorCount(), 0u);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("untitled - Orvane Image View"));
+    const wxImage closed = Picture();
+    EXPECT_EQ(LitPixels(closed), 0);
+    if (LitPixels(closed) != 0)
+        closed.SaveFile(AppHarness::ScratchPath("closed-actual.png"), wxBITMAP_TYPE_PNG);
+    EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_CLOSE));
+    // The placeholder names no file: the recent-file list keeps only real files.
+    for (size_t i = 0; i < mkApp.App().RecentFiles().GetCount(); ++i)
+        EXPECT_NE(wxFileName(mkApp.App().RecentFiles().GetHistoryFile(i)).GetFullName(), wxString("untitled"));
+    mkApp.Command(ID_FILE_CLOSE);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("untitled - Orvane Image View"));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+TEST_F(ViewTest, ExportWritesTheWorldAndItsTexture)
+{
+    const std::string source = CopySample("exported.osf");
+    ASSERT_TRUE(mkApp.Start({source}));
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+    const std::string world = AppHarness::ScratchPath("exported.wrl");
+    std::remove(world.c_str());
+    mkApp.Prompts().mkSavePaths.push_back(wxString(world));
+    mkApp.Command(ID_FILE_EXPORT);
+    ASSERT_EQ(mkApp.Prompts().mkSaveDefaults.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkSaveDefaults[0], wxString(world));
+    EXPECT_EQ(mkApp.Prompts().mkDialogTitles[0], wxString("Export"));
+    EXPECT_EQ(mkApp.Prompts().mkWildcards[0], wxString("VRML File (*.wrl)|*.wrl"));
+    EXPECT_TRUE(mkApp.Prompts().mkQuestions.empty());
+    const std::string text = ReadFile(world);
+    EXPECT_EQ(text.rfind("#VRML V2.0 utf8", 0), 0u);
+    // The texture beside it, as GIF.
+    bool gifFound = false;
+    wxString name;
+    wxDir dir(ORVANE_TEST_TMP);
+    for (bool more = dir.GetFirst(&name, "*.gif"); more; more = dir.GetNext(&name))
+        gifFound = gifFound || ReadFile(std::string(ORVANE_TEST_TMP) + "/" + std::string(name.utf8_str())).rfind("GIF8", 0) == 0;
+    EXPECT_TRUE(gifFound);
+
+    // Again: asked once; No keeps the file, Yes writes it again.
+    std::ofstream(world, std::ios::binary) << "old";
+    mkApp.Prompts().mkSavePaths.push_back(wxString(world));
+    mkApp.Command(ID_FILE_EXPORT);
+    ASSERT_EQ(mkApp.Prompts().mkQuestions.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text, world + "\nThis file already exists.\nOverwrite existing file?");
+    EXPECT_EQ(ReadFile(world), "old");
+    mkApp.Prompts().mkSavePaths.push_back(wxString(world));
+    mkApp.Prompts().mkAnswers.push_back(true);
+    mkApp.Command(ID_FILE_EXPORT);
+    EXPECT_EQ(ReadFile(world), text);
+
+    // A folder that does not exist: the fixed failure message.
+    const std::string nowhere = AppHarness::ScratchPath("no-such-folder/x.wrl");
+    mkApp.Prompts().mkSavePaths.push_back(wxString(nowhere));
+    mkApp.Command(ID_FILE_EXPORT);
+    ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 1u);
+    EXPECT_EQ(mkApp.Prompts().mkMessages[0].text, "Failed to save file " + nowhere);
+}
+
+TEST_F(ViewTest, PrintPreviewBuildsItsPage)
+{
+    StartWithSample();
+    const size_t windowsBefore = wxTopLevelWindows.size();
+    mkApp.Command(ID_FILE_PRINT_PREVIEW);
+    mkApp.Pump(300);
+    EXPECT_GT(wxTopLevelWindows.size(), windowsBefore);
+    const KV_PrintFit& fit = View()->LastPrintFit();
+    EXPECT_GT(fit.mnPrintedWidth, 0);
+    EXPECT_EQ(fit.mnMemoryWidth, View()->GetClientSize().x);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+TEST_F(ViewTest, PrintWithoutDialogWritesAPostScriptPageShowingTheSurface)
+{
+    StartWithSample();
+    const std::string postScript = AppHarness::ScratchPath("page.ps");
+    const std::string png = AppHarness::ScratchPath("page.png");
+    std::remove(postScript.c_str());
+    std::remove(png.c_str());
+    mkApp.App().PrintDialogData().GetPrintData().SetFilename(wxString(postScript));
+    mkApp.App().PrintDialogData().GetPrintData().SetPaperId(wxPAPER_A4);
+    mkApp.App().PrintDialogData().GetPrintData().SetOrientation(wxPORTRAIT);
+    mkApp.Command(ID_FILE_PRINT_DIRECT);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    ASSERT_TRUE(wxFileName::FileExists(postScript));
+
+    // 60 dpi: an A4 page of 496 x 702 pixels.
+    const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r60 -sOutputFile=" + png + " " + postScript;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    wxImage page;
+    ASSERT_TRUE(page.LoadFile(wxString(png), wxBITMAP_TYPE_PNG));
+    const KV_PrintFit& fit = View()->LastPrintFit();
+    ASSERT_GT(fit.mnPrintedWidth, 0);
+    // The fit at 600 ppi, seen at 60 dpi.
+    KV_PrintFit expected;
+    const wxSize client = View()->GetClientSize();
+    ASSERT_TRUE(KV_FitWindowToPage(client.x, client.y, 4958, 7008, 600, 600, expected));
+    EXPECT_EQ(fit.mnPrintedWidth, expected.mnPrintedWidth);
+    EXPECT_EQ(fit.mnPrintedHeight, expected.mnPrintedHeight);
+    const int printedWidth = fit.mnPrintedWidth / 10;
+    const int printedHeight = fit.mnPrintedHeight / 10;
+    // The picture sits at the top left: black background with the surface in its middle,
+    // white paper below it.
+    EXPECT_TRUE(IsDark(page, 3, 3));
+    EXPECT_TRUE(IsDark(page, printedWidth - 4, printedHeight - 4));
+    EXPECT_FALSE(IsDark(page, printedWidth / 2, printedHeight / 2));
+    EXPECT_EQ(page.GetRed(printedWidth / 2, printedHeight + 4), 255);
+    EXPECT_EQ(page.GetRed(3, printedHeight + 4), 255);
+    // The edge of the picture falls where the fit puts it.
+    int bottom = 0;
+    for (int y = 0; y < page.GetHeight(); ++y)
+        if (IsDark(page, 3, y))
+            bottom = y;
+    EXPECT_NEAR(bottom, printedHeight, 2);
+}
