@@ -5,11 +5,18 @@
 //   make_sample OUTPUT.osf
 //
 // The result is the same on every run, so data/sample.osf can be regenerated exactly.
+//
+//   make_sample --big OUTPUT.osf
+//
+// writes instead the start-up benchmark surface: a 501 x 1001 vertex grid of 1,000,000
+// textured triangles with a 4096 x 4096 colour picture (about 70 MB; not kept in the
+// repository).
 
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 namespace
 {
@@ -81,20 +88,56 @@ OsfSurface MakeSurface()
             Colour(column, row, &surface.texturePixels[(static_cast<size_t>(row) * kPictureSize + column) * 3]);
     return surface;
 }
+OsfSurface MakeBigSurface()
+{
+    const unsigned int rows = 500, columns = 1000;
+    OsfSurface s;
+    for (unsigned int r = 0; r <= rows; ++r)
+    {
+        for (unsigned int c = 0; c <= columns; ++c)
+        {
+            const float x = static_cast<float>(c) / 250.0f - 2.0f;
+            const float y = static_cast<float>(r) / 250.0f - 1.0f;
+            s.vertices.push_back({x, y, 0.6f * Height(x * 0.5f, y)});
+            s.textureCoordinates.push_back({static_cast<float>(c) / columns, static_cast<float>(r) / rows});
+        }
+    }
+    for (unsigned int r = 0; r < rows; ++r)
+    {
+        for (unsigned int c = 0; c < columns; ++c)
+        {
+            const unsigned int a = r * (columns + 1) + c, b = a + 1, d = a + columns + 1, e = d + 1;
+            s.polygons.push_back({a, b, e});
+            s.polygons.push_back({a, e, d});
+        }
+    }
+    s.texturePolygons = s.polygons;
+    const int side = 4096;
+    s.textureKind = 3;
+    s.textureRows = side;
+    s.textureColumns = side;
+    s.texturePixels.resize(static_cast<size_t>(side) * side * 3);
+    for (int row = 0; row < side; ++row)
+        for (int column = 0; column < side; ++column)
+            Colour(column / 16, row / 16, &s.texturePixels[(static_cast<size_t>(row) * side + column) * 3]);
+    return s;
+}
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2)
+    const bool big = argc == 3 && std::string(argv[1]) == "--big";
+    if (argc != 2 && !big)
     {
-        std::fprintf(stderr, "usage: make_sample OUTPUT.osf\n");
+        std::fprintf(stderr, "usage: make_sample [--big] OUTPUT.osf\n");
         return 2;
     }
+    const char* output = argv[argc - 1];
     OsfRawOptions options;
-    options.headerText = "Orvane Image View sample surface";
-    if (!WriteOsfFile(argv[1], EncodeRawSurface(MakeSurface(), options)))
+    options.headerText = big ? "Orvane Image View start-up benchmark surface" : "Orvane Image View sample surface";
+    if (!WriteOsfFile(output, EncodeRawSurface(big ? MakeBigSurface() : MakeSurface(), options)))
     {
-        std::fprintf(stderr, "make_sample: cannot write %s\n", argv[1]);
+        std::fprintf(stderr, "make_sample: cannot write %s\n", output);
         return 1;
     }
     return 0;
