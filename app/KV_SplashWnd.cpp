@@ -3,6 +3,7 @@
 #include "app/KV_AppPictures.h"
 #include "app/KV_Resource.h"
 
+#include <wx/app.h>
 #include <wx/dcclient.h>
 
 bool KV_SplashWnd::cbShowSplashWnd = false;
@@ -64,15 +65,14 @@ void KV_SplashWnd::OwnerShown()
     KV_SplashWnd* splash = cpkSplashWnd;
     if (splash == nullptr)
         return;
-    // Without a window manager nothing keeps an owned window above its owner, and raising
-    // is not always honoured: showing it again maps it on top.
+    // Without a window manager nothing keeps an owned window above its owner.
     if (splash->GetParent() != nullptr)
         splash->CentreOnParent();
-    splash->Hide();
-    splash->Show();
-    splash->SetSize(splash->mkBitmap.GetWidth(), splash->mkBitmap.GetHeight());
     splash->Raise();
-    // The event loop may not run before the timer is due: draw the picture now.
+    // Start-up may take the whole 750 ms before the event loop runs, and the toolkit paints
+    // after timers: let the window be mapped (window-system messages only, no input), then
+    // draw the picture at once.
+    wxTheApp->SafeYieldFor(nullptr, wxEVT_CATEGORY_UI);
     wxClientDC dc(splash);
     dc.DrawBitmap(splash->mkBitmap, 0, 0, false);
 }

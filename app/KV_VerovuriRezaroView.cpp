@@ -47,6 +47,11 @@ KV_OGLColour ColourOf(const wxColour& colour, float alpha)
 
 }  // namespace
 
+wxString KV_DefaultExportName(const wxString& pathName)
+{
+    return (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
+}
+
 KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)
     : wxGLCanvas(parent, WindowTemplateAttributes(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
                  wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
@@ -528,10 +533,8 @@ void KV_VerovuriRezaroView::OnFileExport(wxCommandEvent&)
 {
     if (mpkDocument == nullptr)
         return;
-    const wxString pathName = mpkDocument->GetPathName();
-    const wxString defaultName = (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
-    const wxString path =
-        KV_Prompts::Get().ChooseSavePath(this, "Export", defaultName, ".wrl", "VRML File (*.wrl)|*.wrl");
+    const wxString path = KV_Prompts::Get().ChooseSavePath(this, "Export", KV_DefaultExportName(mpkDocument->GetPathName()),
+                                                           ".wrl", "VRML File (*.wrl)|*.wrl");
     if (path.empty())
         return;
     if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))

@@ -18,6 +18,10 @@ class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
 class wxDC;
 
+// The Export command's proposed file name: the document's path without its last four
+// characters (".osf"), then ".wrl"; just ".wrl" for a shorter path.
+wxString KV_DefaultExportName(const wxString& pathName);
+
 class KV_VerovuriRezaroView : public wxGLCanvas
 {
 public:

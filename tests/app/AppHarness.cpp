@@ -7,25 +7,108 @@
 #include <wx/evtloop.h>
 #include <wx/filename.h>
 #include <wx/log.h>
+
+#include <gtest/gtest.h>
 #include <wx/utils.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <cstdlib>
 #include <thread>
 
 namespace
 {
+pid_t gnServerPid = 0;
+
+// Test programs of one executable may run side by side: each process works in a folder of
+// its own, removed at exit when every test passed (kept for a look otherwise).
+std::string ProcessFolder()
+{
+    static const std::string folder = [] {
+        const std::string path = std::string(ORVANE_TEST_TMP) + "/run-" + std::to_string(getpid());
+        std::filesystem::create_directories(path);
+        std::atexit([] {
+            if (::testing::UnitTest::GetInstance()->Passed())
+            {
+                std::error_code ignored;
+                std::filesystem::remove_all(std::string(ORVANE_TEST_TMP) + "/run-" + std::to_string(getpid()), ignored);
+            }
+        });
+        return path;
+    }();
+    return folder;
+}
+
+void StopPrivateServer()
+{
+    if (gnServerPid > 0)
+    {
+        kill(gnServerPid, SIGTERM);
+        waitpid(gnServerPid, nullptr, 0);
+        gnServerPid = 0;
+    }
+}
+
+// Pictures are read back from the screen, so test programs running side by side must not
+// cover each other's windows: each gets an X server of its own when Xvfb is there (the
+// display of the run otherwise).
+void StartPrivateServer()
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return;
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0)
+        {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    if (pid < 0)
+    {
+        close(fds[0]);
+        return;
+    }
+    // The server writes its display number once it accepts connections.
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+    {
+        waitpid(pid, nullptr, 0);
+        return;
+    }
+    gnServerPid = pid;
+    setenv("DISPLAY", (":" + number).c_str(), 1);
+    std::atexit(StopPrivateServer);
+}
+
 bool StartToolkit()
 {
     static bool started = false;
     if (started)
         return true;
+    StartPrivateServer();
     KV_PrepareToolkitEnvironment();
-    setenv("XDG_CONFIG_HOME", ORVANE_TEST_TMP "/config", 1);
+    setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1);
     wxApp::SetInstance(new KV_VerovuriRezaroApp);
     static int argc = 1;
     static char name[] = "orvane-view";
@@ -103,7 +186,7 @@ AppHarness::AppHarness()
 {
     // Every test starts from no settings at all.
     std::error_code ignored;
-    std::filesystem::remove_all(ORVANE_TEST_TMP "/config", ignored);
+    std::filesystem::remove_all(ProcessFolder() + "/config", ignored);
     StartToolkit();
     mpkPreviousPrompts = KV_Prompts::Install(&mkPrompts);
     KV_InstallReportMessageBoxes();
@@ -242,7 +325,7 @@ wxImage AppHarness::Capture(wxWindow* window)
 
 std::string AppHarness::ScratchPath(const std::string& name)
 {
-    return std::string(ORVANE_TEST_TMP) + "/" + name;
+    return ProcessFolder() + "/" + name;
 }
 
 std::string AppHarness::SamplePath()

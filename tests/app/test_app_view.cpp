@@ -12,6 +12,7 @@
 #include "render/KV_PolySurfaceGeometry3D.h"
 
 #include <wx/dir.h>
+#include <wx/dnd.h>
 #include <wx/filename.h>
 #include <wx/toolbar.h>
 
@@ -122,6 +123,32 @@ TEST_F(ViewTest, CommandLineFileIsShownAndTitled)
     // The file went into the recent-file list.
     ASSERT_GE(mkApp.App().RecentFiles().GetCount(), 1u);
     EXPECT_EQ(mkApp.App().RecentFiles().GetHistoryFile(0), wxString(AppHarness::SamplePath()));
+}
+
+TEST_F(ViewTest, DroppedFileOpensLikeTheCommandLine)
+{
+    ASSERT_TRUE(mkApp.Start());
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+    // The view covers the frame's client area, so both take drops.
+    for (wxWindow* target : {static_cast<wxWindow*>(mkApp.Frame()), static_cast<wxWindow*>(View())})
+    {
+        auto* drop = dynamic_cast<wxFileDropTarget*>(target->GetDropTarget());
+        ASSERT_NE(drop, nullptr);
+    }
+    wxArrayString files;
+    files.Add(wxString(AppHarness::SamplePath()));
+    dynamic_cast<wxFileDropTarget*>(View()->GetDropTarget())->OnDropFiles(10, 10, files);
+    ASSERT_NE(Doc()->mpkSurfaceGeometry, nullptr);
+    EXPECT_EQ(Renderer().GetActorCount(), 1u);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+}
+
+TEST(ExportName, PathWithoutItsLastFourCharactersAndWrl)
+{
+    EXPECT_EQ(KV_DefaultExportName("/data/face.osf"), wxString("/data/face.wrl"));
+    EXPECT_EQ(KV_DefaultExportName("/data/face.OSF"), wxString("/data/face.wrl"));
+    EXPECT_EQ(KV_DefaultExportName("osf"), wxString(".wrl"));
+    EXPECT_EQ(KV_DefaultExportName(""), wxString(".wrl"));
 }
 
 TEST_F(ViewTest, CommandsNeedASurface)
@@ -430,9 +457,10 @@ TEST_F(ViewTest, ExportWritesTheWorldAndItsTexture)
     // The texture beside it, as GIF.
     bool gifFound = false;
     wxString name;
-    wxDir dir(ORVANE_TEST_TMP);
+    const wxString folder = wxFileName(wxString(world)).GetPath();
+    wxDir dir(folder);
     for (bool more = dir.GetFirst(&name, "*.gif"); more; more = dir.GetNext(&name))
-        gifFound = gifFound || ReadFile(std::string(ORVANE_TEST_TMP) + "/" + std::string(name.utf8_str())).rfind("GIF8", 0) == 0;
+        gifFound = gifFound || ReadFile(std::string(wxFileName(folder, name).GetFullPath().utf8_str())).rfind("GIF8", 0) == 0;
     EXPECT_TRUE(gifFound);
 
     // Again: asked once; No keeps the file, Yes writes it again.
