@@ -2,6 +2,7 @@
 // Test helpers: reading written files back, and decoding GIF files with giflib, an
 // independent decoder.
 
+#include "tests/support/ScratchPath.h"
 #include "image/KV_RGB8.h"
 
 #include <gif_lib.h>
@@ -14,7 +15,7 @@
 
 inline std::string TmpPath(const std::string& name)
 {
-    return std::string(ORVANE_TEST_TMP) + "/" + name;
+    return TestScratchPath(name);
 }
 
 inline std::vector<unsigned char> ReadBytes(const std::string& path)

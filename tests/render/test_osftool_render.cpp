@@ -1,6 +1,7 @@
 // osftool's render subcommand end to end: options, exit codes, and the PNG it writes,
 // decoded again with libpng.
 
+#include "tests/support/ScratchPath.h"
 #include "RenderTestSurfaces.h"
 
 #include "image/KV_Image.h"
@@ -20,7 +21,7 @@ namespace
 {
 std::string TempPath(const char* name)
 {
-    return std::string(ORVANE_TEST_TMP) + "/" + name;
+    return TestScratchPath(name);
 }
 
 int RunRender(const KV_PolySurface& surface, std::vector<std::string> args)

@@ -2,6 +2,7 @@
 // Helpers shared by the surface file tests: scratch paths, a small textured sample surface
 // and the comparison of a read surface with the plain data it was written from.
 
+#include "tests/support/ScratchPath.h"
 #include "surface/KV_TexturedPolySurface.h"
 #include "tests/support/SurfaceFileWriter.h"
 
@@ -12,7 +13,7 @@
 
 inline std::string TmpPath(const std::string& name)
 {
-    return std::string(ORVANE_TEST_TMP) + "/" + name;
+    return TestScratchPath(name);
 }
 
 // Writes bytes to a scratch file of that name and returns its path.

@@ -2,6 +2,7 @@
 // Fixture surfaces for the document core and osftool tests, written with the test support
 // writer (independent of the readers) into the test's scratch directory.
 
+#include "tests/support/ScratchPath.h"
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +18,7 @@
 // file.
 inline std::string ScratchPath(const std::string& name)
 {
-    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string dir = ORVANE_TEST_TMP;
-    if (test != nullptr)
-    {
-        dir += std::string("/") + test->test_suite_name() + "." + test->name();
-        mkdir(dir.c_str(), 0755);
-    }
-    return dir + "/" + name;
+    return TestScratchPath(name);
 }
 
 inline std::string ReadText(const std::string& path)
