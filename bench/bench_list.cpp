@@ -85,8 +85,57 @@ void BM_StdDeque(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
+// One million triangles as a surface holds them: a list of three-index lists, block size 4.
+void BM_KV_ListOfTriangles(benchmark::State& state)
+{
+    const auto n = static_cast<unsigned int>(state.range(0));
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        malloc_trim(0);
+        state.ResumeTiming();
+        auto* polygons = new KV_List<KV_List<unsigned int>>(1024);
+        polygons->SetCount(n);
+        for (unsigned int i = 0; i < n; ++i)
+        {
+            KV_List<unsigned int>& p = (*polygons)[i];
+            p.SetBlockSize(4);
+            p.Append(i);
+            p.Append(i + 1);
+            p.Append(i + 2);
+        }
+        benchmark::DoNotOptimize(&(*polygons)[n - 1][2]);
+        delete polygons;
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+void BM_StdVectorOfTriangles(benchmark::State& state)
+{
+    const auto n = static_cast<unsigned int>(state.range(0));
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        malloc_trim(0);
+        state.ResumeTiming();
+        auto* polygons = new std::vector<std::vector<unsigned int>>(n);
+        for (unsigned int i = 0; i < n; ++i)
+        {
+            std::vector<unsigned int>& p = (*polygons)[i];
+            p.reserve(4);
+            p.push_back(i);
+            p.push_back(i + 1);
+            p.push_back(i + 2);
+        }
+        benchmark::DoNotOptimize(&(*polygons)[n - 1][2]);
+        delete polygons;
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
 }  // namespace
 
+BENCHMARK(BM_KV_ListOfTriangles)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StdVectorOfTriangles)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_KV_List, unsigned int)->Arg(kInts)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_StdVector, unsigned int)->Arg(kInts)->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_StdDeque, unsigned int)->Arg(kInts)->Unit(benchmark::kMillisecond);

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -70,20 +71,24 @@ public:
     {
         if (static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1ull) > UINT32_MAX)
             throw KV_ListAllocError();
+        if (munNumBlocks == 0)
+        {
+            AllocateFirstBlock();
+            return;
+        }
         if (munNumBlocks + 1 > munBlockTableSize)
         {
-            unsigned int size = munBlockTableSize ? munBlockTableSize * 2 : 4;
-            Grow(mpptBlocks, munBlockTableSize, size);
-            munBlockTableSize = size;
+            Grow(mpptBlocks, munBlockTableSize, munBlockTableSize * 2);
+            munBlockTableSize *= 2;
         }
-        T* block = new T[munBlockSize];
-        mpptBlocks[munNumBlocks] = block;
-        munNumBlocks += 1;
+        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+        if (block == nullptr)
+            throw KV_ListAllocError();
 
-        const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * munNumBlocks;
+        const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
         if (needed > munElementTableSize)
         {
-            std::uint64_t size = munElementTableSize ? munElementTableSize * 2ull : munBlockSize;
+            std::uint64_t size = munElementTableSize * 2ull;
             if (size < needed)
                 size = needed;
             if (size > UINT32_MAX)
@@ -94,16 +99,15 @@ public:
             }
             catch (...)
             {
-                munNumBlocks -= 1;
-                delete[] block;
+                std::free(block);
                 throw;
             }
             munElementTableSize = static_cast<unsigned int>(size);
         }
-        T** entries = mpptElements + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            entries[k] = block + k;
-        munCapacity = munBlockSize * munNumBlocks;
+        ConstructBlock(block);
+        mpptBlocks[munNumBlocks] = block;
+        munNumBlocks += 1;
+        FillEntries(block);
     }
 
     void Append(const T& x)
@@ -125,9 +129,19 @@ public:
     void Clear()
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
-            delete[] mpptBlocks[b];
-        std::free(mpptBlocks);
-        std::free(mpptElements);
+        {
+            T* block = mpptBlocks[b];
+            for (unsigned int k = 0; k < munBlockSize; ++k)
+                block[k].~T();
+            if (b > 0)
+                std::free(block);
+        }
+        if (!InFirstChunk(mpptBlocks))
+            std::free(mpptBlocks);
+        if (!InFirstChunk(mpptElements))
+            std::free(mpptElements);
+        std::free(mpFirstChunk);
+        mpFirstChunk = nullptr;
         mpptBlocks = nullptr;
         mpptElements = nullptr;
         munBlockTableSize = 0;
@@ -183,12 +197,69 @@ private:
         return n;
     }
 
+    static_assert(alignof(T) <= alignof(std::max_align_t), "blocks come from malloc");
+
+    // The first block shares one allocation with the first block table entry and the first
+    // element table: most lists in a surface (one per polygon) never grow past one block, and
+    // three allocations each would dominate building them. Layout: block table (one entry),
+    // element table (munBlockSize entries), then the elements. Later growth moves the tables
+    // out of this chunk; the first block itself never moves.
+    void AllocateFirstBlock()
+    {
+        const std::size_t tables = sizeof(T*) * (1 + static_cast<std::size_t>(munBlockSize));
+        const std::size_t offset = (tables + alignof(T) - 1) / alignof(T) * alignof(T);
+        void* chunk = std::malloc(offset + static_cast<std::size_t>(munBlockSize) * sizeof(T));
+        if (chunk == nullptr)
+            throw KV_ListAllocError();
+        T* block = reinterpret_cast<T*>(static_cast<char*>(chunk) + offset);
+        ConstructBlock(block);
+        mpFirstChunk = chunk;
+        mpptBlocks = static_cast<T**>(chunk);
+        mpptElements = mpptBlocks + 1;
+        munBlockTableSize = 1;
+        munElementTableSize = munBlockSize;
+        mpptBlocks[0] = block;
+        munNumBlocks = 1;
+        FillEntries(block);
+    }
+
+    void ConstructBlock(T* block)
+    {
+        for (unsigned int k = 0; k < munBlockSize; ++k)
+            new (block + k) T;
+    }
+
+    // Points the element table's entries for the newest block at its elements.
+    void FillEntries(T* block)
+    {
+        T** entries = mpptElements + munCapacity;
+        for (unsigned int k = 0; k < munBlockSize; ++k)
+            entries[k] = block + k;
+        munCapacity = munBlockSize * munNumBlocks;
+    }
+
+    bool InFirstChunk(T** table) const
+    {
+        return mpFirstChunk != nullptr &&
+               (table == static_cast<T**>(mpFirstChunk) || table == static_cast<T**>(mpFirstChunk) + 1);
+    }
+
     template <typename P>
-    static void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
+    void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
     {
         const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(P);
         const std::size_t oldBytes = static_cast<std::size_t>(oldEntries) * sizeof(P);
-        void* p = std::realloc(table, bytes);
+        void* p = nullptr;
+        if (InFirstChunk(table))
+        {
+            p = std::malloc(bytes);
+            if (p != nullptr)
+                std::memcpy(p, table, oldBytes);
+        }
+        else
+        {
+            p = std::realloc(table, bytes);
+        }
         if (p == nullptr)
             throw KV_ListAllocError();
         table = static_cast<P*>(p);
@@ -207,6 +278,7 @@ private:
     }
 
     unsigned int munCount = 0;
+    void* mpFirstChunk = nullptr;  // the first block with the first tables, see AllocateFirstBlock
     T** mpptElements = nullptr;
     T** mpptBlocks = nullptr;
     unsigned int munNumBlocks = 0;
