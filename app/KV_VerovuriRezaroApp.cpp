@@ -124,6 +124,13 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     }
     SetTopWindow(mpkMainFrame);
 #if ORVANE_APP_HAVE_SCENE
+    // Without OpenGL on the display the view cannot exist: the program ends, as it does
+    // when the view's renderer cannot be initialised.
+    if (!KV_VerovuriRezaroView::IsWindowFormatAvailable())
+    {
+        KV_Prompts::Get().Message(KV_VerovuriRezaroView::kMsgInitialise, KV_APP_TITLE);
+        std::exit(1);
+    }
     mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get());
     mpkMainFrame->SetCommandTarget(mpkView);
 #endif

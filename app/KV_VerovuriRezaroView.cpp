@@ -18,6 +18,9 @@
 #include <wx/stdpaths.h>
 #include <wx/utils.h>
 
+// Only for the display's default screen number.
+#include <X11/Xlib.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +53,14 @@ KV_OGLColour ColourOf(const wxColour& colour, float alpha)
 wxString KV_DefaultExportName(const wxString& pathName)
 {
     return (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
+}
+
+bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
+{
+    Display* display = wxGetX11Display();
+    unsigned long visualId = 0;
+    int depth = 0;
+    return display != nullptr && KV_WGLRenderer::ChooseWindowVisual(display, DefaultScreen(display), visualId, depth);
 }
 
 KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)

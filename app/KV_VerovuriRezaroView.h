@@ -28,6 +28,10 @@ public:
     KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document);
     ~KV_VerovuriRezaroView() override;
 
+    // Whether the display offers the window pixel format at all; without it no view can be
+    // made (the caller reports kMsgInitialise and ends the program).
+    static bool IsWindowFormatAvailable();
+
     KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument; }
 
     // Document notifications: hint 0 removes the geometry's actor, hint 1 adds an actor for

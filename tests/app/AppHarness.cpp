@@ -15,6 +15,7 @@
 #include <X11/Xutil.h>
 
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -26,6 +27,7 @@
 namespace
 {
 pid_t gnServerPid = 0;
+bool gbServerWithoutGLX = false;
 
 // Test programs of one executable may run side by side: each process works in a folder of
 // its own, removed at exit when every test passed (kept for a look otherwise).
@@ -75,8 +77,12 @@ void StartPrivateServer()
             dup2(null, 1);
             dup2(null, 2);
         }
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
+        if (gbServerWithoutGLX)
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                   "-extension", "GLX", static_cast<char*>(nullptr));
+        else
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -131,8 +137,15 @@ std::string Utf8(const wxString& text)
 
 // ---- ScriptedPrompts
 
+void AppHarness::UseServerWithoutOpenGL()
+{
+    gbServerWithoutGLX = true;
+}
+
 void ScriptedPrompts::Message(const wxString& text, const wxString& caption)
 {
+    // Also on the error stream, where a test of a program that ends can see it.
+    std::fprintf(stderr, "message box: %s | %s\n", Utf8(text).c_str(), Utf8(caption).c_str());
     mkMessages.push_back({Utf8(text), Utf8(caption)});
 }
 

@@ -83,6 +83,9 @@ public:
     // The pixels of a window as the X server shows them.
     static wxImage Capture(wxWindow* window);
 
+    // Before the first harness of the process: its X server offers no OpenGL.
+    static void UseServerWithoutOpenGL();
+
     static std::string ScratchPath(const std::string& name);
     static std::string SamplePath();
 

@@ -151,6 +151,18 @@ TEST(ExportName, PathWithoutItsLastFourCharactersAndWrl)
     EXPECT_EQ(KV_DefaultExportName(""), wxString(".wrl"));
 }
 
+TEST(ViewDeathTest, NoOpenGLEndsTheProgramAfterItsMessage)
+{
+    EXPECT_EXIT(
+        {
+            AppHarness::UseServerWithoutOpenGL();
+            AppHarness app;
+            app.Start();
+            app.Pump(3000);
+        },
+        ::testing::ExitedWithCode(1), "message box: Error - unable to initialise, Please contact Orvane Support");
+}
+
 TEST_F(ViewTest, CommandsNeedASurface)
 {
     ASSERT_TRUE(mkApp.Start());
