@@ -9,6 +9,7 @@
 #include "app/MainFrm.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_ViewDefaults.h"
 
 #include <wx/dcclient.h>
 #include <wx/filename.h>
@@ -144,30 +145,13 @@ bool KV_VerovuriRezaroView::OnCreate()
 
     try
     {
-        const KV_Vector3D positions[2] = {KV_Vector3D(4, 4, 4), KV_Vector3D(-4, 4, 4)};
-        for (unsigned char i = 0; i < 2; ++i)
-        {
-            KV_Light light;
-            light.munLightIndex = i;
-            light.mbLightOn = true;
-            light.mkSpecular = KV_OGLColour(1, 1, 1, 1);
-            light.mkDiffuse = KV_OGLColour(1, 1, 1, 1);
-            light.mkAmbient = KV_OGLColour(0.15f, 0.15f, 0.15f, 1);
-            light.mkPosition = positions[i];
-            mkRenderer.AddLight(light);
-        }
+        KV_AddViewLights(mkRenderer);
     }
     catch (const KV_WindowsException&)
     {
         ShowMessage(kMsgLighting);
     }
-
-    KV_PerspectiveClippingVolume volume;
-    volume.mrNear = 0.1f;
-    volume.mrFar = 100.0f;
-    volume.mrAspectRatio = 1.0f;
-    volume.mrFieldOfView = 90.0f;
-    mkRenderer.SetClippingVolume(volume);
+    mkRenderer.SetClippingVolume(KV_ViewClippingVolume());
 
     KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
     if (geometry != nullptr && mkRenderer.GetActorCount() == 0)
