@@ -194,6 +194,10 @@ void KV_VerovuriRezaroView::OnDestroyWindow()
 void KV_VerovuriRezaroView::OnSize(wxSizeEvent& event)
 {
     event.Skip();
+    // Before the window exists the renderer has no size to scale from; its first size is
+    // set when the window is made.
+    if (!mbCreated)
+        return;
     const wxSize size = GetClientSize();
     mkRenderer.Resize(size.x, size.y);
     Refresh(true);

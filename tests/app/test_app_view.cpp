@@ -163,6 +163,22 @@ TEST(ViewDeathTest, NoOpenGLEndsTheProgramAfterItsMessage)
         ::testing::ExitedWithCode(1), "message box: Error - unable to initialise, Please contact Orvane Support");
 }
 
+TEST_F(ViewTest, ResizingTheWindowScalesTheViewport)
+{
+    StartWithSample();
+    const wxSize before = View()->GetClientSize();
+    EXPECT_EQ(Renderer().GetViewport().munWidth, static_cast<unsigned int>(before.x));
+    mkApp.Frame()->SetSize(mkApp.Frame()->GetSize() + wxSize(200, 100));
+    ASSERT_TRUE(mkApp.PumpUntil([&] { return View()->GetClientSize() != before; }, 5000));
+    mkApp.Pump(100);
+    const wxSize after = View()->GetClientSize();
+    EXPECT_EQ(Renderer().GetViewport().munWidth, static_cast<unsigned int>(after.x));
+    EXPECT_EQ(Renderer().GetViewport().munHeight, static_cast<unsigned int>(after.y));
+    const wxImage picture = Picture();
+    EXPECT_FALSE(IsDark(picture, after.x / 2, after.y / 2));
+    EXPECT_TRUE(IsDark(picture, 2, 2));
+}
+
 TEST_F(ViewTest, CommandsNeedASurface)
 {
     ASSERT_TRUE(mkApp.Start());
