@@ -17,6 +17,9 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -203,6 +206,20 @@ TEST(AppShell, StatusBarHasTheMessagePaneAndThreeIndicators)
     const char* texts[] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(bar->GetStatusText(1 + i), wxGetKeyState(keys[i]) ? wxString(texts[i]) : wxString());
+}
+
+TEST(AppShell, CapsLockShowsInItsIndicator)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    wxStatusBar* bar = app.Frame()->GetStatusBar();
+    Display* display = static_cast<Display*>(wxGetDisplay());
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, LockMask);
+    XSync(display, False);
+    EXPECT_TRUE(app.PumpUntil([bar] { return bar->GetStatusText(1) == "CAP"; }, 3000));
+    XkbLockModifiers(display, XkbUseCoreKbd, LockMask, 0);
+    XSync(display, False);
+    EXPECT_TRUE(app.PumpUntil([bar] { return bar->GetStatusText(1).empty(); }, 3000));
 }
 
 TEST(AppShell, SplashShowsOverTheFrameAndIgnoresClicksUntilItsTime)
