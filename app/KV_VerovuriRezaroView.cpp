@@ -1,3 +1,4 @@
+// The 3D view: window life, scene, mouse, timer and commands (printing is in KV_ViewPrintout.cpp).
 #include "app/KV_VerovuriRezaroView.h"
 
 #include "app/KV_AppPictures.h"
@@ -5,18 +6,11 @@
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroApp.h"
 #include "app/KV_VerovuriRezaroDoc.h"
-#include "app/KV_ViewPrintout.h"
-#include "app/MainFrm.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "render/KV_ViewDefaults.h"
 
 #include <wx/dcclient.h>
-#include <wx/filename.h>
-#include <wx/image.h>
-#include <wx/log.h>
-#include <wx/print.h>
-#include <wx/stdpaths.h>
 #include <wx/utils.h>
 
 // Only for the display's default screen number.
