@@ -102,17 +102,28 @@ wxBitmap KV_ToolbarBitmap(int commandId)
 {
     switch (commandId)
     {
-    case ID_FILE_OPEN: return wxBitmap(tb_open_xpm);
-    case ID_FILE_CLOSE: return wxBitmap(tb_close_xpm);
-    case ID_EDIT_ROTATE: return wxBitmap(tb_rotate_xpm);
-    case ID_EDIT_RESET_POSITION: return wxBitmap(tb_reset_xpm);
-    case ID_EDIT_SMOOTH_SHADING: return wxBitmap(tb_smooth_xpm);
-    case ID_EDIT_WIREFRAME_DISPLAY: return wxBitmap(tb_wireframe_xpm);
-    case ID_EDIT_TOGGLE_TEXTURE: return wxBitmap(tb_texture_xpm);
-    case ID_EDIT_SURFACE_COLOUR: return wxBitmap(tb_colour_xpm);
-    case ID_FILE_PRINT: return wxBitmap(tb_print_xpm);
-    case ID_APP_ABOUT: return wxBitmap(tb_about_xpm);
-    default: return wxBitmap();
+        case ID_FILE_OPEN:
+            return wxBitmap(tb_open_xpm);
+        case ID_FILE_CLOSE:
+            return wxBitmap(tb_close_xpm);
+        case ID_EDIT_ROTATE:
+            return wxBitmap(tb_rotate_xpm);
+        case ID_EDIT_RESET_POSITION:
+            return wxBitmap(tb_reset_xpm);
+        case ID_EDIT_SMOOTH_SHADING:
+            return wxBitmap(tb_smooth_xpm);
+        case ID_EDIT_WIREFRAME_DISPLAY:
+            return wxBitmap(tb_wireframe_xpm);
+        case ID_EDIT_TOGGLE_TEXTURE:
+            return wxBitmap(tb_texture_xpm);
+        case ID_EDIT_SURFACE_COLOUR:
+            return wxBitmap(tb_colour_xpm);
+        case ID_FILE_PRINT:
+            return wxBitmap(tb_print_xpm);
+        case ID_APP_ABOUT:
+            return wxBitmap(tb_about_xpm);
+        default:
+            return wxBitmap();
     }
 }
 
@@ -120,10 +131,14 @@ wxCursor KV_LoadCursor(int resourceId)
 {
     switch (resourceId)
     {
-    case IDC_TRANSLATE: return CursorFromXpm(cur_translate_xpm);
-    case IDC_ZOOM: return CursorFromXpm(cur_zoom_xpm);
-    case IDC_ROTATE: return CursorFromXpm(cur_rotate_xpm);
-    default: return wxCursor(wxCURSOR_ARROW);
+        case IDC_TRANSLATE:
+            return CursorFromXpm(cur_translate_xpm);
+        case IDC_ZOOM:
+            return CursorFromXpm(cur_zoom_xpm);
+        case IDC_ROTATE:
+            return CursorFromXpm(cur_rotate_xpm);
+        default:
+            return wxCursor(wxCURSOR_ARROW);
     }
 }
 

@@ -28,9 +28,7 @@ KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&)
     return nullptr;
 }
 
-void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*)
-{
-}
+void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}
 
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D&, const wxString&)
 {

@@ -1,6 +1,7 @@
 #include "app/KV_PrintFit.h"
 
-bool KV_FitWindowToPage(int cw, int ch, int pageWidth, int pageHeight, int ppiX, int ppiY, KV_PrintFit& fit)
+bool KV_FitWindowToPage(int cw, int ch, int pageWidth, int pageHeight, int ppiX, int ppiY,
+                        KV_PrintFit& fit)
 {
     fit = KV_PrintFit();
     if (cw <= 0 || ch <= 0 || pageWidth <= 0 || pageHeight <= 0 || ppiX <= 0 || ppiY <= 0)

@@ -35,7 +35,8 @@ bool KV_Prompts::ChooseColour(wxWindow* parent, const wxColour& initial, wxColou
     return true;
 }
 
-wxString KV_Prompts::ChooseOpenPath(wxWindow* parent, const wxString& title, const wxString& wildcard)
+wxString KV_Prompts::ChooseOpenPath(wxWindow* parent, const wxString& title,
+                                    const wxString& wildcard)
 {
     wxFileDialog dialog(parent, title, wxEmptyString, wxEmptyString, wildcard,
                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
@@ -44,11 +45,13 @@ wxString KV_Prompts::ChooseOpenPath(wxWindow* parent, const wxString& title, con
     return dialog.GetPath();
 }
 
-wxString KV_Prompts::ChooseSavePath(wxWindow* parent, const wxString& title, const wxString& defaultPath,
-                                    const wxString& defaultExtension, const wxString& wildcard)
+wxString KV_Prompts::ChooseSavePath(wxWindow* parent, const wxString& title,
+                                    const wxString& defaultPath, const wxString& defaultExtension,
+                                    const wxString& wildcard)
 {
     const wxFileName initial(defaultPath);
-    wxFileDialog dialog(parent, title, initial.GetPath(), initial.GetFullName(), wildcard, wxFD_SAVE);
+    wxFileDialog dialog(parent, title, initial.GetPath(), initial.GetFullName(), wildcard,
+                        wxFD_SAVE);
     if (dialog.ShowModal() != wxID_OK)
         return wxEmptyString;
     wxFileName chosen(dialog.GetPath());
@@ -71,7 +74,7 @@ KV_Prompts* KV_Prompts::Install(KV_Prompts* prompts)
 
 void KV_InstallReportMessageBoxes()
 {
-    SetReportSink([](const char* text, const char* caption, KV_ReportKind) {
-        KV_Prompts::Get().Message(wxString::FromUTF8(text), wxString::FromUTF8(caption));
-    });
+    SetReportSink(
+        [](const char* text, const char* caption, KV_ReportKind)
+        { KV_Prompts::Get().Message(wxString::FromUTF8(text), wxString::FromUTF8(caption)); });
 }

@@ -21,11 +21,13 @@ public:
     // The colour dialog, opened fully with the initial colour; false on Cancel.
     virtual bool ChooseColour(wxWindow* parent, const wxColour& initial, wxColour& chosen);
     // The file-open dialog (existing files only); the empty string on Cancel.
-    virtual wxString ChooseOpenPath(wxWindow* parent, const wxString& title, const wxString& wildcard);
+    virtual wxString ChooseOpenPath(wxWindow* parent, const wxString& title,
+                                    const wxString& wildcard);
     // The file-save dialog; the empty string on Cancel. A name typed without an extension
     // gets the default extension (".wrl" style, with the dot).
-    virtual wxString ChooseSavePath(wxWindow* parent, const wxString& title, const wxString& defaultPath,
-                                    const wxString& defaultExtension, const wxString& wildcard);
+    virtual wxString ChooseSavePath(wxWindow* parent, const wxString& title,
+                                    const wxString& defaultPath, const wxString& defaultExtension,
+                                    const wxString& wildcard);
 
     // The prompts in use; never null.
     static KV_Prompts& Get();

@@ -55,8 +55,9 @@ constexpr int KV_RECENT_FILE_COUNT = 4;
 
 // Document template, string 128: window title, document name, new-file type name, filter
 // name, filter extension, file type identifier, file type name.
-#define KV_DOC_TEMPLATE \
-    "Orvane Image View\n\nosf File\nOrvane Surface Files (*.osf)\n.osf\nOrvaneSurface.Document\nOrvane Surface Document"
+#define KV_DOC_TEMPLATE                                    \
+    "Orvane Image View\n\nosf File\nOrvane Surface Files " \
+    "(*.osf)\n.osf\nOrvaneSurface.Document\nOrvane Surface Document"
 
 // Idle text of the status bar.
 #define KV_IDLE_PROMPT "Ready"

@@ -32,9 +32,10 @@ bool KV_SplashWnd::Create(wxWindow* parent)
     if (!mkBitmap.IsOk())
         return false;
     // A pop-up of exactly the picture's size: no caption, no border, owned by the frame.
-    if (!wxFrame::Create(parent, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                         wxSize(mkBitmap.GetWidth(), mkBitmap.GetHeight()),
-                         wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxFRAME_FLOAT_ON_PARENT | wxSTAY_ON_TOP))
+    if (!wxFrame::Create(
+            parent, wxID_ANY, wxEmptyString, wxDefaultPosition,
+            wxSize(mkBitmap.GetWidth(), mkBitmap.GetHeight()),
+            wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxFRAME_FLOAT_ON_PARENT | wxSTAY_ON_TOP))
         return false;
     SetCursor(*wxSTANDARD_CURSOR);
     SetClientSize(mkBitmap.GetWidth(), mkBitmap.GetHeight());

@@ -28,8 +28,7 @@ class KV_FileDropTarget : public wxFileDropTarget
 public:
     bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& files) override
     {
-        for (const wxString& file : files)
-            wxGetApp().OpenDocumentFile(file);
+        for (const wxString& file : files) wxGetApp().OpenDocumentFile(file);
         return true;
     }
 };
@@ -40,7 +39,8 @@ void KV_PrepareToolkitEnvironment()
     setenv("GDK_BACKEND", "x11", 0);
 }
 
-KV_VerovuriRezaroApp::KV_VerovuriRezaroApp() : mkRecentFiles(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1))
+KV_VerovuriRezaroApp::KV_VerovuriRezaroApp()
+    : mkRecentFiles(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1))
 {
     Bind(wxEVT_MENU, &KV_VerovuriRezaroApp::OnAppAbout, this, KV_MenuId(ID_APP_ABOUT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroApp::OnFilePrintSetup, this, KV_MenuId(ID_FILE_PRINT_SETUP));
@@ -51,8 +51,7 @@ KV_VerovuriRezaroApp::~KV_VerovuriRezaroApp() = default;
 bool KV_VerovuriRezaroApp::OnInit()
 {
     wxArrayString arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.Add(argv[i]);
+    for (int i = 1; i < argc; ++i) arguments.Add(argv[i]);
     return InitInstance(arguments);
 }
 
@@ -135,11 +134,14 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     mpkMainFrame->SetCommandTarget(mpkView);
 #endif
     mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
-    mpkDocument->SetTitleListener([this](const wxString& title) {
-        if (mpkMainFrame != nullptr)
-            mpkMainFrame->ShowDocumentTitle(title);
-    });
-    mpkDocument->SetRecentFileListener([this](const wxString& fullPath) { AddToRecentFileList(fullPath); });
+    mpkDocument->SetTitleListener(
+        [this](const wxString& title)
+        {
+            if (mpkMainFrame != nullptr)
+                mpkMainFrame->ShowDocumentTitle(title);
+        });
+    mpkDocument->SetRecentFileListener([this](const wxString& fullPath)
+                                       { AddToRecentFileList(fullPath); });
     return true;
 }
 
@@ -211,11 +213,10 @@ void KV_VerovuriRezaroApp::LoadStdProfileSettings()
     const wxFileName file(wxFileName(folder, KV_APP_TITLE).GetFullPath(), KV_APP_TITLE ".conf");
     // The settings file can only be written into a folder that exists.
     wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
-    mpkConfig = std::make_unique<wxFileConfig>(KV_APP_TITLE, wxEmptyString, file.GetFullPath(), wxEmptyString,
-                                               wxCONFIG_USE_LOCAL_FILE);
+    mpkConfig = std::make_unique<wxFileConfig>(KV_APP_TITLE, wxEmptyString, file.GetFullPath(),
+                                               wxEmptyString, wxCONFIG_USE_LOCAL_FILE);
     wxConfigBase::Set(mpkConfig.get());
-    while (mkRecentFiles.GetCount() > 0)
-        mkRecentFiles.RemoveFileFromHistory(0);
+    while (mkRecentFiles.GetCount() > 0) mkRecentFiles.RemoveFileFromHistory(0);
     mpkConfig->SetPath("/Recent File List");
     mkRecentFiles.Load(*mpkConfig);
     mpkConfig->SetPath("/");

@@ -41,13 +41,15 @@ bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path)
 bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
 {
     if (mpkSurfaceGeometry != nullptr &&
-        !KV_Prompts::Get().AskYesNo(wxString::Format("Replace existing surface: %s?", mkTitle), KV_APP_TITLE))
+        !KV_Prompts::Get().AskYesNo(wxString::Format("Replace existing surface: %s?", mkTitle),
+                                    KV_APP_TITLE))
         return false;
 
     KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path);
     if (geometry == nullptr)
     {
-        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path), KV_APP_TITLE);
+        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path),
+                                  KV_APP_TITLE);
         return false;
     }
 

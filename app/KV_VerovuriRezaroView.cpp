@@ -29,7 +29,12 @@ wxGLAttributes WindowTemplateAttributes()
     for (int depth : {32, 24, 16})
     {
         wxGLAttributes attributes;
-        attributes.PlatformDefaults().RGBA().DoubleBuffer().MinRGBA(8, 8, 8, 0).Depth(depth).EndList();
+        attributes.PlatformDefaults()
+            .RGBA()
+            .DoubleBuffer()
+            .MinRGBA(8, 8, 8, 0)
+            .Depth(depth)
+            .EndList();
         if (wxGLCanvas::IsDisplaySupported(attributes))
             return attributes;
     }
@@ -40,7 +45,8 @@ wxGLAttributes WindowTemplateAttributes()
 
 KV_OGLColour ColourOf(const wxColour& colour, float alpha)
 {
-    return KV_OGLColour(colour.Red() / 255.0f, colour.Green() / 255.0f, colour.Blue() / 255.0f, alpha);
+    return KV_OGLColour(colour.Red() / 255.0f, colour.Green() / 255.0f, colour.Blue() / 255.0f,
+                        alpha);
 }
 
 }  // namespace
@@ -55,7 +61,8 @@ bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
     Display* display = wxGetX11Display();
     unsigned long visualId = 0;
     int depth = 0;
-    return display != nullptr && KV_WGLRenderer::ChooseWindowVisual(display, DefaultScreen(display), visualId, depth);
+    return display != nullptr &&
+           KV_WGLRenderer::ChooseWindowVisual(display, DefaultScreen(display), visualId, depth);
 }
 
 KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)
@@ -80,27 +87,42 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &KV_VerovuriRezaroView::OnCaptureLost, this);
     Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnTimer, this, 1);
 
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnResetPosition, this, KV_MenuId(ID_EDIT_RESET_POSITION));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSmoothShading, this, KV_MenuId(ID_EDIT_SMOOTH_SHADING));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnWireframeDisplay, this, KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnToggleTexture, this, KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnBackgroundColour, this, KV_MenuId(ID_EDIT_BACKGROUND_COLOUR));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSurfaceColour, this, KV_MenuId(ID_EDIT_SURFACE_COLOUR));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnResetPosition, this,
+         KV_MenuId(ID_EDIT_RESET_POSITION));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSmoothShading, this,
+         KV_MenuId(ID_EDIT_SMOOTH_SHADING));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnWireframeDisplay, this,
+         KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnToggleTexture, this,
+         KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnBackgroundColour, this,
+         KV_MenuId(ID_EDIT_BACKGROUND_COLOUR));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSurfaceColour, this,
+         KV_MenuId(ID_EDIT_SURFACE_COLOUR));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnRotate, this, KV_MenuId(ID_EDIT_ROTATE));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileOpen, this, KV_MenuId(ID_FILE_OPEN));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileClose, this, KV_MenuId(ID_FILE_CLOSE));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileExport, this, KV_MenuId(ID_FILE_EXPORT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrint, this, KV_MenuId(ID_FILE_PRINT));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintDirect, this, KV_MenuId(ID_FILE_PRINT_DIRECT));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintPreview, this, KV_MenuId(ID_FILE_PRINT_PREVIEW));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintDirect, this,
+         KV_MenuId(ID_FILE_PRINT_DIRECT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintPreview, this,
+         KV_MenuId(ID_FILE_PRINT_PREVIEW));
 
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_EDIT_RESET_POSITION));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_EDIT_SURFACE_COLOUR));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this, KV_MenuId(ID_FILE_CLOSE));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this, KV_MenuId(ID_FILE_EXPORT));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateSmoothShading, this, KV_MenuId(ID_EDIT_SMOOTH_SHADING));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateWireframeDisplay, this, KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
-    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateToggleTexture, this, KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
+         KV_MenuId(ID_EDIT_RESET_POSITION));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
+         KV_MenuId(ID_EDIT_SURFACE_COLOUR));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
+         KV_MenuId(ID_FILE_CLOSE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
+         KV_MenuId(ID_FILE_EXPORT));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateSmoothShading, this,
+         KV_MenuId(ID_EDIT_SMOOTH_SHADING));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateWireframeDisplay, this,
+         KV_MenuId(ID_EDIT_WIREFRAME_DISPLAY));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateToggleTexture, this,
+         KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateRotate, this, KV_MenuId(ID_EDIT_ROTATE));
 }
 
@@ -372,7 +394,8 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
     else if (left && (munKeyFlags & KEY_SHIFT))
     {
         // Roll about the viewing axis, clockwise for a move to the right.
-        mkRenderer.Roll(mkPreviousPosition.x < mkCurrentPosition.x ? -mrRotationStep : mrRotationStep);
+        mkRenderer.Roll(mkPreviousPosition.x < mkCurrentPosition.x ? -mrRotationStep
+                                                                   : mrRotationStep);
     }
     else if (left)
     {
@@ -389,8 +412,10 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
         const wxSize size = GetClientSize();
         if (volume != nullptr && size.x > 0 && size.y > 0)
         {
-            const float a = -(std::fabs(volume->GetWidth()) * (mkCurrentPosition.x - mkPreviousPosition.x) / size.x);
-            const float b = -(std::fabs(volume->GetHeight()) * (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
+            const float a = -(std::fabs(volume->GetWidth()) *
+                              (mkCurrentPosition.x - mkPreviousPosition.x) / size.x);
+            const float b = -(std::fabs(volume->GetHeight()) *
+                              (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
             mkRenderer.Pan(a, b);
         }
         Repaint();
@@ -496,7 +521,8 @@ void KV_VerovuriRezaroView::OnRotate(wxCommandEvent&)
 
 void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
 {
-    const wxString path = KV_Prompts::Get().ChooseOpenPath(this, "Load", "Orvane Surface Files (*.osf)|*.osf");
+    const wxString path =
+        KV_Prompts::Get().ChooseOpenPath(this, "Load", "Orvane Surface Files (*.osf)|*.osf");
     if (path.empty() || mpkDocument == nullptr)
         return;
     wxBusyCursor wait;
@@ -526,14 +552,16 @@ void KV_VerovuriRezaroView::OnFileExport(wxCommandEvent&)
 {
     if (mpkDocument == nullptr)
         return;
-    const wxString path = KV_Prompts::Get().ChooseSavePath(this, "Export", KV_DefaultExportName(mpkDocument->GetPathName()),
-                                                           ".wrl", "VRML File (*.wrl)|*.wrl");
+    const wxString path = KV_Prompts::Get().ChooseSavePath(
+        this, "Export", KV_DefaultExportName(mpkDocument->GetPathName()), ".wrl",
+        "VRML File (*.wrl)|*.wrl");
     if (path.empty())
         return;
     if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
     {
         std::fclose(existing);
-        if (!KV_Prompts::Get().AskYesNo(path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
+        if (!KV_Prompts::Get().AskYesNo(
+                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
             return;
     }
     wxBusyCursor wait;

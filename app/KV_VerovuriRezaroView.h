@@ -64,13 +64,18 @@ public:
         KEY_SHIFT = 4
     };
 
-    static constexpr const char* kMsgInitialise = "Error - unable to initialise, Please contact Orvane Support";
+    static constexpr const char* kMsgInitialise =
+        "Error - unable to initialise, Please contact Orvane Support";
     static constexpr const char* kMsgLighting =
         "Error - unable to initialise lighting, Please contact Orvane Support";
-    static constexpr const char* kMsgAddActor = "Error - unable to add actor, Please contact Orvane Support";
-    static constexpr const char* kMsgResetCamera = "Error - unable to reset camera, Please contact Orvane Support";
-    static constexpr const char* kMsgRender = "Error - Unable to render, Please contact Orvane support";
-    static constexpr const char* kMsgPrint = "Error - Unable to print, Please contact Orvane support";
+    static constexpr const char* kMsgAddActor =
+        "Error - unable to add actor, Please contact Orvane Support";
+    static constexpr const char* kMsgResetCamera =
+        "Error - unable to reset camera, Please contact Orvane Support";
+    static constexpr const char* kMsgRender =
+        "Error - Unable to render, Please contact Orvane support";
+    static constexpr const char* kMsgPrint =
+        "Error - Unable to print, Please contact Orvane support";
 
 private:
     // Window life.

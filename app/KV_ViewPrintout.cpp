@@ -71,7 +71,8 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight,
     wxBusyCursor wait;
     const wxSize client = GetClientSize();
     KV_PrintFit fit;
-    if (!mbCreated || !KV_FitWindowToPage(client.x, client.y, pageWidth, pageHeight, ppiX, ppiY, fit))
+    if (!mbCreated ||
+        !KV_FitWindowToPage(client.x, client.y, pageWidth, pageHeight, ppiX, ppiY, fit))
     {
         // A minimised window has no shape to print.
         ShowMessage(kMsgPrint);
@@ -98,7 +99,8 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight,
             picture.Rescale(width, height, wxIMAGE_QUALITY_HIGH);
             double scaleX = 1.0, scaleY = 1.0;
             dc.GetUserScale(&scaleX, &scaleY);
-            dc.SetUserScale(scaleX * fit.mnPrintedWidth / width, scaleY * fit.mnPrintedHeight / height);
+            dc.SetUserScale(scaleX * fit.mnPrintedWidth / width,
+                            scaleY * fit.mnPrintedHeight / height);
             dc.DrawBitmap(wxBitmap(picture), 0, 0, false);
             dc.SetUserScale(scaleX, scaleY);
         }
@@ -120,8 +122,10 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight,
 
 wxString KV_VerovuriRezaroView::DefaultPrintFileName() const
 {
-    const wxString title = mpkDocument != nullptr ? wxFileName(mpkDocument->GetTitle()).GetName() : wxString();
-    return wxFileName(wxGetHomeDir(), (title.empty() ? wxString("untitled") : title) + ".ps").GetFullPath();
+    const wxString title =
+        mpkDocument != nullptr ? wxFileName(mpkDocument->GetTitle()).GetName() : wxString();
+    return wxFileName(wxGetHomeDir(), (title.empty() ? wxString("untitled") : title) + ".ps")
+        .GetFullPath();
 }
 
 void KV_VerovuriRezaroView::OnFilePrint(wxCommandEvent&)
@@ -146,7 +150,8 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
     data.SetPaperId(settings.GetPaperId());
     data.SetOrientation(settings.GetOrientation());
     data.SetPrintMode(wxPRINT_MODE_FILE);
-    data.SetFilename(settings.GetFilename().empty() ? DefaultPrintFileName() : settings.GetFilename());
+    data.SetFilename(settings.GetFilename().empty() ? DefaultPrintFileName()
+                                                    : settings.GetFilename());
     wxPrintDialogData dialogData(data);
     dialogData.SetMinPage(1);
     dialogData.SetMaxPage(1);
@@ -155,22 +160,24 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
     wxPostScriptPrinter printer(&dialogData);
     KV_ViewPrintout printout(this, mpkDocument ? mpkDocument->GetTitle() : wxString());
     if (printer.Print(wxGetApp().GetMainFrame(), &printout, false))
-        wxGetApp().GetMainFrame()->SetStatusText(wxString::Format("Printed to %s", data.GetFilename()), 0);
+        wxGetApp().GetMainFrame()->SetStatusText(
+            wxString::Format("Printed to %s", data.GetFilename()), 0);
 }
 
 void KV_VerovuriRezaroView::OnFilePrintPreview(wxCommandEvent&)
 {
     const wxString title = mpkDocument ? mpkDocument->GetTitle() : wxString();
     wxPrintDialogData data(wxGetApp().PrintDialogData());
-    wxPrintPreview* preview = new wxPrintPreview(new KV_ViewPrintout(this, title), new KV_ViewPrintout(this, title), &data);
+    wxPrintPreview* preview = new wxPrintPreview(new KV_ViewPrintout(this, title),
+                                                 new KV_ViewPrintout(this, title), &data);
     if (!preview->IsOk())
     {
         delete preview;
         ShowMessage(kMsgPrint);
         return;
     }
-    wxPreviewFrame* frame = new wxPreviewFrame(preview, wxGetApp().GetMainFrame(), "Print Preview", wxDefaultPosition,
-                                               wxSize(700, 800));
+    wxPreviewFrame* frame = new wxPreviewFrame(preview, wxGetApp().GetMainFrame(), "Print Preview",
+                                               wxDefaultPosition, wxSize(700, 800));
     frame->Initialize();
     frame->Show();
 }

@@ -34,7 +34,8 @@ void AppendCommand(wxMenu* menu, int id, const char* text, wxItemKind kind = wxI
 }
 
 const char* const kIndicatorTexts[CMainFrame::kIndicatorCount] = {"CAP", "NUM", "SCRL"};
-const wxKeyCode kIndicatorKeys[CMainFrame::kIndicatorCount] = {WXK_CAPITAL, WXK_NUMLOCK, WXK_SCROLL};
+const wxKeyCode kIndicatorKeys[CMainFrame::kIndicatorCount] = {WXK_CAPITAL, WXK_NUMLOCK,
+                                                               WXK_SCROLL};
 }  // namespace
 
 CMainFrame::CMainFrame() = default;
@@ -142,8 +143,8 @@ bool CMainFrame::CreateToolBarButtons()
         const wxBitmap bitmap = KV_ToolbarBitmap(id);
         if (!bitmap.IsOk())
             return false;
-        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxNullBitmap, toggles ? wxITEM_CHECK : wxITEM_NORMAL,
-                     Tooltip(id), Prompt(id));
+        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxNullBitmap,
+                     toggles ? wxITEM_CHECK : wxITEM_NORMAL, Tooltip(id), Prompt(id));
     }
     return bar->Realize();
 }
@@ -176,8 +177,7 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
         wxString name = wxFileName(path).GetFullName();
         name.Replace("&", "&&");
         const wxString label = wxString::Format("&%d %s", static_cast<int>(i + 1), name);
-        mpkFileMenu->Insert(position + i, first + static_cast<int>(i), label,
-                            "Open this document");
+        mpkFileMenu->Insert(position + i, first + static_cast<int>(i), label, "Open this document");
     }
 }
 

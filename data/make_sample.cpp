@@ -85,7 +85,8 @@ OsfSurface MakeSurface()
     surface.texturePixels.resize(static_cast<size_t>(kPictureSize) * kPictureSize * 3);
     for (int row = 0; row < kPictureSize; ++row)
         for (int column = 0; column < kPictureSize; ++column)
-            Colour(column, row, &surface.texturePixels[(static_cast<size_t>(row) * kPictureSize + column) * 3]);
+            Colour(column, row,
+                   &surface.texturePixels[(static_cast<size_t>(row) * kPictureSize + column) * 3]);
     return surface;
 }
 OsfSurface MakeBigSurface()
@@ -99,7 +100,8 @@ OsfSurface MakeBigSurface()
             const float x = static_cast<float>(c) / 250.0f - 2.0f;
             const float y = static_cast<float>(r) / 250.0f - 1.0f;
             s.vertices.push_back({x, y, 0.6f * Height(x * 0.5f, y)});
-            s.textureCoordinates.push_back({static_cast<float>(c) / columns, static_cast<float>(r) / rows});
+            s.textureCoordinates.push_back(
+                {static_cast<float>(c) / columns, static_cast<float>(r) / rows});
         }
     }
     for (unsigned int r = 0; r < rows; ++r)
@@ -119,7 +121,8 @@ OsfSurface MakeBigSurface()
     s.texturePixels.resize(static_cast<size_t>(side) * side * 3);
     for (int row = 0; row < side; ++row)
         for (int column = 0; column < side; ++column)
-            Colour(column / 16, row / 16, &s.texturePixels[(static_cast<size_t>(row) * side + column) * 3]);
+            Colour(column / 16, row / 16,
+                   &s.texturePixels[(static_cast<size_t>(row) * side + column) * 3]);
     return s;
 }
 }  // namespace
@@ -134,7 +137,8 @@ int main(int argc, char** argv)
     }
     const char* output = argv[argc - 1];
     OsfRawOptions options;
-    options.headerText = big ? "Orvane Image View start-up benchmark surface" : "Orvane Image View sample surface";
+    options.headerText =
+        big ? "Orvane Image View start-up benchmark surface" : "Orvane Image View sample surface";
     if (!WriteOsfFile(output, EncodeRawSurface(big ? MakeBigSurface() : MakeSurface(), options)))
     {
         std::fprintf(stderr, "make_sample: cannot write %s\n", output);

@@ -33,16 +33,20 @@ bool gbServerWithoutGLX = false;
 // its own, removed at exit when every test passed (kept for a look otherwise).
 std::string ProcessFolder()
 {
-    static const std::string folder = [] {
+    static const std::string folder = []
+    {
         const std::string path = std::string(ORVANE_TEST_TMP) + "/run-" + std::to_string(getpid());
         std::filesystem::create_directories(path);
-        std::atexit([] {
-            if (::testing::UnitTest::GetInstance()->Passed())
+        std::atexit(
+            []
             {
-                std::error_code ignored;
-                std::filesystem::remove_all(std::string(ORVANE_TEST_TMP) + "/run-" + std::to_string(getpid()), ignored);
-            }
-        });
+                if (::testing::UnitTest::GetInstance()->Passed())
+                {
+                    std::error_code ignored;
+                    std::filesystem::remove_all(
+                        std::string(ORVANE_TEST_TMP) + "/run-" + std::to_string(getpid()), ignored);
+                }
+            });
         return path;
     }();
     return folder;
@@ -78,11 +82,11 @@ void StartPrivateServer()
             dup2(null, 2);
         }
         if (gbServerWithoutGLX)
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   "-extension", "GLX", static_cast<char*>(nullptr));
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", "-extension", "GLX", static_cast<char*>(nullptr));
         else
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);
@@ -94,8 +98,7 @@ void StartPrivateServer()
     // The server writes its display number once it accepts connections.
     std::string number;
     char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
     close(fds[0]);
     if (number.empty())
     {
@@ -180,8 +183,9 @@ wxString ScriptedPrompts::ChooseOpenPath(wxWindow*, const wxString& title, const
     return path;
 }
 
-wxString ScriptedPrompts::ChooseSavePath(wxWindow*, const wxString& title, const wxString& defaultPath,
-                                         const wxString&, const wxString& wildcard)
+wxString ScriptedPrompts::ChooseSavePath(wxWindow*, const wxString& title,
+                                         const wxString& defaultPath, const wxString&,
+                                         const wxString& wildcard)
 {
     mkDialogTitles.push_back(title);
     mkWildcards.push_back(wildcard);
@@ -224,8 +228,7 @@ CMainFrame* AppHarness::Frame()
 bool AppHarness::Start(const std::vector<std::string>& arguments)
 {
     wxArrayString list;
-    for (const std::string& argument : arguments)
-        list.Add(wxString::FromUTF8(argument.c_str()));
+    for (const std::string& argument : arguments) list.Add(wxString::FromUTF8(argument.c_str()));
     mbRunning = true;
     const bool result = App().InitInstance(list);
     Pump(50);
@@ -237,8 +240,7 @@ void AppHarness::Stop()
     if (!mbRunning)
         return;
     mbRunning = false;
-    for (wxWindow* window : wxTopLevelWindows)
-        window->Destroy();
+    for (wxWindow* window : wxTopLevelWindows) window->Destroy();
     PumpUntil([] { return wxTopLevelWindows.empty(); }, 5000);
     App().ExitInstance();
 }
@@ -319,8 +321,8 @@ wxImage AppHarness::Capture(wxWindow* window)
     if (size.x <= 0 || size.y <= 0)
         return none;
     XSync(display, False);
-    XImage* picture = XGetImage(display, DefaultRootWindow(display), origin.x, origin.y, size.x, size.y,
-                                AllPlanes, ZPixmap);
+    XImage* picture = XGetImage(display, DefaultRootWindow(display), origin.x, origin.y, size.x,
+                                size.y, AllPlanes, ZPixmap);
     if (picture == nullptr)
         return none;
     wxImage image(size.x, size.y, false);

@@ -29,16 +29,17 @@ public:
     void Message(const wxString& text, const wxString& caption) override;
     bool AskYesNo(const wxString& text, const wxString& caption) override;
     bool ChooseColour(wxWindow* parent, const wxColour& initial, wxColour& chosen) override;
-    wxString ChooseOpenPath(wxWindow* parent, const wxString& title, const wxString& wildcard) override;
+    wxString ChooseOpenPath(wxWindow* parent, const wxString& title,
+                            const wxString& wildcard) override;
     wxString ChooseSavePath(wxWindow* parent, const wxString& title, const wxString& defaultPath,
                             const wxString& defaultExtension, const wxString& wildcard) override;
 
     std::vector<Shown> mkMessages;
     std::vector<Shown> mkQuestions;
-    std::deque<bool> mkAnswers;          // empty: No
-    std::deque<wxColour> mkColours;      // empty: Cancel
-    std::deque<wxString> mkOpenPaths;    // empty: Cancel
-    std::deque<wxString> mkSavePaths;    // empty: Cancel
+    std::deque<bool> mkAnswers;        // empty: No
+    std::deque<wxColour> mkColours;    // empty: Cancel
+    std::deque<wxString> mkOpenPaths;  // empty: Cancel
+    std::deque<wxString> mkSavePaths;  // empty: Cancel
     std::vector<wxString> mkDialogTitles;
     std::vector<wxString> mkWildcards;
     std::vector<wxString> mkSaveDefaults;

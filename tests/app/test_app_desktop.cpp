@@ -24,13 +24,18 @@ protected:
     {
         cpkPrefix = new std::filesystem::path(std::filesystem::path(ORVANE_TEST_TMP) / "prefix");
         std::filesystem::remove_all(*cpkPrefix);
-        const std::string command = "cmake --install \"" ORVANE_BINARY_DIR "\" --prefix \"" + cpkPrefix->string() +
-                                    "\" > \"" + (std::filesystem::path(ORVANE_TEST_TMP) / "install.log").string() + "\" 2>&1";
+        const std::string command =
+            "cmake --install \"" ORVANE_BINARY_DIR "\" --prefix \"" + cpkPrefix->string() +
+            "\" > \"" + (std::filesystem::path(ORVANE_TEST_TMP) / "install.log").string() +
+            "\" 2>&1";
         cnResult = std::system(command.c_str());
     }
     static void TearDownTestSuite() { delete cpkPrefix; }
 
-    static std::filesystem::path Installed(const std::string& relative) { return *cpkPrefix / relative; }
+    static std::filesystem::path Installed(const std::string& relative)
+    {
+        return *cpkPrefix / relative;
+    }
 
     static std::filesystem::path* cpkPrefix;
     static int cnResult;
@@ -44,18 +49,21 @@ TEST_F(DesktopInstall, InstallsTheProgramLauncherTypeAndIcons)
 {
     ASSERT_EQ(cnResult, 0);
     EXPECT_TRUE(std::filesystem::exists(Installed("bin/orvane-view")));
-    EXPECT_TRUE(std::filesystem::exists(Installed("share/icons/hicolor/scalable/apps/orvane-view.svg")));
-    EXPECT_TRUE(std::filesystem::exists(
-        Installed("share/icons/hicolor/scalable/mimetypes/application-x-orvanesurface.document.svg")));
+    EXPECT_TRUE(
+        std::filesystem::exists(Installed("share/icons/hicolor/scalable/apps/orvane-view.svg")));
+    EXPECT_TRUE(std::filesystem::exists(Installed(
+        "share/icons/hicolor/scalable/mimetypes/application-x-orvanesurface.document.svg")));
 
     const std::string launcher = ReadFile(Installed("share/applications/orvane-view.desktop"));
     EXPECT_NE(launcher.find("\nName=Orvane Image View\n"), std::string::npos);
     EXPECT_NE(launcher.find("\nExec=orvane-view %f\n"), std::string::npos);
     EXPECT_NE(launcher.find("\nIcon=orvane-view\n"), std::string::npos);
-    EXPECT_NE(launcher.find("\nMimeType=application/x-orvanesurface.document;\n"), std::string::npos);
+    EXPECT_NE(launcher.find("\nMimeType=application/x-orvanesurface.document;\n"),
+              std::string::npos);
 
     const std::string type = ReadFile(Installed("share/mime/packages/orvane-view.xml"));
-    EXPECT_NE(type.find("<mime-type type=\"application/x-orvanesurface.document\">"), std::string::npos);
+    EXPECT_NE(type.find("<mime-type type=\"application/x-orvanesurface.document\">"),
+              std::string::npos);
     EXPECT_NE(type.find("<comment>Orvane Surface Document</comment>"), std::string::npos);
     EXPECT_NE(type.find("<glob pattern=\"*.osf\"/>"), std::string::npos);
 }

@@ -67,8 +67,7 @@ std::vector<wxString> StaticTexts(wxWindow* window)
             texts.push_back(text->GetLabel());
         if (auto* box = dynamic_cast<wxStaticBox*>(child))
             texts.push_back(box->GetLabel());
-        for (const wxString& inner : StaticTexts(child))
-            texts.push_back(inner);
+        for (const wxString& inner : StaticTexts(child)) texts.push_back(inner);
     }
     return texts;
 }
@@ -111,32 +110,34 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
     EXPECT_EQ(bar->GetMenuLabel(1), wxString("&Edit"));
     EXPECT_EQ(bar->GetMenuLabel(2), wxString("&Help"));
 
-    ExpectMenu(bar->GetMenu(0), {{ID_FILE_OPEN, "&Open...\tCtrl+O", "Open a 3D surface file"},
-                                 {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
-                                 {0, nullptr, nullptr},
-                                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
-                                 {0, nullptr, nullptr},
-                                 {ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the contents of the main window"},
-                                 {ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options"},
-                                 {ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages"},
-                                 {0, nullptr, nullptr},
-                                 {ID_FILE_MRU_FILE1, "Recent File", nullptr},
-                                 {0, nullptr, nullptr},
-                                 {ID_APP_EXIT, "E&xit", "Quit the application"}});
+    ExpectMenu(bar->GetMenu(0),
+               {{ID_FILE_OPEN, "&Open...\tCtrl+O", "Open a 3D surface file"},
+                {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
+                {0, nullptr, nullptr},
+                {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
+                {0, nullptr, nullptr},
+                {ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the contents of the main window"},
+                {ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options"},
+                {ID_FILE_PRINT_PREVIEW, "Print Pre&view", "Display full pages"},
+                {0, nullptr, nullptr},
+                {ID_FILE_MRU_FILE1, "Recent File", nullptr},
+                {0, nullptr, nullptr},
+                {ID_APP_EXIT, "E&xit", "Quit the application"}});
     EXPECT_FALSE(bar->GetMenu(0)->FindItem(KV_MenuId(ID_FILE_MRU_FILE1))->IsEnabled());
 
-    ExpectMenu(bar->GetMenu(1),
-               {{ID_EDIT_RESET_POSITION, "&Reset Position", "Reset viewing position"},
-                {ID_EDIT_ROTATE, "R&otate",
-                 "Continuously rotate the surface until mouse button pressed in 3D view"},
-                {0, nullptr, nullptr},
-                {ID_EDIT_SMOOTH_SHADING, "&Smooth Shading", "View the surface in smooth mode"},
-                {ID_EDIT_WIREFRAME_DISPLAY, "&Wireframe Display", "View the surface in wireframe mode"},
-                {0, nullptr, nullptr},
-                {ID_EDIT_TOGGLE_TEXTURE, "&Toggle Texture", "Toggle display of surface texture"},
-                {0, nullptr, nullptr},
-                {ID_EDIT_BACKGROUND_COLOUR, "&Background Colour", "Edit background color"},
-                {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"}});
+    ExpectMenu(
+        bar->GetMenu(1),
+        {{ID_EDIT_RESET_POSITION, "&Reset Position", "Reset viewing position"},
+         {ID_EDIT_ROTATE, "R&otate",
+          "Continuously rotate the surface until mouse button pressed in 3D view"},
+         {0, nullptr, nullptr},
+         {ID_EDIT_SMOOTH_SHADING, "&Smooth Shading", "View the surface in smooth mode"},
+         {ID_EDIT_WIREFRAME_DISPLAY, "&Wireframe Display", "View the surface in wireframe mode"},
+         {0, nullptr, nullptr},
+         {ID_EDIT_TOGGLE_TEXTURE, "&Toggle Texture", "Toggle display of surface texture"},
+         {0, nullptr, nullptr},
+         {ID_EDIT_BACKGROUND_COLOUR, "&Background Colour", "Edit background color"},
+         {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"}});
 
     ExpectMenu(bar->GetMenu(2), {{ID_APP_ABOUT, "&About Orvane Image View...",
                                   "Display program information, version number and copyright"}});
@@ -205,7 +206,8 @@ TEST(AppShell, StatusBarHasTheMessagePaneAndThreeIndicators)
     const wxKeyCode keys[] = {WXK_CAPITAL, WXK_NUMLOCK, WXK_SCROLL};
     const char* texts[] = {"CAP", "NUM", "SCRL"};
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(bar->GetStatusText(1 + i), wxGetKeyState(keys[i]) ? wxString(texts[i]) : wxString());
+        EXPECT_EQ(bar->GetStatusText(1 + i),
+                  wxGetKeyState(keys[i]) ? wxString(texts[i]) : wxString());
 }
 
 TEST(AppShell, CapsLockShowsInItsIndicator)
@@ -256,9 +258,9 @@ TEST(AppShell, AboutBoxTexts)
     CAboutDlg dialog(app.Frame());
     EXPECT_EQ(dialog.GetTitle(), wxString("About Orvane Image View"));
     const std::vector<wxString> texts = StaticTexts(&dialog);
-    const char* expected[] = {"Orvane Image View, Version 1.0", "Viewer Controls:",
-                              "Left Mouse Button:          Rotate", "Right Mouse Button:       Translate",
-                              "Both Mouse Buttons:       Zoom"};
+    const char* expected[] = {
+        "Orvane Image View, Version 1.0", "Viewer Controls:", "Left Mouse Button:          Rotate",
+        "Right Mouse Button:       Translate", "Both Mouse Buttons:       Zoom"};
     for (const char* text : expected)
         EXPECT_NE(std::find(texts.begin(), texts.end(), wxString(text)), texts.end()) << text;
     EXPECT_NE(dialog.FindWindow(wxID_OK), nullptr);
@@ -289,7 +291,8 @@ TEST(AppShell, RecentFilesPersistAcrossRunsAndKeepFour)
     EXPECT_EQ(first->GetItemLabel(), wxString("&1 recent4.osf"));
     EXPECT_NE(file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1) + 3), nullptr);
     // Exit still comes last, after a separator.
-    EXPECT_EQ(file->FindItemByPosition(file->GetMenuItemCount() - 1)->GetId(), KV_MenuId(ID_APP_EXIT));
+    EXPECT_EQ(file->FindItemByPosition(file->GetMenuItemCount() - 1)->GetId(),
+              KV_MenuId(ID_APP_EXIT));
 }
 
 TEST(AppShell, RecentFileThatVanishedIsReportedAndDropped)

@@ -38,8 +38,7 @@ int LitPixels(const wxImage& image)
 {
     int count = 0;
     for (int y = 0; y < image.GetHeight(); ++y)
-        for (int x = 0; x < image.GetWidth(); ++x)
-            count += IsDark(image, x, y) ? 0 : 1;
+        for (int x = 0; x < image.GetWidth(); ++x) count += IsDark(image, x, y) ? 0 : 1;
     return count;
 }
 
@@ -48,8 +47,7 @@ long Difference(const wxImage& a, const wxImage& b)
     long total = 0;
     const unsigned char* p = a.GetData();
     const unsigned char* q = b.GetData();
-    for (long i = 0; i < 3L * a.GetWidth() * a.GetHeight(); ++i)
-        total += std::abs(p[i] - q[i]);
+    for (long i = 0; i < 3L * a.GetWidth() * a.GetHeight(); ++i) total += std::abs(p[i] - q[i]);
     return total;
 }
 
@@ -160,7 +158,8 @@ TEST(ViewDeathTest, NoOpenGLEndsTheProgramAfterItsMessage)
             app.Start();
             app.Pump(3000);
         },
-        ::testing::ExitedWithCode(1), "message box: Error - unable to initialise, Please contact Orvane Support");
+        ::testing::ExitedWithCode(1),
+        "message box: Error - unable to initialise, Please contact Orvane Support");
 }
 
 TEST_F(ViewTest, ResizingTheWindowScalesTheViewport)
@@ -183,8 +182,9 @@ TEST_F(ViewTest, CommandsNeedASurface)
 {
     ASSERT_TRUE(mkApp.Start());
     ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
-    for (int command : {ID_EDIT_RESET_POSITION, ID_EDIT_SURFACE_COLOUR, ID_FILE_CLOSE, ID_FILE_EXPORT,
-                        ID_EDIT_ROTATE, ID_EDIT_SMOOTH_SHADING, ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_TOGGLE_TEXTURE})
+    for (int command : {ID_EDIT_RESET_POSITION, ID_EDIT_SURFACE_COLOUR, ID_FILE_CLOSE,
+                        ID_FILE_EXPORT, ID_EDIT_ROTATE, ID_EDIT_SMOOTH_SHADING,
+                        ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_TOGGLE_TEXTURE})
     {
         EXPECT_FALSE(mkApp.IsEnabled(command)) << command;
         EXPECT_FALSE(mkApp.IsChecked(command)) << command;
@@ -363,7 +363,8 @@ TEST_F(ViewTest, BothButtonsZoomByATenthOfTheDepth)
     EXPECT_NEAR(closer.z - before.z, depth * 0.1f, 1e-3 * depth);
     EXPECT_GT(LitPixels(Picture()), LitPixels(far));
     // Purely sideways: away from the surface.
-    const float depthNow = Renderer().GetClippingVolume()->mrFar - Renderer().GetClippingVolume()->mrNear;
+    const float depthNow =
+        Renderer().GetClippingVolume()->mrFar - Renderer().GetClippingVolume()->mrNear;
     mkApp.Mouse(wxEVT_MOTION, 120, 110, true, true);
     EXPECT_NEAR(CameraTranslation().z - closer.z, -depthNow * 0.1f, 1e-3 * depthNow);
     mkApp.Mouse(wxEVT_LEFT_UP, 120, 110, false, true);
@@ -460,7 +461,8 @@ TEST_F(ViewTest, CloseTwice)
     EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_CLOSE));
     // The placeholder names no file: the recent-file list keeps only real files.
     for (size_t i = 0; i < mkApp.App().RecentFiles().GetCount(); ++i)
-        EXPECT_NE(wxFileName(mkApp.App().RecentFiles().GetHistoryFile(i)).GetFullName(), wxString("untitled"));
+        EXPECT_NE(wxFileName(mkApp.App().RecentFiles().GetHistoryFile(i)).GetFullName(),
+                  wxString("untitled"));
     mkApp.Command(ID_FILE_CLOSE);
     EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("untitled - Orvane Image View"));
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
@@ -488,7 +490,9 @@ TEST_F(ViewTest, ExportWritesTheWorldAndItsTexture)
     const wxString folder = wxFileName(wxString(world)).GetPath();
     wxDir dir(folder);
     for (bool more = dir.GetFirst(&name, "*.gif"); more; more = dir.GetNext(&name))
-        gifFound = gifFound || ReadFile(std::string(wxFileName(folder, name).GetFullPath().utf8_str())).rfind("GIF8", 0) == 0;
+        gifFound =
+            gifFound || ReadFile(std::string(wxFileName(folder, name).GetFullPath().utf8_str()))
+                                .rfind("GIF8", 0) == 0;
     EXPECT_TRUE(gifFound);
 
     // Again: asked once; No keeps the file, Yes writes it again.
@@ -496,7 +500,8 @@ TEST_F(ViewTest, ExportWritesTheWorldAndItsTexture)
     mkApp.Prompts().mkSavePaths.push_back(wxString(world));
     mkApp.Command(ID_FILE_EXPORT);
     ASSERT_EQ(mkApp.Prompts().mkQuestions.size(), 1u);
-    EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text, world + "\nThis file already exists.\nOverwrite existing file?");
+    EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text,
+              world + "\nThis file already exists.\nOverwrite existing file?");
     EXPECT_EQ(ReadFile(world), "old");
     mkApp.Prompts().mkSavePaths.push_back(wxString(world));
     mkApp.Prompts().mkAnswers.push_back(true);
@@ -539,7 +544,9 @@ TEST_F(ViewTest, PrintWithoutDialogWritesAPostScriptPageShowingTheSurface)
     ASSERT_TRUE(wxFileName::FileExists(postScript));
 
     // 60 dpi: an A4 page of 496 x 702 pixels.
-    const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r60 -sOutputFile=" + png + " " + postScript;
+    const std::string command =
+        "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=png16m -r60 -sOutputFile=" + png + " " +
+        postScript;
     ASSERT_EQ(std::system(command.c_str()), 0);
     wxImage page;
     ASSERT_TRUE(page.LoadFile(wxString(png), wxBITMAP_TYPE_PNG));
