@@ -73,8 +73,9 @@ void PrintCommandHelp()
         "completes it. Then, by subcommand:\n\n");
     for (const Subcommand& sub : kSubcommands) std::printf("  osftool %s\n", sub.usage);
     std::printf(
-        "\nosftool SUBCOMMAND --help describes each. Exit status: 0 success, 1 failure\n"
-        "of the subcommand, 2 a file that does not load, 64 a usage error.\n");
+        "\nosftool SUBCOMMAND --help (or -h) describes each; osftool --version prints the\n"
+        "version. Exit status: 0 success, 1 failure of the subcommand, 2 a file that does\n"
+        "not load, 64 a usage error.\n");
 }
 
 int UsageError(const char* usage)
@@ -217,6 +218,11 @@ int main(int argc, char** argv)
     if (IsHelp(argv[1]))
     {
         PrintCommandHelp();
+        return kExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0)
+    {
+        std::printf("osftool (Orvane Image View) %s\n", ORVANE_VERSION);
         return kExitOk;
     }
 
