@@ -138,6 +138,45 @@ TEST(BashCompletion, OffersTheSubcommandsAndOptionsThatHelpLists)
     EXPECT_EQ(completed, longOptions);
 }
 
+// What bash offers after the command line typed so far, as bash-completion would ask the
+// script, in a folder holding one file of each type.
+std::string Completions(const std::string& line)
+{
+    const std::string folder = std::string(ORVANE_TEST_TMP) + "/completion";
+    const std::string script =
+        "cd '" + folder +
+        "' && touch a.osf b.osf c.png d.wrl e.txt && "
+        "source /usr/share/bash-completion/bash_completion && source '" ORVANE_SOURCE_DIR
+        "/packaging/osftool.bash-completion' && "
+        "COMP_LINE=$1; COMP_POINT=${#1}; read -ra COMP_WORDS <<<\"$1\"; "
+        "[[ $1 == *' ' ]] && COMP_WORDS+=(''); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+        "_osftool osftool \"${COMP_WORDS[-1]}\" \"${COMP_WORDS[-2]}\"; "
+        "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '";
+    std::string quoted;
+    for (char c : script) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return Output("mkdir -p '" + folder + "' && bash -c '" + quoted + "' _ '" + line + "'");
+}
+
+TEST(BashCompletion, CompletesSubcommandsOptionsAndFileTypes)
+{
+    if (!std::ifstream("/usr/share/bash-completion/bash_completion").good())
+        GTEST_SKIP() << "bash-completion is not installed";
+    const struct
+    {
+        const char* line;
+        const char* offered;
+    } cases[] = {
+        {"osftool ", "--help --version check dump export info render "},
+        {"osftool ex", "export "},
+        {"osftool dump --", "--completed --help "},
+        {"osftool info ", "a.osf b.osf "},
+        {"osftool export a.osf ", "d.wrl "},
+        {"osftool render --size 10x10 a.osf ", "c.png "},
+        {"osftool render --no", "--no-texture "},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Completions(c.line), c.offered) << c.line;
+}
+
 TEST(Versions, ProgramsAndPagesCarryTheProjectVersion)
 {
     const std::string version = ORVANE_PROJECT_VERSION;
