@@ -4,7 +4,9 @@
 // Where it differs from std::vector:
 // - Storage grows in blocks of munBlockSize elements that never move: the address of an
 //   element stays valid until the list is cleared or assigned to, however much is appended.
-// - Elements are reached through a table of element pointers; operator[] is unchecked.
+// - Elements are reached through a table of element pointers once there are two blocks;
+//   operator[] is unchecked. A first block of up to 16 bytes (a polygon's four indices)
+//   lives inside the list object: it moves with the object, which is copied, never moved.
 // - SetCount keeps old values: slots that become visible again show what they last held.
 // - The block size can be changed only while the list holds no storage (not merely while it
 //   is empty); a zero block size is reported and replaced by 16.
@@ -48,15 +50,19 @@ public:
     unsigned int BlockSize() const { return munBlockSize; }
     unsigned int NumBlocks() const { return munNumBlocks; }
     unsigned int Capacity() const { return munCapacity; }
-    bool HasStorage() const { return mpptBlocks != nullptr; }
+    bool HasStorage() const { return munNumBlocks != 0; }
 
-    T& operator[](unsigned int i) { return *mpptElements[i]; }
-    const T& operator[](unsigned int i) const { return *mpptElements[i]; }
+    // While the list has one block there are no tables: the block is indexed directly.
+    T& operator[](unsigned int i) { return mpptElements ? *mpptElements[i] : mpFirstBlock[i]; }
+    const T& operator[](unsigned int i) const
+    {
+        return mpptElements ? *mpptElements[i] : mpFirstBlock[i];
+    }
 
     // Refused, with a message, once the list holds storage.
     void SetBlockSize(unsigned int n)
     {
-        if (mpptBlocks != nullptr)
+        if (munNumBlocks != 0)
         {
             ReportMessage("KV_List Block Re-Size error!",
                           "Invalid attempt to set block size of non-empty list");
@@ -76,6 +82,8 @@ public:
             AllocateFirstBlock();
             return;
         }
+        if (munNumBlocks == 1)
+            MakeTables();
         if (munNumBlocks + 1 > munBlockTableSize)
         {
             Grow(mpptBlocks, munBlockTableSize, munBlockTableSize * 2);
@@ -114,7 +122,7 @@ public:
     {
         if (munCount == munCapacity)
             AllocateBlock();
-        *mpptElements[munCount] = x;
+        (*this)[munCount] = x;
         munCount += 1;
     }
 
@@ -130,18 +138,17 @@ public:
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
-            T* block = mpptBlocks[b];
+            T* block = b == 0 ? mpFirstBlock : mpptBlocks[b];
             for (unsigned int k = 0; k < munBlockSize; ++k)
                 block[k].~T();
             if (b > 0)
                 std::free(block);
         }
-        if (!InFirstChunk(mpptBlocks))
-            std::free(mpptBlocks);
-        if (!InFirstChunk(mpptElements))
-            std::free(mpptElements);
-        std::free(mpFirstChunk);
-        mpFirstChunk = nullptr;
+        if (mpFirstBlock != nullptr && !IsInline(mpFirstBlock))
+            std::free(mpFirstBlock);
+        std::free(mpptBlocks);
+        std::free(mpptElements);
+        mpFirstBlock = nullptr;
         mpptBlocks = nullptr;
         mpptElements = nullptr;
         munBlockTableSize = 0;
@@ -160,7 +167,7 @@ public:
         // One growth to the final size, then element-wise assignment in index order.
         SetCount(other.munCount);
         for (unsigned int i = 0; i < other.munCount; ++i)
-            *mpptElements[i] = *other.mpptElements[i];
+            (*this)[i] = other[i];
         return *this;
     }
 
@@ -173,18 +180,18 @@ public:
         const unsigned int count = munCount;
         T* block = new T[count]();
         for (unsigned int i = 0; i < count; ++i)
-            block[i] = *mpptElements[i];
+            block[i] = (*this)[i];
         Clear();
         munBlockSize = CheckedBlockSize(count);
         SetCount(count);
         for (unsigned int i = 0; i < count; ++i)
-            *mpptElements[i] = block[i];
+            mpFirstBlock[i] = block[i];
         delete[] block;
         return true;
     }
 
     // The first block's storage: after Consolidate, all Count() elements lie here in order.
-    T* FirstBlock() { return munNumBlocks ? mpptBlocks[0] : nullptr; }
+    T* FirstBlock() { return munNumBlocks ? mpFirstBlock : nullptr; }
 
 private:
     static unsigned int CheckedBlockSize(unsigned int n)
@@ -199,28 +206,56 @@ private:
 
     static_assert(alignof(T) <= alignof(std::max_align_t), "blocks come from malloc");
 
-    // The first block shares one allocation with the first block table entry and the first
-    // element table: most lists in a surface (one per polygon) never grow past one block, and
-    // three allocations each would dominate building them. Layout: block table (one entry),
-    // element table (munBlockSize entries), then the elements. Later growth moves the tables
-    // out of this chunk; the first block itself never moves.
+    // Most lists in a surface (one per polygon) never grow past one block: their block needs
+    // no tables, and a block of up to kInlineBytes lives inside the list object itself, so a
+    // triangle costs no heap allocation at all. The tables (block table, element table) are
+    // made when the second block arrives; the first block itself never moves.
+    static constexpr std::size_t kInlineBytes = 16;
+
+    bool IsInline(const T* block) const
+    {
+        return static_cast<const void*>(block) == static_cast<const void*>(mkInline);
+    }
+
     void AllocateFirstBlock()
     {
-        const std::size_t tables = sizeof(T*) * (1 + static_cast<std::size_t>(munBlockSize));
-        const std::size_t offset = (tables + alignof(T) - 1) / alignof(T) * alignof(T);
-        void* chunk = std::malloc(offset + static_cast<std::size_t>(munBlockSize) * sizeof(T));
-        if (chunk == nullptr)
-            throw KV_ListAllocError();
-        T* block = reinterpret_cast<T*>(static_cast<char*>(chunk) + offset);
+        T* block = nullptr;
+        if (static_cast<std::size_t>(munBlockSize) * sizeof(T) <= kInlineBytes &&
+            alignof(T) <= alignof(void*))
+        {
+            block = reinterpret_cast<T*>(mkInline);
+        }
+        else
+        {
+            block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+            if (block == nullptr)
+                throw KV_ListAllocError();
+        }
         ConstructBlock(block);
-        mpFirstChunk = chunk;
-        mpptBlocks = static_cast<T**>(chunk);
-        mpptElements = mpptBlocks + 1;
-        munBlockTableSize = 1;
-        munElementTableSize = munBlockSize;
-        mpptBlocks[0] = block;
+        mpFirstBlock = block;
         munNumBlocks = 1;
-        FillEntries(block);
+        munCapacity = munBlockSize;
+    }
+
+    // The tables for a list about to get its second block, with room for two blocks.
+    void MakeTables()
+    {
+        const std::size_t entries = 2 * static_cast<std::size_t>(munBlockSize);
+        if (entries > UINT32_MAX)
+            throw KV_ListAllocError();
+        T** blocks = static_cast<T**>(std::malloc(2 * sizeof(T*)));
+        T** elements = blocks ? static_cast<T**>(std::malloc(entries * sizeof(T*))) : nullptr;
+        if (elements == nullptr)
+        {
+            std::free(blocks);
+            throw KV_ListAllocError();
+        }
+        blocks[0] = mpFirstBlock;
+        for (unsigned int k = 0; k < munBlockSize; ++k) elements[k] = mpFirstBlock + k;
+        mpptBlocks = blocks;
+        mpptElements = elements;
+        munBlockTableSize = 2;
+        munElementTableSize = static_cast<unsigned int>(entries);
     }
 
     void ConstructBlock(T* block)
@@ -238,28 +273,12 @@ private:
         munCapacity = munBlockSize * munNumBlocks;
     }
 
-    bool InFirstChunk(T** table) const
-    {
-        return mpFirstChunk != nullptr &&
-               (table == static_cast<T**>(mpFirstChunk) || table == static_cast<T**>(mpFirstChunk) + 1);
-    }
-
     template <typename P>
     void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
     {
         const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(P);
         const std::size_t oldBytes = static_cast<std::size_t>(oldEntries) * sizeof(P);
-        void* p = nullptr;
-        if (InFirstChunk(table))
-        {
-            p = std::malloc(bytes);
-            if (p != nullptr)
-                std::memcpy(p, table, oldBytes);
-        }
-        else
-        {
-            p = std::realloc(table, bytes);
-        }
+        void* p = std::realloc(table, bytes);
         if (p == nullptr)
             throw KV_ListAllocError();
         table = static_cast<P*>(p);
@@ -278,9 +297,6 @@ private:
     }
 
     unsigned int munCount = 0;
-    void* mpFirstChunk = nullptr;  // the first block with the first tables, see AllocateFirstBlock
-    T** mpptElements = nullptr;
-    T** mpptBlocks = nullptr;
     unsigned int munNumBlocks = 0;
     unsigned int munBlockSize;
     unsigned int munCapacity = 0;
@@ -288,4 +304,8 @@ private:
     // amortised constant time even with millions of blocks.
     unsigned int munBlockTableSize = 0;
     unsigned int munElementTableSize = 0;
+    T* mpFirstBlock = nullptr;    // inline or on the heap, see AllocateFirstBlock
+    T** mpptElements = nullptr;  // null while there is one block
+    T** mpptBlocks = nullptr;    // null while there is one block
+    alignas(void*) unsigned char mkInline[kInlineBytes];
 };
