@@ -99,6 +99,11 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
     return KV_CheckReadSurface(surface, report);
 }
 
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface)
+{
+    KV_PSO_Triangulate(&surface).Triangulate();
+}
+
 void KV_CompleteSurface(KV_PolySurface& surface)
 {
     KV_PSO_Triangulate(&surface).Triangulate();

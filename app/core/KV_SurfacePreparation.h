@@ -63,3 +63,8 @@ bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
 // with a texture image, the geometry vertex of each texture coordinate. Requires a surface
 // accepted by KV_CheckReadSurface.
 void KV_CompleteSurface(KV_PolySurface& surface);
+
+// What an export needs of the completion: the triangulation only (the world holds vertices,
+// triangles, texture coordinates and texture triangles; normals and topology never reach
+// it). Requires a surface accepted by KV_CheckReadSurface.
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface);
