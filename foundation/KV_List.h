@@ -52,11 +52,15 @@ public:
     unsigned int Capacity() const { return munCapacity; }
     bool HasStorage() const { return munNumBlocks != 0; }
 
-    // While the list has one block there are no tables: the block is indexed directly.
-    T& operator[](unsigned int i) { return mpptElements ? *mpptElements[i] : mpFirstBlock[i]; }
+    // With one block there is no element table: the block is indexed directly.
+    T& operator[](unsigned int i)
+    {
+        return munNumBlocks > 1 ? *static_cast<T**>(mpIndex)[i] : static_cast<T*>(mpIndex)[i];
+    }
     const T& operator[](unsigned int i) const
     {
-        return mpptElements ? *mpptElements[i] : mpFirstBlock[i];
+        return munNumBlocks > 1 ? *static_cast<T* const*>(mpIndex)[i]
+                                : static_cast<const T*>(mpIndex)[i];
     }
 
     // Refused, with a message, once the list holds storage.
@@ -82,38 +86,54 @@ public:
             AllocateFirstBlock();
             return;
         }
-        if (munNumBlocks == 1)
-            MakeTables();
-        if (munNumBlocks + 1 > munBlockTableSize)
-        {
-            Grow(mpptBlocks, munBlockTableSize, munBlockTableSize * 2);
-            munBlockTableSize *= 2;
-        }
         T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
         if (block == nullptr)
             throw KV_ListAllocError();
-
-        const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
-        if (needed > munElementTableSize)
+        if (munNumBlocks == 1)
         {
-            std::uint64_t size = munElementTableSize * 2ull;
-            if (size < needed)
-                size = needed;
-            if (size > UINT32_MAX)
-                size = UINT32_MAX;
+            // Made with room for two blocks: nothing below can fail once they exist.
             try
             {
-                Grow(mpptElements, munElementTableSize, static_cast<unsigned int>(size));
+                MakeTables();
             }
             catch (...)
             {
                 std::free(block);
                 throw;
             }
-            munElementTableSize = static_cast<unsigned int>(size);
+        }
+        else
+        {
+            Tables& tables = TablesOf();
+            if (munNumBlocks + 1 > tables.munBlockTableSize)
+            {
+                const unsigned int size = tables.munBlockTableSize * 2;
+                void* p = std::realloc(tables.mpptBlocks, sizeof(T*) * static_cast<std::size_t>(size));
+                if (p == nullptr)
+                {
+                    std::free(block);
+                    throw KV_ListAllocError();
+                }
+                tables.mpptBlocks = static_cast<T**>(p);
+                tables.munBlockTableSize = size;
+            }
+            const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
+            if (needed > tables.munElementTableSize)
+            {
+                std::uint64_t size = tables.munElementTableSize * 2ull;
+                if (size < needed)
+                    size = needed;
+                if (size > UINT32_MAX)
+                    size = UINT32_MAX;
+                if (!GrowElementTable(static_cast<unsigned int>(size)))
+                {
+                    std::free(block);
+                    throw KV_ListAllocError();
+                }
+            }
         }
         ConstructBlock(block);
-        mpptBlocks[munNumBlocks] = block;
+        TablesOf().mpptBlocks[munNumBlocks] = block;
         munNumBlocks += 1;
         FillEntries(block);
     }
@@ -138,21 +158,18 @@ public:
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
-            T* block = b == 0 ? mpFirstBlock : mpptBlocks[b];
+            T* block = Block(b);
             for (unsigned int k = 0; k < munBlockSize; ++k)
                 block[k].~T();
-            if (b > 0)
+            if (!IsInline(block))
                 std::free(block);
         }
-        if (mpFirstBlock != nullptr && !IsInline(mpFirstBlock))
-            std::free(mpFirstBlock);
-        std::free(mpptBlocks);
-        std::free(mpptElements);
-        mpFirstBlock = nullptr;
-        mpptBlocks = nullptr;
-        mpptElements = nullptr;
-        munBlockTableSize = 0;
-        munElementTableSize = 0;
+        if (munNumBlocks > 1)
+        {
+            std::free(TablesOf().mpptBlocks);
+            std::free(static_cast<char*>(mpIndex) - kTablesBytes);
+        }
+        mpIndex = nullptr;
         munCount = 0;
         munNumBlocks = 0;
         munCapacity = 0;
@@ -185,13 +202,13 @@ public:
         munBlockSize = CheckedBlockSize(count);
         SetCount(count);
         for (unsigned int i = 0; i < count; ++i)
-            mpFirstBlock[i] = block[i];
+            (*this)[i] = block[i];
         delete[] block;
         return true;
     }
 
     // The first block's storage: after Consolidate, all Count() elements lie here in order.
-    T* FirstBlock() { return munNumBlocks ? mpFirstBlock : nullptr; }
+    T* FirstBlock() { return munNumBlocks ? Block(0) : nullptr; }
 
 private:
     static unsigned int CheckedBlockSize(unsigned int n)
@@ -206,11 +223,32 @@ private:
 
     static_assert(alignof(T) <= alignof(std::max_align_t), "blocks come from malloc");
 
-    // Most lists in a surface (one per polygon) never grow past one block: their block needs
-    // no tables, and a block of up to kInlineBytes lives inside the list object itself, so a
-    // triangle costs no heap allocation at all. The tables (block table, element table) are
-    // made when the second block arrives; the first block itself never moves.
+    // Most lists in a surface (two per triangle) never grow past one block. Such a list has
+    // no tables: mpIndex points at its block, and a block of up to kInlineBytes (a polygon's
+    // four indices) lives in the list object itself, so a triangle costs no heap allocation.
+    // The second block brings the tables: mpIndex then points at the element table, which
+    // is preceded, in the same allocation, by the block table's pointer and both sizes.
     static constexpr std::size_t kInlineBytes = 16;
+
+    struct Tables
+    {
+        T** mpptBlocks;
+        unsigned int munBlockTableSize;
+        unsigned int munElementTableSize;
+    };
+    static constexpr std::size_t kTablesBytes =
+        (sizeof(Tables) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+        alignof(std::max_align_t);
+
+    Tables& TablesOf() const
+    {
+        return *reinterpret_cast<Tables*>(static_cast<char*>(mpIndex) - kTablesBytes);
+    }
+
+    T* Block(unsigned int b) const
+    {
+        return munNumBlocks > 1 ? TablesOf().mpptBlocks[b] : static_cast<T*>(mpIndex);
+    }
 
     bool IsInline(const T* block) const
     {
@@ -232,7 +270,7 @@ private:
                 throw KV_ListAllocError();
         }
         ConstructBlock(block);
-        mpFirstBlock = block;
+        mpIndex = block;
         munNumBlocks = 1;
         munCapacity = munBlockSize;
     }
@@ -243,45 +281,35 @@ private:
         const std::size_t entries = 2 * static_cast<std::size_t>(munBlockSize);
         if (entries > UINT32_MAX)
             throw KV_ListAllocError();
+        T* first = static_cast<T*>(mpIndex);
         T** blocks = static_cast<T**>(std::malloc(2 * sizeof(T*)));
-        T** elements = blocks ? static_cast<T**>(std::malloc(entries * sizeof(T*))) : nullptr;
-        if (elements == nullptr)
+        char* chunk =
+            blocks ? static_cast<char*>(std::malloc(kTablesBytes + entries * sizeof(T*))) : nullptr;
+        if (chunk == nullptr)
         {
             std::free(blocks);
             throw KV_ListAllocError();
         }
-        blocks[0] = mpFirstBlock;
-        for (unsigned int k = 0; k < munBlockSize; ++k) elements[k] = mpFirstBlock + k;
-        mpptBlocks = blocks;
-        mpptElements = elements;
-        munBlockTableSize = 2;
-        munElementTableSize = static_cast<unsigned int>(entries);
+        Tables* tables = new (chunk) Tables;
+        tables->mpptBlocks = blocks;
+        tables->munBlockTableSize = 2;
+        tables->munElementTableSize = static_cast<unsigned int>(entries);
+        blocks[0] = first;
+        T** elements = reinterpret_cast<T**>(chunk + kTablesBytes);
+        for (unsigned int k = 0; k < munBlockSize; ++k) elements[k] = first + k;
+        mpIndex = elements;
     }
 
-    void ConstructBlock(T* block)
+    bool GrowElementTable(unsigned int entries)
     {
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            new (block + k) T;
-    }
-
-    // Points the element table's entries for the newest block at its elements.
-    void FillEntries(T* block)
-    {
-        T** entries = mpptElements + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            entries[k] = block + k;
-        munCapacity = munBlockSize * munNumBlocks;
-    }
-
-    template <typename P>
-    void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
-    {
-        const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(P);
-        const std::size_t oldBytes = static_cast<std::size_t>(oldEntries) * sizeof(P);
-        void* p = std::realloc(table, bytes);
+        const unsigned int oldEntries = TablesOf().munElementTableSize;
+        const std::size_t bytes = kTablesBytes + static_cast<std::size_t>(entries) * sizeof(T*);
+        const std::size_t oldBytes = kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
+        void* p = std::realloc(static_cast<char*>(mpIndex) - kTablesBytes, bytes);
         if (p == nullptr)
-            throw KV_ListAllocError();
-        table = static_cast<P*>(p);
+            return false;
+        mpIndex = static_cast<char*>(p) + kTablesBytes;
+        TablesOf().munElementTableSize = entries;
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         // The table of a million-element list is written once per entry; faulting its new
         // pages in one call instead of one page at a time cuts the cost of appending.
@@ -293,19 +321,32 @@ private:
             if (end > start)
                 madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
         }
+#else
+        (void)oldBytes;
 #endif
+        return true;
+    }
+
+    void ConstructBlock(T* block)
+    {
+        for (unsigned int k = 0; k < munBlockSize; ++k)
+            new (block + k) T;
+    }
+
+    // Points the element table's entries for the newest block at its elements.
+    void FillEntries(T* block)
+    {
+        T** entries = static_cast<T**>(mpIndex) + munCapacity;
+        for (unsigned int k = 0; k < munBlockSize; ++k)
+            entries[k] = block + k;
+        munCapacity = munBlockSize * munNumBlocks;
     }
 
     unsigned int munCount = 0;
     unsigned int munNumBlocks = 0;
     unsigned int munBlockSize;
     unsigned int munCapacity = 0;
-    // Allocated sizes of the two tables; they grow geometrically so that appending stays
-    // amortised constant time even with millions of blocks.
-    unsigned int munBlockTableSize = 0;
-    unsigned int munElementTableSize = 0;
-    T* mpFirstBlock = nullptr;    // inline or on the heap, see AllocateFirstBlock
-    T** mpptElements = nullptr;  // null while there is one block
-    T** mpptBlocks = nullptr;    // null while there is one block
+    // One block: the block. Several: the element table (the tables sit just before it).
+    void* mpIndex = nullptr;
     alignas(void*) unsigned char mkInline[kInlineBytes];
 };
