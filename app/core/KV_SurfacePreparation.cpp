@@ -121,6 +121,7 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
             surface.ComputeTextureCoordinateVertices();
         return;
     }
+    normals.SetConcurrent(true);
     // The boundary steps read only the vertex count and the polygons and write only their
     // own lists; nothing on this thread reads those lists or changes the polygons until the
     // task is joined. The vertex polygons stay on this thread: the normals read them when

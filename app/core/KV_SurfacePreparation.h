@@ -60,8 +60,9 @@ bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
 
 // How KV_CompleteSurface uses the processor: Concurrent derives the boundaries and the
 // vertex boundary flags on a second thread while the vertex normals are refined (both read
-// the same polygons and write different lists); Sequential runs every step in the order
-// listed. Both give the same lists, bit for bit.
+// the same polygons and write different lists), and refines the normals of the two halves
+// of the vertices on two threads; Sequential runs every step in the order listed, on the
+// calling thread. Both give the same lists, bit for bit.
 enum class KV_Completion
 {
     Concurrent,
