@@ -5,8 +5,10 @@
 # the runs, all under one Xvfb. Prints one markdown table with the ratios to the peer.
 # Not part of the test suite.
 #
-#   bench/peers.sh [--16m] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export]
+#   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
+#                  [--no-export]
 #
+#   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16)
 #   --build DIR   the build folder with orvane-view, osftool and make_sample (default: build)
 #   --before DIR  a build folder of another commit, measured in the same run as "before"
 #   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
@@ -25,12 +27,13 @@ do_export=1
 while [ $# -gt 0 ]; do
   case $1 in
     --16m) sizes=(1 4 16) ;;
+    --sizes) read -r -a sizes <<<"$2"; shift ;;
     --runs) runs=$2; shift ;;
     --build) build=$(cd "$2" && pwd); shift ;;
     --before) before=$(cd "$2" && pwd); shift ;;
     --data) data=$2; shift ;;
     --no-export) do_export=0 ;;
-    *) echo "usage: bench/peers.sh [--16m] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export]" >&2; exit 64 ;;
+    *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export]" >&2; exit 64 ;;
   esac
   shift
 done
@@ -155,19 +158,25 @@ echo "Medians of $runs runs, $(nproc) cores, $(glxinfo 2>/dev/null | awk -F': ' 
 echo
 header="| work |"; rule="|---|"
 for column in "${columns[@]}"; do header+=" this project ($column) |"; rule+="---|"; done
-header+=" peer f3d | ratio to the peer (time, memory) |"; rule+="---|---|"
+header+=" peer f3d | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
+rule+="---|---|---|"
 echo "$header"
 echo "$rule"
+previous=()
 for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   line="| $label |"
   for column in "${columns[@]}"; do line+=" $(cell "$column|$kind|$m") |"; done
   line+=" $(cell "peer|$kind|$m") |"
-  if [ "$kind" = export ]; then
-    # No peer: the ratio is to this size's 1M export (linear growth gives the size ratio).
-    line+=" $( [ "$m" = 1 ] && echo - || echo "$(ratio "after|export|$m" "after|export|1") of 1M") |"
+  line+=" $(ratio "after|$kind|$m" "peer|$kind|$m") |"
+  # The same work at the size before (1M to 4M, 4M to 16M): linear growth is the size ratio.
+  before_size=
+  for p in "${previous[@]}"; do [ "${p%%|*}" = "$kind" ] && before_size=${p#*|}; done
+  if [ -n "$before_size" ]; then
+    line+=" $(ratio "after|$kind|$m" "after|$kind|$before_size") (${m}M / ${before_size}M) |"
   else
-    line+=" $(ratio "after|$kind|$m" "peer|$kind|$m") |"
+    line+=" - |"
   fi
+  previous+=("$kind|$m")
   echo "$line"
 done
