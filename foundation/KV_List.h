@@ -4,8 +4,9 @@
 // Where it differs from std::vector:
 // - Storage grows in blocks of munBlockSize elements that never move: the address of an
 //   element stays valid until the list is cleared or assigned to, however much is appended.
-// - Elements are reached through a table of element pointers once there are two blocks;
-//   operator[] is unchecked. A first block of up to 16 bytes (a polygon's four indices)
+// - Elements are reached through a table of element pointers once there are two blocks
+//   (through the block table when the block size is a power of two); operator[] is
+//   unchecked. A first block of up to 16 bytes (a polygon's four indices)
 //   lives inside the list object: it moves with the object, which is copied, never moved.
 // - SetCount keeps old values: slots that become visible again show what they last held.
 // - The block size can be changed only while the list holds no storage (not merely while it
@@ -52,15 +53,24 @@ public:
     unsigned int Capacity() const { return munCapacity; }
     bool HasStorage() const { return munNumBlocks != 0; }
 
-    // With one block there is no element table: the block is indexed directly.
+    // With one block the block is indexed directly; with several blocks of a power-of-two
+    // size, through the block table (block i >> log2 size, element i & size - 1); otherwise
+    // through the element table.
     T& operator[](unsigned int i)
     {
-        return munNumBlocks > 1 ? *static_cast<T**>(mpIndex)[i] : static_cast<T*>(mpIndex)[i];
+        if (munNumBlocks <= 1)
+            return static_cast<T*>(mpIndex)[i];
+        if (IsPowerOfTwo(munBlockSize))
+            return static_cast<T**>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
+        return *static_cast<T**>(mpIndex)[i];
     }
     const T& operator[](unsigned int i) const
     {
-        return munNumBlocks > 1 ? *static_cast<T* const*>(mpIndex)[i]
-                                : static_cast<const T*>(mpIndex)[i];
+        if (munNumBlocks <= 1)
+            return static_cast<const T*>(mpIndex)[i];
+        if (IsPowerOfTwo(munBlockSize))
+            return static_cast<T* const*>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
+        return *static_cast<T* const*>(mpIndex)[i];
     }
 
     // Refused, with a message, once the list holds storage.
@@ -102,6 +112,15 @@ public:
                 throw;
             }
         }
+        else if (IsPowerOfTwo(munBlockSize))
+        {
+            if (munNumBlocks + 1 > TablesOf().munBlockTableSize &&
+                !GrowIndex(TablesOf().munBlockTableSize * 2ull))
+            {
+                std::free(block);
+                throw KV_ListAllocError();
+            }
+        }
         else
         {
             Tables& tables = TablesOf();
@@ -123,9 +142,7 @@ public:
                 std::uint64_t size = tables.munElementTableSize * 2ull;
                 if (size < needed)
                     size = needed;
-                if (size > UINT32_MAX)
-                    size = UINT32_MAX;
-                if (!GrowElementTable(static_cast<unsigned int>(size)))
+                if (!GrowIndex(size))
                 {
                     std::free(block);
                     throw KV_ListAllocError();
@@ -166,7 +183,8 @@ public:
         }
         if (munNumBlocks > 1)
         {
-            std::free(TablesOf().mpptBlocks);
+            if (!IsPowerOfTwo(munBlockSize))
+                std::free(TablesOf().mpptBlocks);
             std::free(static_cast<char*>(mpIndex) - kTablesBytes);
         }
         mpIndex = nullptr;
@@ -226,8 +244,11 @@ private:
     // Most lists in a surface (two per triangle) never grow past one block. Such a list has
     // no tables: mpIndex points at its block, and a block of up to kInlineBytes (a polygon's
     // four indices) lives in the list object itself, so a triangle costs no heap allocation.
-    // The second block brings the tables: mpIndex then points at the element table, which
-    // is preceded, in the same allocation, by the block table's pointer and both sizes.
+    // The second block brings the tables. With a power-of-two block size (1024 for the big
+    // lists of a surface) the block table is the index and there is no element table, which
+    // would cost a pointer per element; mpIndex points at the block table. Otherwise mpIndex
+    // points at the element table and the block table is a separate allocation. Either way
+    // the table mpIndex points at is preceded, in its allocation, by the Tables record.
     static constexpr std::size_t kInlineBytes = 16;
 
     struct Tables
@@ -275,13 +296,30 @@ private:
         munCapacity = munBlockSize;
     }
 
+    static bool IsPowerOfTwo(unsigned int n) { return (n & (n - 1)) == 0; }
+    static unsigned int Log2(unsigned int n) { return static_cast<unsigned int>(__builtin_ctz(n)); }
+
     // The tables for a list about to get its second block, with room for two blocks.
     void MakeTables()
     {
+        T* first = static_cast<T*>(mpIndex);
+        if (IsPowerOfTwo(munBlockSize))
+        {
+            char* chunk = static_cast<char*>(std::malloc(kTablesBytes + 2 * sizeof(T*)));
+            if (chunk == nullptr)
+                throw KV_ListAllocError();
+            Tables* tables = new (chunk) Tables;
+            T** blocks = reinterpret_cast<T**>(chunk + kTablesBytes);
+            tables->mpptBlocks = blocks;
+            tables->munBlockTableSize = 2;
+            tables->munElementTableSize = 0;
+            blocks[0] = first;
+            mpIndex = blocks;
+            return;
+        }
         const std::size_t entries = 2 * static_cast<std::size_t>(munBlockSize);
         if (entries > UINT32_MAX)
             throw KV_ListAllocError();
-        T* first = static_cast<T*>(mpIndex);
         T** blocks = static_cast<T**>(std::malloc(2 * sizeof(T*)));
         char* chunk =
             blocks ? static_cast<char*>(std::malloc(kTablesBytes + entries * sizeof(T*))) : nullptr;
@@ -300,16 +338,30 @@ private:
         mpIndex = elements;
     }
 
-    bool GrowElementTable(unsigned int entries)
+    // Grows the table mpIndex points at (the block table or the element table) to entries,
+    // at most UINT32_MAX; false when it cannot.
+    bool GrowIndex(std::uint64_t wanted)
     {
-        const unsigned int oldEntries = TablesOf().munElementTableSize;
+        const unsigned int entries =
+            static_cast<unsigned int>(wanted > UINT32_MAX ? UINT32_MAX : wanted);
+        const bool blockIndex = IsPowerOfTwo(munBlockSize);
+        const unsigned int oldEntries =
+            blockIndex ? TablesOf().munBlockTableSize : TablesOf().munElementTableSize;
         const std::size_t bytes = kTablesBytes + static_cast<std::size_t>(entries) * sizeof(T*);
         const std::size_t oldBytes = kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
         void* p = std::realloc(static_cast<char*>(mpIndex) - kTablesBytes, bytes);
         if (p == nullptr)
             return false;
         mpIndex = static_cast<char*>(p) + kTablesBytes;
-        TablesOf().munElementTableSize = entries;
+        if (blockIndex)
+        {
+            TablesOf().mpptBlocks = static_cast<T**>(mpIndex);
+            TablesOf().munBlockTableSize = entries;
+        }
+        else
+        {
+            TablesOf().munElementTableSize = entries;
+        }
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         // The table of a million-element list is written once per entry; faulting its new
         // pages in one call instead of one page at a time cuts the cost of appending.
@@ -333,9 +385,15 @@ private:
             new (block + k) T;
     }
 
-    // Points the element table's entries for the newest block at its elements.
+    // Points the element table's entries for the newest block at its elements (a list
+    // indexed through its block table has none).
     void FillEntries(T* block)
     {
+        if (IsPowerOfTwo(munBlockSize))
+        {
+            munCapacity = munBlockSize * munNumBlocks;
+            return;
+        }
         T** entries = static_cast<T**>(mpIndex) + munCapacity;
         for (unsigned int k = 0; k < munBlockSize; ++k)
             entries[k] = block + k;

@@ -198,3 +198,31 @@ TEST(KV_List, ClearReleasesStorageAndKeepsBlockSize)
     list.Append("d");
     EXPECT_EQ(list[0], "d");
 }
+
+TEST(KV_List, EveryIndexLayoutKeepsValuesAndAddresses)
+{
+    // One block (inline or not), then several: power-of-two sizes are indexed through the
+    // block table, the others through the element table.
+    for (unsigned int blockSize : {1u, 3u, 4u, 5u, 7u, 64u, 1000u, 1024u})
+    {
+        SCOPED_TRACE(blockSize);
+        KV_List<unsigned int> list(blockSize);
+        std::vector<const unsigned int*> addresses;
+        for (unsigned int i = 0; i < 5000; ++i)
+        {
+            list.Append(i * 7u);
+            addresses.push_back(&list[i]);
+        }
+        EXPECT_EQ(list.NumBlocks(), (5000 + blockSize - 1) / blockSize);
+        const KV_List<unsigned int> copy(list);
+        for (unsigned int i = 0; i < 5000; ++i)
+        {
+            ASSERT_EQ(&list[i], addresses[i]);
+            ASSERT_EQ(list[i], i * 7u);
+            ASSERT_EQ(copy[i], i * 7u);
+        }
+        list.Clear();
+        list.SetCount(3);
+        EXPECT_EQ(list.Capacity(), (3 + blockSize - 1) / blockSize * blockSize);
+    }
+}
