@@ -258,11 +258,23 @@ void Frames(benchmark::State& state, Mode mode, Way way)
     actor.SetBatchedDrawing(true);
 }
 
-#define ORVANE_FRAMES(mode)                                                                        \
-    void BM_Actor##mode(benchmark::State& state) { Frames(state, k##mode, kActor); }              \
-    void BM_PerTriangle##mode(benchmark::State& state) { Frames(state, k##mode, kPerTriangle); }  \
-    void BM_DrawElements##mode(benchmark::State& state) { Frames(state, k##mode, kDrawElements); } \
-    void BM_DisplayList##mode(benchmark::State& state) { Frames(state, k##mode, kDisplayList); }
+#define ORVANE_FRAMES(mode)                             \
+    void BM_Actor##mode(benchmark::State& state)        \
+    {                                                   \
+        Frames(state, k##mode, kActor);                 \
+    }                                                   \
+    void BM_PerTriangle##mode(benchmark::State& state)  \
+    {                                                   \
+        Frames(state, k##mode, kPerTriangle);           \
+    }                                                   \
+    void BM_DrawElements##mode(benchmark::State& state) \
+    {                                                   \
+        Frames(state, k##mode, kDrawElements);          \
+    }                                                   \
+    void BM_DisplayList##mode(benchmark::State& state)  \
+    {                                                   \
+        Frames(state, k##mode, kDisplayList);           \
+    }
 ORVANE_FRAMES(Smooth)
 ORVANE_FRAMES(Textured)
 ORVANE_FRAMES(Wireframe)
@@ -287,7 +299,7 @@ void BM_AddActorToFirstFrame(benchmark::State& state)
     }
 }
 
-#define ORVANE_FRAMES_RUN(name)                                                                   \
+#define ORVANE_FRAMES_RUN(name) \
     BENCHMARK(name)->Arg(800)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime()
 ORVANE_FRAMES_RUN(BM_ActorSmooth);
 ORVANE_FRAMES_RUN(BM_PerTriangleSmooth);

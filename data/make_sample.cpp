@@ -156,7 +156,8 @@ void FillBenchmarkPicture(OsfSurface& s)
 // (bands - 1) x (columns + 1) (the seam column twice) plus one per pole triangle.
 OsfSurface MakeSphere(unsigned int millions)
 {
-    const unsigned int columns = static_cast<unsigned int>(std::lround(1000.0 * std::sqrt(millions)));
+    const unsigned int columns =
+        static_cast<unsigned int>(std::lround(1000.0 * std::sqrt(millions)));
     const unsigned int bands = static_cast<unsigned int>(
         (static_cast<std::uint64_t>(millions) * 1000000u) / (2u * columns));
     const double pi = 3.14159265358979323846;
@@ -191,7 +192,8 @@ OsfSurface MakeSphere(unsigned int millions)
         s.textureCoordinates.push_back({(j + 0.5f) / columns, 1.0f});
     for (unsigned int j = 0; j < columns; ++j)
         s.textureCoordinates.push_back({(j + 0.5f) / columns, 0.0f});
-    auto gridCoordinate = [&](unsigned int i, unsigned int j) { return (i - 1) * (columns + 1) + j; };
+    auto gridCoordinate = [&](unsigned int i, unsigned int j)
+    { return (i - 1) * (columns + 1) + j; };
 
     // Counter-clockwise seen from outside.
     s.polygons.reserve(2u * columns * bands);
@@ -232,8 +234,7 @@ bool WritePly(const OsfSurface& s, const char* path)
 {
     std::vector<std::uint32_t> vertexOf(s.textureCoordinates.size(), 0);
     for (size_t p = 0; p < s.texturePolygons.size(); ++p)
-        for (size_t k = 0; k < 3; ++k)
-            vertexOf[s.texturePolygons[p][k]] = s.polygons[p][k];
+        for (size_t k = 0; k < 3; ++k) vertexOf[s.texturePolygons[p][k]] = s.polygons[p][k];
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "wb"), std::fclose);
     if (!file)
         return false;
@@ -246,7 +247,10 @@ bool WritePly(const OsfSurface& s, const char* path)
     std::vector<unsigned char> out;
     out.reserve(s.textureCoordinates.size() * 20 + s.texturePolygons.size() * 13);
     auto put = [&out](const void* p, size_t n)
-    { out.insert(out.end(), static_cast<const unsigned char*>(p), static_cast<const unsigned char*>(p) + n); };
+    {
+        out.insert(out.end(), static_cast<const unsigned char*>(p),
+                   static_cast<const unsigned char*>(p) + n);
+    };
     for (size_t t = 0; t < s.textureCoordinates.size(); ++t)
     {
         put(s.vertices[vertexOf[t]].data(), 12);
@@ -315,8 +319,9 @@ int main(int argc, char** argv)
     const bool big = argc == 3 && std::string(argv[1]) == "--big";
     if (argc != 2 && !big)
     {
-        std::fprintf(stderr, "usage: make_sample [--big] OUTPUT.osf\n"
-                             "       make_sample --sphere MILLIONS OUTPUT.osf [OUTPUT.ply OUTPUT.png]\n");
+        std::fprintf(stderr,
+                     "usage: make_sample [--big] OUTPUT.osf\n"
+                     "       make_sample --sphere MILLIONS OUTPUT.osf [OUTPUT.ply OUTPUT.png]\n");
         return 2;
     }
     const char* output = argv[argc - 1];

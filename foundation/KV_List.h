@@ -127,7 +127,8 @@ public:
             if (munNumBlocks + 1 > tables.munBlockTableSize)
             {
                 const unsigned int size = tables.munBlockTableSize * 2;
-                void* p = std::realloc(tables.mpptBlocks, sizeof(T*) * static_cast<std::size_t>(size));
+                void* p =
+                    std::realloc(tables.mpptBlocks, sizeof(T*) * static_cast<std::size_t>(size));
                 if (p == nullptr)
                 {
                     std::free(block);
@@ -136,7 +137,8 @@ public:
                 tables.mpptBlocks = static_cast<T**>(p);
                 tables.munBlockTableSize = size;
             }
-            const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
+            const std::uint64_t needed =
+                static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
             if (needed > tables.munElementTableSize)
             {
                 std::uint64_t size = tables.munElementTableSize * 2ull;
@@ -166,8 +168,7 @@ public:
     // Grows storage to at least n slots; never releases. Visible slots keep their old values.
     void SetCount(unsigned int n)
     {
-        while (munCapacity < n)
-            AllocateBlock();
+        while (munCapacity < n) AllocateBlock();
         munCount = n;
     }
 
@@ -176,8 +177,7 @@ public:
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
             T* block = Block(b);
-            for (unsigned int k = 0; k < munBlockSize; ++k)
-                block[k].~T();
+            for (unsigned int k = 0; k < munBlockSize; ++k) block[k].~T();
             if (!IsInline(block))
                 std::free(block);
         }
@@ -201,8 +201,7 @@ public:
         munBlockSize = CheckedBlockSize(other.munBlockSize);
         // One growth to the final size, then element-wise assignment in index order.
         SetCount(other.munCount);
-        for (unsigned int i = 0; i < other.munCount; ++i)
-            (*this)[i] = other[i];
+        for (unsigned int i = 0; i < other.munCount; ++i) (*this)[i] = other[i];
         return *this;
     }
 
@@ -214,13 +213,11 @@ public:
             return false;
         const unsigned int count = munCount;
         T* block = new T[count]();
-        for (unsigned int i = 0; i < count; ++i)
-            block[i] = (*this)[i];
+        for (unsigned int i = 0; i < count; ++i) block[i] = (*this)[i];
         Clear();
         munBlockSize = CheckedBlockSize(count);
         SetCount(count);
-        for (unsigned int i = 0; i < count; ++i)
-            (*this)[i] = block[i];
+        for (unsigned int i = 0; i < count; ++i) (*this)[i] = block[i];
         delete[] block;
         return true;
     }
@@ -257,9 +254,9 @@ private:
         unsigned int munBlockTableSize;
         unsigned int munElementTableSize;
     };
-    static constexpr std::size_t kTablesBytes =
-        (sizeof(Tables) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
-        alignof(std::max_align_t);
+    static constexpr std::size_t kTablesBytes = (sizeof(Tables) + alignof(std::max_align_t) - 1) /
+                                                alignof(std::max_align_t) *
+                                                alignof(std::max_align_t);
 
     Tables& TablesOf() const
     {
@@ -286,7 +283,8 @@ private:
         }
         else
         {
-            block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+            block =
+                static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
             if (block == nullptr)
                 throw KV_ListAllocError();
         }
@@ -348,7 +346,8 @@ private:
         const unsigned int oldEntries =
             blockIndex ? TablesOf().munBlockTableSize : TablesOf().munElementTableSize;
         const std::size_t bytes = kTablesBytes + static_cast<std::size_t>(entries) * sizeof(T*);
-        const std::size_t oldBytes = kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
+        const std::size_t oldBytes =
+            kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
         void* p = std::realloc(static_cast<char*>(mpIndex) - kTablesBytes, bytes);
         if (p == nullptr)
             return false;
@@ -368,7 +367,8 @@ private:
         const std::size_t page = 4096;
         if (bytes - oldBytes >= (std::size_t(1) << 20))
         {
-            const auto start = (reinterpret_cast<std::uintptr_t>(p) + oldBytes + page - 1) & ~(page - 1);
+            const auto start =
+                (reinterpret_cast<std::uintptr_t>(p) + oldBytes + page - 1) & ~(page - 1);
             const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
             if (end > start)
                 madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
@@ -381,8 +381,7 @@ private:
 
     void ConstructBlock(T* block)
     {
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            new (block + k) T;
+        for (unsigned int k = 0; k < munBlockSize; ++k) new (block + k) T;
     }
 
     // Points the element table's entries for the newest block at its elements (a list
@@ -395,8 +394,7 @@ private:
             return;
         }
         T** entries = static_cast<T**>(mpIndex) + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            entries[k] = block + k;
+        for (unsigned int k = 0; k < munBlockSize; ++k) entries[k] = block + k;
         munCapacity = munBlockSize * munNumBlocks;
     }
 

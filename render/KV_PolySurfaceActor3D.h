@@ -67,8 +67,7 @@ private:
     void EnableArrays();
     void ApplyPendingUpdates();
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
-    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive,
-                      bool named);
+    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named);
     bool IsWholeSurface(const KV_List<unsigned int>& polygons);
     void DrawWholeSurface(unsigned int primitive);
     void DrawBoundingBox() const;

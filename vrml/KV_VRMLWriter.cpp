@@ -233,8 +233,7 @@ bool KV_VRMLWriter::ExportSurface(const KV_String& fileName, const KV_PolySurfac
 
     if (textured)
     {
-        WritePointNode(out, indent, "texCoord TextureCoordinate {",
-                       surface.mpTextureCoordinates,
+        WritePointNode(out, indent, "texCoord TextureCoordinate {", surface.mpTextureCoordinates,
                        [&out](const KV_Vector2D& t)
                        {
                            out.Real(t.u);

@@ -578,7 +578,8 @@ TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
         EXPECT_GT(Coverage(perTriangle), c.wireframe ? 200 : 600);
         int differing = 0;
         for (int r = 0; r < kSize; ++r)
-            for (int col = 0; col < kSize; ++col) differing += batched(r, col) == perTriangle(r, col) ? 0 : 1;
+            for (int col = 0; col < kSize; ++col)
+                differing += batched(r, col) == perTriangle(r, col) ? 0 : 1;
         EXPECT_EQ(0, differing);
         if (differing != 0)
         {

@@ -415,12 +415,13 @@ KV_PolySurface HoledQuadGrid()
     KV_PolySurface s;
     for (int j = 0; j <= rows; ++j)
         for (int i = 0; i <= columns; ++i)
-            s.Vertices().Append(KV_Vector3D(0.1f * i, 0.1f * j,
-                                             0.3f * std::sin(0.4f * i) * std::cos(0.3f * j)));
+            s.Vertices().Append(
+                KV_Vector3D(0.1f * i, 0.1f * j, 0.3f * std::sin(0.4f * i) * std::cos(0.3f * j)));
     for (int j = 0; j < rows; ++j)
         for (int i = 0; i < columns; ++i)
         {
-            const bool hole = (i >= 5 && i < 9 && j >= 5 && j < 8) || (i >= 20 && i < 22 && j >= 14 && j < 20);
+            const bool hole =
+                (i >= 5 && i < 9 && j >= 5 && j < 8) || (i >= 20 && i < 22 && j >= 14 && j < 20);
             if (hole || (j == rows - 1 && i % 3 == 0))
                 continue;
             const unsigned int a = j * (columns + 1) + i;
@@ -439,8 +440,8 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
 {
     KV_PolySurface sample;
     KV_SurfaceReadReport report;
-    ASSERT_TRUE(KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample,
-                                   report));
+    ASSERT_TRUE(
+        KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
     for (const KV_PolySurface& original : {sample, HoledQuadGrid()})
     {
         KV_PolySurface sequential(original), concurrent(original);
