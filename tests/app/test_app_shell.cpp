@@ -251,6 +251,29 @@ TEST(AppShell, SplashShowsOverTheFrameAndIgnoresClicksUntilItsTime)
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(750));
 }
 
+TEST(AppShell, SplashFollowsTheFrameToItsPlace)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    KV_SplashWnd* splash = KV_SplashWnd::Current();
+    ASSERT_NE(splash, nullptr);
+    // Another client moves the shown frame, as a window manager places it: the splash goes
+    // along and stays centred over it.
+    const wxPoint before = app.Frame()->GetScreenPosition();
+    const std::string move = "xdotool search --name '^Untitled - Orvane Image View$' windowmove " +
+                             std::to_string(before.x + 150) + " " + std::to_string(before.y + 90);
+    ASSERT_EQ(std::system(move.c_str()), 0);
+    ASSERT_TRUE(
+        app.PumpUntil([&] { return app.Frame()->GetScreenPosition() != before; }, 2000));
+    app.Pump(50);
+    ASSERT_EQ(KV_SplashWnd::Current(), splash);
+    const wxRect owner = app.Frame()->GetScreenRect();
+    const wxRect shown = splash->GetScreenRect();
+    EXPECT_NE(owner.GetPosition(), before);
+    EXPECT_NEAR(shown.x + shown.width / 2, owner.x + owner.width / 2, 2);
+    EXPECT_NEAR(shown.y + shown.height / 2, owner.y + owner.height / 2, 2);
+}
+
 TEST(AppShell, AboutBoxTexts)
 {
     AppHarness app;
@@ -288,11 +311,35 @@ TEST(AppShell, RecentFilesPersistAcrossRunsAndKeepFour)
     wxMenu* file = app.Frame()->GetMenuBar()->GetMenu(0);
     const wxMenuItem* first = file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->GetItemLabel(), wxString("&1 recent4.osf"));
+    // The path, shortened in the middle when long, numbered.
+    EXPECT_EQ(first->GetItemLabel(), "&1 " + KV_ShortenPath(wxString(paths[4])));
+    EXPECT_TRUE(first->GetItemLabel().EndsWith("/recent4.osf"));
     EXPECT_NE(file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1) + 3), nullptr);
     // Exit still comes last, after a separator.
     EXPECT_EQ(file->FindItemByPosition(file->GetMenuItemCount() - 1)->GetId(),
               KV_MenuId(ID_APP_EXIT));
+}
+
+TEST(AppShell, RecentFileLabelsShowThePathShortenedInTheMiddle)
+{
+    const struct
+    {
+        const char* path;
+        size_t max;
+        const char* shown;
+    } cases[] = {
+        {"/data/scan.osf", 60, "/data/scan.osf"},
+        {"/home/me/scans/left/scan.osf", 28, "/home/me/scans/left/scan.osf"},
+        {"/home/me/scans/left/scan.osf", 27, "/home/me/scans/.../scan.osf"},
+        {"/home/me/scans/right/scan.osf", 20, "/home/.../scan.osf"},
+        {"/a/very-long-folder-name/scan.osf", 20, "/a/.../scan.osf"},
+        {"/folder/an-extremely-long-file-name.osf", 20, ".../an-extremely-long-file-name.osf"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KV_ShortenPath(c.path, c.max), wxString(c.shown)) << c.path;
+    // Two files of one name in different folders stay apart; ampersands are no mnemonics.
+    EXPECT_NE(KV_RecentFileLabel(0, "/scans/a/scan.osf"), KV_RecentFileLabel(0, "/scans/b/scan.osf"));
+    EXPECT_EQ(KV_RecentFileLabel(2, "/R&D/scan.osf"), wxString("&3 /R&&D/scan.osf"));
 }
 
 TEST(AppShell, RecentFileThatVanishedIsReportedAndDropped)
