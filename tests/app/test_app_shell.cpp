@@ -22,7 +22,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 
 namespace
 {
@@ -364,6 +367,66 @@ TEST(AppShell, MissingCommandLineFileEndsStartUp)
     EXPECT_FALSE(app.Start({path}));
     ASSERT_EQ(app.Prompts().mkMessages.size(), 1u);
     EXPECT_EQ(app.Prompts().mkMessages[0].text, "Cannot open the file " + path + ".");
+}
+
+// The program's own entry (toolkit start-up, OnInit, the event loop, clean-up) in a process
+// of its own, with scripted answers that print each message on the error stream.
+[[noreturn]] void RunProgram(const std::string& file, const std::string& configHome)
+{
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    static ScriptedPrompts prompts;
+    KV_Prompts::Install(&prompts);
+    static char name[] = "orvane-view";
+    static std::string argument;
+    argument = file;
+    char* argv[] = {name, &argument[0], nullptr};
+    std::exit(KV_RunApplication(2, argv));
+}
+
+std::string RegexQuoted(const std::string& text)
+{
+    std::string quoted;
+    for (char c : text)
+    {
+        if (std::strchr(".[]{}()\\*+?^$|", c) != nullptr)
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted;
+}
+
+TEST(AppStartFailure, MissingEmptyOrTextFileEndsWithStatusOneAndKeepsTheSettings)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Settings of an earlier run, with one recent file.
+    const std::string config = AppHarness::ScratchPath("config");
+    const std::string earlier = AppHarness::ScratchPath("earlier.osf");
+    std::ofstream(earlier) << "x";
+    const std::string settings = config + "/Orvane Image View/Orvane Image View.conf";
+    ASSERT_EQ(std::system(("mkdir -p '" + config + "/Orvane Image View'").c_str()), 0);
+    std::ofstream(settings) << "[Recent File List]\nfile1=" << earlier << "\n";
+
+    const std::string missing = AppHarness::ScratchPath("missing.osf");
+    const std::string empty = AppHarness::ScratchPath("empty.osf");
+    const std::string text = AppHarness::ScratchPath("notes.osf");
+    std::ofstream(empty).flush();
+    std::ofstream(text) << "a note, not a surface\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {missing, "Cannot open the file " + missing + "."},
+        {empty, "Failed to load surface file: " + empty + "\nthe file is empty"},
+        {text, "Failed to load surface file: " + text + "\nnot a surface file"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EXIT(RunProgram(c.first, config), ::testing::ExitedWithCode(1),
+                    "message box: " + RegexQuoted(c.second) + " \\| Orvane Image View")
+            << c.first;
+        // The settings were saved on the way out, the recent-file list intact.
+        std::ifstream in(settings);
+        const std::string saved((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        EXPECT_NE(saved.find("file1=" + earlier), std::string::npos) << saved;
+    }
 }
 
 TEST(AppShell, ReportsBecomeMessageBoxesWithTextInTheBody)
