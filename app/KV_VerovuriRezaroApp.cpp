@@ -81,7 +81,8 @@ wxPageSetupDialogData& KV_VerovuriRezaroApp::PageSetupData()
 {
     if (!mpkPageSetupData)
     {
-        mpkPageSetupData = std::make_unique<wxPageSetupDialogData>(PrintDialogData().GetPrintData());
+        mpkPageSetupData =
+            std::make_unique<wxPageSetupDialogData>(PrintDialogData().GetPrintData());
         // Until the user sets up the page, a margin most printers can reach on every side.
         mpkPageSetupData->SetMarginTopLeft(wxPoint(kDefaultMarginMM, kDefaultMarginMM));
         mpkPageSetupData->SetMarginBottomRight(wxPoint(kDefaultMarginMM, kDefaultMarginMM));

@@ -200,8 +200,7 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
     {
         const wxString path = history.GetHistoryFile(i);
         mpkFileMenu->Insert(position + i, first + static_cast<int>(i),
-                            KV_RecentFileLabel(static_cast<int>(i), path),
-                            "Open this document");
+                            KV_RecentFileLabel(static_cast<int>(i), path), "Open this document");
     }
 }
 

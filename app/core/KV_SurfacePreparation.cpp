@@ -106,23 +106,25 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
     char text[96];
     switch (report.meRejection)
     {
-    case KV_SurfaceRejection::LoadFailed:
-        return report.mkLoadFailure.IsEmpty() ? KV_String("not a surface file")
-                                              : report.mkLoadFailure;
-    case KV_SurfaceRejection::NoVertices:
-        return "the surface has no vertices";
-    case KV_SurfaceRejection::ShortPolygon:
-        std::snprintf(text, sizeof text, "polygon %u has fewer than 3 vertices", report.munWhere);
-        return text;
-    case KV_SurfaceRejection::VertexIndexOutOfRange:
-        std::snprintf(text, sizeof text, "polygon %u: vertex index out of range", report.munWhere);
-        return text;
-    case KV_SurfaceRejection::NonFiniteVertex:
-        std::snprintf(text, sizeof text, "vertex %u: coordinate not a finite number",
-                      report.munWhere);
-        return text;
-    default:
-        return "";
+        case KV_SurfaceRejection::LoadFailed:
+            return report.mkLoadFailure.IsEmpty() ? KV_String("not a surface file")
+                                                  : report.mkLoadFailure;
+        case KV_SurfaceRejection::NoVertices:
+            return "the surface has no vertices";
+        case KV_SurfaceRejection::ShortPolygon:
+            std::snprintf(text, sizeof text, "polygon %u has fewer than 3 vertices",
+                          report.munWhere);
+            return text;
+        case KV_SurfaceRejection::VertexIndexOutOfRange:
+            std::snprintf(text, sizeof text, "polygon %u: vertex index out of range",
+                          report.munWhere);
+            return text;
+        case KV_SurfaceRejection::NonFiniteVertex:
+            std::snprintf(text, sizeof text, "vertex %u: coordinate not a finite number",
+                          report.munWhere);
+            return text;
+        default:
+            return "";
     }
 }
 

@@ -28,8 +28,8 @@ protected:
         mkPrefix = std::filesystem::path(TestScratchPath("prefix"));
         std::filesystem::remove_all(mkPrefix);
         const std::string command = "cmake --install \"" ORVANE_BINARY_DIR "\" --prefix \"" +
-                                    mkPrefix.string() + "\" > \"" +
-                                    TestScratchPath("install.log") + "\" 2>&1";
+                                    mkPrefix.string() + "\" > \"" + TestScratchPath("install.log") +
+                                    "\" 2>&1";
         mnResult = std::system(command.c_str());
     }
 

@@ -266,8 +266,7 @@ TEST(AppShell, SplashFollowsTheFrameToItsPlace)
     const std::string move = "xdotool search --name '^Untitled - Orvane Image View$' windowmove " +
                              std::to_string(before.x + 150) + " " + std::to_string(before.y + 90);
     ASSERT_EQ(std::system(move.c_str()), 0);
-    ASSERT_TRUE(
-        app.PumpUntil([&] { return app.Frame()->GetScreenPosition() != before; }, 2000));
+    ASSERT_TRUE(app.PumpUntil([&] { return app.Frame()->GetScreenPosition() != before; }, 2000));
     app.Pump(50);
     ASSERT_EQ(KV_SplashWnd::Current(), splash);
     const wxRect owner = app.Frame()->GetScreenRect();
@@ -341,7 +340,8 @@ TEST(AppShell, RecentFileLabelsShowThePathShortenedInTheMiddle)
     for (const auto& c : cases)
         EXPECT_EQ(KV_ShortenPath(c.path, c.max), wxString(c.shown)) << c.path;
     // Two files of one name in different folders stay apart; ampersands are no mnemonics.
-    EXPECT_NE(KV_RecentFileLabel(0, "/scans/a/scan.osf"), KV_RecentFileLabel(0, "/scans/b/scan.osf"));
+    EXPECT_NE(KV_RecentFileLabel(0, "/scans/a/scan.osf"),
+              KV_RecentFileLabel(0, "/scans/b/scan.osf"));
     EXPECT_EQ(KV_RecentFileLabel(2, "/R&D/scan.osf"), wxString("&3 /R&&D/scan.osf"));
 }
 

@@ -74,7 +74,6 @@ std::string Answer(const std::string& title, const std::string& keys)
     return "id=''; for i in $(seq 150); do id=$(" + find +
            "); [ -n \"$id\" ] && break; sleep 0.1; done; "
            "[ -n \"$id\" ] || exit 3; xdotool windowfocus \"$id\"; sleep 0.4; "
-           "[ -n \"$SHOT\" ] && import -window root \"$SHOT\"; "
            "xdotool key --clearmodifiers " +
            keys +
            "; for i in $(seq 100); do xdotool getwindowname \"$id\" >/dev/null 2>&1 && "
@@ -103,8 +102,8 @@ wxPoint FindButton(wxToolBar* bar, int command)
                            std::abs(icon.GetBlue(u, v) - shot.GetBlue(x + u, y + v)) < 8;
                 }
             if (same)
-                return bar->GetScreenPosition() + wxPoint(x + icon.GetWidth() / 2,
-                                                          y + icon.GetHeight() / 2);
+                return bar->GetScreenPosition() +
+                       wxPoint(x + icon.GetWidth() / 2, y + icon.GetHeight() / 2);
         }
     return wxDefaultPosition;
 }
@@ -181,9 +180,9 @@ TEST_F(CommandSweep, MenuCommandsWithTheirRealDialogs)
     CommandWithDialog(ID_FILE_MRU_FILE1, "Orvane Image View", "Escape");
     EXPECT_NE(mpkApp->App().GetDocument()->mpkSurfaceGeometry, nullptr);
 
-    const int plain[] = {ID_EDIT_RESET_POSITION, ID_EDIT_ROTATE,         ID_EDIT_ROTATE,
+    const int plain[] = {ID_EDIT_RESET_POSITION,    ID_EDIT_ROTATE,         ID_EDIT_ROTATE,
                          ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_SMOOTH_SHADING, ID_EDIT_TOGGLE_TEXTURE,
-                         ID_EDIT_TOGGLE_TEXTURE, ID_FILE_PRINT_DIRECT,    ID_FILE_CLOSE};
+                         ID_EDIT_TOGGLE_TEXTURE,    ID_FILE_PRINT_DIRECT,   ID_FILE_CLOSE};
     for (int command : plain)
     {
         mpkApp->Command(command);
@@ -243,20 +242,26 @@ TEST_F(CommandSweep, ToolbarButtonsClicked)
         const char* dialog;  // null: none
         const char* keys;
     } buttons[] = {
-        {ID_EDIT_ROTATE, nullptr, nullptr},         {ID_EDIT_ROTATE, nullptr, nullptr},
-        {ID_EDIT_RESET_POSITION, nullptr, nullptr}, {ID_EDIT_WIREFRAME_DISPLAY, nullptr, nullptr},
-        {ID_EDIT_SMOOTH_SHADING, nullptr, nullptr}, {ID_EDIT_TOGGLE_TEXTURE, nullptr, nullptr},
-        {ID_EDIT_TOGGLE_TEXTURE, nullptr, nullptr}, {ID_EDIT_SURFACE_COLOUR, "Choose colour", "Escape"},
-        {ID_FILE_PRINT, "Print", "Escape"},         {ID_APP_ABOUT, "About Orvane Image View", "Return"},
-        {ID_FILE_OPEN, "Load", "Escape"},           {ID_FILE_CLOSE, nullptr, nullptr},
+        {ID_EDIT_ROTATE, nullptr, nullptr},
+        {ID_EDIT_ROTATE, nullptr, nullptr},
+        {ID_EDIT_RESET_POSITION, nullptr, nullptr},
+        {ID_EDIT_WIREFRAME_DISPLAY, nullptr, nullptr},
+        {ID_EDIT_SMOOTH_SHADING, nullptr, nullptr},
+        {ID_EDIT_TOGGLE_TEXTURE, nullptr, nullptr},
+        {ID_EDIT_TOGGLE_TEXTURE, nullptr, nullptr},
+        {ID_EDIT_SURFACE_COLOUR, "Choose colour", "Escape"},
+        {ID_FILE_PRINT, "Print", "Escape"},
+        {ID_APP_ABOUT, "About Orvane Image View", "Return"},
+        {ID_FILE_OPEN, "Load", "Escape"},
+        {ID_FILE_CLOSE, nullptr, nullptr},
     };
     for (const auto& b : buttons)
     {
         const wxPoint at = FindButton(bar, b.command);
         ASSERT_NE(at, wxDefaultPosition) << b.command;
         const bool rotating = View()->IsRotating();
-        std::string script = "xdotool mousemove " + std::to_string(at.x) + " " +
-                             std::to_string(at.y) + " click 1\n";
+        std::string script =
+            "xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1\n";
         if (b.dialog != nullptr)
             script += Answer(b.dialog, b.keys);
         Actor actor(script);
@@ -279,9 +284,8 @@ TEST(ProgramStart, FileThatDoesNotOpenShowsItsMessageThenEndsWithStatusOne)
     std::ofstream(text) << "a note, not a surface\n";
     for (const std::string& file : {TestScratchPath("missing.osf"), text})
     {
-        const std::string command = "'" ORVANE_VIEW_PATH "' '" + file +
-                                    "' & program=$!\n" + Answer("Orvane Image View", "Return") +
-                                    "wait $program";
+        const std::string command = "'" ORVANE_VIEW_PATH "' '" + file + "' & program=$!\n" +
+                                    Answer("Orvane Image View", "Return") + "wait $program";
         const int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status)) << file;
         EXPECT_EQ(WEXITSTATUS(status), 1) << file;

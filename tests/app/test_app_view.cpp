@@ -529,8 +529,7 @@ static void ExpectPictureWhereTheFitPutsIt(const wxImage& page, double dpi, cons
     const double margin = KV_VerovuriRezaroApp::kDefaultMarginMM * dotsPerMM;
     // The fit in page pixels of a 600 ppi printer, seen at dpi.
     KV_PrintFit fit;
-    ASSERT_TRUE(KV_FitWindowToPage(client.x, client.y,
-                                   static_cast<int>((210 - 20) / 25.4 * 600),
+    ASSERT_TRUE(KV_FitWindowToPage(client.x, client.y, static_cast<int>((210 - 20) / 25.4 * 600),
                                    static_cast<int>((297 - 20) / 25.4 * 600), 600, 600, fit));
     const double left = margin, top = margin;
     const double right = left + fit.mnPrintedWidth * dpi / 600;
@@ -538,7 +537,8 @@ static void ExpectPictureWhereTheFitPutsIt(const wxImage& page, double dpi, cons
     const int x = static_cast<int>(left) + 4, y = static_cast<int>(top) + 4;
     // Black background with the surface in its middle, white paper around.
     EXPECT_TRUE(IsDark(page, x, y));
-    EXPECT_FALSE(IsDark(page, static_cast<int>((left + right) / 2), static_cast<int>((top + bottom) / 2)));
+    EXPECT_FALSE(
+        IsDark(page, static_cast<int>((left + right) / 2), static_cast<int>((top + bottom) / 2)));
     EXPECT_EQ(page.GetRed(x, static_cast<int>(bottom) + 4), 255);
     EXPECT_EQ(page.GetRed(static_cast<int>(left) - 4, y), 255);
     // The picture's edges, found along a row and a column just inside it.
