@@ -127,6 +127,11 @@ protected:
         // test's own. The desktop settings stay in memory.
         setenv("HOME", TestScratchDir().c_str(), 1);
         ASSERT_EQ(chdir(TestScratchDir().c_str()), 0);
+        // What an earlier run printed would make the print system ask before replacing it.
+        for (const char* name : {"output.pdf", "output.png", "sample.ps"})
+            std::filesystem::remove(TestScratchPath(name));
+        // A dialog nobody answers would hold the test in its modal loop: end it instead.
+        alarm(120);
         setenv("GSETTINGS_BACKEND", "memory", 1);
         mpkApp = std::make_unique<AppHarness>();
         KV_Prompts::Install(nullptr);  // the toolkit's own dialogs and message boxes
