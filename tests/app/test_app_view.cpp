@@ -572,13 +572,13 @@ TEST_F(ViewTest, PrintPreviewPageShowsTheSurfaceWhereTheFitPutsIt)
     mkApp.Pump(300);
     wxPreviewFrame* frame = nullptr;
     for (wxWindow* window : wxTopLevelWindows)
-        if (wxPreviewFrame* f = wxDynamicCast(window, wxPreviewFrame))
+        if (wxPreviewFrame* f = dynamic_cast<wxPreviewFrame*>(window))
             frame = f;
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(frame->IsShown());
     wxPrintPreviewBase* preview = nullptr;
     for (wxWindow* child : frame->GetChildren())
-        if (wxPreviewControlBar* bar = wxDynamicCast(child, wxPreviewControlBar))
+        if (wxPreviewControlBar* bar = dynamic_cast<wxPreviewControlBar*>(child))
             preview = bar->GetPrintPreview();
     ASSERT_NE(preview, nullptr);
 
