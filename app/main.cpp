@@ -38,6 +38,5 @@ int main(int argc, char** argv)
 {
     if (AnswerInformationOption(argc, argv))
         return 0;
-    KV_PrepareToolkitEnvironment();
-    return wxEntry(argc, argv);
+    return KV_RunApplication(argc, argv);
 }
