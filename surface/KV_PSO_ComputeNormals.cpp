@@ -32,7 +32,7 @@ KV_Vector3D TriangleNormal(const KV_Vector3D& p0, const KV_Vector3D& p1, const K
 }
 
 KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon& polygon,
-                          KV_List<KV_Vector3D>& points)
+                          KV_List<KV_Vector3D>& points, KV_PlaneFitter& fitter)
 {
     const unsigned int n = polygon.Count();
     if (n < 3)
@@ -45,7 +45,7 @@ KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon
         return reference;
     points.SetCount(0);
     for (unsigned int k = 0; k < n; ++k) points.Append(Position(vertices, polygon[k]));
-    return FitPlaneNormal(points, reference);
+    return fitter.Normal(points, reference);
 }
 
 // The stored list when it holds one entry per vertex; otherwise null, and the caller
@@ -57,18 +57,21 @@ const KV_List<KV_List<unsigned int>>* StoredPerVertex(const KV_List<KV_List<unsi
 }
 }  // namespace
 
-KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
+KV_Vector3D KV_PlaneFitter::Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
 {
-    KV_Covariance covariance;
-    covariance.AddObservations(points, false);
-    KV_Matrix eigenvectors(3, 3);
-    KV_Vector eigenvalues;
-    EigenDecompose(covariance.Matrix(), eigenvectors, eigenvalues);
-    KV_Vector3D normal = eigenvectors.Column3D(eigenvalues.IndexOfSmallest());
+    mkCovariance.Clear();
+    mkCovariance.AddObservations(points, false);
+    EigenDecompose(mkCovariance.Matrix(), mkEigenvectors, mkEigenvalues);
+    KV_Vector3D normal = mkEigenvectors.Column3D(mkEigenvalues.IndexOfSmallest());
     if (DotProduct(normal, reference) < 0.0f)
         normal = -normal;
     normal.Normalise();
     return normal;
+}
+
+KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
+{
+    return KV_PlaneFitter().Normal(points, reference);
 }
 
 void KV_PSO_ComputeNormals::ComputePolygonNormals()
@@ -80,8 +83,9 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     topology::Reset(normals, polygonCount);
     normals.SetCount(polygonCount);
     KV_List<KV_Vector3D> points(16);
+    KV_PlaneFitter fitter;
     for (unsigned int i = 0; i < polygonCount; ++i)
-        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points);
+        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points, fitter);
 }
 
 void KV_PSO_ComputeNormals::ComputeVertexNormals()
@@ -151,6 +155,7 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
     auto refine = [&](unsigned int first, unsigned int last)
     {
         KV_List<KV_Vector3D> points(64);
+        KV_PlaneFitter fitter;
         for (unsigned int i = first; i < last; ++i)
         {
             const KV_List<unsigned int>& neighbours = vertexVertices[i];
@@ -164,7 +169,7 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
                 direction.Normalise();
                 points.Append(centre + direction);
             }
-            normals[i] = FitPlaneNormal(points, normals[i]);
+            normals[i] = fitter.Normal(points, normals[i]);
         }
     };
     // Below this many vertices a second thread costs more than it saves.

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace
 {
@@ -97,6 +99,33 @@ TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
         for (float y : {0.0f, 1.0f}) points.Append(KV_Vector3D(x, y, 3.0f));
     ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, 1)), KV_Vector3D(0, 0, 1));
     ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, -1)), KV_Vector3D(0, 0, -1));
+}
+
+// One fitter reused over fits of other sizes (a failed two-point-short fit among them) gives
+// what a fresh fit gives, bit for bit.
+TEST(ComputeNormals, ReusedPlaneFitterEqualsFreshFitsBitForBit)
+{
+    const std::vector<std::vector<KV_Vector3D>> sets = {
+        {{0, 0, 3}, {1, 0, 3}, {0, 1, 3}, {1, 1, 3.1f}},
+        {{1e4f, 2e4f, -3e4f}, {1e4f + 1, 2e4f, -3e4f}, {1e4f, 2e4f + 1, -3e4f + 0.5f},
+         {1e4f - 1, 2e4f - 0.25f, -3e4f}, {1e4f, 2e4f - 1, -3e4f - 0.5f}},
+        {{0.5f, 0.5f, 0.5f}},
+        {{0, 0, 0}, {1, 2, 3}},
+        {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
+        {{0.3f, -0.7f, 0.2f}, {0.9f, 0.1f, -0.4f}, {-0.2f, 0.8f, 0.6f}, {0.5f, 0.5f, -0.7f},
+         {-0.6f, -0.3f, 0.7f}, {0.1f, 0.95f, 0.1f}, {-0.9f, 0.2f, -0.3f}},
+        {{0, 0, 3}, {1, 0, 3}, {0, 1, 3}, {1, 1, 3.1f}},
+    };
+    KV_PlaneFitter fitter;
+    for (const KV_Vector3D reference : {KV_Vector3D(0.1f, 0, 1), KV_Vector3D(0, -1, -0.2f)})
+        for (const auto& set : sets)
+        {
+            KV_List<KV_Vector3D> points(8);
+            for (const KV_Vector3D& p : set) points.Append(p);
+            const KV_Vector3D fresh = FitPlaneNormal(points, reference);
+            const KV_Vector3D reused = fitter.Normal(points, reference);
+            EXPECT_EQ(std::memcmp(&fresh, &reused, sizeof fresh), 0) << set.size() << " points";
+        }
 }
 
 TEST(ComputeNormals, VertexNormalsAreAveragedNotNormalised)
