@@ -26,6 +26,7 @@
 #include "surfacefile/KV_ChecksumState.h"
 
 #include <cstddef>
+#include <cstdint>
 
 class KV_TexturedPolySurface;
 
@@ -62,6 +63,8 @@ public:
 private:
     void ReadEntries(KV_ByteCursor& stream);
     void VerifyChecksum(KV_ByteCursor& stream);
+    // Computes the flag for the last checksum field read, once per Read.
+    void SettleChecksum();
 
     // The surface field readers; each is handed the stream at the start of the field body.
     void ReadVertices(KV_ByteCursor& stream);
@@ -84,6 +87,11 @@ private:
     std::size_t munBytesLeft = 0;
     bool mbChecksumMatched = false;
     bool mbChecksumPresent = false;
+    // Each checksum field overrides the ones before it, so only the last one met is computed,
+    // after the walk: a file of many checksum fields costs one pass over its bytes, not one
+    // pass per field.
+    std::uint32_t munChecksumCovered = 0;
+    std::uint32_t munChecksumExpected = 0;
     KV_List<unsigned char> mkComponentTypes;
     KV_List<unsigned char> mkComponentSizes;
     KV_List<unsigned long> mkExtents;

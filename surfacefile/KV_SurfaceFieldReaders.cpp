@@ -135,17 +135,18 @@ void KV_FieldContainerReader::ReadPolygons(KV_ByteCursor& stream, bool texture)
 void KV_FieldContainerReader::ReadTextureMap(KV_ByteCursor& stream)
 {
     KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
-    if (mkExtents.Count() < 2)
-        throw KV_BadFile();
-    const std::uint64_t rows = mkExtents[0];
-    const std::uint64_t columns = mkExtents[1];
     const unsigned int channels = mkComponentSizes.Count();
 
-    // With any other number of components the texture is left without an image.
+    // With any other number of components the texture is left without an image, and the
+    // extents are not used.
     std::unique_ptr<KV_Image<KV_RGB8>> colour;
     std::unique_ptr<KV_Image<unsigned char>> grey;
     if (channels == 1 || channels == 3)
     {
+        if (mkExtents.Count() < 2)
+            throw KV_BadFile();
+        const std::uint64_t rows = mkExtents[0];
+        const std::uint64_t columns = mkExtents[1];
         // An image holds at most 2^31 - 1 pixels; and its data may be short of its pixels
         // but never longer.
         const std::uint64_t pixels = rows * columns;
