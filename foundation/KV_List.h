@@ -10,6 +10,10 @@
 //   is empty); a zero block size is reported and replaced by 16.
 // - A table that cannot grow throws std::bad_alloc whose what() is
 //   "KV_List<T>::AllocateBlock()".
+// - A list filled in one step (assignment, copy, SetCountTight) to fewer elements than a
+//   block gets a first block of just that many: a copied triangle or a three-vertex boundary
+//   loop does not hold a whole block of 4 or 256. Later blocks are whole, so Capacity() is
+//   then not a multiple of the block size.
 
 #include "foundation/KV_Report.h"
 
@@ -69,11 +73,11 @@ public:
     // capacity would pass the 32-bit count.
     void AllocateBlock()
     {
-        if (static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1ull) > UINT32_MAX)
+        if (static_cast<std::uint64_t>(munCapacity) + munBlockSize > UINT32_MAX)
             throw KV_ListAllocError();
         if (munNumBlocks == 0)
         {
-            AllocateFirstBlock();
+            AllocateFirstBlock(munBlockSize);
             return;
         }
         if (munNumBlocks + 1 > munBlockTableSize)
@@ -85,7 +89,7 @@ public:
         if (block == nullptr)
             throw KV_ListAllocError();
 
-        const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
+        const std::uint64_t needed = static_cast<std::uint64_t>(munCapacity) + munBlockSize;
         if (needed > munElementTableSize)
         {
             std::uint64_t size = munElementTableSize * 2ull;
@@ -104,10 +108,10 @@ public:
             }
             munElementTableSize = static_cast<unsigned int>(size);
         }
-        ConstructBlock(block);
+        ConstructBlock(block, munBlockSize);
         mpptBlocks[munNumBlocks] = block;
         munNumBlocks += 1;
-        FillEntries(block);
+        FillEntries(block, munBlockSize);
     }
 
     void Append(const T& x)
@@ -126,12 +130,22 @@ public:
         munCount = n;
     }
 
+    // SetCount, except that a list without storage asked for fewer elements than a block
+    // gets a first block of just n elements.
+    void SetCountTight(unsigned int n)
+    {
+        if (mpptBlocks == nullptr && n > 0 && n < munBlockSize)
+            AllocateFirstBlock(n);
+        SetCount(n);
+    }
+
     void Clear()
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
             T* block = mpptBlocks[b];
-            for (unsigned int k = 0; k < munBlockSize; ++k)
+            const unsigned int size = b == 0 ? munFirstBlockSize : munBlockSize;
+            for (unsigned int k = 0; k < size; ++k)
                 block[k].~T();
             if (b > 0)
                 std::free(block);
@@ -149,6 +163,7 @@ public:
         munCount = 0;
         munNumBlocks = 0;
         munCapacity = 0;
+        munFirstBlockSize = 0;
     }
 
     KV_List& operator=(const KV_List& other)
@@ -158,7 +173,7 @@ public:
         Clear();
         munBlockSize = CheckedBlockSize(other.munBlockSize);
         // One growth to the final size, then element-wise assignment in index order.
-        SetCount(other.munCount);
+        SetCountTight(other.munCount);
         for (unsigned int i = 0; i < other.munCount; ++i)
             *mpptElements[i] = *other.mpptElements[i];
         return *this;
@@ -204,38 +219,40 @@ private:
     // three allocations each would dominate building them. Layout: block table (one entry),
     // element table (munBlockSize entries), then the elements. Later growth moves the tables
     // out of this chunk; the first block itself never moves.
-    void AllocateFirstBlock()
+    // size elements: the block size, or fewer for a list filled in one step.
+    void AllocateFirstBlock(unsigned int size)
     {
-        const std::size_t tables = sizeof(T*) * (1 + static_cast<std::size_t>(munBlockSize));
+        const std::size_t tables = sizeof(T*) * (1 + static_cast<std::size_t>(size));
         const std::size_t offset = (tables + alignof(T) - 1) / alignof(T) * alignof(T);
-        void* chunk = std::malloc(offset + static_cast<std::size_t>(munBlockSize) * sizeof(T));
+        void* chunk = std::malloc(offset + static_cast<std::size_t>(size) * sizeof(T));
         if (chunk == nullptr)
             throw KV_ListAllocError();
         T* block = reinterpret_cast<T*>(static_cast<char*>(chunk) + offset);
-        ConstructBlock(block);
+        ConstructBlock(block, size);
         mpFirstChunk = chunk;
         mpptBlocks = static_cast<T**>(chunk);
         mpptElements = mpptBlocks + 1;
         munBlockTableSize = 1;
-        munElementTableSize = munBlockSize;
+        munElementTableSize = size;
         mpptBlocks[0] = block;
         munNumBlocks = 1;
-        FillEntries(block);
+        munFirstBlockSize = size;
+        FillEntries(block, size);
     }
 
-    void ConstructBlock(T* block)
+    void ConstructBlock(T* block, unsigned int size)
     {
-        for (unsigned int k = 0; k < munBlockSize; ++k)
+        for (unsigned int k = 0; k < size; ++k)
             new (block + k) T;
     }
 
-    // Points the element table's entries for the newest block at its elements.
-    void FillEntries(T* block)
+    // Points the element table's entries for the newest block at its size elements.
+    void FillEntries(T* block, unsigned int size)
     {
         T** entries = mpptElements + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k)
+        for (unsigned int k = 0; k < size; ++k)
             entries[k] = block + k;
-        munCapacity = munBlockSize * munNumBlocks;
+        munCapacity += size;
     }
 
     bool InFirstChunk(T** table) const
@@ -284,6 +301,7 @@ private:
     unsigned int munNumBlocks = 0;
     unsigned int munBlockSize;
     unsigned int munCapacity = 0;
+    unsigned int munFirstBlockSize = 0;  // elements in block 0, see SetCountTight
     // Allocated sizes of the two tables; they grow geometrically so that appending stays
     // amortised constant time even with millions of blocks.
     unsigned int munBlockTableSize = 0;

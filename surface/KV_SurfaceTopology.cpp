@@ -605,38 +605,51 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
 
 void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& result)
 {
-    Reset(result, 8);
-    auto newLoop = [&](unsigned int v) -> KV_Boundary*
+    // The loops are gathered flat first and then each is stored in one step, so that a loop
+    // holds only its own vertices (a triangle soup has a loop per triangle) and not a whole
+    // block of 256.
+    std::vector<unsigned int> vertices;
+    std::vector<std::size_t> starts;
+    vertices.reserve(edges.size() + 1);
+    auto newLoop = [&](unsigned int v)
     {
-        result.SetCount(result.Count() + 1);
-        KV_Boundary* loop = &result[result.Count() - 1];
-        loop->Append(v);
-        return loop;
+        starts.push_back(vertices.size());
+        vertices.push_back(v);
     };
 
     const std::size_t n = edges.size();
-    KV_Boundary* loop = newLoop(edges[0].first);
+    newLoop(edges[0].first);
     for (std::size_t i = 0; i < n;)
     {
-        const unsigned int loopFirst = (*loop)[0];
-        const unsigned int loopLast = (*loop)[loop->Count() - 1];
+        const unsigned int loopFirst = vertices[starts.back()];
+        const unsigned int loopLast = vertices.back();
         if (edges[i].first == loopLast && edges[i].second == loopFirst && i != n - 1)
         {
-            loop->Append(loopFirst);
-            loop = newLoop(edges[i + 1].first);
+            vertices.push_back(loopFirst);
+            newLoop(edges[i + 1].first);
             ++i;
         }
         else if (edges[i].first != loopLast)
         {
-            loop = newLoop(edges[i].first);
+            newLoop(edges[i].first);
         }
-        loop->Append(edges[i].second);
+        vertices.push_back(edges[i].second);
         ++i;
     }
-    // Each loop ends with its first vertex repeated.
-    for (unsigned int k = 0; k < result.Count(); ++k)
-        if (result[k].Count() > 0)
-            result[k].SetCount(result[k].Count() - 1);
+    starts.push_back(vertices.size());
+
+    Reset(result, 8);
+    const unsigned int loops = static_cast<unsigned int>(starts.size() - 1);
+    result.SetCount(loops);
+    for (unsigned int k = 0; k < loops; ++k)
+    {
+        // Each loop ends with its first vertex repeated; that copy is dropped.
+        const std::size_t begin = starts[k];
+        const unsigned int count = static_cast<unsigned int>(starts[k + 1] - begin) - 1;
+        KV_Boundary& loop = result[k];
+        loop.SetCountTight(count);
+        for (unsigned int m = 0; m < count; ++m) loop[m] = vertices[begin + m];
+    }
 }
 
 bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result)
