@@ -88,6 +88,7 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
     munFileSize = size;
     mbChecksumMatched = false;
     mbChecksumPresent = false;
+    munElementsDeclared = 0;
 
     // Compared as a zero-terminated string: the byte after the 25 characters must be zero.
     if (size < kSignatureOffset + kSignatureBytes ||

@@ -75,16 +75,20 @@ private:
     template <typename T>
     void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>*& list, unsigned int blockSize);
 
-    // Checks shared by the field readers; they throw before anything is allocated.
+    // Checks shared by the field readers; they throw before anything is allocated. A count
+    // beyond the bytes that follow, or beyond what the file's size leaves for all fields
+    // together, is a short read.
     unsigned long FirstExtent() const;
     unsigned int IndexWidth() const;
-    void RequireElements(unsigned long long count) const;
+    void RequireElements(unsigned long long count);
 
     KV_TexturedPolySurface& mkSurface;
     const unsigned char* mpFile = nullptr;
     std::size_t munFileSize = 0;
     // Bytes of the file from the start of the current field's data to its end.
     std::size_t munBytesLeft = 0;
+    // Elements declared by the fields read so far, see RequireElements.
+    unsigned long long munElementsDeclared = 0;
     bool mbChecksumMatched = false;
     bool mbChecksumPresent = false;
     // Each checksum field overrides the ones before it, so only the last one met is computed,

@@ -33,9 +33,15 @@ unsigned int KV_FieldContainerReader::IndexWidth() const
 
 // A field may declare more elements than its data holds (those keep their values), but not
 // more than there are bytes left in the file: that is a count reaching past the end.
-void KV_FieldContainerReader::RequireElements(unsigned long long count) const
+void KV_FieldContainerReader::RequireElements(unsigned long long count)
 {
-    if (count > munBytesLeft)
+    // Each element of a sound file has at least one byte of its own field's data, so all the
+    // fields of a file together declare at most as many elements as it has bytes. A field's
+    // data may fall short of its count (the missing values keep their defaults), but without
+    // the running total a file of many such fields, each declaring what remains of the file,
+    // would cost the file's size once per field.
+    munElementsDeclared += count;
+    if (count > munBytesLeft || munElementsDeclared > munFileSize)
         throw KV_ShortRead();
 }
 

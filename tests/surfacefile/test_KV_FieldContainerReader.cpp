@@ -345,6 +345,35 @@ TEST(KV_FieldContainerReader, LastOfSeveralChecksumsDecides)
     }
 }
 
+TEST(KV_FieldContainerReader, FieldsTogetherDeclareNoMoreElementsThanTheFileHasBytes)
+{
+    // Fields of no data (a zero extent) may each declare as many triangles as bytes follow
+    // them; together they may not declare more than the file holds, or a file of many of
+    // them would cost its size once per field. The field that passes the total is a short
+    // read: what came before stands.
+    auto emptyTriangles = [](std::uint32_t count)
+    {
+        OsfEntry e;
+        e.name = "Triangles";
+        e.components = {{'u', 4}};
+        e.extents = {count, 0};
+        return e;
+    };
+    OsfEntry filler;
+    filler.name = "Filler";
+    filler.flag = 1;
+    filler.hasBody = false;
+    filler.description = std::string(1000, 'x');
+    OsfContainer file;
+    file.Add(emptyTriangles(700));
+    file.Add(emptyTriangles(650));
+    file.Add(filler);
+    ASSERT_LT(file.Bytes().size(), 1350u);
+    KV_PolySurface surface;
+    ASSERT_TRUE(ReadContainer(surface, file.Bytes()));
+    EXPECT_EQ(surface.PolygonCount(), 700u);
+}
+
 TEST(KV_FieldContainerReader, ChecksumFlagFollowsTheCoveredBytes)
 {
     const auto good = EncodeContainerSurface(PyramidSurface());
