@@ -174,7 +174,8 @@ const std::string& ChecksumFile(unsigned int checksums)
     file.Add(VerticesField(s.vertices));
     file.Add(IndexField("Triangles", s.polygons, 4));
     for (unsigned int k = 0; k < checksums; ++k) file.AddChecksum();
-    const std::string path = ScratchDirectory() + "/checksums-" + std::to_string(checksums) + ".osf";
+    const std::string path =
+        ScratchDirectory() + "/checksums-" + std::to_string(checksums) + ".osf";
     WriteOsfFile(path, file.Bytes());
     std::printf("Container with %u checksum fields: %zu bytes\n", checksums, file.Bytes().size());
     return paths.emplace(checksums, path).first->second;

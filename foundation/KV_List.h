@@ -145,8 +145,7 @@ public:
         {
             T* block = mpptBlocks[b];
             const unsigned int size = b == 0 ? munFirstBlockSize : munBlockSize;
-            for (unsigned int k = 0; k < size; ++k)
-                block[k].~T();
+            for (unsigned int k = 0; k < size; ++k) block[k].~T();
             if (b > 0)
                 std::free(block);
         }
@@ -242,16 +241,14 @@ private:
 
     void ConstructBlock(T* block, unsigned int size)
     {
-        for (unsigned int k = 0; k < size; ++k)
-            new (block + k) T;
+        for (unsigned int k = 0; k < size; ++k) new (block + k) T;
     }
 
     // Points the element table's entries for the newest block at its size elements.
     void FillEntries(T* block, unsigned int size)
     {
         T** entries = mpptElements + munCapacity;
-        for (unsigned int k = 0; k < size; ++k)
-            entries[k] = block + k;
+        for (unsigned int k = 0; k < size; ++k) entries[k] = block + k;
         munCapacity += size;
     }
 

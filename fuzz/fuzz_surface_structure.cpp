@@ -200,7 +200,7 @@ bool ParseRaw(const std::uint8_t* data, std::size_t size, RawFile& file)
 
 bool KnownField(const std::string& name)
 {
-    static const char* known[] = {"Vertices",         "Triangles",       "Polygons",
+    static const char* known[] = {"Vertices",           "Triangles",        "Polygons",
                                   "TextureCoordinates", "TextureTriangles", "TexturePolygons",
                                   "TextureMap"};
     for (const char* k : known)
@@ -301,8 +301,16 @@ unsigned int Below(Random& random, std::size_t n)
 // A value near a limit the readers and derivations test against.
 std::uint32_t Edgy(Random& random, std::uint32_t count)
 {
-    const std::uint32_t values[] = {0,         1,          count - 1,  count,      count + 1,
-                                    count * 2, 0xFFFFu,    0x10000u,   0x7FFFFFFFu, 0xFFFFFFFFu,
+    const std::uint32_t values[] = {0,
+                                    1,
+                                    count - 1,
+                                    count,
+                                    count + 1,
+                                    count * 2,
+                                    0xFFFFu,
+                                    0x10000u,
+                                    0x7FFFFFFFu,
+                                    0xFFFFFFFFu,
                                     static_cast<std::uint32_t>(random())};
     return values[Below(random, sizeof values / sizeof values[0])];
 }
@@ -361,23 +369,23 @@ void MutatePolygons(Random& random, std::vector<std::vector<unsigned int>>& poly
     auto& polygon = polygons[Below(random, polygons.size())];
     switch (Below(random, 5))
     {
-    case 0:
-        if (!polygon.empty())
-            polygon[Below(random, polygon.size())] = Edgy(random, count);
-        break;
-    case 1:
-        polygon.push_back(Below(random, count + 1));
-        break;
-    case 2:
-        if (!polygon.empty())
-            polygon.pop_back();
-        break;
-    case 3:
-        polygons.push_back(polygon);
-        break;
-    default:
-        polygons.erase(polygons.begin() + Below(random, polygons.size()));
-        break;
+        case 0:
+            if (!polygon.empty())
+                polygon[Below(random, polygon.size())] = Edgy(random, count);
+            break;
+        case 1:
+            polygon.push_back(Below(random, count + 1));
+            break;
+        case 2:
+            if (!polygon.empty())
+                polygon.pop_back();
+            break;
+        case 3:
+            polygons.push_back(polygon);
+            break;
+        default:
+            polygons.erase(polygons.begin() + Below(random, polygons.size()));
+            break;
     }
 }
 
@@ -387,58 +395,58 @@ void MutateRaw(Random& random, RawFile& file)
     const auto vertexCount = static_cast<std::uint32_t>(s.vertices.size());
     switch (Below(random, 9))
     {
-    case 0:
-        MutatePolygons(random, s.polygons, vertexCount);
-        break;
-    case 1:
-        MutatePolygons(random, s.texturePolygons,
-                       static_cast<std::uint32_t>(s.textureCoordinates.size()));
-        break;
-    case 2:
-        if (!s.vertices.empty())
-        {
-            auto& v = s.vertices[Below(random, s.vertices.size())];
-            v[Below(random, 3)] = EdgyFloat(random, v[0]);
-        }
-        break;
-    case 3:
-    {
-        // Every vertex far from the origin.
-        const float offset = random() % 2 ? 1e5f : 1e6f;
-        for (auto& v : s.vertices)
-            for (float& c : v) c += offset;
-        break;
-    }
-    case 4:
-        switch (Below(random, 3))
-        {
         case 0:
-            s.textureKind = static_cast<int>(Below(random, 5));
+            MutatePolygons(random, s.polygons, vertexCount);
             break;
         case 1:
-            s.textureRows = Edgy(random, s.textureRows);
+            MutatePolygons(random, s.texturePolygons,
+                           static_cast<std::uint32_t>(s.textureCoordinates.size()));
             break;
-        default:
-            s.textureColumns = Edgy(random, s.textureColumns);
+        case 2:
+            if (!s.vertices.empty())
+            {
+                auto& v = s.vertices[Below(random, s.vertices.size())];
+                v[Below(random, 3)] = EdgyFloat(random, v[0]);
+            }
+            break;
+        case 3:
+        {
+            // Every vertex far from the origin.
+            const float offset = random() % 2 ? 1e5f : 1e6f;
+            for (auto& v : s.vertices)
+                for (float& c : v) c += offset;
             break;
         }
-        break;
-    case 5:
-        if (!s.textureCoordinates.empty())
-            s.textureCoordinates[Below(random, s.textureCoordinates.size())][Below(random, 2)] =
-                EdgyFloat(random, 0.5f);
-        else
-            s.textureCoordinates.push_back({0.5f, 2.0f});
-        break;
-    case 6:
-        file.options.version = static_cast<int>(Below(random, 4));
-        break;
-    case 7:
-        MakeFan(s, 1 + Below(random, 20000), random() % 2 == 0);
-        break;
-    default:
-        file.options.headerText.resize(Below(random, 1100), 'h');
-        break;
+        case 4:
+            switch (Below(random, 3))
+            {
+                case 0:
+                    s.textureKind = static_cast<int>(Below(random, 5));
+                    break;
+                case 1:
+                    s.textureRows = Edgy(random, s.textureRows);
+                    break;
+                default:
+                    s.textureColumns = Edgy(random, s.textureColumns);
+                    break;
+            }
+            break;
+        case 5:
+            if (!s.textureCoordinates.empty())
+                s.textureCoordinates[Below(random, s.textureCoordinates.size())][Below(random, 2)] =
+                    EdgyFloat(random, 0.5f);
+            else
+                s.textureCoordinates.push_back({0.5f, 2.0f});
+            break;
+        case 6:
+            file.options.version = static_cast<int>(Below(random, 4));
+            break;
+        case 7:
+            MakeFan(s, 1 + Below(random, 20000), random() % 2 == 0);
+            break;
+        default:
+            file.options.headerText.resize(Below(random, 1100), 'h');
+            break;
     }
 }
 
@@ -458,74 +466,75 @@ void MutateContainer(Random& random, ContainerFile& file, std::uint8_t* scratch,
     OsfEntry& e = entries[Below(random, entries.size())];
     switch (Below(random, 9))
     {
-    case 0:
-        if (e.extents.empty() || random() % 4 == 0)
-            e.extents.push_back(Edgy(random, 3));
-        else if (random() % 4 == 0)
-            e.extents.pop_back();
-        else
+        case 0:
+            if (e.extents.empty() || random() % 4 == 0)
+                e.extents.push_back(Edgy(random, 3));
+            else if (random() % 4 == 0)
+                e.extents.pop_back();
+            else
+            {
+                std::uint32_t& extent = e.extents[Below(random, e.extents.size())];
+                extent = Edgy(random, extent);
+            }
+            break;
+        case 1:
+            if (e.components.empty() || random() % 4 == 0)
+                e.components.push_back({'u', static_cast<unsigned char>(Below(random, 5))});
+            else if (random() % 4 == 0)
+                e.components.pop_back();
+            else
+            {
+                const unsigned char sizes[] = {0, 1, 2, 3, 4, 8, 12, 255};
+                e.components[Below(random, e.components.size())].second = sizes[Below(random, 8)];
+            }
+            break;
+        case 2:
         {
-            std::uint32_t& extent = e.extents[Below(random, e.extents.size())];
-            extent = Edgy(random, extent);
+            static const char* names[] = {
+                "Vertices",           "Triangles",        "Polygons",
+                "TextureCoordinates", "TextureTriangles", "TexturePolygons",
+                "TextureMap",         "Overall Checksum", "Other"};
+            e.name = names[Below(random, 9)];
+            e.hasBody = (KnownField(e.name) && e.flag == 0) || e.name == "Overall Checksum";
+            break;
         }
-        break;
-    case 1:
-        if (e.components.empty() || random() % 4 == 0)
-            e.components.push_back({'u', static_cast<unsigned char>(Below(random, 5))});
-        else if (random() % 4 == 0)
-            e.components.pop_back();
-        else
+        case 3:
+            e.flag = e.flag ? 0 : 1;
+            e.hasBody = (KnownField(e.name) && e.flag == 0) || e.name == "Overall Checksum";
+            break;
+        case 4:
         {
-            const unsigned char sizes[] = {0, 1, 2, 3, 4, 8, 12, 255};
-            e.components[Below(random, e.components.size())].second = sizes[Below(random, 8)];
+            // Repeat an entry, up to many times (a file of thousands of checksum fields).
+            const OsfEntry copy = e;
+            const unsigned int times = random() % 8 == 0 ? 1 + Below(random, 5000) : 1;
+            for (unsigned int k = 0; k < times; ++k) entries.push_back(copy);
+            break;
         }
-        break;
-    case 2:
-    {
-        static const char* names[] = {"Vertices",         "Triangles",        "Polygons",
-                                      "TextureCoordinates", "TextureTriangles", "TexturePolygons",
-                                      "TextureMap",       "Overall Checksum", "Other"};
-        e.name = names[Below(random, 9)];
-        e.hasBody = (KnownField(e.name) && e.flag == 0) || e.name == "Overall Checksum";
-        break;
-    }
-    case 3:
-        e.flag = e.flag ? 0 : 1;
-        e.hasBody = (KnownField(e.name) && e.flag == 0) || e.name == "Overall Checksum";
-        break;
-    case 4:
-    {
-        // Repeat an entry, up to many times (a file of thousands of checksum fields).
-        const OsfEntry copy = e;
-        const unsigned int times = random() % 8 == 0 ? 1 + Below(random, 5000) : 1;
-        for (unsigned int k = 0; k < times; ++k) entries.push_back(copy);
-        break;
-    }
-    case 5:
-        entries.erase(entries.begin() + Below(random, entries.size()));
-        break;
-    case 6:
-        std::swap(e, entries[Below(random, entries.size())]);
-        break;
-    case 7:
-        if (!e.data.empty())
-        {
-            // The byte mutator inside one field's data, its size kept in step with it.
-            const std::size_t size = std::min(e.data.size(), scratchSize);
-            std::memcpy(scratch, e.data.data(), size);
-            e.data.assign(scratch, scratch + LLVMFuzzerMutate(scratch, size, scratchSize));
-        }
-        break;
-    default:
-        if (!e.data.empty())
-        {
-            // An index or count value at a limit, at a 4-byte-aligned place.
-            const std::size_t at = Below(random, e.data.size() / 4 + 1) * 4;
-            const std::uint32_t value = Edgy(random, 5);
-            for (std::size_t k = 0; k < 4 && at + k < e.data.size(); ++k)
-                e.data[at + k] = static_cast<unsigned char>(value >> (8 * k));
-        }
-        break;
+        case 5:
+            entries.erase(entries.begin() + Below(random, entries.size()));
+            break;
+        case 6:
+            std::swap(e, entries[Below(random, entries.size())]);
+            break;
+        case 7:
+            if (!e.data.empty())
+            {
+                // The byte mutator inside one field's data, its size kept in step with it.
+                const std::size_t size = std::min(e.data.size(), scratchSize);
+                std::memcpy(scratch, e.data.data(), size);
+                e.data.assign(scratch, scratch + LLVMFuzzerMutate(scratch, size, scratchSize));
+            }
+            break;
+        default:
+            if (!e.data.empty())
+            {
+                // An index or count value at a limit, at a 4-byte-aligned place.
+                const std::size_t at = Below(random, e.data.size() / 4 + 1) * 4;
+                const std::uint32_t value = Edgy(random, 5);
+                for (std::size_t k = 0; k < 4 && at + k < e.data.size(); ++k)
+                    e.data[at + k] = static_cast<unsigned char>(value >> (8 * k));
+            }
+            break;
     }
 }
 

@@ -50,7 +50,7 @@ private:
     KV_Vector mkSum;
     unsigned int munCount = 0;
     bool mbBuilt = false;
-    std::vector<double> mkOrigin;          // the first observation
-    std::vector<double> mkCentredSum;      // sum of (r - origin)
-    std::vector<double> mkCentredProducts; // p x p sums of (r - origin)(r - origin)^T, row major
+    std::vector<double> mkOrigin;           // the first observation
+    std::vector<double> mkCentredSum;       // sum of (r - origin)
+    std::vector<double> mkCentredProducts;  // p x p sums of (r - origin)(r - origin)^T, row major
 };

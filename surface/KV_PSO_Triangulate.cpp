@@ -47,8 +47,8 @@ void KV_PSO_Triangulate::Triangulate()
 
     const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
     const unsigned int count = polygons.Count();
-    const bool textureFollows = surface.HasTextureMap() &&
-                                KV_Ensure(surface.mpTexturePolygons, 1024).Count() == count;
+    const bool textureFollows =
+        surface.HasTextureMap() && KV_Ensure(surface.mpTexturePolygons, 1024).Count() == count;
 
     mkReplacements.Resize(0, static_cast<int>(count) - 1);
     for (unsigned int j = 0; j < count; ++j)

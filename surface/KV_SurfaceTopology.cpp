@@ -253,7 +253,8 @@ class SharedEdgeIndex
 {
 public:
     SharedEdgeIndex(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons)
-        : mpPolygons(polygons), mkVertexPolygons(vertexPolygons),
+        : mpPolygons(polygons),
+          mkVertexPolygons(vertexPolygons),
           munPolygonCount(PolygonCount(polygons))
     {
     }
@@ -266,8 +267,7 @@ public:
         const auto& around = mkVertexPolygons[a];
         if (around.Count() <= kFewPolygons)
         {
-            for (unsigned int k = 0; k < around.Count(); ++k)
-                Emit(around[k], b, result);
+            for (unsigned int k = 0; k < around.Count(); ++k) Emit(around[k], b, result);
             return;
         }
         const Busy& busy = BusyVertex(a);
@@ -369,7 +369,8 @@ private:
                 busy.large.push_back(k);
                 continue;
             }
-            for (unsigned int m = 0; m < polygon.Count(); ++m) busy.small.push_back({polygon[m], k});
+            for (unsigned int m = 0; m < polygon.Count(); ++m)
+                busy.small.push_back({polygon[m], k});
         }
         std::sort(busy.small.begin(), busy.small.end());
         busy.small.erase(std::unique(busy.small.begin(), busy.small.end()), busy.small.end());

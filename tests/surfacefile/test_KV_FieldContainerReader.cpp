@@ -334,8 +334,7 @@ TEST(KV_FieldContainerReader, LastOfSeveralChecksumsDecides)
         const std::vector<unsigned char> covered = file.Bytes();
         const std::uint32_t good = OsfChecksum(covered.data(), covered.size());
         const auto size = static_cast<std::uint32_t>(covered.size());
-        for (int k = 0; k < 3; ++k)
-            file.Add(checksumEntry(size, lastMatches ? good ^ 1u : good));
+        for (int k = 0; k < 3; ++k) file.Add(checksumEntry(size, lastMatches ? good ^ 1u : good));
         file.Add(checksumEntry(size, lastMatches ? good : good ^ 1u));
         KV_PolySurface surface;
         KV_FieldContainerReader* reader = nullptr;
