@@ -16,6 +16,7 @@
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PolySurface.h"
+#include "surfacefile/KV_CRC32.h"
 #include "surfacefile/KV_SurfaceLoader.h"
 #include "tests/support/SurfaceFileWriter.h"
 
@@ -173,7 +174,25 @@ const std::string& ChecksumFile(unsigned int checksums)
     OsfContainer file;
     file.Add(VerticesField(s.vertices));
     file.Add(IndexField("Triangles", s.polygons, 4));
-    for (unsigned int k = 0; k < checksums; ++k) file.AddChecksum();
+    // The fields OsfContainer::AddChecksum writes (each covering every byte before it),
+    // with the register carried along instead of recomputed from the start per field.
+    KV_CRC32 crc;
+    std::size_t fed = 0;
+    for (unsigned int k = 0; k < checksums; ++k)
+    {
+        const std::vector<unsigned char>& bytes = file.Bytes();
+        crc.Update(bytes.data() + fed, bytes.size() - fed);
+        fed = bytes.size();
+        OsfEntry entry;
+        entry.name = "Overall Checksum";
+        entry.description = "CRC of the preceding bytes";
+        entry.layout = "length, value";
+        entry.components = {{'u', 4}, {'u', 4}};
+        OsfBytes data;
+        data.U32(static_cast<std::uint32_t>(fed)).U32(crc.Value());
+        entry.data = data.Data();
+        file.Add(entry);
+    }
     const std::string path =
         ScratchDirectory() + "/checksums-" + std::to_string(checksums) + ".osf";
     WriteOsfFile(path, file.Bytes());

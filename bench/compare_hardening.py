@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs bench_hardening from two builds one after the other and prints each figure of the
 first ("before") beside the second ("after"). Usage:
-    bench/compare_hardening.py BEFORE_BINARY AFTER_BINARY
+    bench/compare_hardening.py BEFORE_BINARY AFTER_BINARY [BENCHMARK_FILTER]
 The fans of 1,000,000 triangles run only in the after build (the quadratic lookup of the
 before build would take hours there)."""
 import json
@@ -28,8 +28,9 @@ def run(binary, extra):
 
 def main():
     before_binary, after_binary = sys.argv[1], sys.argv[2]
-    before = run(before_binary, ["--benchmark_filter=-/1000000"])
-    after = run(after_binary, [])
+    only = ["--benchmark_filter=" + sys.argv[3]] if len(sys.argv) > 3 else []
+    before = run(before_binary, only or ["--benchmark_filter=-/1000000"])
+    after = run(after_binary, only)
     print(f"{'benchmark':44} {'before':>22} {'after':>22}")
     for name, b in after.items():
         def show(x):

@@ -137,13 +137,28 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
                     IndexLists& result)
 {
     MakeInnerLists(result, vertexCount, 6);
+    // Counted first, so that each list is stored in one step and holds only its own entries
+    // (a vertex of a triangle soup has one polygon, not a block of 6).
     const unsigned int polygonCount = PolygonCount(polygons);
+    std::vector<unsigned int> counts(vertexCount, 0);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
-                result[polygon[k]].Append(p);
+                ++counts[polygon[k]];
+    }
+    for (unsigned int v = 0; v < vertexCount; ++v)
+    {
+        result[v].SetCountTight(counts[v]);
+        counts[v] = 0;
+    }
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < vertexCount)
+                result[polygon[k]][counts[polygon[k]]++] = p;
     }
 }
 
