@@ -5,9 +5,14 @@
 #include "app/core/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason)
 {
-    return KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), nullptr);
+    KV_SurfaceReadReport report;
+    KV_PolySurfaceGeometry3D* geometry =
+        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), &report);
+    if (geometry == nullptr && reason != nullptr)
+        *reason = wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
+    return geometry;
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
@@ -23,7 +28,7 @@ bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxStr
 #else
 
 // Until the document core is part of the build, no file loads and nothing is exported.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*)
 {
     return nullptr;
 }

@@ -7,8 +7,9 @@
 class KV_PolySurfaceGeometry3D;
 
 // A new geometry holding the completed surface of the file with its material, or null when
-// the file does not load. The caller owns the result.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path);
+// the file does not load; then reason (when not null) says why in a few words. The caller
+// owns the result.
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason = nullptr);
 // Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
 // Writes the geometry's surface as a VRML world with its texture beside it; false when the

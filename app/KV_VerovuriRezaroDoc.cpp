@@ -45,11 +45,15 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
                                     KV_APP_TITLE))
         return false;
 
-    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path);
+    wxString reason;
+    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path, &reason);
     if (geometry == nullptr)
     {
-        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path),
-                                  KV_APP_TITLE);
+        // The fixed message first, then why.
+        wxString text = wxString::Format("Failed to load surface file: %s", path);
+        if (!reason.empty())
+            text += "\n" + reason;
+        KV_Prompts::Get().Message(text, KV_APP_TITLE);
         return false;
     }
 

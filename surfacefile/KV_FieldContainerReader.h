@@ -46,6 +46,8 @@ public:
     // does not fail on a mismatch.
     bool ChecksumMatched() const { return mbChecksumMatched; }
     KV_ChecksumState Checksum() const;
+    // Whether the last Read found the container's signature.
+    bool SignatureFound() const { return mbSignatureFound; }
 
     // Reads a field body's layout text, component record and extents into the scratch lists
     // and returns the field's data size in bytes. Throws KV_ShortRead when the record runs
@@ -96,6 +98,7 @@ private:
     // pass per field.
     std::uint32_t munChecksumCovered = 0;
     std::uint32_t munChecksumExpected = 0;
+    bool mbSignatureFound = false;
     KV_List<unsigned char> mkComponentTypes;
     KV_List<unsigned char> mkComponentSizes;
     KV_List<unsigned long> mkExtents;
