@@ -13,6 +13,10 @@
 //   is empty); a zero block size is reported and replaced by 16.
 // - A table that cannot grow throws std::bad_alloc whose what() is
 //   "KV_List<T>::AllocateBlock()".
+// - A list filled in one step (assignment, copy, SetCountTight) to fewer elements than a
+//   block that would not fit in the object gets a first block of just that many: a
+//   three-vertex boundary loop does not hold a block of 256. Growing such a list later moves
+//   those elements once into a whole first block; after that, blocks never move.
 
 #include "foundation/KV_Report.h"
 
@@ -93,7 +97,12 @@ public:
             throw KV_ListAllocError();
         if (munNumBlocks == 0)
         {
-            AllocateFirstBlock();
+            AllocateFirstBlock(munBlockSize);
+            return;
+        }
+        if (munNumBlocks == 1 && munCapacity < munBlockSize)
+        {
+            WidenFirstBlock();
             return;
         }
         T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
@@ -151,7 +160,7 @@ public:
                 }
             }
         }
-        ConstructBlock(block);
+        ConstructBlock(block, munBlockSize);
         TablesOf().mpptBlocks[munNumBlocks] = block;
         munNumBlocks += 1;
         FillEntries(block);
@@ -172,12 +181,24 @@ public:
         munCount = n;
     }
 
+    // SetCount, except that a list without storage asked for fewer elements than a block
+    // gets a first block of just n elements (see the class comment).
+    void SetCountTight(unsigned int n)
+    {
+        if (munNumBlocks == 0 && n > 0 && n < munBlockSize &&
+            static_cast<std::size_t>(munBlockSize) * sizeof(T) > kInlineBytes)
+            AllocateFirstBlock(n);
+        SetCount(n);
+    }
+
     void Clear()
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
             T* block = Block(b);
-            for (unsigned int k = 0; k < munBlockSize; ++k) block[k].~T();
+            // A single block may be a short one (SetCountTight); later blocks are whole.
+            const unsigned int size = munNumBlocks == 1 ? munCapacity : munBlockSize;
+            for (unsigned int k = 0; k < size; ++k) block[k].~T();
             if (!IsInline(block))
                 std::free(block);
         }
@@ -200,7 +221,7 @@ public:
         Clear();
         munBlockSize = CheckedBlockSize(other.munBlockSize);
         // One growth to the final size, then element-wise assignment in index order.
-        SetCount(other.munCount);
+        SetCountTight(other.munCount);
         for (unsigned int i = 0; i < other.munCount; ++i) (*this)[i] = other[i];
         return *this;
     }
@@ -273,24 +294,44 @@ private:
         return static_cast<const void*>(block) == static_cast<const void*>(mkInline);
     }
 
-    void AllocateFirstBlock()
+    // size elements: the block size, or fewer for a list filled in one step.
+    void AllocateFirstBlock(unsigned int size)
     {
         T* block = nullptr;
-        if (static_cast<std::size_t>(munBlockSize) * sizeof(T) <= kInlineBytes &&
+        if (static_cast<std::size_t>(size) * sizeof(T) <= kInlineBytes &&
             alignof(T) <= alignof(void*))
         {
             block = reinterpret_cast<T*>(mkInline);
         }
         else
         {
-            block =
-                static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+            block = static_cast<T*>(std::malloc(static_cast<std::size_t>(size) * sizeof(T)));
             if (block == nullptr)
                 throw KV_ListAllocError();
         }
-        ConstructBlock(block);
+        ConstructBlock(block, size);
         mpIndex = block;
         munNumBlocks = 1;
+        munCapacity = size;
+    }
+
+    // Replaces a short first block by a whole one (which never fits in the object: see
+    // SetCountTight), its elements assigned across in order.
+    void WidenFirstBlock()
+    {
+        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+        if (block == nullptr)
+            throw KV_ListAllocError();
+        ConstructBlock(block, munBlockSize);
+        T* old = static_cast<T*>(mpIndex);
+        for (unsigned int k = 0; k < munCapacity; ++k)
+        {
+            block[k] = old[k];
+            old[k].~T();
+        }
+        if (!IsInline(old))
+            std::free(old);
+        mpIndex = block;
         munCapacity = munBlockSize;
     }
 
@@ -379,9 +420,9 @@ private:
         return true;
     }
 
-    void ConstructBlock(T* block)
+    void ConstructBlock(T* block, unsigned int size)
     {
-        for (unsigned int k = 0; k < munBlockSize; ++k) new (block + k) T;
+        for (unsigned int k = 0; k < size; ++k) new (block + k) T;
     }
 
     // Points the element table's entries for the newest block at its elements (a list

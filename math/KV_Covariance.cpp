@@ -19,11 +19,36 @@ void KV_Covariance::StartObservation(int dimension)
         mkSum.Resize(dimension);
         for (int i = 1; i <= dimension; ++i)
             mkSum[i] = 0.0f;
+        mkOrigin.clear();
+        mkCentredSum.assign(static_cast<std::size_t>(dimension), 0.0);
+        mkCentredProducts.assign(static_cast<std::size_t>(dimension) * dimension, 0.0);
     }
     else if (dimension != mkMatrix.Rows())
     {
         ReportFatal("Covarience Error", "Incorrect observation vector");
     }
+}
+
+void KV_Covariance::AccumulateCentred(const float* r, int p)
+{
+    if (mkOrigin.empty())
+        mkOrigin.assign(r, r + p);
+    double d[16];
+    std::vector<double> wide;
+    double* centred = d;
+    if (p > 16)
+    {
+        wide.resize(static_cast<std::size_t>(p));
+        centred = wide.data();
+    }
+    for (int i = 0; i < p; ++i)
+    {
+        centred[i] = static_cast<double>(r[i]) - mkOrigin[i];
+        mkCentredSum[i] += centred[i];
+    }
+    for (int j = 0; j < p; ++j)
+        for (int i = 0; i < p; ++i)
+            mkCentredProducts[static_cast<std::size_t>(j) * p + i] += centred[i] * centred[j];
 }
 
 void KV_Covariance::AddObservation(const KV_Vector& observation)
@@ -38,6 +63,7 @@ void KV_Covariance::AddObservation(const KV_Vector& observation)
         for (int i = 1; i <= p; ++i)
             row[i - 1] += observation[i] * observation[j];
     }
+    AccumulateCentred(&observation[1], p);
 }
 
 void KV_Covariance::AddObservation(const KV_Vector3D& observation)
@@ -54,6 +80,7 @@ void KV_Covariance::AddObservation(const KV_Vector3D& observation)
         for (int i = 0; i < 3; ++i)
             row[i] += r[i] * r[j];
     }
+    AccumulateCentred(r, 3);
 }
 
 void KV_Covariance::AddObservations(const KV_List<KV_Vector3D>& observations, bool verbose)
@@ -76,19 +103,25 @@ void KV_Covariance::BuildCovariance(bool verbose)
     }
     if (verbose)
         std::cout << "Calculating mean observation" << std::endl;
-    mkMean = mkSum;
-    mkMean /= static_cast<float>(munCount);
+    const int p = mkMatrix.Rows();
+    const double n = static_cast<double>(munCount);
+    mkMean = mkSum;  // sized like the observations
+    for (int i = 1; i <= p; ++i)
+        mkMean[i] = static_cast<float>(mkOrigin[i - 1] + mkCentredSum[i - 1] / n);
     if (verbose)
         std::cout << "Dividing cumulative cov matrix by " << munCount << " samples" << std::endl;
-    mkMatrix /= static_cast<float>(munCount);
     if (verbose)
         std::cout << "Subtracting mean observation products" << std::endl;
-    const int p = mkMatrix.Rows();
     for (int i = 1; i <= p; ++i)
     {
         float* row = mkMatrix.Row(i);
+        const double mi = mkCentredSum[i - 1] / n;
         for (int j = 1; j <= p; ++j)
-            row[j - 1] -= mkMean[j] * mkMean[i];
+        {
+            const double mj = mkCentredSum[j - 1] / n;
+            const double product = mkCentredProducts[static_cast<std::size_t>(i - 1) * p + (j - 1)];
+            row[j - 1] = static_cast<float>(product / n - mi * mj);
+        }
     }
     mbBuilt = true;
 }

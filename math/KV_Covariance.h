@@ -5,11 +5,19 @@
 // Failures: an observation of length 0 or of a dimension other than the first one's is a
 // fatal report ("Covarience Error"); building from fewer than two observations is reported
 // as a message and leaves the raw sums in the matrix with IsBuilt() false.
+//
+// The built matrix and mean come from sums kept in double precision about the first
+// observation, not from the single-precision raw sums: subtracting the mean products from
+// raw sums cancels every significant digit for points far from the origin (a flat patch at
+// 1e4 came out tilted 90 degrees), while sums about a point of the set stay as small as the
+// spread of the points.
 
 #include "foundation/KV_List.h"
 #include "math/KV_Matrix.h"
 #include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
+
+#include <vector>
 
 class KV_Covariance
 {
@@ -41,10 +49,15 @@ public:
 private:
     // Clears the built state, checks the dimension and sizes the sums on the first call.
     void StartObservation(int dimension);
+    // Adds r (p values) to the sums about the first observation.
+    void AccumulateCentred(const float* r, int p);
 
     KV_Matrix mkMatrix;
     KV_Vector mkMean;
     KV_Vector mkSum;
     unsigned int munCount = 0;
     bool mbBuilt = false;
+    std::vector<double> mkOrigin;           // the first observation
+    std::vector<double> mkCentredSum;       // sum of (r - origin)
+    std::vector<double> mkCentredProducts;  // p x p sums of (r - origin)(r - origin)^T, row major
 };

@@ -22,17 +22,6 @@ bool NonEmpty(const KV_List<KV_Edge>* list)
     return list && list->Count() > 0;
 }
 
-// True when every polygon has a texture polygon with as many entries.
-bool TextureMatches(const KV_List<KV_Polygon>& polygons, const KV_List<KV_Polygon>& texture)
-{
-    if (polygons.Count() != texture.Count())
-        return false;
-    for (unsigned int i = 0; i < polygons.Count(); ++i)
-        if (polygons[i].Count() != texture[i].Count())
-            return false;
-    return true;
-}
-
 void AppendTriangle(KV_List<KV_Polygon>& list, const KV_Polygon& polygon, unsigned int k)
 {
     // Filled in place: a fresh slot of a new list holds an empty polygon.
@@ -58,10 +47,8 @@ void KV_PSO_Triangulate::Triangulate()
 
     const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
     const unsigned int count = polygons.Count();
-    // A texture polygon shorter than its polygon would be read past its end.
     const bool textureFollows =
-        surface.HasTextureMap() &&
-        TextureMatches(polygons, KV_Ensure(surface.mpTexturePolygons, 1024));
+        surface.HasTextureMap() && KV_Ensure(surface.mpTexturePolygons, 1024).Count() == count;
 
     mkReplacements.Resize(0, static_cast<int>(count) - 1);
     for (unsigned int j = 0; j < count; ++j)
@@ -84,12 +71,18 @@ void KV_PSO_Triangulate::Triangulate()
                 newTexture->Append((*surface.mpTexturePolygons)[j]);
             continue;
         }
+        // A texture polygon shorter than its polygon (a file can hold one) cannot be split
+        // the same way without reading past its end: it is kept whole, and only it.
+        const KV_Polygon* texture = newTexture ? &(*surface.mpTexturePolygons)[j] : nullptr;
+        const bool splitTexture = texture && texture->Count() >= n;
+        if (texture && !splitTexture)
+            newTexture->Append(*texture);
         for (unsigned int k = 2; k < n; ++k)
         {
             mkReplacements[j].Append(newPolygons->Count());
             AppendTriangle(*newPolygons, polygon, k);
-            if (newTexture)
-                AppendTriangle(*newTexture, (*surface.mpTexturePolygons)[j], k);
+            if (splitTexture)
+                AppendTriangle(*newTexture, *texture, k);
         }
     }
 

@@ -137,13 +137,28 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
                     IndexLists& result)
 {
     MakeInnerLists(result, vertexCount, 6);
+    // Counted first, so that each list is stored in one step and holds only its own entries
+    // (a vertex of a triangle soup has one polygon, not a block of 6).
     const unsigned int polygonCount = PolygonCount(polygons);
+    std::vector<unsigned int> counts(vertexCount, 0);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
-                result[polygon[k]].Append(p);
+                ++counts[polygon[k]];
+    }
+    for (unsigned int v = 0; v < vertexCount; ++v)
+    {
+        result[v].SetCountTight(counts[v]);
+        counts[v] = 0;
+    }
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_Polygon& polygon = (*polygons)[p];
+        for (unsigned int k = 0; k < polygon.Count(); ++k)
+            if (polygon[k] < vertexCount)
+                result[polygon[k]][counts[polygon[k]]++] = p;
     }
 }
 
@@ -238,12 +253,161 @@ void SharedEdgePolygons(const KV_List<KV_Polygon>* polygons,
     SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, result);
 }
 
+namespace
+{
+// The shared-edge lookup for a whole derivation. Walking a vertex's polygons for every edge
+// at it costs its valence squared (a fan of a million triangles about one vertex would take
+// an hour), and counting an index in a polygon costs the polygon's length per edge (one
+// polygon of a million vertices likewise). So a vertex with many polygons gets, on first
+// use, the list of (other vertex, position in its vertex-polygon list) pairs of its small
+// polygons, sorted; and a long polygon gets its (vertex, position) pairs sorted. A lookup
+// then costs a log plus what it returns, plus one count per long polygon around a busy
+// vertex. The results are those of the walk, in the same order, whatever the lists hold.
+template <typename VertexPolygonLists>
+class SharedEdgeIndex
+{
+public:
+    SharedEdgeIndex(const KV_List<KV_Polygon>* polygons, const VertexPolygonLists& vertexPolygons)
+        : mpPolygons(polygons),
+          mkVertexPolygons(vertexPolygons),
+          munPolygonCount(PolygonCount(polygons))
+    {
+    }
+
+    // Appends the polygons sharing edge (a, b), as SharedEdgePolygons does.
+    void Find(unsigned int a, unsigned int b, std::vector<unsigned int>& result)
+    {
+        if (a >= mkVertexPolygons.Count())
+            return;
+        const auto& around = mkVertexPolygons[a];
+        if (around.Count() <= kFewPolygons)
+        {
+            for (unsigned int k = 0; k < around.Count(); ++k) Emit(around[k], b, result);
+            return;
+        }
+        const Busy& busy = BusyVertex(a);
+        auto small = std::lower_bound(busy.small.begin(), busy.small.end(),
+                                      std::pair<unsigned int, unsigned int>(b, 0));
+        auto large = busy.large.begin();
+        // Both runs hold positions in ascending order: merge them.
+        while (true)
+        {
+            const bool haveSmall = small != busy.small.end() && small->first == b;
+            const bool haveLarge = large != busy.large.end();
+            if (!haveSmall && !haveLarge)
+                break;
+            if (haveSmall && (!haveLarge || small->second < *large))
+                Emit(around[(small++)->second], b, result);
+            else
+                Emit(around[*large++], b, result);
+        }
+    }
+
+    // The first position of v in polygon p, or p's length when v is not in it.
+    unsigned int FirstPosition(unsigned int p, unsigned int v)
+    {
+        const KV_Polygon& polygon = (*mpPolygons)[p];
+        const unsigned int n = polygon.Count();
+        if (n <= kShortPolygon)
+        {
+            unsigned int k = 0;
+            while (k < n && polygon[k] != v) ++k;
+            return k;
+        }
+        const auto& sorted = SortedPolygon(p);
+        auto it = std::lower_bound(sorted.begin(), sorted.end(),
+                                   std::pair<unsigned int, unsigned int>(v, 0));
+        return it != sorted.end() && it->first == v ? it->second : n;
+    }
+
+private:
+    static const unsigned int kFewPolygons = 16;
+    static const unsigned int kShortPolygon = 16;
+
+    struct Busy
+    {
+        // (other vertex, position) for the polygons of at most kShortPolygon vertices, each
+        // pair once, sorted.
+        std::vector<std::pair<unsigned int, unsigned int>> small;
+        // Positions of the longer polygons, ascending.
+        std::vector<unsigned int> large;
+    };
+
+    // Appends p once for each of its entries equal to b.
+    void Emit(unsigned int p, unsigned int b, std::vector<unsigned int>& result)
+    {
+        if (p >= munPolygonCount)
+            return;
+        for (unsigned int n = Count(p, b); n > 0; --n) result.push_back(p);
+    }
+
+    unsigned int Count(unsigned int p, unsigned int v)
+    {
+        const KV_Polygon& polygon = (*mpPolygons)[p];
+        if (polygon.Count() <= kShortPolygon)
+            return Occurrences(polygon, v);
+        const auto& sorted = SortedPolygon(p);
+        const auto range = std::equal_range(
+            sorted.begin(), sorted.end(), std::pair<unsigned int, unsigned int>(v, 0),
+            [](const std::pair<unsigned int, unsigned int>& x,
+               const std::pair<unsigned int, unsigned int>& y) { return x.first < y.first; });
+        return static_cast<unsigned int>(range.second - range.first);
+    }
+
+    const std::vector<std::pair<unsigned int, unsigned int>>& SortedPolygon(unsigned int p)
+    {
+        auto found = mkSortedPolygons.find(p);
+        if (found != mkSortedPolygons.end())
+            return found->second;
+        const KV_Polygon& polygon = (*mpPolygons)[p];
+        std::vector<std::pair<unsigned int, unsigned int>> sorted(polygon.Count());
+        for (unsigned int k = 0; k < polygon.Count(); ++k) sorted[k] = {polygon[k], k};
+        std::sort(sorted.begin(), sorted.end());
+        return mkSortedPolygons.emplace(p, std::move(sorted)).first->second;
+    }
+
+    const Busy& BusyVertex(unsigned int a)
+    {
+        auto found = mkBusy.find(a);
+        if (found != mkBusy.end())
+            return found->second;
+        Busy busy;
+        const auto& around = mkVertexPolygons[a];
+        for (unsigned int k = 0; k < around.Count(); ++k)
+        {
+            const unsigned int p = around[k];
+            if (p >= munPolygonCount)
+                continue;
+            const KV_Polygon& polygon = (*mpPolygons)[p];
+            if (polygon.Count() > kShortPolygon)
+            {
+                busy.large.push_back(k);
+                continue;
+            }
+            for (unsigned int m = 0; m < polygon.Count(); ++m)
+                busy.small.push_back({polygon[m], k});
+        }
+        std::sort(busy.small.begin(), busy.small.end());
+        busy.small.erase(std::unique(busy.small.begin(), busy.small.end()), busy.small.end());
+        return mkBusy.emplace(a, std::move(busy)).first->second;
+    }
+
+    const KV_List<KV_Polygon>* mpPolygons;
+    const VertexPolygonLists& mkVertexPolygons;
+    unsigned int munPolygonCount;
+    std::unordered_map<unsigned int, Busy> mkBusy;
+    std::unordered_map<unsigned int, std::vector<std::pair<unsigned int, unsigned int>>>
+        mkSortedPolygons;
+};
+}  // namespace
+
 template <typename VertexPolygonLists>
 void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons,
                        const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
     MakeInnerLists(result, polygonCount, 4);
+    SharedEdgeIndex<VertexPolygonLists> index(polygons, vertexPolygons);
     std::vector<unsigned int> shared;
     for (unsigned int i = 0; i < polygonCount; ++i)
     {
@@ -252,8 +416,7 @@ void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons,
         for (unsigned int j = 0; j < n; ++j)
         {
             shared.clear();
-            SharedEdgePolygonsOf(polygons, vertexPolygons, polygon[j],
-                                 polygon[j + 1 < n ? j + 1 : 0], shared);
+            index.Find(polygon[j], polygon[j + 1 < n ? j + 1 : 0], shared);
             for (unsigned int q : shared)
                 if (q != i)
                     result[i].Append(q);
@@ -458,38 +621,51 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
 
 void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& result)
 {
-    Reset(result, 8);
-    auto newLoop = [&](unsigned int v) -> KV_Boundary*
+    // The loops are gathered flat first and then each is stored in one step, so that a loop
+    // holds only its own vertices (a triangle soup has a loop per triangle) and not a whole
+    // block of 256.
+    std::vector<unsigned int> vertices;
+    std::vector<std::size_t> starts;
+    vertices.reserve(edges.size() + 1);
+    auto newLoop = [&](unsigned int v)
     {
-        result.SetCount(result.Count() + 1);
-        KV_Boundary* loop = &result[result.Count() - 1];
-        loop->Append(v);
-        return loop;
+        starts.push_back(vertices.size());
+        vertices.push_back(v);
     };
 
     const std::size_t n = edges.size();
-    KV_Boundary* loop = newLoop(edges[0].first);
+    newLoop(edges[0].first);
     for (std::size_t i = 0; i < n;)
     {
-        const unsigned int loopFirst = (*loop)[0];
-        const unsigned int loopLast = (*loop)[loop->Count() - 1];
+        const unsigned int loopFirst = vertices[starts.back()];
+        const unsigned int loopLast = vertices.back();
         if (edges[i].first == loopLast && edges[i].second == loopFirst && i != n - 1)
         {
-            loop->Append(loopFirst);
-            loop = newLoop(edges[i + 1].first);
+            vertices.push_back(loopFirst);
+            newLoop(edges[i + 1].first);
             ++i;
         }
         else if (edges[i].first != loopLast)
         {
-            loop = newLoop(edges[i].first);
+            newLoop(edges[i].first);
         }
-        loop->Append(edges[i].second);
+        vertices.push_back(edges[i].second);
         ++i;
     }
-    // Each loop ends with its first vertex repeated.
-    for (unsigned int k = 0; k < result.Count(); ++k)
-        if (result[k].Count() > 0)
-            result[k].SetCount(result[k].Count() - 1);
+    starts.push_back(vertices.size());
+
+    Reset(result, 8);
+    const unsigned int loops = static_cast<unsigned int>(starts.size() - 1);
+    result.SetCount(loops);
+    for (unsigned int k = 0; k < loops; ++k)
+    {
+        // Each loop ends with its first vertex repeated; that copy is dropped.
+        const std::size_t begin = starts[k];
+        const unsigned int count = static_cast<unsigned int>(starts[k + 1] - begin) - 1;
+        KV_Boundary& loop = result[k];
+        loop.SetCountTight(count);
+        for (unsigned int m = 0; m < count; ++m) loop[m] = vertices[begin + m];
+    }
 }
 
 bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result)
@@ -520,19 +696,19 @@ void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
 {
     const unsigned int polygonCount = PolygonCount(polygons);
     MakeInnerLists(result, polygonCount, 4);
+    SharedEdgeIndex<VertexPolygonLists> index(polygons, vertexPolygons);
     std::vector<unsigned int> shared;
     for (unsigned int j = 0; j < edges.Count(); ++j)
     {
         const unsigned int a = edges[j].first;
         const unsigned int b = edges[j].second;
         shared.clear();
-        SharedEdgePolygonsOf(polygons, vertexPolygons, a, b, shared);
+        index.Find(a, b, shared);
         for (unsigned int p : shared)
         {
             const KV_Polygon& polygon = (*polygons)[p];
             const unsigned int n = polygon.Count();
-            unsigned int k = 0;
-            while (k < n && polygon[k] != a) ++k;
+            const unsigned int k = index.FirstPosition(p, a);
             const bool forward = k < n && polygon[k + 1 < n ? k + 1 : 0] == b;
             result[p].Append(forward ? static_cast<int>(j) : -static_cast<int>(j) - 1);
         }
@@ -647,11 +823,12 @@ void EdgePolygonsOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
                     const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, edges.Count(), 2);
+    SharedEdgeIndex<VertexPolygonLists> index(polygons, vertexPolygons);
     std::vector<unsigned int> shared;
     for (unsigned int j = 0; j < edges.Count(); ++j)
     {
         shared.clear();
-        SharedEdgePolygonsOf(polygons, vertexPolygons, edges[j].first, edges[j].second, shared);
+        index.Find(edges[j].first, edges[j].second, shared);
         for (unsigned int p : shared) result[j].Append(p);
     }
 }

@@ -13,8 +13,10 @@
 // - Output lists are emptied and refilled; outer lists get the block size of the count they
 //   are indexed by (16 when that count is 0), inner lists the small sizes of the model.
 //
-// All of them cost O(n) or O(n log n) in the surface size for surfaces whose vertices have a
-// bounded number of polygons; the shared-edge lookup is linear in the polygons of a vertex.
+// The derivations cost O(n log n) in the surface size plus what they return, also at
+// vertices with very many polygons and for very long polygons (the one exception, vertex
+// vertices by the polygon route, returns every pair of vertices of each polygon). The
+// single SharedEdgePolygons call below is linear in the polygons of a and their lengths.
 
 #include "foundation/KV_List.h"
 #include "surface/KV_Boundary.h"

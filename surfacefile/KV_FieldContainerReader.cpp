@@ -88,6 +88,7 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
     munFileSize = size;
     mbChecksumMatched = false;
     mbChecksumPresent = false;
+    munElementsDeclared = 0;
     mbSignatureFound = false;
 
     // Compared as a zero-terminated string: the byte after the 25 characters must be zero.
@@ -109,9 +110,20 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
     }
     catch (const KV_BadFile&)
     {
+        SettleChecksum();
         return false;
     }
+    SettleChecksum();
     return true;
+}
+
+void KV_FieldContainerReader::SettleChecksum()
+{
+    if (!mbChecksumPresent)
+        return;
+    // A covered length beyond the file stops at its end.
+    const std::size_t length = munChecksumCovered < munFileSize ? munChecksumCovered : munFileSize;
+    mbChecksumMatched = KV_CRC32::Of(mpFile, length) == munChecksumExpected;
 }
 
 void KV_FieldContainerReader::ReadEntries(KV_ByteCursor& stream)
@@ -223,8 +235,7 @@ void KV_FieldContainerReader::VerifyChecksum(KV_ByteCursor& stream)
         covered = data.U32();
     if (data.Remaining() >= 4)
         expected = data.U32();
-    // A covered length beyond the file stops at its end.
-    const std::size_t length = covered < munFileSize ? covered : munFileSize;
     mbChecksumPresent = true;
-    mbChecksumMatched = KV_CRC32::Of(mpFile, length) == expected;
+    munChecksumCovered = covered;
+    munChecksumExpected = expected;
 }

@@ -26,6 +26,7 @@
 #include "surfacefile/KV_ChecksumState.h"
 
 #include <cstddef>
+#include <cstdint>
 
 class KV_TexturedPolySurface;
 
@@ -64,6 +65,8 @@ public:
 private:
     void ReadEntries(KV_ByteCursor& stream);
     void VerifyChecksum(KV_ByteCursor& stream);
+    // Computes the flag for the last checksum field read, once per Read.
+    void SettleChecksum();
 
     // The surface field readers; each is handed the stream at the start of the field body.
     void ReadVertices(KV_ByteCursor& stream);
@@ -74,18 +77,27 @@ private:
     template <typename T>
     void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>*& list, unsigned int blockSize);
 
-    // Checks shared by the field readers; they throw before anything is allocated.
+    // Checks shared by the field readers; they throw before anything is allocated. A count
+    // beyond the bytes that follow, or beyond what the file's size leaves for all fields
+    // together, is a short read.
     unsigned long FirstExtent() const;
     unsigned int IndexWidth() const;
-    void RequireElements(unsigned long long count) const;
+    void RequireElements(unsigned long long count);
 
     KV_TexturedPolySurface& mkSurface;
     const unsigned char* mpFile = nullptr;
     std::size_t munFileSize = 0;
     // Bytes of the file from the start of the current field's data to its end.
     std::size_t munBytesLeft = 0;
+    // Elements declared by the fields read so far, see RequireElements.
+    unsigned long long munElementsDeclared = 0;
     bool mbChecksumMatched = false;
     bool mbChecksumPresent = false;
+    // Each checksum field overrides the ones before it, so only the last one met is computed,
+    // after the walk: a file of many checksum fields costs one pass over its bytes, not one
+    // pass per field.
+    std::uint32_t munChecksumCovered = 0;
+    std::uint32_t munChecksumExpected = 0;
     bool mbSignatureFound = false;
     KV_List<unsigned char> mkComponentTypes;
     KV_List<unsigned char> mkComponentSizes;

@@ -33,9 +33,15 @@ unsigned int KV_FieldContainerReader::IndexWidth() const
 
 // A field may declare more elements than its data holds (those keep their values), but not
 // more than there are bytes left in the file: that is a count reaching past the end.
-void KV_FieldContainerReader::RequireElements(unsigned long long count) const
+void KV_FieldContainerReader::RequireElements(unsigned long long count)
 {
-    if (count > munBytesLeft)
+    // Each element of a sound file has at least one byte of its own field's data, so all the
+    // fields of a file together declare at most as many elements as it has bytes. A field's
+    // data may fall short of its count (the missing values keep their defaults), but without
+    // the running total a file of many such fields, each declaring what remains of the file,
+    // would cost the file's size once per field.
+    munElementsDeclared += count;
+    if (count > munBytesLeft || munElementsDeclared > munFileSize)
         throw KV_ShortRead();
 }
 
@@ -135,17 +141,18 @@ void KV_FieldContainerReader::ReadPolygons(KV_ByteCursor& stream, bool texture)
 void KV_FieldContainerReader::ReadTextureMap(KV_ByteCursor& stream)
 {
     KV_ByteCursor data = ReadFieldData(stream, ReadFieldRecord(stream));
-    if (mkExtents.Count() < 2)
-        throw KV_BadFile();
-    const std::uint64_t rows = mkExtents[0];
-    const std::uint64_t columns = mkExtents[1];
     const unsigned int channels = mkComponentSizes.Count();
 
-    // With any other number of components the texture is left without an image.
+    // With any other number of components the texture is left without an image, and the
+    // extents are not used.
     std::unique_ptr<KV_Image<KV_RGB8>> colour;
     std::unique_ptr<KV_Image<unsigned char>> grey;
     if (channels == 1 || channels == 3)
     {
+        if (mkExtents.Count() < 2)
+            throw KV_BadFile();
+        const std::uint64_t rows = mkExtents[0];
+        const std::uint64_t columns = mkExtents[1];
         // An image holds at most 2^31 - 1 pixels; and its data may be short of its pixels
         // but never longer.
         const std::uint64_t pixels = rows * columns;

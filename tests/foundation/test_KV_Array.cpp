@@ -83,6 +83,17 @@ TEST(KV_Array2D, AssignmentCopiesBoundsAndElements)
     EXPECT_EQ(b(1, 2), 12.0f);
 }
 
+TEST(KV_Array2D, UnequalBoundsHoldEveryElementApart)
+{
+    KV_Array2D<int> m;
+    m.SetBounds(-2, 1, 3, 9);  // 4 rows of 7
+    for (int i = -2; i <= 1; ++i)
+        for (int j = 3; j <= 9; ++j) m(i, j) = i * 100 + j;
+    for (int i = -2; i <= 1; ++i)
+        for (int j = 3; j <= 9; ++j) ASSERT_EQ(m(i, j), i * 100 + j) << i << ", " << j;
+    EXPECT_EQ(m.Count(), 28u);
+}
+
 TEST(KV_ArrayDeathTest, ImpossibleSizeIsFatalOutOfMemory)
 {
     EXPECT_EXIT(

@@ -120,6 +120,29 @@ TEST(KV_List, AssignmentAndCopyTakeTheSourceBlockSize)
     EXPECT_EQ(small.Count(), 9u);
 }
 
+TEST(KV_List, ListFilledInOneStepHoldsOnlyItsElementsUntilItGrows)
+{
+    KV_List<unsigned int> source(256);
+    for (unsigned int i = 0; i < 5; ++i) source.Append(i);
+    KV_List<unsigned int> copy(source);
+    EXPECT_EQ(copy.Capacity(), 5u);
+    EXPECT_EQ(copy.BlockSize(), 256u);
+    // Growing moves the five into a whole first block once; then blocks never move.
+    for (unsigned int i = 5; i < 300; ++i) copy.Append(i);
+    EXPECT_EQ(copy.NumBlocks(), 2u);
+    EXPECT_EQ(copy.Capacity(), 512u);
+    for (unsigned int i = 0; i < 300; ++i) ASSERT_EQ(copy[i], i);
+
+    KV_List<std::string> tight(8);
+    tight.SetCountTight(3);
+    tight[2] = "kept";
+    tight.Append("more");
+    tight.SetCount(20);
+    EXPECT_EQ(tight[2], "kept");
+    EXPECT_EQ(tight[3], "more");
+    EXPECT_EQ(tight.Capacity(), 24u);
+}
+
 TEST(KV_List, ListsOfListsCopyDeeply)
 {
     KV_List<KV_List<unsigned int>> outer(3);

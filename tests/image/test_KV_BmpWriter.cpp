@@ -73,6 +73,38 @@ TEST(BmpWriter, GreyThreeByThreeHasPaletteAndPaddedRows)
     EXPECT_FALSE(multi.IsColour());
 }
 
+TEST(BmpWriter, RowsAlreadyAlignedGetNoPadding)
+{
+    // Four colour pixels make 12 bytes and four grey ones 4: no padding byte follows.
+    KV_MultiImage colour;
+    colour.GetColourImage().SetSize(2, 4);
+    KV_MultiImage grey;
+    grey.GetGreyImage().SetSize(2, 4);
+    std::vector<unsigned char> colourRows, greyRows;
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 4; ++c)
+        {
+            const unsigned char v = static_cast<unsigned char>(1 + 10 * r + c);
+            colour.GetColourImage()(r, c) = KV_RGB8(v, v + 100, v + 200);
+            grey.GetGreyImage()(r, c) = v;
+            colourRows.insert(colourRows.end(), {static_cast<unsigned char>(v + 200),
+                                                 static_cast<unsigned char>(v + 100), v});
+            greyRows.push_back(v);
+        }
+    const std::string colourPath = TmpPath("aligned_colour.bmp");
+    const std::string greyPath = TmpPath("aligned_grey.bmp");
+    ASSERT_TRUE(colour.Save(colourPath.c_str()));
+    ASSERT_TRUE(grey.Save(greyPath.c_str()));
+    const std::vector<unsigned char> colourFile = ReadBytes(colourPath);
+    const std::vector<unsigned char> greyFile = ReadBytes(greyPath);
+    ASSERT_EQ(colourFile.size(), 54u + 24u);
+    ASSERT_EQ(greyFile.size(), 1078u + 8u);
+    EXPECT_EQ(U32At(colourFile, 34), 24u);
+    EXPECT_EQ(U32At(greyFile, 34), 8u);
+    EXPECT_EQ(std::vector<unsigned char>(colourFile.begin() + 54, colourFile.end()), colourRows);
+    EXPECT_EQ(std::vector<unsigned char>(greyFile.begin() + 1078, greyFile.end()), greyRows);
+}
+
 TEST(BmpWriter, ReplacesAnExistingFile)
 {
     const std::string path = TmpPath("replaced.bmp");

@@ -93,6 +93,23 @@ TEST(GifWriter, OneGreyPixelIsByteExact)
     EXPECT_EQ(gif.Index(0, 0), 7);
 }
 
+TEST(GifWriter, WidthAndHeightOfAnOblongImage)
+{
+    // 47 rows of 53 columns: the screen and the image descriptor both say 53 wide, 47 high.
+    const KV_MultiImage multi = GreyImage(47, 53, 5);
+    const std::string path = TmpPath("oblong_53x47.gif");
+    ASSERT_TRUE(multi.Save(path.c_str()));
+    const std::vector<unsigned char> file = ReadBytes(path);
+    ASSERT_GT(file.size(), kHeaderBytes);
+    EXPECT_EQ(U16At(file, 6), 53u);
+    EXPECT_EQ(U16At(file, 8), 47u);
+    EXPECT_EQ(file[781], 0x2C);
+    EXPECT_EQ(U16At(file, 782), 0u);
+    EXPECT_EQ(U16At(file, 784), 0u);
+    EXPECT_EQ(U16At(file, 786), 53u);
+    EXPECT_EQ(U16At(file, 788), 47u);
+}
+
 TEST(GifWriter, ClearCodeFollowsEveryHundredPixels)
 {
     const KV_MultiImage multi = GreyImage(10, 10, 1);

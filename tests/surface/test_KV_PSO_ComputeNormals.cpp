@@ -228,6 +228,47 @@ TEST(ComputeNormals, RefinedNormalsOfASpherePointOutwards)
     }
 }
 
+TEST(ComputeNormals, FlatGridFarFromTheOriginKeepsItsNormal)
+{
+    // Survey or millimetre coordinates: the plane fits must not lose the flatness of the
+    // points to the size of their coordinates.
+    for (const float offset : {0.0f, 1e3f, 1e5f, 1e6f})
+    {
+        KV_PolySurface s;
+        MakeGrid(s, 20);
+        for (unsigned int v = 0; v < s.VertexCount(); ++v)
+        {
+            KV_Vector3D& p = (*s.mpVertices)[v];
+            p = KV_Vector3D(p.x + offset, p.y + offset, p.z + offset);
+        }
+        KV_PSO_ComputeNormals normals(&s);
+        normals.ComputePolygonNormals();
+        normals.RefineVertexNormals();
+        for (unsigned int v = 0; v < s.VertexCount(); ++v)
+        {
+            const KV_Vector3D& n = (*s.mpVertexNormals)[v];
+            ASSERT_NEAR(n.x, 0.0f, 1e-4f) << "offset " << offset << ", vertex " << v;
+            ASSERT_NEAR(n.y, 0.0f, 1e-4f) << "offset " << offset << ", vertex " << v;
+            ASSERT_NEAR(n.z, 1.0f, 1e-4f) << "offset " << offset << ", vertex " << v;
+        }
+    }
+}
+
+TEST(ComputeNormals, VertexWithThreeNeighboursKeepsItsAveragedNormal)
+{
+    // Every vertex of a tetrahedron has exactly three neighbours: refinement leaves the
+    // averaged normals, which on this non-planar surface are not of unit length.
+    KV_PolySurface s;
+    MakeTetrahedron(s);
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+    normals.RefineVertexNormals();
+    const std::vector<KV_Vector3D> refined = AsVector(*s.mpVertexNormals);
+    normals.ComputeVertexNormals();
+    EXPECT_EQ(refined, AsVector(*s.mpVertexNormals));
+    EXPECT_LT(refined[0].Length(), 0.9f);
+}
+
 // The refinement finds each vertex's neighbours from stored vertex vertices, from stored
 // vertex polygons, or from the polygons alone, on one thread or two: the normals are those
 // of the neighbour lists the topology derives, bit for bit, on a sphere with holes and a

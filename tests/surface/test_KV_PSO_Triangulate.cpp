@@ -133,3 +133,18 @@ TEST(Triangulate, NonEmptyDerivedListsAreRecomputed)
     EXPECT_EQ(s.mpVertexNormals->Count(), 0u);
     EXPECT_EQ(s.mpEdgePolygons->Count(), 0u);
 }
+
+TEST(Triangulate, TextureFollowsWhenATriangleHasALongerTexturePolygon)
+{
+    // Only a polygon of four or more vertices with too short a texture polygon keeps it
+    // whole; a triangle whose texture polygon differs in length does not stop the others.
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}});
+    AddPolygons(s, {{0, 1, 2, 3}, {1, 4, 2}});
+    AddTextureCoordinates(s, 8);
+    AddTexturePolygons(s, {{0, 1, 2, 3}, {4, 5, 6, 7}});
+    AddTextureMap(s);
+    KV_PSO_Triangulate(&s).Triangulate();
+    EXPECT_EQ(AsVectors(*s.mpPolygons), (Lists{{0, 1, 2}, {0, 2, 3}, {1, 4, 2}}));
+    EXPECT_EQ(AsVectors(*s.mpTexturePolygons), (Lists{{0, 1, 2}, {0, 2, 3}, {4, 5, 6, 7}}));
+}

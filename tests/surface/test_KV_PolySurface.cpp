@@ -338,6 +338,18 @@ TEST(PolySurface, ExtentsOfEqualVertices)
     EXPECT_EQ(empty.mpExtents->Centroid(), KV_Vector3D(0, 0, 0));
 }
 
+TEST(PolySurface, ExtentsOfNegativeCoordinates)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{-3, -2, -1}, {-1, -5, -2}, {-2, -1, -6}});
+    AddPolygons(s, {{0, 1, 2}});
+    s.ComputeExtents();
+    EXPECT_EQ(s.mpExtents->Minimum(), KV_Vector3D(-3, -5, -6));
+    EXPECT_EQ(s.mpExtents->Maximum(), KV_Vector3D(-1, -1, -1));
+    EXPECT_EQ(s.mpExtents->PolygonMaximum(), KV_Vector3D(-1, -1, -1));
+    EXPECT_EQ(s.mpExtents->Centroid(), KV_Vector3D(-2, -8.0f / 3, -3));
+}
+
 // ---- Manifold surface -----------------------------------------------------------------------
 
 TEST(ManifoldPolySurface, CopyOfAPolySurfaceKeepsEverything)

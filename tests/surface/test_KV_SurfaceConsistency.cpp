@@ -142,6 +142,14 @@ TEST(SurfaceConsistency, PolygonNamingAMissingVertex)
     ExpectFailure(s, "Vertex index 7 out of range in polygon 1");
 }
 
+TEST(SurfaceConsistency, PolygonNamingTheVertexCount)
+{
+    KV_PolySurface s;
+    AddVertices(s, {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}});
+    AddPolygons(s, {{0, 1, 2}, {0, 5, 2}});
+    ExpectFailure(s, "Vertex index 5 out of range in polygon 1");
+}
+
 TEST(SurfaceConsistency, BaseListsWithoutPolygons)
 {
     KV_PolySurface a;

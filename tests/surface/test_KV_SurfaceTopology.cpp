@@ -288,6 +288,32 @@ TEST(SurfaceTopology, LoopsMeetingAtAVertex)
     EXPECT_EQ((*s.mpBoundaries)[0].BlockSize(), 256u);
 }
 
+TEST(SurfaceTopology, LoopsOfASoupHoldOnlyTheirOwnVertices)
+{
+    // Every triangle on its own vertices is its own loop: a loop's storage is its length,
+    // not a block of 256, in the surface and in a copy of it.
+    KV_PolySurface s;
+    for (unsigned int t = 0; t < 50; ++t)
+    {
+        const float x = static_cast<float>(t);
+        AddVertices(s, {{x, 0, 0}, {x + 1, 0, 0}, {x, 1, 0}});
+        AddPolygons(s, {{3 * t, 3 * t + 1, 3 * t + 2}});
+    }
+    s.ComputeBoundaries();
+    const KV_PolySurface copy(s);
+    for (const KV_PolySurface* surface : {static_cast<const KV_PolySurface*>(&s), &copy})
+    {
+        ASSERT_EQ(surface->mpBoundaries->Count(), 50u);
+        for (unsigned int t = 0; t < 50; ++t)
+        {
+            const KV_Boundary& loop = (*surface->mpBoundaries)[t];
+            ASSERT_EQ(AsVector(loop), (std::vector<unsigned int>{3 * t, 3 * t + 1, 3 * t + 2}));
+            EXPECT_EQ(loop.Capacity(), 3u);
+            EXPECT_EQ(loop.BlockSize(), 256u);
+        }
+    }
+}
+
 TEST(SurfaceTopology, PolygonNamingAVertexTwiceIsListedTwice)
 {
     KV_BasePolySurface s;
@@ -322,6 +348,66 @@ TEST(SurfaceTopology, OutOfRangeIndicesAreSkippedNotFollowed)
 }
 
 // ---- Fast searches against the direct ones ---------------------------------------------------
+
+TEST(SurfaceTopology, BusyVerticesAndLongPolygonsShareEdgesAsTheWalkDoes)
+{
+    // Vertex 0 has far more polygons than the walk is used for, some of them long, one
+    // naming it twice; the indexed lookups must give the walk's lists in the walk's order.
+    KV_PolySurface s;
+    const unsigned int rim = 60;
+    s.Vertices().Append(KV_Vector3D(0, 0, 0));
+    for (unsigned int k = 0; k < rim; ++k)
+        s.Vertices().Append(KV_Vector3D(static_cast<float>(k), 1, 0));
+    for (unsigned int k = 1; k < rim; ++k) AddPolygons(s, {{0, k, k + 1}});
+    AddPolygons(s, {{0, 5, 6, 7}, {2, 0, 4, 0, 9}});
+    KV_Polygon ring;
+    for (unsigned int k = 30; k > 0; --k) ring.Append(k % 7 == 0 ? 0 : k);
+    s.Polygons().Append(ring);
+    AddPolygons(s, {{rim, 1, 0}});
+
+    s.ComputeVertexPolygons();
+    s.ComputeEdges();
+    s.ComputeEdgePolygons();
+    s.ComputePolygonPolygons();
+    s.ComputePolygonEdges();
+    const KV_List<KV_Polygon>& polygons = *s.mpPolygons;
+    const KV_List<KV_Edge>& edges = *s.mpEdges;
+    auto walk = [&](unsigned int a, unsigned int b)
+    {
+        std::vector<unsigned int> shared;
+        topology::SharedEdgePolygons(s.mpPolygons, *s.mpVertexPolygons, a, b, shared);
+        return shared;
+    };
+
+    Lists edgePolygons, polygonPolygons(polygons.Count());
+    SignedLists polygonEdges(polygons.Count());
+    for (unsigned int j = 0; j < edges.Count(); ++j)
+    {
+        const unsigned int a = edges[j].first, b = edges[j].second;
+        edgePolygons.push_back(walk(a, b));
+        for (unsigned int p : edgePolygons.back())
+        {
+            const KV_Polygon& polygon = polygons[p];
+            unsigned int k = 0;
+            while (polygon[k] != a) ++k;
+            const bool forward = polygon[(k + 1) % polygon.Count()] == b;
+            polygonEdges[p].push_back(forward ? static_cast<int>(j) : -static_cast<int>(j) - 1);
+        }
+    }
+    for (unsigned int p = 0; p < polygons.Count(); ++p)
+    {
+        topology::ChainPolygonEdges(edges, polygonEdges[p]);
+        const KV_Polygon& polygon = polygons[p];
+        for (unsigned int j = 0; j < polygon.Count(); ++j)
+            for (unsigned int q : walk(polygon[j], polygon[(j + 1) % polygon.Count()]))
+                if (q != p)
+                    polygonPolygons[p].push_back(q);
+    }
+    ASSERT_GT((*s.mpVertexPolygons)[0].Count(), 60u);
+    EXPECT_EQ(AsVectors(*s.mpEdgePolygons), edgePolygons);
+    EXPECT_EQ(AsVectors(*s.mpPolygonPolygons), polygonPolygons);
+    EXPECT_EQ(AsVectors(*s.mpPolygonEdges), polygonEdges);
+}
 
 TEST(SurfaceTopology, EdgePassMatchesOpenListsOnRoughSurfaces)
 {

@@ -297,6 +297,82 @@ TEST(KV_FieldContainerReader, TextureMapKindFollowsTheComponentCount)
     EXPECT_EQ(TextureBytesOf(surface), (std::vector<unsigned char>{5, 6, 7, 8, 0, 0}));
 }
 
+TEST(KV_FieldContainerReader, TextureMapWithoutAnImageNeedsNoExtents)
+{
+    // Two components and a single extent: no image is made, so the extents go unused and
+    // the file loads with an empty texture image.
+    OsfContainer file;
+    file.Add(VerticesField({{1, 2, 3}}));
+    OsfEntry field = TextureMapField(3, 1, 1, {});
+    field.components = {{'u', 1}, {'u', 1}};
+    field.extents = {3};
+    field.data = {1, 2, 3, 4, 5, 6};
+    file.Add(field);
+    KV_PolySurface surface;
+    ASSERT_TRUE(ReadContainer(surface, file.Bytes()));
+    EXPECT_EQ(surface.VertexCount(), 1u);
+    ASSERT_NE(surface.mpTextureMap, nullptr);
+    EXPECT_FALSE(surface.HasTextureMap());
+}
+
+TEST(KV_FieldContainerReader, LastOfSeveralChecksumsDecides)
+{
+    auto checksumEntry = [](std::uint32_t covered, std::uint32_t expected)
+    {
+        OsfEntry checksum;
+        checksum.name = "Overall Checksum";
+        checksum.components = {{'u', 4}, {'u', 4}};
+        OsfBytes data;
+        data.U32(covered).U32(expected);
+        checksum.data = data.Data();
+        return checksum;
+    };
+    for (const bool lastMatches : {false, true})
+    {
+        OsfContainer file;
+        file.Add(VerticesField({{1, 2, 3}}));
+        const std::vector<unsigned char> covered = file.Bytes();
+        const std::uint32_t good = OsfChecksum(covered.data(), covered.size());
+        const auto size = static_cast<std::uint32_t>(covered.size());
+        for (int k = 0; k < 3; ++k) file.Add(checksumEntry(size, lastMatches ? good ^ 1u : good));
+        file.Add(checksumEntry(size, lastMatches ? good : good ^ 1u));
+        KV_PolySurface surface;
+        KV_FieldContainerReader* reader = nullptr;
+        ASSERT_TRUE(ReadContainer(surface, file.Bytes(), &reader));
+        EXPECT_EQ(reader->Checksum(),
+                  lastMatches ? KV_ChecksumState::Matched : KV_ChecksumState::Mismatched);
+    }
+}
+
+TEST(KV_FieldContainerReader, FieldsTogetherDeclareNoMoreElementsThanTheFileHasBytes)
+{
+    // Fields of no data (a zero extent) may each declare as many triangles as bytes follow
+    // them; together they may not declare more than the file holds, or a file of many of
+    // them would cost its size once per field. The field that passes the total is a short
+    // read: what came before stands.
+    auto emptyTriangles = [](std::uint32_t count)
+    {
+        OsfEntry e;
+        e.name = "Triangles";
+        e.components = {{'u', 4}};
+        e.extents = {count, 0};
+        return e;
+    };
+    OsfEntry filler;
+    filler.name = "Filler";
+    filler.flag = 1;
+    filler.hasBody = false;
+    filler.description = std::string(1000, 'x');
+    OsfContainer file;
+    file.Add(emptyTriangles(700));
+    file.Add(emptyTriangles(650));
+    file.Add(filler);
+    ASSERT_LT(file.Bytes().size(), 1350u);
+    KV_PolySurface surface;
+    ASSERT_TRUE(ReadContainer(surface, file.Bytes()));
+    EXPECT_EQ(surface.PolygonCount(), 700u);
+}
+
 TEST(KV_FieldContainerReader, ChecksumFlagFollowsTheCoveredBytes)
 {
     const auto good = EncodeContainerSurface(PyramidSurface());
