@@ -143,8 +143,10 @@ TEST(OsftoolLoad, FailureSaysWhyOnTheSecondLine)
         EXPECT_EQ(second.rfind(c.reason, 0), 0u) << second;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
         if (c.reason == "truncated at byte ")
+        {
             // Somewhere inside the file that was cut short.
             EXPECT_LT(std::stoul(second.substr(c.reason.size())), cut.size()) << second;
+        }
     }
 }
 
