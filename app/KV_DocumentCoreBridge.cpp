@@ -5,9 +5,15 @@
 #include "app/core/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
+    const wxString& path, std::shared_ptr<const KV_SurfaceReadReport>* report)
 {
-    return KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), nullptr);
+    auto read = std::make_shared<KV_SurfaceReadReport>();
+    KV_PolySurfaceGeometry3D* geometry =
+        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), read.get());
+    if (report != nullptr)
+        *report = std::move(read);
+    return geometry;
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
@@ -23,7 +29,8 @@ bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxStr
 #else
 
 // Until the document core is part of the build, no file loads and nothing is exported.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&,
+                                                 std::shared_ptr<const KV_SurfaceReadReport>*)
 {
     return nullptr;
 }

@@ -4,11 +4,16 @@
 
 #include <wx/string.h>
 
+#include <memory>
+
 class KV_PolySurfaceGeometry3D;
+struct KV_SurfaceReadReport;
 
 // A new geometry holding the completed surface of the file with its material, or null when
-// the file does not load. The caller owns the result.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path);
+// the file does not load. The caller owns the result. With report, what reading found is
+// handed back there (also on failure).
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
+    const wxString& path, std::shared_ptr<const KV_SurfaceReadReport>* report = nullptr);
 // Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
 // Writes the geometry's surface as a VRML world with its texture beside it; false when the

@@ -45,7 +45,8 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
                                     KV_APP_TITLE))
         return false;
 
-    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path);
+    std::shared_ptr<const KV_SurfaceReadReport> report;
+    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path, &report);
     if (geometry == nullptr)
     {
         KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path),
@@ -59,6 +60,7 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
         CloseSurface();
     }
     mpkSurfaceGeometry = geometry;
+    mpkReadReport = std::move(report);
     UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
 
     if (mkRecentFileListener)
@@ -74,6 +76,7 @@ void KV_VerovuriRezaroDoc::CloseSurface()
         return;
     KV_DeleteGeometry(mpkSurfaceGeometry);
     mpkSurfaceGeometry = nullptr;
+    mpkReadReport.reset();
     SetTitle("untitled");
     SetPathName("untitled", true);
 }

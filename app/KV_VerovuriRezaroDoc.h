@@ -8,8 +8,10 @@
 #include <wx/string.h>
 
 #include <functional>
+#include <memory>
 
 class KV_PolySurfaceGeometry3D;
+struct KV_SurfaceReadReport;
 class KV_VerovuriRezaroView;
 
 class KV_VerovuriRezaroDoc
@@ -47,6 +49,10 @@ public:
     // The displayed surface, or null; owned.
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;
 
+    // What reading the shown surface's file found (encoding, checksum, polygons as read);
+    // null without a surface.
+    const KV_SurfaceReadReport* GetReadReport() const { return mpkReadReport.get(); }
+
     const wxString& GetTitle() const { return mkTitle; }
     void SetTitle(const wxString& title);
     const wxString& GetPathName() const { return mkPathName; }
@@ -71,6 +77,7 @@ public:
 private:
     wxString mkTitle;
     wxString mkPathName;
+    std::shared_ptr<const KV_SurfaceReadReport> mpkReadReport;
     bool mbModified = false;
     KV_VerovuriRezaroView* mpkView = nullptr;
     std::function<void(const wxString&)> mkTitleListener;

@@ -124,6 +124,7 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateToggleTexture, this,
          KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateRotate, this, KV_MenuId(ID_EDIT_ROTATE));
+    BindInspectionCommands();
 }
 
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
@@ -273,6 +274,7 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     ResetView();
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
+    ApplyHolesShown();
 }
 
 void KV_VerovuriRezaroView::ResetView()

@@ -53,6 +53,12 @@ public:
     // Frames drawn on screen so far.
     unsigned long FrameCount() const { return munFrameCount; }
 
+    // The scene drawn off-screen at width x height (each 1 to 8192), top row first; an
+    // invalid image when the off-screen context cannot be made. The view's own frame and
+    // projection are unchanged afterwards.
+    wxImage RenderImage(int width, int height);
+    bool AreHolesShown() const { return mbHolesShown; }
+
     // Where PrintDirect writes its PostScript page when the print settings name no file.
     wxString DefaultPrintFileName() const;
 
@@ -127,6 +133,18 @@ private:
 
     void ShowMessage(const char* text);
 
+    // Inspection and pictures (KV_ViewInspection.cpp): Surface Properties, Show Holes,
+    // the standard views, the mouse wheel, Save Image and Copy View.
+    void BindInspectionCommands();
+    void OnSurfaceProperties(wxCommandEvent& event);
+    void OnShowHoles(wxCommandEvent& event);
+    void OnStandardView(wxCommandEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
+    void OnSaveImage(wxCommandEvent& event);
+    void OnCopyView(wxCommandEvent& event);
+    void OnUpdateShowHoles(wxUpdateUIEvent& event);
+    void ApplyHolesShown();
+
     KV_OGLRenderer mkRenderer;
     float mrRotationStep = 5.0f;
     float mrZoomFraction = 0.1f;
@@ -142,5 +160,6 @@ private:
     bool mbCleanedUp = false;
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
+    bool mbHolesShown = false;
     KV_PrintFit mkLastPrintFit;
 };

@@ -5,6 +5,8 @@
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroApp.h"
 
+#include <wx/config.h>
+#include <wx/display.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -47,7 +49,9 @@ bool CMainFrame::Create()
     SetIcon(KV_AppIcon());
     if (!CreateMenuBar() || !CreateStatusBarPanes() || !CreateToolBarButtons())
         return false;
+    RestorePlacement();
     Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, KV_MenuId(ID_APP_EXIT));
     Bind(wxEVT_MENU, &CMainFrame::OnRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
          KV_MenuId(ID_FILE_MRU_FILE1) + KV_RECENT_FILE_COUNT - 1);
@@ -62,6 +66,7 @@ bool CMainFrame::CreateMenuBar()
     AppendCommand(file, ID_FILE_CLOSE, "&Close\tCtrl+C");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_EXPORT, "&Export");
+    AppendCommand(file, ID_FILE_SAVE_IMAGE, "Save &Image...");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_PRINT, "&Print...\tCtrl+P");
     AppendCommand(file, ID_FILE_PRINT_SETUP, "P&rint Setup...");
@@ -82,6 +87,20 @@ bool CMainFrame::CreateMenuBar()
     edit->AppendSeparator();
     AppendCommand(edit, ID_EDIT_BACKGROUND_COLOUR, "&Background Colour");
     AppendCommand(edit, ID_EDIT_SURFACE_COLOUR, "Surface &Colour");
+    edit->AppendSeparator();
+    AppendCommand(edit, ID_EDIT_COPY_VIEW, "Copy &View");
+
+    wxMenu* view = new wxMenu;
+    AppendCommand(view, ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter");
+    AppendCommand(view, ID_VIEW_SHOW_HOLES, "Show &Holes", wxITEM_CHECK);
+    view->AppendSeparator();
+    AppendCommand(view, ID_VIEW_FRONT, "&Front\t1");
+    AppendCommand(view, ID_VIEW_BACK, "&Back\t2");
+    AppendCommand(view, ID_VIEW_LEFT, "&Left\t3");
+    AppendCommand(view, ID_VIEW_RIGHT, "&Right\t4");
+    AppendCommand(view, ID_VIEW_TOP, "&Top\t5");
+    AppendCommand(view, ID_VIEW_BOTTOM, "B&ottom\t6");
+    AppendCommand(view, ID_VIEW_FIT, "F&it\t0");
 
     wxMenu* help = new wxMenu;
     AppendCommand(help, ID_APP_ABOUT, "&About Orvane Image View...");
@@ -89,6 +108,7 @@ bool CMainFrame::CreateMenuBar()
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file, "&File");
     bar->Append(edit, "&Edit");
+    bar->Append(view, "&View");
     bar->Append(help, "&Help");
     SetMenuBar(bar);
     UpdateRecentFileMenu(wxFileHistory(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1)));
@@ -210,6 +230,53 @@ void CMainFrame::OnIdle(wxIdleEvent& event)
             }
         }
     }
+    event.Skip();
+}
+
+void CMainFrame::RestorePlacement()
+{
+    wxConfigBase* config = wxConfigBase::Get(false);
+    if (config == nullptr)
+        return;
+    long x = 0, y = 0, width = 0, height = 0;
+    if (!config->Read("/Window/X", &x) || !config->Read("/Window/Y", &y) ||
+        !config->Read("/Window/Width", &width) || !config->Read("/Window/Height", &height))
+        return;
+    // A size from a larger screen or a place on a display that is gone would leave the
+    // window unreachable.
+    if (width < 200 || height < 150 || width > 16384 || height > 16384)
+        return;
+    const wxRect rect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
+                      static_cast<int>(height));
+    if (wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(40, 10)) == wxNOT_FOUND)
+        return;
+    SetSize(rect);
+    if (config->ReadBool("/Window/Maximized", false))
+        Maximize();
+}
+
+void CMainFrame::SavePlacement()
+{
+    wxConfigBase* config = wxConfigBase::Get(false);
+    if (config == nullptr || IsIconized())
+        return;
+    // A maximised window keeps the size it returns to.
+    const bool maximised = IsMaximized();
+    if (!maximised)
+    {
+        const wxRect rect = GetRect();
+        config->Write("/Window/X", static_cast<long>(rect.x));
+        config->Write("/Window/Y", static_cast<long>(rect.y));
+        config->Write("/Window/Width", static_cast<long>(rect.width));
+        config->Write("/Window/Height", static_cast<long>(rect.height));
+    }
+    config->Write("/Window/Maximized", maximised);
+    config->Flush();
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event)
+{
+    SavePlacement();
     event.Skip();
 }
 

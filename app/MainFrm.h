@@ -37,6 +37,11 @@ private:
     bool CreateStatusBarPanes();
     bool CreateToolBarButtons();
     void OnIdle(wxIdleEvent& event);
+    void OnClose(wxCloseEvent& event);
+    // The window's size and place from the last run, when the settings hold them and they
+    // still meet a display; otherwise the toolkit's choice stays.
+    void RestorePlacement();
+    void SavePlacement();
     void OnExit(wxCommandEvent& event);
     void OnRecentFile(wxCommandEvent& event);
 

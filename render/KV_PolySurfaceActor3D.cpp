@@ -279,7 +279,7 @@ void KV_PolySurfaceActor3D::Draw()
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     DrawPolygons(geometry->SelectedPolyIndices(), primitive, true);
 
-    if (geometry->IsSelected() && mbIsBoundaryDisplayed)
+    if ((geometry->IsSelected() && mbIsBoundaryDisplayed) || mbAreHolesShown)
         DrawBoundaries();
     glPopMatrix();
 }

@@ -37,6 +37,9 @@ public:
 
     void SetBoundaryDisplayed(bool flag) { mbIsBoundaryDisplayed = flag; }
     bool IsBoundaryDisplayed() const { return mbIsBoundaryDisplayed; }
+    // Holes shown: the boundary loops are outlined whether or not the geometry is selected.
+    void SetHolesShown(bool flag) { mbAreHolesShown = flag; }
+    bool AreHolesShown() const { return mbAreHolesShown; }
 
     // The arrays, for inspection: 3 floats per element (positions, normals), 2 per element
     // (texture coordinates, textured layout only), 3 element indices per polygon (-1 for a
@@ -65,6 +68,7 @@ private:
     std::vector<int> mkTriangles;
     std::vector<float> mkTextureCoordinates;
     bool mbIsBoundaryDisplayed = true;
+    bool mbAreHolesShown = false;
     bool mbTexturedLayout = false;
     unsigned int munArrayBuilds = 0;
 };
