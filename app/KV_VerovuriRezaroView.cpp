@@ -230,6 +230,8 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
     wxPaintDC dc(this);
     if (!mbCreated || mbShowingRenderError)
         return;
+    if (mkRenderer.GetActorCount() == 0)
+        UpdateHint();
     try
     {
         mkRenderer.Render();

@@ -7,11 +7,12 @@
 // failures in fixed messages. A renderer that cannot be initialised ends the program with
 // exit status 1 after its message.
 
+#include <wx/colour.h>
 #include <wx/glcanvas.h>
 #include <wx/timer.h>
 
 #include "app/KV_PrintFit.h"
-#include "render/KV_OGLRenderer.h"
+#include "app/KV_ViewRenderer.h"
 
 class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
@@ -82,6 +83,8 @@ public:
         "Error - Unable to render, Please contact Orvane support";
     static constexpr const char* kMsgPrint =
         "Error - Unable to print, Please contact Orvane support";
+    // Shown in the middle of a view without a surface.
+    static constexpr const char* kEmptyHint = "Open a surface (Ctrl+O) or drop a file here";
 
 private:
     // Window life.
@@ -144,8 +147,10 @@ private:
     void OnCopyView(wxCommandEvent& event);
     void OnUpdateShowHoles(wxUpdateUIEvent& event);
     void ApplyHolesShown();
+    // The empty view's hint, drawn in the background colour of the moment.
+    void UpdateHint();
 
-    KV_OGLRenderer mkRenderer;
+    KV_ViewRenderer mkRenderer;
     float mrRotationStep = 5.0f;
     float mrZoomFraction = 0.1f;
     KV_DeviceContext mkDC;
@@ -161,5 +166,6 @@ private:
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
     bool mbHolesShown = false;
+    wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
 };

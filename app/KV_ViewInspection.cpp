@@ -16,6 +16,7 @@
 #endif
 
 #include <wx/clipbrd.h>
+#include <wx/dcmemory.h>
 #include <wx/filename.h>
 #include <wx/image.h>
 #include <wx/utils.h>
@@ -91,6 +92,42 @@ void KV_VerovuriRezaroView::BindInspectionCommands()
          KV_MenuId(ID_FILE_SAVE_IMAGE));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
          KV_MenuId(ID_EDIT_COPY_VIEW));
+}
+
+void KV_VerovuriRezaroView::UpdateHint()
+{
+    const KV_OGLColour& back = mkRenderer.GetBackgroundColour();
+    const wxColour background(static_cast<unsigned char>(back.mrRed * 255.0f + 0.5f),
+                              static_cast<unsigned char>(back.mrGreen * 255.0f + 0.5f),
+                              static_cast<unsigned char>(back.mrBlue * 255.0f + 0.5f));
+    if (!mkRenderer.GetHint().IsEmpty() && background == mkHintBackground)
+        return;
+    mkHintBackground = background;
+    const wxString text = kEmptyHint;
+    wxBitmap bitmap(1, 1);
+    wxMemoryDC dc(bitmap);
+    dc.SetFont(GetFont().Scaled(1.2f));
+    const wxSize extent = dc.GetTextExtent(text);
+    bitmap = wxBitmap(extent.x + 8, extent.y + 8);
+    dc.SelectObject(bitmap);
+    dc.SetBackground(wxBrush(background));
+    dc.Clear();
+    // Grey reads on black, white and every colour between.
+    const int luminance = (background.Red() * 3 + background.Green() * 6 + background.Blue()) / 10;
+    dc.SetTextForeground(luminance > 128 ? wxColour(70, 70, 70) : wxColour(170, 170, 170));
+    dc.DrawText(text, 4, 4);
+    dc.SelectObject(wxNullBitmap);
+    const wxImage image = bitmap.ConvertToImage();
+    KV_ScreenPicture hint;
+    hint.mnWidth = image.GetWidth();
+    hint.mnHeight = image.GetHeight();
+    hint.mkPixels.resize(static_cast<std::size_t>(hint.mnWidth) * hint.mnHeight * 3);
+    for (int y = 0; y < hint.mnHeight; ++y)
+        std::copy_n(
+            image.GetData() + static_cast<std::size_t>(hint.mnHeight - 1 - y) * hint.mnWidth * 3,
+            hint.mnWidth * 3,
+            hint.mkPixels.data() + static_cast<std::size_t>(y) * hint.mnWidth * 3);
+    mkRenderer.SetHint(std::move(hint));
 }
 
 void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)

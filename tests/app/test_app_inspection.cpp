@@ -308,3 +308,31 @@ TEST_F(InspectionTest, WindowSizeAndPlaceSurviveARestart)
     EXPECT_EQ(mkApp.Frame()->GetRect(), shown);
     EXPECT_EQ(mkApp.Frame()->GetSize(), chosen.GetSize());
 }
+
+TEST_F(InspectionTest, EmptyViewShowsTheHintAndASurfaceReplacesIt)
+{
+    ASSERT_TRUE(mkApp.Start());
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+    ASSERT_TRUE(mkApp.PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
+    const wxImage empty = Picture();
+    // Grey text in a band across the middle, nothing elsewhere.
+    int middle = 0, corners = 0;
+    for (int y = 0; y < empty.GetHeight(); ++y)
+        for (int x = 0; x < empty.GetWidth(); ++x)
+        {
+            const bool grey =
+                empty.GetRed(x, y) > 60 && std::abs(empty.GetRed(x, y) - empty.GetBlue(x, y)) < 8;
+            (std::abs(y - empty.GetHeight() / 2) < 20 ? middle : corners) += grey;
+        }
+    EXPECT_GT(middle, 200);
+    EXPECT_EQ(corners, 0);
+
+    ASSERT_TRUE(mkApp.App().OpenDocumentFile(AppHarness::SamplePath()));
+    const wxImage shown = Picture();
+    EXPECT_EQ(View()->Renderer().GetActorCount(), 1u);
+    // The hint is gone: the sample's picture differs from the empty one across the middle.
+    int changed = 0;
+    for (int x = 0; x < shown.GetWidth(); ++x)
+        changed += shown.GetRed(x, shown.GetHeight() / 2) != empty.GetRed(x, empty.GetHeight() / 2);
+    EXPECT_GT(changed, shown.GetWidth() / 4);
+}
