@@ -26,6 +26,20 @@ bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxStr
     return KV_DocumentCore::ExportGeometry(geometry, KV_String(path.fn_str()));
 }
 
+wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
+                        const KV_SurfaceReadReport* report)
+{
+    const KV_PolySurface& surface = geometry.GetSurface();
+    const unsigned int polygons = report ? report->munPolygonsAsRead : surface.PolygonCount();
+    wxString text = wxString::Format("%u vertices, %u polygons, ", surface.VertexCount(), polygons);
+    if (surface.HasTextureMap())
+        text += wxString::Format("%d x %d texture", surface.mpTextureMap->Cols(),
+                                 surface.mpTextureMap->Rows());
+    else
+        text += "no texture";
+    return text;
+}
+
 #else
 
 // Until the document core is part of the build, no file loads and nothing is exported.
@@ -36,6 +50,11 @@ KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&,
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}
+
+wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D&, const KV_SurfaceReadReport*)
+{
+    return wxString();
+}
 
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D&, const wxString&)
 {

@@ -19,3 +19,8 @@ void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
 // Writes the geometry's surface as a VRML world with its texture beside it; false when the
 // writer could not write the world.
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path);
+
+// "N vertices, M polygons, W x H texture" (or "no texture") of a loaded geometry; M counts
+// the polygons as read when report is given, else the triangles.
+wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
+                        const KV_SurfaceReadReport* report);

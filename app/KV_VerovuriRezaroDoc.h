@@ -11,6 +11,7 @@
 #include <memory>
 
 class KV_PolySurfaceGeometry3D;
+class KV_LoadProgressDisplay;
 struct KV_SurfaceReadReport;
 class KV_VerovuriRezaroView;
 
@@ -38,7 +39,10 @@ public:
     bool OnOpenDocument(const wxString& path);
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
     // false and changes nothing. A file that does not load shows "Failed to load surface
-    // file: %s" with the full path and returns false; the shown surface stays.
+    // file: %s" with the full path and returns false; the shown surface stays. The file is
+    // read and completed away from the user-interface thread, which keeps drawing; a load
+    // cancelled by the user returns false without a message, and so does a request made
+    // while another load runs.
     bool LoadSurfaceFile(const wxString& path);
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();
@@ -70,6 +74,9 @@ public:
     // application); either may be left unset.
     void SetTitleListener(std::function<void(const wxString&)> listener);
     void SetRecentFileListener(std::function<void(const wxString&)> listener);
+    // Where loads show their stage and end with "N vertices, M polygons, ... loaded in T s"
+    // (not owned; may be null).
+    void SetLoadProgressDisplay(KV_LoadProgressDisplay* display) { mpkProgress = display; }
 
     // The text shown when a file cannot be opened for reading ("%s" is the path).
     static constexpr const char* kOpenFailedFormat = "Cannot open the file %s.";
@@ -80,6 +87,7 @@ private:
     std::shared_ptr<const KV_SurfaceReadReport> mpkReadReport;
     bool mbModified = false;
     KV_VerovuriRezaroView* mpkView = nullptr;
+    KV_LoadProgressDisplay* mpkProgress = nullptr;
     std::function<void(const wxString&)> mkTitleListener;
     std::function<void(const wxString&)> mkRecentFileListener;
 };

@@ -5,10 +5,12 @@
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroApp.h"
 
+#include <wx/button.h>
 #include <wx/config.h>
 #include <wx/display.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
+#include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
@@ -52,6 +54,8 @@ bool CMainFrame::Create()
     RestorePlacement();
     Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
+    Bind(wxEVT_BUTTON, &CMainFrame::OnCancelLoad, this, KV_MenuId(ID_LOAD_CANCEL));
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, KV_MenuId(ID_APP_EXIT));
     Bind(wxEVT_MENU, &CMainFrame::OnRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
          KV_MenuId(ID_FILE_MRU_FILE1) + KV_RECENT_FILE_COUNT - 1);
@@ -127,6 +131,12 @@ bool CMainFrame::CreateStatusBarPanes()
     bar->SetStatusWidths(1 + kIndicatorCount, widths);
     SetStatusBarPane(0);
     SetStatusText(KV_IDLE_PROMPT, 0);
+    bar->Bind(wxEVT_SIZE,
+              [this](wxSizeEvent& event)
+              {
+                  event.Skip();
+                  PlaceLoadControls();
+              });
     return true;
 }
 
@@ -203,6 +213,18 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
 
 bool CMainFrame::TryBefore(wxEvent& event)
 {
+    // While a file loads, commands wait: the document and the view are in the middle of a
+    // change. The load's own Cancel button is a button, not a command.
+    if (KV_BackgroundLoad::IsRunning())
+    {
+        if (event.GetEventType() == wxEVT_MENU)
+            return true;
+        if (event.GetEventType() == wxEVT_UPDATE_UI)
+        {
+            static_cast<wxUpdateUIEvent&>(event).Enable(false);
+            return true;
+        }
+    }
     // The view is a child of the frame, and command events climb from children to their
     // parents: handle the event in the view alone (no propagation), or we would see it again.
     const wxEventType type = event.GetEventType();
@@ -276,8 +298,84 @@ void CMainFrame::SavePlacement()
 
 void CMainFrame::OnClose(wxCloseEvent& event)
 {
+    if (KV_BackgroundLoad::IsRunning() && event.CanVeto())
+    {
+        // Closing stops the load first; the window closes once the load has returned.
+        KV_BackgroundLoad::Cancel();
+        event.Veto();
+        CallAfter([this] { Close(); });
+        return;
+    }
     SavePlacement();
     event.Skip();
+}
+
+void CMainFrame::OnCharHook(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE && KV_BackgroundLoad::IsRunning())
+    {
+        KV_BackgroundLoad::Cancel();
+        return;
+    }
+    event.Skip();
+}
+
+void CMainFrame::OnCancelLoad(wxCommandEvent&)
+{
+    KV_BackgroundLoad::Cancel();
+}
+
+void CMainFrame::PlaceLoadControls()
+{
+    wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr || mpkLoadGauge == nullptr)
+        return;
+    wxRect pane;
+    if (!bar->GetFieldRect(0, pane))
+        return;
+    const wxSize button = mpkLoadCancel->GetBestSize();
+    const int height = pane.height;
+    const int gaugeWidth = FromDIP(160);
+    mpkLoadCancel->SetSize(pane.GetRight() - button.x, pane.y, button.x, height);
+    mpkLoadGauge->SetSize(pane.GetRight() - button.x - gaugeWidth - 4, pane.y + 2, gaugeWidth,
+                          height - 4);
+}
+
+void CMainFrame::ShowLoadStage(const wxString& text)
+{
+    wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr)
+        return;
+    if (mpkLoadGauge == nullptr)
+    {
+        mpkLoadGauge = new wxGauge(bar, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize,
+                                   wxGA_HORIZONTAL | wxGA_SMOOTH);
+        mpkLoadCancel = new wxButton(bar, KV_MenuId(ID_LOAD_CANCEL), "Cancel", wxDefaultPosition,
+                                     wxDefaultSize, wxBU_EXACTFIT);
+        mpkLoadCancel->SetToolTip(Tooltip(ID_LOAD_CANCEL) + " (Esc)");
+        PlaceLoadControls();
+    }
+    SetStatusText(text, 0);
+    mpkLoadGauge->Pulse();
+    bar->Update();
+}
+
+void CMainFrame::PulseLoad()
+{
+    if (mpkLoadGauge != nullptr)
+        mpkLoadGauge->Pulse();
+}
+
+void CMainFrame::EndLoadProgress(const wxString& text)
+{
+    if (mpkLoadGauge != nullptr)
+    {
+        mpkLoadGauge->Destroy();
+        mpkLoadCancel->Destroy();
+        mpkLoadGauge = nullptr;
+        mpkLoadCancel = nullptr;
+    }
+    SetStatusText(text, 0);
 }
 
 void CMainFrame::OnExit(wxCommandEvent&)

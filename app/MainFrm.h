@@ -3,11 +3,15 @@
 // view. Commands and their enabled/marked queries go to the view first, then to the frame,
 // then to the application object.
 
+#include "app/KV_BackgroundLoad.h"
+
 #include <wx/frame.h>
 
+class wxButton;
 class wxFileHistory;
+class wxGauge;
 
-class CMainFrame : public wxFrame
+class CMainFrame : public wxFrame, public KV_LoadProgressDisplay
 {
 public:
     CMainFrame();
@@ -26,6 +30,13 @@ public:
     // shows one disabled "Recent File" entry.
     void UpdateRecentFileMenu(const wxFileHistory& history);
 
+    // A load's progress in the status bar: the stage in the message pane, a gauge and a
+    // Cancel button at its right end. Esc cancels too.
+    void ShowLoadStage(const wxString& text) override;
+    void PulseLoad() override;
+    void EndLoadProgress(const wxString& text) override;
+    bool IsShowingLoadProgress() const { return mpkLoadGauge != nullptr; }
+
     // The key indicators of the status bar, in order after the message pane.
     static constexpr int kIndicatorCount = 3;
 
@@ -38,6 +49,9 @@ private:
     bool CreateToolBarButtons();
     void OnIdle(wxIdleEvent& event);
     void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnCancelLoad(wxCommandEvent& event);
+    void PlaceLoadControls();
     // The window's size and place from the last run, when the settings hold them and they
     // still meet a display; otherwise the toolkit's choice stays.
     void RestorePlacement();
@@ -47,6 +61,8 @@ private:
 
     wxWindow* mpkCommandTarget = nullptr;
     wxMenu* mpkFileMenu = nullptr;
+    wxGauge* mpkLoadGauge = nullptr;
+    wxButton* mpkLoadCancel = nullptr;
     // Last shown state of CAP, NUM and SCRL, so that idle time redraws only changes.
     int mnIndicators[kIndicatorCount] = {-1, -1, -1};
 };

@@ -8,6 +8,7 @@
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
 #include "app/KV_SurfacePropertiesDlg.h"
+#include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
 #include "tests/support/SurfaceFileWriter.h"
@@ -16,6 +17,9 @@
 #include <wx/testing.h>
 
 #include <gtest/gtest.h>
+
+#include <wx/regex.h>
+#include <wx/timer.h>
 
 #include <cstdlib>
 #include <map>
@@ -61,6 +65,25 @@ OsfSurface MarkedCube()
     for (int row = 0; row < 8; ++row)
         for (const auto& colour : colours)
             s.texturePixels.insert(s.texturePixels.end(), colour, colour + 3);
+    return s;
+}
+
+// A flat grid of n x n unit squares, two triangles each (2 n^2 triangles).
+OsfSurface Grid(unsigned int n)
+{
+    OsfSurface s;
+    s.vertices.reserve((n + 1) * (n + 1));
+    for (unsigned int y = 0; y <= n; ++y)
+        for (unsigned int x = 0; x <= n; ++x)
+            s.vertices.push_back({static_cast<float>(x), static_cast<float>(y), 0.0f});
+    s.polygons.reserve(2 * n * n);
+    for (unsigned int y = 0; y < n; ++y)
+        for (unsigned int x = 0; x < n; ++x)
+        {
+            const unsigned int a = y * (n + 1) + x, b = a + 1, c = a + n + 2, d = a + n + 1;
+            s.polygons.push_back({a, b, c});
+            s.polygons.push_back({a, c, d});
+        }
     return s;
 }
 
@@ -335,4 +358,66 @@ TEST_F(InspectionTest, EmptyViewShowsTheHintAndASurfaceReplacesIt)
     for (int x = 0; x < shown.GetWidth(); ++x)
         changed += shown.GetRed(x, shown.GetHeight() / 2) != empty.GetRed(x, empty.GetHeight() / 2);
     EXPECT_GT(changed, shown.GetWidth() / 4);
+}
+
+TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
+{
+    StartWith(AppHarness::SamplePath());
+    const std::string big = Write("big.osf", Grid(1415));  // 4,004,450 triangles
+    KV_VerovuriRezaroDoc* doc = mkApp.App().GetDocument();
+    KV_PolySurfaceGeometry3D* shown = doc->mpkSurfaceGeometry;
+
+    // Inside the load, a timer looks at the window twice, then presses Esc.
+    unsigned long framesBefore = 0, framesDuring = 0;
+    bool gauge = false;
+    wxString stage;
+    int ticks = 0;
+    wxTimer look;
+    look.Bind(wxEVT_TIMER,
+              [&](wxTimerEvent&)
+              {
+                  if (++ticks == 1)
+                  {
+                      framesBefore = View()->FrameCount();
+                      gauge = mkApp.Frame()->IsShowingLoadProgress();
+                      stage = mkApp.Frame()->GetStatusBar()->GetStatusText(0);
+                      View()->Refresh(false);
+                  }
+                  else if (ticks == 3)
+                  {
+                      framesDuring = View()->FrameCount();
+                      wxKeyEvent escape(wxEVT_CHAR_HOOK);
+                      escape.m_keyCode = WXK_ESCAPE;
+                      escape.SetEventObject(mkApp.Frame());
+                      mkApp.Frame()->GetEventHandler()->ProcessEvent(escape);
+                  }
+                  else if (ticks == 2)
+                  {
+                      View()->Refresh(false);
+                  }
+              });
+    look.Start(120);
+    mkApp.Prompts().mkAnswers.push_back(true);  // replace the sample
+    EXPECT_FALSE(mkApp.App().OpenDocumentFile(big));
+    look.Stop();
+
+    EXPECT_GE(ticks, 3);
+    EXPECT_TRUE(gauge);
+    EXPECT_EQ(stage, wxString("Reading big.osf..."));
+    EXPECT_GT(framesDuring, framesBefore);
+    EXPECT_FALSE(mkApp.Frame()->IsShowingLoadProgress());
+    EXPECT_EQ(mkApp.Frame()->GetStatusBar()->GetStatusText(0), wxString("Loading cancelled"));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    // The sample stays, drawn.
+    EXPECT_EQ(doc->mpkSurfaceGeometry, shown);
+    EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+    const wxImage picture = Picture();
+    EXPECT_NE(ColourAt(picture, picture.GetWidth() / 2, picture.GetHeight() / 2), "dark");
+
+    // A load that runs to its end says what it loaded.
+    mkApp.Prompts().mkAnswers.push_back(true);
+    EXPECT_TRUE(mkApp.App().OpenDocumentFile(Write("tube.osf", TwoHoleTube())));
+    EXPECT_TRUE(wxRegEx("^8 vertices, 5 polygons, no texture, loaded in [0-9]+\\.[0-9] s$")
+                    .Matches(mkApp.Frame()->GetStatusBar()->GetStatusText(0)))
+        << mkApp.Frame()->GetStatusBar()->GetStatusText(0);
 }
