@@ -129,6 +129,7 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
 
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
 {
+    JoinLevelOfDetail();
     OnDestroyWindow();
     if (mpkDocument != nullptr)
         mpkDocument->SetView(nullptr);
@@ -232,13 +233,20 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         return;
     if (mkRenderer.GetActorCount() == 0)
         UpdateHint();
+    const bool coarse = PrepareFrameDetail(true);
+    const wxLongLong start = wxGetUTCTimeMillis();
     try
     {
         mkRenderer.Render();
         ++munFrameCount;
+        mbLastFrameCoarse = coarse;
+        if (!coarse)
+            mdLastFullFrame = (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0;
+        PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)
     {
+        PrepareFrameDetail(false);
         // The message box lets paints through; one box at a time.
         mbShowingRenderError = true;
         ShowMessage(kMsgRender);
@@ -277,6 +285,8 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
     ApplyHolesShown();
+    mdLastFullFrame = 0.0;
+    StartLevelOfDetail();
 }
 
 void KV_VerovuriRezaroView::ResetView()
@@ -362,6 +372,10 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
     if (HasCapture())
         ReleaseMouse();
     SetCursor(wxNullCursor);
+    // The motion has stopped: the full surface again.
+    mbMoving = false;
+    if (mbLastFrameCoarse)
+        Repaint();
 }
 
 void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
@@ -422,11 +436,13 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
                               (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
             mkRenderer.Pan(a, b);
         }
+        NoteMotion();
         Repaint();
         return;
     }
     if (mkRenderer.GetActorCount() > 0)
         mkRenderer.UpdateNearFar();
+    NoteMotion();
     // Requested, not drawn here: the toolkit folds a burst of moves into one frame.
     Repaint();
 }
@@ -438,6 +454,7 @@ void KV_VerovuriRezaroView::OnTimer(wxTimerEvent& event)
         mkRenderer.RotateWorld(KV_Vector3D(0.0f, 1.0f, 0.0f), mrRotationStep);
         if (mkRenderer.GetActorCount() > 0)
             mkRenderer.UpdateNearFar();
+        NoteMotion();
         Repaint();
     }
     event.Skip();
@@ -447,6 +464,9 @@ void KV_VerovuriRezaroView::StopRotation()
 {
     mkTimer.Stop();
     mbRotating = false;
+    mbMoving = false;
+    if (mbLastFrameCoarse)
+        Repaint();
 }
 
 // ---- Commands

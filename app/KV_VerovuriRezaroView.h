@@ -11,6 +11,8 @@
 #include <wx/glcanvas.h>
 #include <wx/timer.h>
 
+#include <thread>
+
 #include "app/KV_PrintFit.h"
 #include "app/KV_ViewRenderer.h"
 
@@ -59,6 +61,12 @@ public:
     // projection are unchanged afterwards.
     wxImage RenderImage(int width, int height);
     bool AreHolesShown() const { return mbHolesShown; }
+    // Level of detail: whether the coarse copy of the surface has arrived, and whether the
+    // last frame drew it.
+    bool HasCoarseSurface();
+    bool LastFrameWasCoarse() const { return mbLastFrameCoarse; }
+    // Seconds a full frame may take before motion draws the coarse copy (1/20 s).
+    void SetCoarseThreshold(double seconds) { mdCoarseThreshold = seconds; }
 
     // Where PrintDirect writes its PostScript page when the print settings name no file.
     wxString DefaultPrintFileName() const;
@@ -150,6 +158,17 @@ private:
     // The empty view's hint, drawn in the background colour of the moment.
     void UpdateHint();
 
+    // Level of detail (KV_ViewLevelOfDetail.cpp): after a surface is added, a coarse copy of
+    // its triangles is made on a worker thread; while the world moves and a full frame is
+    // slower than the threshold, paints draw the copy.
+    void StartLevelOfDetail();
+    void JoinLevelOfDetail();
+    void NoteMotion();
+    void OnStillTimer(wxTimerEvent& event);
+    // Chooses the coarse copy for the next frame when allowed and called for; returns the
+    // choice. Called with false after each frame, so that no other picture draws the copy.
+    bool PrepareFrameDetail(bool allowed);
+
     KV_ViewRenderer mkRenderer;
     float mrRotationStep = 5.0f;
     float mrZoomFraction = 0.1f;
@@ -166,6 +185,12 @@ private:
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
     bool mbHolesShown = false;
+    bool mbMoving = false;
+    bool mbLastFrameCoarse = false;
+    double mdLastFullFrame = 0.0;
+    double mdCoarseThreshold = 0.05;
+    wxTimer mkStillTimer;
+    std::thread mkLodThread;
     wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
 };

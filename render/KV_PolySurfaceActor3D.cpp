@@ -264,14 +264,14 @@ void KV_PolySurfaceActor3D::Draw()
         glEnable(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, GetTextureName());
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, false);
+        DrawUnselected(*geometry, primitive, false);
     }
     else
     {
         geometry->mkMaterial.Apply();
         glDisable(GL_TEXTURE_2D);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, true);
+        DrawUnselected(*geometry, primitive, true);
     }
 
     KV_Geometry3D::mkSelectedMaterial.Apply();
@@ -282,6 +282,40 @@ void KV_PolySurfaceActor3D::Draw()
     if ((geometry->IsSelected() && mbIsBoundaryDisplayed) || mbAreHolesShown)
         DrawBoundaries();
     glPopMatrix();
+}
+
+void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangles,
+                                               unsigned int arrayBuild)
+{
+    mkCoarseTriangles = std::move(triangles);
+    munCoarseBuild = arrayBuild;
+    // Never an index past the arrays the list was made for.
+    const std::size_t elements = mkPositions.size() / 3;
+    for (unsigned int index : mkCoarseTriangles)
+        if (index >= elements)
+        {
+            mkCoarseTriangles.clear();
+            break;
+        }
+    mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
+}
+
+void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geometry,
+                                           unsigned int primitive, bool named) const
+{
+    const bool coarse = mbDrawCoarse && !mbRenderToMemory && HasCoarseTriangles() &&
+                        geometry.SelectedPolyIndices().Count() == 0;
+    if (!coarse)
+    {
+        DrawPolygons(geometry.UnselectedPolyIndices(), primitive, named);
+        return;
+    }
+    if (primitive != GL_TRIANGLES)
+        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mkCoarseTriangles.size()), GL_UNSIGNED_INT,
+                   mkCoarseTriangles.data());
+    if (primitive != GL_TRIANGLES)
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
 }
 
 void KV_PolySurfaceActor3D::DrawBoundingBox() const

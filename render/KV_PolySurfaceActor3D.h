@@ -41,6 +41,18 @@ public:
     void SetHolesShown(bool flag) { mbAreHolesShown = flag; }
     bool AreHolesShown() const { return mbAreHolesShown; }
 
+    // Level of detail: a coarse triangle list over the current arrays' elements (three
+    // element indices per triangle), made for the arrays of build number arrayBuild. While
+    // SetDrawCoarse(true) and no polygon is selected, Draw() draws it in one call in place of
+    // the polygons; pictures in memory never do. Rebuilt arrays make the list stale (unused).
+    void SetCoarseTriangles(std::vector<unsigned int> triangles, unsigned int arrayBuild);
+    bool HasCoarseTriangles() const
+    {
+        return !mkCoarseTriangles.empty() && munCoarseBuild == munArrayBuilds;
+    }
+    std::size_t CoarseTriangleCount() const { return mkCoarseTriangles.size() / 3; }
+    void SetDrawCoarse(bool flag) { mbDrawCoarse = flag; }
+
     // The arrays, for inspection: 3 floats per element (positions, normals), 2 per element
     // (texture coordinates, textured layout only), 3 element indices per polygon (-1 for a
     // polygon that is not drawn).
@@ -60,6 +72,10 @@ private:
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
     void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive,
                       bool named) const;
+    // Draws the polygons, or the coarse list in their place when that is asked for and
+    // allowed (see SetCoarseTriangles).
+    void DrawUnselected(const KV_PolySurfaceGeometry3D& geometry, unsigned int primitive,
+                        bool named) const;
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
@@ -69,6 +85,9 @@ private:
     std::vector<float> mkTextureCoordinates;
     bool mbIsBoundaryDisplayed = true;
     bool mbAreHolesShown = false;
+    std::vector<unsigned int> mkCoarseTriangles;
+    unsigned int munCoarseBuild = 0;
+    bool mbDrawCoarse = false;
     bool mbTexturedLayout = false;
     unsigned int munArrayBuilds = 0;
 };

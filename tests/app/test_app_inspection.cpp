@@ -421,3 +421,38 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
                     .Matches(mkApp.Frame()->GetStatusBar()->GetStatusText(0)))
         << mkApp.Frame()->GetStatusBar()->GetStatusText(0);
 }
+
+TEST_F(InspectionTest, MotionDrawsTheCoarseCopyAndStillFramesTheFullSurface)
+{
+    StartWith(Write("grid.osf", Grid(450)));  // 405,000 triangles
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->HasCoarseSurface(); }, 30000));
+    // Any full frame counts as too slow here, so that motion always takes the copy.
+    View()->SetCoarseThreshold(0.0);
+    mkApp.WaitForFrame();
+    EXPECT_FALSE(View()->LastFrameWasCoarse());
+
+    mkApp.Mouse(wxEVT_LEFT_DOWN, 200, 200, true, false);
+    mkApp.Mouse(wxEVT_MOTION, 230, 210, true, false);
+    mkApp.WaitForFrame();
+    EXPECT_TRUE(View()->LastFrameWasCoarse());
+    const wxImage moving = AppHarness::Capture(View());
+    mkApp.Mouse(wxEVT_LEFT_UP, 230, 210, false, false);
+    mkApp.WaitForFrame();
+    EXPECT_FALSE(View()->LastFrameWasCoarse());
+    const wxImage still = AppHarness::Capture(View());
+    // The copy covers the same flat grid: the two pictures differ in few pixels.
+    long differing = 0;
+    for (int y = 0; y < still.GetHeight(); ++y)
+        for (int x = 0; x < still.GetWidth(); ++x)
+            differing += std::abs(still.GetRed(x, y) - moving.GetRed(x, y)) > 40;
+    EXPECT_LT(differing, still.GetWidth() * still.GetHeight() / 50);
+
+    // The continuous rotation is motion too; stopping it brings the full surface back.
+    mkApp.Command(ID_EDIT_ROTATE);
+    mkApp.Pump(120);
+    mkApp.WaitForFrame();
+    EXPECT_TRUE(View()->LastFrameWasCoarse());
+    mkApp.Command(ID_EDIT_ROTATE);
+    mkApp.WaitForFrame();
+    EXPECT_FALSE(View()->LastFrameWasCoarse());
+}
