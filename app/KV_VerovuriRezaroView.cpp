@@ -56,6 +56,14 @@ wxString KV_DefaultExportName(const wxString& pathName)
     return (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
 }
 
+wxSize KV_VerovuriRezaroView::DrawingSize() const
+{
+    const wxSize logical = GetClientSize();
+    const double scale = GetContentScaleFactor();
+    return wxSize(static_cast<int>(logical.x * scale + 0.5),
+                  static_cast<int>(logical.y * scale + 0.5));
+}
+
 bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
 {
     Display* display = wxGetX11Display();
@@ -180,7 +188,7 @@ bool KV_VerovuriRezaroView::OnCreate()
 void KV_VerovuriRezaroView::OnInitialUpdate()
 {
     mkRenderer.SetBackgroundColour(KV_OGLColour(0, 0, 0, 0));
-    const wxSize size = GetClientSize();
+    const wxSize size = DrawingSize();
     mkRenderer.SetWindowSize(size.x, size.y);
     KV_Viewport viewport;
     viewport.mkLowerLeft[0] = 0;
@@ -216,7 +224,7 @@ void KV_VerovuriRezaroView::OnSize(wxSizeEvent& event)
     // set when the window is made.
     if (!mbCreated)
         return;
-    const wxSize size = GetClientSize();
+    const wxSize size = DrawingSize();
     mkRenderer.Resize(size.x, size.y);
     Refresh(true);
 }

@@ -37,6 +37,10 @@ public:
 
     KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument; }
 
+    // The client area in the pixels OpenGL draws: under a desktop scale factor (GDK_SCALE=2)
+    // twice the window's logical size, so that frames are drawn sharp, not stretched.
+    wxSize DrawingSize() const;
+
     // Document notifications: hint 0 removes the geometry's actor, hint 1 adds an actor for
     // it; then a repaint is requested.
     void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);

@@ -214,7 +214,7 @@ wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
     if (!mbCreated || width < 1 || height < 1 || width > KV_ImageSizeDlg::kMaxSide ||
         height > KV_ImageSizeDlg::kMaxSide)
         return wxImage();
-    const wxSize client = GetClientSize();
+    const wxSize client = DrawingSize();
     // The projection follows the picture's shape while it is drawn, then the window's again.
     mkRenderer.Resize(width, height);
     wxImage picture;
@@ -256,7 +256,7 @@ void KV_VerovuriRezaroView::OnSaveImage(wxCommandEvent&)
                                          "PNG image (*.png)|*.png|JPEG image (*.jpg)|*.jpg;*.jpeg");
     if (path.empty())
         return;
-    KV_ImageSizeDlg sizeDialog(wxGetApp().GetMainFrame(), GetClientSize());
+    KV_ImageSizeDlg sizeDialog(wxGetApp().GetMainFrame(), DrawingSize());
     if (sizeDialog.ShowModal() != wxID_OK)
         return;
     if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
@@ -276,7 +276,7 @@ void KV_VerovuriRezaroView::OnSaveImage(wxCommandEvent&)
 
 void KV_VerovuriRezaroView::OnCopyView(wxCommandEvent&)
 {
-    const wxSize size = GetClientSize();
+    const wxSize size = DrawingSize();
     const wxImage picture = RenderImage(size.x, size.y);
     if (!picture.IsOk())
         return;

@@ -69,7 +69,7 @@ void KV_ViewPrintout::GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int
 void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight, int ppiX, int ppiY)
 {
     wxBusyCursor wait;
-    const wxSize client = GetClientSize();
+    const wxSize client = DrawingSize();
     KV_PrintFit fit;
     if (!mbCreated ||
         !KV_FitWindowToPage(client.x, client.y, pageWidth, pageHeight, ppiX, ppiY, fit))

@@ -170,10 +170,10 @@ bool CMainFrame::CreateToolBarButtons()
         }
         const bool toggles = id == ID_EDIT_ROTATE || id == ID_EDIT_SMOOTH_SHADING ||
                              id == ID_EDIT_WIREFRAME_DISPLAY || id == ID_EDIT_TOGGLE_TEXTURE;
-        const wxBitmap bitmap = KV_ToolbarBitmap(id);
+        const wxBitmapBundle bitmap = KV_ToolbarBundle(id);
         if (!bitmap.IsOk())
             return false;
-        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxNullBitmap,
+        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxBitmapBundle(),
                      toggles ? wxITEM_CHECK : wxITEM_NORMAL, Tooltip(id), Prompt(id));
     }
     return bar->Realize();
