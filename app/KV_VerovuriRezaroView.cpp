@@ -250,6 +250,11 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         mbLastFrameCoarse = coarse;
         if (!coarse)
             mdLastFullFrame = (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0;
+        if (!coarse && mbLodPending && mkRenderer.GetActorCount() > 0)
+        {
+            mbLodPending = false;
+            StartLevelOfDetail(mdLastFullFrame);
+        }
         PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)
@@ -294,7 +299,7 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
     ApplyHolesShown();
     mdLastFullFrame = 0.0;
-    StartLevelOfDetail();
+    mbLodPending = true;
 }
 
 void KV_VerovuriRezaroView::ResetView()

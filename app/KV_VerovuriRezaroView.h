@@ -162,10 +162,11 @@ private:
     // The empty view's hint, drawn in the background colour of the moment.
     void UpdateHint();
 
-    // Level of detail (KV_ViewLevelOfDetail.cpp): after a surface is added, a coarse copy of
-    // its triangles is made on a worker thread; while the world moves and a full frame is
-    // slower than the threshold, paints draw the copy.
-    void StartLevelOfDetail();
+    // Level of detail (KV_ViewLevelOfDetail.cpp): after the first full frame of a new surface,
+    // a coarse copy of its triangles, sized by that frame's time, is made on a worker
+    // thread; while the world moves and a full frame is slower than the threshold, paints
+    // draw the copy.
+    void StartLevelOfDetail(double fullFrameSeconds);
     void JoinLevelOfDetail();
     void NoteMotion();
     void OnStillTimer(wxTimerEvent& event);
@@ -190,6 +191,7 @@ private:
     unsigned long munFrameCount = 0;
     bool mbHolesShown = false;
     bool mbMoving = false;
+    bool mbLodPending = false;
     bool mbLastFrameCoarse = false;
     double mdLastFullFrame = 0.0;
     double mdCoarseThreshold = 0.05;

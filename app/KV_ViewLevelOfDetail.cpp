@@ -12,10 +12,8 @@
 
 namespace
 {
-// About this many triangles draw at 20 frames a second or better on the machines we know.
-constexpr std::size_t kCoarseTriangles = 250000;
-// A full frame this much above the coarse target earns the copy.
-constexpr std::size_t kWorthSimplifying = kCoarseTriangles * 3 / 2;
+// Surfaces of this many triangles or fewer draw fast enough as they are.
+constexpr std::size_t kWorthSimplifying = kCoarseTriangleLimit * 3 / 2;
 // How long after the last move the motion counts as stopped.
 constexpr int kStillMs = 150;
 constexpr int kStillTimerId = 2;
@@ -28,7 +26,7 @@ KV_PolySurfaceActor3D* SurfaceActor(KV_OGLRenderer& renderer)
 }
 }  // namespace
 
-void KV_VerovuriRezaroView::StartLevelOfDetail()
+void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
 {
     JoinLevelOfDetail();
     KV_PolySurfaceActor3D* actor = SurfaceActor(mkRenderer);
@@ -39,12 +37,14 @@ void KV_VerovuriRezaroView::StartLevelOfDetail()
     auto triangles = std::make_shared<std::vector<int>>(actor->Triangles());
     const unsigned int geometryId = actor->GetGeometry()->munID;
     const unsigned int build = actor->ArrayBuildCount();
+    // As large as this machine draws in time, judged by the first full frame.
+    const std::size_t target = KV_CoarseTriangleTarget(triangles->size() / 3, fullFrameSeconds);
     mkLodThread = std::thread(
-        [this, positions, triangles, geometryId, build]
+        [this, positions, triangles, geometryId, build, target]
         {
             auto coarse = std::make_shared<std::vector<unsigned int>>(
                 KV_SimplifyTriangles(positions->data(), positions->size() / 3, triangles->data(),
-                                     triangles->size() / 3, kCoarseTriangles));
+                                     triangles->size() / 3, target));
             // The view outlives the thread (it joins it before it goes).
             CallAfter(
                 [this, coarse, geometryId, build]

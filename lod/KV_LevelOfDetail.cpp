@@ -2,6 +2,17 @@
 
 #include <meshoptimizer.h>
 
+#include <algorithm>
+
+std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds)
+{
+    if (!(fullFrameSeconds > 0.0))
+        return kCoarseTriangleLimit;
+    const double affordable = static_cast<double>(triangles) * (1.0 / 25.0) / fullFrameSeconds;
+    return static_cast<std::size_t>(
+        std::clamp(affordable, 20000.0, static_cast<double>(kCoarseTriangleLimit)));
+}
+
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
                                                std::size_t targetTriangles)

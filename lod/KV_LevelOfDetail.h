@@ -16,3 +16,13 @@
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
                                                std::size_t targetTriangles);
+
+// The most triangles a coarse copy is given (the copy is about this size on a machine that
+// draws it in time).
+constexpr std::size_t kCoarseTriangleLimit = 250000;
+
+// How large the coarse copy of a surface of triangles should be when a full frame of it
+// takes fullFrameSeconds: as many triangles as draw in 1/25 s at the same rate (a frame rate
+// above 20 with room to spare), at most kCoarseTriangleLimit and at least 20,000. Without a
+// measurement (0 seconds or less) the limit.
+std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds);

@@ -103,3 +103,20 @@ TEST(LevelOfDetail, SmallOrUnusableListsGiveNothing)
     for (unsigned int e : coarse) EXPECT_LT(e, elements);
     EXPECT_NEAR(Area(g.positions, coarse), 100.0, 1e-3);
 }
+
+TEST(LevelOfDetail, CoarseTargetDrawsInAboutAFrameOfTwentyFive)
+{
+    const struct
+    {
+        std::size_t triangles;
+        double seconds;
+        std::size_t target;
+    } cases[] = {
+        {4000000, 2.0, 80000},    // 2 s a frame: 1/50 of the triangles
+        {4000000, 0.1, 250000},   // fast enough for more than the limit
+        {4000000, 0.0, 250000},   // not measured
+        {1000000, 100.0, 20000},  // never fewer than 20,000
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KV_CoarseTriangleTarget(c.triangles, c.seconds), c.target) << c.seconds;
+}
