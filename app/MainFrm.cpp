@@ -219,7 +219,12 @@ bool CMainFrame::TryBefore(wxEvent& event)
     {
         if (event.GetEventType() == wxEVT_MENU)
             return true;
-        if (event.GetEventType() == wxEVT_UPDATE_UI)
+        // Only the menus' and the toolbar's commands: a window's own update (the frame, the
+        // bars, the Cancel button) must not disable the window.
+        wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+        const bool ownUpdate = window != nullptr && event.GetId() == window->GetId() &&
+                               wxDynamicCast(window, wxToolBar) == nullptr;
+        if (event.GetEventType() == wxEVT_UPDATE_UI && !ownUpdate)
         {
             static_cast<wxUpdateUIEvent&>(event).Enable(false);
             return true;

@@ -369,7 +369,7 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
 
     // Inside the load, a timer looks at the window twice, then presses Esc.
     unsigned long framesBefore = 0, framesDuring = 0;
-    bool gauge = false;
+    bool gauge = false, cancelEnabled = false, openEnabled = true;
     wxString stage;
     int ticks = 0;
     wxTimer look;
@@ -380,6 +380,11 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
                   {
                       framesBefore = View()->FrameCount();
                       gauge = mkApp.Frame()->IsShowingLoadProgress();
+                      wxWindow* cancel = mkApp.Frame()->FindWindow(KV_MenuId(ID_LOAD_CANCEL));
+                      // Everything else waits, the Cancel button does not.
+                      mkApp.Frame()->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+                      cancelEnabled = cancel != nullptr && cancel->IsEnabled();
+                      openEnabled = mkApp.IsEnabled(ID_FILE_OPEN);
                       stage = mkApp.Frame()->GetStatusBar()->GetStatusText(0);
                       View()->Refresh(false);
                   }
@@ -403,6 +408,9 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
 
     EXPECT_GE(ticks, 3);
     EXPECT_TRUE(gauge);
+    EXPECT_TRUE(cancelEnabled);
+    EXPECT_FALSE(openEnabled);
+    EXPECT_TRUE(mkApp.Frame()->IsEnabled());
     EXPECT_EQ(stage, wxString("Reading big.osf..."));
     EXPECT_GT(framesDuring, framesBefore);
     EXPECT_FALSE(mkApp.Frame()->IsShowingLoadProgress());
