@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <wx/clipbrd.h>
 #include <wx/regex.h>
 #include <wx/timer.h>
 
@@ -463,4 +464,28 @@ TEST_F(InspectionTest, MotionDrawsTheCoarseCopyAndStillFramesTheFullSurface)
     mkApp.Command(ID_EDIT_ROTATE);
     mkApp.WaitForFrame();
     EXPECT_FALSE(View()->LastFrameWasCoarse());
+}
+
+TEST_F(InspectionTest, CopyViewPutsTheViewOnTheClipboard)
+{
+    StartWith(AppHarness::SamplePath());
+    EXPECT_TRUE(mkApp.IsEnabled(ID_EDIT_COPY_VIEW));
+    mkApp.Command(ID_EDIT_COPY_VIEW);
+    const wxImage screen = Picture();
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxBitmapDataObject data;
+    const bool got = wxTheClipboard->IsSupported(wxDF_BITMAP) && wxTheClipboard->GetData(data);
+    wxTheClipboard->Close();
+    ASSERT_TRUE(got);
+    const wxImage copied = data.GetBitmap().ConvertToImage();
+    ASSERT_EQ(copied.GetSize(), screen.GetSize());
+    long difference = 0;
+    for (int y = 0; y < copied.GetHeight(); ++y)
+        for (int x = 0; x < copied.GetWidth(); ++x)
+            difference += std::abs(copied.GetGreen(x, y) - screen.GetGreen(x, y));
+    EXPECT_LT(difference, 2L * copied.GetWidth() * copied.GetHeight());
+
+    mkApp.Command(ID_FILE_CLOSE);
+    EXPECT_FALSE(mkApp.IsEnabled(ID_EDIT_COPY_VIEW));
+    EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_SAVE_IMAGE));
 }
