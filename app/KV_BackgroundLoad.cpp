@@ -105,12 +105,15 @@ KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
             wxWakeUpIdle();
         });
 
-    int shownStage = -1;
+    // Reading is the first stage: say so at once, before the worker has begun.
+    int shownStage = KV_LoadObserver::STAGE_READING;
+    if (display != nullptr)
+        display->ShowLoadStage(wxString::Format(kStageReading, wxFileName(path).GetFullName()));
     auto lastPulse = std::chrono::steady_clock::now();
     while (!job->mbDone && !job->mbCancel)
     {
         const int stage = job->mnStage;
-        if (display != nullptr && stage != shownStage)
+        if (display != nullptr && stage >= 0 && stage != shownStage)
         {
             shownStage = stage;
             display->ShowLoadStage(
