@@ -106,7 +106,9 @@ void KV_VerovuriRezaroView::UpdateHint()
     const wxString text = kEmptyHint;
     wxBitmap bitmap(1, 1);
     wxMemoryDC dc(bitmap);
-    dc.SetFont(GetFont().Scaled(1.2f));
+    // The picture is laid down in device pixels: on a 2x screen the letters are drawn twice
+    // as large to keep their size.
+    dc.SetFont(GetFont().Scaled(1.2f * static_cast<float>(GetContentScaleFactor())));
     const wxSize extent = dc.GetTextExtent(text);
     bitmap = wxBitmap(extent.x + 8, extent.y + 8);
     dc.SelectObject(bitmap);

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <wx/clipbrd.h>
+#include <wx/menu.h>
 #include <wx/regex.h>
 #include <wx/timer.h>
 
@@ -198,6 +199,26 @@ TEST_F(InspectionTest, PropertiesOfATubeWithTwoHoles)
     // Without a surface there is nothing to show.
     mkApp.Command(ID_FILE_CLOSE);
     EXPECT_FALSE(mkApp.IsEnabled(ID_VIEW_PROPERTIES));
+}
+
+TEST_F(InspectionTest, StandardViewsAnswerTheDigitKeys)
+{
+    ASSERT_TRUE(mkApp.Start());
+    const std::pair<int, int> keys[] = {
+        {ID_VIEW_FRONT, '1'}, {ID_VIEW_BACK, '2'},   {ID_VIEW_LEFT, '3'}, {ID_VIEW_RIGHT, '4'},
+        {ID_VIEW_TOP, '5'},   {ID_VIEW_BOTTOM, '6'}, {ID_VIEW_FIT, '0'}};
+    for (const auto& key : keys)
+    {
+        const wxMenuItem* item = mkApp.Frame()->GetMenuBar()->FindItem(KV_MenuId(key.first));
+        ASSERT_NE(item, nullptr);
+        ASSERT_NE(item->GetAccel(), nullptr);
+        EXPECT_EQ(item->GetAccel()->GetKeyCode(), key.second);
+        EXPECT_EQ(item->GetAccel()->GetFlags(), wxACCEL_NORMAL);
+    }
+    const wxMenuItem* properties =
+        mkApp.Frame()->GetMenuBar()->FindItem(KV_MenuId(ID_VIEW_PROPERTIES));
+    EXPECT_EQ(properties->GetAccel()->GetKeyCode(), WXK_RETURN);
+    EXPECT_EQ(properties->GetAccel()->GetFlags(), wxACCEL_ALT);
 }
 
 TEST_F(InspectionTest, ShowHolesOutlinesTheLoopsAndCountsThem)
