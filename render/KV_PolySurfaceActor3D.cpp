@@ -381,15 +381,40 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
 {
     mkCoarseTriangles = std::move(triangles);
     munCoarseBuild = arrayBuild;
+    mkCoarsePositions.clear();
+    mkCoarseNormals.clear();
+    mkCoarseTextureCoordinates.clear();
+    mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
     // Never an index past the arrays the list was made for.
     const std::size_t elements = mkPositions.size() / 3;
     for (unsigned int index : mkCoarseTriangles)
         if (index >= elements)
         {
             mkCoarseTriangles.clear();
-            break;
+            return;
         }
-    mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
+    // The copy gets arrays of its own, holding only the elements it uses: drawn from the
+    // full arrays, every frame would pass all of their elements to OpenGL (client arrays are
+    // read over the whole index range), which costs more than the triangles saved.
+    const unsigned int unused = ~0u;
+    std::vector<unsigned int> remap(elements, unused);
+    const bool textured = mbTexturedLayout && mkTextureCoordinates.size() / 2 >= elements;
+    for (unsigned int& index : mkCoarseTriangles)
+    {
+        if (remap[index] == unused)
+        {
+            remap[index] = static_cast<unsigned int>(mkCoarsePositions.size() / 3);
+            mkCoarsePositions.insert(mkCoarsePositions.end(), &mkPositions[3 * size_t(index)],
+                                     &mkPositions[3 * size_t(index)] + 3);
+            mkCoarseNormals.insert(mkCoarseNormals.end(), &mkNormals[3 * size_t(index)],
+                                   &mkNormals[3 * size_t(index)] + 3);
+            if (textured)
+                mkCoarseTextureCoordinates.insert(mkCoarseTextureCoordinates.end(),
+                                                  &mkTextureCoordinates[2 * size_t(index)],
+                                                  &mkTextureCoordinates[2 * size_t(index)] + 2);
+        }
+        index = remap[index];
+    }
 }
 
 void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geometry,
@@ -402,12 +427,21 @@ void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geome
         DrawPolygons(geometry.UnselectedPolyIndices(), primitive, named);
         return;
     }
+    glVertexPointer(3, GL_FLOAT, 0, mkCoarsePositions.data());
+    glNormalPointer(GL_FLOAT, 0, mkCoarseNormals.data());
+    if (!mkCoarseTextureCoordinates.empty())
+        glTexCoordPointer(2, GL_FLOAT, 0, mkCoarseTextureCoordinates.data());
     if (primitive != GL_TRIANGLES)
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
     glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mkCoarseTriangles.size()), GL_UNSIGNED_INT,
                    mkCoarseTriangles.data());
     if (primitive != GL_TRIANGLES)
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    // Back to the full arrays for whatever is drawn next.
+    glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
+    glNormalPointer(GL_FLOAT, 0, mkNormals.data());
+    if (mbTexturedLayout)
+        glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
 }
 
 void KV_PolySurfaceActor3D::DrawBoundingBox() const

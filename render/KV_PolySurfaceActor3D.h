@@ -49,7 +49,9 @@ public:
     bool AreHolesShown() const { return mbAreHolesShown; }
 
     // Level of detail: a coarse triangle list over the current arrays' elements (three
-    // element indices per triangle), made for the arrays of build number arrayBuild. While
+    // element indices per triangle), made for the arrays of build number arrayBuild; the
+    // elements it uses are copied into small arrays of its own (a list naming an element
+    // past the arrays is dropped). While
     // SetDrawCoarse(true) and no polygon is selected, Draw() draws it in one call in place of
     // the polygons; pictures in memory never do. Rebuilt arrays make the list stale (unused).
     void SetCoarseTriangles(std::vector<unsigned int> triangles, unsigned int arrayBuild);
@@ -111,7 +113,10 @@ private:
     bool mbCheckedWhole[2] = {false, false};
     bool mbIsBoundaryDisplayed = true;
     bool mbAreHolesShown = false;
-    std::vector<unsigned int> mkCoarseTriangles;
+    std::vector<unsigned int> mkCoarseTriangles;  // indices into the coarse arrays
+    std::vector<float> mkCoarsePositions;
+    std::vector<float> mkCoarseNormals;
+    std::vector<float> mkCoarseTextureCoordinates;
     unsigned int munCoarseBuild = 0;
     bool mbDrawCoarse = false;
     bool mbTexturedLayout = false;
