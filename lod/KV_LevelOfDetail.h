@@ -22,7 +22,8 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
 constexpr std::size_t kCoarseTriangleLimit = 250000;
 
 // How large the coarse copy of a surface of triangles should be when a full frame of it
-// takes fullFrameSeconds: as many triangles as draw in 1/25 s at the same rate (a frame rate
-// above 20 with room to spare), at most kCoarseTriangleLimit and at least 20,000. Without a
-// measurement (0 seconds or less) the limit.
+// takes fullFrameSeconds: as many triangles as the full surface draws in 1/50 s (a coarse
+// triangle costs about twice as much, so about 1/25 s: above 20 frames a second with room to
+// spare), at most kCoarseTriangleLimit and at least 20,000. Without a measurement (0 seconds
+// or less) the limit.
 std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds);
