@@ -6,11 +6,13 @@
 #include "render/KV_PolySurfaceGeometry3D.h"
 
 KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
-    const wxString& path, std::shared_ptr<const KV_SurfaceReadReport>* report)
+    const wxString& path, wxString* reason, std::shared_ptr<const KV_SurfaceReadReport>* report)
 {
     auto read = std::make_shared<KV_SurfaceReadReport>();
     KV_PolySurfaceGeometry3D* geometry =
         KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), read.get());
+    if (geometry == nullptr && reason != nullptr)
+        *reason = KV_LoadFailureReason(*read);
     if (report != nullptr)
         *report = std::move(read);
     return geometry;
@@ -24,6 +26,11 @@ void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path)
 {
     return KV_DocumentCore::ExportGeometry(geometry, KV_String(path.fn_str()));
+}
+
+wxString KV_LoadFailureReason(const KV_SurfaceReadReport& report)
+{
+    return wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
 }
 
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
@@ -43,13 +50,18 @@ wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
 #else
 
 // Until the document core is part of the build, no file loads and nothing is exported.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&,
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*,
                                                  std::shared_ptr<const KV_SurfaceReadReport>*)
 {
     return nullptr;
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}
+
+wxString KV_LoadFailureReason(const KV_SurfaceReadReport&)
+{
+    return wxString();
+}
 
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D&, const KV_SurfaceReadReport*)
 {

@@ -64,8 +64,12 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
     {
         if (mpkProgress != nullptr)
             mpkProgress->EndLoadProgress(KV_IDLE_PROMPT);
-        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path),
-                                  KV_APP_TITLE);
+        const wxString reason = report ? KV_LoadFailureReason(*report) : wxString();
+        // The fixed message first, then why.
+        wxString text = wxString::Format("Failed to load surface file: %s", path);
+        if (!reason.empty())
+            text += "\n" + reason;
+        KV_Prompts::Get().Message(text, KV_APP_TITLE);
         return false;
     }
 

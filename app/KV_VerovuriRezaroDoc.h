@@ -39,10 +39,10 @@ public:
     bool OnOpenDocument(const wxString& path);
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
     // false and changes nothing. A file that does not load shows "Failed to load surface
-    // file: %s" with the full path and returns false; the shown surface stays. The file is
-    // read and completed away from the user-interface thread, which keeps drawing; a load
-    // cancelled by the user returns false without a message, and so does a request made
-    // while another load runs.
+    // file: %s" with the full path, and a second line saying why, and returns false; the
+    // shown surface stays. The file is read and completed away from the user-interface
+    // thread, which keeps drawing; a load cancelled by the user returns false without a
+    // message, and so does a request made while another load runs.
     bool LoadSurfaceFile(const wxString& path);
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();

@@ -42,6 +42,31 @@ const wxKeyCode kIndicatorKeys[CMainFrame::kIndicatorCount] = {WXK_CAPITAL, WXK_
                                                                WXK_SCROLL};
 }  // namespace
 
+wxString KV_ShortenPath(const wxString& path, size_t maxChars)
+{
+    if (path.length() <= maxChars)
+        return path;
+    // Keep the file's name whole and as much of the path's start as fits, cut at a folder:
+    // "/home/me/.../scans/scan.osf".
+    const wxString ellipsis = "...";
+    const size_t cut = path.find_last_of('/');
+    const wxString name = cut == wxString::npos ? path : path.substr(cut);
+    if (name.length() + ellipsis.length() >= maxChars)
+        return ellipsis + name;
+    wxString head = path.substr(0, maxChars - ellipsis.length() - name.length());
+    const size_t folder = head.find_last_of('/');
+    if (folder != wxString::npos && folder > 0)
+        head = head.substr(0, folder + 1);
+    return head + ellipsis + name;
+}
+
+wxString KV_RecentFileLabel(int index, const wxString& path)
+{
+    wxString shown = KV_ShortenPath(path);
+    shown.Replace("&", "&&");  // not a mnemonic
+    return wxString::Format("&%d %s", index + 1, shown);
+}
+
 CMainFrame::CMainFrame() = default;
 
 bool CMainFrame::Create()
@@ -170,7 +195,11 @@ bool CMainFrame::CreateToolBarButtons()
         }
         const bool toggles = id == ID_EDIT_ROTATE || id == ID_EDIT_SMOOTH_SHADING ||
                              id == ID_EDIT_WIREFRAME_DISPLAY || id == ID_EDIT_TOGGLE_TEXTURE;
-        const wxBitmapBundle bitmap = KV_ToolbarBundle(id);
+        // On a 2x screen the pictures with doubled pixels; otherwise the plain ones, exactly
+        // as drawn.
+        const wxBitmapBundle bitmap = GetContentScaleFactor() > 1.0
+                                          ? KV_ToolbarBundle(id)
+                                          : wxBitmapBundle(KV_ToolbarBitmap(id));
         if (!bitmap.IsOk())
             return false;
         bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxBitmapBundle(),
@@ -204,10 +233,8 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
     for (size_t i = 0; i < history.GetCount() && i < KV_RECENT_FILE_COUNT; ++i)
     {
         const wxString path = history.GetHistoryFile(i);
-        wxString name = wxFileName(path).GetFullName();
-        name.Replace("&", "&&");
-        const wxString label = wxString::Format("&%d %s", static_cast<int>(i + 1), name);
-        mpkFileMenu->Insert(position + i, first + static_cast<int>(i), label, "Open this document");
+        mpkFileMenu->Insert(position + i, first + static_cast<int>(i),
+                            KV_RecentFileLabel(static_cast<int>(i), path), "Open this document");
     }
 }
 
@@ -222,8 +249,7 @@ bool CMainFrame::TryBefore(wxEvent& event)
         // Only the menus' and the toolbar's commands: a window's own update (the frame, the
         // bars, the Cancel button) must not disable the window.
         wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
-        const bool ownUpdate = window != nullptr && event.GetId() == window->GetId() &&
-                               wxDynamicCast(window, wxToolBar) == nullptr;
+        const bool ownUpdate = window != nullptr && event.GetId() == window->GetId();
         if (event.GetEventType() == wxEVT_UPDATE_UI && !ownUpdate)
         {
             static_cast<wxUpdateUIEvent&>(event).Enable(false);

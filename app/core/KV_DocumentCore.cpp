@@ -27,9 +27,14 @@ KV_Material KV_DocumentCore::NewSurfaceMaterial()
                        25.0f);
 }
 
-KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path)
+KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path,
+                                              const KV_SurfaceReadReport* report)
 {
-    return KV_String("Failed to load surface file: ") + path;
+    KV_String message = KV_String("Failed to load surface file: ") + path;
+    const KV_String reason = report != nullptr ? KV_SurfaceFailureReason(*report) : KV_String();
+    if (!reason.IsEmpty())
+        message = message + "\n" + reason;
+    return message;
 }
 
 KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
@@ -93,7 +98,7 @@ bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
     if (!ReadInto(*geometry, path, mkReadReport))
     {
-        mkLastError = LoadFailureMessage(path);
+        mkLastError = LoadFailureMessage(path, &mkReadReport);
         return false;
     }
     mkLastError = "";

@@ -73,7 +73,8 @@ public:
 
     // Reads path, checks and completes the surface and makes it the document's geometry.
     // On failure (the file does not load, or its surface is refused) returns false with
-    // LastError() "Failed to load surface file: <path>"; the current surface stays.
+    // LastError() "Failed to load surface file: <path>" and a second line saying why; the
+    // current surface stays.
     bool LoadSurfaceFile(const KV_String& path);
     // Deletes the geometry; nothing happens without one.
     void CloseSurface();
@@ -107,7 +108,10 @@ public:
     // shininess 25.
     static KV_Material NewSurfaceMaterial();
 
-    static KV_String LoadFailureMessage(const KV_String& path);
+    // "Failed to load surface file: <path>", and when reading said why, a second line with
+    // the reason (KV_SurfaceFailureReason).
+    static KV_String LoadFailureMessage(const KV_String& path,
+                                        const KV_SurfaceReadReport* report = nullptr);
     static KV_String SaveFailureMessage(const KV_String& path);
 
 private:

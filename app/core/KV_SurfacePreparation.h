@@ -50,7 +50,14 @@ struct KV_SurfaceReadReport
     std::map<unsigned int, unsigned int> mkPolygonSizes;
     // The polygon or vertex a rejection names (0 otherwise).
     unsigned int munWhere = 0;
+    // Why the loader could not read the file (LoadFailed only).
+    KV_String mkLoadFailure;
 };
+
+// Why a file was refused, in a few words for the second line of the load-failure message
+// ("the file is empty", "truncated at byte 96", "polygon 3 has fewer than 3 vertices");
+// empty when the report holds no rejection.
+KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report);
 
 // Loads path into surface (emptied first) and checks it. Returns false when the file does
 // not load or the surface is refused (report says why); the surface then holds whatever
