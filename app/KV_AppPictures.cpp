@@ -30,16 +30,19 @@ constexpr int kSplashHeight = 260;
 
 // A lit, checker-textured wave surface over a dark gradient: the kind of picture the
 // program shows.
-wxImage DrawSplashImage()
+// Drawn at scale device pixels per picture pixel, so that a 2x screen gets a sharp picture.
+wxImage DrawSplashImage(int scale)
 {
-    wxImage image(kSplashWidth, kSplashHeight);
+    const int width = kSplashWidth * scale, height = kSplashHeight * scale;
+    wxImage image(width, height);
     unsigned char* rgb = image.GetData();
     const double lx = -0.45, ly = -0.55, lz = 0.70;
-    for (int y = 0; y < kSplashHeight; ++y)
+    for (int py = 0; py < height; ++py)
     {
-        for (int x = 0; x < kSplashWidth; ++x)
+        for (int px = 0; px < width; ++px)
         {
-            unsigned char* p = rgb + 3 * (y * kSplashWidth + x);
+            unsigned char* p = rgb + 3 * (py * width + px);
+            const double x = static_cast<double>(px) / scale, y = static_cast<double>(py) / scale;
             const double t = static_cast<double>(y) / kSplashHeight;
             double r = 10 + 20 * t, g = 16 + 30 * t, b = 48 + 70 * t;
             // The surface occupies an ellipse right of centre.
@@ -52,7 +55,9 @@ wxImage DrawSplashImage()
                 const double n = std::sqrt(nx * nx + ny * ny + 1.0);
                 double light = (nx * lx + ny * ly + lz) / n;
                 light = 0.25 + 0.75 * (light > 0 ? light : 0);
-                const bool dark = ((x / 14) + (y / 14) + (h > 0 ? 1 : 0)) % 2 != 0;
+                const bool dark =
+                    (static_cast<int>(x / 14) + static_cast<int>(y / 14) + (h > 0 ? 1 : 0)) % 2 !=
+                    0;
                 const double base[2][3] = {{240, 200, 120}, {90, 130, 220}};
                 r = base[dark][0] * light;
                 g = base[dark][1] * light;
@@ -66,10 +71,12 @@ wxImage DrawSplashImage()
     return image;
 }
 
-wxBitmap MakeSplashBitmap()
+wxBitmap MakeSplashBitmap(int scale)
 {
-    wxBitmap bitmap(DrawSplashImage());
+    wxBitmap bitmap(DrawSplashImage(scale));
     wxMemoryDC dc(bitmap);
+    // The words and the frame in picture pixels, whatever the device pixels.
+    dc.SetUserScale(scale, scale);
     dc.SetTextForeground(*wxWHITE);
     dc.SetFont(wxFont(wxFontInfo(20).Family(wxFONTFAMILY_SWISS).Bold()));
     dc.DrawText(KV_APP_TITLE, 18, 180);
@@ -79,6 +86,7 @@ wxBitmap MakeSplashBitmap()
     dc.SetBrush(*wxTRANSPARENT_BRUSH);
     dc.DrawRectangle(0, 0, kSplashWidth, kSplashHeight);
     dc.SelectObject(wxNullBitmap);
+    bitmap.SetScaleFactor(scale);
     return bitmap;
 }
 
@@ -91,11 +99,26 @@ wxCursor CursorFromXpm(const char* const* xpm)
 }
 }  // namespace
 
-wxBitmap KV_LoadBitmap(int resourceId)
+wxBitmap KV_LoadBitmap(int resourceId, double scale)
 {
     if (resourceId == IDB_SPLASH)
-        return MakeSplashBitmap();
+        return MakeSplashBitmap(scale >= 1.5 ? 2 : 1);
     return wxBitmap();
+}
+
+wxBitmapBundle KV_ToolbarBundle(int commandId)
+{
+    const wxBitmap normal = KV_ToolbarBitmap(commandId);
+    if (!normal.IsOk())
+        return wxBitmapBundle();
+    // Each picture pixel as a 2 x 2 block: sharp edges on a 2x screen, where the toolkit
+    // would otherwise smooth the 16 x 16 picture up to 32 x 32.
+    wxImage doubled = normal.ConvertToImage();
+    doubled.Rescale(doubled.GetWidth() * 2, doubled.GetHeight() * 2, wxIMAGE_QUALITY_NEAREST);
+    wxVector<wxBitmap> bitmaps;
+    bitmaps.push_back(normal);
+    bitmaps.push_back(wxBitmap(doubled));
+    return wxBitmapBundle::FromBitmaps(bitmaps);
 }
 
 wxBitmap KV_ToolbarBitmap(int commandId)

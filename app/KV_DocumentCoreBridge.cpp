@@ -5,13 +5,16 @@
 #include "app/core/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
+    const wxString& path, wxString* reason, std::shared_ptr<const KV_SurfaceReadReport>* report)
 {
-    KV_SurfaceReadReport report;
+    auto read = std::make_shared<KV_SurfaceReadReport>();
     KV_PolySurfaceGeometry3D* geometry =
-        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), &report);
+        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), read.get());
     if (geometry == nullptr && reason != nullptr)
-        *reason = wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
+        *reason = KV_LoadFailureReason(*read);
+    if (report != nullptr)
+        *report = std::move(read);
     return geometry;
 }
 
@@ -25,15 +28,45 @@ bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxStr
     return KV_DocumentCore::ExportGeometry(geometry, KV_String(path.fn_str()));
 }
 
+wxString KV_LoadFailureReason(const KV_SurfaceReadReport& report)
+{
+    return wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
+}
+
+wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
+                        const KV_SurfaceReadReport* report)
+{
+    const KV_PolySurface& surface = geometry.GetSurface();
+    const unsigned int polygons = report ? report->munPolygonsAsRead : surface.PolygonCount();
+    wxString text = wxString::Format("%u vertices, %u polygons, ", surface.VertexCount(), polygons);
+    if (surface.HasTextureMap())
+        text += wxString::Format("%d x %d texture", surface.mpTextureMap->Cols(),
+                                 surface.mpTextureMap->Rows());
+    else
+        text += "no texture";
+    return text;
+}
+
 #else
 
 // Until the document core is part of the build, no file loads and nothing is exported.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*)
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*,
+                                                 std::shared_ptr<const KV_SurfaceReadReport>*)
 {
     return nullptr;
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}
+
+wxString KV_LoadFailureReason(const KV_SurfaceReadReport&)
+{
+    return wxString();
+}
+
+wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D&, const KV_SurfaceReadReport*)
+{
+    return wxString();
+}
 
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D&, const wxString&)
 {

@@ -2,10 +2,15 @@
 
 #include "foundation/KV_Report.h"
 
+#include <wx/app.h>
 #include <wx/colordlg.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/thread.h>
+
+#include <future>
+#include <memory>
 
 namespace
 {
@@ -76,5 +81,23 @@ void KV_InstallReportMessageBoxes()
 {
     SetReportSink(
         [](const char* text, const char* caption, KV_ReportKind)
-        { KV_Prompts::Get().Message(wxString::FromUTF8(text), wxString::FromUTF8(caption)); });
+        {
+            const wxString body = wxString::FromUTF8(text), title = wxString::FromUTF8(caption);
+            if (wxThread::IsMain() || wxTheApp == nullptr)
+            {
+                KV_Prompts::Get().Message(body, title);
+                return;
+            }
+            // A report from a loading thread: the box belongs to the user-interface thread,
+            // and the report still waits until the user has seen it.
+            auto shown = std::make_shared<std::promise<void>>();
+            std::future<void> seen = shown->get_future();
+            wxTheApp->CallAfter(
+                [body, title, shown]
+                {
+                    KV_Prompts::Get().Message(body, title);
+                    shown->set_value();
+                });
+            seen.wait();
+        });
 }

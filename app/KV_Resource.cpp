@@ -25,6 +25,19 @@ const CommandPrompt kPrompts[] = {
     {ID_FILE_PRINT_PREVIEW, "Display full pages\nPrint Preview"},
     {ID_APP_ABOUT, "Display program information, version number and copyright\nAbout"},
     {ID_APP_EXIT, "Quit the application\nExit"},
+    {ID_VIEW_PROPERTIES,
+     "Show the counts, extents, holes and consistency of the surface\nSurface Properties"},
+    {ID_VIEW_SHOW_HOLES, "Outline every boundary loop of the surface\nShow Holes"},
+    {ID_VIEW_FRONT, "Look at the surface from the front\nFront"},
+    {ID_VIEW_BACK, "Look at the surface from the back\nBack"},
+    {ID_VIEW_LEFT, "Look at the surface from the left\nLeft"},
+    {ID_VIEW_RIGHT, "Look at the surface from the right\nRight"},
+    {ID_VIEW_TOP, "Look at the surface from the top\nTop"},
+    {ID_VIEW_BOTTOM, "Look at the surface from the bottom\nBottom"},
+    {ID_VIEW_FIT, "Frame the whole surface\nFit"},
+    {ID_FILE_SAVE_IMAGE, "Save the view as a PNG or JPEG picture\nSave Image"},
+    {ID_EDIT_COPY_VIEW, "Copy the view to the clipboard as a picture\nCopy View"},
+    {ID_LOAD_CANCEL, "Stop loading the surface file\nCancel"},
 };
 }  // namespace
 

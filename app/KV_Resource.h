@@ -35,6 +35,21 @@ constexpr int ID_FILE_MRU_FILE1 = 57616;
 constexpr int ID_APP_ABOUT = 57664;
 constexpr int ID_APP_EXIT = 57665;
 
+// Commands beyond the original menus, numbered apart from the ones above (and from the
+// toolkit's own identifiers once mapped by KV_MenuId).
+constexpr int ID_VIEW_PROPERTIES = 33101;
+constexpr int ID_VIEW_SHOW_HOLES = 33102;
+constexpr int ID_VIEW_FRONT = 33103;
+constexpr int ID_VIEW_BACK = 33104;
+constexpr int ID_VIEW_LEFT = 33105;
+constexpr int ID_VIEW_RIGHT = 33106;
+constexpr int ID_VIEW_TOP = 33107;
+constexpr int ID_VIEW_BOTTOM = 33108;
+constexpr int ID_VIEW_FIT = 33109;
+constexpr int ID_FILE_SAVE_IMAGE = 33110;
+constexpr int ID_EDIT_COPY_VIEW = 33111;
+constexpr int ID_LOAD_CANCEL = 33112;
+
 // The toolkit identifier of a command number and back. Command numbers from 0x8000 to
 // 0xFFFF map onto 0 to 0x7FFF; none of them meets the toolkit's own identifiers
 // (5000 to 5999).

@@ -28,17 +28,17 @@ void KV_SplashWnd::ShowSplashScreen(wxWindow* parent)
 
 bool KV_SplashWnd::Create(wxWindow* parent)
 {
-    mkBitmap = KV_LoadBitmap(IDB_SPLASH);
+    mkBitmap = KV_LoadBitmap(IDB_SPLASH, parent ? parent->GetContentScaleFactor() : 1.0);
     if (!mkBitmap.IsOk())
         return false;
     // A pop-up of exactly the picture's size: no caption, no border, owned by the frame.
     if (!wxFrame::Create(
             parent, wxID_ANY, wxEmptyString, wxDefaultPosition,
-            wxSize(mkBitmap.GetWidth(), mkBitmap.GetHeight()),
+            wxSize(mkBitmap.GetLogicalWidth(), mkBitmap.GetLogicalHeight()),
             wxBORDER_NONE | wxFRAME_NO_TASKBAR | wxFRAME_FLOAT_ON_PARENT | wxSTAY_ON_TOP))
         return false;
     SetCursor(*wxSTANDARD_CURSOR);
-    SetClientSize(mkBitmap.GetWidth(), mkBitmap.GetHeight());
+    SetClientSize(mkBitmap.GetLogicalWidth(), mkBitmap.GetLogicalHeight());
     // The frame may still be hidden; centre on the screen it will appear on.
     if (parent != nullptr && parent->IsShown())
         CentreOnParent();
@@ -57,7 +57,7 @@ bool KV_SplashWnd::Create(wxWindow* parent)
     mkTimer.StartOnce(kmsDisplayTime);
     Show();
     // A window without decorations and children shrinks when shown; give it its size back.
-    SetSize(mkBitmap.GetWidth(), mkBitmap.GetHeight());
+    SetSize(mkBitmap.GetLogicalWidth(), mkBitmap.GetLogicalHeight());
     return true;
 }
 

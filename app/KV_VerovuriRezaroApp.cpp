@@ -1,6 +1,7 @@
 #include "app/KV_VerovuriRezaroApp.h"
 
 #include "app/AboutDlg.h"
+#include "app/KV_BackgroundLoad.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
@@ -177,6 +178,7 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
         });
     mpkDocument->SetRecentFileListener([this](const wxString& fullPath)
                                        { AddToRecentFileList(fullPath); });
+    mpkDocument->SetLoadProgressDisplay(mpkMainFrame);
     return true;
 }
 
@@ -195,6 +197,8 @@ int KV_VerovuriRezaroApp::OnExit()
 
 void KV_VerovuriRezaroApp::ExitInstance()
 {
+    // A cancelled load may still be finishing its stage on its own thread.
+    KV_BackgroundLoad::WaitForAbandoned();
     SaveStdProfileSettings();
     mpkMainFrame = nullptr;
     mpkView = nullptr;

@@ -5,9 +5,11 @@
 #if ORVANE_APP_HAVE_SCENE
 #include "app/KV_VerovuriRezaroView.h"
 #endif
+#include "app/KV_BackgroundLoad.h"
 #include "app/KV_DocumentCoreBridge.h"
 
 #include <wx/filename.h>
+#include <wx/time.h>
 
 #include <cstdio>
 
@@ -40,15 +42,29 @@ bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path)
 
 bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
 {
+    if (KV_BackgroundLoad::IsRunning())
+        return false;
     if (mpkSurfaceGeometry != nullptr &&
         !KV_Prompts::Get().AskYesNo(wxString::Format("Replace existing surface: %s?", mkTitle),
                                     KV_APP_TITLE))
         return false;
 
-    wxString reason;
-    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path, &reason);
+    const wxLongLong start = wxGetUTCTimeMillis();
+    std::shared_ptr<const KV_SurfaceReadReport> report;
+    KV_PolySurfaceGeometry3D* geometry = nullptr;
+    const KV_BackgroundLoad::Result result =
+        KV_BackgroundLoad::Run(path, mpkProgress, geometry, report);
+    if (result == KV_BackgroundLoad::Result::Cancelled)
+    {
+        if (mpkProgress != nullptr)
+            mpkProgress->EndLoadProgress("Loading cancelled");
+        return false;
+    }
     if (geometry == nullptr)
     {
+        if (mpkProgress != nullptr)
+            mpkProgress->EndLoadProgress(KV_IDLE_PROMPT);
+        const wxString reason = report ? KV_LoadFailureReason(*report) : wxString();
         // The fixed message first, then why.
         wxString text = wxString::Format("Failed to load surface file: %s", path);
         if (!reason.empty())
@@ -63,7 +79,14 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
         CloseSurface();
     }
     mpkSurfaceGeometry = geometry;
+    mpkReadReport = std::move(report);
+    const wxString summary = KV_LoadSummary(*mpkSurfaceGeometry, mpkReadReport.get());
+    if (mpkProgress != nullptr && !summary.EndsWith("no texture"))
+        mpkProgress->ShowLoadStage(KV_BackgroundLoad::kStagePreparingTexture);
     UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+    if (mpkProgress != nullptr)
+        mpkProgress->EndLoadProgress(wxString::Format(
+            "%s, loaded in %.1f s", summary, (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0));
 
     if (mkRecentFileListener)
         mkRecentFileListener(path);
@@ -78,6 +101,7 @@ void KV_VerovuriRezaroDoc::CloseSurface()
         return;
     KV_DeleteGeometry(mpkSurfaceGeometry);
     mpkSurfaceGeometry = nullptr;
+    mpkReadReport.reset();
     SetTitle("untitled");
     SetPathName("untitled", true);
 }

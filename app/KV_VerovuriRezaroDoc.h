@@ -8,8 +8,11 @@
 #include <wx/string.h>
 
 #include <functional>
+#include <memory>
 
 class KV_PolySurfaceGeometry3D;
+class KV_LoadProgressDisplay;
+struct KV_SurfaceReadReport;
 class KV_VerovuriRezaroView;
 
 class KV_VerovuriRezaroDoc
@@ -37,7 +40,9 @@ public:
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
     // false and changes nothing. A file that does not load shows "Failed to load surface
     // file: %s" with the full path, and a second line saying why, and returns false; the
-    // shown surface stays.
+    // shown surface stays. The file is read and completed away from the user-interface
+    // thread, which keeps drawing; a load cancelled by the user returns false without a
+    // message, and so does a request made while another load runs.
     bool LoadSurfaceFile(const wxString& path);
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();
@@ -47,6 +52,10 @@ public:
 
     // The displayed surface, or null; owned.
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;
+
+    // What reading the shown surface's file found (encoding, checksum, polygons as read);
+    // null without a surface.
+    const KV_SurfaceReadReport* GetReadReport() const { return mpkReadReport.get(); }
 
     const wxString& GetTitle() const { return mkTitle; }
     void SetTitle(const wxString& title);
@@ -65,6 +74,9 @@ public:
     // application); either may be left unset.
     void SetTitleListener(std::function<void(const wxString&)> listener);
     void SetRecentFileListener(std::function<void(const wxString&)> listener);
+    // Where loads show their stage and end with "N vertices, M polygons, ... loaded in T s"
+    // (not owned; may be null).
+    void SetLoadProgressDisplay(KV_LoadProgressDisplay* display) { mpkProgress = display; }
 
     // The text shown when a file cannot be opened for reading ("%s" is the path).
     static constexpr const char* kOpenFailedFormat = "Cannot open the file %s.";
@@ -72,8 +84,10 @@ public:
 private:
     wxString mkTitle;
     wxString mkPathName;
+    std::shared_ptr<const KV_SurfaceReadReport> mpkReadReport;
     bool mbModified = false;
     KV_VerovuriRezaroView* mpkView = nullptr;
+    KV_LoadProgressDisplay* mpkProgress = nullptr;
     std::function<void(const wxString&)> mkTitleListener;
     std::function<void(const wxString&)> mkRecentFileListener;
 };

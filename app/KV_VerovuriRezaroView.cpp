@@ -56,6 +56,14 @@ wxString KV_DefaultExportName(const wxString& pathName)
     return (pathName.length() >= 4 ? pathName.Left(pathName.length() - 4) : wxString()) + ".wrl";
 }
 
+wxSize KV_VerovuriRezaroView::DrawingSize() const
+{
+    const wxSize logical = GetClientSize();
+    const double scale = GetContentScaleFactor();
+    return wxSize(static_cast<int>(logical.x * scale + 0.5),
+                  static_cast<int>(logical.y * scale + 0.5));
+}
+
 bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
 {
     Display* display = wxGetX11Display();
@@ -124,10 +132,12 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateToggleTexture, this,
          KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateRotate, this, KV_MenuId(ID_EDIT_ROTATE));
+    BindInspectionCommands();
 }
 
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
 {
+    JoinLevelOfDetail();
     OnDestroyWindow();
     if (mpkDocument != nullptr)
         mpkDocument->SetView(nullptr);
@@ -178,7 +188,7 @@ bool KV_VerovuriRezaroView::OnCreate()
 void KV_VerovuriRezaroView::OnInitialUpdate()
 {
     mkRenderer.SetBackgroundColour(KV_OGLColour(0, 0, 0, 0));
-    const wxSize size = GetClientSize();
+    const wxSize size = DrawingSize();
     mkRenderer.SetWindowSize(size.x, size.y);
     KV_Viewport viewport;
     viewport.mkLowerLeft[0] = 0;
@@ -214,7 +224,7 @@ void KV_VerovuriRezaroView::OnSize(wxSizeEvent& event)
     // set when the window is made.
     if (!mbCreated)
         return;
-    const wxSize size = GetClientSize();
+    const wxSize size = DrawingSize();
     mkRenderer.Resize(size.x, size.y);
     Refresh(true);
 }
@@ -229,13 +239,27 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
     wxPaintDC dc(this);
     if (!mbCreated || mbShowingRenderError)
         return;
+    if (mkRenderer.GetActorCount() == 0)
+        UpdateHint();
+    const bool coarse = PrepareFrameDetail(true);
+    const wxLongLong start = wxGetUTCTimeMillis();
     try
     {
         mkRenderer.Render();
         ++munFrameCount;
+        mbLastFrameCoarse = coarse;
+        if (!coarse)
+            mdLastFullFrame = (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0;
+        if (!coarse && mbLodPending && mkRenderer.GetActorCount() > 0)
+        {
+            mbLodPending = false;
+            StartLevelOfDetail(mdLastFullFrame);
+        }
+        PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)
     {
+        PrepareFrameDetail(false);
         // The message box lets paints through; one box at a time.
         mbShowingRenderError = true;
         ShowMessage(kMsgRender);
@@ -273,6 +297,9 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     ResetView();
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
+    ApplyHolesShown();
+    mdLastFullFrame = 0.0;
+    mbLodPending = true;
 }
 
 void KV_VerovuriRezaroView::ResetView()
@@ -358,6 +385,10 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
     if (HasCapture())
         ReleaseMouse();
     SetCursor(wxNullCursor);
+    // The motion has stopped: the full surface again.
+    mbMoving = false;
+    if (mbLastFrameCoarse)
+        Repaint();
 }
 
 void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
@@ -418,11 +449,13 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
                               (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
             mkRenderer.Pan(a, b);
         }
+        NoteMotion();
         Repaint();
         return;
     }
     if (mkRenderer.GetActorCount() > 0)
         mkRenderer.UpdateNearFar();
+    NoteMotion();
     // Requested, not drawn here: the toolkit folds a burst of moves into one frame.
     Repaint();
 }
@@ -434,6 +467,7 @@ void KV_VerovuriRezaroView::OnTimer(wxTimerEvent& event)
         mkRenderer.RotateWorld(KV_Vector3D(0.0f, 1.0f, 0.0f), mrRotationStep);
         if (mkRenderer.GetActorCount() > 0)
             mkRenderer.UpdateNearFar();
+        NoteMotion();
         Repaint();
     }
     event.Skip();
@@ -443,6 +477,9 @@ void KV_VerovuriRezaroView::StopRotation()
 {
     mkTimer.Stop();
     mbRotating = false;
+    mbMoving = false;
+    if (mbLastFrameCoarse)
+        Repaint();
 }
 
 // ---- Commands

@@ -7,11 +7,14 @@
 // failures in fixed messages. A renderer that cannot be initialised ends the program with
 // exit status 1 after its message.
 
+#include <wx/colour.h>
 #include <wx/glcanvas.h>
 #include <wx/timer.h>
 
+#include <thread>
+
 #include "app/KV_PrintFit.h"
-#include "render/KV_OGLRenderer.h"
+#include "app/KV_ViewRenderer.h"
 
 class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
@@ -36,6 +39,10 @@ public:
 
     KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument; }
 
+    // The client area in the pixels OpenGL draws: under a desktop scale factor (GDK_SCALE=2)
+    // twice the window's logical size, so that frames are drawn sharp, not stretched.
+    wxSize DrawingSize() const;
+
     // Document notifications: hint 0 removes the geometry's actor, hint 1 adds an actor for
     // it; then a repaint is requested.
     void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);
@@ -55,6 +62,18 @@ public:
     const KV_PrintFit& LastPrintFit() const { return mkLastPrintFit; }
     // Frames drawn on screen so far.
     unsigned long FrameCount() const { return munFrameCount; }
+
+    // The scene drawn off-screen at width x height (each 1 to 8192), top row first; an
+    // invalid image when the off-screen context cannot be made. The view's own frame and
+    // projection are unchanged afterwards.
+    wxImage RenderImage(int width, int height);
+    bool AreHolesShown() const { return mbHolesShown; }
+    // Level of detail: whether the coarse copy of the surface has arrived, and whether the
+    // last frame drew it.
+    bool HasCoarseSurface();
+    bool LastFrameWasCoarse() const { return mbLastFrameCoarse; }
+    // Seconds a full frame may take before motion draws the coarse copy (1/20 s).
+    void SetCoarseThreshold(double seconds) { mdCoarseThreshold = seconds; }
 
     // Where PrintDirect writes its PostScript page when the print settings name no file.
     wxString DefaultPrintFileName() const;
@@ -79,6 +98,8 @@ public:
         "Error - Unable to render, Please contact Orvane support";
     static constexpr const char* kMsgPrint =
         "Error - Unable to print, Please contact Orvane support";
+    // Shown in the middle of a view without a surface.
+    static constexpr const char* kEmptyHint = "Open a surface (Ctrl+O) or drop a file here";
 
 private:
     // Window life.
@@ -130,7 +151,33 @@ private:
 
     void ShowMessage(const char* text);
 
-    KV_OGLRenderer mkRenderer;
+    // Inspection and pictures (KV_ViewInspection.cpp): Surface Properties, Show Holes,
+    // the standard views, the mouse wheel, Save Image and Copy View.
+    void BindInspectionCommands();
+    void OnSurfaceProperties(wxCommandEvent& event);
+    void OnShowHoles(wxCommandEvent& event);
+    void OnStandardView(wxCommandEvent& event);
+    void OnMouseWheel(wxMouseEvent& event);
+    void OnSaveImage(wxCommandEvent& event);
+    void OnCopyView(wxCommandEvent& event);
+    void OnUpdateShowHoles(wxUpdateUIEvent& event);
+    void ApplyHolesShown();
+    // The empty view's hint, drawn in the background colour of the moment.
+    void UpdateHint();
+
+    // Level of detail (KV_ViewLevelOfDetail.cpp): after the first full frame of a new surface,
+    // a coarse copy of its triangles, sized by that frame's time, is made on a worker
+    // thread; while the world moves and a full frame is slower than the threshold, paints
+    // draw the copy.
+    void StartLevelOfDetail(double fullFrameSeconds);
+    void JoinLevelOfDetail();
+    void NoteMotion();
+    void OnStillTimer(wxTimerEvent& event);
+    // Chooses the coarse copy for the next frame when allowed and called for; returns the
+    // choice. Called with false after each frame, so that no other picture draws the copy.
+    bool PrepareFrameDetail(bool allowed);
+
+    KV_ViewRenderer mkRenderer;
     float mrRotationStep = 5.0f;
     float mrZoomFraction = 0.1f;
     KV_DeviceContext mkDC;
@@ -145,5 +192,14 @@ private:
     bool mbCleanedUp = false;
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
+    bool mbHolesShown = false;
+    bool mbMoving = false;
+    bool mbLodPending = false;
+    bool mbLastFrameCoarse = false;
+    double mdLastFullFrame = 0.0;
+    double mdCoarseThreshold = 0.05;
+    wxTimer mkStillTimer;
+    std::thread mkLodThread;
+    wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
 };

@@ -75,7 +75,7 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxPrintout& printout, const wxPageSetupD
     const wxRect area = printout.GetLogicalPageMarginsRect(setup);
     int ppiX = 0, ppiY = 0;
     printout.GetPPIPrinter(&ppiX, &ppiY);
-    const wxSize client = GetClientSize();
+    const wxSize client = DrawingSize();
     KV_PrintFit fit;
     if (!mbCreated ||
         !KV_FitWindowToPage(client.x, client.y, area.width, area.height, ppiX, ppiY, fit))

@@ -5,8 +5,12 @@
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroApp.h"
 
+#include <wx/button.h>
+#include <wx/config.h>
+#include <wx/display.h>
 #include <wx/filehistory.h>
 #include <wx/filename.h>
+#include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
@@ -72,7 +76,11 @@ bool CMainFrame::Create()
     SetIcon(KV_AppIcon());
     if (!CreateMenuBar() || !CreateStatusBarPanes() || !CreateToolBarButtons())
         return false;
+    RestorePlacement();
     Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
+    Bind(wxEVT_BUTTON, &CMainFrame::OnCancelLoad, this, KV_MenuId(ID_LOAD_CANCEL));
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, KV_MenuId(ID_APP_EXIT));
     Bind(wxEVT_MENU, &CMainFrame::OnRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
          KV_MenuId(ID_FILE_MRU_FILE1) + KV_RECENT_FILE_COUNT - 1);
@@ -87,6 +95,7 @@ bool CMainFrame::CreateMenuBar()
     AppendCommand(file, ID_FILE_CLOSE, "&Close\tCtrl+C");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_EXPORT, "&Export");
+    AppendCommand(file, ID_FILE_SAVE_IMAGE, "Save &Image...");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_PRINT, "&Print...\tCtrl+P");
     AppendCommand(file, ID_FILE_PRINT_SETUP, "P&rint Setup...");
@@ -107,6 +116,20 @@ bool CMainFrame::CreateMenuBar()
     edit->AppendSeparator();
     AppendCommand(edit, ID_EDIT_BACKGROUND_COLOUR, "&Background Colour");
     AppendCommand(edit, ID_EDIT_SURFACE_COLOUR, "Surface &Colour");
+    edit->AppendSeparator();
+    AppendCommand(edit, ID_EDIT_COPY_VIEW, "Copy &View");
+
+    wxMenu* view = new wxMenu;
+    AppendCommand(view, ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter");
+    AppendCommand(view, ID_VIEW_SHOW_HOLES, "Show &Holes", wxITEM_CHECK);
+    view->AppendSeparator();
+    AppendCommand(view, ID_VIEW_FRONT, "&Front\t1");
+    AppendCommand(view, ID_VIEW_BACK, "&Back\t2");
+    AppendCommand(view, ID_VIEW_LEFT, "&Left\t3");
+    AppendCommand(view, ID_VIEW_RIGHT, "&Right\t4");
+    AppendCommand(view, ID_VIEW_TOP, "&Top\t5");
+    AppendCommand(view, ID_VIEW_BOTTOM, "B&ottom\t6");
+    AppendCommand(view, ID_VIEW_FIT, "F&it\t0");
 
     wxMenu* help = new wxMenu;
     AppendCommand(help, ID_APP_ABOUT, "&About Orvane Image View...");
@@ -114,6 +137,7 @@ bool CMainFrame::CreateMenuBar()
     wxMenuBar* bar = new wxMenuBar;
     bar->Append(file, "&File");
     bar->Append(edit, "&Edit");
+    bar->Append(view, "&View");
     bar->Append(help, "&Help");
     SetMenuBar(bar);
     UpdateRecentFileMenu(wxFileHistory(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1)));
@@ -132,6 +156,12 @@ bool CMainFrame::CreateStatusBarPanes()
     bar->SetStatusWidths(1 + kIndicatorCount, widths);
     SetStatusBarPane(0);
     SetStatusText(KV_IDLE_PROMPT, 0);
+    bar->Bind(wxEVT_SIZE,
+              [this](wxSizeEvent& event)
+              {
+                  event.Skip();
+                  PlaceLoadControls();
+              });
     return true;
 }
 
@@ -165,10 +195,14 @@ bool CMainFrame::CreateToolBarButtons()
         }
         const bool toggles = id == ID_EDIT_ROTATE || id == ID_EDIT_SMOOTH_SHADING ||
                              id == ID_EDIT_WIREFRAME_DISPLAY || id == ID_EDIT_TOGGLE_TEXTURE;
-        const wxBitmap bitmap = KV_ToolbarBitmap(id);
+        // On a 2x screen the pictures with doubled pixels; otherwise the plain ones, exactly
+        // as drawn.
+        const wxBitmapBundle bitmap = GetContentScaleFactor() > 1.0
+                                          ? KV_ToolbarBundle(id)
+                                          : wxBitmapBundle(KV_ToolbarBitmap(id));
         if (!bitmap.IsOk())
             return false;
-        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxNullBitmap,
+        bar->AddTool(KV_MenuId(id), Tooltip(id), bitmap, wxBitmapBundle(),
                      toggles ? wxITEM_CHECK : wxITEM_NORMAL, Tooltip(id), Prompt(id));
     }
     return bar->Realize();
@@ -206,6 +240,22 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
 
 bool CMainFrame::TryBefore(wxEvent& event)
 {
+    // While a file loads, commands wait: the document and the view are in the middle of a
+    // change. The load's own Cancel button is a button, not a command.
+    if (KV_BackgroundLoad::IsRunning())
+    {
+        if (event.GetEventType() == wxEVT_MENU)
+            return true;
+        // Only the menus' and the toolbar's commands: a window's own update (the frame, the
+        // bars, the Cancel button) must not disable the window.
+        wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+        const bool ownUpdate = window != nullptr && event.GetId() == window->GetId();
+        if (event.GetEventType() == wxEVT_UPDATE_UI && !ownUpdate)
+        {
+            static_cast<wxUpdateUIEvent&>(event).Enable(false);
+            return true;
+        }
+    }
     // The view is a child of the frame, and command events climb from children to their
     // parents: handle the event in the view alone (no propagation), or we would see it again.
     const wxEventType type = event.GetEventType();
@@ -234,6 +284,129 @@ void CMainFrame::OnIdle(wxIdleEvent& event)
         }
     }
     event.Skip();
+}
+
+void CMainFrame::RestorePlacement()
+{
+    wxConfigBase* config = wxConfigBase::Get(false);
+    if (config == nullptr)
+        return;
+    long x = 0, y = 0, width = 0, height = 0;
+    if (!config->Read("/Window/X", &x) || !config->Read("/Window/Y", &y) ||
+        !config->Read("/Window/Width", &width) || !config->Read("/Window/Height", &height))
+        return;
+    // A size from a larger screen or a place on a display that is gone would leave the
+    // window unreachable.
+    if (width < 200 || height < 150 || width > 16384 || height > 16384)
+        return;
+    const wxRect rect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
+                      static_cast<int>(height));
+    if (wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(40, 10)) == wxNOT_FOUND)
+        return;
+    SetSize(rect);
+    if (config->ReadBool("/Window/Maximized", false))
+        Maximize();
+}
+
+void CMainFrame::SavePlacement()
+{
+    wxConfigBase* config = wxConfigBase::Get(false);
+    if (config == nullptr || IsIconized())
+        return;
+    // A maximised window keeps the size it returns to.
+    const bool maximised = IsMaximized();
+    if (!maximised)
+    {
+        const wxRect rect = GetRect();
+        config->Write("/Window/X", static_cast<long>(rect.x));
+        config->Write("/Window/Y", static_cast<long>(rect.y));
+        config->Write("/Window/Width", static_cast<long>(rect.width));
+        config->Write("/Window/Height", static_cast<long>(rect.height));
+    }
+    config->Write("/Window/Maximized", maximised);
+    config->Flush();
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event)
+{
+    if (KV_BackgroundLoad::IsRunning() && event.CanVeto())
+    {
+        // Closing stops the load first; the window closes once the load has returned.
+        KV_BackgroundLoad::Cancel();
+        event.Veto();
+        CallAfter([this] { Close(); });
+        return;
+    }
+    SavePlacement();
+    event.Skip();
+}
+
+void CMainFrame::OnCharHook(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE && KV_BackgroundLoad::IsRunning())
+    {
+        KV_BackgroundLoad::Cancel();
+        return;
+    }
+    event.Skip();
+}
+
+void CMainFrame::OnCancelLoad(wxCommandEvent&)
+{
+    KV_BackgroundLoad::Cancel();
+}
+
+void CMainFrame::PlaceLoadControls()
+{
+    wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr || mpkLoadGauge == nullptr)
+        return;
+    wxRect pane;
+    if (!bar->GetFieldRect(0, pane))
+        return;
+    const wxSize button = mpkLoadCancel->GetBestSize();
+    const int height = pane.height;
+    const int gaugeWidth = FromDIP(160);
+    mpkLoadCancel->SetSize(pane.GetRight() - button.x, pane.y, button.x, height);
+    mpkLoadGauge->SetSize(pane.GetRight() - button.x - gaugeWidth - 4, pane.y + 2, gaugeWidth,
+                          height - 4);
+}
+
+void CMainFrame::ShowLoadStage(const wxString& text)
+{
+    wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr)
+        return;
+    if (mpkLoadGauge == nullptr)
+    {
+        mpkLoadGauge = new wxGauge(bar, wxID_ANY, 100, wxDefaultPosition, wxDefaultSize,
+                                   wxGA_HORIZONTAL | wxGA_SMOOTH);
+        mpkLoadCancel = new wxButton(bar, KV_MenuId(ID_LOAD_CANCEL), "Cancel", wxDefaultPosition,
+                                     wxDefaultSize, wxBU_EXACTFIT);
+        mpkLoadCancel->SetToolTip(Tooltip(ID_LOAD_CANCEL) + " (Esc)");
+        PlaceLoadControls();
+    }
+    SetStatusText(text, 0);
+    mpkLoadGauge->Pulse();
+    bar->Update();
+}
+
+void CMainFrame::PulseLoad()
+{
+    if (mpkLoadGauge != nullptr)
+        mpkLoadGauge->Pulse();
+}
+
+void CMainFrame::EndLoadProgress(const wxString& text)
+{
+    if (mpkLoadGauge != nullptr)
+    {
+        mpkLoadGauge->Destroy();
+        mpkLoadCancel->Destroy();
+        mpkLoadGauge = nullptr;
+        mpkLoadCancel = nullptr;
+    }
+    SetStatusText(text, 0);
 }
 
 void CMainFrame::OnExit(wxCommandEvent&)

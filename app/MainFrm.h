@@ -3,9 +3,13 @@
 // view. Commands and their enabled/marked queries go to the view first, then to the frame,
 // then to the application object.
 
+#include "app/KV_BackgroundLoad.h"
+
 #include <wx/frame.h>
 
+class wxButton;
 class wxFileHistory;
+class wxGauge;
 
 // A path of more than maxChars characters shortened in the middle: its start up to a folder
 // separator, "...", then the file name whole (only "..." and the name when even that is
@@ -15,7 +19,7 @@ wxString KV_ShortenPath(const wxString& path, size_t maxChars = 60);
 // shortened by KV_ShortenPath and its ampersands doubled.
 wxString KV_RecentFileLabel(int index, const wxString& path);
 
-class CMainFrame : public wxFrame
+class CMainFrame : public wxFrame, public KV_LoadProgressDisplay
 {
 public:
     CMainFrame();
@@ -34,6 +38,13 @@ public:
     // shows one disabled "Recent File" entry.
     void UpdateRecentFileMenu(const wxFileHistory& history);
 
+    // A load's progress in the status bar: the stage in the message pane, a gauge and a
+    // Cancel button at its right end. Esc cancels too.
+    void ShowLoadStage(const wxString& text) override;
+    void PulseLoad() override;
+    void EndLoadProgress(const wxString& text) override;
+    bool IsShowingLoadProgress() const { return mpkLoadGauge != nullptr; }
+
     // The key indicators of the status bar, in order after the message pane.
     static constexpr int kIndicatorCount = 3;
 
@@ -45,11 +56,21 @@ private:
     bool CreateStatusBarPanes();
     bool CreateToolBarButtons();
     void OnIdle(wxIdleEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnCancelLoad(wxCommandEvent& event);
+    void PlaceLoadControls();
+    // The window's size and place from the last run, when the settings hold them and they
+    // still meet a display; otherwise the toolkit's choice stays.
+    void RestorePlacement();
+    void SavePlacement();
     void OnExit(wxCommandEvent& event);
     void OnRecentFile(wxCommandEvent& event);
 
     wxWindow* mpkCommandTarget = nullptr;
     wxMenu* mpkFileMenu = nullptr;
+    wxGauge* mpkLoadGauge = nullptr;
+    wxButton* mpkLoadCancel = nullptr;
     // Last shown state of CAP, NUM and SCRL, so that idle time redraws only changes.
     int mnIndicators[kIndicatorCount] = {-1, -1, -1};
 };

@@ -356,14 +356,14 @@ void KV_PolySurfaceActor3D::Draw()
         glEnable(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, GetTextureName());
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, false);
+        DrawUnselected(*geometry, primitive, false);
     }
     else
     {
         geometry->mkMaterial.Apply();
         glDisable(GL_TEXTURE_2D);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawPolygons(geometry->UnselectedPolyIndices(), primitive, true);
+        DrawUnselected(*geometry, primitive, true);
     }
 
     KV_Geometry3D::mkSelectedMaterial.Apply();
@@ -371,9 +371,77 @@ void KV_PolySurfaceActor3D::Draw()
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     DrawPolygons(geometry->SelectedPolyIndices(), primitive, true);
 
-    if (geometry->IsSelected() && mbIsBoundaryDisplayed)
+    if ((geometry->IsSelected() && mbIsBoundaryDisplayed) || mbAreHolesShown)
         DrawBoundaries();
     glPopMatrix();
+}
+
+void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangles,
+                                               unsigned int arrayBuild)
+{
+    mkCoarseTriangles = std::move(triangles);
+    munCoarseBuild = arrayBuild;
+    mkCoarsePositions.clear();
+    mkCoarseNormals.clear();
+    mkCoarseTextureCoordinates.clear();
+    mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
+    // Never an index past the arrays the list was made for.
+    const std::size_t elements = mkPositions.size() / 3;
+    for (unsigned int index : mkCoarseTriangles)
+        if (index >= elements)
+        {
+            mkCoarseTriangles.clear();
+            return;
+        }
+    // The copy gets arrays of its own, holding only the elements it uses: drawn from the
+    // full arrays, every frame would pass all of their elements to OpenGL (client arrays are
+    // read over the whole index range), which costs more than the triangles saved.
+    const unsigned int unused = ~0u;
+    std::vector<unsigned int> remap(elements, unused);
+    const bool textured = mbTexturedLayout && mkTextureCoordinates.size() / 2 >= elements;
+    for (unsigned int& index : mkCoarseTriangles)
+    {
+        if (remap[index] == unused)
+        {
+            remap[index] = static_cast<unsigned int>(mkCoarsePositions.size() / 3);
+            mkCoarsePositions.insert(mkCoarsePositions.end(), &mkPositions[3 * size_t(index)],
+                                     &mkPositions[3 * size_t(index)] + 3);
+            mkCoarseNormals.insert(mkCoarseNormals.end(), &mkNormals[3 * size_t(index)],
+                                   &mkNormals[3 * size_t(index)] + 3);
+            if (textured)
+                mkCoarseTextureCoordinates.insert(mkCoarseTextureCoordinates.end(),
+                                                  &mkTextureCoordinates[2 * size_t(index)],
+                                                  &mkTextureCoordinates[2 * size_t(index)] + 2);
+        }
+        index = remap[index];
+    }
+}
+
+void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geometry,
+                                           unsigned int primitive, bool named)
+{
+    const bool coarse = mbDrawCoarse && !mbRenderToMemory && HasCoarseTriangles() &&
+                        geometry.SelectedPolyIndices().Count() == 0;
+    if (!coarse)
+    {
+        DrawPolygons(geometry.UnselectedPolyIndices(), primitive, named);
+        return;
+    }
+    glVertexPointer(3, GL_FLOAT, 0, mkCoarsePositions.data());
+    glNormalPointer(GL_FLOAT, 0, mkCoarseNormals.data());
+    if (!mkCoarseTextureCoordinates.empty())
+        glTexCoordPointer(2, GL_FLOAT, 0, mkCoarseTextureCoordinates.data());
+    if (primitive != GL_TRIANGLES)
+        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mkCoarseTriangles.size()), GL_UNSIGNED_INT,
+                   mkCoarseTriangles.data());
+    if (primitive != GL_TRIANGLES)
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    // Back to the full arrays for whatever is drawn next.
+    glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
+    glNormalPointer(GL_FLOAT, 0, mkNormals.data());
+    if (mbTexturedLayout)
+        glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
 }
 
 void KV_PolySurfaceActor3D::DrawBoundingBox() const

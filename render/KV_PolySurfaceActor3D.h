@@ -44,6 +44,23 @@ public:
 
     void SetBoundaryDisplayed(bool flag) { mbIsBoundaryDisplayed = flag; }
     bool IsBoundaryDisplayed() const { return mbIsBoundaryDisplayed; }
+    // Holes shown: the boundary loops are outlined whether or not the geometry is selected.
+    void SetHolesShown(bool flag) { mbAreHolesShown = flag; }
+    bool AreHolesShown() const { return mbAreHolesShown; }
+
+    // Level of detail: a coarse triangle list over the current arrays' elements (three
+    // element indices per triangle), made for the arrays of build number arrayBuild; the
+    // elements it uses are copied into small arrays of its own (a list naming an element
+    // past the arrays is dropped). While
+    // SetDrawCoarse(true) and no polygon is selected, Draw() draws it in one call in place of
+    // the polygons; pictures in memory never do. Rebuilt arrays make the list stale (unused).
+    void SetCoarseTriangles(std::vector<unsigned int> triangles, unsigned int arrayBuild);
+    bool HasCoarseTriangles() const
+    {
+        return !mkCoarseTriangles.empty() && munCoarseBuild == munArrayBuilds;
+    }
+    std::size_t CoarseTriangleCount() const { return mkCoarseTriangles.size() / 3; }
+    void SetDrawCoarse(bool flag) { mbDrawCoarse = flag; }
 
     // The arrays, for inspection: 3 floats per element (positions, normals), 2 per element
     // (texture coordinates, textured layout only), 3 element indices per polygon (-1 for a
@@ -70,6 +87,10 @@ private:
     void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named);
     bool IsWholeSurface(const KV_List<unsigned int>& polygons);
     void DrawWholeSurface(unsigned int primitive);
+    // Draws the polygons, or the coarse list in their place when that is asked for and
+    // allowed (see SetCoarseTriangles).
+    void DrawUnselected(const KV_PolySurfaceGeometry3D& geometry, unsigned int primitive,
+                        bool named);
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
@@ -91,6 +112,13 @@ private:
     unsigned int munCheckedBuild[2] = {0, 0};
     bool mbCheckedWhole[2] = {false, false};
     bool mbIsBoundaryDisplayed = true;
+    bool mbAreHolesShown = false;
+    std::vector<unsigned int> mkCoarseTriangles;  // indices into the coarse arrays
+    std::vector<float> mkCoarsePositions;
+    std::vector<float> mkCoarseNormals;
+    std::vector<float> mkCoarseTextureCoordinates;
+    unsigned int munCoarseBuild = 0;
+    bool mbDrawCoarse = false;
     bool mbTexturedLayout = false;
     bool mbBatchedDrawing = true;
     unsigned int munArrayBuilds = 0;

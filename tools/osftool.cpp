@@ -7,6 +7,7 @@
 
 #include "app/core/KV_DocumentCore.h"
 #include "app/core/KV_SurfacePreparation.h"
+#include "app/core/KV_SurfaceProperties.h"
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
@@ -37,9 +38,12 @@ struct Subcommand
 
 const Subcommand kSubcommands[] = {
     {"info", "info FILE",
-     "Prints what the file holds as \"key: value\" lines: its encoding, version or checksum,\n"
-     "vertex, polygon and triangle counts, texture coordinates, texture polygons and image,\n"
-     "the bounding box and centroid, and the boundary loops and boundary vertices.\n"},
+     "Prints what the file holds as \"key: value\" lines, the figures of the viewer's\n"
+     "Surface Properties: its encoding, version or checksum, vertex and polygon counts\n"
+     "(and polygons by corner count), triangles, texture coordinates, texture polygons and\n"
+     "image, the bounding box, centroid and surface area, the boundary loops (holes) with\n"
+     "their total length and vertices, edges of more than two polygons, and the result of\n"
+     "the consistency check.\n"},
     {"dump", "dump [--completed] FILE",
      "Writes the surface's dump (vertices and polygons) to stdout as read, or with\n"
      "--completed after triangulation and the other completion steps.\n"},
@@ -99,18 +103,6 @@ bool Read(const char* path, KV_PolySurface& surface)
     return false;
 }
 
-std::string Real(float value)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", static_cast<double>(value));
-    return text;
-}
-
-std::string Point(const KV_Vector3D& p)
-{
-    return Real(p.x) + " " + Real(p.y) + " " + Real(p.z);
-}
-
 int Info(const char* path)
 {
     KV_PolySurface surface;
@@ -121,35 +113,9 @@ int Info(const char* path)
         return kExitLoadFailed;
     }
     KV_CompleteSurface(surface);
-
-    std::printf("encoding: %s\n", KV_SurfaceEncodingName(report.meEncoding));
-    if (report.meEncoding == KV_SurfaceEncoding::Raw)
-        std::printf("version: %d\n", report.mnVersion);
-    else
-        std::printf("checksum: %s\n", KV_ChecksumStateName(report.meChecksum));
-    std::printf("vertices: %u\n", surface.VertexCount());
-    std::printf("polygons: %u\n", report.munPolygonsAsRead);
-    std::printf("triangles: %u\n", surface.PolygonCount());
-    std::printf("texture coordinates: %u\n",
-                surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0u);
-    std::printf("texture polygons: %u\n",
-                surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u);
-    if (surface.HasTextureMap())
-        std::printf("texture: %dx%d %s\n", surface.mpTextureMap->Cols(),
-                    surface.mpTextureMap->Rows(),
-                    surface.mpTextureMap->IsColour() ? "colour" : "grey");
-    else
-        std::printf("texture: none\n");
-    const KV_SurfaceExtents& extents = *surface.mpExtents;
-    std::printf("minimum: %s\n", Point(extents.Minimum()).c_str());
-    std::printf("maximum: %s\n", Point(extents.Maximum()).c_str());
-    std::printf("centroid: %s\n", Point(extents.Centroid()).c_str());
-    std::printf("boundaries: %u\n", surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u);
-    unsigned int boundaryVertices = 0;
-    if (surface.mpVertexBoundaries != nullptr)
-        for (unsigned int i = 0; i < surface.mpVertexBoundaries->Count(); ++i)
-            boundaryVertices += (*surface.mpVertexBoundaries)[i] != 0;
-    std::printf("boundary vertices: %u\n", boundaryVertices);
+    const KV_SurfaceProperties properties = KV_MeasureSurface(path, report, surface);
+    for (const auto& line : KV_SurfacePropertyLines(properties))
+        std::printf("%s: %s\n", line.first.c_str(), line.second.c_str());
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 

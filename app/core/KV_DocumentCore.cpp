@@ -65,17 +65,24 @@ void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
 }  // namespace
 
 KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
-                                                        KV_SurfaceReadReport* report)
+                                                        KV_SurfaceReadReport* report,
+                                                        const KV_LoadObserver* observer)
 {
     // The geometry is made before the file is read, so a failed load uses up an id too.
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
     KV_SurfaceReadReport read;
+    if (observer != nullptr && observer->mkStageBegins)
+        observer->mkStageBegins(KV_LoadObserver::STAGE_READING);
     const bool loaded = ReadInto(*geometry, path, read);
     if (report != nullptr)
         *report = read;
-    if (!loaded)
+    if (!loaded || (observer != nullptr && observer->IsCancelled()))
         return nullptr;
+    if (observer != nullptr && observer->mkStageBegins)
+        observer->mkStageBegins(KV_LoadObserver::STAGE_COMPLETING);
     CompleteInto(*geometry);
+    if (observer != nullptr && observer->IsCancelled())
+        return nullptr;
     return geometry.release();
 }
 

@@ -14,9 +14,25 @@
 #include "foundation/KV_String.h"
 #include "render/KV_Material.h"
 
+#include <atomic>
 #include <functional>
 
 class KV_PolySurfaceGeometry3D;
+
+// Watches a load that runs away from the user-interface thread: told as each stage begins,
+// and asked between stages whether to give up. Called on the loading thread.
+struct KV_LoadObserver
+{
+    enum Stage
+    {
+        STAGE_READING = 0,
+        STAGE_COMPLETING = 1
+    };
+    std::function<void(int stage)> mkStageBegins;
+    // Set by anyone; the load gives up at the next stage boundary.
+    const std::atomic<bool>* mpbCancel = nullptr;
+    bool IsCancelled() const { return mpbCancel != nullptr && mpbCancel->load(); }
+};
 
 // The pseudo-random integers behind the colour of each new surface: 0 to 32767, the same
 // sequence in every run (x = x * 214013 + 2531011 over 32 bits, from x = 1; the value is
@@ -80,8 +96,11 @@ public:
     // The pieces, for callers that hold the geometry themselves. A new geometry (the
     // caller owns it) with the completed surface of path and a new surface material, or
     // null when the file does not load or is refused. report may be null.
+    // With an observer, each stage is announced and a cancelled load returns null after
+    // the stage under way (the report then says what reading found, if it ran).
     static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
-                                                  KV_SurfaceReadReport* report);
+                                                  KV_SurfaceReadReport* report,
+                                                  const KV_LoadObserver* observer = nullptr);
     // Writes the geometry's surface as a VRML world; false when the writer fails.
     static bool ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, const KV_String& path);
     // Faces 3 with a dimmed back, an ambient colour of three new pseudo-random numbers

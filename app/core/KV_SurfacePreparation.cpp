@@ -99,6 +99,8 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         return false;
     }
     report.munPolygonsAsRead = surface.PolygonCount();
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
     return KV_CheckReadSurface(surface, report);
 }
 

@@ -10,6 +10,8 @@
 #include "surfacefile/KV_ChecksumState.h"
 #include "surfacefile/KV_SurfaceLoader.h"
 
+#include <map>
+
 class KV_PolySurface;
 
 // Why a surface that loaded was refused. Each would end or crash the completion: normals
@@ -44,6 +46,8 @@ struct KV_SurfaceReadReport
     KV_SurfaceRejection meRejection = KV_SurfaceRejection::None;
     KV_TextureDrop meTextureDrop = KV_TextureDrop::None;
     unsigned int munPolygonsAsRead = 0;  // before triangulation
+    // Polygons as read, by corner count (corners -> polygons).
+    std::map<unsigned int, unsigned int> mkPolygonSizes;
     // The polygon or vertex a rejection names (0 otherwise).
     unsigned int munWhere = 0;
     // Why the loader could not read the file (LoadFailed only).

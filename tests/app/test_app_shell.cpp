@@ -108,16 +108,20 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
     AppHarness app;
     ASSERT_TRUE(app.Start());
     wxMenuBar* bar = app.Frame()->GetMenuBar();
-    ASSERT_EQ(bar->GetMenuCount(), 3u);
+    // The View menu and the items marked "added" come beside the original menus.
+    ASSERT_EQ(bar->GetMenuCount(), 4u);
     EXPECT_EQ(bar->GetMenuLabel(0), wxString("&File"));
     EXPECT_EQ(bar->GetMenuLabel(1), wxString("&Edit"));
-    EXPECT_EQ(bar->GetMenuLabel(2), wxString("&Help"));
+    EXPECT_EQ(bar->GetMenuLabel(2), wxString("&View"));
+    EXPECT_EQ(bar->GetMenuLabel(3), wxString("&Help"));
 
     ExpectMenu(bar->GetMenu(0),
                {{ID_FILE_OPEN, "&Open...\tCtrl+O", "Open a 3D surface file"},
                 {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
                 {0, nullptr, nullptr},
                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
+                {ID_FILE_SAVE_IMAGE, "Save &Image...",
+                 "Save the view as a PNG or JPEG picture"},  // added
                 {0, nullptr, nullptr},
                 {ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the contents of the main window"},
                 {ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options"},
@@ -140,9 +144,25 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
          {ID_EDIT_TOGGLE_TEXTURE, "&Toggle Texture", "Toggle display of surface texture"},
          {0, nullptr, nullptr},
          {ID_EDIT_BACKGROUND_COLOUR, "&Background Colour", "Edit background color"},
-         {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"}});
+         {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"},
+         {0, nullptr, nullptr},  // added
+         {ID_EDIT_COPY_VIEW, "Copy &View",
+          "Copy the view to the clipboard as a picture"}});  // added
 
-    ExpectMenu(bar->GetMenu(2), {{ID_APP_ABOUT, "&About Orvane Image View...",
+    ExpectMenu(bar->GetMenu(2),
+               {{ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter",
+                 "Show the counts, extents, holes and consistency of the surface"},
+                {ID_VIEW_SHOW_HOLES, "Show &Holes", "Outline every boundary loop of the surface"},
+                {0, nullptr, nullptr},
+                {ID_VIEW_FRONT, "&Front\t1", "Look at the surface from the front"},
+                {ID_VIEW_BACK, "&Back\t2", "Look at the surface from the back"},
+                {ID_VIEW_LEFT, "&Left\t3", "Look at the surface from the left"},
+                {ID_VIEW_RIGHT, "&Right\t4", "Look at the surface from the right"},
+                {ID_VIEW_TOP, "&Top\t5", "Look at the surface from the top"},
+                {ID_VIEW_BOTTOM, "B&ottom\t6", "Look at the surface from the bottom"},
+                {ID_VIEW_FIT, "F&it\t0", "Frame the whole surface"}});
+
+    ExpectMenu(bar->GetMenu(3), {{ID_APP_ABOUT, "&About Orvane Image View...",
                                   "Display program information, version number and copyright"}});
 
     // The accelerators the menu texts declare.

@@ -15,6 +15,7 @@ namespace
 const char* const kSquareInfoTail =
     "vertices: 4\n"
     "polygons: 1\n"
+    "polygons by corners: 1 of 4\n"
     "triangles: 2\n"
     "texture coordinates: 4\n"
     "texture polygons: 2\n"
@@ -22,8 +23,12 @@ const char* const kSquareInfoTail =
     "minimum: 0 0 0\n"
     "maximum: 1 1 0\n"
     "centroid: 0.5 0.5 0\n"
+    "surface area: 1\n"
     "boundaries: 1\n"
-    "boundary vertices: 4\n";
+    "boundary length: 4\n"
+    "boundary vertices: 4\n"
+    "edges of more than two polygons: 0\n"
+    "consistency: consistent\n";
 }  // namespace
 
 TEST(OsftoolInfo, RawFile)
@@ -77,6 +82,33 @@ TEST(OsftoolInfo, GreyTextureAndDroppedTexture)
     EXPECT_NE(dropped.out.find("\ntexture coordinates: 0\ntexture polygons: 0\ntexture: none\n"),
               std::string::npos)
         << dropped.out;
+}
+
+TEST(OsftoolInfo, HolesAreaAndEdgesOfMoreThanTwoPolygons)
+{
+    // A fin: three triangles on the edge 0-1, each with a free corner. Every other edge is
+    // on the boundary, which runs round all three triangles.
+    OsfSurface fin;
+    fin.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {0, -1, 0}};
+    fin.polygons = {{0, 1, 2}, {1, 0, 3}, {0, 1, 4}};
+    const ToolRun run = Osftool("info " + Quoted(WriteRaw("fin.osf", fin)));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("\npolygons by corners: 3 of 3\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nsurface area: 1.5\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nedges of more than two polygons: 1\n"), std::string::npos)
+        << run.out;
+
+    // A square with a pentagon and a triangle: corner counts in increasing order.
+    OsfSurface mixed = PlainSquare();
+    mixed.vertices.push_back({2, 0, 0});
+    mixed.vertices.push_back({2, 1, 0});
+    mixed.vertices.push_back({1.5f, 2, 0});
+    mixed.polygons = {{1, 4, 5, 6, 2}, {0, 1, 2, 3}, {3, 2, 6}};
+    const ToolRun sizes = Osftool("info " + Quoted(WriteRaw("mixed.osf", mixed)));
+    EXPECT_NE(sizes.out.find("\npolygons: 3\npolygons by corners: 1 of 3, 1 of 4, 1 of 5\n"),
+              std::string::npos)
+        << sizes.out;
+    EXPECT_NE(sizes.out.find("\nboundaries: 1\n"), std::string::npos) << sizes.out;
 }
 
 TEST(OsftoolLoad, FileThatDoesNotLoadExitsTwo)

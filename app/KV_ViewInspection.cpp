@@ -1,0 +1,290 @@
+// The view's inspection commands and pictures: Surface Properties, Show Holes, the standard
+// views, zooming with the mouse wheel, Save Image and Copy View.
+#include "app/KV_ImageSizeDlg.h"
+#include "app/KV_Prompts.h"
+#include "app/KV_Resource.h"
+#include "app/KV_SurfacePropertiesDlg.h"
+#include "app/KV_VerovuriRezaroApp.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#include "app/KV_VerovuriRezaroView.h"
+#include "app/MainFrm.h"
+#include "foundation/KV_Exception.h"
+#include "render/KV_PolySurfaceActor3D.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+#if ORVANE_APP_HAVE_CORE
+#include "app/core/KV_SurfaceProperties.h"
+#endif
+
+#include <wx/clipbrd.h>
+#include <wx/dcmemory.h>
+#include <wx/filename.h>
+#include <wx/image.h>
+#include <wx/utils.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace
+{
+// A memory picture (row 0 at the bottom) as a toolkit image (top row first).
+wxImage TopDown(const KV_Image<KV_RGB8>& picture)
+{
+    const int rows = picture.Rows(), cols = picture.Cols();
+    if (rows <= 0 || cols <= 0)
+        return wxImage();
+    wxImage image(cols, rows, false);
+    unsigned char* out = image.GetData();
+    for (int y = 0; y < rows; ++y)
+    {
+        const KV_RGB8* row = picture.Row(rows - 1 - y);
+        for (int x = 0; x < cols; ++x, out += 3)
+        {
+            out[0] = row[x].red;
+            out[1] = row[x].green;
+            out[2] = row[x].blue;
+        }
+    }
+    return image;
+}
+
+// The world turn that brings each side of the surface towards the viewer after the camera
+// reset (which looks at the front, along -z): the viewpoints of the VRML export.
+struct StandardView
+{
+    int command;
+    KV_Vector3D axis;
+    float angle;  // degrees; 0 for none
+};
+
+const StandardView kStandardViews[] = {
+    {ID_VIEW_FRONT, KV_Vector3D(0, 1, 0), 0.0f}, {ID_VIEW_BACK, KV_Vector3D(0, 1, 0), 180.0f},
+    {ID_VIEW_LEFT, KV_Vector3D(0, 1, 0), 90.0f}, {ID_VIEW_RIGHT, KV_Vector3D(0, 1, 0), -90.0f},
+    {ID_VIEW_TOP, KV_Vector3D(1, 0, 0), 90.0f},  {ID_VIEW_BOTTOM, KV_Vector3D(1, 0, 0), -90.0f},
+    {ID_VIEW_FIT, KV_Vector3D(0, 1, 0), 0.0f},
+};
+
+bool IsJpegName(const wxString& path)
+{
+    const wxString extension = wxFileName(path).GetExt().Lower();
+    return extension == "jpg" || extension == "jpeg";
+}
+}  // namespace
+
+void KV_VerovuriRezaroView::BindInspectionCommands()
+{
+    Bind(wxEVT_MOUSEWHEEL, &KV_VerovuriRezaroView::OnMouseWheel, this);
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSurfaceProperties, this,
+         KV_MenuId(ID_VIEW_PROPERTIES));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnShowHoles, this, KV_MenuId(ID_VIEW_SHOW_HOLES));
+    for (const StandardView& view : kStandardViews)
+    {
+        Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnStandardView, this, KV_MenuId(view.command));
+        Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
+             KV_MenuId(view.command));
+    }
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSaveImage, this, KV_MenuId(ID_FILE_SAVE_IMAGE));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnCopyView, this, KV_MenuId(ID_EDIT_COPY_VIEW));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
+         KV_MenuId(ID_VIEW_PROPERTIES));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateShowHoles, this,
+         KV_MenuId(ID_VIEW_SHOW_HOLES));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
+         KV_MenuId(ID_FILE_SAVE_IMAGE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
+         KV_MenuId(ID_EDIT_COPY_VIEW));
+}
+
+void KV_VerovuriRezaroView::UpdateHint()
+{
+    const KV_OGLColour& back = mkRenderer.GetBackgroundColour();
+    const wxColour background(static_cast<unsigned char>(back.mrRed * 255.0f + 0.5f),
+                              static_cast<unsigned char>(back.mrGreen * 255.0f + 0.5f),
+                              static_cast<unsigned char>(back.mrBlue * 255.0f + 0.5f));
+    if (!mkRenderer.GetHint().IsEmpty() && background == mkHintBackground)
+        return;
+    mkHintBackground = background;
+    const wxString text = kEmptyHint;
+    wxBitmap bitmap(1, 1);
+    wxMemoryDC dc(bitmap);
+    // The picture is laid down in device pixels: on a 2x screen the letters are drawn twice
+    // as large to keep their size.
+    dc.SetFont(GetFont().Scaled(1.2f * static_cast<float>(GetContentScaleFactor())));
+    const wxSize extent = dc.GetTextExtent(text);
+    bitmap = wxBitmap(extent.x + 8, extent.y + 8);
+    dc.SelectObject(bitmap);
+    dc.SetBackground(wxBrush(background));
+    dc.Clear();
+    // Grey reads on black, white and every colour between.
+    const int luminance = (background.Red() * 3 + background.Green() * 6 + background.Blue()) / 10;
+    dc.SetTextForeground(luminance > 128 ? wxColour(70, 70, 70) : wxColour(170, 170, 170));
+    dc.DrawText(text, 4, 4);
+    dc.SelectObject(wxNullBitmap);
+    const wxImage image = bitmap.ConvertToImage();
+    KV_ScreenPicture hint;
+    hint.mnWidth = image.GetWidth();
+    hint.mnHeight = image.GetHeight();
+    hint.mkPixels.resize(static_cast<std::size_t>(hint.mnWidth) * hint.mnHeight * 3);
+    for (int y = 0; y < hint.mnHeight; ++y)
+        std::copy_n(
+            image.GetData() + static_cast<std::size_t>(hint.mnHeight - 1 - y) * hint.mnWidth * 3,
+            hint.mnWidth * 3,
+            hint.mkPixels.data() + static_cast<std::size_t>(y) * hint.mnWidth * 3);
+    mkRenderer.SetHint(std::move(hint));
+}
+
+void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)
+{
+#if ORVANE_APP_HAVE_CORE
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry == nullptr || mpkDocument->GetReadReport() == nullptr)
+        return;
+    KV_SurfaceProperties properties;
+    {
+        wxBusyCursor wait;
+        properties = KV_MeasureSurface(mpkDocument->GetPathName().utf8_string(),
+                                       *mpkDocument->GetReadReport(), geometry->GetSurface());
+    }
+    KV_SurfacePropertiesDlg dialog(wxGetApp().GetMainFrame(), mpkDocument->GetPathName(),
+                                   KV_SurfacePropertyLines(properties));
+    dialog.ShowModal();
+#endif
+}
+
+void KV_VerovuriRezaroView::ApplyHolesShown()
+{
+    for (auto& entry : mkRenderer.GetActors())
+        if (auto* actor = dynamic_cast<KV_PolySurfaceActor3D*>(entry.second.Get()))
+            actor->SetHolesShown(mbHolesShown);
+}
+
+void KV_VerovuriRezaroView::OnShowHoles(wxCommandEvent&)
+{
+    mbHolesShown = !mbHolesShown;
+    ApplyHolesShown();
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (mbHolesShown && geometry != nullptr && wxGetApp().GetMainFrame() != nullptr)
+    {
+        const KV_PolySurface& surface = geometry->GetSurface();
+        const unsigned int loops = surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u;
+        wxGetApp().GetMainFrame()->SetStatusText(
+            wxString::Format("%u boundary loops (holes) outlined", loops), 0);
+    }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnUpdateShowHoles(wxUpdateUIEvent& event)
+{
+    event.Enable(mkRenderer.GetActorCount() > 0);
+    event.Check(mbHolesShown);
+}
+
+void KV_VerovuriRezaroView::OnStandardView(wxCommandEvent& event)
+{
+    if (mkRenderer.GetActorCount() == 0)
+        return;
+    const int command = KV_CommandNumber(event.GetId());
+    if (mbRotating)
+        StopRotation();
+    ResetView();
+    for (const StandardView& view : kStandardViews)
+        if (view.command == command && view.angle != 0.0f)
+        {
+            mkRenderer.RotateWorld(view.axis, view.angle);
+            mkRenderer.UpdateNearFar();
+        }
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnMouseWheel(wxMouseEvent& event)
+{
+    const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+    if (!mbCreated || volume == nullptr || event.GetWheelRotation() == 0 ||
+        event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL)
+        return;
+    // One step of the two-button zoom per notch: away from the user brings the camera in.
+    float d = (volume->mrFar - volume->mrNear) * mrZoomFraction;
+    if (event.GetWheelRotation() < 0)
+        d = -d;
+    mkRenderer.Dolly(d);
+    if (mkRenderer.GetActorCount() > 0)
+        mkRenderer.UpdateNearFar();
+    Repaint();
+}
+
+wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
+{
+    if (!mbCreated || width < 1 || height < 1 || width > KV_ImageSizeDlg::kMaxSide ||
+        height > KV_ImageSizeDlg::kMaxSide)
+        return wxImage();
+    const wxSize client = DrawingSize();
+    // The projection follows the picture's shape while it is drawn, then the window's again.
+    mkRenderer.Resize(width, height);
+    wxImage picture;
+    try
+    {
+        if (mkRenderer.BeginMemoryContext(width, height, &mkDC, 0) == 0)
+        {
+            mkRenderer.Render();
+            picture = TopDown(mkRenderer.MemoryImage());
+        }
+        mkRenderer.EndMemoryContext();
+    }
+    catch (const KV_Exception&)
+    {
+        try
+        {
+            if (mkRenderer.IsRenderingToMemory())
+                mkRenderer.EndMemoryContext();
+        }
+        catch (const KV_Exception&)
+        {
+        }
+        picture = wxImage();
+    }
+    mkRenderer.Resize(client.x, client.y);
+    Repaint();
+    if (picture.IsOk() && (picture.GetWidth() != width || picture.GetHeight() != height))
+        return wxImage();
+    return picture;
+}
+
+void KV_VerovuriRezaroView::OnSaveImage(wxCommandEvent&)
+{
+    wxString proposed = mpkDocument ? wxFileName(mpkDocument->GetPathName()).GetName() : "";
+    if (proposed.empty())
+        proposed = "view";
+    const wxString path =
+        KV_Prompts::Get().ChooseSavePath(this, "Save Image", proposed + ".png", ".png",
+                                         "PNG image (*.png)|*.png|JPEG image (*.jpg)|*.jpg;*.jpeg");
+    if (path.empty())
+        return;
+    KV_ImageSizeDlg sizeDialog(wxGetApp().GetMainFrame(), DrawingSize());
+    if (sizeDialog.ShowModal() != wxID_OK)
+        return;
+    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
+    {
+        std::fclose(existing);
+        if (!KV_Prompts::Get().AskYesNo(
+                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
+            return;
+    }
+    wxBusyCursor wait;
+    const wxSize size = sizeDialog.GetImageSize();
+    const wxImage picture = RenderImage(size.x, size.y);
+    if (!picture.IsOk() ||
+        !picture.SaveFile(path, IsJpegName(path) ? wxBITMAP_TYPE_JPEG : wxBITMAP_TYPE_PNG))
+        KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path), KV_APP_TITLE);
+}
+
+void KV_VerovuriRezaroView::OnCopyView(wxCommandEvent&)
+{
+    const wxSize size = DrawingSize();
+    const wxImage picture = RenderImage(size.x, size.y);
+    if (!picture.IsOk())
+        return;
+    if (wxTheClipboard->Open())
+    {
+        wxTheClipboard->SetData(new wxBitmapDataObject(wxBitmap(picture)));
+        wxTheClipboard->Close();
+    }
+}

@@ -1,0 +1,202 @@
+#include "app/core/KV_SurfaceProperties.h"
+
+#include "surface/KV_PolySurface.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+
+namespace
+{
+std::string Real(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string Point(const KV_Vector3D& p)
+{
+    return Real(p.x) + " " + Real(p.y) + " " + Real(p.z);
+}
+
+double Distance(const KV_Vector3D& a, const KV_Vector3D& b)
+{
+    const double dx = double(a.x) - b.x, dy = double(a.y) - b.y, dz = double(a.z) - b.z;
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+// Twice the area of triangle abc, in double precision so that millions of small
+// triangles add up without losing the small ones.
+double TwiceArea(const KV_Vector3D& a, const KV_Vector3D& b, const KV_Vector3D& c)
+{
+    const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+    const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
+    const double cx = uy * vz - uz * vy, cy = uz * vx - ux * vz, cz = ux * vy - uy * vx;
+    return std::sqrt(cx * cx + cy * cy + cz * cz);
+}
+
+// Edges named by more than two polygons, found by sorting every polygon edge as a pair
+// of vertex indices (lower first).
+unsigned int OversharedEdges(const KV_PolySurface& surface)
+{
+    if (surface.mpPolygons == nullptr)
+        return 0;
+    std::vector<std::uint64_t> edges;
+    std::size_t corners = 0;
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+        corners += (*surface.mpPolygons)[i].Count();
+    edges.reserve(corners);
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+    {
+        const KV_Polygon& polygon = (*surface.mpPolygons)[i];
+        const unsigned int n = polygon.Count();
+        for (unsigned int j = 0; j < n; ++j)
+        {
+            const std::uint64_t a = polygon[j], b = polygon[(j + 1) % n];
+            if (a != b)
+                edges.push_back(a < b ? (a << 32 | b) : (b << 32 | a));
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    unsigned int overshared = 0;
+    for (std::size_t i = 0; i < edges.size();)
+    {
+        std::size_t j = i + 1;
+        while (j < edges.size() && edges[j] == edges[i]) ++j;
+        overshared += j - i > 2 ? 1 : 0;
+        i = j;
+    }
+    return overshared;
+}
+
+// Runs the surface's consistency check with its step lines caught; returns the last line
+// (the failing step's) in detail.
+bool CheckQuietly(KV_PolySurface& surface, std::string& detail)
+{
+    std::ostringstream lines;
+    std::streambuf* previous = std::cerr.rdbuf(lines.rdbuf());
+    bool consistent = false;
+    try
+    {
+        consistent = surface.CheckConsistency();
+    }
+    catch (...)
+    {
+        std::cerr.rdbuf(previous);
+        throw;
+    }
+    std::cerr.rdbuf(previous);
+    std::string text = lines.str();
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    detail =
+        text.substr(text.find_last_of('\n') == std::string::npos ? 0 : text.find_last_of('\n') + 1);
+    return consistent;
+}
+}  // namespace
+
+KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_SurfaceReadReport& report,
+                                       KV_PolySurface& completed)
+{
+    KV_SurfaceProperties p;
+    p.mkFile = file;
+    p.mkRead = report;
+    p.munVertices = completed.VertexCount();
+    p.munTriangles = completed.PolygonCount();
+    p.munTextureCoordinates =
+        completed.mpTextureCoordinates ? completed.mpTextureCoordinates->Count() : 0u;
+    p.munTexturePolygons = completed.mpTexturePolygons ? completed.mpTexturePolygons->Count() : 0u;
+    p.mbHasTexture = completed.HasTextureMap();
+    if (p.mbHasTexture)
+    {
+        p.mnTextureWidth = completed.mpTextureMap->Cols();
+        p.mnTextureHeight = completed.mpTextureMap->Rows();
+        p.mbTextureColour = completed.mpTextureMap->IsColour();
+    }
+    if (completed.mpExtents != nullptr)
+    {
+        p.mkMinimum = completed.mpExtents->Minimum();
+        p.mkMaximum = completed.mpExtents->Maximum();
+        p.mkCentroid = completed.mpExtents->Centroid();
+    }
+
+    const unsigned int vertexCount = completed.VertexCount();
+    if (completed.mpPolygons != nullptr && completed.mpVertices != nullptr)
+    {
+        const KV_List<KV_Vector3D>& v = *completed.mpVertices;
+        for (unsigned int i = 0; i < completed.PolygonCount(); ++i)
+        {
+            // A fan over the polygon: exact for the triangles completion leaves.
+            const KV_Polygon& polygon = (*completed.mpPolygons)[i];
+            for (unsigned int j = 2; j < polygon.Count(); ++j)
+                if (polygon[0] < vertexCount && polygon[j - 1] < vertexCount &&
+                    polygon[j] < vertexCount)
+                    p.mdArea += 0.5 * TwiceArea(v[polygon[0]], v[polygon[j - 1]], v[polygon[j]]);
+        }
+    }
+    if (completed.mpBoundaries != nullptr && completed.mpVertices != nullptr)
+    {
+        p.munBoundaries = completed.mpBoundaries->Count();
+        for (unsigned int b = 0; b < p.munBoundaries; ++b)
+        {
+            const KV_Boundary& loop = (*completed.mpBoundaries)[b];
+            for (unsigned int k = 0; k < loop.Count(); ++k)
+            {
+                const unsigned int a = loop[k], c = loop[(k + 1) % loop.Count()];
+                if (a < vertexCount && c < vertexCount)
+                    p.mdBoundaryLength +=
+                        Distance((*completed.mpVertices)[a], (*completed.mpVertices)[c]);
+            }
+        }
+    }
+    if (completed.mpVertexBoundaries != nullptr)
+        for (unsigned int i = 0; i < completed.mpVertexBoundaries->Count(); ++i)
+            p.munBoundaryVertices += (*completed.mpVertexBoundaries)[i] != 0;
+    p.munOvershared = OversharedEdges(completed);
+    p.mbConsistent = CheckQuietly(completed, p.mkConsistencyDetail);
+    if (p.mbConsistent)
+        p.mkConsistencyDetail.clear();
+    return p;
+}
+
+std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(
+    const KV_SurfaceProperties& p)
+{
+    std::vector<std::pair<std::string, std::string>> lines;
+    auto add = [&lines](const char* key, const std::string& value)
+    { lines.emplace_back(key, value); };
+    auto count = [](unsigned int n) { return std::to_string(n); };
+
+    add("encoding", KV_SurfaceEncodingName(p.mkRead.meEncoding));
+    if (p.mkRead.meEncoding == KV_SurfaceEncoding::Raw)
+        add("version", std::to_string(p.mkRead.mnVersion));
+    else
+        add("checksum", KV_ChecksumStateName(p.mkRead.meChecksum));
+    add("vertices", count(p.munVertices));
+    add("polygons", count(p.mkRead.munPolygonsAsRead));
+    std::string sizes;
+    for (const auto& entry : p.mkRead.mkPolygonSizes)
+        sizes += (sizes.empty() ? "" : ", ") + count(entry.second) + " of " + count(entry.first);
+    add("polygons by corners", sizes.empty() ? "none" : sizes);
+    add("triangles", count(p.munTriangles));
+    add("texture coordinates", count(p.munTextureCoordinates));
+    add("texture polygons", count(p.munTexturePolygons));
+    add("texture", p.mbHasTexture ? std::to_string(p.mnTextureWidth) + "x" +
+                                        std::to_string(p.mnTextureHeight) +
+                                        (p.mbTextureColour ? " colour" : " grey")
+                                  : std::string("none"));
+    add("minimum", Point(p.mkMinimum));
+    add("maximum", Point(p.mkMaximum));
+    add("centroid", Point(p.mkCentroid));
+    add("surface area", Real(p.mdArea));
+    add("boundaries", count(p.munBoundaries));
+    add("boundary length", Real(p.mdBoundaryLength));
+    add("boundary vertices", count(p.munBoundaryVertices));
+    add("edges of more than two polygons", count(p.munOvershared));
+    add("consistency", p.mbConsistent ? std::string("consistent")
+                                      : "inconsistent (" + p.mkConsistencyDetail + ")");
+    return lines;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Level of detail: a coarse version of a triangle list for drawing while the view moves.
+// The coarse triangles index the same elements (positions, normals, texture coordinates)
+// as the full list, so no vertex is made and texture coordinates are kept; elements that
+// share a position (texture seams) stay joined. meshoptimizer does the simplification;
+// nothing outside this folder sees it.
+
+#include <cstddef>
+#include <vector>
+
+// Simplifies triangles (three element indices each) over positions (three floats per
+// element, elementCount elements) towards targetTriangles. Triangles with an index below 0
+// or not below elementCount are left out, not read. Returns the coarse triangles' element
+// indices, three per triangle; empty when the list is not larger than targetTriangles or
+// holds no usable triangle. Time and memory grow with the list in n log n at worst.
+std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
+                                               const int* triangles, std::size_t triangleCount,
+                                               std::size_t targetTriangles);
+
+// The most triangles a coarse copy is given (the copy is about this size on a machine that
+// draws it in time).
+constexpr std::size_t kCoarseTriangleLimit = 250000;
+
+// How large the coarse copy of a surface of triangles should be when a full frame of it
+// takes fullFrameSeconds: as many triangles as the full surface draws in 1/50 s (a coarse
+// triangle costs about twice as much, so about 1/25 s: above 20 frames a second with room to
+// spare), at most kCoarseTriangleLimit and at least 20,000. Without a measurement (0 seconds
+// or less) the limit.
+std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds);

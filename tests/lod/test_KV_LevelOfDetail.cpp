@@ -1,0 +1,122 @@
+// The coarse triangle list: fewer triangles over the same elements, the surface still
+// covered edge to edge, texture seams kept, and bad indices never read.
+#include "lod/KV_LevelOfDetail.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace
+{
+// A flat n x n grid of unit cells in two texture charts: elements of columns 0 to n/2 belong
+// to the left chart, columns n/2 to n to the right one, so the seam column has two elements
+// per point (same position, one per chart). Two triangles per cell.
+struct SeamGrid
+{
+    std::vector<float> positions;
+    std::vector<bool> rightChart;  // per element
+    std::vector<int> triangles;
+};
+
+SeamGrid MakeSeamGrid(int n)
+{
+    SeamGrid g;
+    const int half = n / 2;
+    std::vector<int> left((n + 1) * (n + 1), -1), right((n + 1) * (n + 1), -1);
+    auto element = [&](int x, int y, bool onRight)
+    {
+        std::vector<int>& map = onRight ? right : left;
+        int& e = map[y * (n + 1) + x];
+        if (e < 0)
+        {
+            e = static_cast<int>(g.rightChart.size());
+            g.positions.insert(g.positions.end(), {float(x), float(y), 0.0f});
+            g.rightChart.push_back(onRight);
+        }
+        return e;
+    };
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+        {
+            const bool onRight = x >= half;
+            const int a = element(x, y, onRight), b = element(x + 1, y, onRight),
+                      c = element(x + 1, y + 1, onRight), d = element(x, y + 1, onRight);
+            g.triangles.insert(g.triangles.end(), {a, b, c, a, c, d});
+        }
+    return g;
+}
+
+double Area(const std::vector<float>& p, const std::vector<unsigned int>& t)
+{
+    double area = 0.0;
+    for (std::size_t i = 0; i + 2 < t.size(); i += 3)
+    {
+        const float* a = &p[3 * t[i]];
+        const float* b = &p[3 * t[i + 1]];
+        const float* c = &p[3 * t[i + 2]];
+        area += 0.5 * std::fabs((b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1]));
+    }
+    return area;
+}
+}  // namespace
+
+TEST(LevelOfDetail, FewerTrianglesCoveringTheSameSurfaceWithSeamsKept)
+{
+    const SeamGrid g = MakeSeamGrid(200);  // 80,000 triangles
+    const std::size_t elements = g.rightChart.size();
+    const std::vector<unsigned int> coarse = KV_SimplifyTriangles(
+        g.positions.data(), elements, g.triangles.data(), g.triangles.size() / 3, 5000);
+    ASSERT_FALSE(coarse.empty());
+    ASSERT_EQ(coarse.size() % 3, 0u);
+    EXPECT_LE(coarse.size() / 3, 7500u);
+    for (unsigned int e : coarse) ASSERT_LT(e, elements);
+    // Edge to edge, no holes and no folds: the grid's area exactly.
+    EXPECT_NEAR(Area(g.positions, coarse), 200.0 * 200.0, 1e-3);
+    // No triangle mixes the two charts' elements: the texture stays on its own side.
+    for (std::size_t i = 0; i < coarse.size(); i += 3)
+    {
+        const bool r = g.rightChart[coarse[i]];
+        EXPECT_EQ(g.rightChart[coarse[i + 1]], r);
+        EXPECT_EQ(g.rightChart[coarse[i + 2]], r);
+    }
+}
+
+TEST(LevelOfDetail, SmallOrUnusableListsGiveNothing)
+{
+    const SeamGrid g = MakeSeamGrid(10);  // 200 triangles
+    const std::size_t elements = g.rightChart.size();
+    EXPECT_TRUE(KV_SimplifyTriangles(g.positions.data(), elements, g.triangles.data(),
+                                     g.triangles.size() / 3, 200)
+                    .empty());
+    // Triangles naming no element (-1) or one past the end are left out, not read.
+    std::vector<int> bad(3000, -1);
+    for (std::size_t i = 0; i < bad.size(); i += 3) bad[i + 1] = static_cast<int>(elements);
+    EXPECT_TRUE(
+        KV_SimplifyTriangles(g.positions.data(), elements, bad.data(), bad.size() / 3, 10).empty());
+    std::vector<int> mixed = g.triangles;
+    mixed.insert(mixed.end(), bad.begin(), bad.end());
+    const std::vector<unsigned int> coarse =
+        KV_SimplifyTriangles(g.positions.data(), elements, mixed.data(), mixed.size() / 3, 50);
+    ASSERT_FALSE(coarse.empty());
+    for (unsigned int e : coarse) EXPECT_LT(e, elements);
+    EXPECT_NEAR(Area(g.positions, coarse), 100.0, 1e-3);
+}
+
+TEST(LevelOfDetail, CoarseTargetIsWhatTheFullSurfaceDrawsInAFiftiethOfASecond)
+{
+    const struct
+    {
+        std::size_t triangles;
+        double seconds;
+        std::size_t target;
+    } cases[] = {
+        {4000000, 2.0, 40000},    // 2 s a frame: 1/100 of the triangles
+        {4000000, 0.2, 250000},   // fast enough for more than the limit
+        {4000000, 0.0, 250000},   // not measured
+        {1000000, 100.0, 20000},  // never fewer than 20,000
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KV_CoarseTriangleTarget(c.triangles, c.seconds), c.target) << c.seconds;
+}
