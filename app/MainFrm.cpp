@@ -5,6 +5,8 @@
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroApp.h"
 
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/config.h>
 #include <wx/display.h>
@@ -35,6 +37,15 @@ wxString Tooltip(int id)
 void AppendCommand(wxMenu* menu, int id, const char* text, wxItemKind kind = wxITEM_NORMAL)
 {
     menu->Append(KV_MenuId(id), text, Prompt(id), kind);
+}
+
+// A menu item's or a toolbar button's update, not a window's update of itself (the frame,
+// the bars, the Cancel button).
+bool IsCommandUpdate(const wxEvent& event)
+{
+    const wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+    return event.GetEventType() == wxEVT_UPDATE_UI &&
+           (window == nullptr || event.GetId() != window->GetId());
 }
 
 const char* const kIndicatorTexts[CMainFrame::kIndicatorCount] = {"CAP", "NUM", "SCRL"};
@@ -83,6 +94,8 @@ bool CMainFrame::Create()
     Bind(wxEVT_BUTTON, &CMainFrame::OnCancelLoad, this, KV_MenuId(ID_LOAD_CANCEL));
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, KV_MenuId(ID_APP_EXIT));
     Bind(wxEVT_MENU, &CMainFrame::OnRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
+         KV_MenuId(ID_FILE_MRU_FILE1) + KV_RECENT_FILE_COUNT - 1);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
          KV_MenuId(ID_FILE_MRU_FILE1) + KV_RECENT_FILE_COUNT - 1);
     KV_SplashWnd::ShowSplashScreen(this);
     return true;
@@ -224,6 +237,7 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
     // The entries go after the second-last separator (before the one above Exit).
     const size_t count = mpkFileMenu->GetMenuItemCount();
     size_t position = count >= 2 ? count - 2 : 0;
+    mnRecentFiles = static_cast<int>(std::min<size_t>(history.GetCount(), KV_RECENT_FILE_COUNT));
     if (history.GetCount() == 0)
     {
         mpkFileMenu->Insert(position, first, "Recent File");
@@ -246,11 +260,9 @@ bool CMainFrame::TryBefore(wxEvent& event)
     {
         if (event.GetEventType() == wxEVT_MENU)
             return true;
-        // Only the menus' and the toolbar's commands: a window's own update (the frame, the
-        // bars, the Cancel button) must not disable the window.
-        wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
-        const bool ownUpdate = window != nullptr && event.GetId() == window->GetId();
-        if (event.GetEventType() == wxEVT_UPDATE_UI && !ownUpdate)
+        // Only the menus' and the toolbar's commands: a window's own update must not disable
+        // the window.
+        if (IsCommandUpdate(event))
         {
             static_cast<wxUpdateUIEvent&>(event).Enable(false);
             return true;
@@ -266,6 +278,21 @@ bool CMainFrame::TryBefore(wxEvent& event)
             return true;
     }
     return wxFrame::TryBefore(event);
+}
+
+bool CMainFrame::TryAfter(wxEvent& event)
+{
+    if (wxFrame::TryAfter(event))
+        return true;
+    // A command nobody updates is always available. Saying so explicitly matters: a load
+    // disables every command while it runs, and a button or item nobody updates afterwards
+    // (Open, Print, About, Exit) would stay disabled for good.
+    if (IsCommandUpdate(event))
+    {
+        static_cast<wxUpdateUIEvent&>(event).Enable(true);
+        return true;
+    }
+    return false;
 }
 
 void CMainFrame::OnIdle(wxIdleEvent& event)
@@ -417,4 +444,10 @@ void CMainFrame::OnExit(wxCommandEvent&)
 void CMainFrame::OnRecentFile(wxCommandEvent& event)
 {
     wxGetApp().OpenRecentFile(event.GetId() - KV_MenuId(ID_FILE_MRU_FILE1));
+}
+
+void CMainFrame::OnUpdateRecentFile(wxUpdateUIEvent& event)
+{
+    // The placeholder of an empty list stays disabled.
+    event.Enable(event.GetId() - KV_MenuId(ID_FILE_MRU_FILE1) < mnRecentFiles);
 }

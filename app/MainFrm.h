@@ -50,6 +50,7 @@ public:
 
 protected:
     bool TryBefore(wxEvent& event) override;
+    bool TryAfter(wxEvent& event) override;
 
 private:
     bool CreateMenuBar();
@@ -66,8 +67,10 @@ private:
     void SavePlacement();
     void OnExit(wxCommandEvent& event);
     void OnRecentFile(wxCommandEvent& event);
+    void OnUpdateRecentFile(wxUpdateUIEvent& event);
 
     wxWindow* mpkCommandTarget = nullptr;
+    int mnRecentFiles = 0;  // entries the recent-file list shows
     wxMenu* mpkFileMenu = nullptr;
     wxGauge* mpkLoadGauge = nullptr;
     wxButton* mpkLoadCancel = nullptr;

@@ -22,6 +22,7 @@
 #include <wx/menu.h>
 #include <wx/regex.h>
 #include <wx/timer.h>
+#include <wx/toolbar.h>
 
 #include <cstdlib>
 #include <map>
@@ -391,7 +392,8 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
 
     // Inside the load, a timer looks at the window twice, then presses Esc.
     unsigned long framesBefore = 0, framesDuring = 0;
-    bool gauge = false, cancelEnabled = false, openEnabled = true;
+    bool gauge = false, cancelEnabled = false, openEnabled = true, printButton = true;
+    wxToolBar* bar = mkApp.Frame()->GetToolBar();
     wxString stage;
     int ticks = 0;
     wxTimer look;
@@ -407,6 +409,7 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
                       mkApp.Frame()->UpdateWindowUI(wxUPDATE_UI_RECURSE);
                       cancelEnabled = cancel != nullptr && cancel->IsEnabled();
                       openEnabled = mkApp.IsEnabled(ID_FILE_OPEN);
+                      printButton = bar->GetToolEnabled(KV_MenuId(ID_FILE_PRINT));
                       stage = mkApp.Frame()->GetStatusBar()->GetStatusText(0);
                       View()->Refresh(false);
                   }
@@ -432,6 +435,13 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
     EXPECT_TRUE(gauge);
     EXPECT_TRUE(cancelEnabled);
     EXPECT_FALSE(openEnabled);
+    EXPECT_FALSE(printButton);
+    // Once the load has ended, the commands that no state governs are available again, on
+    // the toolbar and in the menus (they stayed disabled for good).
+    mkApp.Frame()->UpdateWindowUI(wxUPDATE_UI_RECURSE);
+    for (int command : {ID_FILE_OPEN, ID_FILE_PRINT, ID_APP_ABOUT})
+        EXPECT_TRUE(bar->GetToolEnabled(KV_MenuId(command))) << command;
+    EXPECT_TRUE(mkApp.Frame()->GetMenuBar()->IsEnabled(KV_MenuId(ID_APP_EXIT)));
     EXPECT_TRUE(mkApp.Frame()->IsEnabled());
     EXPECT_EQ(stage, wxString("Reading big.osf..."));
     EXPECT_GT(framesDuring, framesBefore);
