@@ -18,9 +18,16 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#undef Status  // Xlib's macro; Actor::Status is this file's own
+
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -64,18 +71,33 @@ private:
     int mnStatus = -1;
 };
 
-// Script lines: wait (at most 15 s) for a shown window titled exactly `title`, give it the
-// keyboard, then type keys; the window must then go within 10 s. Exits 3 when the window
-// never came, 4 when it stayed (it is then closed with Escape, so that the test goes on).
-std::string Answer(const std::string& title, const std::string& keys)
+// The keyboard focus and the pointer are the display's, shared by every test running on it:
+// whoever gives a window the keyboard and types, or raises a window and clicks in it, holds
+// this lock meanwhile (flock), or another test's keys would land in this test's window.
+std::string InputLock()
 {
-    const std::string find =
-        "xdotool search --onlyvisible --name '^" + title + "$' 2>/dev/null | tail -1";
+    const char* display = std::getenv("DISPLAY");
+    std::string name = "/tmp/orvane-tests-input";
+    for (const char* c = display != nullptr ? display : ""; *c != '\0'; ++c)
+        name += std::isdigit(static_cast<unsigned char>(*c)) ? *c : '-';
+    return name;
+}
+
+// Script lines: wait (at most 15 s) for a shown window titled exactly `title` of the process
+// `owner` (a shell word: a number or "$variable"), give it the keyboard, then type keys; the
+// window must then go within 10 s. Exits 3 when the window never came, 4 when it stayed (it
+// is then closed with Escape, so that the test goes on). Only the owner's windows: tests
+// running beside this one on the same display show windows of the same titles.
+std::string Answer(const std::string& title, const std::string& keys,
+                   const std::string& owner = std::to_string(getpid()))
+{
+    const std::string find = "xdotool search --all --onlyvisible --pid " + owner + " --name '^" +
+                             title + "$' 2>/dev/null | tail -1";
     return "id=''; for i in $(seq 150); do id=$(" + find +
            "); [ -n \"$id\" ] && break; sleep 0.1; done; "
-           "[ -n \"$id\" ] || exit 3; xdotool windowfocus \"$id\"; sleep 0.4; "
-           "xdotool key --clearmodifiers " +
-           keys +
+           "[ -n \"$id\" ] || exit 3; "
+           "flock " +
+           InputLock() + " xdotool windowfocus \"$id\" sleep 0.4 key --clearmodifiers " + keys +
            "; for i in $(seq 100); do xdotool getwindowname \"$id\" >/dev/null 2>&1 && "
            "xwininfo -id \"$id\" | grep -q IsViewable || break; sleep 0.1; done; "
            "if xwininfo -id \"$id\" 2>/dev/null | grep -q IsViewable; then "
@@ -204,8 +226,9 @@ TEST_F(CommandSweep, PrintDialogPrintsToAFile)
     Start();
     // Ctrl+P on the main window; the dialog's Print button (its default) prints.
     const std::string frame = "sample.osf - Orvane Image View";
-    Actor actor("xdotool search --onlyvisible --name '^" + frame +
-                "$' windowfocus; sleep 0.3; xdotool key --clearmodifiers ctrl+p\n" +
+    Actor actor("xdotool search --all --onlyvisible --pid " + std::to_string(getpid()) +
+                " --name '^" + frame + "$' | tail -1 | xargs -I@ flock " + InputLock() +
+                " xdotool windowfocus @ sleep 0.3 key --clearmodifiers ctrl+p\n" +
                 Answer("Print", "Down Return"));
     Drive(actor, "Ctrl+P");
     const std::string pdf = TestScratchPath("output.pdf");
@@ -241,6 +264,24 @@ TEST_F(CommandSweep, ToolbarButtonsClicked)
 {
     Start();
     wxToolBar* bar = mpkApp->Frame()->GetToolBar();
+    // The frame's X window, raised before each click: the frames of tests running beside
+    // this one may lie over it.
+    std::string frame;
+    {
+        const std::string find = "xdotool search --all --onlyvisible --pid " +
+                                 std::to_string(getpid()) +
+                                 " --name '^sample.osf - Orvane Image View$' | tail -1";
+        FILE* pipe = popen(find.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[64] = {};
+        if (fgets(line, sizeof line, pipe) != nullptr)
+            frame = std::to_string(std::atol(line));
+        pclose(pipe);
+        ASSERT_NE(frame, "0");
+        ASSERT_FALSE(frame.empty());
+    }
+    const int lock = open(InputLock().c_str(), O_RDWR | O_CREAT, 0666);
+    ASSERT_GE(lock, 0);
     const struct
     {
         int command;
@@ -262,11 +303,17 @@ TEST_F(CommandSweep, ToolbarButtonsClicked)
     };
     for (const auto& b : buttons)
     {
+        // The toolbar's picture is this test's own: its frame on top while it is taken.
+        ASSERT_EQ(flock(lock, LOCK_EX), 0);
+        mpkApp->Frame()->Raise();
+        mpkApp->Pump(100);
         const wxPoint at = FindButton(bar, b.command);
+        flock(lock, LOCK_UN);
         ASSERT_NE(at, wxDefaultPosition) << b.command;
         const bool rotating = View()->IsRotating();
-        std::string script =
-            "xdotool mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1\n";
+        std::string script = "flock " + InputLock() + " xdotool windowraise " + frame +
+                             " mousemove " + std::to_string(at.x) + " " + std::to_string(at.y) +
+                             " click 1\n";
         if (b.dialog != nullptr)
             script += Answer(b.dialog, b.keys);
         Actor actor(script);
@@ -278,11 +325,18 @@ TEST_F(CommandSweep, ToolbarButtonsClicked)
         // The pointer leaves the toolbar, so that a button's tooltip does not cover another.
         ASSERT_EQ(std::system("xdotool mousemove 0 0"), 0);
     }
+    close(lock);
     EXPECT_EQ(mpkApp->App().GetDocument()->mpkSurfaceGeometry, nullptr);
 }
 
 TEST(ProgramStart, FileThatDoesNotOpenShowsItsMessageThenEndsWithStatusOne)
 {
+    // The X server starts afresh when its last client leaves, and a program connecting
+    // meanwhile is turned away ("Unable to initialize GTK+"): when the first program ends
+    // with no other client on the display, the second could not start. A connection of the
+    // test's own keeps the server as it is until both have run.
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_NE(display, nullptr);
     setenv("XDG_CONFIG_HOME", TestScratchPath("config").c_str(), 1);
     setenv("GSETTINGS_BACKEND", "memory", 1);
     const std::string text = TestScratchPath("notes.osf");
@@ -290,9 +344,11 @@ TEST(ProgramStart, FileThatDoesNotOpenShowsItsMessageThenEndsWithStatusOne)
     for (const std::string& file : {TestScratchPath("missing.osf"), text})
     {
         const std::string command = "'" ORVANE_VIEW_PATH "' '" + file + "' & program=$!\n" +
-                                    Answer("Orvane Image View", "Return") + "wait $program";
+                                    Answer("Orvane Image View", "Return", "$program") +
+                                    "wait $program";
         const int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status)) << file;
         EXPECT_EQ(WEXITSTATUS(status), 1) << file;
     }
+    XCloseDisplay(display);
 }
