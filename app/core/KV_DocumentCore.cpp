@@ -33,6 +33,15 @@ KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path)
     return KV_String("Failed to load surface file: ") + path;
 }
 
+KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path,
+                                              const KV_SurfaceReadReport& report)
+{
+    KV_String message = LoadFailureMessage(path);
+    if (!report.mkReason.IsEmpty())
+        message += KV_String("\n") + report.mkReason;
+    return message;
+}
+
 KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
 {
     return KV_String("Failed to save file ") + path;
@@ -90,7 +99,7 @@ bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
     if (!ReadInto(*geometry, path, mkReadReport))
     {
-        mkLastError = LoadFailureMessage(path);
+        mkLastError = LoadFailureMessage(path, mkReadReport);
         return false;
     }
     mkLastError = "";

@@ -1,7 +1,8 @@
 #pragma once
 // The stages between a surface file and a displayable surface, shared by the document and
 // osftool so that both treat every file alike:
-//  1. KV_ReadSurfaceFile: load through KV_SurfaceLoader, then refuse what the completion
+//  1. KV_ReadSurfaceFile: load through KV_SurfaceLoader (surface files) or KV_MeshImporter
+//     (the model files of other programs), then refuse what the completion
 //     cannot survive and drop texture data that cannot be drawn;
 //  2. KV_CompleteSurface: triangulation, normals, extents and topology, in the order the
 //     renderer and the exporter rely on.
@@ -18,7 +19,7 @@ class KV_PolySurface;
 enum class KV_SurfaceRejection
 {
     None,
-    LoadFailed,  // neither reader could read the file
+    LoadFailed,  // no reader could read the file (an import says why in mkReason)
     NoVertices,
     ShortPolygon,           // a polygon of fewer than 3 vertices
     VertexIndexOutOfRange,  // a polygon names a vertex not below the vertex count
@@ -46,6 +47,9 @@ struct KV_SurfaceReadReport
     unsigned int munPolygonsAsRead = 0;  // before triangulation
     // The polygon or vertex a rejection names (0 otherwise).
     unsigned int munWhere = 0;
+    // Imported files: the lower-case extension, and why the import failed (empty else).
+    KV_String mkFormat;
+    KV_String mkReason;
 };
 
 // Loads path into surface (emptied first) and checks it. Returns false when the file does

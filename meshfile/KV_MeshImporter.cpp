@@ -1,0 +1,540 @@
+#include "meshfile/KV_MeshImporter.h"
+
+#include "foundation/KV_Report.h"
+#include "image/KV_ImageReader.h"
+#include "image/KV_MultiImage.h"
+#include "surface/KV_TexturedPolySurface.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+std::string LowerExtension(const std::string& path)
+{
+    const std::string name = fs::path(path).filename().string();
+    const std::size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+// Open addressing over the bit patterns of fixed-size float tuples: welding by exact
+// equality in one pass, first occurrence first, without a node per entry.
+template <unsigned int N>
+class BitWelder
+{
+public:
+    explicit BitWelder(std::size_t expected)
+    {
+        std::size_t capacity = 16;
+        while (capacity < expected * 2) capacity *= 2;
+        mkSlots.assign(capacity, 0);
+        mkKeys.reserve(expected);
+    }
+
+    // The index of the tuple, new ones numbered in order of first appearance.
+    unsigned int Index(const float* values)
+    {
+        std::array<std::uint32_t, N> key;
+        std::memcpy(key.data(), values, sizeof key);
+        std::uint64_t hash = 1469598103934665603ull;
+        for (std::uint32_t word : key) hash = (hash ^ word) * 1099511628211ull;
+        hash ^= hash >> 29;
+        std::size_t slot = hash & (mkSlots.size() - 1);
+        while (mkSlots[slot] != 0)
+        {
+            const unsigned int index = mkSlots[slot] - 1;
+            if (mkKeys[index] == key)
+                return index;
+            slot = (slot + 1) & (mkSlots.size() - 1);
+        }
+        if ((mkKeys.size() + 1) * 2 > mkSlots.size())
+        {
+            Grow();
+            return Index(values);
+        }
+        mkKeys.push_back(key);
+        mkSlots[slot] = static_cast<unsigned int>(mkKeys.size());
+        return static_cast<unsigned int>(mkKeys.size() - 1);
+    }
+
+    std::size_t Count() const { return mkKeys.size(); }
+    const std::array<std::uint32_t, N>& Key(std::size_t i) const { return mkKeys[i]; }
+
+private:
+    void Grow()
+    {
+        std::vector<std::array<std::uint32_t, N>> keys;
+        keys.swap(mkKeys);
+        mkSlots.assign(mkSlots.size() * 2, 0);
+        mkKeys.reserve(keys.size() * 2);
+        for (const auto& key : keys)
+        {
+            float values[N];
+            std::memcpy(values, key.data(), sizeof values);
+            Index(values);
+        }
+    }
+
+    std::vector<unsigned int> mkSlots;  // index + 1, 0 for free
+    std::vector<std::array<std::uint32_t, N>> mkKeys;
+};
+
+bool IsIdentity(const aiMatrix4x4& m)
+{
+    return m.IsIdentity();
+}
+
+struct MeshInstance
+{
+    const aiMesh* mesh;
+    aiMatrix4x4 transform;
+};
+
+// The mesh instances of the node tree, walked without recursion (a file may nest nodes
+// deeper than the stack allows).
+bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances,
+                      std::string& reason)
+{
+    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending;
+    if (scene.mRootNode != nullptr)
+        pending.emplace_back(scene.mRootNode, scene.mRootNode->mTransformation);
+    unsigned long corners = 0;
+    while (!pending.empty())
+    {
+        const aiNode* node = pending.back().first;
+        const aiMatrix4x4 transform = pending.back().second;
+        pending.pop_back();
+        for (unsigned int i = 0; i < node->mNumMeshes; ++i)
+        {
+            const unsigned int index = node->mMeshes[i];
+            if (index >= scene.mNumMeshes || scene.mMeshes[index] == nullptr)
+            {
+                reason = "a node names a mesh the scene lacks";
+                return false;
+            }
+            const aiMesh* mesh = scene.mMeshes[index];
+            // Shared meshes repeat with each node: the total is bounded before anything is
+            // made.
+            for (unsigned int f = 0; f < mesh->mNumFaces; ++f) corners += mesh->mFaces[f].mNumIndices;
+            if (corners > KV_MeshImporter::kMaxCorners)
+            {
+                reason = "the scene is too large (more than " +
+                         std::to_string(KV_MeshImporter::kMaxCorners) + " polygon corners)";
+                return false;
+            }
+            instances.push_back({mesh, transform});
+        }
+        for (unsigned int i = 0; i < node->mNumChildren; ++i)
+            if (node->mChildren[i] != nullptr)
+                pending.emplace_back(node->mChildren[i], transform * node->mChildren[i]->mTransformation);
+    }
+    return true;
+}
+
+// One textured material's picture and the polygons that use it.
+struct MaterialTexture
+{
+    std::string name;  // as the material names it
+    KV_MultiImage image;
+    bool loaded = false;
+    unsigned long polygons = 0;
+    bool inUnitSquare = true;
+    // Where its coordinates go in the packed image: u' = u * scale + offset.
+    float uScale = 1.0f, uOffset = 0.0f, vScale = 1.0f, vOffset = 0.0f;
+};
+
+bool TexturePath(const aiMaterial& material, aiString& path)
+{
+    return material.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS ||
+           material.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
+}
+
+bool DecodeEmbedded(const aiTexture& texture, KV_MultiImage& image, std::string& error)
+{
+    if (texture.mHeight == 0)
+        return KV_ImageReader::Decode(reinterpret_cast<const unsigned char*>(texture.pcData),
+                                      texture.mWidth, image, error);
+    if (texture.mWidth > KV_ImageReader::kMaxSide || texture.mHeight > KV_ImageReader::kMaxSide)
+    {
+        error = "the embedded picture is too large";
+        return false;
+    }
+    // Uncompressed texels, top row first.
+    const int rows = static_cast<int>(texture.mHeight);
+    const int cols = static_cast<int>(texture.mWidth);
+    auto colour = std::make_unique<KV_Image<KV_RGB8>>(rows, cols);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+        {
+            const aiTexel& t = texture.pcData[std::size_t(r) * cols + c];
+            (*colour)(rows - 1 - r, c) = KV_RGB8(t.r, t.g, t.b);
+        }
+    image.SetImage(colour.release());
+    return true;
+}
+
+// The file name of a texture in the model's folder in any letter case; empty when none.
+std::string FindCaseInsensitive(const fs::path& folder, const std::string& name)
+{
+    std::string lowerName = name;
+    for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::error_code code;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, code), end;
+         !code && it != end; it.increment(code))
+    {
+        std::string candidate = it->path().filename().string();
+        std::string lower = candidate;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == lowerName)
+            return it->path().string();
+    }
+    return std::string();
+}
+
+// Loads a material's picture; on failure reports which file was looked for and where.
+void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTexture& texture)
+{
+    std::string error;
+    if (const aiTexture* embedded = scene.GetEmbeddedTexture(texture.name.c_str()))
+    {
+        texture.loaded = DecodeEmbedded(*embedded, texture.image, error);
+        if (!texture.loaded)
+            ReportMessage(("The embedded texture " + texture.name + " of " + modelPath +
+                           " cannot be decoded: " + error + ". The surface is shown without it.")
+                              .c_str(),
+                          "Texture not loaded");
+        return;
+    }
+
+    std::string written = texture.name;
+    std::replace(written.begin(), written.end(), '\\', '/');
+    const fs::path folder = fs::path(modelPath).parent_path();
+    const fs::path asWritten = fs::path(written).is_absolute() ? fs::path(written) : folder / written;
+    std::vector<std::string> tried;
+    std::string decodeError;
+    auto attempt = [&](const std::string& candidate) {
+        tried.push_back(candidate);
+        std::error_code code;
+        if (!fs::is_regular_file(candidate, code))
+            return false;
+        if (KV_ImageReader::ReadFile(candidate, texture.image, error))
+            return true;
+        decodeError = candidate + ": " + error;
+        return false;
+    };
+    texture.loaded = attempt(asWritten.string());
+    if (!texture.loaded)
+    {
+        const std::string found = FindCaseInsensitive(folder, fs::path(written).filename().string());
+        if (!found.empty() && found != asWritten.string())
+            texture.loaded = attempt(found);
+        else if (found.empty())
+            tried.push_back((folder / fs::path(written).filename()).string() +
+                            " (any letter case)");
+    }
+    if (texture.loaded)
+        return;
+    std::string places;
+    for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
+    if (!decodeError.empty())
+        ReportMessage(("The texture " + texture.name + " of " + modelPath +
+                       " cannot be decoded (" + decodeError + "). The surface is shown without it.")
+                          .c_str(),
+                      "Texture not loaded");
+    else
+        ReportMessage(("The texture " + texture.name + " of " + modelPath +
+                       " was not found. Looked for: " + places +
+                       ". The surface is shown without it.")
+                          .c_str(),
+                      "Texture not found");
+}
+
+// Packs the loaded textures side by side along one row (bottoms aligned) and sets each one's
+// coordinate mapping.
+KV_MultiImage* PackTextures(std::vector<MaterialTexture*>& textures)
+{
+    int width = 0, height = 0;
+    for (MaterialTexture* t : textures)
+    {
+        width += t->image.Cols();
+        height = std::max(height, t->image.Rows());
+    }
+    auto packed = std::make_unique<KV_Image<KV_RGB8>>(height, width);
+    int left = 0;
+    for (MaterialTexture* t : textures)
+    {
+        const KV_Image<KV_RGB8>& image = t->image.GetColourImage();
+        for (int r = 0; r < image.Rows(); ++r)
+            std::memcpy(packed->Row(r) + left, image.Row(r), sizeof(KV_RGB8) * image.Cols());
+        t->uScale = static_cast<float>(image.Cols()) / static_cast<float>(width);
+        t->uOffset = static_cast<float>(left) / static_cast<float>(width);
+        t->vScale = static_cast<float>(image.Rows()) / static_cast<float>(height);
+        t->vOffset = 0.0f;
+        left += image.Cols();
+    }
+    auto* map = new KV_MultiImage();
+    map->SetImage(packed.release());
+    return map;
+}
+
+}  // namespace
+
+KV_MeshImporter::KV_MeshImporter(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+
+bool KV_MeshImporter::CanRead(const std::string& path)
+{
+    const std::string extension = LowerExtension(path);
+    return !extension.empty() && Assimp::Importer().IsExtensionSupported("." + extension);
+}
+
+std::vector<std::string> KV_MeshImporter::ReadableExtensions()
+{
+    std::string list;
+    Assimp::Importer().GetExtensionList(list);
+    std::vector<std::string> extensions;
+    std::stringstream stream(list);
+    std::string item;
+    while (std::getline(stream, item, ';'))
+    {
+        const std::size_t dot = item.find('.');
+        if (dot == std::string::npos)
+            continue;
+        std::string extension = item.substr(dot + 1);
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        extensions.push_back(extension);
+    }
+    std::sort(extensions.begin(), extensions.end());
+    extensions.erase(std::unique(extensions.begin(), extensions.end()), extensions.end());
+    return extensions;
+}
+
+bool KV_MeshImporter::Read(const std::string& path)
+{
+    mkSurface.Clear();
+    mkReason.clear();
+    mkFormat = LowerExtension(path);
+
+    Assimp::Importer importer;
+    // Only the library's own check of the scene runs: everything else it could do to a mesh
+    // (triangulation, welding, sorting by primitive type) is left undone so that the surface
+    // keeps the file's polygons and their order. Points and lines are skipped below.
+    const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+    if (scene == nullptr)
+    {
+        mkReason = importer.GetErrorString();
+        if (mkReason.empty())
+            mkReason = "the file cannot be read";
+        return false;
+    }
+
+    std::vector<MeshInstance> instances;
+    if (!CollectInstances(*scene, instances, mkReason))
+        return false;
+
+    std::size_t vertexTotal = 0, cornerTotal = 0, polygonTotal = 0;
+    bool anyCoordinates = false;
+    for (const MeshInstance& instance : instances)
+    {
+        vertexTotal += instance.mesh->mNumVertices;
+        for (unsigned int f = 0; f < instance.mesh->mNumFaces; ++f)
+            if (instance.mesh->mFaces[f].mNumIndices >= 3)
+            {
+                cornerTotal += instance.mesh->mFaces[f].mNumIndices;
+                ++polygonTotal;
+            }
+        anyCoordinates = anyCoordinates || instance.mesh->HasTextureCoords(0);
+    }
+    if (polygonTotal == 0)
+    {
+        mkReason = "the file holds no polygons";
+        return false;
+    }
+
+    // Geometry: vertices welded across every mesh instance, polygons in file order.
+    BitWelder<3> vertices(vertexTotal);
+    KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
+    polygons.SetCount(static_cast<unsigned int>(polygonTotal));
+    std::vector<float> cornerCoordinates;
+    std::vector<unsigned int> polygonMaterial;
+    if (anyCoordinates)
+    {
+        cornerCoordinates.reserve(cornerTotal * 2);
+        polygonMaterial.reserve(polygonTotal);
+    }
+    std::vector<unsigned int> welded;
+    unsigned int polygon = 0;
+    for (const MeshInstance& instance : instances)
+    {
+        const aiMesh& mesh = *instance.mesh;
+        const bool transform = !IsIdentity(instance.transform);
+        welded.resize(mesh.mNumVertices);
+        for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+        {
+            aiVector3D p = mesh.mVertices[i];
+            if (transform)
+                p = instance.transform * p;
+            const float xyz[3] = {p.x, p.y, p.z};
+            welded[i] = vertices.Index(xyz);
+        }
+        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+        {
+            const aiFace& face = mesh.mFaces[f];
+            if (face.mNumIndices < 3)
+                continue;
+            KV_Polygon& target = polygons[polygon++];
+            target.SetCount(face.mNumIndices);
+            for (unsigned int j = 0; j < face.mNumIndices; ++j)
+            {
+                const unsigned int index = face.mIndices[j];
+                if (index >= mesh.mNumVertices)
+                {
+                    mkSurface.Clear();
+                    mkReason = "a face names vertex " + std::to_string(index) + " of a mesh of " +
+                               std::to_string(mesh.mNumVertices) + " vertices";
+                    return false;
+                }
+                target[j] = welded[index];
+                if (anyCoordinates)
+                {
+                    cornerCoordinates.push_back(uv ? uv[index].x : 0.0f);
+                    cornerCoordinates.push_back(uv ? uv[index].y : 0.0f);
+                }
+            }
+            if (anyCoordinates)
+                polygonMaterial.push_back(mesh.mMaterialIndex);
+        }
+    }
+    KV_List<KV_Vector3D>& positions = mkSurface.Vertices();
+    positions.SetCount(static_cast<unsigned int>(vertices.Count()));
+    for (std::size_t i = 0; i < vertices.Count(); ++i)
+        std::memcpy(&positions[static_cast<unsigned int>(i)].x, vertices.Key(i).data(), 12);
+
+    if (!anyCoordinates)
+        return true;
+
+    // Textures: one per textured material that polygons use.
+    std::map<unsigned int, MaterialTexture> textures;
+    for (std::size_t p = 0, corner = 0; p < polygonMaterial.size(); ++p)
+    {
+        const unsigned int material = polygonMaterial[p];
+        const unsigned int count = polygons[static_cast<unsigned int>(p)].Count();
+        aiString name;
+        if (material < scene->mNumMaterials && scene->mMaterials[material] != nullptr &&
+            (textures.count(material) != 0 || TexturePath(*scene->mMaterials[material], name)))
+        {
+            MaterialTexture& texture = textures[material];
+            if (texture.polygons++ == 0)
+                texture.name = name.C_Str();
+            for (unsigned int j = 0; j < count; ++j)
+            {
+                const float u = cornerCoordinates[2 * (corner + j)];
+                const float v = cornerCoordinates[2 * (corner + j) + 1];
+                texture.inUnitSquare = texture.inUnitSquare && u >= 0.0f && u <= 1.0f &&
+                                       v >= 0.0f && v <= 1.0f;
+            }
+        }
+        corner += count;
+    }
+    // Materials that share one picture file share one entry in the packed image.
+    std::vector<MaterialTexture*> loaded;
+    std::map<std::string, MaterialTexture*> byName;
+    for (auto& entry : textures)
+    {
+        MaterialTexture& texture = entry.second;
+        auto same = byName.find(texture.name);
+        if (same != byName.end())
+        {
+            // A second material of the same picture: counted with the first.
+            same->second->polygons += texture.polygons;
+            same->second->inUnitSquare = same->second->inUnitSquare && texture.inUnitSquare;
+            continue;
+        }
+        byName[texture.name] = &texture;
+        LoadTexture(*scene, path, texture);
+        if (texture.loaded)
+            loaded.push_back(&texture);
+    }
+
+    std::vector<MaterialTexture*> kept = loaded;
+    const bool pack = std::all_of(loaded.begin(), loaded.end(),
+                                  [](const MaterialTexture* t) { return t->inUnitSquare; });
+    if (kept.size() > 1 && !pack)
+    {
+        MaterialTexture* most = *std::max_element(
+            kept.begin(), kept.end(),
+            [](const MaterialTexture* a, const MaterialTexture* b) { return a->polygons < b->polygons; });
+        std::string dropped;
+        for (MaterialTexture* t : kept)
+            if (t != most)
+                dropped += (dropped.empty() ? "" : ", ") + t->name;
+        ReportMessage(("The materials of " + path + " use " + std::to_string(kept.size()) +
+                       " textures with coordinates outside the unit square, which cannot share one "
+                       "image. Kept " + most->name + " (" + std::to_string(most->polygons) +
+                       " polygons); left out: " + dropped + ".")
+                          .c_str(),
+                      "Textures left out");
+        kept.assign(1, most);
+    }
+    if (kept.size() == 1)
+    {
+        mkSurface.mpTextureMap = new KV_MultiImage(kept[0]->image);
+    }
+    else if (kept.size() > 1)
+    {
+        mkSurface.mpTextureMap = PackTextures(kept);
+        // Coordinates of packed materials move into their part of the image.
+        for (std::size_t p = 0, corner = 0; p < polygonMaterial.size(); ++p)
+        {
+            const unsigned int count = polygons[static_cast<unsigned int>(p)].Count();
+            auto entry = textures.find(polygonMaterial[p]);
+            if (entry != textures.end())
+            {
+                MaterialTexture* t = byName[entry->second.name];
+                if (t->loaded)
+                    for (unsigned int j = 0; j < count; ++j)
+                    {
+                        float* uv = &cornerCoordinates[2 * (corner + j)];
+                        uv[0] = uv[0] * t->uScale + t->uOffset;
+                        uv[1] = uv[1] * t->vScale + t->vOffset;
+                    }
+            }
+            corner += count;
+        }
+    }
+
+    // Texture coordinates welded in order of first use; one texture polygon per polygon.
+    BitWelder<2> coordinates(cornerTotal / 2 + 16);
+    KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
+    texturePolygons.SetCount(polygons.Count());
+    for (unsigned int p = 0, corner = 0; p < polygons.Count(); ++p)
+    {
+        KV_Polygon& target = texturePolygons[p];
+        const unsigned int count = polygons[p].Count();
+        target.SetCount(count);
+        for (unsigned int j = 0; j < count; ++j, ++corner)
+            target[j] = coordinates.Index(&cornerCoordinates[2 * std::size_t(corner)]);
+    }
+    KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
+    list.SetCount(static_cast<unsigned int>(coordinates.Count()));
+    for (std::size_t i = 0; i < coordinates.Count(); ++i)
+        std::memcpy(&list[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
+    return true;
+}
