@@ -8,9 +8,19 @@ class KV_PolySurfaceGeometry3D;
 
 // A new geometry holding the completed surface of the file with its material, or null when
 // the file does not load. The caller owns the result.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path);
+// reason, when given, receives why a model file could not be read (empty when unknown).
+KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason = nullptr);
 // Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
 // Writes the geometry's surface as a VRML world with its texture beside it; false when the
 // writer could not write the world.
 bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path);
+// Writes the geometry's surface in the format path's extension names (glb, gltf, obj, ply,
+// stl, osf); false with the reason in error when it cannot.
+bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
+                       wxString& error);
+// The Open dialog's filters: all readable files first, then surface files (*.osf), then each
+// format the importer reads.
+wxString KV_OpenWildcard();
+// The Save As dialog's filters, one per format written, glTF binary first.
+wxString KV_SaveAsWildcard();

@@ -45,11 +45,14 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
                                     KV_APP_TITLE))
         return false;
 
-    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path);
+    wxString reason;
+    KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path, &reason);
     if (geometry == nullptr)
     {
-        KV_Prompts::Get().Message(wxString::Format("Failed to load surface file: %s", path),
-                                  KV_APP_TITLE);
+        wxString message = wxString::Format("Failed to load surface file: %s", path);
+        if (!reason.empty())
+            message += "\n" + reason;
+        KV_Prompts::Get().Message(message, KV_APP_TITLE);
         return false;
     }
 
@@ -83,6 +86,13 @@ bool KV_VerovuriRezaroDoc::ExportVRML(const wxString& path)
     if (mpkSurfaceGeometry == nullptr)
         return false;
     return KV_ExportGeometryVRML(*mpkSurfaceGeometry, path);
+}
+
+bool KV_VerovuriRezaroDoc::SaveAs(const wxString& path, wxString& error)
+{
+    if (mpkSurfaceGeometry == nullptr)
+        return false;
+    return KV_SaveGeometryAs(*mpkSurfaceGeometry, path, error);
 }
 
 void KV_VerovuriRezaroDoc::SetTitle(const wxString& title)

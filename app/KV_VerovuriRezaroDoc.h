@@ -36,13 +36,17 @@ public:
     bool OnOpenDocument(const wxString& path);
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
     // false and changes nothing. A file that does not load shows "Failed to load surface
-    // file: %s" with the full path and returns false; the shown surface stays.
+    // file: %s" with the full path (and, for a model file, the importer's reason on the next
+    // line) and returns false; the shown surface stays.
     bool LoadSurfaceFile(const wxString& path);
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();
     // Writes the surface as a VRML world (texture beside it). False when nothing was written
     // (no surface, or the writer could not open the file).
     bool ExportVRML(const wxString& path);
+    // Writes the shown surface in the format path's extension names (glTF, OBJ, PLY, STL or
+    // a surface file); false with the reason in error when nothing could be written.
+    bool SaveAs(const wxString& path, wxString& error);
 
     // The displayed surface, or null; owned.
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;

@@ -6,6 +6,7 @@
 #include "surface/KV_TexturedPolySurface.h"
 
 #include <assimp/Importer.hpp>
+#include <assimp/importerdesc.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -304,6 +305,32 @@ bool KV_MeshImporter::CanRead(const std::string& path)
     return !extension.empty() && Assimp::Importer().IsExtensionSupported("." + extension);
 }
 
+std::vector<KV_MeshImporter::FormatInfo> KV_MeshImporter::ReadableFormats()
+{
+    Assimp::Importer importer;
+    std::vector<FormatInfo> formats;
+    for (std::size_t i = 0; i < importer.GetImporterCount(); ++i)
+    {
+        const aiImporterDesc* description = importer.GetImporterInfo(i);
+        if (description == nullptr || description->mFileExtensions == nullptr)
+            continue;
+        FormatInfo format;
+        format.name = description->mName != nullptr ? description->mName : "";
+        std::stringstream stream(description->mFileExtensions);
+        std::string extension;
+        while (stream >> extension)
+        {
+            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (std::find(format.extensions.begin(), format.extensions.end(), extension) ==
+                format.extensions.end())
+                format.extensions.push_back(extension);
+        }
+        if (!format.extensions.empty())
+            formats.push_back(format);
+    }
+    return formats;
+}
+
 std::vector<std::string> KV_MeshImporter::ReadableExtensions()
 {
     std::string list;
@@ -348,17 +375,13 @@ bool KV_MeshImporter::Read(const std::string& path)
     if (!CollectInstances(*scene, instances, mkReason))
         return false;
 
-    std::size_t vertexTotal = 0, cornerTotal = 0, polygonTotal = 0;
+    std::size_t vertexTotal = 0, polygonTotal = 0;
     bool anyCoordinates = false;
     for (const MeshInstance& instance : instances)
     {
         vertexTotal += instance.mesh->mNumVertices;
         for (unsigned int f = 0; f < instance.mesh->mNumFaces; ++f)
-            if (instance.mesh->mFaces[f].mNumIndices >= 3)
-            {
-                cornerTotal += instance.mesh->mFaces[f].mNumIndices;
-                ++polygonTotal;
-            }
+            polygonTotal += instance.mesh->mFaces[f].mNumIndices >= 3;
         anyCoordinates = anyCoordinates || instance.mesh->HasTextureCoords(0);
     }
     if (polygonTotal == 0)
@@ -371,13 +394,6 @@ bool KV_MeshImporter::Read(const std::string& path)
     BitWelder<3> vertices(vertexTotal);
     KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
     polygons.SetCount(static_cast<unsigned int>(polygonTotal));
-    std::vector<float> cornerCoordinates;
-    std::vector<unsigned int> polygonMaterial;
-    if (anyCoordinates)
-    {
-        cornerCoordinates.reserve(cornerTotal * 2);
-        polygonMaterial.reserve(polygonTotal);
-    }
     std::vector<unsigned int> welded;
     unsigned int polygon = 0;
     for (const MeshInstance& instance : instances)
@@ -393,7 +409,6 @@ bool KV_MeshImporter::Read(const std::string& path)
             const float xyz[3] = {p.x, p.y, p.z};
             welded[i] = vertices.Index(xyz);
         }
-        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
         for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
         {
             const aiFace& face = mesh.mFaces[f];
@@ -412,14 +427,7 @@ bool KV_MeshImporter::Read(const std::string& path)
                     return false;
                 }
                 target[j] = welded[index];
-                if (anyCoordinates)
-                {
-                    cornerCoordinates.push_back(uv ? uv[index].x : 0.0f);
-                    cornerCoordinates.push_back(uv ? uv[index].y : 0.0f);
-                }
             }
-            if (anyCoordinates)
-                polygonMaterial.push_back(mesh.mMaterialIndex);
         }
     }
     KV_List<KV_Vector3D>& positions = mkSurface.Vertices();
@@ -432,26 +440,22 @@ bool KV_MeshImporter::Read(const std::string& path)
 
     // Textures: one per textured material that polygons use.
     std::map<unsigned int, MaterialTexture> textures;
-    for (std::size_t p = 0, corner = 0; p < polygonMaterial.size(); ++p)
+    for (const MeshInstance& instance : instances)
     {
-        const unsigned int material = polygonMaterial[p];
-        const unsigned int count = polygons[static_cast<unsigned int>(p)].Count();
+        const aiMesh& mesh = *instance.mesh;
+        const unsigned int material = mesh.mMaterialIndex;
         aiString name;
-        if (material < scene->mNumMaterials && scene->mMaterials[material] != nullptr &&
-            (textures.count(material) != 0 || TexturePath(*scene->mMaterials[material], name)))
-        {
-            MaterialTexture& texture = textures[material];
-            if (texture.polygons++ == 0)
-                texture.name = name.C_Str();
-            for (unsigned int j = 0; j < count; ++j)
-            {
-                const float u = cornerCoordinates[2 * (corner + j)];
-                const float v = cornerCoordinates[2 * (corner + j) + 1];
-                texture.inUnitSquare = texture.inUnitSquare && u >= 0.0f && u <= 1.0f &&
-                                       v >= 0.0f && v <= 1.0f;
-            }
-        }
-        corner += count;
+        if (material >= scene->mNumMaterials || scene->mMaterials[material] == nullptr ||
+            (textures.count(material) == 0 && !TexturePath(*scene->mMaterials[material], name)))
+            continue;
+        MaterialTexture& texture = textures[material];
+        if (texture.name.empty())
+            texture.name = name.C_Str();
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f) texture.polygons += mesh.mFaces[f].mNumIndices >= 3;
+        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+        for (unsigned int i = 0; uv != nullptr && i < mesh.mNumVertices; ++i)
+            texture.inUnitSquare = texture.inUnitSquare && uv[i].x >= 0.0f && uv[i].x <= 1.0f &&
+                                   uv[i].y >= 0.0f && uv[i].y <= 1.0f;
     }
     // Materials that share one picture file share one entry in the packed image.
     std::vector<MaterialTexture*> loaded;
@@ -462,7 +466,6 @@ bool KV_MeshImporter::Read(const std::string& path)
         auto same = byName.find(texture.name);
         if (same != byName.end())
         {
-            // A second material of the same picture: counted with the first.
             same->second->polygons += texture.polygons;
             same->second->inUnitSquare = same->second->inUnitSquare && texture.inUnitSquare;
             continue;
@@ -494,43 +497,47 @@ bool KV_MeshImporter::Read(const std::string& path)
         kept.assign(1, most);
     }
     if (kept.size() == 1)
-    {
         mkSurface.mpTextureMap = new KV_MultiImage(kept[0]->image);
-    }
     else if (kept.size() > 1)
-    {
         mkSurface.mpTextureMap = PackTextures(kept);
-        // Coordinates of packed materials move into their part of the image.
-        for (std::size_t p = 0, corner = 0; p < polygonMaterial.size(); ++p)
-        {
-            const unsigned int count = polygons[static_cast<unsigned int>(p)].Count();
-            auto entry = textures.find(polygonMaterial[p]);
-            if (entry != textures.end())
-            {
-                MaterialTexture* t = byName[entry->second.name];
-                if (t->loaded)
-                    for (unsigned int j = 0; j < count; ++j)
-                    {
-                        float* uv = &cornerCoordinates[2 * (corner + j)];
-                        uv[0] = uv[0] * t->uScale + t->uOffset;
-                        uv[1] = uv[1] * t->vScale + t->vOffset;
-                    }
-            }
-            corner += count;
-        }
-    }
 
-    // Texture coordinates welded in order of first use; one texture polygon per polygon.
-    BitWelder<2> coordinates(cornerTotal / 2 + 16);
+    // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into
+    // their part of the image); one texture polygon per polygon.
+    BitWelder<2> coordinates(vertexTotal + 16);
     KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
     texturePolygons.SetCount(polygons.Count());
-    for (unsigned int p = 0, corner = 0; p < polygons.Count(); ++p)
+    polygon = 0;
+    for (const MeshInstance& instance : instances)
     {
-        KV_Polygon& target = texturePolygons[p];
-        const unsigned int count = polygons[p].Count();
-        target.SetCount(count);
-        for (unsigned int j = 0; j < count; ++j, ++corner)
-            target[j] = coordinates.Index(&cornerCoordinates[2 * std::size_t(corner)]);
+        const aiMesh& mesh = *instance.mesh;
+        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+        const MaterialTexture* packed = nullptr;
+        if (kept.size() > 1)
+        {
+            auto entry = textures.find(mesh.mMaterialIndex);
+            if (entry != textures.end() && byName[entry->second.name]->loaded)
+                packed = byName[entry->second.name];
+        }
+        welded.resize(mesh.mNumVertices);
+        for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+        {
+            float st[2] = {uv ? uv[i].x : 0.0f, uv ? uv[i].y : 0.0f};
+            if (packed != nullptr)
+            {
+                st[0] = st[0] * packed->uScale + packed->uOffset;
+                st[1] = st[1] * packed->vScale + packed->vOffset;
+            }
+            welded[i] = coordinates.Index(st);
+        }
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+        {
+            const aiFace& face = mesh.mFaces[f];
+            if (face.mNumIndices < 3)
+                continue;
+            KV_Polygon& target = texturePolygons[polygon++];
+            target.SetCount(face.mNumIndices);
+            for (unsigned int j = 0; j < face.mNumIndices; ++j) target[j] = welded[face.mIndices[j]];
+        }
     }
     KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
     list.SetCount(static_cast<unsigned int>(coordinates.Count()));

@@ -44,6 +44,13 @@ public:
 
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);
+    // Each reader of the library: its name and its extensions (lower case, without dots).
+    struct FormatInfo
+    {
+        std::string name;
+        std::vector<std::string> extensions;
+    };
+    static std::vector<FormatInfo> ReadableFormats();
     // The readable extensions, lower case, without dots, sorted.
     static std::vector<std::string> ReadableExtensions();
 
