@@ -496,9 +496,11 @@ bool KV_MeshImporter::Read(const std::string& path)
                       "Textures left out");
         kept.assign(1, most);
     }
+    if (kept.empty())
+        return true;  // without a picture, coordinates would be texture data nothing draws
     if (kept.size() == 1)
         mkSurface.mpTextureMap = new KV_MultiImage(kept[0]->image);
-    else if (kept.size() > 1)
+    else
         mkSurface.mpTextureMap = PackTextures(kept);
 
     // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into

@@ -13,7 +13,8 @@
 // in [0, 1] are packed side by side into one image with their coordinates remapped;
 // otherwise the one covering most polygons is kept. A texture that is not found or does
 // not decode, or materials left out, are shown as a (non-fatal) message naming the file and
-// the places tried; the surface then loads without that texture.
+// the places tried; the surface then loads without that texture (and, when no texture is
+// left, without texture coordinates).
 //
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file, the scene holds no polygon, a face names a vertex its mesh lacks, or the scene would
