@@ -4,6 +4,7 @@
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
+#include "surfacefile/KV_ByteCursor.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/importerdesc.h>
@@ -20,6 +21,11 @@
 #include <map>
 #include <memory>
 #include <sstream>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -352,7 +358,7 @@ std::vector<std::string> KV_MeshImporter::ReadableExtensions()
     return extensions;
 }
 
-bool KV_MeshImporter::Read(const std::string& path)
+bool KV_MeshImporter::ReadHere(const std::string& path)
 {
     mkSurface.Clear();
     mkReason.clear();
@@ -477,8 +483,12 @@ bool KV_MeshImporter::Read(const std::string& path)
     }
 
     std::vector<MaterialTexture*> kept = loaded;
-    const bool pack = std::all_of(loaded.begin(), loaded.end(),
-                                  [](const MaterialTexture* t) { return t->inUnitSquare; });
+    bool pack = std::all_of(loaded.begin(), loaded.end(),
+                            [](const MaterialTexture* t) { return t->inUnitSquare; });
+    // The packed row must stay within what a texture may be wide.
+    int packedWidth = 0;
+    for (const MaterialTexture* t : loaded) packedWidth += t->image.Cols();
+    pack = pack && packedWidth <= 16384;
     if (kept.size() > 1 && !pack)
     {
         MaterialTexture* most = *std::max_element(
@@ -489,8 +499,8 @@ bool KV_MeshImporter::Read(const std::string& path)
             if (t != most)
                 dropped += (dropped.empty() ? "" : ", ") + t->name;
         ReportMessage(("The materials of " + path + " use " + std::to_string(kept.size()) +
-                       " textures with coordinates outside the unit square, which cannot share one "
-                       "image. Kept " + most->name + " (" + std::to_string(most->polygons) +
+                       " textures that cannot share one image (coordinates outside the unit "
+                       "square, or too wide side by side). Kept " + most->name + " (" + std::to_string(most->polygons) +
                        " polygons); left out: " + dropped + ".")
                           .c_str(),
                       "Textures left out");
@@ -546,4 +556,260 @@ bool KV_MeshImporter::Read(const std::string& path)
     for (std::size_t i = 0; i < coordinates.Count(); ++i)
         std::memcpy(&list[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
     return true;
+}
+
+// ---- The child process and what it hands back
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+void Put32(Bytes& out, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+void PutFloat(Bytes& out, float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    Put32(out, bits);
+}
+
+void PutText(Bytes& out, const std::string& text)
+{
+    Put32(out, static_cast<std::uint32_t>(text.size()));
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+void PutPolygons(Bytes& out, const KV_List<KV_Polygon>& polygons)
+{
+    Put32(out, polygons.Count());
+    for (unsigned int p = 0; p < polygons.Count(); ++p)
+    {
+        Put32(out, polygons[p].Count());
+        for (unsigned int j = 0; j < polygons[p].Count(); ++j) Put32(out, polygons[p][j]);
+    }
+}
+
+std::string TakeText(KV_ByteCursor& in)
+{
+    const std::uint32_t length = in.U32();
+    const unsigned char* text = in.Take(length);
+    return std::string(reinterpret_cast<const char*>(text), length);
+}
+
+void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons)
+{
+    const std::uint32_t count = in.U32();
+    in.Require(count, 4);
+    polygons.SetCount(count);
+    for (std::uint32_t p = 0; p < count; ++p)
+    {
+        const std::uint32_t corners = in.U32();
+        in.Require(corners, 4);
+        polygons[p].SetCount(corners);
+        for (std::uint32_t j = 0; j < corners; ++j) polygons[p][j] = in.U32();
+    }
+}
+
+Bytes Encode(bool read, const std::string& reason, const std::string& format,
+             const std::vector<std::pair<std::string, std::string>>& messages,
+             const KV_TexturedPolySurface& surface)
+{
+    Bytes out;
+    out.push_back(read ? 1 : 0);
+    PutText(out, reason);
+    PutText(out, format);
+    Put32(out, static_cast<std::uint32_t>(messages.size()));
+    for (const auto& message : messages)
+    {
+        PutText(out, message.first);
+        PutText(out, message.second);
+    }
+    if (!read)
+        return out;
+    out.reserve(out.size() + std::size_t(surface.VertexCount()) * 12 +
+                std::size_t(surface.PolygonCount()) * 36);
+    Put32(out, surface.VertexCount());
+    for (unsigned int i = 0; i < surface.VertexCount(); ++i)
+    {
+        const KV_Vector3D& p = (*surface.mpVertices)[i];
+        PutFloat(out, p.x);
+        PutFloat(out, p.y);
+        PutFloat(out, p.z);
+    }
+    PutPolygons(out, *surface.mpPolygons);
+    const bool textured = surface.HasTextureMap();
+    out.push_back(textured ? 1 : 0);
+    if (!textured)
+        return out;
+    Put32(out, surface.mpTextureCoordinates->Count());
+    for (unsigned int i = 0; i < surface.mpTextureCoordinates->Count(); ++i)
+    {
+        PutFloat(out, (*surface.mpTextureCoordinates)[i].u);
+        PutFloat(out, (*surface.mpTextureCoordinates)[i].v);
+    }
+    PutPolygons(out, *surface.mpTexturePolygons);
+    const KV_MultiImage& map = *surface.mpTextureMap;
+    const bool colour = map.ColourImage() != nullptr;
+    out.push_back(colour ? 3 : 1);
+    Put32(out, static_cast<std::uint32_t>(map.Rows()));
+    Put32(out, static_cast<std::uint32_t>(map.Cols()));
+    const unsigned char* pixels = colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
+                                         : map.GreyImage()->Data();
+    out.insert(out.end(), pixels, pixels + std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
+    return out;
+}
+
+// Fills the surface from what the child sent; throws KV_ShortRead on anything incomplete.
+bool Decode(KV_ByteCursor& in, std::string& reason, std::string& format,
+            KV_TexturedPolySurface& surface)
+{
+    const bool read = in.U8() != 0;
+    reason = TakeText(in);
+    format = TakeText(in);
+    const std::uint32_t messages = in.U32();
+    for (std::uint32_t i = 0; i < messages; ++i)
+    {
+        const std::string text = TakeText(in);
+        const std::string caption = TakeText(in);
+        ReportMessage(text.c_str(), caption.c_str());
+    }
+    if (!read)
+        return false;
+    const std::uint32_t vertices = in.U32();
+    const unsigned char* p = in.Take(std::uint64_t(vertices) * 12);
+    KV_List<KV_Vector3D>& list = surface.Vertices();
+    list.SetCount(vertices);
+    for (std::uint32_t i = 0; i < vertices; ++i, p += 12)
+        list[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
+    TakePolygons(in, surface.Polygons());
+    if (in.U8() == 0)
+        return true;
+    const std::uint32_t coordinates = in.U32();
+    p = in.Take(std::uint64_t(coordinates) * 8);
+    KV_List<KV_Vector2D>& uv = KV_Ensure(surface.mpTextureCoordinates, 1024);
+    uv.SetCount(coordinates);
+    for (std::uint32_t i = 0; i < coordinates; ++i, p += 8) uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+    TakePolygons(in, KV_Ensure(surface.mpTexturePolygons, 1024));
+    const unsigned int kind = in.U8();
+    const std::uint32_t rows = in.U32();
+    const std::uint32_t cols = in.U32();
+    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide || cols > KV_ImageReader::kMaxSide)
+        throw KV_ShortRead();
+    p = in.Take(std::uint64_t(rows) * cols * kind);
+    surface.mpTextureMap = new KV_MultiImage();
+    if (kind == 3)
+    {
+        auto image = std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols * 3);
+        surface.mpTextureMap->SetImage(image.release());
+    }
+    else
+    {
+        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows), static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols);
+        surface.mpTextureMap->SetImage(image.release());
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const Bytes& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size())
+    {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool KV_MeshImporter::Read(const std::string& path)
+{
+    mkSurface.Clear();
+    mkReason.clear();
+    mkFormat = LowerExtension(path);
+
+    int channel[2];
+    if (pipe(channel) != 0)
+    {
+        mkReason = "cannot start the import (no pipe)";
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0)
+    {
+        close(channel[0]);
+        close(channel[1]);
+        mkReason = "cannot start the import (no process)";
+        return false;
+    }
+    if (child == 0)
+    {
+        // The child: its messages travel back with the surface instead of being shown here.
+        close(channel[0]);
+        std::vector<std::pair<std::string, std::string>> messages;
+        SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind) {
+            messages.emplace_back(text, caption);
+        });
+        const bool read = ReadHere(path);
+        const bool sent = WriteAll(channel[1], Encode(read, mkReason, mkFormat, messages, mkSurface));
+        close(channel[1]);
+        _exit(sent ? 0 : 1);
+    }
+
+    close(channel[1]);
+    Bytes received;
+    unsigned char block[1 << 16];
+    for (;;)
+    {
+        const ssize_t n = read(channel[0], block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        received.insert(received.end(), block, block + n);
+    }
+    close(channel[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    if (WIFSIGNALED(status))
+    {
+        const int signal = WTERMSIG(status);
+        mkReason = "the import library stopped on this file (signal " + std::to_string(signal) + ", " +
+                   strsignal(signal) + ")";
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    {
+        mkReason = "the import library stopped on this file (exit status " +
+                   std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+        return false;
+    }
+    KV_ByteCursor in(received.data(), received.size());
+    try
+    {
+        std::string format;
+        const bool read = Decode(in, mkReason, format, mkSurface);
+        if (!read)
+            mkSurface.Clear();
+        return read;
+    }
+    catch (const KV_ShortRead&)
+    {
+        mkSurface.Clear();
+        mkReason = "the import ended before it handed the whole surface back";
+        return false;
+    }
 }

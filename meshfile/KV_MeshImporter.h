@@ -16,8 +16,12 @@
 // the places tried; the surface then loads without that texture (and, when no texture is
 // left, without texture coordinates).
 //
+// The library runs in a child process that hands the surface and its messages back, so
+// that a file which crashes the library (it has readers that do) ends the child, not the
+// program: Read then returns false with the signal as reason.
+//
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
-// file, the scene holds no polygon, a face names a vertex its mesh lacks, or the scene would
+// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the scene would
 // make more than kMaxCorners polygon corners. The surface is emptied first and after a
 // failure holds nothing. Coordinates are not checked here (the caller's checks of a read
 // surface apply as for surface files).
@@ -56,6 +60,9 @@ public:
     static std::vector<std::string> ReadableExtensions();
 
 private:
+    // The import itself, in the calling process.
+    bool ReadHere(const std::string& path);
+
     KV_TexturedPolySurface& mkSurface;
     std::string mkReason;
     std::string mkFormat;

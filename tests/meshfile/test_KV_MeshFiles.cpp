@@ -325,6 +325,13 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
         files.push_back({"truncated_" + std::to_string(cut) + ".glb",
                          std::string(whole.begin(), whole.begin() + static_cast<long>(cut))});
 
+    // A PLY file found by fuzzing that crashes the library's reader: the child process that
+    // runs the library dies, the program does not.
+    const std::vector<unsigned char> crash = ReadBytes(std::string(ORVANE_SOURCE_DIR) +
+                                                       "/tests/meshfile/data/crashes_the_library.ply");
+    ASSERT_FALSE(crash.empty());
+    files.push_back({"crashes_the_library.ply", std::string(crash.begin(), crash.end())});
+
     for (const auto& file : files)
     {
         SCOPED_TRACE(file.first);
