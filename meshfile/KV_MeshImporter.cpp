@@ -12,6 +12,7 @@
 #include <assimp/scene.h>
 
 #include <algorithm>
+#include <chrono>
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -24,10 +25,23 @@
 
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+
+namespace
+{
+double gdTimeLimitSeconds = 60.0;
+}  // namespace
+
+void KV_MeshImporter::SetTimeLimit(double seconds)
+{
+    gdTimeLimitSeconds = seconds;
+}
 
 namespace
 {
@@ -757,6 +771,8 @@ bool KV_MeshImporter::Read(const std::string& path)
     {
         // The child: its messages travel back with the surface instead of being shown here.
         close(channel[0]);
+        // A child whose program has gone (killed while waiting for it) goes too.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         std::vector<std::pair<std::string, std::string>> messages;
         SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind) {
             messages.emplace_back(text, caption);
@@ -768,10 +784,29 @@ bool KV_MeshImporter::Read(const std::string& path)
     }
 
     close(channel[1]);
+    // The library's readers are not all safe from endless loops: the child gets a time
+    // that grows with the file, far more than any well-formed file needs.
+    struct stat file;
+    const double megabytes = stat(path.c_str(), &file) == 0 ? file.st_size / 1048576.0 : 0.0;
+    const double limit = gdTimeLimitSeconds * (1.0 + megabytes / 4.0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
     Bytes received;
     unsigned char block[1 << 16];
+    bool late = false;
     for (;;)
     {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready = {channel[0], POLLIN, 0};
+        const int polled = poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0)
+        {
+            late = true;
+            kill(child, SIGKILL);
+            break;
+        }
         const ssize_t n = read(channel[0], block, sizeof block);
         if (n < 0 && errno == EINTR)
             continue;
@@ -783,6 +818,13 @@ bool KV_MeshImporter::Read(const std::string& path)
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR)
     {
+    }
+    if (late)
+    {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.0f", limit);
+        mkReason = std::string("the import library did not finish within ") + seconds + " s";
+        return false;
     }
     if (WIFSIGNALED(status))
     {

@@ -18,7 +18,8 @@
 //
 // The library runs in a child process that hands the surface and its messages back, so
 // that a file which crashes the library (it has readers that do) ends the child, not the
-// program: Read then returns false with the signal as reason.
+// program: Read then returns false with the signal as reason. A child that has not finished
+// within the time limit (60 s, and as much again for every 4 MB of the file) is killed.
 //
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the scene would
@@ -46,6 +47,9 @@ public:
     // The lower-case extension of the file read ("obj", "glb"); its format as far as the
     // caller needs to tell.
     const std::string& Format() const { return mkFormat; }
+
+    // The time limit for a file of no size, for the whole process (fuzzing shortens it).
+    static void SetTimeLimit(double seconds);
 
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);

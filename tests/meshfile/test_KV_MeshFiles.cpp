@@ -4,6 +4,7 @@
 #include "app/core/KV_DocumentCore.h"
 #include "app/core/KV_SurfacePreparation.h"
 #include "meshfile/KV_MeshExporter.h"
+#include "meshfile/KV_MeshImporter.h"
 #include "surface/KV_PolySurface.h"
 #include "tests/support/ReportRecorder.h"
 #include "tests/support/ScratchPath.h"
@@ -362,4 +363,18 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
             else
                 EXPECT_FALSE(report.mkReason.IsEmpty());
         }
+}
+
+// A PLY file found by fuzzing on which the library's reader never ends: the import is
+// stopped at its time limit and says so.
+TEST(BadModels, AnImportThatDoesNotEndIsStopped)
+{
+    const std::string path = std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/hangs_the_library.ply";
+    KV_MeshImporter::SetTimeLimit(1.0);
+    KV_PolySurface surface;
+    KV_SurfaceReadReport report;
+    const bool read = KV_ReadSurfaceFile(path.c_str(), surface, report);
+    KV_MeshImporter::SetTimeLimit(60.0);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(std::string(report.mkReason.c_str()), "the import library did not finish within 1 s");
 }
