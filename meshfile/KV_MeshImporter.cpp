@@ -773,6 +773,9 @@ bool KV_MeshImporter::Read(const std::string& path)
         close(channel[0]);
         // A child whose program has gone (killed while waiting for it) goes too.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A crash ends the child by its signal, which the program reports; handlers the
+        // program installed for itself (a sanitizer's, a fuzzer's) do not run here.
+        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
         std::vector<std::pair<std::string, std::string>> messages;
         SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind) {
             messages.emplace_back(text, caption);
