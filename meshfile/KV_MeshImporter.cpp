@@ -579,33 +579,63 @@ namespace
 
 using Bytes = std::vector<unsigned char>;
 
-void Put32(Bytes& out, std::uint32_t value)
+// Writes little-endian values into a block sized beforehand: the first pass (no block)
+// only counts.
+class Packer
 {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
+public:
+    explicit Packer(unsigned char* out) : mpOut(out) {}
+    std::size_t Size() const { return munSize; }
 
-void PutFloat(Bytes& out, float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    Put32(out, bits);
-}
-
-void PutText(Bytes& out, const std::string& text)
-{
-    Put32(out, static_cast<std::uint32_t>(text.size()));
-    out.insert(out.end(), text.begin(), text.end());
-}
-
-void PutPolygons(Bytes& out, const KV_List<KV_Polygon>& polygons)
-{
-    Put32(out, polygons.Count());
-    for (unsigned int p = 0; p < polygons.Count(); ++p)
+    void U8(unsigned char value)
     {
-        Put32(out, polygons[p].Count());
-        for (unsigned int j = 0; j < polygons[p].Count(); ++j) Put32(out, polygons[p][j]);
+        if (mpOut != nullptr)
+            mpOut[munSize] = value;
+        ++munSize;
     }
-}
+    void U32(std::uint32_t value)
+    {
+        if (mpOut != nullptr)
+            for (int i = 0; i < 4; ++i) mpOut[munSize + i] = static_cast<unsigned char>(value >> (8 * i));
+        munSize += 4;
+    }
+    void Float(float value)
+    {
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        U32(bits);
+    }
+    void Raw(const unsigned char* data, std::size_t count)
+    {
+        if (mpOut != nullptr && count > 0)
+            std::memcpy(mpOut + munSize, data, count);
+        munSize += count;
+    }
+    void Text(const std::string& text)
+    {
+        U32(static_cast<std::uint32_t>(text.size()));
+        Raw(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    }
+    void Polygons(const KV_List<KV_Polygon>& polygons)
+    {
+        U32(polygons.Count());
+        for (unsigned int p = 0; p < polygons.Count(); ++p)
+        {
+            const KV_Polygon& polygon = polygons[p];
+            U32(polygon.Count());
+            if (mpOut == nullptr)
+            {
+                munSize += 4 * std::size_t(polygon.Count());
+                continue;
+            }
+            for (unsigned int j = 0; j < polygon.Count(); ++j) U32(polygon[j]);
+        }
+    }
+
+private:
+    unsigned char* mpOut;
+    std::size_t munSize = 0;
+};
 
 std::string TakeText(KV_ByteCursor& in)
 {
@@ -628,52 +658,62 @@ void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons)
     }
 }
 
+void Pack(Packer& out, bool read, const std::string& reason, const std::string& format,
+          const std::vector<std::pair<std::string, std::string>>& messages,
+          const KV_TexturedPolySurface& surface)
+{
+    out.U8(read ? 1 : 0);
+    out.Text(reason);
+    out.Text(format);
+    out.U32(static_cast<std::uint32_t>(messages.size()));
+    for (const auto& message : messages)
+    {
+        out.Text(message.first);
+        out.Text(message.second);
+    }
+    if (!read)
+        return;
+    out.U32(surface.VertexCount());
+    for (unsigned int i = 0; i < surface.VertexCount(); ++i)
+    {
+        const KV_Vector3D& p = (*surface.mpVertices)[i];
+        out.Float(p.x);
+        out.Float(p.y);
+        out.Float(p.z);
+    }
+    out.Polygons(*surface.mpPolygons);
+    const bool textured = surface.HasTextureMap();
+    out.U8(textured ? 1 : 0);
+    if (!textured)
+        return;
+    out.U32(surface.mpTextureCoordinates->Count());
+    for (unsigned int i = 0; i < surface.mpTextureCoordinates->Count(); ++i)
+    {
+        out.Float((*surface.mpTextureCoordinates)[i].u);
+        out.Float((*surface.mpTextureCoordinates)[i].v);
+    }
+    out.Polygons(*surface.mpTexturePolygons);
+    const KV_MultiImage& map = *surface.mpTextureMap;
+    const bool colour = map.ColourImage() != nullptr;
+    out.U8(colour ? 3 : 1);
+    out.U32(static_cast<std::uint32_t>(map.Rows()));
+    out.U32(static_cast<std::uint32_t>(map.Cols()));
+    const unsigned char* pixels = colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
+                                         : map.GreyImage()->Data();
+    out.Raw(pixels, std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
+}
+
+// The hand-back: its size (8 bytes), then the packed result.
 Bytes Encode(bool read, const std::string& reason, const std::string& format,
              const std::vector<std::pair<std::string, std::string>>& messages,
              const KV_TexturedPolySurface& surface)
 {
-    Bytes out;
-    out.push_back(read ? 1 : 0);
-    PutText(out, reason);
-    PutText(out, format);
-    Put32(out, static_cast<std::uint32_t>(messages.size()));
-    for (const auto& message : messages)
-    {
-        PutText(out, message.first);
-        PutText(out, message.second);
-    }
-    if (!read)
-        return out;
-    out.reserve(out.size() + std::size_t(surface.VertexCount()) * 12 +
-                std::size_t(surface.PolygonCount()) * 36);
-    Put32(out, surface.VertexCount());
-    for (unsigned int i = 0; i < surface.VertexCount(); ++i)
-    {
-        const KV_Vector3D& p = (*surface.mpVertices)[i];
-        PutFloat(out, p.x);
-        PutFloat(out, p.y);
-        PutFloat(out, p.z);
-    }
-    PutPolygons(out, *surface.mpPolygons);
-    const bool textured = surface.HasTextureMap();
-    out.push_back(textured ? 1 : 0);
-    if (!textured)
-        return out;
-    Put32(out, surface.mpTextureCoordinates->Count());
-    for (unsigned int i = 0; i < surface.mpTextureCoordinates->Count(); ++i)
-    {
-        PutFloat(out, (*surface.mpTextureCoordinates)[i].u);
-        PutFloat(out, (*surface.mpTextureCoordinates)[i].v);
-    }
-    PutPolygons(out, *surface.mpTexturePolygons);
-    const KV_MultiImage& map = *surface.mpTextureMap;
-    const bool colour = map.ColourImage() != nullptr;
-    out.push_back(colour ? 3 : 1);
-    Put32(out, static_cast<std::uint32_t>(map.Rows()));
-    Put32(out, static_cast<std::uint32_t>(map.Cols()));
-    const unsigned char* pixels = colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
-                                         : map.GreyImage()->Data();
-    out.insert(out.end(), pixels, pixels + std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
+    Packer count(nullptr);
+    Pack(count, read, reason, format, messages, surface);
+    Bytes out(8 + count.Size());
+    for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(std::uint64_t(count.Size()) >> (8 * i));
+    Packer fill(out.data() + 8);
+    Pack(fill, read, reason, format, messages, surface);
     return out;
 }
 
@@ -793,8 +833,10 @@ bool KV_MeshImporter::Read(const std::string& path)
     const double megabytes = stat(path.c_str(), &file) == 0 ? file.st_size / 1048576.0 : 0.0;
     const double limit = gdTimeLimitSeconds * (1.0 + megabytes / 4.0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
-    Bytes received;
-    unsigned char block[1 << 16];
+    // The size first, then the block, read straight into place.
+    std::unique_ptr<unsigned char[]> received;
+    unsigned char head[8];
+    std::size_t expected = 0, got = 0;
     bool late = false;
     for (;;)
     {
@@ -810,12 +852,27 @@ bool KV_MeshImporter::Read(const std::string& path)
             kill(child, SIGKILL);
             break;
         }
-        const ssize_t n = read(channel[0], block, sizeof block);
+        unsigned char* into = received ? received.get() + got : head + got;
+        const std::size_t room = received ? expected - got : sizeof head - got;
+        if (room == 0)
+            break;
+        const ssize_t n = read(channel[0], into, room);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        received.insert(received.end(), block, block + n);
+        got += static_cast<std::size_t>(n);
+        if (!received && got == sizeof head)
+        {
+            std::uint64_t size = 0;
+            for (int i = 0; i < 8; ++i) size |= std::uint64_t(head[i]) << (8 * i);
+            // More than the largest surface the counts allow is a broken hand-back.
+            if (size > (std::uint64_t(1) << 40))
+                break;
+            expected = static_cast<std::size_t>(size);
+            received.reset(new unsigned char[expected > 0 ? expected : 1]);
+            got = 0;
+        }
     }
     close(channel[0]);
     int status = 0;
@@ -842,7 +899,7 @@ bool KV_MeshImporter::Read(const std::string& path)
                    std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
         return false;
     }
-    KV_ByteCursor in(received.data(), received.size());
+    KV_ByteCursor in(received.get(), received && got == expected ? expected : 0);
     try
     {
         std::string format;
