@@ -28,7 +28,8 @@ const std::string& ScratchPath()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static const bool quiet = [] {
+    static const bool quiet = []
+    {
         SetReportSink([](const char*, const char*, KV_ReportKind) {});
         // The library has readers that loop on some inputs; the import stops them well
         // inside libFuzzer's own timeout.

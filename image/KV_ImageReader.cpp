@@ -149,7 +149,8 @@ bool RunJpeg(JpegState& state, const unsigned char* data, std::size_t size, std:
     if (!SizeAllowed(state.info.image_width, state.info.image_height, error))
         return false;
     jpeg_start_decompress(&state.info);
-    const std::size_t rowBytes = std::size_t(state.info.output_width) * state.info.output_components;
+    const std::size_t rowBytes =
+        std::size_t(state.info.output_width) * state.info.output_components;
     state.pixels.resize(rowBytes * state.info.output_height);
     while (state.info.output_scanline < state.info.output_height)
     {

@@ -66,7 +66,8 @@ public:
             return false;
         }
         mkWritten.push_back(path);
-        bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        bool written =
+            bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
         written = std::fclose(file) == 0 && written;
         if (!written)
             error = "cannot write " + path;
@@ -125,8 +126,8 @@ struct Source
 // further pairs follow in order of first use.
 struct SplitVertices
 {
-    std::vector<unsigned int> vertex;      // geometry vertex of each output vertex
-    std::vector<KV_Vector2D> coordinate;   // its texture coordinate
+    std::vector<unsigned int> vertex;     // geometry vertex of each output vertex
+    std::vector<KV_Vector2D> coordinate;  // its texture coordinate
     std::vector<std::vector<unsigned int>> polygons;
 
     explicit SplitVertices(const Source& source)
@@ -271,9 +272,10 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     json += "}]}],";
     if (source.image)
     {
-        json += "\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorTexture\":{\"index\":0},"
-                "\"metallicFactor\":0}}],\"samplers\":[{\"magFilter\":9729,\"minFilter\":9729}],"
-                "\"textures\":[{\"sampler\":0,\"source\":0}],\"images\":[{";
+        json +=
+            "\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorTexture\":{\"index\":0},"
+            "\"metallicFactor\":0}}],\"samplers\":[{\"magFilter\":9729,\"minFilter\":9729}],"
+            "\"textures\":[{\"sampler\":0,\"source\":0}],\"images\":[{";
         json += binary ? "\"bufferView\":" + std::to_string(source.coordinates ? 3 : 2) +
                              ",\"mimeType\":\"image/png\""
                        : "\"uri\":" + JsonString(stem + ".png");
@@ -283,9 +285,11 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     if (!binary)
         json += ",\"uri\":" + JsonString(stem + ".bin");
     json += "}],\"bufferViews\":[";
-    auto view = [&](std::size_t offset, std::size_t length, const char* target) {
-        return "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) + ",\"byteLength\":" +
-               std::to_string(length) + (target ? std::string(",\"target\":") + target : "") + "}";
+    auto view = [&](std::size_t offset, std::size_t length, const char* target)
+    {
+        return "{\"buffer\":0,\"byteOffset\":" + std::to_string(offset) +
+               ",\"byteLength\":" + std::to_string(length) +
+               (target ? std::string(",\"target\":") + target : "") + "}";
     };
     json += view(0, positionBytes, "34962");
     if (source.coordinates)
@@ -298,8 +302,9 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
             Real(low[1]) + "," + Real(low[2]) + "],\"max\":[" + Real(high[0]) + "," +
             Real(high[1]) + "," + Real(high[2]) + "]}";
     if (source.coordinates)
-        json += ",{\"bufferView\":1,\"componentType\":5126,\"count\":" +
-                std::to_string(vertexCount) + ",\"type\":\"VEC2\"}";
+        json +=
+            ",{\"bufferView\":1,\"componentType\":5126,\"count\":" + std::to_string(vertexCount) +
+            ",\"type\":\"VEC2\"}";
     json += ",{\"bufferView\":" + std::to_string(source.coordinates ? 2 : 1) +
             ",\"componentType\":5125,\"count\":" + std::to_string(indexCount) +
             ",\"type\":\"SCALAR\"}]}";
@@ -391,9 +396,11 @@ bool WritePly(const Source& source, const std::string& path, std::string& error)
     const SplitVertices split(source);
     const KV_List<KV_Polygon>& polygons = source.Polygons();
     unsigned int largest = 0;
-    for (unsigned int p = 0; p < polygons.Count(); ++p) largest = std::max(largest, polygons[p].Count());
+    for (unsigned int p = 0; p < polygons.Count(); ++p)
+        largest = std::max(largest, polygons[p].Count());
     const bool wideCounts = largest > 255;
-    std::string header = "ply\nformat binary_little_endian 1.0\ncomment " + std::string(kGenerator) + "\n";
+    std::string header =
+        "ply\nformat binary_little_endian 1.0\ncomment " + std::string(kGenerator) + "\n";
     if (source.image)
         header += "comment TextureFile " + Stem(path) + ".png\n";
     header += "element vertex " + std::to_string(split.vertex.size()) +
@@ -556,7 +563,8 @@ bool WriteOsf(const Source& source, const std::string& path, std::string& error)
     // "KV01", then the checksum of everything before it, most significant byte first.
     PutText(out, "KV01");
     const std::uint32_t crc = KV_CRC32::Of(out.data(), out.size());
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(crc >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<unsigned char>(crc >> shift));
     OutputFiles files;
     if (!files.Write(path, out, error))
         return false;
@@ -587,20 +595,20 @@ const char* KV_MeshExporter::FormatName(KV_MeshFormat format)
 {
     switch (format)
     {
-    case KV_MeshFormat::Glb:
-        return "glb";
-    case KV_MeshFormat::Gltf:
-        return "gltf";
-    case KV_MeshFormat::Obj:
-        return "obj";
-    case KV_MeshFormat::Ply:
-        return "ply";
-    case KV_MeshFormat::Stl:
-        return "stl";
-    case KV_MeshFormat::Osf:
-        return "osf";
-    default:
-        return "";
+        case KV_MeshFormat::Glb:
+            return "glb";
+        case KV_MeshFormat::Gltf:
+            return "gltf";
+        case KV_MeshFormat::Obj:
+            return "obj";
+        case KV_MeshFormat::Ply:
+            return "ply";
+        case KV_MeshFormat::Stl:
+            return "stl";
+        case KV_MeshFormat::Osf:
+            return "osf";
+        default:
+            return "";
     }
 }
 
@@ -615,20 +623,20 @@ bool KV_MeshExporter::Write(const KV_TexturedPolySurface& surface, const std::st
     const Source source(surface);
     switch (format)
     {
-    case KV_MeshFormat::Glb:
-        return WriteGltf(source, path, true, error);
-    case KV_MeshFormat::Gltf:
-        return WriteGltf(source, path, false, error);
-    case KV_MeshFormat::Obj:
-        return WriteObj(source, path, error);
-    case KV_MeshFormat::Ply:
-        return WritePly(source, path, error);
-    case KV_MeshFormat::Stl:
-        return WriteStl(source, path, error);
-    case KV_MeshFormat::Osf:
-        return WriteOsf(source, path, error);
-    default:
-        error = "no format is known by that name";
-        return false;
+        case KV_MeshFormat::Glb:
+            return WriteGltf(source, path, true, error);
+        case KV_MeshFormat::Gltf:
+            return WriteGltf(source, path, false, error);
+        case KV_MeshFormat::Obj:
+            return WriteObj(source, path, error);
+        case KV_MeshFormat::Ply:
+            return WritePly(source, path, error);
+        case KV_MeshFormat::Stl:
+            return WriteStl(source, path, error);
+        case KV_MeshFormat::Osf:
+            return WriteOsf(source, path, error);
+        default:
+            error = "no format is known by that name";
+            return false;
     }
 }

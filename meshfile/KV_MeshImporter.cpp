@@ -153,7 +153,8 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
             const aiMesh* mesh = scene.mMeshes[index];
             // Shared meshes repeat with each node: the total is bounded before anything is
             // made.
-            for (unsigned int f = 0; f < mesh->mNumFaces; ++f) corners += mesh->mFaces[f].mNumIndices;
+            for (unsigned int f = 0; f < mesh->mNumFaces; ++f)
+                corners += mesh->mFaces[f].mNumIndices;
             if (corners > KV_MeshImporter::kMaxCorners)
             {
                 reason = "the scene is too large (more than " +
@@ -164,7 +165,8 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
         }
         for (unsigned int i = 0; i < node->mNumChildren; ++i)
             if (node->mChildren[i] != nullptr)
-                pending.emplace_back(node->mChildren[i], transform * node->mChildren[i]->mTransformation);
+                pending.emplace_back(node->mChildren[i],
+                                     transform * node->mChildren[i]->mTransformation);
     }
     return true;
 }
@@ -247,10 +249,12 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
     std::string written = texture.name;
     std::replace(written.begin(), written.end(), '\\', '/');
     const fs::path folder = fs::path(modelPath).parent_path();
-    const fs::path asWritten = fs::path(written).is_absolute() ? fs::path(written) : folder / written;
+    const fs::path asWritten =
+        fs::path(written).is_absolute() ? fs::path(written) : folder / written;
     std::vector<std::string> tried;
     std::string decodeError;
-    auto attempt = [&](const std::string& candidate) {
+    auto attempt = [&](const std::string& candidate)
+    {
         tried.push_back(candidate);
         std::error_code code;
         if (!fs::is_regular_file(candidate, code))
@@ -263,7 +267,8 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
     texture.loaded = attempt(asWritten.string());
     if (!texture.loaded)
     {
-        const std::string found = FindCaseInsensitive(folder, fs::path(written).filename().string());
+        const std::string found =
+            FindCaseInsensitive(folder, fs::path(written).filename().string());
         if (!found.empty() && found != asWritten.string())
             texture.loaded = attempt(found);
         else if (found.empty())
@@ -275,16 +280,16 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
     std::string places;
     for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
     if (!decodeError.empty())
-        ReportMessage(("The texture " + texture.name + " of " + modelPath +
-                       " cannot be decoded (" + decodeError + "). The surface is shown without it.")
+        ReportMessage(("The texture " + texture.name + " of " + modelPath + " cannot be decoded (" +
+                       decodeError + "). The surface is shown without it.")
                           .c_str(),
                       "Texture not loaded");
     else
-        ReportMessage(("The texture " + texture.name + " of " + modelPath +
-                       " was not found. Looked for: " + places +
-                       ". The surface is shown without it.")
-                          .c_str(),
-                      "Texture not found");
+        ReportMessage(
+            ("The texture " + texture.name + " of " + modelPath +
+             " was not found. Looked for: " + places + ". The surface is shown without it.")
+                .c_str(),
+            "Texture not found");
 }
 
 // Packs the loaded textures side by side along one row (bottoms aligned) and sets each one's
@@ -340,7 +345,8 @@ std::vector<KV_MeshImporter::FormatInfo> KV_MeshImporter::ReadableFormats()
         std::string extension;
         while (stream >> extension)
         {
-            for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
             if (std::find(format.extensions.begin(), format.extensions.end(), extension) ==
                 format.extensions.end())
                 format.extensions.push_back(extension);
@@ -364,7 +370,8 @@ std::vector<std::string> KV_MeshImporter::ReadableExtensions()
         if (dot == std::string::npos)
             continue;
         std::string extension = item.substr(dot + 1);
-        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         extensions.push_back(extension);
     }
     std::sort(extensions.begin(), extensions.end());
@@ -471,7 +478,8 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         MaterialTexture& texture = textures[material];
         if (texture.name.empty())
             texture.name = name.C_Str();
-        for (unsigned int f = 0; f < mesh.mNumFaces; ++f) texture.polygons += mesh.mFaces[f].mNumIndices >= 3;
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+            texture.polygons += mesh.mFaces[f].mNumIndices >= 3;
         const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
         for (unsigned int i = 0; uv != nullptr && i < mesh.mNumVertices; ++i)
             texture.inUnitSquare = texture.inUnitSquare && uv[i].x >= 0.0f && uv[i].x <= 1.0f &&
@@ -505,16 +513,18 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     pack = pack && packedWidth <= 16384;
     if (kept.size() > 1 && !pack)
     {
-        MaterialTexture* most = *std::max_element(
-            kept.begin(), kept.end(),
-            [](const MaterialTexture* a, const MaterialTexture* b) { return a->polygons < b->polygons; });
+        MaterialTexture* most =
+            *std::max_element(kept.begin(), kept.end(),
+                              [](const MaterialTexture* a, const MaterialTexture* b)
+                              { return a->polygons < b->polygons; });
         std::string dropped;
         for (MaterialTexture* t : kept)
             if (t != most)
                 dropped += (dropped.empty() ? "" : ", ") + t->name;
         ReportMessage(("The materials of " + path + " use " + std::to_string(kept.size()) +
                        " textures that cannot share one image (coordinates outside the unit "
-                       "square, or too wide side by side). Kept " + most->name + " (" + std::to_string(most->polygons) +
+                       "square, or too wide side by side). Kept " +
+                       most->name + " (" + std::to_string(most->polygons) +
                        " polygons); left out: " + dropped + ".")
                           .c_str(),
                       "Textures left out");
@@ -562,7 +572,8 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
                 continue;
             KV_Polygon& target = texturePolygons[polygon++];
             target.SetCount(face.mNumIndices);
-            for (unsigned int j = 0; j < face.mNumIndices; ++j) target[j] = welded[face.mIndices[j]];
+            for (unsigned int j = 0; j < face.mNumIndices; ++j)
+                target[j] = welded[face.mIndices[j]];
         }
     }
     KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
@@ -596,7 +607,8 @@ public:
     void U32(std::uint32_t value)
     {
         if (mpOut != nullptr)
-            for (int i = 0; i < 4; ++i) mpOut[munSize + i] = static_cast<unsigned char>(value >> (8 * i));
+            for (int i = 0; i < 4; ++i)
+                mpOut[munSize + i] = static_cast<unsigned char>(value >> (8 * i));
         munSize += 4;
     }
     void Float(float value)
@@ -698,8 +710,9 @@ void Pack(Packer& out, bool read, const std::string& reason, const std::string& 
     out.U8(colour ? 3 : 1);
     out.U32(static_cast<std::uint32_t>(map.Rows()));
     out.U32(static_cast<std::uint32_t>(map.Cols()));
-    const unsigned char* pixels = colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
-                                         : map.GreyImage()->Data();
+    const unsigned char* pixels =
+        colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
+               : map.GreyImage()->Data();
     out.Raw(pixels, std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
 }
 
@@ -711,7 +724,8 @@ Bytes Encode(bool read, const std::string& reason, const std::string& format,
     Packer count(nullptr);
     Pack(count, read, reason, format, messages, surface);
     Bytes out(8 + count.Size());
-    for (int i = 0; i < 8; ++i) out[i] = static_cast<unsigned char>(std::uint64_t(count.Size()) >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<unsigned char>(std::uint64_t(count.Size()) >> (8 * i));
     Packer fill(out.data() + 8);
     Pack(fill, read, reason, format, messages, surface);
     return out;
@@ -746,24 +760,28 @@ bool Decode(KV_ByteCursor& in, std::string& reason, std::string& format,
     p = in.Take(std::uint64_t(coordinates) * 8);
     KV_List<KV_Vector2D>& uv = KV_Ensure(surface.mpTextureCoordinates, 1024);
     uv.SetCount(coordinates);
-    for (std::uint32_t i = 0; i < coordinates; ++i, p += 8) uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+    for (std::uint32_t i = 0; i < coordinates; ++i, p += 8)
+        uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
     TakePolygons(in, KV_Ensure(surface.mpTexturePolygons, 1024));
     const unsigned int kind = in.U8();
     const std::uint32_t rows = in.U32();
     const std::uint32_t cols = in.U32();
-    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide || cols > KV_ImageReader::kMaxSide)
+    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide ||
+        cols > KV_ImageReader::kMaxSide)
         throw KV_ShortRead();
     p = in.Take(std::uint64_t(rows) * cols * kind);
     surface.mpTextureMap = new KV_MultiImage();
     if (kind == 3)
     {
-        auto image = std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
+        auto image =
+            std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
         std::memcpy(image->Data(), p, std::size_t(rows) * cols * 3);
         surface.mpTextureMap->SetImage(image.release());
     }
     else
     {
-        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows), static_cast<int>(cols));
+        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows),
+                                                               static_cast<int>(cols));
         std::memcpy(image->Data(), p, std::size_t(rows) * cols);
         surface.mpTextureMap->SetImage(image.release());
     }
@@ -817,11 +835,11 @@ bool KV_MeshImporter::Read(const std::string& path)
         // program installed for itself (a sanitizer's, a fuzzer's) do not run here.
         for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
         std::vector<std::pair<std::string, std::string>> messages;
-        SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind) {
-            messages.emplace_back(text, caption);
-        });
+        SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind)
+                      { messages.emplace_back(text, caption); });
         const bool read = ReadHere(path);
-        const bool sent = WriteAll(channel[1], Encode(read, mkReason, mkFormat, messages, mkSurface));
+        const bool sent =
+            WriteAll(channel[1], Encode(read, mkReason, mkFormat, messages, mkSurface));
         close(channel[1]);
         _exit(sent ? 0 : 1);
     }
@@ -889,8 +907,8 @@ bool KV_MeshImporter::Read(const std::string& path)
     if (WIFSIGNALED(status))
     {
         const int signal = WTERMSIG(status);
-        mkReason = "the import library stopped on this file (signal " + std::to_string(signal) + ", " +
-                   strsignal(signal) + ")";
+        mkReason = "the import library stopped on this file (signal " + std::to_string(signal) +
+                   ", " + strsignal(signal) + ")";
         return false;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -22,8 +22,8 @@
 // within the time limit (60 s, and as much again for every 4 MB of the file) is killed.
 //
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
-// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the scene would
-// make more than kMaxCorners polygon corners. The surface is emptied first and after a
+// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the
+// scene would make more than kMaxCorners polygon corners. The surface is emptied first and after a
 // failure holds nothing. Coordinates are not checked here (the caller's checks of a read
 // surface apply as for surface files).
 

@@ -36,7 +36,8 @@ TEST(ImageReader, PngRoundTripKeepsPixelsOrientationAndKind)
                 for (int c = 0; c < 5; ++c)
                     EXPECT_EQ((*back.ColourImage())(r, c), (*source->ColourImage())(r, c));
         else
-            for (int i = 0; i < 8; ++i) EXPECT_EQ(back.GreyImage()->Data()[i], source->GreyImage()->Data()[i]);
+            for (int i = 0; i < 8; ++i)
+                EXPECT_EQ(back.GreyImage()->Data()[i], source->GreyImage()->Data()[i]);
 
         // Every truncation of the file before its closing chunk (12 bytes) is refused, and
         // the image held stays.
@@ -53,8 +54,9 @@ TEST(ImageReader, PngRoundTripKeepsPixelsOrientationAndKind)
 TEST(ImageReader, RefusesPicturesLargerThanTheLimitBeforeDecoding)
 {
     // A PNG header of 40000 x 40000 pixels with nothing after it.
-    const unsigned char header[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
-                                    0, 0, 0x9C, 0x40, 0, 0, 0x9C, 0x40, 8, 2, 0, 0, 0, 0x8C, 0x5B, 0x6B, 0x8F};
+    const unsigned char header[] = {0x89, 'P',  'N', 'G', '\r', '\n', 0x1A, '\n', 0,    0,    0,
+                                    13,   'I',  'H', 'D', 'R',  0,    0,    0x9C, 0x40, 0,    0,
+                                    0x9C, 0x40, 8,   2,   0,    0,    0,    0x8C, 0x5B, 0x6B, 0x8F};
     KV_MultiImage image;
     std::string error;
     EXPECT_FALSE(KV_ImageReader::Decode(header, sizeof header, image, error));

@@ -29,13 +29,15 @@ const std::string kModels = "/usr/share/assimp/models/";
 void WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> ReadBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
 }
 
 bool SameBits(float a, float b)
@@ -53,7 +55,8 @@ OsfSurface Grid(bool triangles)
     for (int r = 0; r <= rows; ++r)
         for (int c = 0; c <= cols; ++c)
         {
-            s.vertices.push_back({0.1f * c - 0.7f, 0.3f * r + 0.01f, 0.05f * ((r * 7 + c * 3) % 5)});
+            s.vertices.push_back(
+                {0.1f * c - 0.7f, 0.3f * r + 0.01f, 0.05f * ((r * 7 + c * 3) % 5)});
             s.textureCoordinates.push_back({(c * 2 + 0.5f) / 8.0f, (r + 0.5f) / 4.0f});
         }
     s.textureCoordinates.push_back({0.9375f, 0.0625f});  // the seam's own coordinate
@@ -101,7 +104,8 @@ void ExpectSameSurface(const KV_PolySurface& a, const KV_PolySurface& b)
     {
         const KV_Vector3D& p = (*a.mpVertices)[i];
         const KV_Vector3D& q = (*b.mpVertices)[i];
-        ASSERT_TRUE(SameBits(p.x, q.x) && SameBits(p.y, q.y) && SameBits(p.z, q.z)) << "vertex " << i;
+        ASSERT_TRUE(SameBits(p.x, q.x) && SameBits(p.y, q.y) && SameBits(p.z, q.z))
+            << "vertex " << i;
     }
     ASSERT_EQ(a.PolygonCount(), b.PolygonCount());
     ASSERT_NE(a.mpTexturePolygons, nullptr);
@@ -116,7 +120,8 @@ void ExpectSameSurface(const KV_PolySurface& a, const KV_PolySurface& b)
             ASSERT_EQ(x[j], y[j]) << "polygon " << p;
             const KV_Vector2D& s = (*a.mpTextureCoordinates)[(*a.mpTexturePolygons)[p][j]];
             const KV_Vector2D& t = (*b.mpTextureCoordinates)[(*b.mpTexturePolygons)[p][j]];
-            ASSERT_TRUE(SameBits(s.u, t.u) && SameBits(s.v, t.v)) << "polygon " << p << " corner " << j;
+            ASSERT_TRUE(SameBits(s.u, t.u) && SameBits(s.v, t.v))
+                << "polygon " << p << " corner " << j;
         }
     }
     ASSERT_TRUE(a.HasTextureMap() && b.HasTextureMap());
@@ -153,7 +158,8 @@ TEST_P(ExactRoundTrip, SurfaceFileThroughFormatAndBack)
 
     const std::string middle = TestScratchPath(std::string("grid.") + trip.format);
     std::string error;
-    ASSERT_TRUE(KV_MeshExporter::Write(a, middle, KV_MeshExporter::FormatOfPath(middle), error)) << error;
+    ASSERT_TRUE(KV_MeshExporter::Write(a, middle, KV_MeshExporter::FormatOfPath(middle), error))
+        << error;
     KV_PolySurface b;
     ASSERT_TRUE(KV_ReadSurfaceFile(middle.c_str(), b, report)) << report.mkReason.c_str();
     EXPECT_EQ(report.meEncoding, KV_SurfaceEncoding::Imported);
@@ -208,7 +214,7 @@ TEST(RealModels, CountsAndTextures)
     {
         const char* path;
         unsigned int vertices, polygons;
-        int columns, rows;  // 0 x 0: no texture
+        int columns, rows;    // 0 x 0: no texture
         const char* message;  // a report expected, or null
         bool tiled;           // coordinates outside [0, 1], which the consistency check refuses
     };
@@ -328,8 +334,8 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
 
     // A PLY file found by fuzzing that crashes the library's reader: the child process that
     // runs the library dies, the program does not.
-    const std::vector<unsigned char> crash = ReadBytes(std::string(ORVANE_SOURCE_DIR) +
-                                                       "/tests/meshfile/data/crashes_the_library.ply");
+    const std::vector<unsigned char> crash =
+        ReadBytes(std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/crashes_the_library.ply");
     ASSERT_FALSE(crash.empty());
     files.push_back({"crashes_the_library.ply", std::string(crash.begin(), crash.end())});
 
@@ -341,7 +347,8 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
         EXPECT_FALSE(document.LoadSurfaceFile(path.c_str()));
         const std::string message = document.LastError().c_str();
         EXPECT_EQ(message.rfind("Failed to load surface file: " + path + "\n", 0), 0u) << message;
-        EXPECT_GT(message.size(), ("Failed to load surface file: " + path + "\n").size()) << message;
+        EXPECT_GT(message.size(), ("Failed to load surface file: " + path + "\n").size())
+            << message;
         EXPECT_EQ(document.GetPathName(), KV_String(good.c_str()));
     }
     // The broken models assimp-testmodels ships: none may crash; whatever loads passes the
@@ -350,7 +357,8 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
                                        kModels + "glTF2/issue_3269/texcoord_crash.gltf",
                                        kModels + "glTF2/RecursiveNodes/RecursiveNodes.gltf"};
     // (Not OutOfMemory.off: the library's reader spends some fifteen seconds on it.)
-    for (const char* name : {"empty.obj", "empty.ply", "empty.3ds", "malformed.obj", "malformed2.obj"})
+    for (const char* name :
+         {"empty.obj", "empty.ply", "empty.3ds", "malformed.obj", "malformed2.obj"})
         broken.push_back(kModels + "invalid/" + name);
     for (const std::string& name : broken)
         if (fs::exists(name))
@@ -369,7 +377,8 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
 // stopped at its time limit and says so.
 TEST(BadModels, AnImportThatDoesNotEndIsStopped)
 {
-    const std::string path = std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/hangs_the_library.ply";
+    const std::string path =
+        std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/hangs_the_library.ply";
     KV_MeshImporter::SetTimeLimit(1.0);
     KV_PolySurface surface;
     KV_SurfaceReadReport report;
