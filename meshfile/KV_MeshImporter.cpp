@@ -175,7 +175,7 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
 struct MaterialTexture
 {
     std::string name;  // as the material names it
-    KV_MultiImage image;
+    std::unique_ptr<KV_MultiImage> image = std::make_unique<KV_MultiImage>();
     bool loaded = false;
     unsigned long polygons = 0;
     bool inUnitSquare = true;
@@ -237,7 +237,7 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
     std::string error;
     if (const aiTexture* embedded = scene.GetEmbeddedTexture(texture.name.c_str()))
     {
-        texture.loaded = DecodeEmbedded(*embedded, texture.image, error);
+        texture.loaded = DecodeEmbedded(*embedded, *texture.image, error);
         if (!texture.loaded)
             ReportMessage(("The embedded texture " + texture.name + " of " + modelPath +
                            " cannot be decoded: " + error + ". The surface is shown without it.")
@@ -259,7 +259,7 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
         std::error_code code;
         if (!fs::is_regular_file(candidate, code))
             return false;
-        if (KV_ImageReader::ReadFile(candidate, texture.image, error))
+        if (KV_ImageReader::ReadFile(candidate, *texture.image, error))
             return true;
         decodeError = candidate + ": " + error;
         return false;
@@ -299,14 +299,14 @@ KV_MultiImage* PackTextures(std::vector<MaterialTexture*>& textures)
     int width = 0, height = 0;
     for (MaterialTexture* t : textures)
     {
-        width += t->image.Cols();
-        height = std::max(height, t->image.Rows());
+        width += t->image->Cols();
+        height = std::max(height, t->image->Rows());
     }
     auto packed = std::make_unique<KV_Image<KV_RGB8>>(height, width);
     int left = 0;
     for (MaterialTexture* t : textures)
     {
-        const KV_Image<KV_RGB8>& image = t->image.GetColourImage();
+        const KV_Image<KV_RGB8>& image = t->image->GetColourImage();
         for (int r = 0; r < image.Rows(); ++r)
             std::memcpy(packed->Row(r) + left, image.Row(r), sizeof(KV_RGB8) * image.Cols());
         t->uScale = static_cast<float>(image.Cols()) / static_cast<float>(width);
@@ -509,7 +509,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
                             [](const MaterialTexture* t) { return t->inUnitSquare; });
     // The packed row must stay within what a texture may be wide.
     int packedWidth = 0;
-    for (const MaterialTexture* t : loaded) packedWidth += t->image.Cols();
+    for (const MaterialTexture* t : loaded) packedWidth += t->image->Cols();
     pack = pack && packedWidth <= 16384;
     if (kept.size() > 1 && !pack)
     {
@@ -533,7 +533,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     if (kept.empty())
         return true;  // without a picture, coordinates would be texture data nothing draws
     if (kept.size() == 1)
-        mkSurface.mpTextureMap = new KV_MultiImage(kept[0]->image);
+        mkSurface.mpTextureMap = kept[0]->image.release();  // a picture of millions of pixels moves
     else
         mkSurface.mpTextureMap = PackTextures(kept);
 
