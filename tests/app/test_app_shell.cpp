@@ -115,6 +115,8 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                 {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
                 {0, nullptr, nullptr},
                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
+                {ID_FILE_SAVE_AS_FORMAT, "Save &As...",
+                 "Save the 3D surface as glTF, OBJ, PLY, STL or surface file"},
                 {0, nullptr, nullptr},
                 {ID_FILE_PRINT, "&Print...\tCtrl+P", "Print the contents of the main window"},
                 {ID_FILE_PRINT_SETUP, "P&rint Setup...", "Change the printer and printing options"},

@@ -412,7 +412,10 @@ TEST_F(ViewTest, ReplacementRefusedKeepsTheFirstSurface)
     mkApp.Command(ID_FILE_OPEN);  // answered No
     ASSERT_EQ(mkApp.Prompts().mkDialogTitles.size(), 1u);
     EXPECT_EQ(mkApp.Prompts().mkDialogTitles[0], wxString("Load"));
-    EXPECT_EQ(mkApp.Prompts().mkWildcards[0], wxString("Orvane Surface Files (*.osf)|*.osf"));
+    // The surface files' filter of old comes second, after all the readable formats.
+    const wxString wildcard = mkApp.Prompts().mkWildcards[0];
+    EXPECT_TRUE(wildcard.StartsWith("All supported surfaces|")) << wildcard;
+    EXPECT_NE(wildcard.Find("|Orvane Surface Files (*.osf)|*.osf|"), wxNOT_FOUND) << wildcard;
     ASSERT_EQ(mkApp.Prompts().mkQuestions.size(), 1u);
     EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text, "Replace existing surface: sample.osf?");
     EXPECT_EQ(mkApp.Prompts().mkQuestions[0].caption, "Orvane Image View");
