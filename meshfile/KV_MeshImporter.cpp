@@ -136,7 +136,7 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
     std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending;
     if (scene.mRootNode != nullptr)
         pending.emplace_back(scene.mRootNode, scene.mRootNode->mTransformation);
-    unsigned long corners = 0;
+    std::uint64_t elements = 0;
     while (!pending.empty())
     {
         const aiNode* node = pending.back().first;
@@ -151,14 +151,17 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
                 return false;
             }
             const aiMesh* mesh = scene.mMeshes[index];
-            // Shared meshes repeat with each node: the total is bounded before anything is
-            // made.
-            for (unsigned int f = 0; f < mesh->mNumFaces; ++f)
-                corners += mesh->mFaces[f].mNumIndices;
-            if (corners > KV_MeshImporter::kMaxCorners)
+            // Shared meshes repeat with each node: vertices, faces and corners of all
+            // instances are bounded before anything is made.
+            elements += std::uint64_t(mesh->mNumVertices) + mesh->mNumFaces;
+            for (unsigned int f = 0;
+                 f < mesh->mNumFaces && elements <= KV_MeshImporter::kMaxCorners; ++f)
+                elements += mesh->mFaces[f].mNumIndices;
+            if (elements > KV_MeshImporter::kMaxCorners)
             {
                 reason = "the scene is too large (more than " +
-                         std::to_string(KV_MeshImporter::kMaxCorners) + " polygon corners)";
+                         std::to_string(KV_MeshImporter::kMaxCorners) +
+                         " vertices, faces and polygon corners)";
                 return false;
             }
             instances.push_back({mesh, transform});

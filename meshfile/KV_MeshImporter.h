@@ -23,7 +23,8 @@
 //
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the
-// scene would make more than kMaxCorners polygon corners. The surface is emptied first and after a
+// scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
+// corners. The surface is emptied first and after a
 // failure holds nothing. Coordinates are not checked here (the caller's checks of a read
 // surface apply as for surface files).
 
