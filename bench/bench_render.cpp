@@ -3,10 +3,15 @@
 // (501 x 1001 vertices, one texture coordinate per vertex) with a 4096 x 4096 colour
 // texture, completed as the document completes a loaded surface.
 //
-// Each actor mode (smooth, textured, wireframe) is followed by the comparison run: one
-// glDrawElements call over the actor's own arrays in the same context and state, this
-// machine's ceiling for those arrays. Last, the time from AddActor (texture upload and
-// array building included) to the first finished frame.
+// Each actor mode (smooth, textured, wireframe) is run three ways: the actor as it draws
+// (batched: one glDrawElements for the whole surface), the actor's per-triangle path
+// (glBegin/glEnd per triangle, as in GL_SELECT), and the comparison run: one glDrawElements
+// call over the actor's own arrays in the same context and state, this machine's ceiling for
+// those arrays. The ceiling is also run from a display list compiled once (OpenGL 1.1's way
+// of keeping the data on the graphics card). Every run is made at 800 x 600 and again in a
+// 64 x 48 viewport, where rasterising is cheap and the submission cost shows as it would on
+// a graphics card. Last, the time from AddActor (texture upload and array building
+// included) to the first finished frame.
 //
 // Needs DISPLAY; without one every benchmark is skipped with a message.
 
@@ -92,6 +97,20 @@ public:
         KV_OGLEnvironmentRenderer::RenderScene();
         auto* actor = static_cast<KV_PolySurfaceActor3D*>(mkActors.begin()->second.Get());
         auto* geometry = static_cast<KV_PolySurfaceGeometry3D*>(actor->GetGeometry());
+        if (mbDisplayList && munList != 0)
+        {
+            glMatrixMode(GL_MODELVIEW);
+            glPushMatrix();
+            geometry->mkTransform.Apply();
+            glCallList(munList);
+            glPopMatrix();
+            return;
+        }
+        if (mbDisplayList)
+        {
+            munList = glGenLists(1);
+            glNewList(munList, GL_COMPILE_AND_EXECUTE);
+        }
         const bool textured = actor->IsDisplayedTextured() && actor->GetTextureName() != 0;
         glMatrixMode(GL_MODELVIEW);
         glPushMatrix();
@@ -121,8 +140,18 @@ public:
                        GL_UNSIGNED_INT, actor->Triangles().data());
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         glPopMatrix();
+        if (mbDisplayList)
+            glEndList();
+    }
+    void DropList()
+    {
+        if (munList != 0)
+            glDeleteLists(munList, 1);
+        munList = 0;
     }
     bool mbDrawElements = false;
+    bool mbDisplayList = false;  // with mbDrawElements: compiled once, then called
+    GLuint munList = 0;
 };
 
 // The window, renderer and geometry shared by every benchmark, set up as the view does.
@@ -192,7 +221,16 @@ enum Mode
     kWireframe
 };
 
-void Frames(benchmark::State& state, Mode mode, bool drawElements)
+enum Way
+{
+    kActor,         // the actor's own drawing
+    kPerTriangle,   // the actor with batching off
+    kDrawElements,  // one call over the actor's arrays
+    kDisplayList    // the same call compiled into a display list once
+};
+
+// state.range(0): the viewport's width (800 or 64; the height follows at 4:3).
+void Frames(benchmark::State& state, Mode mode, Way way)
 {
     Scene& scene = TheScene();
     if (!scene.ready)
@@ -200,42 +238,47 @@ void Frames(benchmark::State& state, Mode mode, bool drawElements)
         state.SkipWithError("no X display with OpenGL");
         return;
     }
-    KV_Actor3D& actor = scene.Actor();
+    const int width = static_cast<int>(state.range(0)), height = width * 3 / 4;
+    auto& actor = static_cast<KV_PolySurfaceActor3D&>(scene.Actor());
     actor.SetDisplayedWireframe(mode == kWireframe);
     actor.SetDisplayedSmooth(true);
     actor.SetDisplayedTextured(mode != kSmooth);
-    scene.renderer->mbDrawElements = drawElements;
-    scene.renderer->Render();  // warm: pending updates applied, caches filled
+    actor.SetBatchedDrawing(way != kPerTriangle);
+    scene.renderer->mbDrawElements = way == kDrawElements || way == kDisplayList;
+    scene.renderer->mbDisplayList = way == kDisplayList;
+    scene.renderer->SetWindowSize(width, height);
+    scene.renderer->Render();  // warm: pending updates applied, caches filled, list compiled
     for (auto _ : state) scene.renderer->Render();
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     scene.renderer->mbDrawElements = false;
+    scene.renderer->mbDisplayList = false;
+    scene.renderer->DropList();
+    scene.renderer->SetWindowSize(kWidth, kHeight);
+    actor.SetBatchedDrawing(true);
 }
 
-void BM_ActorSmooth(benchmark::State& state)
-{
-    Frames(state, kSmooth, false);
-}
-void BM_DrawElementsSmooth(benchmark::State& state)
-{
-    Frames(state, kSmooth, true);
-}
-void BM_ActorTextured(benchmark::State& state)
-{
-    Frames(state, kTextured, false);
-}
-void BM_DrawElementsTextured(benchmark::State& state)
-{
-    Frames(state, kTextured, true);
-}
-void BM_ActorWireframe(benchmark::State& state)
-{
-    Frames(state, kWireframe, false);
-}
-void BM_DrawElementsWireframe(benchmark::State& state)
-{
-    Frames(state, kWireframe, true);
-}
+#define ORVANE_FRAMES(mode)                             \
+    void BM_Actor##mode(benchmark::State& state)        \
+    {                                                   \
+        Frames(state, k##mode, kActor);                 \
+    }                                                   \
+    void BM_PerTriangle##mode(benchmark::State& state)  \
+    {                                                   \
+        Frames(state, k##mode, kPerTriangle);           \
+    }                                                   \
+    void BM_DrawElements##mode(benchmark::State& state) \
+    {                                                   \
+        Frames(state, k##mode, kDrawElements);          \
+    }                                                   \
+    void BM_DisplayList##mode(benchmark::State& state)  \
+    {                                                   \
+        Frames(state, k##mode, kDisplayList);           \
+    }
+ORVANE_FRAMES(Smooth)
+ORVANE_FRAMES(Textured)
+ORVANE_FRAMES(Wireframe)
+#undef ORVANE_FRAMES
 
 // AddActor (texture upload with mipmaps, array building) through the first finished frame.
 void BM_AddActorToFirstFrame(benchmark::State& state)
@@ -256,12 +299,20 @@ void BM_AddActorToFirstFrame(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_ActorSmooth)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_DrawElementsSmooth)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_ActorTextured)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_DrawElementsTextured)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_ActorWireframe)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
-BENCHMARK(BM_DrawElementsWireframe)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
+#define ORVANE_FRAMES_RUN(name) \
+    BENCHMARK(name)->Arg(800)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime()
+ORVANE_FRAMES_RUN(BM_ActorSmooth);
+ORVANE_FRAMES_RUN(BM_PerTriangleSmooth);
+ORVANE_FRAMES_RUN(BM_DrawElementsSmooth);
+ORVANE_FRAMES_RUN(BM_DisplayListSmooth);
+ORVANE_FRAMES_RUN(BM_ActorTextured);
+ORVANE_FRAMES_RUN(BM_PerTriangleTextured);
+ORVANE_FRAMES_RUN(BM_DrawElementsTextured);
+ORVANE_FRAMES_RUN(BM_DisplayListTextured);
+ORVANE_FRAMES_RUN(BM_ActorWireframe);
+ORVANE_FRAMES_RUN(BM_PerTriangleWireframe);
+ORVANE_FRAMES_RUN(BM_DrawElementsWireframe);
+ORVANE_FRAMES_RUN(BM_DisplayListWireframe);
 BENCHMARK(BM_AddActorToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 }  // namespace
 

@@ -4,7 +4,10 @@
 // Where it differs from std::vector:
 // - Storage grows in blocks of munBlockSize elements that never move: the address of an
 //   element stays valid until the list is cleared or assigned to, however much is appended.
-// - Elements are reached through a table of element pointers; operator[] is unchecked.
+// - Elements are reached through a table of element pointers once there are two blocks
+//   (through the block table when the block size is a power of two); operator[] is
+//   unchecked. A first block of up to 16 bytes (a polygon's four indices)
+//   lives inside the list object: it moves with the object, which is copied, never moved.
 // - SetCount keeps old values: slots that become visible again show what they last held.
 // - The block size can be changed only while the list holds no storage (not merely while it
 //   is empty); a zero block size is reported and replaced by 16.
@@ -48,15 +51,32 @@ public:
     unsigned int BlockSize() const { return munBlockSize; }
     unsigned int NumBlocks() const { return munNumBlocks; }
     unsigned int Capacity() const { return munCapacity; }
-    bool HasStorage() const { return mpptBlocks != nullptr; }
+    bool HasStorage() const { return munNumBlocks != 0; }
 
-    T& operator[](unsigned int i) { return *mpptElements[i]; }
-    const T& operator[](unsigned int i) const { return *mpptElements[i]; }
+    // With one block the block is indexed directly; with several blocks of a power-of-two
+    // size, through the block table (block i >> log2 size, element i & size - 1); otherwise
+    // through the element table.
+    T& operator[](unsigned int i)
+    {
+        if (munNumBlocks <= 1)
+            return static_cast<T*>(mpIndex)[i];
+        if (IsPowerOfTwo(munBlockSize))
+            return static_cast<T**>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
+        return *static_cast<T**>(mpIndex)[i];
+    }
+    const T& operator[](unsigned int i) const
+    {
+        if (munNumBlocks <= 1)
+            return static_cast<const T*>(mpIndex)[i];
+        if (IsPowerOfTwo(munBlockSize))
+            return static_cast<T* const*>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
+        return *static_cast<T* const*>(mpIndex)[i];
+    }
 
     // Refused, with a message, once the list holds storage.
     void SetBlockSize(unsigned int n)
     {
-        if (mpptBlocks != nullptr)
+        if (munNumBlocks != 0)
         {
             ReportMessage("KV_List Block Re-Size error!",
                           "Invalid attempt to set block size of non-empty list");
@@ -76,36 +96,63 @@ public:
             AllocateFirstBlock();
             return;
         }
-        if (munNumBlocks + 1 > munBlockTableSize)
-        {
-            Grow(mpptBlocks, munBlockTableSize, munBlockTableSize * 2);
-            munBlockTableSize *= 2;
-        }
         T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
         if (block == nullptr)
             throw KV_ListAllocError();
-
-        const std::uint64_t needed = static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
-        if (needed > munElementTableSize)
+        if (munNumBlocks == 1)
         {
-            std::uint64_t size = munElementTableSize * 2ull;
-            if (size < needed)
-                size = needed;
-            if (size > UINT32_MAX)
-                size = UINT32_MAX;
+            // Made with room for two blocks: nothing below can fail once they exist.
             try
             {
-                Grow(mpptElements, munElementTableSize, static_cast<unsigned int>(size));
+                MakeTables();
             }
             catch (...)
             {
                 std::free(block);
                 throw;
             }
-            munElementTableSize = static_cast<unsigned int>(size);
+        }
+        else if (IsPowerOfTwo(munBlockSize))
+        {
+            if (munNumBlocks + 1 > TablesOf().munBlockTableSize &&
+                !GrowIndex(TablesOf().munBlockTableSize * 2ull))
+            {
+                std::free(block);
+                throw KV_ListAllocError();
+            }
+        }
+        else
+        {
+            Tables& tables = TablesOf();
+            if (munNumBlocks + 1 > tables.munBlockTableSize)
+            {
+                const unsigned int size = tables.munBlockTableSize * 2;
+                void* p =
+                    std::realloc(tables.mpptBlocks, sizeof(T*) * static_cast<std::size_t>(size));
+                if (p == nullptr)
+                {
+                    std::free(block);
+                    throw KV_ListAllocError();
+                }
+                tables.mpptBlocks = static_cast<T**>(p);
+                tables.munBlockTableSize = size;
+            }
+            const std::uint64_t needed =
+                static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
+            if (needed > tables.munElementTableSize)
+            {
+                std::uint64_t size = tables.munElementTableSize * 2ull;
+                if (size < needed)
+                    size = needed;
+                if (!GrowIndex(size))
+                {
+                    std::free(block);
+                    throw KV_ListAllocError();
+                }
+            }
         }
         ConstructBlock(block);
-        mpptBlocks[munNumBlocks] = block;
+        TablesOf().mpptBlocks[munNumBlocks] = block;
         munNumBlocks += 1;
         FillEntries(block);
     }
@@ -114,15 +161,14 @@ public:
     {
         if (munCount == munCapacity)
             AllocateBlock();
-        *mpptElements[munCount] = x;
+        (*this)[munCount] = x;
         munCount += 1;
     }
 
     // Grows storage to at least n slots; never releases. Visible slots keep their old values.
     void SetCount(unsigned int n)
     {
-        while (munCapacity < n)
-            AllocateBlock();
+        while (munCapacity < n) AllocateBlock();
         munCount = n;
     }
 
@@ -130,22 +176,18 @@ public:
     {
         for (unsigned int b = 0; b < munNumBlocks; ++b)
         {
-            T* block = mpptBlocks[b];
-            for (unsigned int k = 0; k < munBlockSize; ++k)
-                block[k].~T();
-            if (b > 0)
+            T* block = Block(b);
+            for (unsigned int k = 0; k < munBlockSize; ++k) block[k].~T();
+            if (!IsInline(block))
                 std::free(block);
         }
-        if (!InFirstChunk(mpptBlocks))
-            std::free(mpptBlocks);
-        if (!InFirstChunk(mpptElements))
-            std::free(mpptElements);
-        std::free(mpFirstChunk);
-        mpFirstChunk = nullptr;
-        mpptBlocks = nullptr;
-        mpptElements = nullptr;
-        munBlockTableSize = 0;
-        munElementTableSize = 0;
+        if (munNumBlocks > 1)
+        {
+            if (!IsPowerOfTwo(munBlockSize))
+                std::free(TablesOf().mpptBlocks);
+            std::free(static_cast<char*>(mpIndex) - kTablesBytes);
+        }
+        mpIndex = nullptr;
         munCount = 0;
         munNumBlocks = 0;
         munCapacity = 0;
@@ -159,8 +201,7 @@ public:
         munBlockSize = CheckedBlockSize(other.munBlockSize);
         // One growth to the final size, then element-wise assignment in index order.
         SetCount(other.munCount);
-        for (unsigned int i = 0; i < other.munCount; ++i)
-            *mpptElements[i] = *other.mpptElements[i];
+        for (unsigned int i = 0; i < other.munCount; ++i) (*this)[i] = other[i];
         return *this;
     }
 
@@ -172,19 +213,17 @@ public:
             return false;
         const unsigned int count = munCount;
         T* block = new T[count]();
-        for (unsigned int i = 0; i < count; ++i)
-            block[i] = *mpptElements[i];
+        for (unsigned int i = 0; i < count; ++i) block[i] = (*this)[i];
         Clear();
         munBlockSize = CheckedBlockSize(count);
         SetCount(count);
-        for (unsigned int i = 0; i < count; ++i)
-            *mpptElements[i] = block[i];
+        for (unsigned int i = 0; i < count; ++i) (*this)[i] = block[i];
         delete[] block;
         return true;
     }
 
     // The first block's storage: after Consolidate, all Count() elements lie here in order.
-    T* FirstBlock() { return munNumBlocks ? mpptBlocks[0] : nullptr; }
+    T* FirstBlock() { return munNumBlocks ? Block(0) : nullptr; }
 
 private:
     static unsigned int CheckedBlockSize(unsigned int n)
@@ -199,93 +238,171 @@ private:
 
     static_assert(alignof(T) <= alignof(std::max_align_t), "blocks come from malloc");
 
-    // The first block shares one allocation with the first block table entry and the first
-    // element table: most lists in a surface (one per polygon) never grow past one block, and
-    // three allocations each would dominate building them. Layout: block table (one entry),
-    // element table (munBlockSize entries), then the elements. Later growth moves the tables
-    // out of this chunk; the first block itself never moves.
+    // Most lists in a surface (two per triangle) never grow past one block. Such a list has
+    // no tables: mpIndex points at its block, and a block of up to kInlineBytes (a polygon's
+    // four indices) lives in the list object itself, so a triangle costs no heap allocation.
+    // The second block brings the tables. With a power-of-two block size (1024 for the big
+    // lists of a surface) the block table is the index and there is no element table, which
+    // would cost a pointer per element; mpIndex points at the block table. Otherwise mpIndex
+    // points at the element table and the block table is a separate allocation. Either way
+    // the table mpIndex points at is preceded, in its allocation, by the Tables record.
+    static constexpr std::size_t kInlineBytes = 16;
+
+    struct Tables
+    {
+        T** mpptBlocks;
+        unsigned int munBlockTableSize;
+        unsigned int munElementTableSize;
+    };
+    static constexpr std::size_t kTablesBytes = (sizeof(Tables) + alignof(std::max_align_t) - 1) /
+                                                alignof(std::max_align_t) *
+                                                alignof(std::max_align_t);
+
+    Tables& TablesOf() const
+    {
+        return *reinterpret_cast<Tables*>(static_cast<char*>(mpIndex) - kTablesBytes);
+    }
+
+    T* Block(unsigned int b) const
+    {
+        return munNumBlocks > 1 ? TablesOf().mpptBlocks[b] : static_cast<T*>(mpIndex);
+    }
+
+    bool IsInline(const T* block) const
+    {
+        return static_cast<const void*>(block) == static_cast<const void*>(mkInline);
+    }
+
     void AllocateFirstBlock()
     {
-        const std::size_t tables = sizeof(T*) * (1 + static_cast<std::size_t>(munBlockSize));
-        const std::size_t offset = (tables + alignof(T) - 1) / alignof(T) * alignof(T);
-        void* chunk = std::malloc(offset + static_cast<std::size_t>(munBlockSize) * sizeof(T));
-        if (chunk == nullptr)
-            throw KV_ListAllocError();
-        T* block = reinterpret_cast<T*>(static_cast<char*>(chunk) + offset);
-        ConstructBlock(block);
-        mpFirstChunk = chunk;
-        mpptBlocks = static_cast<T**>(chunk);
-        mpptElements = mpptBlocks + 1;
-        munBlockTableSize = 1;
-        munElementTableSize = munBlockSize;
-        mpptBlocks[0] = block;
-        munNumBlocks = 1;
-        FillEntries(block);
-    }
-
-    void ConstructBlock(T* block)
-    {
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            new (block + k) T;
-    }
-
-    // Points the element table's entries for the newest block at its elements.
-    void FillEntries(T* block)
-    {
-        T** entries = mpptElements + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k)
-            entries[k] = block + k;
-        munCapacity = munBlockSize * munNumBlocks;
-    }
-
-    bool InFirstChunk(T** table) const
-    {
-        return mpFirstChunk != nullptr &&
-               (table == static_cast<T**>(mpFirstChunk) || table == static_cast<T**>(mpFirstChunk) + 1);
-    }
-
-    template <typename P>
-    void Grow(P*& table, unsigned int oldEntries, unsigned int entries)
-    {
-        const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(P);
-        const std::size_t oldBytes = static_cast<std::size_t>(oldEntries) * sizeof(P);
-        void* p = nullptr;
-        if (InFirstChunk(table))
+        T* block = nullptr;
+        if (static_cast<std::size_t>(munBlockSize) * sizeof(T) <= kInlineBytes &&
+            alignof(T) <= alignof(void*))
         {
-            p = std::malloc(bytes);
-            if (p != nullptr)
-                std::memcpy(p, table, oldBytes);
+            block = reinterpret_cast<T*>(mkInline);
         }
         else
         {
-            p = std::realloc(table, bytes);
+            block =
+                static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+            if (block == nullptr)
+                throw KV_ListAllocError();
         }
-        if (p == nullptr)
+        ConstructBlock(block);
+        mpIndex = block;
+        munNumBlocks = 1;
+        munCapacity = munBlockSize;
+    }
+
+    static bool IsPowerOfTwo(unsigned int n) { return (n & (n - 1)) == 0; }
+    static unsigned int Log2(unsigned int n) { return static_cast<unsigned int>(__builtin_ctz(n)); }
+
+    // The tables for a list about to get its second block, with room for two blocks.
+    void MakeTables()
+    {
+        T* first = static_cast<T*>(mpIndex);
+        if (IsPowerOfTwo(munBlockSize))
+        {
+            char* chunk = static_cast<char*>(std::malloc(kTablesBytes + 2 * sizeof(T*)));
+            if (chunk == nullptr)
+                throw KV_ListAllocError();
+            Tables* tables = new (chunk) Tables;
+            T** blocks = reinterpret_cast<T**>(chunk + kTablesBytes);
+            tables->mpptBlocks = blocks;
+            tables->munBlockTableSize = 2;
+            tables->munElementTableSize = 0;
+            blocks[0] = first;
+            mpIndex = blocks;
+            return;
+        }
+        const std::size_t entries = 2 * static_cast<std::size_t>(munBlockSize);
+        if (entries > UINT32_MAX)
             throw KV_ListAllocError();
-        table = static_cast<P*>(p);
+        T** blocks = static_cast<T**>(std::malloc(2 * sizeof(T*)));
+        char* chunk =
+            blocks ? static_cast<char*>(std::malloc(kTablesBytes + entries * sizeof(T*))) : nullptr;
+        if (chunk == nullptr)
+        {
+            std::free(blocks);
+            throw KV_ListAllocError();
+        }
+        Tables* tables = new (chunk) Tables;
+        tables->mpptBlocks = blocks;
+        tables->munBlockTableSize = 2;
+        tables->munElementTableSize = static_cast<unsigned int>(entries);
+        blocks[0] = first;
+        T** elements = reinterpret_cast<T**>(chunk + kTablesBytes);
+        for (unsigned int k = 0; k < munBlockSize; ++k) elements[k] = first + k;
+        mpIndex = elements;
+    }
+
+    // Grows the table mpIndex points at (the block table or the element table) to entries,
+    // at most UINT32_MAX; false when it cannot.
+    bool GrowIndex(std::uint64_t wanted)
+    {
+        const unsigned int entries =
+            static_cast<unsigned int>(wanted > UINT32_MAX ? UINT32_MAX : wanted);
+        const bool blockIndex = IsPowerOfTwo(munBlockSize);
+        const unsigned int oldEntries =
+            blockIndex ? TablesOf().munBlockTableSize : TablesOf().munElementTableSize;
+        const std::size_t bytes = kTablesBytes + static_cast<std::size_t>(entries) * sizeof(T*);
+        const std::size_t oldBytes =
+            kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
+        void* p = std::realloc(static_cast<char*>(mpIndex) - kTablesBytes, bytes);
+        if (p == nullptr)
+            return false;
+        mpIndex = static_cast<char*>(p) + kTablesBytes;
+        if (blockIndex)
+        {
+            TablesOf().mpptBlocks = static_cast<T**>(mpIndex);
+            TablesOf().munBlockTableSize = entries;
+        }
+        else
+        {
+            TablesOf().munElementTableSize = entries;
+        }
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         // The table of a million-element list is written once per entry; faulting its new
         // pages in one call instead of one page at a time cuts the cost of appending.
         const std::size_t page = 4096;
         if (bytes - oldBytes >= (std::size_t(1) << 20))
         {
-            const auto start = (reinterpret_cast<std::uintptr_t>(p) + oldBytes + page - 1) & ~(page - 1);
+            const auto start =
+                (reinterpret_cast<std::uintptr_t>(p) + oldBytes + page - 1) & ~(page - 1);
             const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(page - 1);
             if (end > start)
                 madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
         }
+#else
+        (void)oldBytes;
 #endif
+        return true;
+    }
+
+    void ConstructBlock(T* block)
+    {
+        for (unsigned int k = 0; k < munBlockSize; ++k) new (block + k) T;
+    }
+
+    // Points the element table's entries for the newest block at its elements (a list
+    // indexed through its block table has none).
+    void FillEntries(T* block)
+    {
+        if (IsPowerOfTwo(munBlockSize))
+        {
+            munCapacity = munBlockSize * munNumBlocks;
+            return;
+        }
+        T** entries = static_cast<T**>(mpIndex) + munCapacity;
+        for (unsigned int k = 0; k < munBlockSize; ++k) entries[k] = block + k;
+        munCapacity = munBlockSize * munNumBlocks;
     }
 
     unsigned int munCount = 0;
-    void* mpFirstChunk = nullptr;  // the first block with the first tables, see AllocateFirstBlock
-    T** mpptElements = nullptr;
-    T** mpptBlocks = nullptr;
     unsigned int munNumBlocks = 0;
     unsigned int munBlockSize;
     unsigned int munCapacity = 0;
-    // Allocated sizes of the two tables; they grow geometrically so that appending stays
-    // amortised constant time even with millions of blocks.
-    unsigned int munBlockTableSize = 0;
-    unsigned int munElementTableSize = 0;
+    // One block: the block. Several: the element table (the tables sit just before it).
+    void* mpIndex = nullptr;
+    alignas(void*) unsigned char mkInline[kInlineBytes];
 };

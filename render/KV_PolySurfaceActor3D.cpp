@@ -6,6 +6,8 @@
 
 #include <GL/gl.h>
 
+#include <cstdint>
+
 namespace
 {
 // The holder handed out for a surface without a usable texture.
@@ -32,6 +34,12 @@ void Corners(const KV_Polygon& polygon, unsigned int elementCount, int* out)
         return;
     }
     for (int k = 0; k < 3; ++k) out[k] = static_cast<int>(polygon[k]);
+}
+
+// glDrawElements takes its count as a GLsizei; six line corners per triangle must fit.
+bool cornerCountFits(unsigned int triangles)
+{
+    return static_cast<std::uint64_t>(triangles) * 6u <= 0x7fffffffu;
 }
 
 void PutVector(std::vector<float>& array, unsigned int element, const KV_Vector3D& v)
@@ -90,6 +98,26 @@ const KV_MultiImage& KV_PolySurfaceActor3D::GetTextureImage() const
 }
 
 void KV_PolySurfaceActor3D::BuildArrays()
+{
+    BuildVertexArrays();
+    // The batched path's corner list: only needed when some polygon is not drawn.
+    std::vector<unsigned int>().swap(mkDrawnCorners);
+    std::vector<unsigned int>().swap(mkEdgeCorners);
+    const size_t triangleCount = mkTriangles.size() / 3;
+    size_t drawable = 0;
+    for (size_t t = 0; t < triangleCount; ++t) drawable += mkTriangles[3 * t] >= 0 ? 1 : 0;
+    munDrawableTriangles = static_cast<unsigned int>(drawable);
+    if (drawable != triangleCount)
+    {
+        mkDrawnCorners.reserve(3 * drawable);
+        for (size_t t = 0; t < triangleCount; ++t)
+            if (mkTriangles[3 * t] >= 0)
+                for (size_t k = 0; k < 3; ++k)
+                    mkDrawnCorners.push_back(static_cast<unsigned int>(mkTriangles[3 * t + k]));
+    }
+}
+
+void KV_PolySurfaceActor3D::BuildVertexArrays()
 {
     mkPositions.clear();
     mkNormals.clear();
@@ -210,9 +238,73 @@ void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int prim
     glEnd();
 }
 
-void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
-                                         unsigned int primitive, bool named) const
+bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_List<unsigned int>& polygons)
 {
+    const size_t triangleCount = mkTriangles.size() / 3;
+    if (polygons.Count() != triangleCount || triangleCount == 0)
+        return false;
+    // The answer is kept per list until the list's count or the arrays change.
+    const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    const int slot = &polygons == &geometry->SelectedPolyIndices() ? 1 : 0;
+    if (mpCheckedList[slot] != &polygons || munCheckedCount[slot] != polygons.Count() ||
+        munCheckedBuild[slot] != munArrayBuilds)
+    {
+        bool whole = true;
+        for (unsigned int i = 0; i < polygons.Count() && whole; ++i) whole = polygons[i] == i;
+        mpCheckedList[slot] = &polygons;
+        munCheckedCount[slot] = polygons.Count();
+        munCheckedBuild[slot] = munArrayBuilds;
+        mbCheckedWhole[slot] = whole;
+    }
+    return mbCheckedWhole[slot];
+}
+
+void KV_PolySurfaceActor3D::DrawWholeSurface(unsigned int primitive)
+{
+    const unsigned int* corners = mkDrawnCorners.empty()
+                                      ? reinterpret_cast<const unsigned int*>(mkTriangles.data())
+                                      : mkDrawnCorners.data();
+    const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
+    if (cornerCount == 0)
+        return;
+    if (primitive == GL_LINE_LOOP)
+    {
+        // Each triangle's loop a-b-c-a as the lines a-b, b-c, c-a: the same segments with
+        // the same last (colour-giving) vertex each.
+        if (mkEdgeCorners.size() != 2 * cornerCount)
+        {
+            mkEdgeCorners.resize(2 * cornerCount);
+            for (size_t t = 0; t < cornerCount; t += 3)
+            {
+                unsigned int* edge = &mkEdgeCorners[2 * t];
+                edge[0] = corners[t];
+                edge[1] = corners[t + 1];
+                edge[2] = corners[t + 1];
+                edge[3] = corners[t + 2];
+                edge[4] = corners[t + 2];
+                edge[5] = corners[t];
+            }
+        }
+        glDrawElements(GL_LINES, static_cast<GLsizei>(mkEdgeCorners.size()), GL_UNSIGNED_INT,
+                       mkEdgeCorners.data());
+        return;
+    }
+    glDrawElements(primitive, static_cast<GLsizei>(cornerCount), GL_UNSIGNED_INT, corners);
+}
+
+void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
+                                         unsigned int primitive, bool named)
+{
+    if (mbBatchedDrawing && cornerCountFits(polygons.Count()))
+    {
+        GLint mode = GL_RENDER;
+        glGetIntegerv(GL_RENDER_MODE, &mode);
+        if (mode == GL_RENDER && IsWholeSurface(polygons))
+        {
+            DrawWholeSurface(primitive);
+            return;
+        }
+    }
     const size_t triangleCount = mkTriangles.size() / 3;
     const unsigned int count = polygons.Count();
     for (unsigned int i = 0; i < count; ++i)

@@ -7,6 +7,13 @@
 //
 // Polygons that cannot be drawn (fewer than three corners, or a corner beyond the arrays)
 // are skipped rather than read past the arrays.
+//
+// In GL_RENDER mode a list that holds every polygon in order (the whole surface, selected or
+// not) is drawn with one glDrawElements call over the arrays instead of one glBegin/glEnd
+// per triangle: the same vertices in the same order, so the same pixels, without the
+// per-triangle submission cost. Wireframe goes through an index list of the three edges of
+// each triangle as separate lines, which rasterise as the closed loop does. Names matter
+// only in GL_SELECT, which always takes the per-triangle path.
 
 #include "image/KV_MultiImage.h"
 #include "render/KV_TexturedActor3D.h"
@@ -48,15 +55,21 @@ public:
     bool HasTexturedLayout() const { return mbTexturedLayout; }
     // How many times the arrays were built.
     unsigned int ArrayBuildCount() const { return munArrayBuilds; }
+    // Off: every list goes through the per-triangle calls, as in GL_SELECT (for comparing
+    // the two paths). On by default.
+    void SetBatchedDrawing(bool flag) { mbBatchedDrawing = flag; }
+    bool IsBatchedDrawing() const { return mbBatchedDrawing; }
 
 private:
     KV_PolySurfaceGeometry3D* SurfaceGeometry() const;
     void BuildArrays();
+    void BuildVertexArrays();
     void EnableArrays();
     void ApplyPendingUpdates();
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
-    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive,
-                      bool named) const;
+    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named);
+    bool IsWholeSurface(const KV_List<unsigned int>& polygons);
+    void DrawWholeSurface(unsigned int primitive);
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
@@ -64,7 +77,21 @@ private:
     std::vector<float> mkNormals;
     std::vector<int> mkTriangles;
     std::vector<float> mkTextureCoordinates;
+    // The drawable triangles' corners for the batched path: mkTriangles itself when every
+    // polygon is drawable (empty then), else only the drawable ones. The edge list for
+    // wireframe is made on its first use.
+    std::vector<unsigned int> mkDrawnCorners;
+    std::vector<unsigned int> mkEdgeCorners;
+    unsigned int munDrawableTriangles = 0;
+    // Which selection lists were last found to hold every polygon in order, and the lists'
+    // addresses and counts they were found for (the geometry refills them on SetSurface,
+    // which rebuilds the arrays too).
+    const void* mpCheckedList[2] = {nullptr, nullptr};
+    unsigned int munCheckedCount[2] = {0, 0};
+    unsigned int munCheckedBuild[2] = {0, 0};
+    bool mbCheckedWhole[2] = {false, false};
     bool mbIsBoundaryDisplayed = true;
     bool mbTexturedLayout = false;
+    bool mbBatchedDrawing = true;
     unsigned int munArrayBuilds = 0;
 };

@@ -7,6 +7,7 @@
 #include "surface/KV_SurfaceTopology.h"
 
 #include <algorithm>
+#include <future>
 
 namespace topology = KV_SurfaceTopology;
 
@@ -147,20 +148,42 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
     }
     const KV_List<KV_List<unsigned int>>& vertexVertices = stored ? *stored : scratch;
 
-    KV_List<KV_Vector3D> points(64);
-    for (unsigned int i = 0; i < vertexCount; ++i)
+    auto refine = [&](unsigned int first, unsigned int last)
     {
-        const KV_List<unsigned int>& neighbours = vertexVertices[i];
-        if (neighbours.Count() <= 3)
-            continue;
-        const KV_Vector3D centre = (*surface.mpVertices)[i];
-        points.SetCount(0);
-        for (unsigned int k = 0; k < neighbours.Count(); ++k)
+        KV_List<KV_Vector3D> points(64);
+        for (unsigned int i = first; i < last; ++i)
         {
-            KV_Vector3D direction = Position(surface.mpVertices, neighbours[k]) - centre;
-            direction.Normalise();
-            points.Append(centre + direction);
+            const KV_List<unsigned int>& neighbours = vertexVertices[i];
+            if (neighbours.Count() <= 3)
+                continue;
+            const KV_Vector3D centre = (*surface.mpVertices)[i];
+            points.SetCount(0);
+            for (unsigned int k = 0; k < neighbours.Count(); ++k)
+            {
+                KV_Vector3D direction = Position(surface.mpVertices, neighbours[k]) - centre;
+                direction.Normalise();
+                points.Append(centre + direction);
+            }
+            normals[i] = FitPlaneNormal(points, normals[i]);
         }
-        normals[i] = FitPlaneNormal(points, normals[i]);
+    };
+    // Below this many vertices a second thread costs more than it saves.
+    const unsigned int concurrentFrom = 1024;
+    if (!mbConcurrent || vertexCount < concurrentFrom)
+    {
+        refine(0, vertexCount);
+        return;
     }
+    const unsigned int middle = vertexCount / 2;
+    std::future<void> second = std::async(std::launch::async, refine, middle, vertexCount);
+    try
+    {
+        refine(0, middle);
+    }
+    catch (...)
+    {
+        second.wait();
+        throw;
+    }
+    second.get();
 }

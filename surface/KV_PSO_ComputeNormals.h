@@ -30,9 +30,14 @@ public:
     void ComputeVertexNormals();
     // Averages first when the vertex normals are not one per vertex, then refines.
     void RefineVertexNormals();
+    // On: RefineVertexNormals fits the planes of the second half of the vertices on a second
+    // thread (each vertex's fit reads only the surface and writes only its own normal, so
+    // the normals are the same, bit for bit). Off by default.
+    void SetConcurrent(bool flag) { mbConcurrent = flag; }
 
 private:
     KV_PolySurface* mpSurface;
+    bool mbConcurrent = false;
 };
 
 // The unit normal of the plane fitted to points (the eigenvector of the smallest eigenvalue

@@ -8,8 +8,8 @@
 #include "app/core/KV_DocumentCore.h"
 #include "app/core/KV_SurfacePreparation.h"
 #include "meshfile/KV_MeshExporter.h"
-#include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
+#include "vrml/KV_VRMLWriter.h"
 
 #if OSFTOOL_HAVE_RENDER
 #include "tools/osftool_render.h"
@@ -191,15 +191,18 @@ int Check(const char* path)
 
 int Export(const char* path, const char* outPath)
 {
+    // The same world as the viewer's Export of the loaded surface: the file is read and
+    // checked as the viewer does, and triangulated; the rest of the completion (normals,
+    // topology) never reaches the world, so it is not made.
     KV_SurfaceReadReport report;
-    KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path, &report);
-    if (geometry == nullptr)
+    KV_PolySurface surface;
+    if (!KV_ReadSurfaceFile(path, surface, report))
     {
         PrintLoadFailure(path, report);
         return kExitLoadFailed;
     }
-    const bool written = KV_DocumentCore::ExportGeometry(*geometry, outPath);
-    delete geometry;
+    KV_PrepareSurfaceForExport(surface);
+    const bool written = KV_VRMLWriter::ExportSurface(outPath, surface);
     if (written)
         return kExitOk;
     std::fprintf(stderr, "%s\n", KV_DocumentCore::SaveFailureMessage(outPath).c_str());

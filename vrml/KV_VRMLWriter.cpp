@@ -1,5 +1,7 @@
 #include "vrml/KV_VRMLWriter.h"
 
+#include "surface/KV_SurfaceExtents.h"
+
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -92,8 +94,11 @@ private:
 };
 
 // One indexed list per line: "i j k -1", with a comma after every line but the last.
-void WriteIndexLines(VrmlText& out, int level, const KV_List<KV_Polygon>& polygons)
+void WriteIndexLines(VrmlText& out, int level, const KV_List<KV_Polygon>* list)
 {
+    if (list == nullptr)
+        return;
+    const KV_List<KV_Polygon>& polygons = *list;
     const unsigned int count = polygons.Count();
     for (unsigned int i = 0; i < count; ++i)
     {
@@ -112,9 +117,11 @@ void WriteIndexLines(VrmlText& out, int level, const KV_List<KV_Polygon>& polygo
 // A node holding a point list, one point per line with a comma after every line but the
 // last: "<header>", "point [", the points one level further in, "]", "}".
 template <typename T, typename WritePoint>
-void WritePointNode(VrmlText& out, int level, const char* header, const KV_List<T>& points,
+void WritePointNode(VrmlText& out, int level, const char* header, const KV_List<T>* list,
                     WritePoint writePoint)
 {
+    static const KV_List<T> empty(16);
+    const KV_List<T>& points = list != nullptr ? *list : empty;
     out.Indent(level);
     out.Text(header);
     out.EndLine();
@@ -158,39 +165,41 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
     if (mpkSurfaces == nullptr || index < 0 ||
         static_cast<unsigned int>(index) >= mpkSurfaces->Count())
         return false;
-    mkSurface = (*mpkSurfaces)[static_cast<unsigned int>(index)];
+    // Written from the list's own surface: a copy of a surface of millions of triangles
+    // would double the memory the export needs.
+    return ExportSurface(fileName, (*mpkSurfaces)[static_cast<unsigned int>(index)]);
+}
 
+bool KV_VRMLWriter::ExportSurface(const KV_String& fileName, const KV_PolySurface& surface)
+{
     // Absent lists are read as empty ones.
-    KV_Ensure(mkSurface.mpVertices, 1024);
-    KV_Ensure(mkSurface.mpPolygons, 1024);
-    KV_Ensure(mkSurface.mpTextureCoordinates, 256);
-    KV_Ensure(mkSurface.mpTexturePolygons, 1024);
-    const bool textured = mkSurface.HasTextureMap();
+    const bool textured = surface.HasTextureMap();
+    int indent = 0;
 
     VrmlText out;
     if (!out.Open(fileName))
         return false;
 
-    auto line = [&out, this](int offset, const char* text)
+    auto line = [&out, &indent](int offset, const char* text)
     {
-        out.Indent(mnIndentLevel + offset);
+        out.Indent(indent + offset);
         out.Text(text);
         out.EndLine();
     };
 
-    mnIndentLevel = 0;
+    indent = 0;
     line(0, "#VRML V2.0 utf8");
     line(0, "");
     line(0, "DEF Halcyne_object Transform {");
     line(1, "children [");
     line(2, "Shape {");
-    mnIndentLevel = 3;
+    indent = 3;
 
     if (textured)
     {
         line(0, "appearance Appearance {");
         line(1, "texture ImageTexture {");
-        out.Indent(mnIndentLevel + 2);
+        out.Indent(indent + 2);
         out.Text("url \"");
         out.Text(fileName.FileTitle());
         out.Text(".gif\"");
@@ -206,9 +215,9 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
     line(1, "solid FALSE");
     line(1, "convex TRUE");
     line(1, "creaseAngle 1.57");
-    mnIndentLevel = 4;
+    indent = 4;
 
-    WritePointNode(out, mnIndentLevel, "coord Coordinate {", *mkSurface.mpVertices,
+    WritePointNode(out, indent, "coord Coordinate {", surface.mpVertices,
                    [&out](const KV_Vector3D& v)
                    {
                        out.Real(v.x);
@@ -219,13 +228,12 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
                    });
 
     line(0, "coordIndex [");
-    WriteIndexLines(out, mnIndentLevel + 1, *mkSurface.mpPolygons);
+    WriteIndexLines(out, indent + 1, surface.mpPolygons);
     line(0, "]");
 
     if (textured)
     {
-        WritePointNode(out, mnIndentLevel, "texCoord TextureCoordinate {",
-                       *mkSurface.mpTextureCoordinates,
+        WritePointNode(out, indent, "texCoord TextureCoordinate {", surface.mpTextureCoordinates,
                        [&out](const KV_Vector2D& t)
                        {
                            out.Real(t.u);
@@ -233,25 +241,27 @@ bool KV_VRMLWriter::Export(const KV_String& fileName, int index)
                            out.Real(t.v);
                        });
         line(0, "texCoordIndex [");
-        WriteIndexLines(out, mnIndentLevel + 1, *mkSurface.mpTexturePolygons);
+        WriteIndexLines(out, indent + 1, surface.mpTexturePolygons);
         line(0, "]");
 
         // The url names the .gif whichever file the image ends up in.
-        if (!mkSurface.TextureMap().Save(fileName.ReplaceExtension("gif")))
-            mkSurface.TextureMap().Save(fileName.ReplaceExtension("bmp"));
+        if (!surface.mpTextureMap->Save(fileName.ReplaceExtension("gif")))
+            surface.mpTextureMap->Save(fileName.ReplaceExtension("bmp"));
     }
 
-    mnIndentLevel = 0;
+    indent = 0;
     line(3, "}");
     line(2, "}");
     line(1, "]");
     line(0, "}");
 
-    if (mkSurface.PolygonCount() > 0)
+    if (surface.PolygonCount() > 0)
     {
-        mkSurface.ComputeExtents();
-        const KV_Vector3D& lo = mkSurface.mpExtents->Minimum();
-        const KV_Vector3D& hi = mkSurface.mpExtents->Maximum();
+        // Extents computed afresh, whatever the surface holds.
+        KV_SurfaceExtents extents;
+        extents.Compute(surface.mpVertices, surface.mpPolygons);
+        const KV_Vector3D& lo = extents.Minimum();
+        const KV_Vector3D& hi = extents.Maximum();
         const KV_Vector3D ctr((lo.x + hi.x) / 2.0f, (lo.y + hi.y) / 2.0f, (lo.z + hi.z) / 2.0f);
         // Each camera stands on an axis through the box centre, four times the centre's
         // distance to the box face beyond that face.

@@ -24,9 +24,11 @@ public:
     // that a truncated world is never taken for a written one. A texture image that cannot
     // be saved is shown as a message and does not change the result.
     bool Export(const KV_String& fileName, int index);
+    // Writes surface to fileName as Export does, straight from the surface (nothing is
+    // copied; absent lists are written as empty ones).
+    static bool ExportSurface(const KV_String& fileName, const KV_PolySurface& surface);
 
 private:
     KV_List<KV_ManifoldPolySurface>* mpkSurfaces;
     KV_ManifoldPolySurface mkSurface;
-    int mnIndentLevel = 0;
 };

@@ -1,7 +1,6 @@
 #include "app/core/KV_DocumentCore.h"
 
 #include "render/KV_PolySurfaceGeometry3D.h"
-#include "surface/KV_ManifoldPolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
 #include <memory>
@@ -87,11 +86,8 @@ KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
 bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry,
                                      const KV_String& path)
 {
-    KV_List<KV_ManifoldPolySurface> surfaces(3);
-    surfaces.SetCount(1);
-    surfaces[0] = geometry.GetSurface();
-    KV_VRMLWriter writer(&surfaces);
-    return writer.Export(path, 0);
+    // Written from the document's own surface, without a copy.
+    return KV_VRMLWriter::ExportSurface(path, geometry.GetSurface());
 }
 
 bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)

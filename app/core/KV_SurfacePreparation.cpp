@@ -7,6 +7,7 @@
 #include "surface/KV_PolySurface.h"
 
 #include <cmath>
+#include <future>
 
 namespace
 {
@@ -116,16 +117,50 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
     return KV_CheckReadSurface(surface, report);
 }
 
-void KV_CompleteSurface(KV_PolySurface& surface)
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface)
+{
+    KV_PSO_Triangulate(&surface).Triangulate();
+}
+
+void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
 {
     KV_PSO_Triangulate(&surface).Triangulate();
     KV_PSO_ComputeNormals normals(&surface);
     normals.ComputePolygonNormals();
-    normals.RefineVertexNormals();
-    surface.ComputeExtents();
-    surface.ComputeBoundaries();
-    surface.ComputeVertexPolygons();
-    surface.ComputeVertexBoundaries();
-    if (surface.HasTextureMap())
-        surface.ComputeTextureCoordinateVertices();
+    if (completion == KV_Completion::Sequential)
+    {
+        normals.RefineVertexNormals();
+        surface.ComputeExtents();
+        surface.ComputeBoundaries();
+        surface.ComputeVertexPolygons();
+        surface.ComputeVertexBoundaries();
+        if (surface.HasTextureMap())
+            surface.ComputeTextureCoordinateVertices();
+        return;
+    }
+    normals.SetConcurrent(true);
+    // The boundary steps read only the vertex count and the polygons and write only their
+    // own lists; nothing on this thread reads those lists or changes the polygons until the
+    // task is joined. The vertex polygons stay on this thread: the normals read them when
+    // they exist. The steps report nothing, so no message box is raised off the main thread.
+    std::future<void> boundaries = std::async(std::launch::async,
+                                              [&surface]
+                                              {
+                                                  surface.ComputeBoundaries();
+                                                  surface.ComputeVertexBoundaries();
+                                              });
+    try
+    {
+        normals.RefineVertexNormals();
+        surface.ComputeExtents();
+        surface.ComputeVertexPolygons();
+        if (surface.HasTextureMap())
+            surface.ComputeTextureCoordinateVertices();
+    }
+    catch (...)
+    {
+        boundaries.wait();
+        throw;
+    }
+    boundaries.get();
 }

@@ -62,8 +62,25 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
 // Checks a surface already in memory as KV_ReadSurfaceFile does; false when refused.
 bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
 
+// How KV_CompleteSurface uses the processor: Concurrent derives the boundaries and the
+// vertex boundary flags on a second thread while the vertex normals are refined (both read
+// the same polygons and write different lists), and refines the normals of the two halves
+// of the vertices on two threads; Sequential runs every step in the order listed, on the
+// calling thread. Both give the same lists, bit for bit.
+enum class KV_Completion
+{
+    Concurrent,
+    Sequential
+};
+
 // Derives what display and export need, in this order: triangulation; polygon normals, then
 // refined vertex normals; extents; boundaries, vertex polygons, vertex boundary flags; and,
 // with a texture image, the geometry vertex of each texture coordinate. Requires a surface
-// accepted by KV_CheckReadSurface.
-void KV_CompleteSurface(KV_PolySurface& surface);
+// accepted by KV_CheckReadSurface. Returns when every list is complete.
+void KV_CompleteSurface(KV_PolySurface& surface,
+                        KV_Completion completion = KV_Completion::Concurrent);
+
+// What an export needs of the completion: the triangulation only (the world holds vertices,
+// triangles, texture coordinates and texture triangles; normals and topology never reach
+// it). Requires a surface accepted by KV_CheckReadSurface.
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface);

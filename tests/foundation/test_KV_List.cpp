@@ -15,8 +15,7 @@ const char* kNonEmpty = "Invalid attempt to set block size of non-empty list";
 KV_List<int> Numbers(unsigned int n, unsigned int blockSize)
 {
     KV_List<int> list(blockSize);
-    for (unsigned int i = 0; i < n; ++i)
-        list.Append(static_cast<int>(i));
+    for (unsigned int i = 0; i < n; ++i) list.Append(static_cast<int>(i));
     return list;
 }
 }  // namespace
@@ -62,8 +61,7 @@ TEST(KV_List, SetBlockSizeIsRefusedByStorageNotByCount)
 TEST(KV_List, BlocksNeverMoveWhileTheListGrows)
 {
     KV_List<int> list(4);
-    for (int i = 0; i < 4; ++i)
-        list.Append(i);
+    for (int i = 0; i < 4; ++i) list.Append(i);
     EXPECT_EQ(list.NumBlocks(), 1u);
     const int* first = &list[0];
     list.Append(4);
@@ -73,15 +71,11 @@ TEST(KV_List, BlocksNeverMoveWhileTheListGrows)
 
     // Many more blocks: every earlier element address stays put.
     std::vector<const int*> addresses;
-    for (unsigned int i = 0; i < list.Count(); ++i)
-        addresses.push_back(&list[i]);
-    for (int i = 5; i < 10000; ++i)
-        list.Append(i);
-    for (unsigned int i = 0; i < addresses.size(); ++i)
-        EXPECT_EQ(&list[i], addresses[i]);
+    for (unsigned int i = 0; i < list.Count(); ++i) addresses.push_back(&list[i]);
+    for (int i = 5; i < 10000; ++i) list.Append(i);
+    for (unsigned int i = 0; i < addresses.size(); ++i) EXPECT_EQ(&list[i], addresses[i]);
     EXPECT_EQ(list.NumBlocks(), 2500u);
-    for (unsigned int i = 0; i < list.Count(); ++i)
-        ASSERT_EQ(list[i], static_cast<int>(i));
+    for (unsigned int i = 0; i < list.Count(); ++i) ASSERT_EQ(list[i], static_cast<int>(i));
 }
 
 TEST(KV_List, SetCountKeepsOldValuesInReusedSlots)
@@ -91,8 +85,7 @@ TEST(KV_List, SetCountKeepsOldValuesInReusedSlots)
     EXPECT_EQ(list.Count(), 5u);
     EXPECT_EQ(list.Capacity(), 12u);
     list.SetCount(10);
-    for (int i = 5; i < 10; ++i)
-        EXPECT_EQ(list[i], i);
+    for (int i = 5; i < 10; ++i) EXPECT_EQ(list[i], i);
     list.SetCount(13);
     EXPECT_EQ(list.NumBlocks(), 4u);
 }
@@ -103,8 +96,7 @@ TEST(KV_List, FreshSlotsAreDefaultConstructed)
     list.Append("x");
     list.SetCount(6);
     EXPECT_EQ(list[0], "x");
-    for (unsigned int i = 1; i < 6; ++i)
-        EXPECT_EQ(list[i], "");
+    for (unsigned int i = 1; i < 6; ++i) EXPECT_EQ(list[i], "");
 }
 
 TEST(KV_List, AssignmentAndCopyTakeTheSourceBlockSize)
@@ -115,8 +107,7 @@ TEST(KV_List, AssignmentAndCopyTakeTheSourceBlockSize)
     big = small;
     EXPECT_EQ(big.BlockSize(), 4u);
     ASSERT_EQ(big.Count(), 9u);
-    for (int i = 0; i < 9; ++i)
-        EXPECT_EQ(big[i], i);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(big[i], i);
 
     KV_List<int> copy(small);
     EXPECT_EQ(copy.BlockSize(), 4u);
@@ -154,8 +145,7 @@ TEST(KV_List, ConsolidateMakesOneContiguousBlockInOrder)
     EXPECT_FALSE(empty.Consolidate());
 
     KV_List<int> list(3);
-    for (int i = 0; i < 1000; ++i)
-        list.Append(1000 - i);
+    for (int i = 0; i < 1000; ++i) list.Append(1000 - i);
     EXPECT_TRUE(list.Consolidate());
     EXPECT_EQ(list.NumBlocks(), 1u);
     EXPECT_EQ(list.BlockSize(), 1000u);
@@ -167,8 +157,7 @@ TEST(KV_List, ConsolidateMakesOneContiguousBlockInOrder)
         EXPECT_EQ(list[i], 1000 - i);
     }
     std::sort(block, block + list.Count());
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_EQ(list[i], i + 1);
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(list[i], i + 1);
 }
 
 TEST(KV_List, ConsolidateOfEmptiedListWithBlocksReportsZeroSize)
@@ -197,4 +186,32 @@ TEST(KV_List, ClearReleasesStorageAndKeepsBlockSize)
     EXPECT_EQ(list.BlockSize(), 2u);
     list.Append("d");
     EXPECT_EQ(list[0], "d");
+}
+
+TEST(KV_List, EveryIndexLayoutKeepsValuesAndAddresses)
+{
+    // One block (inline or not), then several: power-of-two sizes are indexed through the
+    // block table, the others through the element table.
+    for (unsigned int blockSize : {1u, 3u, 4u, 5u, 7u, 64u, 1000u, 1024u})
+    {
+        SCOPED_TRACE(blockSize);
+        KV_List<unsigned int> list(blockSize);
+        std::vector<const unsigned int*> addresses;
+        for (unsigned int i = 0; i < 5000; ++i)
+        {
+            list.Append(i * 7u);
+            addresses.push_back(&list[i]);
+        }
+        EXPECT_EQ(list.NumBlocks(), (5000 + blockSize - 1) / blockSize);
+        const KV_List<unsigned int> copy(list);
+        for (unsigned int i = 0; i < 5000; ++i)
+        {
+            ASSERT_EQ(&list[i], addresses[i]);
+            ASSERT_EQ(list[i], i * 7u);
+            ASSERT_EQ(copy[i], i * 7u);
+        }
+        list.Clear();
+        list.SetCount(3);
+        EXPECT_EQ(list.Capacity(), (3 + blockSize - 1) / blockSize * blockSize);
+    }
 }

@@ -484,3 +484,108 @@ TEST_F(SceneTest, ReportsAndDump)
               d.find("KV_OGLRenderer: \n mkActors: \nKV_SmartPtr: \n mptData: KV_Actor3D: \n"));
     EXPECT_NE(std::string::npos, d.find(" mkSceneBoundingBox: KV_BoundingBox3D: \n"));
 }
+
+namespace
+{
+// A rippled 12 x 12 grid over the unit square with its true normals. With mixedWinding every
+// other row of triangles runs clockwise (back faces towards the camera); with shortPolygon a
+// two-corner polygon sits among the triangles (not drawable, so the batched path draws from
+// its own corner list).
+KV_PolySurface Ripple(bool mixedWinding, bool shortPolygon)
+{
+    const int n = 12;
+    KV_PolySurface s;
+    s.mpVertexNormals = new KV_List<KV_Vector3D>(64);
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+        {
+            const float x = static_cast<float>(i) / n, y = static_cast<float>(j) / n;
+            s.Vertices().Append(KV_Vector3D(x, y, 0.25f * std::sin(6 * x) * std::cos(5 * y)));
+            KV_Vector3D normal(-1.5f * std::cos(6 * x) * std::cos(5 * y),
+                               1.25f * std::sin(6 * x) * std::sin(5 * y), 1.0f);
+            normal.Normalise();
+            s.mpVertexNormals->Append(normal);
+        }
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i)
+        {
+            const unsigned int a = j * (n + 1) + i, b = a + 1, c = b + n + 1, d = a + n + 1;
+            if (mixedWinding && j % 2 == 1)
+            {
+                AppendTriangle(s.Polygons(), a, c, b);
+                AppendTriangle(s.Polygons(), a, d, c);
+            }
+            else
+            {
+                AppendTriangle(s.Polygons(), a, b, c);
+                AppendTriangle(s.Polygons(), a, c, d);
+            }
+            if (shortPolygon && i == 5 && j == 5)
+            {
+                KV_Polygon p;
+                p.Append(a);
+                p.Append(b);
+                s.Polygons().Append(p);
+            }
+        }
+    s.ComputeExtents();
+    s.ComputeBoundaries();
+    return s;
+}
+}  // namespace
+
+TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
+{
+    struct Case
+    {
+        const char* name;
+        bool smooth, wireframe, textured, selected, mixedWinding, shortPolygon;
+    };
+    const Case cases[] = {
+        {"smooth", true, false, false, false, false, false},
+        {"flat", false, false, false, false, false, false},
+        {"wireframe", true, true, false, false, false, false},
+        {"textured", true, false, true, false, false, false},
+        {"textured-wireframe", true, true, true, false, false, false},
+        {"back-faces", true, false, false, false, true, false},
+        {"back-faces-flat-textured", false, false, true, false, true, false},
+        {"selected", true, false, true, true, false, false},
+        {"selected-wireframe", true, true, false, true, true, false},
+        {"short-polygon", true, false, false, false, false, true},
+        {"short-polygon-wireframe", true, true, false, false, false, true},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_PolySurface s = Ripple(c.mixedWinding, c.shortPolygon);
+        if (c.textured)
+            AddTexture(s, ColourImage(16, 16,
+                                      [](int r, int col)
+                                      {
+                                          return KV_RGB8(static_cast<unsigned char>(16 * r),
+                                                         static_cast<unsigned char>(16 * col),
+                                                         (r + col) % 2 ? 255 : 40);
+                                      }));
+        KV_PolySurfaceActor3D* actor = Show(s, c.selected);
+        mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.6f, 0.0f), 40.0f);
+        actor->SetDisplayedSmooth(c.smooth);
+        actor->SetDisplayedWireframe(c.wireframe);
+        actor->SetDisplayedTextured(c.textured);
+        ASSERT_TRUE(actor->IsBatchedDrawing());
+        const KV_Image<KV_RGB8> batched = Picture();
+        actor->SetBatchedDrawing(false);
+        const KV_Image<KV_RGB8> perTriangle = Picture();
+        EXPECT_GT(Coverage(perTriangle), c.wireframe ? 200 : 600);
+        int differing = 0;
+        for (int r = 0; r < kSize; ++r)
+            for (int col = 0; col < kSize; ++col)
+                differing += batched(r, col) == perTriangle(r, col) ? 0 : 1;
+        EXPECT_EQ(0, differing);
+        if (differing != 0)
+        {
+            SaveForInspection(batched, std::string("batched-") + c.name);
+            SaveForInspection(perTriangle, std::string("per-triangle-") + c.name);
+        }
+        mkRenderer.RemoveActor(mkGeometry.munID);
+    }
+}

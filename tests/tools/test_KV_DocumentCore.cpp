@@ -3,6 +3,7 @@
 #include "FixtureFiles.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceExtents.h"
 #include "tests/image/ImageTestFiles.h"
 #include "tests/support/ReportRecorder.h"
 
@@ -11,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -377,4 +379,88 @@ TEST(DocumentCorePieces, LoadGeometryHandsOverAGeometryOrNull)
     EXPECT_EQ(KV_DocumentCore::LoadGeometry(ScratchPath("absent.osf").c_str(), &report), nullptr);
     EXPECT_EQ(report.meRejection, KV_SurfaceRejection::LoadFailed);
     EXPECT_EQ(KV_DocumentCore::LoadGeometry(ScratchPath("absent.osf").c_str(), nullptr), nullptr);
+}
+
+namespace
+{
+// Every element of a list as bytes, so that floating-point values compare bit for bit.
+template <typename T>
+std::vector<unsigned char> BytesOf(const KV_List<T>* list)
+{
+    std::vector<unsigned char> bytes;
+    if (list == nullptr)
+        return bytes;
+    for (unsigned int i = 0; i < list->Count(); ++i)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(&(*list)[i]);
+        bytes.insert(bytes.end(), p, p + sizeof(T));
+    }
+    return bytes;
+}
+
+template <typename L>
+std::vector<std::vector<unsigned int>> ListsOf(const KV_List<L>* lists)
+{
+    std::vector<std::vector<unsigned int>> v;
+    if (lists != nullptr)
+        for (unsigned int i = 0; i < lists->Count(); ++i) v.push_back(Indices((*lists)[i]));
+    return v;
+}
+
+// A rippled 40 x 30 grid of quads with two holes and a ragged edge: triangulation, boundary
+// loops and vertex normals with every neighbour count.
+KV_PolySurface HoledQuadGrid()
+{
+    const int columns = 40, rows = 30;
+    KV_PolySurface s;
+    for (int j = 0; j <= rows; ++j)
+        for (int i = 0; i <= columns; ++i)
+            s.Vertices().Append(
+                KV_Vector3D(0.1f * i, 0.1f * j, 0.3f * std::sin(0.4f * i) * std::cos(0.3f * j)));
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i)
+        {
+            const bool hole =
+                (i >= 5 && i < 9 && j >= 5 && j < 8) || (i >= 20 && i < 22 && j >= 14 && j < 20);
+            if (hole || (j == rows - 1 && i % 3 == 0))
+                continue;
+            const unsigned int a = j * (columns + 1) + i;
+            KV_Polygon quad;
+            quad.Append(a);
+            quad.Append(a + 1);
+            quad.Append(a + columns + 2);
+            quad.Append(a + columns + 1);
+            s.Polygons().Append(quad);
+        }
+    return s;
+}
+}  // namespace
+
+TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
+{
+    KV_PolySurface sample;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(
+        KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
+    for (const KV_PolySurface& original : {sample, HoledQuadGrid()})
+    {
+        KV_PolySurface sequential(original), concurrent(original);
+        KV_CompleteSurface(sequential, KV_Completion::Sequential);
+        KV_CompleteSurface(concurrent, KV_Completion::Concurrent);
+        ASSERT_NE(nullptr, concurrent.mpBoundaries);
+        EXPECT_GT(concurrent.mpBoundaries->Count(), 0u);
+        EXPECT_EQ(PolygonsOf(sequential.mpPolygons), PolygonsOf(concurrent.mpPolygons));
+        EXPECT_EQ(BytesOf(sequential.mpPolygonNormals), BytesOf(concurrent.mpPolygonNormals));
+        EXPECT_EQ(BytesOf(sequential.mpVertexNormals), BytesOf(concurrent.mpVertexNormals));
+        EXPECT_EQ(ListsOf(sequential.mpBoundaries), ListsOf(concurrent.mpBoundaries));
+        EXPECT_EQ(ListsOf(sequential.mpVertexPolygons), ListsOf(concurrent.mpVertexPolygons));
+        EXPECT_EQ(BytesOf(sequential.mpVertexBoundaries), BytesOf(concurrent.mpVertexBoundaries));
+        EXPECT_EQ(BytesOf(sequential.mpTextureCoordinateVertices),
+                  BytesOf(concurrent.mpTextureCoordinateVertices));
+        ASSERT_NE(nullptr, concurrent.mpExtents);
+        for (const auto& pick : {&KV_SurfaceExtents::Minimum, &KV_SurfaceExtents::Maximum,
+                                 &KV_SurfaceExtents::Centroid})
+            EXPECT_EQ(0, std::memcmp(&((*sequential.mpExtents).*pick)(),
+                                     &((*concurrent.mpExtents).*pick)(), sizeof(KV_Vector3D)));
+    }
 }

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Side-by-side benchmark against a peer viewer (f3d, from Debian) on the benchmark sphere:
+# launch to first frame for orvane-view and f3d, and osftool export, at 1M and 4M
+# triangles (and 16M with --16m). Wall time and peak RSS from /usr/bin/time -v, medians of
+# the runs, all under one Xvfb. Prints one markdown table with the ratios to the peer.
+# Not part of the test suite.
+#
+#   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
+#                  [--no-export]
+#
+#   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16)
+#   --build DIR   the build folder with orvane-view, osftool and make_sample (default: build)
+#   --before DIR  a build folder of another commit, measured in the same run as "before"
+#   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
+#
+# More rows: add a line to the work list below (see add_work); each work is measured once
+# per program column that has a command for it.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+before=
+data=/tmp/orvane-peers
+runs=3
+sizes=(1 4)
+do_export=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --16m) sizes=(1 4 16) ;;
+    --sizes) read -r -a sizes <<<"$2"; shift ;;
+    --runs) runs=$2; shift ;;
+    --build) build=$(cd "$2" && pwd); shift ;;
+    --before) before=$(cd "$2" && pwd); shift ;;
+    --data) data=$2; shift ;;
+    --no-export) do_export=0 ;;
+    *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export]" >&2; exit 64 ;;
+  esac
+  shift
+done
+
+# The peer viewer is installed for the benchmark only, never by scripts/install-deps.
+if ! command -v f3d >/dev/null; then
+  if [ "$(id -u)" -eq 0 ]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends f3d
+  else
+    sudo DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends f3d
+  fi
+fi
+for tool in Xvfb /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "peers.sh: $tool is missing" >&2; exit 1; }
+done
+
+find_tool() {  # DIR NAME: the program's path in a build folder
+  local found
+  found=$(find "$1" -type f -name "$2" -perm -u+x 2>/dev/null | head -1)
+  [ -n "$found" ] || { echo "peers.sh: no $2 in $1" >&2; exit 1; }
+  echo "$found"
+}
+make_sample=$(find_tool "$build" make_sample)
+
+mkdir -p "$data"
+for m in "${sizes[@]}"; do
+  if [ ! -s "$data/sphere$m.png" ]; then
+    echo "making the ${m}M-triangle sphere..." >&2
+    "$make_sample" --sphere "$m" "$data/sphere$m.osf" "$data/sphere$m.ply" "$data/sphere$m.png"
+  fi
+done
+
+# One virtual display for every run.
+display=:$((90 + RANDOM % 400))
+Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+scratch=$(mktemp -d)
+trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$scratch"' EXIT
+export DISPLAY=$display
+sleep 1
+
+# measure KEY COMMAND...: runs it $runs times; keeps the median wall time (s) and the median
+# peak RSS (MiB) as wall[KEY] and rss[KEY]; a failed run marks KEY as failed.
+declare -A wall rss
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+measure() {
+  local key=$1; shift
+  local walls=() rsses=() i
+  for ((i = 0; i < runs; i++)); do
+    if ! /usr/bin/time -v -o "$scratch/time" "$@" >"$scratch/out" 2>&1; then
+      echo "peers.sh: failed: $*" >&2
+      tail -5 "$scratch/out" >&2
+      wall[$key]=failed; rss[$key]=failed
+      return
+    fi
+    walls+=("$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + t[k]; print s }' "$scratch/time")")
+    rsses+=("$(awk -F': ' '/Maximum resident set size/ { print $2 / 1024 }' "$scratch/time")")
+  done
+  wall[$key]=$(printf '%s\n' "${walls[@]}" | median)
+  rss[$key]=$(printf '%s\n' "${rsses[@]}" | median)
+  echo "  $key: ${wall[$key]} s, ${rss[$key]} MiB" >&2
+}
+
+# Program columns: "after" (this build), optionally "before", and the peer.
+columns=(after)
+[ -n "$before" ] && columns=(before after)
+view_after=$(find_tool "$build" orvane-view)
+osftool_after=$(find_tool "$build" osftool)
+if [ -n "$before" ]; then
+  view_before=$(find_tool "$before" orvane-view)
+  osftool_before=$(find_tool "$before" osftool)
+fi
+
+# The works: "label|kind|size". Kinds: view (launch to first frame), export (osftool).
+works=()
+add_work() { works+=("$1"); }
+for m in "${sizes[@]}"; do add_work "launch to first frame, ${m}M triangles|view|$m"; done
+if [ "$do_export" -eq 1 ]; then
+  for m in "${sizes[@]}"; do add_work "osftool export, ${m}M triangles|export|$m"; done
+fi
+
+# run_work COLUMN KIND SIZE: measures one cell (nothing when the column has no command).
+run_work() {
+  local column=$1 kind=$2 m=$3 key="$1|$2|$3"
+  case $column:$kind in
+    before:view | after:view)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m.osf" ;;
+    before:export | after:export)
+      local o=osftool_$column
+      measure "$key" "${!o}" export "$data/sphere$m.osf" "$scratch/export.wrl"
+      rm -f "$scratch/export.wrl" ;;
+    peer:view)
+      measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
+        --texture-base-color="$data/sphere$m.png" "$data/sphere$m.ply" ;;
+  esac
+}
+
+for work in "${works[@]}"; do
+  IFS='|' read -r label kind m <<<"$work"
+  echo "$label" >&2
+  for column in "${columns[@]}" peer; do run_work "$column" "$kind" "$m"; done
+done
+
+cell() {  # KEY: "wall s, rss MiB" or "-"
+  local key=$1
+  if [ -z "${wall[$key]+x}" ]; then echo "-"; return; fi
+  if [ "${wall[$key]}" = failed ]; then echo "failed"; return; fi
+  printf '%.2f s, %.0f MiB' "${wall[$key]}" "${rss[$key]}"
+}
+ratio() {  # KEY PEERKEY: "time x, memory x" against the peer, or against KEY's 1M row
+  local a=$1 b=$2
+  if [ -z "${wall[$a]+x}" ] || [ -z "${wall[$b]+x}" ] || [ "${wall[$a]}" = failed ] || [ "${wall[$b]}" = failed ]; then
+    echo "-"; return
+  fi
+  awk -v ta="${wall[$a]}" -v tb="${wall[$b]}" -v ma="${rss[$a]}" -v mb="${rss[$b]}" \
+    'BEGIN { printf "%.2fx, %.2fx", ta / tb, ma / mb }'
+}
+
+echo
+echo "Medians of $runs runs, $(nproc) cores, $(glxinfo 2>/dev/null | awk -F': ' '/OpenGL renderer/ { print $2 }' || true) under Xvfb; f3d $(f3d --version 2>/dev/null | awk 'NR == 1 { print $2 }'); $(date -u '+%Y-%m-%d %H:%M UTC')."
+echo
+header="| work |"; rule="|---|"
+for column in "${columns[@]}"; do header+=" this project ($column) |"; rule+="---|"; done
+header+=" peer f3d | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
+rule+="---|---|---|"
+echo "$header"
+echo "$rule"
+previous=()
+for work in "${works[@]}"; do
+  IFS='|' read -r label kind m <<<"$work"
+  line="| $label |"
+  for column in "${columns[@]}"; do line+=" $(cell "$column|$kind|$m") |"; done
+  line+=" $(cell "peer|$kind|$m") |"
+  line+=" $(ratio "after|$kind|$m" "peer|$kind|$m") |"
+  # The same work at the size before (1M to 4M, 4M to 16M): linear growth is the size ratio.
+  before_size=
+  for p in "${previous[@]}"; do [ "${p%%|*}" = "$kind" ] && before_size=${p#*|}; done
+  if [ -n "$before_size" ]; then
+    line+=" $(ratio "after|$kind|$m" "after|$kind|$before_size") (${m}M / ${before_size}M) |"
+  else
+    line+=" - |"
+  fi
+  previous+=("$kind|$m")
+  echo "$line"
+done
