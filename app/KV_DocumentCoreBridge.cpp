@@ -10,9 +10,10 @@
 KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason)
 {
     KV_SurfaceReadReport report;
-    KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), &report);
-    if (reason != nullptr)
-        *reason = wxString::FromUTF8(report.mkReason.c_str());
+    KV_PolySurfaceGeometry3D* geometry =
+        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), &report);
+    if (geometry == nullptr && reason != nullptr)
+        *reason = wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
     return geometry;
 }
 

@@ -7,8 +7,8 @@
 class KV_PolySurfaceGeometry3D;
 
 // A new geometry holding the completed surface of the file with its material, or null when
-// the file does not load. The caller owns the result.
-// reason, when given, receives why a model file could not be read (empty when unknown).
+// the file does not load; then reason (when not null) says why in a few words. The caller
+// owns the result.
 KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString& path, wxString* reason = nullptr);
 // Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);

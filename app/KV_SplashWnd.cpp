@@ -44,6 +44,13 @@ bool KV_SplashWnd::Create(wxWindow* parent)
         CentreOnParent();
     else
         CentreOnScreen();
+    // The main frame gets its place from the window manager only after it is shown, and
+    // the user may move it while the picture is up: follow it.
+    if (parent != nullptr)
+    {
+        parent->Bind(wxEVT_MOVE, &KV_SplashWnd::OnOwnerMoved);
+        parent->Bind(wxEVT_SIZE, &KV_SplashWnd::OnOwnerMoved);
+    }
     Bind(wxEVT_PAINT, &KV_SplashWnd::OnPaint, this);
     mkTimer.SetOwner(this, 1);
     Bind(wxEVT_TIMER, &KV_SplashWnd::OnTimer, this);
@@ -57,6 +64,11 @@ bool KV_SplashWnd::Create(wxWindow* parent)
 KV_SplashWnd::~KV_SplashWnd()
 {
     mkTimer.Stop();
+    if (GetParent() != nullptr)
+    {
+        GetParent()->Unbind(wxEVT_MOVE, &KV_SplashWnd::OnOwnerMoved);
+        GetParent()->Unbind(wxEVT_SIZE, &KV_SplashWnd::OnOwnerMoved);
+    }
     if (cpkSplashWnd == this)
         cpkSplashWnd = nullptr;
 }
@@ -76,6 +88,14 @@ void KV_SplashWnd::OwnerShown()
     wxTheApp->SafeYieldFor(nullptr, wxEVT_CATEGORY_UI);
     wxClientDC dc(splash);
     dc.DrawBitmap(splash->mkBitmap, 0, 0, false);
+}
+
+void KV_SplashWnd::OnOwnerMoved(wxEvent& event)
+{
+    event.Skip();
+    KV_SplashWnd* splash = cpkSplashWnd;
+    if (splash != nullptr && splash->GetParent() == event.GetEventObject())
+        splash->CentreOnParent();
 }
 
 void KV_SplashWnd::OnPaint(wxPaintEvent&)

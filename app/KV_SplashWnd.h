@@ -29,6 +29,8 @@ private:
     bool Create(wxWindow* parent);
     void OnPaint(wxPaintEvent& event);
     void OnTimer(wxTimerEvent& event);
+    // The owner moved or changed size: centre over it again.
+    static void OnOwnerMoved(wxEvent& event);
 
     wxBitmap mkBitmap;
     wxTimer mkTimer;

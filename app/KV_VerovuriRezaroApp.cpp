@@ -39,6 +39,13 @@ void KV_PrepareToolkitEnvironment()
     setenv("GDK_BACKEND", "x11", 0);
 }
 
+int KV_RunApplication(int argc, char** argv)
+{
+    KV_PrepareToolkitEnvironment();
+    const int status = wxEntry(argc, argv);
+    return status < 0 ? 1 : status;
+}
+
 KV_VerovuriRezaroApp::KV_VerovuriRezaroApp()
     : mkRecentFiles(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1))
 {
@@ -52,7 +59,35 @@ bool KV_VerovuriRezaroApp::OnInit()
 {
     wxArrayString arguments;
     for (int i = 1; i < argc; ++i) arguments.Add(argv[i]);
-    return InitInstance(arguments);
+    if (InitInstance(arguments))
+        return true;
+    // The toolkit runs neither the event loop nor OnExit after a failed start: end here as
+    // Exit would (windows first, as the view observes the document; then the settings).
+    // The caller turns the failed start into exit status 1.
+    for (wxWindow* window : wxTopLevelWindows) window->Destroy();
+    DeletePendingObjects();
+    ExitInstance();
+    return false;
+}
+
+wxPrintDialogData& KV_VerovuriRezaroApp::PrintDialogData()
+{
+    if (!mpkPrintDialogData)
+        mpkPrintDialogData = std::make_unique<wxPrintDialogData>();
+    return *mpkPrintDialogData;
+}
+
+wxPageSetupDialogData& KV_VerovuriRezaroApp::PageSetupData()
+{
+    if (!mpkPageSetupData)
+    {
+        mpkPageSetupData =
+            std::make_unique<wxPageSetupDialogData>(PrintDialogData().GetPrintData());
+        // Until the user sets up the page, a margin most printers can reach on every side.
+        mpkPageSetupData->SetMarginTopLeft(wxPoint(kDefaultMarginMM, kDefaultMarginMM));
+        mpkPageSetupData->SetMarginBottomRight(wxPoint(kDefaultMarginMM, kDefaultMarginMM));
+    }
+    return *mpkPageSetupData;
 }
 
 bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
@@ -241,8 +276,12 @@ void KV_VerovuriRezaroApp::OnAppAbout(wxCommandEvent&)
 
 void KV_VerovuriRezaroApp::OnFilePrintSetup(wxCommandEvent&)
 {
-    wxPageSetupDialogData setup(mkPrintDialogData.GetPrintData());
+    wxPageSetupDialogData& setup = PageSetupData();
+    setup.SetPrintData(PrintDialogData().GetPrintData());
     wxPageSetupDialog dialog(mpkMainFrame, &setup);
     if (dialog.ShowModal() == wxID_OK)
-        mkPrintDialogData.SetPrintData(dialog.GetPageSetupDialogData().GetPrintData());
+    {
+        setup = dialog.GetPageSetupDialogData();
+        PrintDialogData().SetPrintData(setup.GetPrintData());
+    }
 }

@@ -47,8 +47,14 @@ public:
     KV_VerovuriRezaroDoc* GetDocument() const { return mpkDocument.get(); }
     KV_VerovuriRezaroView* GetView() const { return mpkView; }
 
-    // Printer choice and page set-up shared by every print, preview and Print Setup.
-    wxPrintDialogData& PrintDialogData() { return mkPrintDialogData; }
+    // Printer choice and page set-up shared by every print, preview and Print Setup. Made
+    // on first use: the print settings carry the toolkit's native printing data, which only
+    // exists once the toolkit has started (the application object is built before that).
+    wxPrintDialogData& PrintDialogData();
+    // The paper's margins (and the paper itself, kept in step with PrintDialogData): the
+    // printed picture fits inside them.
+    wxPageSetupDialogData& PageSetupData();
+    static constexpr int kDefaultMarginMM = 10;
 
     // Set by the command-line option --benchmark-first-frame: the view reports the time from
     // start-up to its first frame with a surface on standard output, then the program ends.
@@ -65,7 +71,8 @@ private:
 
     std::unique_ptr<wxConfigBase> mpkConfig;
     wxFileHistory mkRecentFiles;
-    wxPrintDialogData mkPrintDialogData;
+    std::unique_ptr<wxPrintDialogData> mpkPrintDialogData;
+    std::unique_ptr<wxPageSetupDialogData> mpkPageSetupData;
     std::unique_ptr<KV_VerovuriRezaroDoc> mpkDocument;
     CMainFrame* mpkMainFrame = nullptr;
     KV_VerovuriRezaroView* mpkView = nullptr;
@@ -77,3 +84,8 @@ wxDECLARE_APP(KV_VerovuriRezaroApp);
 // Before the toolkit starts: the OpenGL binding needs X11, so unless the user chose a GDK
 // backend the program asks for X11 (XWayland on a Wayland desktop).
 void KV_PrepareToolkitEnvironment();
+
+// The whole program: prepares the environment, starts the toolkit with the application
+// object and runs it. Returns the exit status: the event loop's, or 1 when start-up failed
+// (the toolkit itself reports a failed start as -1).
+int KV_RunApplication(int argc, char** argv);

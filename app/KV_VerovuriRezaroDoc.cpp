@@ -49,10 +49,11 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
     KV_PolySurfaceGeometry3D* geometry = KV_LoadSurfaceGeometry(path, &reason);
     if (geometry == nullptr)
     {
-        wxString message = wxString::Format("Failed to load surface file: %s", path);
+        // The fixed message first, then why.
+        wxString text = wxString::Format("Failed to load surface file: %s", path);
         if (!reason.empty())
-            message += "\n" + reason;
-        KV_Prompts::Get().Message(message, KV_APP_TITLE);
+            text += "\n" + reason;
+        KV_Prompts::Get().Message(text, KV_APP_TITLE);
         return false;
     }
 

@@ -36,8 +36,8 @@ public:
     bool OnOpenDocument(const wxString& path);
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
     // false and changes nothing. A file that does not load shows "Failed to load surface
-    // file: %s" with the full path (and, for a model file, the importer's reason on the next
-    // line) and returns false; the shown surface stays.
+    // file: %s" with the full path, and a second line saying why, and returns false; the
+    // shown surface stays.
     bool LoadSurfaceFile(const wxString& path);
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();

@@ -17,6 +17,8 @@ class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
 class wxDC;
+class wxPageSetupDialogData;
+class wxPrintout;
 
 // The Export command's proposed file name: the document's path without its last four
 // characters (".osf"), then ".wrl"; just ".wrl" for a shorter path.
@@ -38,10 +40,11 @@ public:
     // it; then a repaint is requested.
     void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);
 
-    // Draws the scene for a printer or print preview: the window's shape fitted onto the
-    // page (pageWidth x pageHeight printer pixels at ppiX x ppiY), rendered off-screen and
-    // scaled onto dc. Failures show "Error - Unable to print, Please contact Orvane support".
-    void OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight, int ppiX, int ppiY);
+    // Draws the scene on the printout's page, for a printer or the print preview: the
+    // window's shape fitted into the printable area (the page inside setup's margins),
+    // rendered off-screen and placed at the area's top-left corner by the printout's
+    // mapping. Failures show "Error - Unable to print, Please contact Orvane support".
+    void OnDrawPrint(wxPrintout& printout, const wxPageSetupDialogData& setup);
 
     // State for the program's own checks.
     KV_OGLRenderer& Renderer() { return mkRenderer; }

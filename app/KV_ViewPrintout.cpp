@@ -16,11 +16,13 @@
 #include <wx/printdlg.h>
 #include <wx/utils.h>
 
+#include <algorithm>
+
 namespace
 {
 // Printer pictures are built at no more than this resolution and the printer's drawing
 // surface scales the rest: a full 600 ppi page would be tens of megabytes of PostScript.
-constexpr int kMaxPictureResolution = 300;
+constexpr double kMaxPictureResolution = 300.0;
 
 // The memory picture (row 0 at the bottom) as a toolkit image (top row first).
 wxImage ImageOf(const KV_Image<KV_RGB8>& picture)
@@ -51,13 +53,9 @@ KV_ViewPrintout::KV_ViewPrintout(KV_VerovuriRezaroView* view, const wxString& ti
 
 bool KV_ViewPrintout::OnPrintPage(int page)
 {
-    wxDC* dc = GetDC();
-    if (page != 1 || dc == nullptr || mpkView == nullptr)
+    if (page != 1 || GetDC() == nullptr || mpkView == nullptr)
         return false;
-    int pageWidth = 0, pageHeight = 0, ppiX = 0, ppiY = 0;
-    GetPageSizePixels(&pageWidth, &pageHeight);
-    GetPPIPrinter(&ppiX, &ppiY);
-    mpkView->OnDrawPrint(*dc, pageWidth, pageHeight, ppiX, ppiY);
+    mpkView->OnDrawPrint(*this, wxGetApp().PageSetupData());
     return true;
 }
 
@@ -66,19 +64,42 @@ void KV_ViewPrintout::GetPageInfo(int* minPage, int* maxPage, int* pageFrom, int
     *minPage = *maxPage = *pageFrom = *pageTo = 1;
 }
 
-void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight, int ppiX, int ppiY)
+void KV_VerovuriRezaroView::OnDrawPrint(wxPrintout& printout, const wxPageSetupDialogData& setup)
 {
     wxBusyCursor wait;
+    wxDC& dc = *printout.GetDC();
+    // The printable area, the page inside its margins, in printer pixels: with the printout
+    // mapped one logical unit to one printer pixel, whatever the target (a printer, or the
+    // preview's screen-sized bitmap).
+    printout.MapScreenSizeToDevice();
+    const wxRect area = printout.GetLogicalPageMarginsRect(setup);
+    int ppiX = 0, ppiY = 0;
+    printout.GetPPIPrinter(&ppiX, &ppiY);
     const wxSize client = GetClientSize();
     KV_PrintFit fit;
     if (!mbCreated ||
-        !KV_FitWindowToPage(client.x, client.y, pageWidth, pageHeight, ppiX, ppiY, fit))
+        !KV_FitWindowToPage(client.x, client.y, area.width, area.height, ppiX, ppiY, fit))
     {
         // A minimised window has no shape to print.
         ShowMessage(kMsgPrint);
         return;
     }
     mkLastPrintFit = fit;
+
+    // The picture gets as many pixels as the target shows of the printed picture (the
+    // preview's bitmap holds far fewer than the printer's page), at most
+    // kMaxPictureResolution per inch: the target's own scaling covers the rest.
+    int targetWidth = 0, targetHeight = 0, pageWidth = 0, pageHeight = 0;
+    dc.GetSize(&targetWidth, &targetHeight);
+    printout.GetPageSizePixels(&pageWidth, &pageHeight);
+    double density = pageWidth > 0 ? static_cast<double>(targetWidth) / pageWidth : 1.0;
+    if (density <= 0.0 || density > 1.0)
+        density = 1.0;
+    const double targetPPI = ppiX * density;
+    if (targetPPI > kMaxPictureResolution)
+        density *= kMaxPictureResolution / targetPPI;
+    const int width = std::max(1, static_cast<int>(fit.mnPrintedWidth * density + 0.5));
+    const int height = std::max(1, static_cast<int>(fit.mnPrintedHeight * density + 0.5));
     try
     {
         if (mkRenderer.BeginMemoryContext(fit.mnMemoryWidth, fit.mnMemoryHeight, &mkDC, 0) != 0)
@@ -88,21 +109,13 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxDC& dc, int pageWidth, int pageHeight,
         else
         {
             mkRenderer.Render();
-            // High-quality filtering to the printed size, at a resolution the printer's
-            // drawing surface can take; its own scale covers the rest.
-            int factor = 1;
-            while (ppiX / factor > kMaxPictureResolution || ppiY / factor > kMaxPictureResolution)
-                ++factor;
+            // High-quality filtering to the printed size, then the printout's own mapping
+            // puts the picture at the printable area's top-left corner, filling its width
+            // or its height as the fit does.
             wxImage picture = ImageOf(mkRenderer.MemoryImage());
-            const int width = fit.mnPrintedWidth / factor > 0 ? fit.mnPrintedWidth / factor : 1;
-            const int height = fit.mnPrintedHeight / factor > 0 ? fit.mnPrintedHeight / factor : 1;
             picture.Rescale(width, height, wxIMAGE_QUALITY_HIGH);
-            double scaleX = 1.0, scaleY = 1.0;
-            dc.GetUserScale(&scaleX, &scaleY);
-            dc.SetUserScale(scaleX * fit.mnPrintedWidth / width,
-                            scaleY * fit.mnPrintedHeight / height);
+            printout.FitThisSizeToPageMargins(wxSize(width, height), setup);
             dc.DrawBitmap(wxBitmap(picture), 0, 0, false);
-            dc.SetUserScale(scaleX, scaleY);
         }
         mkRenderer.EndMemoryContext();
     }

@@ -38,6 +38,31 @@ const wxKeyCode kIndicatorKeys[CMainFrame::kIndicatorCount] = {WXK_CAPITAL, WXK_
                                                                WXK_SCROLL};
 }  // namespace
 
+wxString KV_ShortenPath(const wxString& path, size_t maxChars)
+{
+    if (path.length() <= maxChars)
+        return path;
+    // Keep the file's name whole and as much of the path's start as fits, cut at a folder:
+    // "/home/me/.../scans/scan.osf".
+    const wxString ellipsis = "...";
+    const size_t cut = path.find_last_of('/');
+    const wxString name = cut == wxString::npos ? path : path.substr(cut);
+    if (name.length() + ellipsis.length() >= maxChars)
+        return ellipsis + name;
+    wxString head = path.substr(0, maxChars - ellipsis.length() - name.length());
+    const size_t folder = head.find_last_of('/');
+    if (folder != wxString::npos && folder > 0)
+        head = head.substr(0, folder + 1);
+    return head + ellipsis + name;
+}
+
+wxString KV_RecentFileLabel(int index, const wxString& path)
+{
+    wxString shown = KV_ShortenPath(path);
+    shown.Replace("&", "&&");  // not a mnemonic
+    return wxString::Format("&%d %s", index + 1, shown);
+}
+
 CMainFrame::CMainFrame() = default;
 
 bool CMainFrame::Create()
@@ -175,10 +200,8 @@ void CMainFrame::UpdateRecentFileMenu(const wxFileHistory& history)
     for (size_t i = 0; i < history.GetCount() && i < KV_RECENT_FILE_COUNT; ++i)
     {
         const wxString path = history.GetHistoryFile(i);
-        wxString name = wxFileName(path).GetFullName();
-        name.Replace("&", "&&");
-        const wxString label = wxString::Format("&%d %s", static_cast<int>(i + 1), name);
-        mpkFileMenu->Insert(position + i, first + static_cast<int>(i), label, "Open this document");
+        mpkFileMenu->Insert(position + i, first + static_cast<int>(i),
+                            KV_RecentFileLabel(static_cast<int>(i), path), "Open this document");
     }
 }
 

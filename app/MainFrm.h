@@ -7,6 +7,14 @@
 
 class wxFileHistory;
 
+// A path of more than maxChars characters shortened in the middle: its start up to a folder
+// separator, "...", then the file name whole (only "..." and the name when even that is
+// too long).
+wxString KV_ShortenPath(const wxString& path, size_t maxChars = 60);
+// The File menu's label of recent file index (0-based): "&1 /path/to/file.osf", the path
+// shortened by KV_ShortenPath and its ampersands doubled.
+wxString KV_RecentFileLabel(int index, const wxString& path);
+
 class CMainFrame : public wxFrame
 {
 public:

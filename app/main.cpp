@@ -3,6 +3,5 @@
 
 int main(int argc, char** argv)
 {
-    KV_PrepareToolkitEnvironment();
-    return wxEntry(argc, argv);
+    return KV_RunApplication(argc, argv);
 }

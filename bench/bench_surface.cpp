@@ -165,6 +165,38 @@ void NormalsWithRefinement(benchmark::State& state)
     }
 }
 
+// The refinement's plane fits alone: the unit directions from every vertex of the grid to
+// its neighbours, fitted with one reused fitter, and (comparison run) with fresh storage
+// per fit as FitPlaneNormal does.
+template <bool Reused>
+void PlaneFits(benchmark::State& state)
+{
+    KV_PolySurface& s = Triangles();
+    if (s.mpVertexVertices == nullptr)
+        s.ComputeVertexVertices();
+    const KV_List<KV_List<unsigned int>>& around = *s.mpVertexVertices;
+    const KV_List<KV_Vector3D>& vertices = *s.mpVertices;
+    const unsigned int count = std::min(200000u, around.Count());
+    KV_List<KV_Vector3D> points(64);
+    KV_PlaneFitter fitter;
+    for (auto _ : state)
+        for (unsigned int v = 0; v < count; ++v)
+        {
+            points.SetCount(0);
+            for (unsigned int k = 0; k < around[v].Count(); ++k)
+            {
+                KV_Vector3D d = vertices[around[v][k]] - vertices[v];
+                d.Normalise();
+                points.Append(vertices[v] + d);
+            }
+            if (points.Count() < 2)
+                continue;
+            const KV_Vector3D up(0.0f, 0.0f, 1.0f);
+            benchmark::DoNotOptimize(Reused ? fitter.Normal(points, up)
+                                            : FitPlaneNormal(points, up));
+        }
+}
+
 // ---- Comparison runs: the searches as described --------------------------------------------
 
 void EdgePassWithOpenLists(benchmark::State& state)
@@ -220,5 +252,7 @@ SURFACE_BENCHMARK(ComputeVertexBoundaries);
 SURFACE_BENCHMARK(ComputePolygonEdges);
 SURFACE_BENCHMARK(CopyAssignment);
 SURFACE_BENCHMARK(NormalsWithRefinement);
+SURFACE_BENCHMARK(PlaneFits<true>);
+SURFACE_BENCHMARK(PlaneFits<false>);
 
 BENCHMARK_MAIN();

@@ -2,9 +2,12 @@ find_package(GTest REQUIRED)
 include(GoogleTest)
 
 # orvane_add_test(<name> SOURCES <files...> LIBS <libs...> [LABELS display])
-# One GoogleTest executable; each TEST becomes its own ctest case. Tests get the source
-# directory in ORVANE_SOURCE_DIR and a scratch directory of their own in ORVANE_TEST_TMP.
-# Label "display" marks tests that need an X display (they run under xvfb-run).
+# One GoogleTest executable; each TEST becomes its own ctest case, and ctest runs the cases
+# as separate processes side by side. Tests get the source directory in ORVANE_SOURCE_DIR
+# and the executable's scratch directory in ORVANE_TEST_TMP; each case writes only inside
+# its own folder there, TestScratchPath() of tests/support/ScratchPath.h, named after the
+# running case. Label "display" marks tests that need an X display (they run under
+# xvfb-run).
 function(orvane_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})

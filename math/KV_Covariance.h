@@ -23,6 +23,13 @@ public:
 
     // Turns the sums into the covariance; with verbose, writes progress lines to stdout.
     void BuildCovariance(bool verbose);
+    // Forgets every observation; the storage stays for the next ones of the same dimension,
+    // so a run of small fits allocates nothing after the first.
+    void Clear()
+    {
+        munCount = 0;
+        mbBuilt = false;
+    }
 
     // The p x p sums of products while accumulating; the covariance once built.
     const KV_Matrix& Matrix() const { return mkMatrix; }

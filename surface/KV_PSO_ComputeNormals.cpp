@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <future>
+#include <memory>
+#include <vector>
 
 namespace topology = KV_SurfaceTopology;
 
@@ -32,7 +34,7 @@ KV_Vector3D TriangleNormal(const KV_Vector3D& p0, const KV_Vector3D& p1, const K
 }
 
 KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon& polygon,
-                          KV_List<KV_Vector3D>& points)
+                          KV_List<KV_Vector3D>& points, KV_PlaneFitter& fitter)
 {
     const unsigned int n = polygon.Count();
     if (n < 3)
@@ -45,7 +47,7 @@ KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon
         return reference;
     points.SetCount(0);
     for (unsigned int k = 0; k < n; ++k) points.Append(Position(vertices, polygon[k]));
-    return FitPlaneNormal(points, reference);
+    return fitter.Normal(points, reference);
 }
 
 // The stored list when it holds one entry per vertex; otherwise null, and the caller
@@ -55,20 +57,75 @@ const KV_List<KV_List<unsigned int>>* StoredPerVertex(const KV_List<KV_List<unsi
 {
     return stored && stored->Count() == vertexCount ? stored : nullptr;
 }
+// Appends to normals, for each vertex, the mean of the normals of its polygons (polygons
+// past the end of polygonNormals left out; a vertex with none gets zero).
+template <typename VertexPolygonLists>
+void AverageNormals(const VertexPolygonLists& vertexPolygons,
+                    const KV_List<KV_Vector3D>& polygonNormals, KV_List<KV_Vector3D>& normals)
+{
+    const unsigned int polygonCount = polygonNormals.Count();
+    for (unsigned int v = 0; v < vertexPolygons.Count(); ++v)
+    {
+        const auto& around = vertexPolygons[v];
+        KV_Vector3D sum(0.0f, 0.0f, 0.0f);
+        unsigned int used = 0;
+        for (unsigned int k = 0; k < around.Count(); ++k)
+        {
+            if (around[k] >= polygonCount)
+                continue;
+            sum += polygonNormals[around[k]];
+            ++used;
+        }
+        if (used > 0)
+            sum /= static_cast<float>(used);
+        normals.Append(sum);
+    }
+}
+
+// The neighbours of one vertex as KV_SurfaceTopology::VertexVerticesFromPolygons lists them
+// (every other vertex of its polygons, once, in order of first meeting), made when needed
+// instead of held for every vertex at once. seen[w] == i + 1 once w is listed for vertex i;
+// each thread has its own.
+template <typename VertexPolygonLists>
+void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
+                  const KV_List<KV_Polygon>& polygons, std::vector<unsigned int>& seen,
+                  KV_List<unsigned int>& neighbours)
+{
+    neighbours.SetCount(0);
+    const unsigned int vertexCount = static_cast<unsigned int>(seen.size());
+    const auto& around = vertexPolygons[i];
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        if (around[k] >= polygons.Count())
+            continue;
+        const KV_Polygon& polygon = polygons[around[k]];
+        for (unsigned int m = 0; m < polygon.Count(); ++m)
+        {
+            const unsigned int w = polygon[m];
+            if (w == i || w >= vertexCount || seen[w] == i + 1)
+                continue;
+            seen[w] = i + 1;
+            neighbours.Append(w);
+        }
+    }
+}
 }  // namespace
 
-KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
+KV_Vector3D KV_PlaneFitter::Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
 {
-    KV_Covariance covariance;
-    covariance.AddObservations(points, false);
-    KV_Matrix eigenvectors(3, 3);
-    KV_Vector eigenvalues;
-    EigenDecompose(covariance.Matrix(), eigenvectors, eigenvalues);
-    KV_Vector3D normal = eigenvectors.Column3D(eigenvalues.IndexOfSmallest());
+    mkCovariance.Clear();
+    mkCovariance.AddObservations(points, false);
+    EigenDecompose(mkCovariance.Matrix(), mkEigenvectors, mkEigenvalues);
+    KV_Vector3D normal = mkEigenvectors.Column3D(mkEigenvalues.IndexOfSmallest());
     if (DotProduct(normal, reference) < 0.0f)
         normal = -normal;
     normal.Normalise();
     return normal;
+}
+
+KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
+{
+    return KV_PlaneFitter().Normal(points, reference);
 }
 
 void KV_PSO_ComputeNormals::ComputePolygonNormals()
@@ -80,8 +137,9 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     topology::Reset(normals, polygonCount);
     normals.SetCount(polygonCount);
     KV_List<KV_Vector3D> points(16);
+    KV_PlaneFitter fitter;
     for (unsigned int i = 0; i < polygonCount; ++i)
-        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points);
+        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points, fitter);
 }
 
 void KV_PSO_ComputeNormals::ComputeVertexNormals()
@@ -98,62 +156,58 @@ void KV_PSO_ComputeNormals::ComputeVertexNormals()
         KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
     topology::Reset(normals, vertexCount);
 
-    auto average = [&](const auto& vertexPolygons)
-    {
-        for (unsigned int v = 0; v < vertexCount; ++v)
-        {
-            const auto& around = vertexPolygons[v];
-            KV_Vector3D sum(0.0f, 0.0f, 0.0f);
-            unsigned int used = 0;
-            for (unsigned int k = 0; k < around.Count(); ++k)
-            {
-                if (around[k] >= polygonCount)
-                    continue;
-                sum += polygonNormals[around[k]];
-                ++used;
-            }
-            if (used > 0)
-                sum /= static_cast<float>(used);
-            normals.Append(sum);
-        }
-    };
     if (const KV_List<KV_List<unsigned int>>* stored =
             StoredPerVertex(surface.mpVertexPolygons, vertexCount))
-        average(*stored);
+        AverageNormals(*stored, polygonNormals, normals);
     else
-        average(topology::CompactVertexPolygons(vertexCount, surface.mpPolygons));
+        AverageNormals(topology::CompactVertexPolygons(vertexCount, surface.mpPolygons),
+                       polygonNormals, normals);
 }
 
 void KV_PSO_ComputeNormals::RefineVertexNormals()
 {
     KV_PolySurface& surface = *mpSurface;
     const unsigned int vertexCount = surface.VertexCount();
-    if (surface.mpVertexNormals == nullptr || surface.mpVertexNormals->Count() != vertexCount)
-        ComputeVertexNormals();
-    KV_List<KV_Vector3D>& normals = *surface.mpVertexNormals;
-
-    KV_List<KV_List<unsigned int>> scratch(16);
-    const KV_List<KV_List<unsigned int>>* stored =
+    const KV_List<KV_List<unsigned int>>* storedNeighbours =
         StoredPerVertex(surface.mpVertexVertices, vertexCount);
-    if (stored == nullptr)
+    const KV_List<KV_List<unsigned int>>* storedPolygons =
+        StoredPerVertex(surface.mpVertexPolygons, vertexCount);
+    const bool averaged =
+        surface.mpVertexNormals != nullptr && surface.mpVertexNormals->Count() == vertexCount;
+    // Without stored vertex polygons, one flat table serves both the averaging and the
+    // neighbours.
+    std::unique_ptr<topology::CompactVertexPolygons> compact;
+    if (storedPolygons == nullptr && (!averaged || storedNeighbours == nullptr))
+        compact =
+            std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons);
+    if (!averaged)
     {
-        if (const KV_List<KV_List<unsigned int>>* vertexPolygons =
-                StoredPerVertex(surface.mpVertexPolygons, vertexCount))
-            topology::VertexVerticesFromPolygons(vertexCount, surface.mpPolygons, *vertexPolygons,
-                                                 scratch);
+        if (compact == nullptr)
+            ComputeVertexNormals();
         else
-            topology::VertexVerticesFromPolygons(
-                vertexCount, surface.mpPolygons,
-                topology::CompactVertexPolygons(vertexCount, surface.mpPolygons), scratch);
+        {
+            const unsigned int polygonCount = surface.PolygonCount();
+            if (surface.mpPolygonNormals == nullptr ||
+                surface.mpPolygonNormals->Count() != polygonCount)
+                ComputePolygonNormals();
+            KV_List<KV_Vector3D>& averages =
+                KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
+            topology::Reset(averages, vertexCount);
+            AverageNormals(*compact, *surface.mpPolygonNormals, averages);
+        }
     }
-    const KV_List<KV_List<unsigned int>>& vertexVertices = stored ? *stored : scratch;
+    KV_List<KV_Vector3D>& normals = *surface.mpVertexNormals;
+    // Without polygons no vertex has a neighbour to fit to.
+    if (storedNeighbours == nullptr && surface.mpPolygons == nullptr)
+        return;
 
-    auto refine = [&](unsigned int first, unsigned int last)
+    auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
     {
         KV_List<KV_Vector3D> points(64);
+        KV_PlaneFitter fitter;
         for (unsigned int i = first; i < last; ++i)
         {
-            const KV_List<unsigned int>& neighbours = vertexVertices[i];
+            const KV_List<unsigned int>& neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
             const KV_Vector3D centre = (*surface.mpVertices)[i];
@@ -164,8 +218,34 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
                 direction.Normalise();
                 points.Append(centre + direction);
             }
-            normals[i] = FitPlaneNormal(points, normals[i]);
+            normals[i] = fitter.Normal(points, normals[i]);
         }
+    };
+    auto refine = [&](unsigned int first, unsigned int last)
+    {
+        if (storedNeighbours != nullptr)
+        {
+            refineWith(first, last,
+                       [&](unsigned int i) -> const KV_List<unsigned int>&
+                       { return (*storedNeighbours)[i]; });
+            return;
+        }
+        std::vector<unsigned int> seen(vertexCount, 0);
+        KV_List<unsigned int> neighbours(64);
+        const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+        auto from = [&](const auto& vertexPolygons)
+        {
+            refineWith(first, last,
+                       [&](unsigned int i) -> const KV_List<unsigned int>&
+                       {
+                           NeighboursOf(i, vertexPolygons, polygons, seen, neighbours);
+                           return neighbours;
+                       });
+        };
+        if (storedPolygons != nullptr)
+            from(*storedPolygons);
+        else
+            from(*compact);
     };
     // Below this many vertices a second thread costs more than it saves.
     const unsigned int concurrentFrom = 1024;

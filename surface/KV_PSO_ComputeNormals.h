@@ -14,6 +14,9 @@
 // Vertex indices beyond the vertex list count as the origin.
 
 #include "foundation/KV_List.h"
+#include "math/KV_Covariance.h"
+#include "math/KV_Matrix.h"
+#include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
 
 class KV_PolySurface;
@@ -38,6 +41,20 @@ public:
 private:
     KV_PolySurface* mpSurface;
     bool mbConcurrent = false;
+};
+
+// Fits planes one after another in the same covariance and eigen storage: the refinement
+// fits one plane per vertex, and after the first fit none allocates. Gives FitPlaneNormal's
+// result bit for bit (the same arithmetic in the same order).
+class KV_PlaneFitter
+{
+public:
+    KV_Vector3D Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference);
+
+private:
+    KV_Covariance mkCovariance;
+    KV_Matrix mkEigenvectors;
+    KV_Vector mkEigenvalues;
 };
 
 // The unit normal of the plane fitted to points (the eigenvector of the smallest eigenvalue

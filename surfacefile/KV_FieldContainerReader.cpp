@@ -88,11 +88,13 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
     munFileSize = size;
     mbChecksumMatched = false;
     mbChecksumPresent = false;
+    mbSignatureFound = false;
 
     // Compared as a zero-terminated string: the byte after the 25 characters must be zero.
     if (size < kSignatureOffset + kSignatureBytes ||
         std::memcmp(data + kSignatureOffset, kSignature, kSignatureBytes) != 0)
         return false;
+    mbSignatureFound = true;
 
     KV_ByteCursor stream(data, size);
     try

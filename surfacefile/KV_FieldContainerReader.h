@@ -45,6 +45,8 @@ public:
     // does not fail on a mismatch.
     bool ChecksumMatched() const { return mbChecksumMatched; }
     KV_ChecksumState Checksum() const;
+    // Whether the last Read found the container's signature.
+    bool SignatureFound() const { return mbSignatureFound; }
 
     // Reads a field body's layout text, component record and extents into the scratch lists
     // and returns the field's data size in bytes. Throws KV_ShortRead when the record runs
@@ -84,6 +86,7 @@ private:
     std::size_t munBytesLeft = 0;
     bool mbChecksumMatched = false;
     bool mbChecksumPresent = false;
+    bool mbSignatureFound = false;
     KV_List<unsigned char> mkComponentTypes;
     KV_List<unsigned char> mkComponentSizes;
     KV_List<unsigned long> mkExtents;

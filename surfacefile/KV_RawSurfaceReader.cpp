@@ -44,6 +44,8 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
 {
     mnVersion = -1;
     meIntegrity = KV_ChecksumState::Absent;
+    munFailedAt = 0;
+    mbTruncated = false;
     mkSurface.Clear();
     KV_ByteCursor stream(data, size);
     try
@@ -58,10 +60,13 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
     }
     catch (const KV_ShortRead&)
     {
+        munFailedAt = stream.Position();
+        mbTruncated = true;
         return false;
     }
     catch (const KV_BadFile&)
     {
+        munFailedAt = stream.Position();
         return false;
     }
 

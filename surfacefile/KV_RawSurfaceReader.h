@@ -44,6 +44,10 @@ public:
     // The version-3 integrity check: absent for other versions or when the body could not
     // be read.
     KV_ChecksumState Integrity() const { return meIntegrity; }
+    // After a failed read of a valid header: the offset where reading stopped, and whether
+    // the file ended there (false: the bytes there were refused).
+    std::size_t FailedAt() const { return munFailedAt; }
+    bool Truncated() const { return mbTruncated; }
 
 private:
     void ReadHeader(KV_ByteCursor& stream);
@@ -56,4 +60,6 @@ private:
     KV_TexturedPolySurface& mkSurface;
     int mnVersion = -1;
     KV_ChecksumState meIntegrity = KV_ChecksumState::Absent;
+    std::size_t munFailedAt = 0;
+    bool mbTruncated = false;
 };

@@ -52,22 +52,36 @@ bool KV_SurfaceLoader::IsSurfaceFile(const KV_String& path)
     std::fclose(file);
     return got == sizeof head && std::memcmp(head + 16, kSignature, sizeof kSignature) == 0;
 }
+namespace
+{
+KV_String AtByte(const char* what, std::size_t offset)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%s at byte %zu", what, offset);
+    return text;
+}
+}  // namespace
 
 bool KV_SurfaceLoader::Load(const KV_String& path)
 {
     meEncoding = KV_SurfaceEncoding::None;
     mnVersion = -1;
     meChecksum = KV_ChecksumState::Absent;
+    mkFailureReason = "";
 
     // The file is read once; both readers walk the same bytes.
     KV_FileBytes file;
+    KV_String rawReason;
     if (KV_RawSurfaceReader::HasRawExtension(path))
     {
         KV_RawSurfaceReader raw(mkSurface);
         // The raw reader empties the surface even when the file cannot be opened.
         mkSurface.Clear();
         if (!file.Load(path))
+        {
+            mkFailureReason = "the file cannot be read";
             return false;
+        }
         const bool read = raw.Read(file.Data(), file.Size());
         mnVersion = raw.Version();
         meChecksum = raw.Integrity();
@@ -76,16 +90,31 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
             meEncoding = KV_SurfaceEncoding::Raw;
             return true;
         }
+        if (meChecksum == KV_ChecksumState::Mismatched)
+            rawReason = "bad checksum";
+        else if (mnVersion >= 0)
+            rawReason = AtByte(raw.Truncated() ? "truncated" : "unreadable data", raw.FailedAt());
         mkSurface.Clear();
     }
     else if (!file.Load(path))
     {
+        mkFailureReason = "the file cannot be read";
         return false;
     }
 
     KV_FieldContainerReader container(mkSurface);
     if (!container.Read(file.Data(), file.Size()))
+    {
+        if (file.Size() == 0)
+            mkFailureReason = "the file is empty";
+        else if (container.SignatureFound())
+            mkFailureReason = "a field of the container cannot be read";
+        else if (!rawReason.IsEmpty())
+            mkFailureReason = rawReason;
+        else
+            mkFailureReason = "not a surface file";
         return false;
+    }
     meEncoding = KV_SurfaceEncoding::Container;
     mnVersion = -1;
     meChecksum = container.Checksum();

@@ -49,10 +49,14 @@ public:
     // a version-3 raw file. After a failed Load it tells why a version-3 raw file was
     // refused (mismatched) when the container reader could not read it either.
     KV_ChecksumState Checksum() const { return meChecksum; }
+    // After a failed Load: why, in a few words for the user ("the file is empty", "not a
+    // surface file", "truncated at byte 1234", "bad checksum", ...). Empty after success.
+    const KV_String& FailureReason() const { return mkFailureReason; }
 
 private:
     KV_TexturedPolySurface& mkSurface;
     KV_SurfaceEncoding meEncoding = KV_SurfaceEncoding::None;
     int mnVersion = -1;
     KV_ChecksumState meChecksum = KV_ChecksumState::Absent;
+    KV_String mkFailureReason;
 };

@@ -98,18 +98,13 @@ bool IsHelp(const char* arg)
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
-void PrintLoadFailure(const char* path, const KV_SurfaceReadReport& report)
-{
-    std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, report).c_str());
-}
-
 // Reads and checks path into surface; reports a failure as the document does.
 bool Read(const char* path, KV_PolySurface& surface)
 {
     KV_SurfaceReadReport report;
     if (KV_ReadSurfaceFile(path, surface, report))
         return true;
-    PrintLoadFailure(path, report);
+    std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
     return false;
 }
 
@@ -131,7 +126,7 @@ int Info(const char* path)
     KV_SurfaceReadReport report;
     if (!KV_ReadSurfaceFile(path, surface, report))
     {
-        PrintLoadFailure(path, report);
+        std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
     }
     KV_CompleteSurface(surface);
@@ -198,7 +193,7 @@ int Export(const char* path, const char* outPath)
     KV_PolySurface surface;
     if (!KV_ReadSurfaceFile(path, surface, report))
     {
-        PrintLoadFailure(path, report);
+        std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
     }
     KV_PrepareSurfaceForExport(surface);
@@ -236,18 +231,14 @@ int Convert(const char* path, const char* outPath, const char* formatName)
 #if OSFTOOL_HAVE_RENDER
 int Render(int argc, char** argv)
 {
-    // The render options are the renderer's own; help, and a command line without FILE,
-    // are answered there without loading anything.
-    bool help = false;
-    for (int i = 1; i < argc; ++i) help = help || IsHelp(argv[i]);
-    const int file = OsftoolRenderFileArgument(argc, argv);
+    // The options first: a usage error or --help never waits for FILE to load.
+    const int early = OsftoolRenderCheckArguments(argc, argv);
+    if (early >= 0)
+        return early;
     KV_PolySurface surface;
-    if (!help && file > 0)
-    {
-        if (!Read(argv[file], surface))
-            return kExitLoadFailed;
-        KV_CompleteSurface(surface);
-    }
+    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface))
+        return kExitLoadFailed;
+    KV_CompleteSurface(surface);
     return OsftoolRenderSurface(surface, argc, argv);
 }
 #endif

@@ -286,6 +286,21 @@ int OsftoolRenderFileArgument(int argc, char** argv)
     return -1;
 }
 
+int OsftoolRenderCheckArguments(int argc, char** argv)
+{
+    RenderOptions options;
+    if (!ParseOptions(argc, argv, options))
+        return UsageError();
+    if (options.help)
+    {
+        PrintHelp();
+        return kExitOk;
+    }
+    if (options.positional.size() != 2)
+        return UsageError();
+    return -1;
+}
+
 int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv)
 {
     RenderOptions options;

@@ -18,6 +18,10 @@ class KV_PolySurface;
 // display (or OpenGL cannot be set up on it), 1 when drawing or writing the PNG fails.
 int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv);
 
+// Checks the options and the argument count before anything is loaded: -1 when they are
+// good; otherwise the exit status after printing the help (0) or the usage (64).
+int OsftoolRenderCheckArguments(int argc, char** argv);
+
 // The index in argv of FILE, skipping the values of the options that take one (so that
 // "--size 640x480 FILE" finds FILE); -1 when there is none.
 int OsftoolRenderFileArgument(int argc, char** argv);

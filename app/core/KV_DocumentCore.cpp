@@ -27,17 +27,13 @@ KV_Material KV_DocumentCore::NewSurfaceMaterial()
                        25.0f);
 }
 
-KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path)
-{
-    return KV_String("Failed to load surface file: ") + path;
-}
-
 KV_String KV_DocumentCore::LoadFailureMessage(const KV_String& path,
-                                              const KV_SurfaceReadReport& report)
+                                              const KV_SurfaceReadReport* report)
 {
-    KV_String message = LoadFailureMessage(path);
-    if (!report.mkReason.IsEmpty())
-        message += KV_String("\n") + report.mkReason;
+    KV_String message = KV_String("Failed to load surface file: ") + path;
+    const KV_String reason = report != nullptr ? KV_SurfaceFailureReason(*report) : KV_String();
+    if (!reason.IsEmpty())
+        message = message + "\n" + reason;
     return message;
 }
 
@@ -95,7 +91,7 @@ bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
     if (!ReadInto(*geometry, path, mkReadReport))
     {
-        mkLastError = LoadFailureMessage(path, mkReadReport);
+        mkLastError = LoadFailureMessage(path, &mkReadReport);
         return false;
     }
     mkLastError = "";

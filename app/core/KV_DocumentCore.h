@@ -57,8 +57,8 @@ public:
 
     // Reads path, checks and completes the surface and makes it the document's geometry.
     // On failure (the file does not load, or its surface is refused) returns false with
-    // LastError() "Failed to load surface file: <path>" (and the importer's reason on a
-    // second line for a model file); the current surface stays.
+    // LastError() "Failed to load surface file: <path>" and a second line saying why; the
+    // current surface stays.
     bool LoadSurfaceFile(const KV_String& path);
     // Deletes the geometry; nothing happens without one.
     void CloseSurface();
@@ -89,10 +89,10 @@ public:
     // shininess 25.
     static KV_Material NewSurfaceMaterial();
 
-    static KV_String LoadFailureMessage(const KV_String& path);
-    // The same, followed on a second line by why an imported file could not be read when
-    // the report says.
-    static KV_String LoadFailureMessage(const KV_String& path, const KV_SurfaceReadReport& report);
+    // "Failed to load surface file: <path>", and when reading said why, a second line with
+    // the reason (KV_SurfaceFailureReason).
+    static KV_String LoadFailureMessage(const KV_String& path,
+                                        const KV_SurfaceReadReport* report = nullptr);
     static KV_String SaveFailureMessage(const KV_String& path);
 
 private:

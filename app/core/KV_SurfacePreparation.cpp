@@ -7,6 +7,7 @@
 #include "surface/KV_PolySurface.h"
 
 #include <cmath>
+#include <cstdio>
 #include <future>
 
 namespace
@@ -96,7 +97,7 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         if (!imported)
         {
             report.meRejection = KV_SurfaceRejection::LoadFailed;
-            report.mkReason = importer.Reason().c_str();
+            report.mkLoadFailure = importer.Reason().c_str();
             return false;
         }
         report.meEncoding = KV_SurfaceEncoding::Imported;
@@ -111,10 +112,38 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
     if (!loaded)
     {
         report.meRejection = KV_SurfaceRejection::LoadFailed;
+        report.mkLoadFailure = loader.FailureReason();
         return false;
     }
     report.munPolygonsAsRead = surface.PolygonCount();
     return KV_CheckReadSurface(surface, report);
+}
+
+KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
+{
+    char text[96];
+    switch (report.meRejection)
+    {
+        case KV_SurfaceRejection::LoadFailed:
+            return report.mkLoadFailure.IsEmpty() ? KV_String("not a surface file")
+                                                  : report.mkLoadFailure;
+        case KV_SurfaceRejection::NoVertices:
+            return "the surface has no vertices";
+        case KV_SurfaceRejection::ShortPolygon:
+            std::snprintf(text, sizeof text, "polygon %u has fewer than 3 vertices",
+                          report.munWhere);
+            return text;
+        case KV_SurfaceRejection::VertexIndexOutOfRange:
+            std::snprintf(text, sizeof text, "polygon %u: vertex index out of range",
+                          report.munWhere);
+            return text;
+        case KV_SurfaceRejection::NonFiniteVertex:
+            std::snprintf(text, sizeof text, "vertex %u: coordinate not a finite number",
+                          report.munWhere);
+            return text;
+        default:
+            return "";
+    }
 }
 
 void KV_PrepareSurfaceForExport(KV_PolySurface& surface)

@@ -19,7 +19,7 @@ class KV_PolySurface;
 enum class KV_SurfaceRejection
 {
     None,
-    LoadFailed,  // no reader could read the file (an import says why in mkReason)
+    LoadFailed,  // no reader could read the file (mkLoadFailure says why)
     NoVertices,
     ShortPolygon,           // a polygon of fewer than 3 vertices
     VertexIndexOutOfRange,  // a polygon names a vertex not below the vertex count
@@ -47,10 +47,17 @@ struct KV_SurfaceReadReport
     unsigned int munPolygonsAsRead = 0;  // before triangulation
     // The polygon or vertex a rejection names (0 otherwise).
     unsigned int munWhere = 0;
-    // Imported files: the lower-case extension, and why the import failed (empty else).
+    // Why the file could not be read (LoadFailed only): the loader's reason, or for another
+    // program's model file the importer's.
+    KV_String mkLoadFailure;
+    // Imported files: the lower-case extension.
     KV_String mkFormat;
-    KV_String mkReason;
 };
+
+// Why a file was refused, in a few words for the second line of the load-failure message
+// ("the file is empty", "truncated at byte 96", "polygon 3 has fewer than 3 vertices");
+// empty when the report holds no rejection.
+KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report);
 
 // Loads path into surface (emptied first) and checks it. Returns false when the file does
 // not load or the surface is refused (report says why); the surface then holds whatever

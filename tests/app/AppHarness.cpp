@@ -3,6 +3,7 @@
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
+#include "tests/support/ScratchPath.h"
 
 #include <wx/evtloop.h>
 #include <wx/filename.h>
@@ -29,8 +30,9 @@ namespace
 pid_t gnServerPid = 0;
 bool gbServerWithoutGLX = false;
 
-// Test programs of one executable may run side by side: each process works in a folder of
-// its own, removed at exit when every test passed (kept for a look otherwise).
+// Test programs of one executable may run side by side: each process keeps its settings in
+// a folder of its own, removed at exit when every test passed (kept for a look otherwise).
+// Files a test makes go to its test case's scratch folder (ScratchPath).
 std::string ProcessFolder()
 {
     static const std::string folder = []
@@ -340,7 +342,7 @@ wxImage AppHarness::Capture(wxWindow* window)
 
 std::string AppHarness::ScratchPath(const std::string& name)
 {
-    return ProcessFolder() + "/" + name;
+    return TestScratchPath(name);
 }
 
 std::string AppHarness::SamplePath()

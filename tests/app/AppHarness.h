@@ -87,6 +87,7 @@ public:
     // Before the first harness of the process: its X server offers no OpenGL.
     static void UseServerWithoutOpenGL();
 
+    // A file name in the running test case's own scratch folder.
     static std::string ScratchPath(const std::string& name);
     static std::string SamplePath();
 

@@ -1,6 +1,8 @@
 // Desktop integration: `cmake --install` puts the program, its launcher, the surface file
 // type and the icons where file managers look, and the file type database maps *.osf to the
 // viewer's type.
+#include "tests/support/ScratchPath.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,37 +19,33 @@ std::string ReadFile(const std::filesystem::path& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Each test case installs into a prefix of its own: ctest runs the cases side by side.
 class DesktopInstall : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
+    void SetUp() override
     {
-        cpkPrefix = new std::filesystem::path(std::filesystem::path(ORVANE_TEST_TMP) / "prefix");
-        std::filesystem::remove_all(*cpkPrefix);
-        const std::string command =
-            "cmake --install \"" ORVANE_BINARY_DIR "\" --prefix \"" + cpkPrefix->string() +
-            "\" > \"" + (std::filesystem::path(ORVANE_TEST_TMP) / "install.log").string() +
-            "\" 2>&1";
-        cnResult = std::system(command.c_str());
-    }
-    static void TearDownTestSuite() { delete cpkPrefix; }
-
-    static std::filesystem::path Installed(const std::string& relative)
-    {
-        return *cpkPrefix / relative;
+        mkPrefix = std::filesystem::path(TestScratchPath("prefix"));
+        std::filesystem::remove_all(mkPrefix);
+        const std::string command = "cmake --install \"" ORVANE_BINARY_DIR "\" --prefix \"" +
+                                    mkPrefix.string() + "\" > \"" + TestScratchPath("install.log") +
+                                    "\" 2>&1";
+        mnResult = std::system(command.c_str());
     }
 
-    static std::filesystem::path* cpkPrefix;
-    static int cnResult;
+    std::filesystem::path Installed(const std::string& relative) const
+    {
+        return mkPrefix / relative;
+    }
+
+    std::filesystem::path mkPrefix;
+    int mnResult = -1;
 };
-
-std::filesystem::path* DesktopInstall::cpkPrefix = nullptr;
-int DesktopInstall::cnResult = -1;
 }  // namespace
 
 TEST_F(DesktopInstall, InstallsTheProgramLauncherTypeAndIcons)
 {
-    ASSERT_EQ(cnResult, 0);
+    ASSERT_EQ(mnResult, 0) << ReadFile(TestScratchPath("install.log"));
     EXPECT_TRUE(std::filesystem::exists(Installed("bin/orvane-view")));
     EXPECT_TRUE(
         std::filesystem::exists(Installed("share/icons/hicolor/scalable/apps/orvane-view.svg")));
@@ -73,7 +71,7 @@ TEST_F(DesktopInstall, InstallsTheProgramLauncherTypeAndIcons)
 
 TEST_F(DesktopInstall, FileTypeDatabaseMapsSurfaceFilesToTheViewer)
 {
-    ASSERT_EQ(cnResult, 0);
+    ASSERT_EQ(mnResult, 0) << ReadFile(TestScratchPath("install.log"));
     if (std::system("command -v update-mime-database > /dev/null") != 0)
         GTEST_SKIP() << "shared-mime-info is not installed";
     // The install refreshed the database of its prefix.

@@ -22,7 +22,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 
 namespace
 {
@@ -253,6 +256,60 @@ TEST(AppShell, SplashShowsOverTheFrameAndIgnoresClicksUntilItsTime)
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(750));
 }
 
+// Moves the top-level window of that title from a connection of its own to the X server,
+// as a window manager would; false when there is no such window.
+bool MoveTopLevelWindow(const std::string& title, const wxPoint& to)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    ::Window root = 0, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    bool moved = false;
+    XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count);
+    for (unsigned int i = 0; i < count && !moved; ++i)
+    {
+        char* name = nullptr;
+        if (XFetchName(display, children[i], &name) && name != nullptr)
+        {
+            if (title == name)
+            {
+                XMoveWindow(display, children[i], to.x, to.y);
+                moved = true;
+            }
+            XFree(name);
+        }
+    }
+    if (children != nullptr)
+        XFree(children);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return moved;
+}
+
+TEST(AppShell, SplashFollowsTheFrameToItsPlace)
+{
+    AppHarness app;
+    ASSERT_TRUE(app.Start());
+    KV_SplashWnd* splash = KV_SplashWnd::Current();
+    ASSERT_NE(splash, nullptr);
+    // Another client moves the shown frame, as a window manager places it: the splash goes
+    // along and stays centred over it.
+    const wxPoint before = app.Frame()->GetScreenPosition();
+    ASSERT_TRUE(MoveTopLevelWindow("Untitled - Orvane Image View", before + wxPoint(150, 90)));
+    ASSERT_TRUE(app.PumpUntil([&] { return app.Frame()->GetScreenPosition() != before; }, 2000));
+    app.Pump(20);
+    // The splash lives 750 ms from its creation; a machine too busy to get here in that
+    // time cannot tell.
+    if (KV_SplashWnd::Current() != splash)
+        GTEST_SKIP() << "the splash window was gone before the frame moved";
+    const wxRect owner = app.Frame()->GetScreenRect();
+    const wxRect shown = splash->GetScreenRect();
+    EXPECT_NE(owner.GetPosition(), before);
+    EXPECT_NEAR(shown.x + shown.width / 2, owner.x + owner.width / 2, 2);
+    EXPECT_NEAR(shown.y + shown.height / 2, owner.y + owner.height / 2, 2);
+}
+
 TEST(AppShell, AboutBoxTexts)
 {
     AppHarness app;
@@ -290,11 +347,36 @@ TEST(AppShell, RecentFilesPersistAcrossRunsAndKeepFour)
     wxMenu* file = app.Frame()->GetMenuBar()->GetMenu(0);
     const wxMenuItem* first = file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->GetItemLabel(), wxString("&1 recent4.osf"));
+    // The path, shortened in the middle when long, numbered.
+    EXPECT_EQ(first->GetItemLabel(), "&1 " + KV_ShortenPath(wxString(paths[4])));
+    EXPECT_TRUE(first->GetItemLabel().EndsWith("/recent4.osf"));
     EXPECT_NE(file->FindItem(KV_MenuId(ID_FILE_MRU_FILE1) + 3), nullptr);
     // Exit still comes last, after a separator.
     EXPECT_EQ(file->FindItemByPosition(file->GetMenuItemCount() - 1)->GetId(),
               KV_MenuId(ID_APP_EXIT));
+}
+
+TEST(AppShell, RecentFileLabelsShowThePathShortenedInTheMiddle)
+{
+    const struct
+    {
+        const char* path;
+        size_t max;
+        const char* shown;
+    } cases[] = {
+        {"/data/scan.osf", 60, "/data/scan.osf"},
+        {"/home/me/scans/left/scan.osf", 28, "/home/me/scans/left/scan.osf"},
+        {"/home/me/scans/left/scan.osf", 27, "/home/me/scans/.../scan.osf"},
+        {"/home/me/scans/right/scan.osf", 20, "/home/.../scan.osf"},
+        {"/a/very-long-folder-name/scan.osf", 20, "/a/.../scan.osf"},
+        {"/folder/an-extremely-long-file-name.osf", 20, ".../an-extremely-long-file-name.osf"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(KV_ShortenPath(c.path, c.max), wxString(c.shown)) << c.path;
+    // Two files of one name in different folders stay apart; ampersands are no mnemonics.
+    EXPECT_NE(KV_RecentFileLabel(0, "/scans/a/scan.osf"),
+              KV_RecentFileLabel(0, "/scans/b/scan.osf"));
+    EXPECT_EQ(KV_RecentFileLabel(2, "/R&D/scan.osf"), wxString("&3 /R&&D/scan.osf"));
 }
 
 TEST(AppShell, RecentFileThatVanishedIsReportedAndDropped)
@@ -319,6 +401,66 @@ TEST(AppShell, MissingCommandLineFileEndsStartUp)
     EXPECT_FALSE(app.Start({path}));
     ASSERT_EQ(app.Prompts().mkMessages.size(), 1u);
     EXPECT_EQ(app.Prompts().mkMessages[0].text, "Cannot open the file " + path + ".");
+}
+
+// The program's own entry (toolkit start-up, OnInit, the event loop, clean-up) in a process
+// of its own, with scripted answers that print each message on the error stream.
+[[noreturn]] void RunProgram(const std::string& file, const std::string& configHome)
+{
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    static ScriptedPrompts prompts;
+    KV_Prompts::Install(&prompts);
+    static char name[] = "orvane-view";
+    static std::string argument;
+    argument = file;
+    char* argv[] = {name, &argument[0], nullptr};
+    std::exit(KV_RunApplication(2, argv));
+}
+
+std::string RegexQuoted(const std::string& text)
+{
+    std::string quoted;
+    for (char c : text)
+    {
+        if (std::strchr(".[]{}()\\*+?^$|", c) != nullptr)
+            quoted += '\\';
+        quoted += c;
+    }
+    return quoted;
+}
+
+TEST(AppStartFailure, MissingEmptyOrTextFileEndsWithStatusOneAndKeepsTheSettings)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // Settings of an earlier run, with one recent file.
+    const std::string config = AppHarness::ScratchPath("config");
+    const std::string earlier = AppHarness::ScratchPath("earlier.osf");
+    std::ofstream(earlier) << "x";
+    const std::string settings = config + "/Orvane Image View/Orvane Image View.conf";
+    ASSERT_EQ(std::system(("mkdir -p '" + config + "/Orvane Image View'").c_str()), 0);
+    std::ofstream(settings) << "[Recent File List]\nfile1=" << earlier << "\n";
+
+    const std::string missing = AppHarness::ScratchPath("missing.osf");
+    const std::string empty = AppHarness::ScratchPath("empty.osf");
+    const std::string text = AppHarness::ScratchPath("notes.osf");
+    std::ofstream(empty).flush();
+    std::ofstream(text) << "a note, not a surface\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {missing, "Cannot open the file " + missing + "."},
+        {empty, "Failed to load surface file: " + empty + "\nthe file is empty"},
+        {text, "Failed to load surface file: " + text + "\nnot a surface file"},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_EXIT(RunProgram(c.first, config), ::testing::ExitedWithCode(1),
+                    "message box: " + RegexQuoted(c.second) + " \\| Orvane Image View")
+            << c.first;
+        // The settings were saved on the way out, the recent-file list intact.
+        std::ifstream in(settings);
+        const std::string saved((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
+        EXPECT_NE(saved.find("file1=" + earlier), std::string::npos) << saved;
+    }
 }
 
 TEST(AppShell, ReportsBecomeMessageBoxesWithTextInTheBody)

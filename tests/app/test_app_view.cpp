@@ -12,11 +12,14 @@
 #include "app/MainFrm.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
+#include "tests/support/SurfaceFileWriter.h"
 
 #include <wx/dir.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
 #include <wx/toolbar.h>
+#include <wx/dcmemory.h>
+#include <wx/print.h>
 
 #include <gtest/gtest.h>
 
@@ -444,7 +447,8 @@ TEST_F(ViewTest, FailedLoadKeepsTheShownSurfaceAndNamesTheFullPath)
     mkApp.Prompts().mkAnswers.push_back(true);
     EXPECT_FALSE(mkApp.App().OpenDocumentFile(wxString(broken)));
     ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 1u);
-    EXPECT_EQ(mkApp.Prompts().mkMessages[0].text, "Failed to load surface file: " + broken);
+    EXPECT_EQ(mkApp.Prompts().mkMessages[0].text,
+              "Failed to load surface file: " + broken + "\nnot a surface file");
     EXPECT_EQ(mkApp.Prompts().mkMessages[0].caption, "Orvane Image View");
     EXPECT_EQ(Doc()->mpkSurfaceGeometry, first);
     EXPECT_EQ(Renderer().GetActorCount(), 1u);
@@ -521,17 +525,92 @@ TEST_F(ViewTest, ExportWritesTheWorldAndItsTexture)
     EXPECT_EQ(mkApp.Prompts().mkMessages[0].text, "Failed to save file " + nowhere);
 }
 
-TEST_F(ViewTest, PrintPreviewBuildsItsPage)
+// A page seen as a picture of dpi dots per inch (A4, portrait): the view's picture must sit
+// in the printable area (the page inside the default margins) at its top-left corner and
+// fill its width or height as the fit does, within 2 pixels of the page's scale.
+static void ExpectPictureWhereTheFitPutsIt(const wxImage& page, double dpi, const wxSize& client)
+{
+    const double dotsPerMM = dpi / 25.4;
+    const double margin = KV_VerovuriRezaroApp::kDefaultMarginMM * dotsPerMM;
+    // The fit in page pixels of a 600 ppi printer, seen at dpi.
+    KV_PrintFit fit;
+    ASSERT_TRUE(KV_FitWindowToPage(client.x, client.y, static_cast<int>((210 - 20) / 25.4 * 600),
+                                   static_cast<int>((297 - 20) / 25.4 * 600), 600, 600, fit));
+    const double left = margin, top = margin;
+    const double right = left + fit.mnPrintedWidth * dpi / 600;
+    const double bottom = top + fit.mnPrintedHeight * dpi / 600;
+    const int x = static_cast<int>(left) + 4, y = static_cast<int>(top) + 4;
+    // Black background with the surface in its middle, white paper around.
+    EXPECT_TRUE(IsDark(page, x, y));
+    EXPECT_FALSE(
+        IsDark(page, static_cast<int>((left + right) / 2), static_cast<int>((top + bottom) / 2)));
+    EXPECT_EQ(page.GetRed(x, static_cast<int>(bottom) + 4), 255);
+    EXPECT_EQ(page.GetRed(static_cast<int>(left) - 4, y), 255);
+    // The picture's edges, found along a row and a column just inside it.
+    int first = -1, last = -1;
+    // (2 pixels in from the sheet's edge, where the preview draws an outline.)
+    for (int i = 2; i < page.GetWidth() - 2; ++i)
+        if (IsDark(page, i, y))
+        {
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    EXPECT_NEAR(first, left, 2);
+    EXPECT_NEAR(last + 1, right, 2);
+    first = last = -1;
+    for (int i = 2; i < page.GetHeight() - 2; ++i)
+        if (IsDark(page, x, i))
+        {
+            first = first < 0 ? i : first;
+            last = i;
+        }
+    EXPECT_NEAR(first, top, 2);
+    EXPECT_NEAR(last + 1, bottom, 2);
+}
+
+TEST_F(ViewTest, PrintPreviewPageShowsTheSurfaceWhereTheFitPutsIt)
 {
     StartWithSample();
-    const size_t windowsBefore = wxTopLevelWindows.size();
+    mkApp.App().PrintDialogData().GetPrintData().SetPaperId(wxPAPER_A4);
+    mkApp.App().PrintDialogData().GetPrintData().SetOrientation(wxPORTRAIT);
     mkApp.Command(ID_FILE_PRINT_PREVIEW);
     mkApp.Pump(300);
-    EXPECT_GT(wxTopLevelWindows.size(), windowsBefore);
-    const KV_PrintFit& fit = View()->LastPrintFit();
-    EXPECT_GT(fit.mnPrintedWidth, 0);
-    EXPECT_EQ(fit.mnMemoryWidth, View()->GetClientSize().x);
+    wxPreviewFrame* frame = nullptr;
+    for (wxWindow* window : wxTopLevelWindows)
+        if (wxPreviewFrame* f = dynamic_cast<wxPreviewFrame*>(window))
+            frame = f;
+    ASSERT_NE(frame, nullptr);
+    EXPECT_TRUE(frame->IsShown());
+    wxPrintPreviewBase* preview = nullptr;
+    for (wxWindow* child : frame->GetChildren())
+        if (wxPreviewControlBar* bar = dynamic_cast<wxPreviewControlBar*>(child))
+            preview = bar->GetPrintPreview();
+    ASSERT_NE(preview, nullptr);
+
+    // The sheet as the preview canvas shows it on the screen, whole at half size: the white
+    // paper's extent gives the page's place and scale.
+    wxPreviewCanvas* canvas = preview->GetCanvas();
+    ASSERT_NE(canvas, nullptr);
+    preview->SetZoom(50);
+    canvas->Refresh();
+    mkApp.Pump(500);
+    const wxImage shown = AppHarness::Capture(canvas);
+    ASSERT_TRUE(shown.IsOk());
+    wxRect paper;
+    for (int y = 0; y < shown.GetHeight(); ++y)
+        for (int x = 0; x < shown.GetWidth(); ++x)
+            if (shown.GetRed(x, y) == 255 && shown.GetGreen(x, y) == 255 &&
+                shown.GetBlue(x, y) == 255)
+                paper = paper.IsEmpty() ? wxRect(x, y, 1, 1) : paper.Union(wxRect(x, y, 1, 1));
+    ASSERT_GT(paper.width, 100);
+    EXPECT_NEAR(static_cast<double>(paper.height) / paper.width, 297.0 / 210.0, 0.01);
+    const wxImage page = shown.GetSubImage(paper);
+    ExpectPictureWhereTheFitPutsIt(page, paper.width / (210 / 25.4), View()->GetClientSize());
+    if (HasFailure())
+        shown.SaveFile(AppHarness::ScratchPath("preview-actual.png"), wxBITMAP_TYPE_PNG);
+    EXPECT_EQ(View()->LastPrintFit().mnMemoryWidth, View()->GetClientSize().x);
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    frame->Close();
 }
 
 TEST_F(ViewTest, PrintWithoutDialogWritesAPostScriptPageShowingTheSurface)
@@ -555,29 +634,51 @@ TEST_F(ViewTest, PrintWithoutDialogWritesAPostScriptPageShowingTheSurface)
     ASSERT_EQ(std::system(command.c_str()), 0);
     wxImage page;
     ASSERT_TRUE(page.LoadFile(wxString(png), wxBITMAP_TYPE_PNG));
-    const KV_PrintFit& fit = View()->LastPrintFit();
-    ASSERT_GT(fit.mnPrintedWidth, 0);
-    // The fit at 600 ppi, seen at 60 dpi.
-    KV_PrintFit expected;
-    const wxSize client = View()->GetClientSize();
-    ASSERT_TRUE(KV_FitWindowToPage(client.x, client.y, 4958, 7008, 600, 600, expected));
-    EXPECT_EQ(fit.mnPrintedWidth, expected.mnPrintedWidth);
-    EXPECT_EQ(fit.mnPrintedHeight, expected.mnPrintedHeight);
-    const int printedWidth = fit.mnPrintedWidth / 10;
-    const int printedHeight = fit.mnPrintedHeight / 10;
-    // The picture sits at the top left: black background with the surface in its middle,
-    // white paper below it.
-    EXPECT_TRUE(IsDark(page, 3, 3));
-    EXPECT_TRUE(IsDark(page, printedWidth - 4, printedHeight - 4));
-    EXPECT_FALSE(IsDark(page, printedWidth / 2, printedHeight / 2));
-    EXPECT_EQ(page.GetRed(printedWidth / 2, printedHeight + 4), 255);
-    EXPECT_EQ(page.GetRed(3, printedHeight + 4), 255);
-    // The edge of the picture falls where the fit puts it.
-    int bottom = 0;
-    for (int y = 0; y < page.GetHeight(); ++y)
-        if (IsDark(page, 3, y))
-            bottom = y;
-    EXPECT_NEAR(bottom, printedHeight, 2);
+    ExpectPictureWhereTheFitPutsIt(page, 60.0, View()->GetClientSize());
+}
+
+// Opening and closing a large surface again and again gives back everything it took: under
+// LeakSanitizer (scripts/run-tests) a leak of any cycle is reported when the process ends.
+TEST_F(ViewTest, FiftyOpenCloseCyclesOfALargeSurface)
+{
+    // A 225 x 225 vertex grid of 100 352 triangles, with a colour texture.
+    OsfSurface grid;
+    const unsigned int n = 225;
+    for (unsigned int j = 0; j < n; ++j)
+        for (unsigned int i = 0; i < n; ++i)
+        {
+            grid.vertices.push_back({i / float(n), j / float(n), 0.1f * std::sin(i * 0.1f)});
+            grid.textureCoordinates.push_back({i / float(n - 1), j / float(n - 1)});
+        }
+    for (unsigned int j = 0; j + 1 < n; ++j)
+        for (unsigned int i = 0; i + 1 < n; ++i)
+        {
+            const unsigned int a = j * n + i;
+            grid.polygons.push_back({a, a + 1, a + n + 1});
+            grid.polygons.push_back({a, a + n + 1, a + n});
+        }
+    grid.texturePolygons = grid.polygons;
+    grid.textureKind = 3;
+    grid.textureRows = grid.textureColumns = 64;
+    grid.texturePixels.assign(64 * 64 * 3, 0);
+    for (size_t i = 0; i < grid.texturePixels.size(); ++i)
+        grid.texturePixels[i] = static_cast<unsigned char>(i * 7);
+    ASSERT_GE(grid.polygons.size(), 100000u);
+    const std::string path = AppHarness::ScratchPath("grid.osf");
+    WriteOsfFile(path, EncodeRawSurface(grid));
+
+    ASSERT_TRUE(mkApp.Start());
+    ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
+    for (int cycle = 0; cycle < 50; ++cycle)
+    {
+        ASSERT_TRUE(mkApp.App().OpenDocumentFile(wxString(path))) << cycle;
+        ASSERT_EQ(Renderer().GetActorCount(), 1u);
+        ASSERT_TRUE(mkApp.WaitForFrame()) << cycle;
+        mkApp.Command(ID_FILE_CLOSE);
+        ASSERT_EQ(Doc()->mpkSurfaceGeometry, nullptr);
+        ASSERT_EQ(Renderer().GetActorCount(), 0u);
+    }
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
 }
 
 // Other programs' files: the Open dialog offers them, a real model nobody here wrote opens
@@ -633,7 +734,7 @@ TEST_F(ViewTest, OpensOtherProgramsModelsAndSavesTheirFormats)
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
     KV_PolySurface back;
     KV_SurfaceReadReport report;
-    ASSERT_TRUE(KV_ReadSurfaceFile(saved.c_str(), back, report)) << report.mkReason.c_str();
+    ASSERT_TRUE(KV_ReadSurfaceFile(saved.c_str(), back, report)) << report.mkLoadFailure.c_str();
     EXPECT_EQ(back.VertexCount(), Doc()->mpkSurfaceGeometry->GetSurface().VertexCount());
     EXPECT_EQ(back.PolygonCount(), Doc()->mpkSurfaceGeometry->GetSurface().PolygonCount());
     ASSERT_TRUE(back.HasTextureMap());

@@ -161,7 +161,7 @@ TEST_P(ExactRoundTrip, SurfaceFileThroughFormatAndBack)
     ASSERT_TRUE(KV_MeshExporter::Write(a, middle, KV_MeshExporter::FormatOfPath(middle), error))
         << error;
     KV_PolySurface b;
-    ASSERT_TRUE(KV_ReadSurfaceFile(middle.c_str(), b, report)) << report.mkReason.c_str();
+    ASSERT_TRUE(KV_ReadSurfaceFile(middle.c_str(), b, report)) << report.mkLoadFailure.c_str();
     EXPECT_EQ(report.meEncoding, KV_SurfaceEncoding::Imported);
 
     const std::string back = TestScratchPath("back.osf");
@@ -241,7 +241,7 @@ TEST(RealModels, CountsAndTextures)
         ReportRecorder reports;
         KV_PolySurface surface;
         KV_SurfaceReadReport report;
-        ASSERT_TRUE(KV_ReadSurfaceFile(path.c_str(), surface, report)) << report.mkReason.c_str();
+        ASSERT_TRUE(KV_ReadSurfaceFile(path.c_str(), surface, report)) << report.mkLoadFailure.c_str();
         if (model.vertices != 0)
         {
             EXPECT_EQ(surface.VertexCount(), model.vertices);
@@ -369,7 +369,7 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
             if (KV_ReadSurfaceFile(name.c_str(), any, report))
                 KV_CompleteSurface(any);
             else
-                EXPECT_FALSE(report.mkReason.IsEmpty());
+                EXPECT_FALSE(report.mkLoadFailure.IsEmpty());
         }
 }
 
@@ -385,5 +385,5 @@ TEST(BadModels, AnImportThatDoesNotEndIsStopped)
     const bool read = KV_ReadSurfaceFile(path.c_str(), surface, report);
     KV_MeshImporter::SetTimeLimit(60.0);
     EXPECT_FALSE(read);
-    EXPECT_EQ(std::string(report.mkReason.c_str()), "the import library did not finish within 1 s");
+    EXPECT_EQ(std::string(report.mkLoadFailure.c_str()), "the import library did not finish within 1 s");
 }

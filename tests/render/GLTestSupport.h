@@ -4,6 +4,7 @@
 
 #include "image/KV_Image.h"
 #include "render/KV_WGLRenderer.h"
+#include "tests/support/ScratchPath.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +74,7 @@ inline bool Near(const KV_RGB8& p, int r, int g, int b, int tolerance = 2)
 // look at a picture that failed.
 inline void SaveForInspection(const KV_Image<KV_RGB8>& image, const std::string& name)
 {
-    std::ofstream out(std::string(ORVANE_TEST_TMP) + "/" + name + ".ppm", std::ios::binary);
+    std::ofstream out(TestScratchPath(name + ".ppm"), std::ios::binary);
     out << "P6\n" << image.Cols() << " " << image.Rows() << "\n255\n";
     for (int r = image.Rows() - 1; r >= 0; --r)
         out.write(reinterpret_cast<const char*>(image.Row(r)), image.Cols() * 3);

@@ -1,13 +1,17 @@
 #pragma once
-// A scratch directory of the running test's own under ORVANE_TEST_TMP, so that tests run in
-// parallel (ctest -j runs every test case as its own process) never share a file.
+// A scratch directory of the running test case's own, under the test executable's
+// ORVANE_TEST_TMP: ctest runs every test case as a process of its own, side by side, so a
+// folder per executable (or per process of it) would still be shared by its cases.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
 
-inline std::string TestScratchPath(const std::string& name)
+// The folder of the running test case (made on first use): ORVANE_TEST_TMP/Suite.Test, with
+// the '/' of parameterised names replaced. Outside a test (a suite's set-up) it is the
+// executable's folder, which only one process uses at a time when the suite has one test.
+inline std::string TestScratchDir()
 {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string dir = ORVANE_TEST_TMP;
@@ -18,7 +22,14 @@ inline std::string TestScratchPath(const std::string& name)
             if (c == '/')
                 c = '_';
         dir += "/" + leaf;
-        mkdir(dir.c_str(), 0755);
     }
-    return dir + "/" + name;
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return dir;
+}
+
+// A file or folder name inside the running test case's scratch directory.
+inline std::string TestScratchPath(const std::string& name)
+{
+    return TestScratchDir() + "/" + name;
 }

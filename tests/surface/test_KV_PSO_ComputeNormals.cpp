@@ -3,10 +3,13 @@
 
 #include "SurfaceFixtures.h"
 #include "surface/KV_PSO_ComputeNormals.h"
+#include "surface/KV_SurfaceTopology.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 namespace
 {
@@ -99,6 +102,41 @@ TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
     ExpectNear(FitPlaneNormal(points, KV_Vector3D(0.1f, 0, -1)), KV_Vector3D(0, 0, -1));
 }
 
+// One fitter reused over fits of other sizes (a failed two-point-short fit among them) gives
+// what a fresh fit gives, bit for bit.
+TEST(ComputeNormals, ReusedPlaneFitterEqualsFreshFitsBitForBit)
+{
+    const std::vector<std::vector<KV_Vector3D>> sets = {
+        {{0, 0, 3}, {1, 0, 3}, {0, 1, 3}, {1, 1, 3.1f}},
+        {{1e4f, 2e4f, -3e4f},
+         {1e4f + 1, 2e4f, -3e4f},
+         {1e4f, 2e4f + 1, -3e4f + 0.5f},
+         {1e4f - 1, 2e4f - 0.25f, -3e4f},
+         {1e4f, 2e4f - 1, -3e4f - 0.5f}},
+        {{0.5f, 0.5f, 0.5f}},
+        {{0, 0, 0}, {1, 2, 3}},
+        {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}},
+        {{0.3f, -0.7f, 0.2f},
+         {0.9f, 0.1f, -0.4f},
+         {-0.2f, 0.8f, 0.6f},
+         {0.5f, 0.5f, -0.7f},
+         {-0.6f, -0.3f, 0.7f},
+         {0.1f, 0.95f, 0.1f},
+         {-0.9f, 0.2f, -0.3f}},
+        {{0, 0, 3}, {1, 0, 3}, {0, 1, 3}, {1, 1, 3.1f}},
+    };
+    KV_PlaneFitter fitter;
+    for (const KV_Vector3D reference : {KV_Vector3D(0.1f, 0, 1), KV_Vector3D(0, -1, -0.2f)})
+        for (const auto& set : sets)
+        {
+            KV_List<KV_Vector3D> points(8);
+            for (const KV_Vector3D& p : set) points.Append(p);
+            const KV_Vector3D fresh = FitPlaneNormal(points, reference);
+            const KV_Vector3D reused = fitter.Normal(points, reference);
+            EXPECT_EQ(std::memcmp(&fresh, &reused, sizeof fresh), 0) << set.size() << " points";
+        }
+}
+
 TEST(ComputeNormals, VertexNormalsAreAveragedNotNormalised)
 {
     KV_PolySurface s;
@@ -187,6 +225,50 @@ TEST(ComputeNormals, RefinedNormalsOfASpherePointOutwards)
         const KV_Vector3D& normal = (*s.mpVertexNormals)[v];
         ASSERT_NEAR(normal.Length(), 1.0f, 1e-4f) << "vertex " << v;
         ASSERT_GT(DotProduct(normal, outward), cosThreeDegrees) << "vertex " << v;
+    }
+}
+
+// The refinement finds each vertex's neighbours from stored vertex vertices, from stored
+// vertex polygons, or from the polygons alone, on one thread or two: the normals are those
+// of the neighbour lists the topology derives, bit for bit, on a sphere with holes and a
+// quadrilateral.
+TEST(ComputeNormals, EveryNeighbourSourceRefinesToTheSameNormalsBitForBit)
+{
+    auto make = [](KV_PolySurface& s)
+    {
+        MakeSphere(s, 40, 80);
+        for (unsigned int p : {500u, 501u, 502u, 2000u, 4000u})
+            (*s.mpPolygons)[p] = MakePolygon({0, 0, 0});  // holes (degenerate, no new neighbours)
+        (*s.mpPolygons)[3000] = MakePolygon({(*s.mpPolygons)[3000][0], (*s.mpPolygons)[3000][1],
+                                             (*s.mpPolygons)[3000][2], (*s.mpPolygons)[3001][2]});
+    };
+    KV_PolySurface reference;
+    make(reference);
+    const unsigned int n = reference.VertexCount();
+    reference.mpVertexVertices = new KV_List<KV_List<unsigned int>>(16);
+    KV_SurfaceTopology::VertexVerticesFromPolygons(
+        n, reference.mpPolygons, KV_SurfaceTopology::CompactVertexPolygons(n, reference.mpPolygons),
+        *reference.mpVertexVertices);
+    KV_PSO_ComputeNormals(&reference).RefineVertexNormals();
+    ASSERT_EQ(reference.mpVertexNormals->Count(), n);
+
+    for (int variant = 0; variant < 5; ++variant)
+    {
+        KV_PolySurface s;
+        make(s);
+        KV_PSO_ComputeNormals normals(&s);
+        normals.SetConcurrent(variant % 2 == 1);
+        if (variant >= 2)
+            s.ComputeVertexPolygons();
+        if (variant == 4)
+            normals.ComputeVertexNormals();
+        normals.RefineVertexNormals();
+        ASSERT_EQ(s.mpVertexNormals->Count(), n);
+        for (unsigned int v = 0; v < n; ++v)
+            ASSERT_EQ(std::memcmp(&(*s.mpVertexNormals)[v], &(*reference.mpVertexNormals)[v],
+                                  sizeof(KV_Vector3D)),
+                      0)
+                << "variant " << variant << ", vertex " << v;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_FileBytes.h"
+#include "tests/support/ScratchPath.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +67,7 @@ TEST(KV_ByteCursor, SubCursorStopsAtItsOwnEnd)
 
 TEST(KV_FileBytes, ReadsAWholeFileAndRefusesMissingOnes)
 {
-    const std::string path = std::string(ORVANE_TEST_TMP) + "/filebytes.bin";
+    const std::string path = TestScratchPath("filebytes.bin");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     const unsigned char content[] = {0, 1, 2, 250};
@@ -80,12 +81,12 @@ TEST(KV_FileBytes, ReadsAWholeFileAndRefusesMissingOnes)
 
     EXPECT_FALSE(bytes.Load((path + ".missing").c_str()));
     EXPECT_EQ(bytes.Size(), 0u);
-    EXPECT_FALSE(bytes.Load(ORVANE_TEST_TMP));  // a directory
+    EXPECT_FALSE(bytes.Load(TestScratchDir().c_str()));  // a directory
 }
 
 TEST(KV_FileBytes, EmptyFileHasNoBytes)
 {
-    const std::string path = std::string(ORVANE_TEST_TMP) + "/empty.bin";
+    const std::string path = TestScratchPath("empty.bin");
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(std::fclose(f), 0);
@@ -97,7 +98,7 @@ TEST(KV_FileBytes, EmptyFileHasNoBytes)
 TEST(KV_FileBytes, LargeFilesAndFilesOfUnknownSizeAreReadWhole)
 {
     // Over a megabyte: the mapped buffer.
-    const std::string path = std::string(ORVANE_TEST_TMP) + "/large.bin";
+    const std::string path = TestScratchPath("large.bin");
     std::string content(3u << 20, '\0');
     for (std::size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 7 + (i >> 16));

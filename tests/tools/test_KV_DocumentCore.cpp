@@ -63,8 +63,10 @@ void ExpectRefused(const std::string& path, KV_SurfaceRejection why)
     KV_PolySurfaceGeometry3D* before = loaded.document.GetSurfaceGeometry();
     EXPECT_FALSE(loaded.document.LoadSurfaceFile(path.c_str()));
     EXPECT_EQ(loaded.document.GetReadReport().meRejection, why);
-    EXPECT_STREQ(loaded.document.LastError().c_str(),
-                 ("Failed to load surface file: " + path).c_str());
+    // The fixed message, then why on a line of its own.
+    const std::string error = loaded.document.LastError().c_str();
+    EXPECT_EQ(error.rfind("Failed to load surface file: " + path + "\n", 0), 0u) << error;
+    EXPECT_GT(error.size(), ("Failed to load surface file: " + path + "\n").size()) << error;
     EXPECT_EQ(loaded.document.GetSurfaceGeometry(), before);
     EXPECT_EQ(SurfaceOf(loaded.document).VertexCount(), 4u);
     EXPECT_TRUE(loaded.hints.empty());

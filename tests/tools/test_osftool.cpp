@@ -86,7 +86,9 @@ TEST(OsftoolLoad, FileThatDoesNotLoadExitsTwo)
     {
         const ToolRun run = Osftool(sub + Quoted(missing));
         EXPECT_EQ(run.status, 2) << sub;
-        EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\n") << sub;
+        EXPECT_EQ(run.err,
+                  "Failed to load surface file: " + missing + "\nthe file cannot be read\n")
+            << sub;
         EXPECT_EQ(run.out, "") << sub;
     }
     const ToolRun exported =
@@ -100,7 +102,50 @@ TEST(OsftoolLoad, FileThatDoesNotLoadExitsTwo)
     const std::string shortPolygon = WriteRaw("short.osf", s);
     const ToolRun refused = Osftool("check " + Quoted(shortPolygon));
     EXPECT_EQ(refused.status, 2);
-    EXPECT_EQ(refused.err, "Failed to load surface file: " + shortPolygon + "\n");
+    EXPECT_EQ(refused.err, "Failed to load surface file: " + shortPolygon +
+                               "\npolygon 0 has fewer than 3 vertices\n");
+}
+
+TEST(OsftoolLoad, FailureSaysWhyOnTheSecondLine)
+{
+    OsfRawOptions v2;
+    v2.version = 2;
+    const std::vector<unsigned char> whole = EncodeRawSurface(PlainSquare(), v2);
+    const std::vector<unsigned char> cut(whole.begin(), whole.end() - 5);
+    std::vector<unsigned char> corrupted = EncodeRawSurface(PlainSquare());
+    corrupted[8] ^= 0x20;  // a character of the header text: only the checksum notices
+    OsfSurface outside = PlainSquare();
+    outside.polygons = {{0, 1, 7}};
+    const std::string text = ScratchPath("notes.osf");
+    std::ofstream(text) << "these are notes, not a surface\n";
+    WriteOsfFile(ScratchPath("empty.osf"), {});
+    WriteOsfFile(ScratchPath("cut.osf"), cut);
+    WriteOsfFile(ScratchPath("corrupted.osf"), corrupted);
+    const struct
+    {
+        std::string path;
+        std::string reason;  // the second line, or its start for a "truncated at byte"
+    } cases[] = {
+        {ScratchPath("missing.osf"), "the file cannot be read"},
+        {ScratchPath("empty.osf"), "the file is empty"},
+        {text, "not a surface file"},
+        {ScratchPath("cut.osf"), "truncated at byte "},
+        {ScratchPath("corrupted.osf"), "bad checksum"},
+        {WriteRaw("outside.osf", outside), "polygon 0: vertex index out of range"},
+    };
+    for (const auto& c : cases)
+    {
+        const ToolRun run = Osftool("info " + Quoted(c.path));
+        EXPECT_EQ(run.status, 2) << c.path;
+        const std::string first = "Failed to load surface file: " + c.path + "\n";
+        ASSERT_EQ(run.err.rfind(first, 0), 0u) << run.err;
+        const std::string second = run.err.substr(first.size());
+        EXPECT_EQ(second.rfind(c.reason, 0), 0u) << second;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 2) << run.err;
+        if (c.reason == "truncated at byte ")
+            // Somewhere inside the file that was cut short.
+            EXPECT_LT(std::stoul(second.substr(c.reason.size())), cut.size()) << second;
+    }
 }
 
 TEST(OsftoolDump, AsReadAndCompleted)
@@ -235,14 +280,23 @@ TEST(OsftoolRender, LoadsTheFileAsTheOtherSubcommandsDo)
     const std::string missing = ScratchPath("missing.osf");
     const ToolRun run = Osftool("render " + Quoted(missing) + " " + Quoted(ScratchPath("out.png")));
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\n");
+    EXPECT_EQ(run.err, "Failed to load surface file: " + missing + "\nthe file cannot be read\n");
     EXPECT_FALSE(Exists(ScratchPath("out.png")));
 
-    // Help and usage errors are answered without loading the file.
+    // Help and usage errors are answered before FILE is touched: a missing FILE is no
+    // load failure then.
     EXPECT_EQ(Osftool("render --help " + Quoted(missing)).status, 0);
-    const ToolRun usage = Osftool("render");
-    EXPECT_EQ(usage.status, 64);
-    EXPECT_EQ(usage.err.rfind("usage: osftool render ", 0), 0u) << usage.err;
+    const std::string out = Quoted(ScratchPath("out.png"));
+    for (const std::string& args :
+         {std::string(""), "--bogus " + Quoted(missing) + " " + out,
+          "--size 0x5 " + Quoted(missing) + " " + out, "--turn " + Quoted(missing) + " " + out,
+          Quoted(missing), Quoted(missing) + " " + out + " extra"})
+    {
+        const ToolRun usage = Osftool("render " + args);
+        EXPECT_EQ(usage.status, 64) << args;
+        EXPECT_EQ(usage.err.find("Failed to load"), std::string::npos) << args << usage.err;
+        EXPECT_NE(usage.err.find("usage: osftool render "), std::string::npos) << usage.err;
+    }
 }
 #endif
 
