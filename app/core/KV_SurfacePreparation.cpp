@@ -1,5 +1,7 @@
 #include "app/core/KV_SurfacePreparation.h"
 
+#include "meshfile/KV_MeshImporter.h"
+
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PSO_Triangulate.h"
 #include "surface/KV_PolySurface.h"
@@ -87,6 +89,21 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
 {
     report = KV_SurfaceReadReport();
     surface.Clear();
+    if (!KV_SurfaceLoader::IsSurfaceFile(path))
+    {
+        KV_MeshImporter importer(surface);
+        const bool imported = importer.Read(path.c_str());
+        report.mkFormat = importer.Format().c_str();
+        if (!imported)
+        {
+            report.meRejection = KV_SurfaceRejection::LoadFailed;
+            report.mkLoadFailure = importer.Reason().c_str();
+            return false;
+        }
+        report.meEncoding = KV_SurfaceEncoding::Imported;
+        report.munPolygonsAsRead = surface.PolygonCount();
+        return KV_CheckReadSurface(surface, report);
+    }
     KV_SurfaceLoader loader(surface);
     const bool loaded = loader.Load(path);
     report.meEncoding = loader.Encoding();
