@@ -84,6 +84,17 @@ bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
     return true;
 }
 
+namespace
+{
+// Polygons as read, before triangulation, whatever the file's format.
+void KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport& report)
+{
+    report.munPolygonsAsRead = surface.PolygonCount();
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
+}
+}  // namespace
+
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
                         KV_SurfaceReadReport& report)
 {
@@ -101,7 +112,7 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
             return false;
         }
         report.meEncoding = KV_SurfaceEncoding::Imported;
-        report.munPolygonsAsRead = surface.PolygonCount();
+        KV_CountPolygonsAsRead(surface, report);
         return KV_CheckReadSurface(surface, report);
     }
     KV_SurfaceLoader loader(surface);
@@ -115,9 +126,7 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         report.mkLoadFailure = loader.FailureReason();
         return false;
     }
-    report.munPolygonsAsRead = surface.PolygonCount();
-    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
-        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
+    KV_CountPolygonsAsRead(surface, report);
     return KV_CheckReadSurface(surface, report);
 }
 

@@ -174,7 +174,7 @@ std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(
     if (p.mkRead.meEncoding == KV_SurfaceEncoding::Raw)
         add("version", std::to_string(p.mkRead.mnVersion));
     else if (p.mkRead.meEncoding == KV_SurfaceEncoding::Imported)
-        add("format", p.mkRead.mkFormat);
+        add("format", p.mkRead.mkFormat.c_str());
     else
         add("checksum", KV_ChecksumStateName(p.mkRead.meChecksum));
     add("vertices", count(p.munVertices));
