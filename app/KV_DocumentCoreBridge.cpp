@@ -3,6 +3,8 @@
 #if ORVANE_APP_HAVE_CORE
 
 #include "app/core/KV_DocumentCore.h"
+#include "meshfile/KV_MeshExporter.h"
+#include "meshfile/KV_MeshImporter.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
 KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
@@ -16,6 +18,47 @@ KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
     if (report != nullptr)
         *report = std::move(read);
     return geometry;
+}
+
+bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
+                       wxString& error)
+{
+    const std::string file(path.fn_str());
+    const KV_MeshFormat format = KV_MeshExporter::FormatOfPath(file);
+    if (format == KV_MeshFormat::None)
+    {
+        error = "Give the file one of the extensions glb, gltf, obj, ply, stl or osf.";
+        return false;
+    }
+    std::string reason;
+    if (KV_MeshExporter::Write(geometry.GetSurface(), file, format, reason))
+        return true;
+    error = wxString::FromUTF8(reason.c_str());
+    return false;
+}
+
+wxString KV_OpenWildcard()
+{
+    const std::vector<KV_MeshImporter::FormatInfo> formats = KV_MeshImporter::ReadableFormats();
+    wxString all = "*.osf";
+    wxString each;
+    for (const KV_MeshImporter::FormatInfo& format : formats)
+    {
+        wxString patterns;
+        for (const std::string& extension : format.extensions)
+        {
+            patterns += (patterns.empty() ? "*." : ";*.") + wxString::FromUTF8(extension.c_str());
+            all += ";*." + wxString::FromUTF8(extension.c_str());
+        }
+        each += "|" + wxString::FromUTF8(format.name.c_str()) + " (" + patterns + ")|" + patterns;
+    }
+    return "All supported surfaces|" + all + "|Orvane Surface Files (*.osf)|*.osf" + each;
+}
+
+wxString KV_SaveAsWildcard()
+{
+    return "glTF 2.0 binary (*.glb)|*.glb|glTF 2.0 (*.gltf)|*.gltf|Wavefront OBJ (*.obj)|*.obj|"
+           "PLY, binary (*.ply)|*.ply|STL, binary (*.stl)|*.stl|Orvane Surface Files (*.osf)|*.osf";
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
@@ -54,6 +97,22 @@ KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*,
                                                  std::shared_ptr<const KV_SurfaceReadReport>*)
 {
     return nullptr;
+}
+
+bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D&, const wxString&, wxString& error)
+{
+    error = "no surface";
+    return false;
+}
+
+wxString KV_OpenWildcard()
+{
+    return "Orvane Surface Files (*.osf)|*.osf";
+}
+
+wxString KV_SaveAsWildcard()
+{
+    return "Orvane Surface Files (*.osf)|*.osf";
 }
 
 void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}

@@ -27,3 +27,12 @@ bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxStr
 // the polygons as read when report is given, else the triangles.
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
                         const KV_SurfaceReadReport* report);
+// Writes the geometry's surface in the format path's extension names (glb, gltf, obj, ply,
+// stl, osf); false with the reason in error when it cannot.
+bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
+                       wxString& error);
+// The Open dialog's filters: all readable files first, then surface files (*.osf), then each
+// format the importer reads.
+wxString KV_OpenWildcard();
+// The Save As dialog's filters, one per format written, glTF binary first.
+wxString KV_SaveAsWildcard();

@@ -16,6 +16,7 @@ const CommandPrompt kPrompts[] = {
     {ID_EDIT_SURFACE_COLOUR, "Edit surface color\nSurface color"},
     {ID_EDIT_WIREFRAME_DISPLAY, "View the surface in wireframe mode\nWireframe"},
     {ID_FILE_EXPORT, "Export 3D surface as VRML\nExport VRML"},
+    {ID_FILE_SAVE_AS_FORMAT, "Save the 3D surface as glTF, OBJ, PLY, STL or surface file\nSave As"},
     {ID_EDIT_ROTATE,
      "Continuously rotate the surface until mouse button pressed in 3D view\nRotate"},
     {ID_FILE_OPEN, "Open a 3D surface file\nOpen"},

@@ -25,6 +25,8 @@ constexpr int ID_EDIT_ROTATE = 32789;
 
 // File menu.
 constexpr int ID_FILE_EXPORT = 32787;
+// Save As: the surface in another program's format (glTF, OBJ, PLY, STL) or as .osf.
+constexpr int ID_FILE_SAVE_AS_FORMAT = 33040;
 constexpr int ID_FILE_OPEN = 57601;
 constexpr int ID_FILE_CLOSE = 57602;
 constexpr int ID_FILE_PRINT_SETUP = 57606;

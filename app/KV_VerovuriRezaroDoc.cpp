@@ -113,6 +113,13 @@ bool KV_VerovuriRezaroDoc::ExportVRML(const wxString& path)
     return KV_ExportGeometryVRML(*mpkSurfaceGeometry, path);
 }
 
+bool KV_VerovuriRezaroDoc::SaveAs(const wxString& path, wxString& error)
+{
+    if (mpkSurfaceGeometry == nullptr)
+        return false;
+    return KV_SaveGeometryAs(*mpkSurfaceGeometry, path, error);
+}
+
 void KV_VerovuriRezaroDoc::SetTitle(const wxString& title)
 {
     mkTitle = title;

@@ -49,6 +49,9 @@ public:
     // Writes the surface as a VRML world (texture beside it). False when nothing was written
     // (no surface, or the writer could not open the file).
     bool ExportVRML(const wxString& path);
+    // Writes the shown surface in the format path's extension names (glTF, OBJ, PLY, STL or
+    // a surface file); false with the reason in error when nothing could be written.
+    bool SaveAs(const wxString& path, wxString& error);
 
     // The displayed surface, or null; owned.
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;

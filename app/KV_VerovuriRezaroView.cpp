@@ -2,6 +2,7 @@
 #include "app/KV_VerovuriRezaroView.h"
 
 #include "app/KV_AppPictures.h"
+#include "app/KV_DocumentCoreBridge.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroApp.h"
@@ -11,6 +12,7 @@
 #include "render/KV_ViewDefaults.h"
 
 #include <wx/dcclient.h>
+#include <wx/filename.h>
 #include <wx/utils.h>
 
 // Only for the display's default screen number.
@@ -111,6 +113,8 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileOpen, this, KV_MenuId(ID_FILE_OPEN));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileClose, this, KV_MenuId(ID_FILE_CLOSE));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileExport, this, KV_MenuId(ID_FILE_EXPORT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileSaveAs, this,
+         KV_MenuId(ID_FILE_SAVE_AS_FORMAT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrint, this, KV_MenuId(ID_FILE_PRINT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintDirect, this,
          KV_MenuId(ID_FILE_PRINT_DIRECT));
@@ -123,6 +127,8 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
          KV_MenuId(ID_EDIT_SURFACE_COLOUR));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
          KV_MenuId(ID_FILE_CLOSE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsGeometry, this,
+         KV_MenuId(ID_FILE_SAVE_AS_FORMAT));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
          KV_MenuId(ID_FILE_EXPORT));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateSmoothShading, this,
@@ -559,7 +565,7 @@ void KV_VerovuriRezaroView::OnRotate(wxCommandEvent&)
 void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
 {
     const wxString path =
-        KV_Prompts::Get().ChooseOpenPath(this, "Load", "Orvane Surface Files (*.osf)|*.osf");
+        KV_Prompts::Get().ChooseOpenPath(this, "Load", KV_OpenWildcard());
     if (path.empty() || mpkDocument == nullptr)
         return;
     wxBusyCursor wait;
@@ -604,6 +610,30 @@ void KV_VerovuriRezaroView::OnFileExport(wxCommandEvent&)
     wxBusyCursor wait;
     if (!mpkDocument->ExportVRML(path))
         KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path), KV_APP_TITLE);
+}
+
+void KV_VerovuriRezaroView::OnFileSaveAs(wxCommandEvent&)
+{
+    if (mpkDocument == nullptr || mpkDocument->mpkSurfaceGeometry == nullptr)
+        return;
+    const wxString pathName = mpkDocument->GetPathName();
+    const wxString path = KV_Prompts::Get().ChooseSavePath(
+        this, "Save As", wxFileName(pathName).GetPathWithSep() + wxFileName(pathName).GetName() + ".glb",
+        ".glb", KV_SaveAsWildcard());
+    if (path.empty())
+        return;
+    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
+    {
+        std::fclose(existing);
+        if (!KV_Prompts::Get().AskYesNo(
+                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
+            return;
+    }
+    wxBusyCursor wait;
+    wxString error;
+    if (!mpkDocument->SaveAs(path, error))
+        KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path) + "\n" + error,
+                                  KV_APP_TITLE);
 }
 
 // ---- Command states

@@ -137,6 +137,7 @@ private:
     void OnFileOpen(wxCommandEvent& event);
     void OnFileClose(wxCommandEvent& event);
     void OnFileExport(wxCommandEvent& event);
+    void OnFileSaveAs(wxCommandEvent& event);
     void OnFilePrint(wxCommandEvent& event);
     void OnFilePrintDirect(wxCommandEvent& event);
     void OnFilePrintPreview(wxCommandEvent& event);

@@ -108,6 +108,7 @@ bool CMainFrame::CreateMenuBar()
     AppendCommand(file, ID_FILE_CLOSE, "&Close\tCtrl+C");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_EXPORT, "&Export");
+    AppendCommand(file, ID_FILE_SAVE_AS_FORMAT, "Save &As...");
     AppendCommand(file, ID_FILE_SAVE_IMAGE, "Save &Image...");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_PRINT, "&Print...\tCtrl+P");

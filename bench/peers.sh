@@ -6,12 +6,13 @@
 # Not part of the test suite.
 #
 #   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
-#                  [--no-export]
+#                  [--no-export] [--no-formats]
 #
 #   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16)
 #   --build DIR   the build folder with orvane-view, osftool and make_sample (default: build)
 #   --before DIR  a build folder of another commit, measured in the same run as "before"
 #   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
+#   --no-formats  leave out the sphere as OBJ and as binary PLY written by osftool convert
 #
 # More rows: add a line to the work list below (see add_work); each work is measured once
 # per program column that has a command for it.
@@ -24,6 +25,7 @@ data=/tmp/orvane-peers
 runs=3
 sizes=(1 4)
 do_export=1
+do_formats=1
 while [ $# -gt 0 ]; do
   case $1 in
     --16m) sizes=(1 4 16) ;;
@@ -33,7 +35,8 @@ while [ $# -gt 0 ]; do
     --before) before=$(cd "$2" && pwd); shift ;;
     --data) data=$2; shift ;;
     --no-export) do_export=0 ;;
-    *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export]" >&2; exit 64 ;;
+    --no-formats) do_formats=0 ;;
+    *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats]" >&2; exit 64 ;;
   esac
   shift
 done
@@ -114,6 +117,18 @@ for m in "${sizes[@]}"; do add_work "launch to first frame, ${m}M triangles|view
 if [ "$do_export" -eq 1 ]; then
   for m in "${sizes[@]}"; do add_work "osftool export, ${m}M triangles|export|$m"; done
 fi
+# Other programs' files: the sphere converted by osftool to OBJ (+ .mtl + .png) and binary
+# PLY (texture named in the file, .png beside it); both programs open the same file.
+if [ "$do_formats" -eq 1 ]; then
+  for m in "${sizes[@]}"; do
+    for format in obj ply; do
+      if [ ! -s "$data/sphere$m-converted.$format" ]; then
+        "$osftool_after" convert "$data/sphere$m.osf" "$data/sphere$m-converted.$format"
+      fi
+      add_work "launch to first frame, ${m}M triangles as $format|view-$format|$m"
+    done
+  done
+fi
 
 # run_work COLUMN KIND SIZE: measures one cell (nothing when the column has no command).
 run_work() {
@@ -129,6 +144,12 @@ run_work() {
     peer:view)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
         --texture-base-color="$data/sphere$m.png" "$data/sphere$m.ply" ;;
+    before:view-* | after:view-*)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m-converted.${kind#view-}" ;;
+    peer:view-*)
+      measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
+        --texture-base-color="$data/sphere$m-converted.png" "$data/sphere$m-converted.${kind#view-}" ;;
   esac
 }
 

@@ -6,6 +6,7 @@
 #include "surfacefile/KV_RawSurfaceReader.h"
 
 #include <cstdio>
+#include <cstring>
 
 const char* KV_SurfaceEncodingName(KV_SurfaceEncoding encoding)
 {
@@ -15,6 +16,8 @@ const char* KV_SurfaceEncodingName(KV_SurfaceEncoding encoding)
         return "raw";
     case KV_SurfaceEncoding::Container:
         return "container";
+    case KV_SurfaceEncoding::Imported:
+        return "imported";
     default:
         return "none";
     }
@@ -35,6 +38,20 @@ const char* KV_ChecksumStateName(KV_ChecksumState state)
 
 KV_SurfaceLoader::KV_SurfaceLoader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
 
+bool KV_SurfaceLoader::IsSurfaceFile(const KV_String& path)
+{
+    if (KV_RawSurfaceReader::HasRawExtension(path))
+        return true;
+    // The container's signature sits at a fixed place near the start.
+    static const char kSignature[] = "Universal Field Container";
+    unsigned char head[16 + sizeof kSignature];
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return got == sizeof head && std::memcmp(head + 16, kSignature, sizeof kSignature) == 0;
+}
 namespace
 {
 KV_String AtByte(const char* what, std::size_t offset)

@@ -18,10 +18,11 @@ enum class KV_SurfaceEncoding
 {
     None,      // not loaded
     Raw,
-    Container
+    Container,
+    Imported   // another program's model file, read by the meshfile layer
 };
 
-// "none", "raw" or "container".
+// "none", "raw", "container" or "imported".
 const char* KV_SurfaceEncodingName(KV_SurfaceEncoding encoding);
 
 class KV_SurfaceLoader
@@ -30,6 +31,10 @@ public:
     explicit KV_SurfaceLoader(KV_TexturedPolySurface& surface);
     KV_SurfaceLoader(const KV_SurfaceLoader&) = delete;
     KV_SurfaceLoader& operator=(const KV_SurfaceLoader&) = delete;
+
+    // Whether path is a surface file: its name ends in "osf" (any letter case) or it begins
+    // as a Universal Field Container does. Other files are models of other programs.
+    static bool IsSurfaceFile(const KV_String& path);
 
     // True when one of the two readers read the file (see KV_RawSurfaceReader and
     // KV_FieldContainerReader for what each accepts).

@@ -1,13 +1,14 @@
-// osftool: loads a surface file exactly as the viewer's document does (read, check,
-// complete) and reports on it, dumps it, checks its consistency or exports it as a VRML
-// world. Messages of the program's layers go to stderr as "TEXT: CAPTION" lines.
+// osftool: loads a surface file, or a model file of another program, exactly as the
+// viewer's document does (read, check, complete) and reports on it, dumps it, checks its
+// consistency, exports it as a VRML world or converts it to another format. Messages of the program's layers go to stderr as "TEXT: CAPTION" lines.
 //
-// Exit status: 0 success; 1 an inconsistent surface (check) or an export that could not be
-// written; 2 a file that does not load; 64 a usage error.
+// Exit status: 0 success; 1 an inconsistent surface (check) or an export or conversion
+// that could not be written; 2 a file that does not load; 64 a usage error.
 
 #include "app/core/KV_DocumentCore.h"
 #include "app/core/KV_SurfacePreparation.h"
 #include "app/core/KV_SurfaceProperties.h"
+#include "meshfile/KV_MeshExporter.h"
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
@@ -54,6 +55,14 @@ const Subcommand kSubcommands[] = {
      "Writes the surface as a VRML 2.0 world, its texture beside it as a GIF (or a BMP when\n"
      "the GIF cannot be written), exactly as the viewer's Export does. Exit status 1 when\n"
      "the world cannot be written.\n"},
+    {"convert", "convert [--format F] FILE OUT",
+     "Writes the surface as read (polygons kept, nothing completed) in another format, by\n"
+     "default the one OUT's extension names: glb (glTF 2.0 binary, texture embedded as PNG),\n"
+     "gltf (with a .bin and a .png beside it), obj (with a .mtl and a .png), ply (binary,\n"
+     "texture named in a \"comment TextureFile\" line, .png beside it), stl (geometry only)\n"
+     "or osf (raw version 3). --format F names the format whatever OUT's extension. Exit\n"
+     "status 1, with the reason, when OUT cannot be written or the format cannot hold the\n"
+     "surface.\n"},
 #if OSFTOOL_HAVE_RENDER
     {"render", "render [OPTIONS] FILE OUT.png",
      "Draws the surface off-screen as the viewer shows it and writes a PNG image;\n"
@@ -62,7 +71,7 @@ const Subcommand kSubcommands[] = {
 };
 
 const char* kCommandUsage =
-    "usage: osftool <info|dump|check|export"
+    "usage: osftool <info|dump|check|export|convert"
 #if OSFTOOL_HAVE_RENDER
     "|render"
 #endif
@@ -72,9 +81,10 @@ void PrintCommandHelp()
 {
     std::printf("%s\n\n", kCommandUsage);
     std::printf(
-        "Loads an Orvane surface file (.osf) as the viewer does: reads it, refuses a\n"
-        "surface that cannot be displayed, drops texture data that cannot be drawn, and\n"
-        "completes it. Then, by subcommand:\n\n");
+        "Loads an Orvane surface file (.osf), or a model file of another program (OBJ, PLY,\n"
+        "STL, glTF, COLLADA and the others the viewer opens), as the viewer does: reads it,\n"
+        "refuses a surface that cannot be displayed, drops texture data that cannot be drawn,\n"
+        "and completes it. Then, by subcommand:\n\n");
     for (const Subcommand& sub : kSubcommands) std::printf("  osftool %s\n", sub.usage);
     std::printf(
         "\nosftool SUBCOMMAND --help (or -h) describes each; osftool --version prints the\n"
@@ -159,6 +169,30 @@ int Export(const char* path, const char* outPath)
     return kExitFailed;
 }
 
+int Convert(const char* path, const char* outPath, const char* formatName)
+{
+    const KV_MeshFormat format = formatName != nullptr
+                                     ? KV_MeshExporter::FormatFromName(formatName)
+                                     : KV_MeshExporter::FormatOfPath(outPath);
+    if (format == KV_MeshFormat::None)
+    {
+        std::fprintf(stderr,
+                     "osftool convert: no format %s%s; use glb, gltf, obj, ply, stl or osf "
+                     "(--format F)\n",
+                     formatName != nullptr ? "named " : "for ", formatName != nullptr ? formatName : outPath);
+        return kExitUsage;
+    }
+    KV_PolySurface surface;
+    if (!Read(path, surface))
+        return kExitLoadFailed;
+    std::string error;
+    if (KV_MeshExporter::Write(surface, outPath, format, error))
+        return kExitOk;
+    std::fprintf(stderr, "%s\n%s\n", KV_DocumentCore::SaveFailureMessage(outPath).c_str(),
+                 error.c_str());
+    return kExitFailed;
+}
+
 #if OSFTOOL_HAVE_RENDER
 int Render(int argc, char** argv)
 {
@@ -205,6 +239,8 @@ int main(int argc, char** argv)
 
     // Options, then the positional arguments.
     bool completed = false;
+    const char* format = nullptr;
+    const bool converting = std::strcmp(sub->name, "convert") == 0;
     std::vector<const char*> args;
     bool optionsEnded = false;
     for (int i = 2; i < argc; ++i)
@@ -220,13 +256,21 @@ int main(int argc, char** argv)
         else if (!optionsEnded && std::strcmp(sub->name, "dump") == 0 &&
                  std::strcmp(arg, "--completed") == 0)
             completed = true;
+        else if (!optionsEnded && converting && std::strcmp(arg, "--format") == 0)
+        {
+            if (i + 1 >= argc)
+                return UsageError(sub->usage);
+            format = argv[++i];
+        }
+        else if (!optionsEnded && converting && std::strncmp(arg, "--format=", 9) == 0)
+            format = arg + 9;
         else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0')
             return UsageError(sub->usage);
         else
             args.push_back(arg);
     }
 
-    const std::size_t wanted = std::strcmp(sub->name, "export") == 0 ? 2 : 1;
+    const std::size_t wanted = std::strcmp(sub->name, "export") == 0 || converting ? 2 : 1;
     if (args.size() != wanted)
         return UsageError(sub->usage);
 
@@ -236,5 +280,7 @@ int main(int argc, char** argv)
         return Dump(args[0], completed);
     if (std::strcmp(sub->name, "check") == 0)
         return Check(args[0]);
+    if (converting)
+        return Convert(args[0], args[1], format);
     return Export(args[0], args[1]);
 }

@@ -5,7 +5,7 @@
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "render/KV_ViewDefaults.h"
-#include "tools/KV_PngWriter.h"
+#include "image/KV_PngWriter.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,7 @@
 #include "app/core/KV_SurfacePreparation.h"
 
+#include "meshfile/KV_MeshImporter.h"
+
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PSO_Triangulate.h"
 #include "surface/KV_PolySurface.h"
@@ -82,11 +84,37 @@ bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
     return true;
 }
 
+namespace
+{
+// Polygons as read, before triangulation, whatever the file's format.
+void KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport& report)
+{
+    report.munPolygonsAsRead = surface.PolygonCount();
+    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
+}
+}  // namespace
+
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
                         KV_SurfaceReadReport& report)
 {
     report = KV_SurfaceReadReport();
     surface.Clear();
+    if (!KV_SurfaceLoader::IsSurfaceFile(path))
+    {
+        KV_MeshImporter importer(surface);
+        const bool imported = importer.Read(path.c_str());
+        report.mkFormat = importer.Format().c_str();
+        if (!imported)
+        {
+            report.meRejection = KV_SurfaceRejection::LoadFailed;
+            report.mkLoadFailure = importer.Reason().c_str();
+            return false;
+        }
+        report.meEncoding = KV_SurfaceEncoding::Imported;
+        KV_CountPolygonsAsRead(surface, report);
+        return KV_CheckReadSurface(surface, report);
+    }
     KV_SurfaceLoader loader(surface);
     const bool loaded = loader.Load(path);
     report.meEncoding = loader.Encoding();
@@ -98,9 +126,7 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         report.mkLoadFailure = loader.FailureReason();
         return false;
     }
-    report.munPolygonsAsRead = surface.PolygonCount();
-    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
-        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
+    KV_CountPolygonsAsRead(surface, report);
     return KV_CheckReadSurface(surface, report);
 }
 

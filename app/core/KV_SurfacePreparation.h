@@ -1,7 +1,8 @@
 #pragma once
 // The stages between a surface file and a displayable surface, shared by the document and
 // osftool so that both treat every file alike:
-//  1. KV_ReadSurfaceFile: load through KV_SurfaceLoader, then refuse what the completion
+//  1. KV_ReadSurfaceFile: load through KV_SurfaceLoader (surface files) or KV_MeshImporter
+//     (the model files of other programs), then refuse what the completion
 //     cannot survive and drop texture data that cannot be drawn;
 //  2. KV_CompleteSurface: triangulation, normals, extents and topology, in the order the
 //     renderer and the exporter rely on.
@@ -20,7 +21,7 @@ class KV_PolySurface;
 enum class KV_SurfaceRejection
 {
     None,
-    LoadFailed,  // neither reader could read the file
+    LoadFailed,  // no reader could read the file (mkLoadFailure says why)
     NoVertices,
     ShortPolygon,           // a polygon of fewer than 3 vertices
     VertexIndexOutOfRange,  // a polygon names a vertex not below the vertex count
@@ -50,8 +51,11 @@ struct KV_SurfaceReadReport
     std::map<unsigned int, unsigned int> mkPolygonSizes;
     // The polygon or vertex a rejection names (0 otherwise).
     unsigned int munWhere = 0;
-    // Why the loader could not read the file (LoadFailed only).
+    // Why the file could not be read (LoadFailed only): the loader's reason, or for another
+    // program's model file the importer's.
     KV_String mkLoadFailure;
+    // Imported files: the lower-case extension.
+    KV_String mkFormat;
 };
 
 // Why a file was refused, in a few words for the second line of the load-failure message

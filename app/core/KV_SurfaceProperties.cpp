@@ -173,6 +173,8 @@ std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(
     add("encoding", KV_SurfaceEncodingName(p.mkRead.meEncoding));
     if (p.mkRead.meEncoding == KV_SurfaceEncoding::Raw)
         add("version", std::to_string(p.mkRead.mnVersion));
+    else if (p.mkRead.meEncoding == KV_SurfaceEncoding::Imported)
+        add("format", p.mkRead.mkFormat.c_str());
     else
         add("checksum", KV_ChecksumStateName(p.mkRead.meChecksum));
     add("vertices", count(p.munVertices));

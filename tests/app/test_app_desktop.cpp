@@ -56,8 +56,11 @@ TEST_F(DesktopInstall, InstallsTheProgramLauncherTypeAndIcons)
     EXPECT_NE(launcher.find("\nName=Orvane Image View\n"), std::string::npos);
     EXPECT_NE(launcher.find("\nExec=orvane-view %f\n"), std::string::npos);
     EXPECT_NE(launcher.find("\nIcon=orvane-view\n"), std::string::npos);
-    EXPECT_NE(launcher.find("\nMimeType=application/x-orvanesurface.document;\n"),
+    // The surface file type first; the model types of other programs after it.
+    EXPECT_NE(launcher.find("\nMimeType=application/x-orvanesurface.document;model/gltf-binary;"),
               std::string::npos);
+    for (const char* type : {"model/obj;", "model/stl;", "model/x-ply;", "model/vnd.collada+xml;"})
+        EXPECT_NE(launcher.find(type), std::string::npos) << type;
 
     const std::string type = ReadFile(Installed("share/mime/packages/orvane-view.xml"));
     EXPECT_NE(type.find("<mime-type type=\"application/x-orvanesurface.document\">"),
@@ -74,4 +77,5 @@ TEST_F(DesktopInstall, FileTypeDatabaseMapsSurfaceFilesToTheViewer)
     // The install refreshed the database of its prefix.
     const std::string globs = ReadFile(Installed("share/mime/globs2"));
     EXPECT_NE(globs.find("application/x-orvanesurface.document:*.osf"), std::string::npos) << globs;
+    EXPECT_NE(globs.find("model/x-ply:*.ply"), std::string::npos) << globs;
 }

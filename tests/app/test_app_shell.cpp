@@ -120,6 +120,8 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                 {ID_FILE_CLOSE, "&Close\tCtrl+C", "Close the 3D surface file"},
                 {0, nullptr, nullptr},
                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
+                {ID_FILE_SAVE_AS_FORMAT, "Save &As...",
+                 "Save the 3D surface as glTF, OBJ, PLY, STL or surface file"},
                 {ID_FILE_SAVE_IMAGE, "Save &Image...",
                  "Save the view as a PNG or JPEG picture"},  // added
                 {0, nullptr, nullptr},

@@ -4,12 +4,14 @@
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_PrintFit.h"
+#include "app/core/KV_SurfacePreparation.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "surface/KV_PolySurface.h"
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <wx/dir.h>
@@ -423,7 +425,10 @@ TEST_F(ViewTest, ReplacementRefusedKeepsTheFirstSurface)
     mkApp.Command(ID_FILE_OPEN);  // answered No
     ASSERT_EQ(mkApp.Prompts().mkDialogTitles.size(), 1u);
     EXPECT_EQ(mkApp.Prompts().mkDialogTitles[0], wxString("Load"));
-    EXPECT_EQ(mkApp.Prompts().mkWildcards[0], wxString("Orvane Surface Files (*.osf)|*.osf"));
+    // The surface files' filter of old comes second, after all the readable formats.
+    const wxString wildcard = mkApp.Prompts().mkWildcards[0];
+    EXPECT_TRUE(wildcard.StartsWith("All supported surfaces|")) << wildcard;
+    EXPECT_NE(wildcard.Find("|Orvane Surface Files (*.osf)|*.osf|"), wxNOT_FOUND) << wildcard;
     ASSERT_EQ(mkApp.Prompts().mkQuestions.size(), 1u);
     EXPECT_EQ(mkApp.Prompts().mkQuestions[0].text, "Replace existing surface: sample.osf?");
     EXPECT_EQ(mkApp.Prompts().mkQuestions[0].caption, "Orvane Image View");
@@ -684,4 +689,83 @@ TEST_F(ViewTest, FiftyOpenCloseCyclesOfALargeSurface)
         ASSERT_EQ(Renderer().GetActorCount(), 0u);
     }
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+// Other programs' files: the Open dialog offers them, a real model nobody here wrote opens
+// with its texture on screen, File > Save As writes another format, and a broken model is
+// refused with the importer's reason while the shown surface stays.
+TEST_F(ViewTest, OpensOtherProgramsModelsAndSavesTheirFormats)
+{
+    const std::string duck = "/usr/share/assimp/models/Collada/duck.dae";
+    if (!std::ifstream(duck).good())
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    StartWithSample();
+    mkApp.Prompts().mkOpenPaths.push_back(wxString(duck));
+    mkApp.Prompts().mkAnswers.push_back(true);
+    mkApp.Command(ID_FILE_OPEN);
+    ASSERT_EQ(mkApp.Prompts().mkWildcards.size(), 1u);
+    const std::string wildcard(mkApp.Prompts().mkWildcards[0].utf8_str());
+    EXPECT_EQ(wildcard.rfind("All supported surfaces|*.osf;", 0), 0u) << wildcard;
+    const std::size_t surfaces = wildcard.find("|Orvane Surface Files (*.osf)|*.osf|");
+    ASSERT_NE(surfaces, std::string::npos);
+    for (const char* extension : {"*.obj", "*.ply", "*.stl", "*.glb", "*.gltf", "*.dae", "*.3ds"})
+    {
+        EXPECT_LT(wildcard.find(std::string(extension) + ";"), surfaces) << extension;
+        EXPECT_NE(wildcard.find(extension, surfaces), std::string::npos) << extension;
+    }
+    EXPECT_EQ(Doc()->GetTitle(), wxString("duck.dae"));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+
+    // The duck is yellow because its texture arrived.
+    const wxImage picture = Picture();
+    const unsigned char* p = picture.GetData();
+    const unsigned char background[3] = {p[0], p[1], p[2]};
+    long drawn = 0, yellow = 0;
+    for (long i = 0; i < long(picture.GetWidth()) * picture.GetHeight(); ++i, p += 3)
+    {
+        if (std::abs(p[0] - background[0]) + std::abs(p[1] - background[1]) + std::abs(p[2] - background[2]) < 30)
+            continue;
+        ++drawn;
+        yellow += p[0] > p[2] + 60 && p[1] > p[2] + 40;
+    }
+    EXPECT_GT(drawn, 1000);
+    EXPECT_GT(yellow, drawn * 6 / 10) << yellow << " of " << drawn;
+    if (yellow <= drawn * 6 / 10)
+        picture.SaveFile(AppHarness::ScratchPath("duck-actual.png"), wxBITMAP_TYPE_PNG);
+
+    // Save As: PLY with its texture beside it, read back as the same surface.
+    ASSERT_TRUE(mkApp.IsEnabled(ID_FILE_SAVE_AS_FORMAT));
+    const std::string saved = AppHarness::ScratchPath("duck.ply");
+    std::remove(saved.c_str());
+    mkApp.Prompts().mkSavePaths.push_back(wxString(saved));
+    mkApp.Command(ID_FILE_SAVE_AS_FORMAT);
+    EXPECT_EQ(mkApp.Prompts().mkDialogTitles.back(), wxString("Save As"));
+    EXPECT_EQ(std::string(mkApp.Prompts().mkWildcards.back().utf8_str()).rfind("glTF 2.0 binary (*.glb)|*.glb|", 0), 0u);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    KV_PolySurface back;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(KV_ReadSurfaceFile(saved.c_str(), back, report)) << report.mkLoadFailure.c_str();
+    EXPECT_EQ(back.VertexCount(), Doc()->mpkSurfaceGeometry->GetSurface().VertexCount());
+    EXPECT_EQ(back.PolygonCount(), Doc()->mpkSurfaceGeometry->GetSurface().PolygonCount());
+    ASSERT_TRUE(back.HasTextureMap());
+    EXPECT_EQ(back.mpTextureMap->Cols(), 512);
+
+    // A name without a format the program writes: nothing written, the reason shown.
+    mkApp.Prompts().mkSavePaths.push_back(wxString(AppHarness::ScratchPath("duck.xyz")));
+    mkApp.Command(ID_FILE_SAVE_AS_FORMAT);
+    ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 1u);
+    EXPECT_NE(mkApp.Prompts().mkMessages[0].text.find("glb, gltf, obj, ply, stl or osf"), std::string::npos);
+
+    // A broken model: the load message, the importer's reason on the next line.
+    const std::string broken = AppHarness::ScratchPath("broken.obj");
+    std::ofstream(broken) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 7\n";
+    mkApp.Prompts().mkOpenPaths.push_back(wxString(broken));
+    mkApp.Prompts().mkAnswers.push_back(true);
+    mkApp.Command(ID_FILE_OPEN);
+    ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 2u);
+    const std::string& message = mkApp.Prompts().mkMessages[1].text;
+    const std::string first = "Failed to load surface file: " + broken + "\n";
+    EXPECT_EQ(message.rfind(first, 0), 0u) << message;
+    EXPECT_GT(message.size(), first.size()) << message;
+    EXPECT_EQ(Doc()->GetTitle(), wxString("duck.dae"));
 }

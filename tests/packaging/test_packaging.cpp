@@ -166,7 +166,7 @@ TEST(BashCompletion, CompletesSubcommandsOptionsAndFileTypes)
         const char* line;
         const char* offered;
     } cases[] = {
-        {"osftool ", "--help --version check dump export info render "},
+        {"osftool ", "--help --version check convert dump export info render "},
         {"osftool ex", "export "},
         {"osftool dump --", "--completed --help "},
         {"osftool info ", "a.osf b.osf "},

@@ -5,7 +5,7 @@
 #include "RenderTestSurfaces.h"
 
 #include "image/KV_Image.h"
-#include "tools/KV_PngWriter.h"
+#include "image/KV_PngWriter.h"
 #include "tools/osftool_render.h"
 
 #include <gtest/gtest.h>

@@ -333,3 +333,67 @@ TEST(OsftoolRender, LoadsTheFileAsTheOtherSubcommandsDo)
     }
 }
 #endif
+
+// convert writes what the importer reads back as the same surface; the encoding lines are
+// all that differ.
+TEST(OsftoolConvert, EachFormatReadsBackAsTheSameSurface)
+{
+    const std::string square = Quoted(WriteRaw("square.osf", TexturedSquare()));
+    struct Case
+    {
+        const char* file;
+        const char* head;  // the encoding lines of its info
+        bool sameTail;     // glTF splits the quadrilateral, STL has no texture
+    };
+    const Case cases[] = {{"out.ply", "encoding: imported\nformat: ply\n", true},
+                          {"out.obj", "encoding: imported\nformat: obj\n", true},
+                          {"out.osf", "encoding: raw\nversion: 3\n", true},
+                          {"out.glb", "encoding: imported\nformat: glb\n", false},
+                          {"out.gltf", "encoding: imported\nformat: gltf\n", false},
+                          {"out.stl", "encoding: imported\nformat: stl\n", false}};
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.file);
+        const std::string out = ScratchPath(c.file);
+        const ToolRun convert = Osftool("convert " + square + " " + Quoted(out));
+        ASSERT_EQ(convert.status, 0) << convert.err;
+        const ToolRun info = Osftool("info " + Quoted(out));
+        ASSERT_EQ(info.status, 0) << info.err;
+        if (c.sameTail)
+            EXPECT_EQ(info.out, std::string(c.head) + kSquareInfoTail);
+        else
+            EXPECT_EQ(info.out.substr(0, std::string(c.head).size()), c.head);
+    }
+    EXPECT_TRUE(Exists(ScratchPath("out.mtl")));
+    EXPECT_TRUE(Exists(ScratchPath("out.png")));
+    EXPECT_TRUE(Exists(ScratchPath("out.bin")));
+
+    // --format names the format whatever the extension: a binary STL of two triangles.
+    const std::string model = ScratchPath("square.model");
+    ASSERT_EQ(Osftool("convert --format stl " + square + " " + Quoted(model)).status, 0);
+    const std::string stl = ReadText(model);
+    ASSERT_EQ(stl.size(), 84u + 2 * 50);
+    EXPECT_EQ(stl.substr(80, 4), std::string("\x02\0\0\0", 4));
+}
+
+TEST(OsftoolConvert, FailuresSayWhy)
+{
+    const std::string square = Quoted(WriteRaw("square.osf", TexturedSquare()));
+    const ToolRun unknown = Osftool("convert " + square + " " + Quoted(ScratchPath("out.wrl")));
+    EXPECT_EQ(unknown.status, 64);
+    EXPECT_NE(unknown.err.find("glb, gltf, obj, ply, stl or osf"), std::string::npos) << unknown.err;
+
+    const std::string unwritable = ScratchPath("no/such/folder/out.ply");
+    const ToolRun denied = Osftool("convert " + square + " " + Quoted(unwritable));
+    EXPECT_EQ(denied.status, 1);
+    EXPECT_EQ(denied.err.rfind("Failed to save file " + unwritable + "\n", 0), 0u) << denied.err;
+
+    // A model that does not load: the load message, then the importer's reason.
+    const std::string broken = ScratchPath("broken.obj");
+    std::ofstream(broken) << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 7\n";
+    const ToolRun info = Osftool("info " + Quoted(broken));
+    EXPECT_EQ(info.status, 2);
+    const std::string first = "Failed to load surface file: " + broken + "\n";
+    EXPECT_EQ(info.err.rfind(first, 0), 0u) << info.err;
+    EXPECT_GT(info.err.size(), first.size() + 1) << info.err;
+}

@@ -2,6 +2,8 @@
 
 #include "FixtureFiles.h"
 #include "OsftoolRunner.h"
+#include "image/KV_ImageReader.h"
+#include "image/KV_MultiImage.h"
 
 #include <gtest/gtest.h>
 
@@ -22,4 +24,45 @@ TEST(OsftoolRenderDisplay, WritesThePictureOfALoadedFile)
     // The header chunk's width and height, big-endian.
     EXPECT_EQ(png.substr(12, 4), "IHDR");
     EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x40\0\0\0\x30", 8));
+}
+
+// A real model nobody here wrote (assimp-testmodels' duck, its texture a TGA beside it):
+// drawn with its texture, most of the duck is yellow; with the texture file gone it loads
+// untextured and is not.
+TEST(OsftoolRenderDisplay, ImportedModelShowsItsTexture)
+{
+    const std::string folder = "/usr/share/assimp/models/Collada/";
+    if (!Exists(folder + "duck.dae"))
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    auto yellowShare = [](const std::string& png) {
+        KV_MultiImage picture;
+        std::string error;
+        EXPECT_TRUE(KV_ImageReader::ReadFile(png, picture, error)) << error;
+        const KV_Image<KV_RGB8>& image = picture.GetColourImage();
+        int lit = 0, yellow = 0;
+        for (unsigned int i = 0; i < image.Count(); ++i)
+        {
+            const KV_RGB8& p = image.Data()[i];
+            if (p.red + p.green + p.blue < 30)
+                continue;  // background
+            ++lit;
+            yellow += p.red > p.blue + 60 && p.green > p.blue + 40;
+        }
+        EXPECT_GT(lit, 500);
+        return lit > 0 ? static_cast<double>(yellow) / lit : 0.0;
+    };
+    const std::string textured = ScratchPath("duck.png");
+    const ToolRun run = Osftool("render --size 160x120 " + Quoted(folder + "duck.dae") + " " + Quoted(textured));
+    if (run.status == 3)
+        GTEST_SKIP() << "no usable X display: " << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_GT(yellowShare(textured), 0.6);
+
+    const std::string lonely = ScratchPath("duck.dae");
+    std::ofstream(lonely, std::ios::binary) << ReadText(folder + "duck.dae");
+    const std::string plain = ScratchPath("plain.png");
+    const ToolRun untextured = Osftool("render --size 160x120 " + Quoted(lonely) + " " + Quoted(plain));
+    ASSERT_EQ(untextured.status, 0) << untextured.err;
+    EXPECT_NE(untextured.err.find("duckCM.tga"), std::string::npos) << untextured.err;
+    EXPECT_LT(yellowShare(plain), 0.2);
 }

@@ -1,0 +1,938 @@
+#include "meshfile/KV_MeshImporter.h"
+
+#include "foundation/KV_Report.h"
+#include "image/KV_ImageReader.h"
+#include "image/KV_MultiImage.h"
+#include "surface/KV_TexturedPolySurface.h"
+#include "surfacefile/KV_ByteCursor.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/importerdesc.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
+#include <algorithm>
+#include <chrono>
+#include <array>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+double gdTimeLimitSeconds = 60.0;
+}  // namespace
+
+void KV_MeshImporter::SetTimeLimit(double seconds)
+{
+    gdTimeLimitSeconds = seconds;
+}
+
+namespace
+{
+
+std::string LowerExtension(const std::string& path)
+{
+    const std::string name = fs::path(path).filename().string();
+    const std::size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+// Open addressing over the bit patterns of fixed-size float tuples: welding by exact
+// equality in one pass, first occurrence first, without a node per entry.
+template <unsigned int N>
+class BitWelder
+{
+public:
+    explicit BitWelder(std::size_t expected)
+    {
+        std::size_t capacity = 16;
+        while (capacity < expected * 2) capacity *= 2;
+        mkSlots.assign(capacity, 0);
+        mkKeys.reserve(expected);
+    }
+
+    // The index of the tuple, new ones numbered in order of first appearance.
+    unsigned int Index(const float* values)
+    {
+        std::array<std::uint32_t, N> key;
+        std::memcpy(key.data(), values, sizeof key);
+        std::uint64_t hash = 1469598103934665603ull;
+        for (std::uint32_t word : key) hash = (hash ^ word) * 1099511628211ull;
+        hash ^= hash >> 29;
+        std::size_t slot = hash & (mkSlots.size() - 1);
+        while (mkSlots[slot] != 0)
+        {
+            const unsigned int index = mkSlots[slot] - 1;
+            if (mkKeys[index] == key)
+                return index;
+            slot = (slot + 1) & (mkSlots.size() - 1);
+        }
+        if ((mkKeys.size() + 1) * 2 > mkSlots.size())
+        {
+            Grow();
+            return Index(values);
+        }
+        mkKeys.push_back(key);
+        mkSlots[slot] = static_cast<unsigned int>(mkKeys.size());
+        return static_cast<unsigned int>(mkKeys.size() - 1);
+    }
+
+    std::size_t Count() const { return mkKeys.size(); }
+    const std::array<std::uint32_t, N>& Key(std::size_t i) const { return mkKeys[i]; }
+
+private:
+    void Grow()
+    {
+        std::vector<std::array<std::uint32_t, N>> keys;
+        keys.swap(mkKeys);
+        mkSlots.assign(mkSlots.size() * 2, 0);
+        mkKeys.reserve(keys.size() * 2);
+        for (const auto& key : keys)
+        {
+            float values[N];
+            std::memcpy(values, key.data(), sizeof values);
+            Index(values);
+        }
+    }
+
+    std::vector<unsigned int> mkSlots;  // index + 1, 0 for free
+    std::vector<std::array<std::uint32_t, N>> mkKeys;
+};
+
+bool IsIdentity(const aiMatrix4x4& m)
+{
+    return m.IsIdentity();
+}
+
+struct MeshInstance
+{
+    const aiMesh* mesh;
+    aiMatrix4x4 transform;
+};
+
+// The mesh instances of the node tree, walked without recursion (a file may nest nodes
+// deeper than the stack allows).
+bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances,
+                      std::string& reason)
+{
+    std::vector<std::pair<const aiNode*, aiMatrix4x4>> pending;
+    if (scene.mRootNode != nullptr)
+        pending.emplace_back(scene.mRootNode, scene.mRootNode->mTransformation);
+    std::uint64_t elements = 0;
+    while (!pending.empty())
+    {
+        const aiNode* node = pending.back().first;
+        const aiMatrix4x4 transform = pending.back().second;
+        pending.pop_back();
+        for (unsigned int i = 0; i < node->mNumMeshes; ++i)
+        {
+            const unsigned int index = node->mMeshes[i];
+            if (index >= scene.mNumMeshes || scene.mMeshes[index] == nullptr)
+            {
+                reason = "a node names a mesh the scene lacks";
+                return false;
+            }
+            const aiMesh* mesh = scene.mMeshes[index];
+            // Shared meshes repeat with each node: vertices, faces and corners of all
+            // instances are bounded before anything is made.
+            elements += std::uint64_t(mesh->mNumVertices) + mesh->mNumFaces;
+            for (unsigned int f = 0;
+                 f < mesh->mNumFaces && elements <= KV_MeshImporter::kMaxCorners; ++f)
+                elements += mesh->mFaces[f].mNumIndices;
+            if (elements > KV_MeshImporter::kMaxCorners)
+            {
+                reason = "the scene is too large (more than " +
+                         std::to_string(KV_MeshImporter::kMaxCorners) +
+                         " vertices, faces and polygon corners)";
+                return false;
+            }
+            instances.push_back({mesh, transform});
+        }
+        for (unsigned int i = 0; i < node->mNumChildren; ++i)
+            if (node->mChildren[i] != nullptr)
+                pending.emplace_back(node->mChildren[i],
+                                     transform * node->mChildren[i]->mTransformation);
+    }
+    return true;
+}
+
+// One textured material's picture and the polygons that use it.
+struct MaterialTexture
+{
+    std::string name;  // as the material names it
+    std::unique_ptr<KV_MultiImage> image = std::make_unique<KV_MultiImage>();
+    bool loaded = false;
+    unsigned long polygons = 0;
+    bool inUnitSquare = true;
+    // Where its coordinates go in the packed image: u' = u * scale + offset.
+    float uScale = 1.0f, uOffset = 0.0f, vScale = 1.0f, vOffset = 0.0f;
+};
+
+bool TexturePath(const aiMaterial& material, aiString& path)
+{
+    return material.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS ||
+           material.GetTexture(aiTextureType_DIFFUSE, 0, &path) == AI_SUCCESS;
+}
+
+bool DecodeEmbedded(const aiTexture& texture, KV_MultiImage& image, std::string& error)
+{
+    if (texture.mHeight == 0)
+        return KV_ImageReader::Decode(reinterpret_cast<const unsigned char*>(texture.pcData),
+                                      texture.mWidth, image, error);
+    if (texture.mWidth > KV_ImageReader::kMaxSide || texture.mHeight > KV_ImageReader::kMaxSide)
+    {
+        error = "the embedded picture is too large";
+        return false;
+    }
+    // Uncompressed texels, top row first.
+    const int rows = static_cast<int>(texture.mHeight);
+    const int cols = static_cast<int>(texture.mWidth);
+    auto colour = std::make_unique<KV_Image<KV_RGB8>>(rows, cols);
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < cols; ++c)
+        {
+            const aiTexel& t = texture.pcData[std::size_t(r) * cols + c];
+            (*colour)(rows - 1 - r, c) = KV_RGB8(t.r, t.g, t.b);
+        }
+    image.SetImage(colour.release());
+    return true;
+}
+
+// The file name of a texture in the model's folder in any letter case; empty when none.
+std::string FindCaseInsensitive(const fs::path& folder, const std::string& name)
+{
+    std::string lowerName = name;
+    for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::error_code code;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, code), end;
+         !code && it != end; it.increment(code))
+    {
+        std::string candidate = it->path().filename().string();
+        std::string lower = candidate;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == lowerName)
+            return it->path().string();
+    }
+    return std::string();
+}
+
+// Loads a material's picture; on failure reports which file was looked for and where.
+void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTexture& texture)
+{
+    std::string error;
+    if (const aiTexture* embedded = scene.GetEmbeddedTexture(texture.name.c_str()))
+    {
+        texture.loaded = DecodeEmbedded(*embedded, *texture.image, error);
+        if (!texture.loaded)
+            ReportMessage(("The embedded texture " + texture.name + " of " + modelPath +
+                           " cannot be decoded: " + error + ". The surface is shown without it.")
+                              .c_str(),
+                          "Texture not loaded");
+        return;
+    }
+
+    std::string written = texture.name;
+    std::replace(written.begin(), written.end(), '\\', '/');
+    const fs::path folder = fs::path(modelPath).parent_path();
+    const fs::path asWritten =
+        fs::path(written).is_absolute() ? fs::path(written) : folder / written;
+    std::vector<std::string> tried;
+    std::string decodeError;
+    auto attempt = [&](const std::string& candidate)
+    {
+        tried.push_back(candidate);
+        std::error_code code;
+        if (!fs::is_regular_file(candidate, code))
+            return false;
+        if (KV_ImageReader::ReadFile(candidate, *texture.image, error))
+            return true;
+        decodeError = candidate + ": " + error;
+        return false;
+    };
+    texture.loaded = attempt(asWritten.string());
+    if (!texture.loaded)
+    {
+        const std::string found =
+            FindCaseInsensitive(folder, fs::path(written).filename().string());
+        if (!found.empty() && found != asWritten.string())
+            texture.loaded = attempt(found);
+        else if (found.empty())
+            tried.push_back((folder / fs::path(written).filename()).string() +
+                            " (any letter case)");
+    }
+    if (texture.loaded)
+        return;
+    std::string places;
+    for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
+    if (!decodeError.empty())
+        ReportMessage(("The texture " + texture.name + " of " + modelPath + " cannot be decoded (" +
+                       decodeError + "). The surface is shown without it.")
+                          .c_str(),
+                      "Texture not loaded");
+    else
+        ReportMessage(
+            ("The texture " + texture.name + " of " + modelPath +
+             " was not found. Looked for: " + places + ". The surface is shown without it.")
+                .c_str(),
+            "Texture not found");
+}
+
+// Packs the loaded textures side by side along one row (bottoms aligned) and sets each one's
+// coordinate mapping.
+KV_MultiImage* PackTextures(std::vector<MaterialTexture*>& textures)
+{
+    int width = 0, height = 0;
+    for (MaterialTexture* t : textures)
+    {
+        width += t->image->Cols();
+        height = std::max(height, t->image->Rows());
+    }
+    auto packed = std::make_unique<KV_Image<KV_RGB8>>(height, width);
+    int left = 0;
+    for (MaterialTexture* t : textures)
+    {
+        const KV_Image<KV_RGB8>& image = t->image->GetColourImage();
+        for (int r = 0; r < image.Rows(); ++r)
+            std::memcpy(packed->Row(r) + left, image.Row(r), sizeof(KV_RGB8) * image.Cols());
+        t->uScale = static_cast<float>(image.Cols()) / static_cast<float>(width);
+        t->uOffset = static_cast<float>(left) / static_cast<float>(width);
+        t->vScale = static_cast<float>(image.Rows()) / static_cast<float>(height);
+        t->vOffset = 0.0f;
+        left += image.Cols();
+    }
+    auto* map = new KV_MultiImage();
+    map->SetImage(packed.release());
+    return map;
+}
+
+}  // namespace
+
+KV_MeshImporter::KV_MeshImporter(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+
+bool KV_MeshImporter::CanRead(const std::string& path)
+{
+    const std::string extension = LowerExtension(path);
+    return !extension.empty() && Assimp::Importer().IsExtensionSupported("." + extension);
+}
+
+std::vector<KV_MeshImporter::FormatInfo> KV_MeshImporter::ReadableFormats()
+{
+    Assimp::Importer importer;
+    std::vector<FormatInfo> formats;
+    for (std::size_t i = 0; i < importer.GetImporterCount(); ++i)
+    {
+        const aiImporterDesc* description = importer.GetImporterInfo(i);
+        if (description == nullptr || description->mFileExtensions == nullptr)
+            continue;
+        FormatInfo format;
+        format.name = description->mName != nullptr ? description->mName : "";
+        std::stringstream stream(description->mFileExtensions);
+        std::string extension;
+        while (stream >> extension)
+        {
+            for (char& c : extension)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (std::find(format.extensions.begin(), format.extensions.end(), extension) ==
+                format.extensions.end())
+                format.extensions.push_back(extension);
+        }
+        if (!format.extensions.empty())
+            formats.push_back(format);
+    }
+    return formats;
+}
+
+std::vector<std::string> KV_MeshImporter::ReadableExtensions()
+{
+    std::string list;
+    Assimp::Importer().GetExtensionList(list);
+    std::vector<std::string> extensions;
+    std::stringstream stream(list);
+    std::string item;
+    while (std::getline(stream, item, ';'))
+    {
+        const std::size_t dot = item.find('.');
+        if (dot == std::string::npos)
+            continue;
+        std::string extension = item.substr(dot + 1);
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        extensions.push_back(extension);
+    }
+    std::sort(extensions.begin(), extensions.end());
+    extensions.erase(std::unique(extensions.begin(), extensions.end()), extensions.end());
+    return extensions;
+}
+
+bool KV_MeshImporter::ReadHere(const std::string& path)
+{
+    mkSurface.Clear();
+    mkReason.clear();
+    mkFormat = LowerExtension(path);
+
+    Assimp::Importer importer;
+    // Only the library's own check of the scene runs: everything else it could do to a mesh
+    // (triangulation, welding, sorting by primitive type) is left undone so that the surface
+    // keeps the file's polygons and their order. Points and lines are skipped below.
+    const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
+    if (scene == nullptr)
+    {
+        mkReason = importer.GetErrorString();
+        if (mkReason.empty())
+            mkReason = "the file cannot be read";
+        return false;
+    }
+
+    std::vector<MeshInstance> instances;
+    if (!CollectInstances(*scene, instances, mkReason))
+        return false;
+
+    std::size_t vertexTotal = 0, polygonTotal = 0;
+    bool anyCoordinates = false;
+    for (const MeshInstance& instance : instances)
+    {
+        vertexTotal += instance.mesh->mNumVertices;
+        for (unsigned int f = 0; f < instance.mesh->mNumFaces; ++f)
+            polygonTotal += instance.mesh->mFaces[f].mNumIndices >= 3;
+        anyCoordinates = anyCoordinates || instance.mesh->HasTextureCoords(0);
+    }
+    if (polygonTotal == 0)
+    {
+        mkReason = "the file holds no polygons";
+        return false;
+    }
+
+    // Geometry: vertices welded across every mesh instance, polygons in file order.
+    BitWelder<3> vertices(vertexTotal);
+    KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
+    polygons.SetCount(static_cast<unsigned int>(polygonTotal));
+    std::vector<unsigned int> welded;
+    unsigned int polygon = 0;
+    for (const MeshInstance& instance : instances)
+    {
+        const aiMesh& mesh = *instance.mesh;
+        const bool transform = !IsIdentity(instance.transform);
+        welded.resize(mesh.mNumVertices);
+        for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+        {
+            aiVector3D p = mesh.mVertices[i];
+            if (transform)
+                p = instance.transform * p;
+            const float xyz[3] = {p.x, p.y, p.z};
+            welded[i] = vertices.Index(xyz);
+        }
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+        {
+            const aiFace& face = mesh.mFaces[f];
+            if (face.mNumIndices < 3)
+                continue;
+            KV_Polygon& target = polygons[polygon++];
+            target.SetCount(face.mNumIndices);
+            for (unsigned int j = 0; j < face.mNumIndices; ++j)
+            {
+                const unsigned int index = face.mIndices[j];
+                if (index >= mesh.mNumVertices)
+                {
+                    mkSurface.Clear();
+                    mkReason = "a face names vertex " + std::to_string(index) + " of a mesh of " +
+                               std::to_string(mesh.mNumVertices) + " vertices";
+                    return false;
+                }
+                target[j] = welded[index];
+            }
+        }
+    }
+    KV_List<KV_Vector3D>& positions = mkSurface.Vertices();
+    positions.SetCount(static_cast<unsigned int>(vertices.Count()));
+    for (std::size_t i = 0; i < vertices.Count(); ++i)
+        std::memcpy(&positions[static_cast<unsigned int>(i)].x, vertices.Key(i).data(), 12);
+
+    if (!anyCoordinates)
+        return true;
+
+    // Textures: one per textured material that polygons use.
+    std::map<unsigned int, MaterialTexture> textures;
+    for (const MeshInstance& instance : instances)
+    {
+        const aiMesh& mesh = *instance.mesh;
+        const unsigned int material = mesh.mMaterialIndex;
+        aiString name;
+        if (material >= scene->mNumMaterials || scene->mMaterials[material] == nullptr ||
+            (textures.count(material) == 0 && !TexturePath(*scene->mMaterials[material], name)))
+            continue;
+        MaterialTexture& texture = textures[material];
+        if (texture.name.empty())
+            texture.name = name.C_Str();
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+            texture.polygons += mesh.mFaces[f].mNumIndices >= 3;
+        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+        for (unsigned int i = 0; uv != nullptr && i < mesh.mNumVertices; ++i)
+            texture.inUnitSquare = texture.inUnitSquare && uv[i].x >= 0.0f && uv[i].x <= 1.0f &&
+                                   uv[i].y >= 0.0f && uv[i].y <= 1.0f;
+    }
+    // Materials that share one picture file share one entry in the packed image.
+    std::vector<MaterialTexture*> loaded;
+    std::map<std::string, MaterialTexture*> byName;
+    for (auto& entry : textures)
+    {
+        MaterialTexture& texture = entry.second;
+        auto same = byName.find(texture.name);
+        if (same != byName.end())
+        {
+            same->second->polygons += texture.polygons;
+            same->second->inUnitSquare = same->second->inUnitSquare && texture.inUnitSquare;
+            continue;
+        }
+        byName[texture.name] = &texture;
+        LoadTexture(*scene, path, texture);
+        if (texture.loaded)
+            loaded.push_back(&texture);
+    }
+
+    std::vector<MaterialTexture*> kept = loaded;
+    bool pack = std::all_of(loaded.begin(), loaded.end(),
+                            [](const MaterialTexture* t) { return t->inUnitSquare; });
+    // The packed row must stay within what a texture may be wide.
+    int packedWidth = 0;
+    for (const MaterialTexture* t : loaded) packedWidth += t->image->Cols();
+    pack = pack && packedWidth <= 16384;
+    if (kept.size() > 1 && !pack)
+    {
+        MaterialTexture* most =
+            *std::max_element(kept.begin(), kept.end(),
+                              [](const MaterialTexture* a, const MaterialTexture* b)
+                              { return a->polygons < b->polygons; });
+        std::string dropped;
+        for (MaterialTexture* t : kept)
+            if (t != most)
+                dropped += (dropped.empty() ? "" : ", ") + t->name;
+        ReportMessage(("The materials of " + path + " use " + std::to_string(kept.size()) +
+                       " textures that cannot share one image (coordinates outside the unit "
+                       "square, or too wide side by side). Kept " +
+                       most->name + " (" + std::to_string(most->polygons) +
+                       " polygons); left out: " + dropped + ".")
+                          .c_str(),
+                      "Textures left out");
+        kept.assign(1, most);
+    }
+    if (kept.empty())
+        return true;  // without a picture, coordinates would be texture data nothing draws
+    if (kept.size() == 1)
+        mkSurface.mpTextureMap = kept[0]->image.release();  // a picture of millions of pixels moves
+    else
+        mkSurface.mpTextureMap = PackTextures(kept);
+
+    // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into
+    // their part of the image); one texture polygon per polygon.
+    BitWelder<2> coordinates(vertexTotal + 16);
+    KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
+    texturePolygons.SetCount(polygons.Count());
+    polygon = 0;
+    for (const MeshInstance& instance : instances)
+    {
+        const aiMesh& mesh = *instance.mesh;
+        const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
+        const MaterialTexture* packed = nullptr;
+        if (kept.size() > 1)
+        {
+            auto entry = textures.find(mesh.mMaterialIndex);
+            if (entry != textures.end() && byName[entry->second.name]->loaded)
+                packed = byName[entry->second.name];
+        }
+        welded.resize(mesh.mNumVertices);
+        for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+        {
+            float st[2] = {uv ? uv[i].x : 0.0f, uv ? uv[i].y : 0.0f};
+            if (packed != nullptr)
+            {
+                st[0] = st[0] * packed->uScale + packed->uOffset;
+                st[1] = st[1] * packed->vScale + packed->vOffset;
+            }
+            welded[i] = coordinates.Index(st);
+        }
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+        {
+            const aiFace& face = mesh.mFaces[f];
+            if (face.mNumIndices < 3)
+                continue;
+            KV_Polygon& target = texturePolygons[polygon++];
+            target.SetCount(face.mNumIndices);
+            for (unsigned int j = 0; j < face.mNumIndices; ++j)
+                target[j] = welded[face.mIndices[j]];
+        }
+    }
+    KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
+    list.SetCount(static_cast<unsigned int>(coordinates.Count()));
+    for (std::size_t i = 0; i < coordinates.Count(); ++i)
+        std::memcpy(&list[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
+    return true;
+}
+
+// ---- The child process and what it hands back
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+// Writes little-endian values into a block sized beforehand: the first pass (no block)
+// only counts.
+class Packer
+{
+public:
+    explicit Packer(unsigned char* out) : mpOut(out) {}
+    std::size_t Size() const { return munSize; }
+
+    void U8(unsigned char value)
+    {
+        if (mpOut != nullptr)
+            mpOut[munSize] = value;
+        ++munSize;
+    }
+    void U32(std::uint32_t value)
+    {
+        if (mpOut != nullptr)
+            for (int i = 0; i < 4; ++i)
+                mpOut[munSize + i] = static_cast<unsigned char>(value >> (8 * i));
+        munSize += 4;
+    }
+    void Float(float value)
+    {
+        std::uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        U32(bits);
+    }
+    void Raw(const unsigned char* data, std::size_t count)
+    {
+        if (mpOut != nullptr && count > 0)
+            std::memcpy(mpOut + munSize, data, count);
+        munSize += count;
+    }
+    void Text(const std::string& text)
+    {
+        U32(static_cast<std::uint32_t>(text.size()));
+        Raw(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    }
+    void Polygons(const KV_List<KV_Polygon>& polygons)
+    {
+        U32(polygons.Count());
+        for (unsigned int p = 0; p < polygons.Count(); ++p)
+        {
+            const KV_Polygon& polygon = polygons[p];
+            U32(polygon.Count());
+            if (mpOut == nullptr)
+            {
+                munSize += 4 * std::size_t(polygon.Count());
+                continue;
+            }
+            for (unsigned int j = 0; j < polygon.Count(); ++j) U32(polygon[j]);
+        }
+    }
+
+private:
+    unsigned char* mpOut;
+    std::size_t munSize = 0;
+};
+
+std::string TakeText(KV_ByteCursor& in)
+{
+    const std::uint32_t length = in.U32();
+    const unsigned char* text = in.Take(length);
+    return std::string(reinterpret_cast<const char*>(text), length);
+}
+
+void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons)
+{
+    const std::uint32_t count = in.U32();
+    in.Require(count, 4);
+    polygons.SetCount(count);
+    for (std::uint32_t p = 0; p < count; ++p)
+    {
+        const std::uint32_t corners = in.U32();
+        in.Require(corners, 4);
+        polygons[p].SetCount(corners);
+        for (std::uint32_t j = 0; j < corners; ++j) polygons[p][j] = in.U32();
+    }
+}
+
+void Pack(Packer& out, bool read, const std::string& reason, const std::string& format,
+          const std::vector<std::pair<std::string, std::string>>& messages,
+          const KV_TexturedPolySurface& surface)
+{
+    out.U8(read ? 1 : 0);
+    out.Text(reason);
+    out.Text(format);
+    out.U32(static_cast<std::uint32_t>(messages.size()));
+    for (const auto& message : messages)
+    {
+        out.Text(message.first);
+        out.Text(message.second);
+    }
+    if (!read)
+        return;
+    out.U32(surface.VertexCount());
+    for (unsigned int i = 0; i < surface.VertexCount(); ++i)
+    {
+        const KV_Vector3D& p = (*surface.mpVertices)[i];
+        out.Float(p.x);
+        out.Float(p.y);
+        out.Float(p.z);
+    }
+    out.Polygons(*surface.mpPolygons);
+    const bool textured = surface.HasTextureMap();
+    out.U8(textured ? 1 : 0);
+    if (!textured)
+        return;
+    out.U32(surface.mpTextureCoordinates->Count());
+    for (unsigned int i = 0; i < surface.mpTextureCoordinates->Count(); ++i)
+    {
+        out.Float((*surface.mpTextureCoordinates)[i].u);
+        out.Float((*surface.mpTextureCoordinates)[i].v);
+    }
+    out.Polygons(*surface.mpTexturePolygons);
+    const KV_MultiImage& map = *surface.mpTextureMap;
+    const bool colour = map.ColourImage() != nullptr;
+    out.U8(colour ? 3 : 1);
+    out.U32(static_cast<std::uint32_t>(map.Rows()));
+    out.U32(static_cast<std::uint32_t>(map.Cols()));
+    const unsigned char* pixels =
+        colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
+               : map.GreyImage()->Data();
+    out.Raw(pixels, std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
+}
+
+// The hand-back: its size (8 bytes), then the packed result.
+Bytes Encode(bool read, const std::string& reason, const std::string& format,
+             const std::vector<std::pair<std::string, std::string>>& messages,
+             const KV_TexturedPolySurface& surface)
+{
+    Packer count(nullptr);
+    Pack(count, read, reason, format, messages, surface);
+    Bytes out(8 + count.Size());
+    for (int i = 0; i < 8; ++i)
+        out[i] = static_cast<unsigned char>(std::uint64_t(count.Size()) >> (8 * i));
+    Packer fill(out.data() + 8);
+    Pack(fill, read, reason, format, messages, surface);
+    return out;
+}
+
+// Fills the surface from what the child sent; throws KV_ShortRead on anything incomplete.
+bool Decode(KV_ByteCursor& in, std::string& reason, std::string& format,
+            KV_TexturedPolySurface& surface)
+{
+    const bool read = in.U8() != 0;
+    reason = TakeText(in);
+    format = TakeText(in);
+    const std::uint32_t messages = in.U32();
+    for (std::uint32_t i = 0; i < messages; ++i)
+    {
+        const std::string text = TakeText(in);
+        const std::string caption = TakeText(in);
+        ReportMessage(text.c_str(), caption.c_str());
+    }
+    if (!read)
+        return false;
+    const std::uint32_t vertices = in.U32();
+    const unsigned char* p = in.Take(std::uint64_t(vertices) * 12);
+    KV_List<KV_Vector3D>& list = surface.Vertices();
+    list.SetCount(vertices);
+    for (std::uint32_t i = 0; i < vertices; ++i, p += 12)
+        list[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
+    TakePolygons(in, surface.Polygons());
+    if (in.U8() == 0)
+        return true;
+    const std::uint32_t coordinates = in.U32();
+    p = in.Take(std::uint64_t(coordinates) * 8);
+    KV_List<KV_Vector2D>& uv = KV_Ensure(surface.mpTextureCoordinates, 1024);
+    uv.SetCount(coordinates);
+    for (std::uint32_t i = 0; i < coordinates; ++i, p += 8)
+        uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+    TakePolygons(in, KV_Ensure(surface.mpTexturePolygons, 1024));
+    const unsigned int kind = in.U8();
+    const std::uint32_t rows = in.U32();
+    const std::uint32_t cols = in.U32();
+    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide ||
+        cols > KV_ImageReader::kMaxSide)
+        throw KV_ShortRead();
+    p = in.Take(std::uint64_t(rows) * cols * kind);
+    surface.mpTextureMap = new KV_MultiImage();
+    if (kind == 3)
+    {
+        auto image =
+            std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols * 3);
+        surface.mpTextureMap->SetImage(image.release());
+    }
+    else
+    {
+        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows),
+                                                               static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols);
+        surface.mpTextureMap->SetImage(image.release());
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const Bytes& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size())
+    {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool KV_MeshImporter::Read(const std::string& path)
+{
+    mkSurface.Clear();
+    mkReason.clear();
+    mkFormat = LowerExtension(path);
+
+    int channel[2];
+    if (pipe(channel) != 0)
+    {
+        mkReason = "cannot start the import (no pipe)";
+        return false;
+    }
+    const pid_t child = fork();
+    if (child < 0)
+    {
+        close(channel[0]);
+        close(channel[1]);
+        mkReason = "cannot start the import (no process)";
+        return false;
+    }
+    if (child == 0)
+    {
+        // The child: its messages travel back with the surface instead of being shown here.
+        close(channel[0]);
+        // A child whose program has gone (killed while waiting for it) goes too.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // A crash ends the child by its signal, which the program reports; handlers the
+        // program installed for itself (a sanitizer's, a fuzzer's) do not run here.
+        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
+        std::vector<std::pair<std::string, std::string>> messages;
+        SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind)
+                      { messages.emplace_back(text, caption); });
+        const bool read = ReadHere(path);
+        const bool sent =
+            WriteAll(channel[1], Encode(read, mkReason, mkFormat, messages, mkSurface));
+        close(channel[1]);
+        _exit(sent ? 0 : 1);
+    }
+
+    close(channel[1]);
+    // The library's readers are not all safe from endless loops: the child gets a time
+    // that grows with the file, far more than any well-formed file needs.
+    struct stat file;
+    const double megabytes = stat(path.c_str(), &file) == 0 ? file.st_size / 1048576.0 : 0.0;
+    const double limit = gdTimeLimitSeconds * (1.0 + megabytes / 4.0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit);
+    // The size first, then the block, read straight into place.
+    std::unique_ptr<unsigned char[]> received;
+    unsigned char head[8];
+    std::size_t expected = 0, got = 0;
+    bool late = false;
+    for (;;)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready = {channel[0], POLLIN, 0};
+        const int polled = poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled == 0)
+        {
+            late = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        unsigned char* into = received ? received.get() + got : head + got;
+        const std::size_t room = received ? expected - got : sizeof head - got;
+        if (room == 0)
+            break;
+        const ssize_t n = read(channel[0], into, room);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+        if (!received && got == sizeof head)
+        {
+            std::uint64_t size = 0;
+            for (int i = 0; i < 8; ++i) size |= std::uint64_t(head[i]) << (8 * i);
+            // More than the largest surface the counts allow is a broken hand-back.
+            if (size > (std::uint64_t(1) << 40))
+                break;
+            expected = static_cast<std::size_t>(size);
+            received.reset(new unsigned char[expected > 0 ? expected : 1]);
+            got = 0;
+        }
+    }
+    close(channel[0]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR)
+    {
+    }
+    if (late)
+    {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.0f", limit);
+        mkReason = std::string("the import library did not finish within ") + seconds + " s";
+        return false;
+    }
+    if (WIFSIGNALED(status))
+    {
+        const int signal = WTERMSIG(status);
+        mkReason = "the import library stopped on this file (signal " + std::to_string(signal) +
+                   ", " + strsignal(signal) + ")";
+        return false;
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    {
+        mkReason = "the import library stopped on this file (exit status " +
+                   std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+        return false;
+    }
+    KV_ByteCursor in(received.get(), received && got == expected ? expected : 0);
+    try
+    {
+        std::string format;
+        const bool read = Decode(in, mkReason, format, mkSurface);
+        if (!read)
+            mkSurface.Clear();
+        return read;
+    }
+    catch (const KV_ShortRead&)
+    {
+        mkSurface.Clear();
+        mkReason = "the import ended before it handed the whole surface back";
+        return false;
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+// KV_MeshImporter: reads the surface and model files of other programs (OBJ, PLY, STL,
+// glTF 2.0, COLLADA, 3DS, FBX and the rest the Open Asset Import Library knows) into the
+// same textured surface the surface file readers fill. The whole scene becomes one surface:
+// node transforms applied, every mesh instance merged, polygons kept as polygons (no
+// triangulation), positions welded by exact (bitwise) equality into shared vertices, and
+// the file's per-corner texture coordinates welded likewise into texture coordinates and
+// texture polygons. Points and lines are skipped.
+//
+// The texture is the base-colour or diffuse map of the materials: embedded, or a file found
+// by the path as written (relative to the model's folder), then by its file name in the
+// model's folder in any letter case. Several textured materials whose coordinates all lie
+// in [0, 1] are packed side by side into one image with their coordinates remapped;
+// otherwise the one covering most polygons is kept. A texture that is not found or does
+// not decode, or materials left out, are shown as a (non-fatal) message naming the file and
+// the places tried; the surface then loads without that texture (and, when no texture is
+// left, without texture coordinates).
+//
+// The library runs in a child process that hands the surface and its messages back, so
+// that a file which crashes the library (it has readers that do) ends the child, not the
+// program: Read then returns false with the signal as reason. A child that has not finished
+// within the time limit (60 s, and as much again for every 4 MB of the file) is killed.
+//
+// Read returns false, with Reason() saying why in a line, when the library cannot read the
+// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the
+// scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
+// corners. The surface is emptied first and after a
+// failure holds nothing. Coordinates are not checked here (the caller's checks of a read
+// surface apply as for surface files).
+
+#include <string>
+#include <vector>
+
+class KV_TexturedPolySurface;
+
+class KV_MeshImporter
+{
+public:
+    static const unsigned long kMaxCorners = 1ul << 28;
+
+    explicit KV_MeshImporter(KV_TexturedPolySurface& surface);
+    KV_MeshImporter(const KV_MeshImporter&) = delete;
+    KV_MeshImporter& operator=(const KV_MeshImporter&) = delete;
+
+    bool Read(const std::string& path);
+
+    const std::string& Reason() const { return mkReason; }
+    // The lower-case extension of the file read ("obj", "glb"); its format as far as the
+    // caller needs to tell.
+    const std::string& Format() const { return mkFormat; }
+
+    // The time limit for a file of no size, for the whole process (fuzzing shortens it).
+    static void SetTimeLimit(double seconds);
+
+    // Whether the library has a reader for the path's extension.
+    static bool CanRead(const std::string& path);
+    // Each reader of the library: its name and its extensions (lower case, without dots).
+    struct FormatInfo
+    {
+        std::string name;
+        std::vector<std::string> extensions;
+    };
+    static std::vector<FormatInfo> ReadableFormats();
+    // The readable extensions, lower case, without dots, sorted.
+    static std::vector<std::string> ReadableExtensions();
+
+private:
+    // The import itself, in the calling process.
+    bool ReadHere(const std::string& path);
+
+    KV_TexturedPolySurface& mkSurface;
+    std::string mkReason;
+    std::string mkFormat;
+};
