@@ -1,4 +1,5 @@
 #include "app/KV_Prompts.h"
+#include "app/KV_Resource.h"
 
 #include "foundation/KV_Report.h"
 
@@ -9,6 +10,7 @@
 #include <wx/msgdlg.h>
 #include <wx/thread.h>
 
+#include <cstdio>
 #include <future>
 #include <memory>
 
@@ -26,6 +28,16 @@ void KV_Prompts::Message(const wxString& text, const wxString& caption)
 bool KV_Prompts::AskYesNo(const wxString& text, const wxString& caption)
 {
     return wxMessageBox(text, caption, wxYES_NO, nullptr) == wxYES;
+}
+
+bool KV_ConfirmOverwrite(const wxString& path)
+{
+    std::FILE* existing = std::fopen(path.fn_str(), "rb");
+    if (existing == nullptr)
+        return true;
+    std::fclose(existing);
+    return KV_Prompts::Get().AskYesNo(
+        path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE);
 }
 
 bool KV_Prompts::ChooseColour(wxWindow* parent, const wxColour& initial, wxColour& chosen)

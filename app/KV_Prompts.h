@@ -35,6 +35,10 @@ public:
     static KV_Prompts* Install(KV_Prompts* prompts);
 };
 
+// True when path names no file yet, or the user agrees to overwrite the one there (asked
+// through the prompts in use).
+bool KV_ConfirmOverwrite(const wxString& path);
+
 // Routes the core's reports (KV_Report.h) to task-modal message boxes: the report's text in
 // the body, its caption in the title bar. Fatal reports end the process after the box.
 void KV_InstallReportMessageBoxes();

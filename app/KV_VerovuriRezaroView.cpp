@@ -600,13 +600,8 @@ void KV_VerovuriRezaroView::OnFileExport(wxCommandEvent&)
         "VRML File (*.wrl)|*.wrl");
     if (path.empty())
         return;
-    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
-    {
-        std::fclose(existing);
-        if (!KV_Prompts::Get().AskYesNo(
-                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
-            return;
-    }
+    if (!KV_ConfirmOverwrite(path))
+        return;
     wxBusyCursor wait;
     if (!mpkDocument->ExportVRML(path))
         KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path), KV_APP_TITLE);
@@ -622,13 +617,8 @@ void KV_VerovuriRezaroView::OnFileSaveAs(wxCommandEvent&)
         ".glb", KV_SaveAsWildcard());
     if (path.empty())
         return;
-    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
-    {
-        std::fclose(existing);
-        if (!KV_Prompts::Get().AskYesNo(
-                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
-            return;
-    }
+    if (!KV_ConfirmOverwrite(path))
+        return;
     wxBusyCursor wait;
     wxString error;
     if (!mpkDocument->SaveAs(path, error))

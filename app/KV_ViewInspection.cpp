@@ -261,13 +261,8 @@ void KV_VerovuriRezaroView::OnSaveImage(wxCommandEvent&)
     KV_ImageSizeDlg sizeDialog(wxGetApp().GetMainFrame(), DrawingSize());
     if (sizeDialog.ShowModal() != wxID_OK)
         return;
-    if (std::FILE* existing = std::fopen(path.fn_str(), "rb"))
-    {
-        std::fclose(existing);
-        if (!KV_Prompts::Get().AskYesNo(
-                path + "\nThis file already exists.\nOverwrite existing file?", KV_APP_TITLE))
-            return;
-    }
+    if (!KV_ConfirmOverwrite(path))
+        return;
     wxBusyCursor wait;
     const wxSize size = sizeDialog.GetImageSize();
     const wxImage picture = RenderImage(size.x, size.y);
