@@ -43,7 +43,9 @@ void AppendCommand(wxMenu* menu, int id, const char* text, wxItemKind kind = wxI
 // the bars, the Cancel button).
 bool IsCommandUpdate(const wxEvent& event)
 {
-    const wxWindow* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+    // dynamic_cast, not wxDynamicCast: the toolkit's macro casts down before it checks the
+    // class, which the undefined-behaviour sanitizer rightly refuses for a menu.
+    const wxWindow* window = dynamic_cast<const wxWindow*>(event.GetEventObject());
     return event.GetEventType() == wxEVT_UPDATE_UI &&
            (window == nullptr || event.GetId() != window->GetId());
 }
