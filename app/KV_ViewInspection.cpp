@@ -7,6 +7,7 @@
 #include "app/KV_VerovuriRezaroApp.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
+#include "app/KV_ViewPrintout.h"
 #include "app/MainFrm.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceActor3D.h"
@@ -27,25 +28,6 @@
 namespace
 {
 // A memory picture (row 0 at the bottom) as a toolkit image (top row first).
-wxImage TopDown(const KV_Image<KV_RGB8>& picture)
-{
-    const int rows = picture.Rows(), cols = picture.Cols();
-    if (rows <= 0 || cols <= 0)
-        return wxImage();
-    wxImage image(cols, rows, false);
-    unsigned char* out = image.GetData();
-    for (int y = 0; y < rows; ++y)
-    {
-        const KV_RGB8* row = picture.Row(rows - 1 - y);
-        for (int x = 0; x < cols; ++x, out += 3)
-        {
-            out[0] = row[x].red;
-            out[1] = row[x].green;
-            out[2] = row[x].blue;
-        }
-    }
-    return image;
-}
 
 // The world turn that brings each side of the surface towards the viewer after the camera
 // reset (which looks at the front, along -z): the viewpoints of the VRML export.
@@ -225,7 +207,7 @@ wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
         if (mkRenderer.BeginMemoryContext(width, height, &mkDC, 0) == 0)
         {
             mkRenderer.Render();
-            picture = TopDown(mkRenderer.MemoryImage());
+            picture = KV_TopDownImage(mkRenderer.MemoryImage());
         }
         mkRenderer.EndMemoryContext();
     }

@@ -23,12 +23,13 @@ namespace
 // Printer pictures are built at no more than this resolution and the printer's drawing
 // surface scales the rest: a full 600 ppi page would be tens of megabytes of PostScript.
 constexpr double kMaxPictureResolution = 300.0;
+}  // namespace
 
-// The memory picture (row 0 at the bottom) as a toolkit image (top row first).
-wxImage ImageOf(const KV_Image<KV_RGB8>& picture)
+wxImage KV_TopDownImage(const KV_Image<KV_RGB8>& picture)
 {
-    const int rows = picture.Rows();
-    const int cols = picture.Cols();
+    const int rows = picture.Rows(), cols = picture.Cols();
+    if (rows <= 0 || cols <= 0)
+        return wxImage();
     wxImage image(cols, rows, false);
     unsigned char* out = image.GetData();
     for (int y = 0; y < rows; ++y)
@@ -43,8 +44,6 @@ wxImage ImageOf(const KV_Image<KV_RGB8>& picture)
     }
     return image;
 }
-
-}  // namespace
 
 KV_ViewPrintout::KV_ViewPrintout(KV_VerovuriRezaroView* view, const wxString& title)
     : wxPrintout(title), mpkView(view)
@@ -112,7 +111,7 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxPrintout& printout, const wxPageSetupD
             // High-quality filtering to the printed size, then the printout's own mapping
             // puts the picture at the printable area's top-left corner, filling its width
             // or its height as the fit does.
-            wxImage picture = ImageOf(mkRenderer.MemoryImage());
+            wxImage picture = KV_TopDownImage(mkRenderer.MemoryImage());
             picture.Rescale(width, height, wxIMAGE_QUALITY_HIGH);
             printout.FitThisSizeToPageMargins(wxSize(width, height), setup);
             dc.DrawBitmap(wxBitmap(picture), 0, 0, false);

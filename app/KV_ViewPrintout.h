@@ -2,9 +2,16 @@
 // KV_ViewPrintout: one printed page of the 3D view, for the toolkit's printing and print
 // preview. The page is drawn by the view's OnDrawPrint.
 
+#include "image/KV_Image.h"
+
+#include <wx/image.h>
 #include <wx/print.h>
 
 class KV_VerovuriRezaroView;
+
+// A rendered picture (rows stored bottom-up) as a top-down toolkit image; an invalid image
+// for an empty picture.
+wxImage KV_TopDownImage(const KV_Image<KV_RGB8>& picture);
 
 class KV_ViewPrintout : public wxPrintout
 {

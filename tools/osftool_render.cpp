@@ -286,9 +286,12 @@ int OsftoolRenderFileArgument(int argc, char** argv)
     return -1;
 }
 
-int OsftoolRenderCheckArguments(int argc, char** argv)
+namespace
 {
-    RenderOptions options;
+// Parses the arguments into options: -1 when rendering may go on, else the exit status
+// (help printed, or a usage error).
+int ReadArguments(int argc, char** argv, RenderOptions& options)
+{
     if (!ParseOptions(argc, argv, options))
         return UsageError();
     if (options.help)
@@ -300,19 +303,19 @@ int OsftoolRenderCheckArguments(int argc, char** argv)
         return UsageError();
     return -1;
 }
+}  // namespace
+
+int OsftoolRenderCheckArguments(int argc, char** argv)
+{
+    RenderOptions options;
+    return ReadArguments(argc, argv, options);
+}
 
 int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv)
 {
     RenderOptions options;
-    if (!ParseOptions(argc, argv, options))
-        return UsageError();
-    if (options.help)
-    {
-        PrintHelp();
-        return kExitOk;
-    }
-    if (options.positional.size() != 2)
-        return UsageError();
+    if (const int status = ReadArguments(argc, argv, options); status >= 0)
+        return status;
     const char* outPath = options.positional[1];
 
     // The window is never shown: it only carries the rendering context, as the view's does.
