@@ -143,7 +143,7 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
 
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
 {
-    JoinLevelOfDetail();
+    AbandonLevelOfDetail();
     OnDestroyWindow();
     if (mpkDocument != nullptr)
         mpkDocument->SetView(nullptr);
@@ -259,7 +259,7 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         if (!coarse && mbLodPending && mkRenderer.GetActorCount() > 0)
         {
             mbLodPending = false;
-            StartLevelOfDetail(mdLastFullFrame);
+            ScheduleLevelOfDetail(mdLastFullFrame);
         }
         PrepareFrameDetail(false);
     }
@@ -305,6 +305,7 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
     ApplyHolesShown();
     mdLastFullFrame = 0.0;
+    AbandonLevelOfDetail();
     mbLodPending = true;
 }
 
@@ -331,6 +332,7 @@ void KV_VerovuriRezaroView::OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometr
     {
         if (hint == KV_VerovuriRezaroDoc::HINT_REMOVE_GEOMETRY)
         {
+            AbandonLevelOfDetail();
             try
             {
                 mkRenderer.RemoveActor(geometry->munID);
@@ -578,6 +580,7 @@ void KV_VerovuriRezaroView::OnFileClose(wxCommandEvent&)
         StopRotation();
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr)
     {
+        AbandonLevelOfDetail();
         try
         {
             mkRenderer.RemoveActor(mpkDocument->mpkSurfaceGeometry->munID);

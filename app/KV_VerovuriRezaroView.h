@@ -11,7 +11,7 @@
 #include <wx/glcanvas.h>
 #include <wx/timer.h>
 
-#include <thread>
+#include <memory>
 
 #include "app/KV_PrintFit.h"
 #include "app/KV_ViewRenderer.h"
@@ -19,6 +19,7 @@
 class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
+struct KV_LodJob;
 class wxDC;
 class wxPageSetupDialogData;
 class wxPrintout;
@@ -72,6 +73,8 @@ public:
     // last frame drew it.
     bool HasCoarseSurface();
     bool LastFrameWasCoarse() const { return mbLastFrameCoarse; }
+    // Whether a coarse copy is being made for the surface shown now.
+    bool IsSimplifying() const;
     // Seconds a full frame may take before motion draws the coarse copy (1/20 s).
     void SetCoarseThreshold(double seconds) { mdCoarseThreshold = seconds; }
 
@@ -166,12 +169,15 @@ private:
     // The empty view's hint, drawn in the background colour of the moment.
     void UpdateHint();
 
-    // Level of detail (KV_ViewLevelOfDetail.cpp): after the first full frame of a new surface,
-    // a coarse copy of its triangles, sized by that frame's time, is made on a worker
-    // thread; while the world moves and a full frame is slower than the threshold, paints
-    // draw the copy.
+    // Level of detail (KV_ViewLevelOfDetail.cpp): shortly after the first full frame of a
+    // new surface, a coarse copy of its triangles, sized by that frame's time, is made on a
+    // worker thread; while the world moves and a full frame is slower than the threshold,
+    // paints draw the copy. A new surface, closing and the view's end abandon a copy in the
+    // making without waiting for it.
+    void ScheduleLevelOfDetail(double fullFrameSeconds);
+    void OnLevelOfDetailTimer(wxTimerEvent& event);
     void StartLevelOfDetail(double fullFrameSeconds);
-    void JoinLevelOfDetail();
+    void AbandonLevelOfDetail();
     void NoteMotion();
     void OnStillTimer(wxTimerEvent& event);
     // Chooses the coarse copy for the next frame when allowed and called for; returns the
@@ -200,7 +206,9 @@ private:
     double mdLastFullFrame = 0.0;
     double mdCoarseThreshold = 0.05;
     wxTimer mkStillTimer;
-    std::thread mkLodThread;
+    wxTimer mkLodTimer;
+    double mdLodFrameSeconds = 0.0;
+    std::shared_ptr<KV_LodJob> mpkLodJob;
     wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
 };

@@ -3,6 +3,184 @@
 #include <meshoptimizer.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace
+{
+// Lists of up to twice this many triangles are simplified in one piece; larger ones in
+// pieces of this many, near one another in space, whose outlines stay where they are, and
+// then once more as a whole from a list a few times the target. Working memory then grows
+// with a piece and with the target instead of with the whole list, and a stop request is
+// seen between pieces.
+constexpr std::size_t kPieceTriangles = 65536;
+// The pieces together are simplified towards this many times the target.
+constexpr std::size_t kIntermediateFactor = 3;
+// The edge-collapsing simplifier keeps outlines and seams, but stops where the error would
+// pass this fraction of the surface's size; the sloppy one then always gets there.
+constexpr float kShapeError = 0.02f;
+constexpr float kSloppyError = 0.05f;
+
+bool Stopped(const std::atomic<bool>* stop)
+{
+    return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+bool Usable(const int* corner, std::size_t elementCount)
+{
+    for (int k = 0; k < 3; ++k)
+        if (corner[k] < 0 || static_cast<std::size_t>(corner[k]) >= elementCount)
+            return false;
+    return true;
+}
+
+// The largest side of the box around points (three floats each); the simplifier measures
+// its error against this.
+float Extent(const float* points, std::size_t count)
+{
+    if (count == 0)
+        return 0.0f;
+    float low[3] = {points[0], points[1], points[2]};
+    float high[3] = {low[0], low[1], low[2]};
+    for (std::size_t i = 1; i < count; ++i)
+        for (int a = 0; a < 3; ++a)
+        {
+            low[a] = std::min(low[a], points[3 * i + a]);
+            high[a] = std::max(high[a], points[3 * i + a]);
+        }
+    return std::max({high[0] - low[0], high[1] - low[1], high[2] - low[2]});
+}
+
+// A part of the triangle list with vertices of its own: only the elements its triangles
+// use, numbered from 0, and each one's element number.
+struct Piece
+{
+    std::vector<unsigned int> indices;
+    std::vector<float> positions;
+    std::vector<unsigned int> elements;
+};
+
+// Makes pieces from element triangles; one table over all elements says where an element
+// sits in the piece being made, and is cleared piece by piece.
+class PieceMaker
+{
+public:
+    PieceMaker(const float* positions, std::size_t elementCount)
+        : mpPositions(positions), mkSlot(elementCount, kNone)
+    {
+    }
+
+    void Add(Piece& piece, const unsigned int* corners)
+    {
+        for (int k = 0; k < 3; ++k)
+        {
+            const unsigned int element = corners[k];
+            unsigned int& slot = mkSlot[element];
+            if (slot == kNone)
+            {
+                slot = static_cast<unsigned int>(piece.elements.size());
+                piece.elements.push_back(element);
+                const float* p = mpPositions + 3 * static_cast<std::size_t>(element);
+                piece.positions.insert(piece.positions.end(), p, p + 3);
+            }
+            piece.indices.push_back(slot);
+        }
+    }
+
+    void Finish(const Piece& piece)
+    {
+        for (unsigned int element : piece.elements) mkSlot[element] = kNone;
+    }
+
+private:
+    static constexpr unsigned int kNone = std::numeric_limits<unsigned int>::max();
+    const float* mpPositions;
+    std::vector<unsigned int> mkSlot;
+};
+
+// Simplifies a piece towards targetIndices and appends the result as element numbers. The
+// error allowed is kShapeError of surfaceExtent (the simplifier measures against the
+// piece's own extent).
+void SimplifyPiece(const Piece& piece, std::size_t targetIndices, float surfaceExtent,
+                   unsigned int options, bool sloppyAfter, std::vector<unsigned int>& out)
+{
+    const std::size_t vertexCount = piece.elements.size();
+    const float extent = Extent(piece.positions.data(), vertexCount);
+    const float error = extent > 0.0f ? kShapeError * surfaceExtent / extent : kShapeError;
+    std::vector<unsigned int> result(piece.indices.size());
+    std::size_t count = meshopt_simplify(result.data(), piece.indices.data(), piece.indices.size(),
+                                         piece.positions.data(), vertexCount, 3 * sizeof(float),
+                                         targetIndices, error, options, nullptr);
+    // Too many triangles left to be any faster.
+    if (sloppyAfter && count > targetIndices * 3 / 2)
+        count =
+            meshopt_simplifySloppy(result.data(), piece.indices.data(), piece.indices.size(),
+                                   piece.positions.data(), vertexCount, 3 * sizeof(float),
+                                   targetIndices, kSloppyError * surfaceExtent / extent, nullptr);
+    out.reserve(out.size() + count);
+    for (std::size_t i = 0; i < count; ++i) out.push_back(piece.elements[result[i]]);
+}
+
+// Spreads the low 10 bits of v over every third bit.
+std::uint32_t Spread(std::uint32_t v)
+{
+    v &= 0x3ffu;
+    v = (v | (v << 16)) & 0x030000ffu;
+    v = (v | (v << 8)) & 0x0300f00fu;
+    v = (v | (v << 4)) & 0x030c30c3u;
+    v = (v | (v << 2)) & 0x09249249u;
+    return v;
+}
+
+// The usable triangles in an order that keeps neighbours in space near one another in the
+// list (Morton order of their centres), as triangle numbers; empty when stopped.
+std::vector<std::uint64_t> SpatialOrder(const float* positions, std::size_t elementCount,
+                                        const int* triangles, std::size_t triangleCount,
+                                        const std::atomic<bool>* stop)
+{
+    float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+    bool first = true;
+    for (std::size_t t = 0; t < triangleCount; ++t)
+    {
+        const int* corner = triangles + 3 * t;
+        if (!Usable(corner, elementCount))
+            continue;
+        const float* p = positions + 3 * static_cast<std::size_t>(corner[0]);
+        for (int a = 0; a < 3; ++a)
+        {
+            low[a] = first ? p[a] : std::min(low[a], p[a]);
+            high[a] = first ? p[a] : std::max(high[a], p[a]);
+        }
+        first = false;
+    }
+    float scale[3];
+    for (int a = 0; a < 3; ++a) scale[a] = high[a] > low[a] ? 1023.0f / (high[a] - low[a]) : 0.0f;
+
+    std::vector<std::uint64_t> order;
+    for (std::size_t t = 0; t < triangleCount; ++t)
+    {
+        const int* corner = triangles + 3 * t;
+        if (!Usable(corner, elementCount))
+            continue;
+        std::uint32_t cell[3];
+        for (int a = 0; a < 3; ++a)
+        {
+            float centre = 0.0f;
+            for (int k = 0; k < 3; ++k)
+                centre += positions[3 * static_cast<std::size_t>(corner[k]) + a];
+            // Written so that a position that is not a number lands in the first cell.
+            const float x = (centre / 3.0f - low[a]) * scale[a];
+            cell[a] = x > 0.0f ? static_cast<std::uint32_t>(std::min(x, 1023.0f)) : 0u;
+        }
+        const std::uint64_t key = Spread(cell[0]) | Spread(cell[1]) << 1 | Spread(cell[2]) << 2;
+        order.push_back(key << 32 | static_cast<std::uint64_t>(t));
+    }
+    if (Stopped(stop))
+        return {};
+    std::sort(order.begin(), order.end());
+    return order;
+}
+}  // namespace
 
 std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds)
 {
@@ -18,38 +196,76 @@ std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSecon
 
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
-                                               std::size_t targetTriangles)
+                                               std::size_t targetTriangles,
+                                               const std::atomic<bool>* stop)
 {
     std::vector<unsigned int> coarse;
-    if (positions == nullptr || triangles == nullptr || triangleCount <= targetTriangles)
+    if (positions == nullptr || triangles == nullptr || triangleCount <= targetTriangles ||
+        elementCount > std::numeric_limits<unsigned int>::max())
         return coarse;
-    std::vector<unsigned int> indices;
-    indices.reserve(triangleCount * 3);
+    std::size_t usable = 0;
     for (std::size_t t = 0; t < triangleCount; ++t)
-    {
-        const int* corner = triangles + 3 * t;
-        bool usable = true;
-        for (int k = 0; k < 3; ++k)
-            usable = usable && corner[k] >= 0 && static_cast<std::size_t>(corner[k]) < elementCount;
-        if (usable)
-            for (int k = 0; k < 3; ++k) indices.push_back(static_cast<unsigned int>(corner[k]));
-    }
-    if (indices.size() / 3 <= targetTriangles)
+        usable += Usable(triangles + 3 * t, elementCount);
+    if (usable <= targetTriangles || Stopped(stop))
         return coarse;
-
+    const float surfaceExtent = Extent(positions, elementCount);
     const std::size_t targetIndices = targetTriangles * 3;
-    coarse.resize(indices.size());
-    // Shape first: the edge-collapsing simplifier keeps outlines and seams, but stops where
-    // the error would pass a few percent of the surface's size.
-    std::size_t count =
-        meshopt_simplify(coarse.data(), indices.data(), indices.size(), positions, elementCount,
-                         3 * sizeof(float), targetIndices, 0.02f, 0, nullptr);
-    // Too many triangles left to be any faster: the sloppy simplifier always gets there.
-    if (count > targetIndices * 3 / 2)
-        count =
-            meshopt_simplifySloppy(coarse.data(), indices.data(), indices.size(), positions,
-                                   elementCount, 3 * sizeof(float), targetIndices, 0.05f, nullptr);
-    coarse.resize(count);
+    PieceMaker maker(positions, elementCount);
+
+    // The list to simplify as a whole: the usable triangles themselves when few, else what
+    // the pieces leave.
+    std::vector<unsigned int> whole;
+    if (usable <= 2 * kPieceTriangles)
+    {
+        whole.reserve(usable * 3);
+        for (std::size_t t = 0; t < triangleCount; ++t)
+            if (Usable(triangles + 3 * t, elementCount))
+                whole.insert(whole.end(), triangles + 3 * t, triangles + 3 * t + 3);
+    }
+    else
+    {
+        const std::vector<std::uint64_t> order =
+            SpatialOrder(positions, elementCount, triangles, triangleCount, stop);
+        if (order.empty())
+            return coarse;
+        const double share = static_cast<double>(kIntermediateFactor * targetTriangles) /
+                             static_cast<double>(usable);
+        Piece piece;
+        for (std::size_t begin = 0; begin < order.size(); begin += kPieceTriangles)
+        {
+            if (Stopped(stop))
+                return coarse;
+            const std::size_t end = std::min(order.size(), begin + kPieceTriangles);
+            piece.indices.clear();
+            piece.positions.clear();
+            piece.elements.clear();
+            for (std::size_t i = begin; i < end; ++i)
+            {
+                const int* corner = triangles + 3 * (order[i] & 0xffffffffu);
+                const unsigned int corners[3] = {static_cast<unsigned int>(corner[0]),
+                                                 static_cast<unsigned int>(corner[1]),
+                                                 static_cast<unsigned int>(corner[2])};
+                maker.Add(piece, corners);
+            }
+            maker.Finish(piece);
+            const std::size_t pieceTarget =
+                3 * std::max<std::size_t>(1, static_cast<std::size_t>(share * (end - begin)));
+            SimplifyPiece(piece, pieceTarget, surfaceExtent, meshopt_SimplifyLockBorder, false,
+                          whole);
+        }
+    }
+    if (Stopped(stop))
+        return coarse;
+    // What the pieces left may be small enough already.
+    if (whole.size() / 3 <= targetTriangles)
+        return whole;
+
+    Piece all;
+    all.indices.reserve(whole.size());
+    for (std::size_t i = 0; i < whole.size(); i += 3) maker.Add(all, whole.data() + i);
+    maker.Finish(all);
+    std::vector<unsigned int>().swap(whole);
+    SimplifyPiece(all, targetIndices, surfaceExtent, 0, true, coarse);
     coarse.shrink_to_fit();
     return coarse;
 }

@@ -5,6 +5,7 @@
 // share a position (texture seams) stay joined. meshoptimizer does the simplification;
 // nothing outside this folder sees it.
 
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
@@ -12,10 +13,14 @@
 // element, elementCount elements) towards targetTriangles. Triangles with an index below 0
 // or not below elementCount are left out, not read. Returns the coarse triangles' element
 // indices, three per triangle; empty when the list is not larger than targetTriangles or
-// holds no usable triangle. Time and memory grow with the list in n log n at worst.
+// holds no usable triangle. Time grows with the list in n log n at worst; working memory
+// beside the inputs is about 12 bytes per triangle and 4 per element, plus what a list a
+// few times targetTriangles needs. When stop is given and becomes true the work ends
+// within a fraction of a second and the result is empty.
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
-                                               std::size_t targetTriangles);
+                                               std::size_t targetTriangles,
+                                               const std::atomic<bool>* stop = nullptr);
 
 // The most triangles a coarse copy is given (the copy is about this size on a machine that
 // draws it in time).
