@@ -49,7 +49,8 @@ KV_PolySurfaceActor3D* SurfaceActor(KV_OGLRenderer& renderer)
 void KV_VerovuriRezaroView::ScheduleLevelOfDetail(double fullFrameSeconds)
 {
     mdLodFrameSeconds = fullFrameSeconds;
-    if (!mkLodTimer.GetOwner())
+    // A timer is its own owner until given another.
+    if (mkLodTimer.GetOwner() != this)
     {
         mkLodTimer.SetOwner(this, kLodTimerId);
         Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnLevelOfDetailTimer, this, kLodTimerId);
@@ -138,7 +139,7 @@ bool KV_VerovuriRezaroView::HasCoarseSurface()
 void KV_VerovuriRezaroView::NoteMotion()
 {
     mbMoving = true;
-    if (!mkStillTimer.GetOwner())
+    if (mkStillTimer.GetOwner() != this)
     {
         mkStillTimer.SetOwner(this, kStillTimerId);
         Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnStillTimer, this, kStillTimerId);
