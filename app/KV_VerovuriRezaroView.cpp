@@ -113,8 +113,7 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileOpen, this, KV_MenuId(ID_FILE_OPEN));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileClose, this, KV_MenuId(ID_FILE_CLOSE));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileExport, this, KV_MenuId(ID_FILE_EXPORT));
-    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileSaveAs, this,
-         KV_MenuId(ID_FILE_SAVE_AS_FORMAT));
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFileSaveAs, this, KV_MenuId(ID_FILE_SAVE_AS_FORMAT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrint, this, KV_MenuId(ID_FILE_PRINT));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnFilePrintDirect, this,
          KV_MenuId(ID_FILE_PRINT_DIRECT));
@@ -243,7 +242,11 @@ void KV_VerovuriRezaroView::OnEraseBackground(wxEraseEvent&)
 void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
 {
     wxPaintDC dc(this);
-    if (!mbCreated || mbShowingRenderError)
+    // A window on its way out (closed, its destruction pending) draws no more frames: one of
+    // a large surface can take seconds.
+    wxWindow* top = wxGetTopLevelParent(this);
+    if (!mbCreated || mbShowingRenderError || IsBeingDeleted() ||
+        (top != nullptr && wxTheApp->IsScheduledForDestruction(top)))
         return;
     if (mkRenderer.GetActorCount() == 0)
         UpdateHint();
@@ -566,8 +569,7 @@ void KV_VerovuriRezaroView::OnRotate(wxCommandEvent&)
 
 void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
 {
-    const wxString path =
-        KV_Prompts::Get().ChooseOpenPath(this, "Load", KV_OpenWildcard());
+    const wxString path = KV_Prompts::Get().ChooseOpenPath(this, "Load", KV_OpenWildcard());
     if (path.empty() || mpkDocument == nullptr)
         return;
     wxBusyCursor wait;
@@ -616,8 +618,9 @@ void KV_VerovuriRezaroView::OnFileSaveAs(wxCommandEvent&)
         return;
     const wxString pathName = mpkDocument->GetPathName();
     const wxString path = KV_Prompts::Get().ChooseSavePath(
-        this, "Save As", wxFileName(pathName).GetPathWithSep() + wxFileName(pathName).GetName() + ".glb",
-        ".glb", KV_SaveAsWildcard());
+        this, "Save As",
+        wxFileName(pathName).GetPathWithSep() + wxFileName(pathName).GetName() + ".glb", ".glb",
+        KV_SaveAsWildcard());
     if (path.empty())
         return;
     if (!KV_ConfirmOverwrite(path))
