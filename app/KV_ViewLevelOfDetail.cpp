@@ -7,6 +7,10 @@
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -74,6 +78,12 @@ void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
         KV_CoarseTriangleTarget(actor->Triangles().size() / 3, fullFrameSeconds);
     const unsigned int geometryId = actor->GetGeometry()->munID;
     const unsigned int build = actor->ArrayBuildCount();
+#ifdef __GLIBC__
+    // What the first frame (and the load before it) took for the while and gave back stays
+    // with the process unless handed to the system; without this the copy's working memory
+    // comes on top of it.
+    malloc_trim(0);
+#endif
     auto job = std::make_shared<KV_LodJob>();
     job->mpkView = this;
     try
@@ -83,11 +93,8 @@ void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
             [job, geometryId, build, target, positions = actor->Positions(),
              triangles = actor->Triangles()]() mutable
             {
-                auto coarse = std::make_shared<std::vector<unsigned int>>(
-                    KV_SimplifyTriangles(positions.data(), positions.size() / 3, triangles.data(),
-                                         triangles.size() / 3, target, &job->mbStop));
-                std::vector<float>().swap(positions);
-                std::vector<int>().swap(triangles);
+                auto coarse = std::make_shared<std::vector<unsigned int>>(KV_SimplifyTriangles(
+                    std::move(positions), std::move(triangles), target, &job->mbStop));
                 std::lock_guard<std::mutex> lock(job->mkMutex);
                 job->mbDone = true;
                 KV_VerovuriRezaroView* view = job->mpkView;

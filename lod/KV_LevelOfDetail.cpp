@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 namespace
@@ -15,7 +16,7 @@ namespace
 // seen between pieces.
 constexpr std::size_t kPieceTriangles = 65536;
 // The pieces together are simplified towards this many times the target.
-constexpr std::size_t kIntermediateFactor = 3;
+constexpr std::size_t kIntermediateFactor = 2;
 // The edge-collapsing simplifier keeps outlines and seams, but stops where the error would
 // pass this fraction of the surface's size; the sloppy one then always gets there.
 constexpr float kShapeError = 0.02f;
@@ -92,6 +93,9 @@ public:
         for (unsigned int element : piece.elements) mkSlot[element] = kNone;
     }
 
+    // No more pieces: the table goes.
+    void Release() { std::vector<unsigned int>().swap(mkSlot); }
+
 private:
     static constexpr unsigned int kNone = std::numeric_limits<unsigned int>::max();
     const float* mpPositions;
@@ -121,22 +125,26 @@ void SimplifyPiece(const Piece& piece, std::size_t targetIndices, float surfaceE
     for (std::size_t i = 0; i < count; ++i) out.push_back(piece.elements[result[i]]);
 }
 
-// Spreads the low 10 bits of v over every third bit.
+// Spreads the low 6 bits of v over every third bit.
 std::uint32_t Spread(std::uint32_t v)
 {
-    v &= 0x3ffu;
-    v = (v | (v << 16)) & 0x030000ffu;
+    v &= 0x3fu;
     v = (v | (v << 8)) & 0x0300f00fu;
     v = (v | (v << 4)) & 0x030c30c3u;
     v = (v | (v << 2)) & 0x09249249u;
     return v;
 }
 
+constexpr int kCellBits = 6;  // 64 cells along each side of the surface's box
+constexpr std::size_t kCellCount = std::size_t(1) << (3 * kCellBits);
+
 // The usable triangles in an order that keeps neighbours in space near one another in the
-// list (Morton order of their centres), as triangle numbers; empty when stopped.
-std::vector<std::uint64_t> SpatialOrder(const float* positions, std::size_t elementCount,
-                                        const int* triangles, std::size_t triangleCount,
-                                        const std::atomic<bool>* stop)
+// list, as triangle numbers: sorted by the cell of their centres in a grid over the
+// surface's box, the cells taken in Morton order (a counting sort: linear time, and 4 bytes
+// a triangle). Empty when stopped.
+std::vector<unsigned int> SpatialOrder(const float* positions, std::size_t elementCount,
+                                       const int* triangles, std::size_t triangleCount,
+                                       std::size_t usable, const std::atomic<bool>* stop)
 {
     float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
     bool first = true;
@@ -153,15 +161,11 @@ std::vector<std::uint64_t> SpatialOrder(const float* positions, std::size_t elem
         }
         first = false;
     }
+    const float top = static_cast<float>((1 << kCellBits) - 1);
     float scale[3];
-    for (int a = 0; a < 3; ++a) scale[a] = high[a] > low[a] ? 1023.0f / (high[a] - low[a]) : 0.0f;
-
-    std::vector<std::uint64_t> order;
-    for (std::size_t t = 0; t < triangleCount; ++t)
+    for (int a = 0; a < 3; ++a) scale[a] = high[a] > low[a] ? top / (high[a] - low[a]) : 0.0f;
+    auto cellOf = [&](const int* corner)
     {
-        const int* corner = triangles + 3 * t;
-        if (!Usable(corner, elementCount))
-            continue;
         std::uint32_t cell[3];
         for (int a = 0; a < 3; ++a)
         {
@@ -170,16 +174,25 @@ std::vector<std::uint64_t> SpatialOrder(const float* positions, std::size_t elem
                 centre += positions[3 * static_cast<std::size_t>(corner[k]) + a];
             // Written so that a position that is not a number lands in the first cell.
             const float x = (centre / 3.0f - low[a]) * scale[a];
-            cell[a] = x > 0.0f ? static_cast<std::uint32_t>(std::min(x, 1023.0f)) : 0u;
+            cell[a] = x > 0.0f ? static_cast<std::uint32_t>(std::min(x, top)) : 0u;
         }
-        const std::uint64_t key = Spread(cell[0]) | Spread(cell[1]) << 1 | Spread(cell[2]) << 2;
-        order.push_back(key << 32 | static_cast<std::uint64_t>(t));
-    }
+        return Spread(cell[0]) | Spread(cell[1]) << 1 | Spread(cell[2]) << 2;
+    };
+
+    std::vector<unsigned int> start(kCellCount + 1, 0);
+    for (std::size_t t = 0; t < triangleCount; ++t)
+        if (Usable(triangles + 3 * t, elementCount))
+            ++start[cellOf(triangles + 3 * t) + 1];
     if (Stopped(stop))
         return {};
-    std::sort(order.begin(), order.end());
+    for (std::size_t c = 0; c < kCellCount; ++c) start[c + 1] += start[c];
+    std::vector<unsigned int> order(usable);
+    for (std::size_t t = 0; t < triangleCount; ++t)
+        if (Usable(triangles + 3 * t, elementCount))
+            order[start[cellOf(triangles + 3 * t)]++] = static_cast<unsigned int>(t);
     return order;
 }
+
 }  // namespace
 
 std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSeconds)
@@ -194,14 +207,18 @@ std::size_t KV_CoarseTriangleTarget(std::size_t triangles, double fullFrameSecon
         std::clamp(affordable, 20000.0, static_cast<double>(kCoarseTriangleLimit)));
 }
 
-std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
-                                               const int* triangles, std::size_t triangleCount,
-                                               std::size_t targetTriangles,
-                                               const std::atomic<bool>* stop)
+namespace
+{
+// KV_SimplifyTriangles; inputsRead, when given, is called once the inputs are read no more.
+std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCount,
+                                   const int* triangles, std::size_t triangleCount,
+                                   std::size_t targetTriangles, const std::atomic<bool>* stop,
+                                   const std::function<void()>& inputsRead)
 {
     std::vector<unsigned int> coarse;
     if (positions == nullptr || triangles == nullptr || triangleCount <= targetTriangles ||
-        elementCount > std::numeric_limits<unsigned int>::max())
+        elementCount > std::numeric_limits<unsigned int>::max() ||
+        triangleCount > std::numeric_limits<unsigned int>::max())
         return coarse;
     std::size_t usable = 0;
     for (std::size_t t = 0; t < triangleCount; ++t)
@@ -224,8 +241,8 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
     }
     else
     {
-        const std::vector<std::uint64_t> order =
-            SpatialOrder(positions, elementCount, triangles, triangleCount, stop);
+        const std::vector<unsigned int> order =
+            SpatialOrder(positions, elementCount, triangles, triangleCount, usable, stop);
         if (order.empty())
             return coarse;
         const double share = static_cast<double>(kIntermediateFactor * targetTriangles) /
@@ -241,7 +258,7 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
             piece.elements.clear();
             for (std::size_t i = begin; i < end; ++i)
             {
-                const int* corner = triangles + 3 * (order[i] & 0xffffffffu);
+                const int* corner = triangles + 3 * static_cast<std::size_t>(order[i]);
                 const unsigned int corners[3] = {static_cast<unsigned int>(corner[0]),
                                                  static_cast<unsigned int>(corner[1]),
                                                  static_cast<unsigned int>(corner[2])};
@@ -263,9 +280,36 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
     Piece all;
     all.indices.reserve(whole.size());
     for (std::size_t i = 0; i < whole.size(); i += 3) maker.Add(all, whole.data() + i);
-    maker.Finish(all);
+    maker.Release();
+    if (inputsRead)
+        inputsRead();
     std::vector<unsigned int>().swap(whole);
     SimplifyPiece(all, targetIndices, surfaceExtent, 0, true, coarse);
     coarse.shrink_to_fit();
     return coarse;
+}
+}  // namespace
+
+std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
+                                               const int* triangles, std::size_t triangleCount,
+                                               std::size_t targetTriangles,
+                                               const std::atomic<bool>* stop)
+{
+    return Simplify(positions, elementCount, triangles, triangleCount, targetTriangles, stop, {});
+}
+
+std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
+                                               std::vector<int>&& triangles,
+                                               std::size_t targetTriangles,
+                                               const std::atomic<bool>* stop)
+{
+    std::vector<float> ownPositions = std::move(positions);
+    std::vector<int> ownTriangles = std::move(triangles);
+    return Simplify(ownPositions.data(), ownPositions.size() / 3, ownTriangles.data(),
+                    ownTriangles.size() / 3, targetTriangles, stop,
+                    [&]
+                    {
+                        std::vector<float>().swap(ownPositions);
+                        std::vector<int>().swap(ownTriangles);
+                    });
 }

@@ -13,12 +13,19 @@
 // element, elementCount elements) towards targetTriangles. Triangles with an index below 0
 // or not below elementCount are left out, not read. Returns the coarse triangles' element
 // indices, three per triangle; empty when the list is not larger than targetTriangles or
-// holds no usable triangle. Time grows with the list in n log n at worst; working memory
-// beside the inputs is about 12 bytes per triangle and 4 per element, plus what a list a
-// few times targetTriangles needs. When stop is given and becomes true the work ends
-// within a fraction of a second and the result is empty.
+// holds no usable triangle. Time and working memory grow linearly with the list: beside the
+// inputs about 4 bytes per triangle and 4 per element, then what simplifying a list of
+// about twice targetTriangles takes. When stop is given and becomes true the work ends
+// within a fraction of a second (the last step, over that smaller list, excepted) and the
+// result is empty.
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
+                                               std::size_t targetTriangles,
+                                               const std::atomic<bool>* stop = nullptr);
+// The same over arrays it is given: each goes as soon as it is no longer needed, before the
+// last and largest step of the work.
+std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
+                                               std::vector<int>&& triangles,
                                                std::size_t targetTriangles,
                                                const std::atomic<bool>* stop = nullptr);
 
