@@ -1,6 +1,6 @@
 // The view's level of detail: a coarse copy of the surface's triangles, made on a worker
-// thread shortly after each load's first frame, drawn while the world moves if full frames are too
-// slow for smooth motion (slower than 20 a second), and never for a still frame.
+// thread shortly after each load's first frame, drawn while the world moves if full frames
+// are too slow for smooth motion (slower than 20 a second), and never for a still frame.
 #include "app/KV_VerovuriRezaroView.h"
 
 #include "lod/KV_LevelOfDetail.h"

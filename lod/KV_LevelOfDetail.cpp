@@ -11,7 +11,7 @@ namespace
 {
 // Lists of up to twice this many triangles are simplified in one piece; larger ones in
 // pieces of this many, near one another in space, whose outlines stay where they are, and
-// then once more as a whole from a list a few times the target. Working memory then grows
+// then once more as a whole from a list about twice the target. Working memory then grows
 // with a piece and with the target instead of with the whole list, and a stop request is
 // seen between pieces.
 constexpr std::size_t kPieceTriangles = 65536;
