@@ -92,9 +92,9 @@ KV_PolySurfaceGeometry3D* KV_PolySurfaceActor3D::SurfaceGeometry() const
 const KV_MultiImage& KV_PolySurfaceActor3D::GetTextureImage() const
 {
     const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
-    if (geometry == nullptr || !IsTextured(geometry->GetSurface()))
+    if (geometry == nullptr || !IsTextured(geometry->DrawingSurface()))
         return EmptyImage();
-    return *geometry->GetSurface().mpTextureMap;
+    return *geometry->DrawingSurface().mpTextureMap;
 }
 
 void KV_PolySurfaceActor3D::BuildArrays()
@@ -127,7 +127,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
     if (geometry == nullptr)
         return;
-    KV_PolySurface& surface = geometry->GetSurface();
+    // Nothing drawn here waits for the lists finished after the first frame.
+    KV_PolySurface& surface = geometry->DrawingSurface();
     const unsigned int vertexCount = surface.VertexCount();
     const unsigned int polygonCount = surface.PolygonCount();
     const KV_List<KV_Vector3D>* normals = surface.mpVertexNormals;
@@ -472,6 +473,7 @@ void KV_PolySurfaceActor3D::DrawBoundingBox() const
 
 void KV_PolySurfaceActor3D::DrawBoundaries() const
 {
+    // The boundaries may be finished after the first frame: GetSurface() waits for them.
     const KV_PolySurface& surface = SurfaceGeometry()->GetSurface();
     if (surface.mpBoundaries == nullptr || surface.mpVertices == nullptr)
         return;

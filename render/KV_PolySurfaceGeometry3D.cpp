@@ -9,10 +9,77 @@ KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
 {
 }
 
-KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D() = default;
+KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
+{
+    // A running step works on mkSurface: it stops at its next check and is waited for.
+    mbStopStep = true;
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (mkRunningStep.valid())
+        mkRunningStep.wait();
+}
+
+const KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface() const
+{
+    FinishCompletion();
+    return mkSurface;
+}
+
+KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
+{
+    FinishCompletion();
+    return mkSurface;
+}
+
+void KV_PolySurfaceGeometry3D::DeferCompletion(CompletionStep step)
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    mkPendingStep = std::move(step);
+}
+
+void KV_PolySurfaceGeometry3D::StartDeferredCompletion()
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (!mkPendingStep || mkRunningStep.valid())
+        return;
+    // The step stays pending until it has succeeded: a failure is run again by a reader.
+    mkRunningStep = std::async(std::launch::async,
+                               [this, step = mkPendingStep] { step(mkSurface, mbStopStep); });
+}
+
+void KV_PolySurfaceGeometry3D::FinishCompletion() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (!mkPendingStep)
+        return;
+    if (mkRunningStep.valid())
+    {
+        try
+        {
+            mkRunningStep.get();
+            mkPendingStep = nullptr;
+            return;
+        }
+        catch (...)
+        {
+            // Memory ran short on the worker; the step left its lists absent. Try once more
+            // here, where a failure reaches the reader.
+        }
+    }
+    // Finishing the surface's own derived lists is no change a const reader could see.
+    mkPendingStep(const_cast<KV_PolySurface&>(mkSurface), mbStopStep);
+    mkPendingStep = nullptr;
+}
+
+bool KV_PolySurfaceGeometry3D::IsCompletionDeferred() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    return static_cast<bool>(mkPendingStep);
+}
 
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)
 {
+    // A step still to run would work on the surface that is being replaced.
+    FinishCompletion();
     mkSurface = surface;
     const unsigned int count = mkSurface.PolygonCount();
     mkPolygonSelection.clear();

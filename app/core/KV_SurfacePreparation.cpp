@@ -204,3 +204,39 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
     }
     boundaries.get();
 }
+
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion)
+{
+    KV_PSO_Triangulate(&surface).Triangulate();
+    KV_PSO_ComputeNormals normals(&surface);
+    normals.ComputePolygonNormals();
+    if (completion == KV_Completion::Concurrent)
+        normals.SetConcurrent(true);
+    normals.RefineVertexNormals();
+    surface.ComputeExtents();
+    if (surface.HasTextureMap())
+        surface.ComputeTextureCoordinateVertices();
+}
+
+void KV_CompleteSurfaceTopology(KV_PolySurface& surface, const std::atomic<bool>* stop)
+{
+    auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    try
+    {
+        surface.ComputeBoundaries();
+        if (stopped())
+            return;
+        surface.ComputeVertexPolygons();
+        if (stopped())
+            return;
+        surface.ComputeVertexBoundaries();
+    }
+    catch (...)
+    {
+        // Absent, not half made: a reader that finds them absent knows to make them.
+        KV_Release(surface.mpBoundaries);
+        KV_Release(surface.mpVertexPolygons);
+        KV_Release(surface.mpVertexBoundaries);
+        throw;
+    }
+}

@@ -11,6 +11,7 @@
 #include "surfacefile/KV_ChecksumState.h"
 #include "surfacefile/KV_SurfaceLoader.h"
 
+#include <atomic>
 #include <map>
 
 class KV_PolySurface;
@@ -90,6 +91,19 @@ enum class KV_Completion
 // accepted by KV_CheckReadSurface. Returns when every list is complete.
 void KV_CompleteSurface(KV_PolySurface& surface,
                         KV_Completion completion = KV_Completion::Concurrent);
+
+// KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
+// list. The first part makes what drawing reads: triangulation, polygon normals, refined
+// vertex normals, extents and the geometry vertex of each texture coordinate. The second
+// makes the rest (boundaries, vertex polygons, vertex boundary flags); it reads only the
+// vertex count and the polygons and writes only its three lists, so it may run on another
+// thread while the surface is drawn. Together they give the lists KV_CompleteSurface gives,
+// bit for bit. With stop set the second part returns between lists, leaving the lists it
+// has not made as they were; when it throws (memory exhausted) its three lists are
+// released.
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface,
+                                  KV_Completion completion = KV_Completion::Concurrent);
+void KV_CompleteSurfaceTopology(KV_PolySurface& surface, const std::atomic<bool>* stop = nullptr);
 
 // What an export needs of the completion: the triangulation only (the world holds vertices,
 // triangles, texture coordinates and texture triangles; normals and topology never reach
