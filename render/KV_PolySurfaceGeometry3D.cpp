@@ -82,17 +82,32 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
     FinishCompletion();
     mkSurface = surface;
     const unsigned int count = mkSurface.PolygonCount();
-    mkPolygonSelection.clear();
-    mkPolygonSelection.reserve(count);
+    std::vector<std::pair<bool, unsigned int>>().swap(mkPolygonSelection);
+    mbPolygonSelectionMade = false;
     mkSelectedPolyIndices.Clear();
     mkUnselectedPolyIndices.Clear();
     for (unsigned int i = 0; i < count; ++i)
-    {
         (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).Append(i);
-        mkPolygonSelection.emplace_back(selected, i);
-    }
     Notify(HINT_SURFACE_CHANGED, nullptr);
     Notify(HINT_TEXTURE_CHANGED, nullptr);
+}
+
+const std::vector<std::pair<bool, unsigned int>>& KV_PolySurfaceGeometry3D::PolygonSelection() const
+{
+    if (!mbPolygonSelectionMade)
+    {
+        // Each polygon is in one of the two index lists, which SetSurface fills in order.
+        mkPolygonSelection.assign(mkSelectedPolyIndices.Count() + mkUnselectedPolyIndices.Count(),
+                                  std::make_pair(false, 0u));
+        for (unsigned int i = 0; i < mkSelectedPolyIndices.Count(); ++i)
+            mkPolygonSelection[mkSelectedPolyIndices[i]] =
+                std::make_pair(true, mkSelectedPolyIndices[i]);
+        for (unsigned int i = 0; i < mkUnselectedPolyIndices.Count(); ++i)
+            mkPolygonSelection[mkUnselectedPolyIndices[i]] =
+                std::make_pair(false, mkUnselectedPolyIndices[i]);
+        mbPolygonSelectionMade = true;
+    }
+    return mkPolygonSelection;
 }
 
 KV_SurfaceExtents KV_PolySurfaceGeometry3D::Extents() const

@@ -68,11 +68,9 @@ public:
 
     const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
     const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
-    // (selected, polygon index), one per polygon in polygon order.
-    const std::vector<std::pair<bool, unsigned int>>& PolygonSelection() const
-    {
-        return mkPolygonSelection;
-    }
+    // (selected, polygon index), one per polygon in polygon order. Made when first asked
+    // for after SetSurface: eight bytes a polygon that drawing never reads.
+    const std::vector<std::pair<bool, unsigned int>>& PolygonSelection() const;
 
 private:
     KV_SurfaceExtents Extents() const;
@@ -83,7 +81,8 @@ private:
     mutable CompletionStep mkPendingStep;
     mutable std::future<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
-    std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
+    mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
+    mutable bool mbPolygonSelectionMade = false;
     KV_List<unsigned int> mkSelectedPolyIndices;
     KV_List<unsigned int> mkUnselectedPolyIndices;
 };

@@ -62,7 +62,7 @@ void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
     KV_CompleteSurfaceForDrawing(surface);
     geometry.SetSurface(surface, false);
     geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& stop)
-                             { KV_CompleteSurfaceTopology(deferred, &stop); });
+                             { KV_CompleteSurfaceAfterDrawing(deferred, &stop); });
     geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
 }
 

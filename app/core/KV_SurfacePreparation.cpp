@@ -213,16 +213,23 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
     if (completion == KV_Completion::Concurrent)
         normals.SetConcurrent(true);
     normals.RefineVertexNormals();
+    // One normal per polygon is as large as the vertex positions twice over; the first frame
+    // is the peak of a load, so they are made again after it (the same function of the same
+    // vertices and polygons).
+    KV_Release(surface.mpPolygonNormals);
     surface.ComputeExtents();
     if (surface.HasTextureMap())
         surface.ComputeTextureCoordinateVertices();
 }
 
-void KV_CompleteSurfaceTopology(KV_PolySurface& surface, const std::atomic<bool>* stop)
+void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop)
 {
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
     try
     {
+        KV_PSO_ComputeNormals(&surface).ComputePolygonNormals();
+        if (stopped())
+            return;
         surface.ComputeBoundaries();
         if (stopped())
             return;
@@ -234,6 +241,7 @@ void KV_CompleteSurfaceTopology(KV_PolySurface& surface, const std::atomic<bool>
     catch (...)
     {
         // Absent, not half made: a reader that finds them absent knows to make them.
+        KV_Release(surface.mpPolygonNormals);
         KV_Release(surface.mpBoundaries);
         KV_Release(surface.mpVertexPolygons);
         KV_Release(surface.mpVertexBoundaries);

@@ -27,7 +27,9 @@
 #include <wx/timer.h>
 #include <wx/toolbar.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 namespace
@@ -119,6 +121,20 @@ std::vector<std::vector<unsigned int>> Entries(const KV_List<Inner>* lists)
         for (unsigned int k = 0; k < (*lists)[i].Count(); ++k)
             result.back().push_back((*lists)[i][k]);
     }
+    return result;
+}
+
+// Coordinates as their bits.
+std::vector<std::uint32_t> Bits(const KV_List<KV_Vector3D>* vectors)
+{
+    std::vector<std::uint32_t> result;
+    for (unsigned int i = 0; vectors != nullptr && i < vectors->Count(); ++i)
+        for (float c : {(*vectors)[i].x, (*vectors)[i].y, (*vectors)[i].z})
+        {
+            std::uint32_t bits;
+            std::memcpy(&bits, &c, sizeof bits);
+            result.push_back(bits);
+        }
     return result;
 }
 
@@ -561,7 +577,8 @@ TEST_F(InspectionTest, CopyViewPutsTheViewOnTheClipboard)
     EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_SAVE_IMAGE));
 }
 
-// The boundaries, vertex polygons and vertex boundary flags are made after the first frame.
+// The polygon normals, boundaries, vertex polygons and vertex boundary flags are made after
+// the first frame.
 // Commands given right after it (while they may still be in the making) get what a full
 // completion gives, bit for bit; closing or replacing the surface meanwhile is safe.
 TEST_F(InspectionTest, ListsFinishedAfterTheFirstFrameMatchAFullCompletion)
@@ -585,6 +602,9 @@ TEST_F(InspectionTest, ListsFinishedAfterTheFirstFrameMatchAFullCompletion)
     EXPECT_EQ(Entries(shown.mpVertexPolygons), Entries(full.mpVertexPolygons));
     EXPECT_EQ(Flags(shown.mpVertexBoundaries), Flags(full.mpVertexBoundaries));
     EXPECT_EQ(Entries(shown.mpPolygons), Entries(full.mpPolygons));
+    ASSERT_NE(full.mpPolygonNormals, nullptr);
+    EXPECT_EQ(Bits(shown.mpPolygonNormals), Bits(full.mpPolygonNormals));
+    EXPECT_EQ(Bits(shown.mpVertexNormals), Bits(full.mpVertexNormals));
 
     // Replaced and closed right after its first frame; opened again and its holes outlined
     // at once; replaced again, drawn with its holes from the first frame on.
