@@ -1,7 +1,7 @@
 // The inspection commands driven for real under Xvfb: Surface Properties on a file with two
 // holes, Show Holes, the standard views on a cube whose faces carry six colours, the mouse
-// wheel, Save Image read back and compared with the screen, and the window's size and
-// place across a restart.
+// wheel, Save Image read back and compared with the screen, the window's size and place
+// across a restart, and the lists the viewer finishes after the first frame read at once.
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_ImageSizeDlg.h"
