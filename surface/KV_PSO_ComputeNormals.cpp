@@ -7,6 +7,7 @@
 #include "surface/KV_SurfaceTopology.h"
 
 #include <algorithm>
+#include <cmath>
 #include <future>
 #include <memory>
 #include <vector>
@@ -111,8 +112,34 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
 }
 }  // namespace
 
+KV_Vector3D KV_PlaneFitter::Normal(const KV_Scatter3& scatter, const KV_Vector3D& reference)
+{
+    const double towards[3] = {reference.x, reference.y, reference.z};
+    double fitted[3];
+    KV_Vector3D normal(1.0f, 0.0f, 0.0f);  // coordinates that are not finite
+    if (SmallestEigenvector(scatter.Scatter(), towards, fitted))
+        normal = KV_Vector3D(static_cast<float>(fitted[0]), static_cast<float>(fitted[1]),
+                             static_cast<float>(fitted[2]));
+    if (DotProduct(normal, reference) < 0.0f)
+        normal = -normal;
+    normal.Normalise();
+    return normal;
+}
+
 KV_Vector3D KV_PlaneFitter::Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
 {
+    if (points.Count() >= 2)
+    {
+        KV_Scatter3 scatter;
+        for (unsigned int k = 0; k < points.Count(); ++k)
+        {
+            const KV_Vector3D& p = points[k];
+            scatter.Add(p.x, p.y, p.z);
+        }
+        return Normal(scatter, reference);
+    }
+    // One point or none: the covariance reports that it cannot be built and the
+    // decomposition reads the raw sums.
     mkCovariance.Clear();
     mkCovariance.AddObservations(points, false);
     EigenDecompose(mkCovariance.Matrix(), mkEigenvectors, mkEigenvalues);
@@ -203,22 +230,28 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
 
     auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
     {
-        KV_List<KV_Vector3D> points(64);
-        KV_PlaneFitter fitter;
         for (unsigned int i = first; i < last; ++i)
         {
             const KV_List<unsigned int>& neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
+            // The plane through the unit directions towards the neighbours, taken in double
+            // precision from the vertex itself (the translation by the vertex position
+            // changes no covariance).
             const KV_Vector3D centre = (*surface.mpVertices)[i];
-            points.SetCount(0);
+            KV_Scatter3 scatter;
             for (unsigned int k = 0; k < neighbours.Count(); ++k)
             {
-                KV_Vector3D direction = Position(surface.mpVertices, neighbours[k]) - centre;
-                direction.Normalise();
-                points.Append(centre + direction);
+                const KV_Vector3D p = Position(surface.mpVertices, neighbours[k]);
+                double d[3] = {static_cast<double>(p.x) - centre.x,
+                               static_cast<double>(p.y) - centre.y,
+                               static_cast<double>(p.z) - centre.z};
+                const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+                if (length != 0.0)
+                    for (double& e : d) e /= length;
+                scatter.Add(d[0], d[1], d[2]);
             }
-            normals[i] = fitter.Normal(points, normals[i]);
+            normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
     };
     auto refine = [&](unsigned int first, unsigned int last)

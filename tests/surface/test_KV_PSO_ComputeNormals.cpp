@@ -1,6 +1,7 @@
 // Polygon normals, averaged and refined vertex normals, the plane fit, and which stored
 // adjacency the computation reuses.
 
+#include "GeneralPathNormals.h"
 #include "SurfaceFixtures.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_SurfaceTopology.h"
@@ -9,6 +10,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace
@@ -225,6 +228,29 @@ TEST(ComputeNormals, RefinedNormalsOfASpherePointOutwards)
         const KV_Vector3D& normal = (*s.mpVertexNormals)[v];
         ASSERT_NEAR(normal.Length(), 1.0f, 1e-4f) << "vertex " << v;
         ASSERT_GT(DotProduct(normal, outward), cosThreeDegrees) << "vertex " << v;
+    }
+}
+
+// A bumpy sphere, near the origin and far from it: the refinement gives the normals of the
+// general fits to within their condition.
+TEST(ComputeNormals, RefinedNormalsMatchTheGeneralFits)
+{
+    for (const float offset : {0.0f, 1e3f})
+    {
+        KV_PolySurface s;
+        MakeSphere(s, 50, 100);
+        std::mt19937 rng(3);
+        std::uniform_real_distribution<float> bump(0.97f, 1.03f);
+        for (unsigned int v = 0; v < s.VertexCount(); ++v)
+        {
+            KV_Vector3D& p = (*s.mpVertices)[v];
+            p = p * bump(rng) + KV_Vector3D(offset, offset, offset);
+        }
+        KV_PSO_ComputeNormals normals(&s);
+        normals.ComputeVertexNormals();
+        const KV_List<KV_Vector3D> averaged = *s.mpVertexNormals;
+        normals.RefineVertexNormals();
+        ExpectRefinedAsByGeneralFits(s, averaged, "sphere at " + std::to_string(offset));
     }
 }
 
