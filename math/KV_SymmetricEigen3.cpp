@@ -57,8 +57,8 @@ bool NullVector(const double b[3][3], double beta, double v[3])
     }
     if (!(longest > 0.0))
         return false;
-    const double length = std::sqrt(longest);
-    Set(v, best[0] / length, best[1] / length, best[2] / length);
+    const double toUnit = 1.0 / std::sqrt(longest);
+    Set(v, best[0] * toUnit, best[1] * toUnit, best[2] * toUnit);
     return true;
 }
 
@@ -113,13 +113,18 @@ bool SmallestEigenvector(const KV_Symmetric3& a, const double reference[3], doub
 
     // b = (a / largest - q I) / p has eigenvalues 2 cos(phi + 2 pi k / 3), phi = acos(det(b)
     // / 2) / 3: the largest for k = 0, the smallest for k = 1. Scaling by the largest element
-    // keeps the products below from overflowing or underflowing.
-    double b[3][3] = {{a.xx / largest, a.xy / largest, a.xz / largest},
-                      {0.0, a.yy / largest, a.yz / largest},
-                      {0.0, 0.0, a.zz / largest}};
-    b[1][0] = b[0][1];
-    b[2][0] = b[0][2];
-    b[2][1] = b[1][2];
+    // keeps the products below from overflowing or underflowing; a subnormal one is first
+    // raised by a power of two (exactly) so that its reciprocal is finite.
+    double raise = 1.0;
+    if (largest < 0x1p-900)
+    {
+        raise = 0x1p900;
+        largest *= raise;
+    }
+    const double toUnit = 1.0 / largest;
+    double b[3][3] = {{a.xx * raise * toUnit, a.xy * raise * toUnit, a.xz * raise * toUnit},
+                      {0.0, a.yy * raise * toUnit, a.yz * raise * toUnit},
+                      {0.0, 0.0, a.zz * raise * toUnit}};
     const double q = (b[0][0] + b[1][1] + b[2][2]) / 3.0;
     for (int i = 0; i < 3; ++i) b[i][i] -= q;
     const double p = std::sqrt((b[0][0] * b[0][0] + b[1][1] * b[1][1] + b[2][2] * b[2][2] +
@@ -133,8 +138,12 @@ bool SmallestEigenvector(const KV_Symmetric3& a, const double reference[3], doub
             Set(vector, fixed[0], fixed[1], fixed[2]);
         return true;
     }
-    for (auto& row : b)
-        for (double& e : row) e /= p;
+    const double toB = 1.0 / p;
+    for (int i = 0; i < 3; ++i)
+        for (int j = i; j < 3; ++j) b[i][j] *= toB;
+    b[1][0] = b[0][1];
+    b[2][0] = b[0][2];
+    b[2][1] = b[1][2];
     const double halfDeterminant = 0.5 * (b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[1][2]) -
                                           b[0][1] * (b[0][1] * b[2][2] - b[1][2] * b[0][2]) +
                                           b[0][2] * (b[0][1] * b[1][2] - b[1][1] * b[0][2]));

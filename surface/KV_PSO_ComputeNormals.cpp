@@ -248,7 +248,10 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
                                static_cast<double>(p.z) - centre.z};
                 const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
                 if (length != 0.0)
-                    for (double& e : d) e /= length;
+                {
+                    const double toUnit = 1.0 / length;
+                    for (double& e : d) e *= toUnit;
+                }
                 scatter.Add(d[0], d[1], d[2]);
             }
             normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);

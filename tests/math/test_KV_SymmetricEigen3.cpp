@@ -195,6 +195,13 @@ TEST(SymmetricEigen3, RepeatedSmallestEigenvaluesFollowTheRules)
             << "isotropic, trial " << trial;
     }
 
+    // Subnormal elements: eigenvalues 1, 3, 5 times 1e-310, the smallest along (1, -1, 0).
+    KV_Symmetric3 subnormal;
+    subnormal.xx = subnormal.yy = 2e-310;
+    subnormal.xy = 1e-310;
+    subnormal.zz = 5e-310;
+    EXPECT_LE(LineAngle(Solve(subnormal, reference), Unit({1, -1, 0})), 1e-12);
+
     const double r[3] = {0, 0, 1};
     double v[3] = {7, 7, 7};
     KV_Symmetric3 bad;
