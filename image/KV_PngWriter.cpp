@@ -134,13 +134,15 @@ bool KV_PngWriter::Write(const KV_MultiImage& source, const char* path, std::str
 }
 
 bool KV_PngWriter::Encode(const KV_MultiImage& source, std::vector<unsigned char>& png,
-                          std::string& error)
+                          std::string& error, bool bottomRowFirst)
 {
     png_image image;
     const void* pixels = nullptr;
     png_int_32 stride = 0;
     if (!DescribeImage(source, image, pixels, stride, error))
         return false;
+    if (bottomRowFirst)
+        stride = -stride;
     png_alloc_size_t size = 0;
     if (!png_image_write_get_memory_size(image, size, 0, pixels, stride, nullptr))
     {

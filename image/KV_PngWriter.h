@@ -19,7 +19,8 @@ public:
     // The held image of either kind; false as above, or when nothing is held.
     static bool Write(const KV_MultiImage& image, const char* path, std::string& error);
     // The PNG file's bytes in memory (for containers that embed the picture); false with the
-    // reason when the image is empty or libpng fails.
+    // reason when the image is empty or libpng fails. bottomRowFirst writes the picture
+    // upside down, for formats whose coordinates count rows from the top.
     static bool Encode(const KV_MultiImage& image, std::vector<unsigned char>& png,
-                       std::string& error);
+                       std::string& error, bool bottomRowFirst = false);
 };

@@ -228,12 +228,15 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     }
     const std::size_t positionBytes = buffer.size();
     std::size_t coordinateBytes = 0;
+    // glTF counts v from the top of the picture. Instead of turning every v into 1 - v, which
+    // would lose the low bits of a v below 0.5, the picture is stored upside down: the same
+    // texel lands on every corner and the coordinates are written exactly.
     if (source.coordinates)
     {
         for (const KV_Vector2D& t : split.coordinate)
         {
             PutFloat(buffer, t.u);
-            PutFloat(buffer, 1.0f - t.v);
+            PutFloat(buffer, t.v);
         }
         coordinateBytes = buffer.size() - positionBytes;
     }
@@ -249,7 +252,7 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     const std::size_t indexOffset = positionBytes + coordinateBytes;
     const std::size_t indexBytes = buffer.size() - indexOffset;
     Bytes png;
-    if (source.image && !KV_PngWriter::Encode(*source.surface.mpTextureMap, png, error))
+    if (source.image && !KV_PngWriter::Encode(*source.surface.mpTextureMap, png, error, true))
     {
         error = "the texture cannot be encoded: " + error;
         return false;

@@ -1,6 +1,7 @@
 #include "meshfile/KV_MeshImporter.h"
 
 #include "foundation/KV_Report.h"
+#include "meshfile/KV_GltfCoordinates.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -295,6 +296,56 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
             "Texture not found");
 }
 
+// Turns a picture upside down (row 0 becomes the last row).
+void FlipRows(KV_MultiImage& image)
+{
+    auto flip = [](auto* picture)
+    {
+        if (picture == nullptr)
+            return;
+        for (int r = 0, s = picture->Rows() - 1; r < s; ++r, --s)
+            std::swap_ranges(picture->Row(r), picture->Row(r) + picture->Cols(), picture->Row(s));
+    };
+    if (image.IsColour())
+        flip(&image.GetColourImage());
+    else if (image.HasImage())
+        flip(&image.GetGreyImage());
+}
+
+// glTF stores v with 0 at the top of the picture, and the library hands back 1 - v in single
+// precision, which loses the low bits of a v below 0.5. For glTF 2.0 the surface keeps v as
+// stored and the picture's top row as its row 0 instead: the same texel lands on every
+// corner, and a file this program wrote comes back bit for bit. Each mesh takes the file's
+// own values where they are what the library read (same count, u equal, 1 - v equal);
+// otherwise its coordinates are turned back from the library's. False (nothing changed)
+// when the file is not glTF 2.0 that can be parsed here.
+bool KeepStoredGltfCoordinates(const std::string& path, const aiScene& scene)
+{
+    std::size_t values = 0;
+    for (unsigned int k = 0; k < scene.mNumMeshes; ++k)
+        values += 2 * std::size_t(scene.mMeshes[k]->mNumVertices);
+    const KV_GltfCoordinates stored = KV_ReadGltfCoordinates(path, values);
+    if (!stored.mbParsed)
+        return false;
+    const bool sameMeshes = stored.mkPrimitives.size() == scene.mNumMeshes;
+    for (unsigned int k = 0; k < scene.mNumMeshes; ++k)
+    {
+        aiMesh& mesh = *scene.mMeshes[k];
+        if (!mesh.HasTextureCoords(0))
+            continue;
+        aiVector3D* uv = mesh.mTextureCoords[0];
+        const std::vector<float>* file = sameMeshes ? &stored.mkPrimitives[k] : nullptr;
+        if (file != nullptr && file->size() != 2 * std::size_t(mesh.mNumVertices))
+            file = nullptr;
+        for (unsigned int i = 0; file != nullptr && i < mesh.mNumVertices; ++i)
+            if (uv[i].x != (*file)[2 * i] || uv[i].y != 1.0f - (*file)[2 * i + 1])
+                file = nullptr;
+        for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+            uv[i].y = file != nullptr ? (*file)[2 * i + 1] : 1.0f - uv[i].y;
+    }
+    return true;
+}
+
 // Packs the loaded textures side by side along one row (bottoms aligned) and sets each one's
 // coordinate mapping.
 KV_MultiImage* PackTextures(std::vector<MaterialTexture*>& textures)
@@ -404,6 +455,8 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     std::vector<MeshInstance> instances;
     if (!CollectInstances(*scene, instances, mkReason))
         return false;
+    const bool topRowFirst =
+        (mkFormat == "gltf" || mkFormat == "glb") && KeepStoredGltfCoordinates(path, *scene);
 
     std::size_t vertexTotal = 0, polygonTotal = 0;
     bool anyCoordinates = false;
@@ -503,6 +556,8 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         }
         byName[texture.name] = &texture;
         LoadTexture(*scene, path, texture);
+        if (texture.loaded && topRowFirst)
+            FlipRows(*texture.image);
         if (texture.loaded)
             loaded.push_back(&texture);
     }

@@ -11,6 +11,7 @@
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstdio>
 #include <cstring>
@@ -206,6 +207,84 @@ TEST(MeshExport, OsfRefusesWhatTheEncodingCannotHold)
 
 // Real models from Debian's assimp-testmodels: counts as the files hold them, and the
 // texture found beside the model or embedded in it.
+// The sample scan through glTF and back: its coordinates below 0.5 carry bits that 1 - v in
+// single precision would lose.
+TEST(ExactRoundTripOfTheSample, GltfKeepsEveryCoordinateAndPixel)
+{
+    const std::string original = std::string(ORVANE_SOURCE_DIR) + "/data/sample.osf";
+    KV_PolySurface a;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(KV_ReadSurfaceFile(original.c_str(), a, report));
+    for (const char* format : {"glb", "gltf"})
+    {
+        SCOPED_TRACE(format);
+        const std::string middle = TestScratchPath(std::string("sample.") + format);
+        std::string error;
+        ASSERT_TRUE(
+            KV_MeshExporter::Write(a, middle, KV_MeshExporter::FormatOfPath(middle), error))
+            << error;
+        KV_PolySurface b;
+        ASSERT_TRUE(KV_ReadSurfaceFile(middle.c_str(), b, report)) << report.mkLoadFailure.c_str();
+        ExpectSameSurface(a, b);
+    }
+}
+
+// A glTF model nobody here wrote, as a binary file, as JSON with its buffer beside it and with
+// everything embedded: every corner lands on the same texel of its picture in all three, and
+// the picture's rows are those libpng decodes from the PNG beside the JSON, top row first
+// (glTF counts v from the top).
+TEST(RealModels, GltfCornersLandOnTheSameTexels)
+{
+    const std::string folder = kModels + "glTF2/";
+    const std::string variants[] = {folder + "BoxTextured-glTF-Binary/BoxTextured.glb",
+                                    folder + "BoxTextured-glTF/BoxTextured.gltf",
+                                    folder + "BoxTextured-glTF-Embedded/BoxTextured.gltf"};
+    const std::string picture = folder + "BoxTextured-glTF/CesiumLogoFlat.png";
+    for (const std::string& path : variants)
+        if (!fs::exists(path))
+            GTEST_SKIP() << "assimp-testmodels is not installed";
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_file(&png, picture.c_str()));
+    png.format = PNG_FORMAT_RGB;
+    std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(png));
+    ASSERT_TRUE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr));
+
+    std::vector<std::vector<KV_Vector2D>> corners(3);
+    for (int k = 0; k < 3; ++k)
+    {
+        SCOPED_TRACE(variants[k]);
+        KV_PolySurface s;
+        KV_SurfaceReadReport report;
+        ASSERT_TRUE(KV_ReadSurfaceFile(variants[k].c_str(), s, report));
+        ASSERT_TRUE(s.HasTextureMap());
+        const KV_Image<KV_RGB8>& image = *s.mpTextureMap->ColourImage();
+        ASSERT_EQ(image.Rows(), static_cast<int>(png.height));
+        ASSERT_EQ(image.Cols(), static_cast<int>(png.width));
+        for (int r = 0; r < image.Rows(); ++r)
+            ASSERT_EQ(std::memcmp(image.Row(r), pixels.data() + std::size_t(r) * 3 * png.width,
+                                  3 * png.width),
+                      0)
+                << "row " << r;
+        for (unsigned int p = 0; p < s.PolygonCount(); ++p)
+            for (unsigned int j = 0; j < (*s.mpTexturePolygons)[p].Count(); ++j)
+                corners[k].push_back((*s.mpTextureCoordinates)[(*s.mpTexturePolygons)[p][j]]);
+    }
+    // The binary and the JSON file are read exactly; the embedded one (its buffer a data URI)
+    // through the library's values, to within a rounding.
+    ASSERT_FALSE(corners[0].empty());
+    for (int k = 1; k < 3; ++k)
+    {
+        ASSERT_EQ(corners[k].size(), corners[0].size());
+        for (std::size_t i = 0; i < corners[0].size(); ++i)
+        {
+            EXPECT_NEAR(corners[k][i].u, corners[0][i].u, k == 1 ? 0.0 : 1e-6) << "corner " << i;
+            EXPECT_NEAR(corners[k][i].v, corners[0][i].v, k == 1 ? 0.0 : 1e-6) << "corner " << i;
+        }
+    }
+}
+
 TEST(RealModels, CountsAndTextures)
 {
     if (!fs::exists(kModels))
