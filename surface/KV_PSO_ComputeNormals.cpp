@@ -237,22 +237,30 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
                 continue;
             // The plane through the unit directions towards the neighbours, taken in double
             // precision from the vertex itself (the translation by the vertex position
-            // changes no covariance).
+            // changes no covariance). A batch of directions is formed before their lengths
+            // are taken, so that the square roots and divisions of one batch overlap.
             const KV_Vector3D centre = (*surface.mpVertices)[i];
             KV_Scatter3 scatter;
-            for (unsigned int k = 0; k < neighbours.Count(); ++k)
+            const unsigned int count = neighbours.Count();
+            const unsigned int kBatch = 16;
+            for (unsigned int start = 0; start < count; start += kBatch)
             {
-                const KV_Vector3D p = Position(surface.mpVertices, neighbours[k]);
-                double d[3] = {static_cast<double>(p.x) - centre.x,
-                               static_cast<double>(p.y) - centre.y,
-                               static_cast<double>(p.z) - centre.z};
-                const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-                if (length != 0.0)
+                const unsigned int size = std::min(kBatch, count - start);
+                double dx[kBatch], dy[kBatch], dz[kBatch], toUnit[kBatch];
+                for (unsigned int k = 0; k < size; ++k)
                 {
-                    const double toUnit = 1.0 / length;
-                    for (double& e : d) e *= toUnit;
+                    const KV_Vector3D p = Position(surface.mpVertices, neighbours[start + k]);
+                    dx[k] = static_cast<double>(p.x) - centre.x;
+                    dy[k] = static_cast<double>(p.y) - centre.y;
+                    dz[k] = static_cast<double>(p.z) - centre.z;
                 }
-                scatter.Add(d[0], d[1], d[2]);
+                for (unsigned int k = 0; k < size; ++k)
+                {
+                    const double length = std::sqrt(dx[k] * dx[k] + dy[k] * dy[k] + dz[k] * dz[k]);
+                    toUnit[k] = length != 0.0 ? 1.0 / length : 1.0;
+                }
+                for (unsigned int k = 0; k < size; ++k)
+                    scatter.Add(dx[k] * toUnit[k], dy[k] * toUnit[k], dz[k] * toUnit[k]);
             }
             normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
