@@ -165,8 +165,43 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     normals.SetCount(polygonCount);
     KV_List<KV_Vector3D> points(16);
     KV_PlaneFitter fitter;
-    for (unsigned int i = 0; i < polygonCount; ++i)
-        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points, fitter);
+    const KV_List<KV_Vector3D>* vertices = surface.mpVertices;
+    const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+    // Triangles, the common case, in batches: the cross products of a batch first, then
+    // their lengths, so that the square roots and divisions overlap (the same arithmetic as
+    // TriangleNormal). Larger polygons are fitted on the way.
+    const unsigned int kBatch = 32;
+    for (unsigned int start = 0; start < polygonCount; start += kBatch)
+    {
+        const unsigned int size = std::min(kBatch, polygonCount - start);
+        KV_Vector3D normal[kBatch];
+        bool triangle[kBatch];
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            const KV_Polygon& polygon = polygons[start + k];
+            triangle[k] = polygon.Count() == 3;
+            if (!triangle[k])
+            {
+                normal[k] = PolygonNormal(vertices, polygon, points, fitter);
+                continue;
+            }
+            const KV_Vector3D p0 = Position(vertices, polygon[0]);
+            const KV_Vector3D p1 = Position(vertices, polygon[1]);
+            const KV_Vector3D p2 = Position(vertices, polygon[2]);
+            normal[k] =
+                KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
+                            (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
+                            (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+        }
+        float length[kBatch];
+        for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            if (triangle[k] && length[k] != 0.0f)
+                normal[k] /= length[k];
+            normals[start + k] = normal[k];
+        }
+    }
 }
 
 void KV_PSO_ComputeNormals::ComputeVertexNormals()

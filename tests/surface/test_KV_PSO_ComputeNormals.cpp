@@ -96,6 +96,49 @@ TEST(ComputeNormals, PlanarQuadrilateralFitsItsOwnPlaneWithTheSameSign)
     ExpectNear((*s.mpPolygonNormals)[1], -expected);
 }
 
+// Triangles, planar quadrilaterals and degenerate triangles mixed over more than a few
+// batches of the computation: each polygon gets its own normal in its own slot.
+TEST(ComputeNormals, MixedPolygonsKeepTheirOwnNormals)
+{
+    KV_PolySurface s;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    std::vector<KV_Vector3D> expected;
+    for (unsigned int p = 0; p < 150; ++p)
+    {
+        const unsigned int first = s.VertexCount();
+        const KV_Vector3D a(value(rng), value(rng), value(rng));
+        const KV_Vector3D u(value(rng), value(rng), value(rng));
+        const KV_Vector3D w(value(rng), value(rng), value(rng));
+        KV_Vector3D normal = CrossProduct(u, w);
+        normal.Normalise();
+        switch (p % 3)
+        {
+            case 0:  // a triangle
+                AddVertices(s, {a, a + u, a + w});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2}));
+                break;
+            case 1:  // a planar quadrilateral, the same turn
+                AddVertices(s, {a, a + u, a + u + w, a + w});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2, first + 3}));
+                break;
+            default:  // two corners at one point: no normal
+                AddVertices(s, {a, a, a + u});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2}));
+                normal = KV_Vector3D(0, 0, 0);
+                break;
+        }
+        expected.push_back(normal);
+    }
+    KV_PSO_ComputeNormals(&s).ComputePolygonNormals();
+    ASSERT_EQ(s.mpPolygonNormals->Count(), expected.size());
+    for (unsigned int p = 0; p < expected.size(); ++p)
+    {
+        SCOPED_TRACE("polygon " + std::to_string(p));
+        ExpectNear((*s.mpPolygonNormals)[p], expected[p], p % 3 == 2 ? 1e-6f : 2e-4f);
+    }
+}
+
 TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
 {
     KV_List<KV_Vector3D> points(8);
