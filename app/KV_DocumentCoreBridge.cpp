@@ -79,7 +79,8 @@ wxString KV_LoadFailureReason(const KV_SurfaceReadReport& report)
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
                         const KV_SurfaceReadReport* report)
 {
-    const KV_PolySurface& surface = geometry.GetSurface();
+    // Counts and texture only: no need to wait for the lists finished after the first frame.
+    const KV_PolySurface& surface = geometry.DrawingSurface();
     const unsigned int polygons = report ? report->munPolygonsAsRead : surface.PolygonCount();
     wxString text = wxString::Format("%u vertices, %u polygons, ", surface.VertexCount(), polygons);
     if (surface.HasTextureMap())

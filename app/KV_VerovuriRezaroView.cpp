@@ -264,6 +264,11 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
             mbLodPending = false;
             ScheduleLevelOfDetail(mdLastFullFrame);
         }
+        // The surface is on screen: the lists it was shown without are made on a worker now
+        // (whoever reads them first waits for them).
+        if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
+            mkRenderer.GetActorCount() > 0)
+            mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion();
         PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)

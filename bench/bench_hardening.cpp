@@ -118,6 +118,9 @@ bool LoadInChild(const std::string& path, double& seconds, double& peakMegabytes
         close(channel[0]);
         const auto start = std::chrono::steady_clock::now();
         KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path.c_str(), nullptr);
+        // The whole completion: the lists the viewer makes after its first frame too.
+        if (geometry != nullptr)
+            geometry->FinishCompletion();
         const double took = geometry ? Seconds(start) : -1.0;
         const ssize_t written = write(channel[1], &took, sizeof took);
         _exit(written == sizeof took ? 0 : 1);

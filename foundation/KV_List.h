@@ -49,7 +49,10 @@ public:
 
     KV_List(const KV_List& other) : munBlockSize(other.munBlockSize) { *this = other; }
 
-    virtual ~KV_List() { Clear(); }
+    // Not virtual: a surface holds millions of lists (two per triangle, one per vertex), and a
+    // table pointer would make each of them 8 bytes larger. The lists derived from this one
+    // (KV_Polygon, KV_Boundary) add no members and are never deleted through a KV_List*.
+    ~KV_List() { Clear(); }
 
     unsigned int Count() const { return munCount; }
     unsigned int BlockSize() const { return munBlockSize; }

@@ -92,9 +92,9 @@ KV_PolySurfaceGeometry3D* KV_PolySurfaceActor3D::SurfaceGeometry() const
 const KV_MultiImage& KV_PolySurfaceActor3D::GetTextureImage() const
 {
     const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
-    if (geometry == nullptr || !IsTextured(geometry->GetSurface()))
+    if (geometry == nullptr || !IsTextured(geometry->DrawingSurface()))
         return EmptyImage();
-    return *geometry->GetSurface().mpTextureMap;
+    return *geometry->DrawingSurface().mpTextureMap;
 }
 
 void KV_PolySurfaceActor3D::BuildArrays()
@@ -123,11 +123,13 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     mkNormals.clear();
     mkTextureCoordinates.clear();
     mkTriangles.clear();
+    mbRepeatsTexture = false;
     ++munArrayBuilds;
     KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
     if (geometry == nullptr)
         return;
-    KV_PolySurface& surface = geometry->GetSurface();
+    // Nothing drawn here waits for the lists finished after the first frame.
+    KV_PolySurface& surface = geometry->DrawingSurface();
     const unsigned int vertexCount = surface.VertexCount();
     const unsigned int polygonCount = surface.PolygonCount();
     const KV_List<KV_Vector3D>* normals = surface.mpVertexNormals;
@@ -161,6 +163,9 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     mkTextureCoordinates.resize(static_cast<size_t>(elementCount) * 2, 0.0f);
     for (unsigned int j = 0; j < elementCount; ++j)
     {
+        const KV_Vector2D& t = coordinates[j];
+        mbRepeatsTexture =
+            mbRepeatsTexture || !(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f);
         const unsigned int v =
             (vertexOf != nullptr && j < vertexOf->Count()) ? (*vertexOf)[j] : ~0u;
         if (v >= vertexCount)
@@ -355,6 +360,11 @@ void KV_PolySurfaceActor3D::Draw()
         lit.Apply();
         glEnable(GL_TEXTURE_2D);
         glBindTexture(GL_TEXTURE_2D, GetTextureName());
+        // Coordinates beyond the unit square tile the picture, as the programs that write such
+        // models show it; a surface inside the square keeps the edge clamp.
+        const GLint wrap = mbRepeatsTexture ? GL_REPEAT : GL_CLAMP;
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         DrawUnselected(*geometry, primitive, false);
     }
@@ -472,6 +482,7 @@ void KV_PolySurfaceActor3D::DrawBoundingBox() const
 
 void KV_PolySurfaceActor3D::DrawBoundaries() const
 {
+    // The boundaries may be finished after the first frame: GetSurface() waits for them.
     const KV_PolySurface& surface = SurfaceGeometry()->GetSurface();
     if (surface.mpBoundaries == nullptr || surface.mpVertices == nullptr)
         return;

@@ -120,6 +120,8 @@ private:
     unsigned int munCoarseBuild = 0;
     bool mbDrawCoarse = false;
     bool mbTexturedLayout = false;
+    // Some texture coordinate lies outside the unit square: the picture repeats.
+    bool mbRepeatsTexture = false;
     bool mbBatchedDrawing = true;
     unsigned int munArrayBuilds = 0;
 };

@@ -9,23 +9,105 @@ KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
 {
 }
 
-KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D() = default;
+KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
+{
+    // A running step works on mkSurface: it stops at its next check and is waited for.
+    mbStopStep = true;
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (mkRunningStep.valid())
+        mkRunningStep.wait();
+}
+
+const KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface() const
+{
+    FinishCompletion();
+    return mkSurface;
+}
+
+KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
+{
+    FinishCompletion();
+    return mkSurface;
+}
+
+void KV_PolySurfaceGeometry3D::DeferCompletion(CompletionStep step)
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    mkPendingStep = std::move(step);
+}
+
+void KV_PolySurfaceGeometry3D::StartDeferredCompletion()
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (!mkPendingStep || mkRunningStep.valid())
+        return;
+    // The step stays pending until it has succeeded: a failure is run again by a reader.
+    mkRunningStep = std::async(std::launch::async,
+                               [this, step = mkPendingStep] { step(mkSurface, mbStopStep); });
+}
+
+void KV_PolySurfaceGeometry3D::FinishCompletion() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    if (!mkPendingStep)
+        return;
+    if (mkRunningStep.valid())
+    {
+        try
+        {
+            mkRunningStep.get();
+            mkPendingStep = nullptr;
+            return;
+        }
+        catch (...)
+        {
+            // Memory ran short on the worker; the step left its lists absent. Try once more
+            // here, where a failure reaches the reader.
+        }
+    }
+    // Finishing the surface's own derived lists is no change a const reader could see.
+    mkPendingStep(const_cast<KV_PolySurface&>(mkSurface), mbStopStep);
+    mkPendingStep = nullptr;
+}
+
+bool KV_PolySurfaceGeometry3D::IsCompletionDeferred() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    return static_cast<bool>(mkPendingStep);
+}
 
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)
 {
+    // A step still to run would work on the surface that is being replaced.
+    FinishCompletion();
     mkSurface = surface;
     const unsigned int count = mkSurface.PolygonCount();
-    mkPolygonSelection.clear();
-    mkPolygonSelection.reserve(count);
+    std::vector<std::pair<bool, unsigned int>>().swap(mkPolygonSelection);
+    mbPolygonSelectionMade = false;
     mkSelectedPolyIndices.Clear();
     mkUnselectedPolyIndices.Clear();
     for (unsigned int i = 0; i < count; ++i)
-    {
         (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).Append(i);
-        mkPolygonSelection.emplace_back(selected, i);
-    }
     Notify(HINT_SURFACE_CHANGED, nullptr);
     Notify(HINT_TEXTURE_CHANGED, nullptr);
+}
+
+const std::vector<std::pair<bool, unsigned int>>& KV_PolySurfaceGeometry3D::PolygonSelection() const
+{
+    if (!mbPolygonSelectionMade)
+    {
+        // Each polygon is in one of the two index lists, which SetSurface fills in order.
+        mkPolygonSelection.assign(mkSelectedPolyIndices.Count() + mkUnselectedPolyIndices.Count(),
+                                  std::make_pair(false, 0u));
+        for (unsigned int i = 0; i < mkSelectedPolyIndices.Count(); ++i)
+            mkPolygonSelection[mkSelectedPolyIndices[i]] =
+                std::make_pair(true, mkSelectedPolyIndices[i]);
+        for (unsigned int i = 0; i < mkUnselectedPolyIndices.Count(); ++i)
+            mkPolygonSelection[mkUnselectedPolyIndices[i]] =
+                std::make_pair(false, mkUnselectedPolyIndices[i]);
+        mbPolygonSelectionMade = true;
+    }
+    return mkPolygonSelection;
 }
 
 KV_SurfaceExtents KV_PolySurfaceGeometry3D::Extents() const

@@ -3,11 +3,23 @@
 // copy of the surface with the derived data (normals, boundaries, extents) and splits the
 // polygons into those drawn with the selected material and those drawn with the geometry's
 // own material and texture.
+//
+// Lists that drawing does not read (the boundaries, say) can be left to be finished after the
+// first frame: DeferCompletion hands the geometry the step that makes them, the view starts
+// it on a worker thread once the surface is on screen, and GetSurface() waits for it (or runs
+// it there and then when it has not started), so that no reader ever sees a list half made.
+// Only the actors' array building and the load summary, which read vertices, polygons,
+// normals, extents and texture data and write nothing the step writes, use DrawingSurface()
+// and do not wait.
 
 #include "foundation/KV_List.h"
 #include "render/KV_Geometry3D.h"
 #include "surface/KV_PolySurface.h"
 
+#include <atomic>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -18,11 +30,32 @@ public:
     ~KV_PolySurfaceGeometry3D() override;
 
     // Copies the surface, marks every polygon selected or unselected, and notifies the
-    // observers with hint 0 (surface) and then hint 1 (texture).
+    // observers with hint 0 (surface) and then hint 1 (texture). A deferred completion is
+    // finished first.
     void SetSurface(const KV_PolySurface& surface, bool selected);
-    const KV_PolySurface& GetSurface() const { return mkSurface; }
-    // The actors build their arrays from this (they refresh its texture-coordinate vertices).
-    KV_PolySurface& GetSurface() { return mkSurface; }
+    // The whole surface: waits for a deferred completion to end first.
+    const KV_PolySurface& GetSurface() const;
+    KV_PolySurface& GetSurface();
+    // The surface as it is, for drawing: the lists a deferred completion makes may be absent
+    // or in the making. The actors build their arrays from it (they refresh its
+    // texture-coordinate vertices, which the deferred step never touches).
+    const KV_PolySurface& DrawingSurface() const { return mkSurface; }
+    KV_PolySurface& DrawingSurface() { return mkSurface; }
+
+    // The step that finishes the surface (called with the surface and a flag that asks it to
+    // stop early because the geometry is going). It may read only what drawing never
+    // changes (the vertices and the polygons) and write only lists that drawing never reads;
+    // a step that fails must leave those lists absent. Replaces a pending step; the caller
+    // has not started one.
+    using CompletionStep = std::function<void(KV_PolySurface&, const std::atomic<bool>& stop)>;
+    void DeferCompletion(CompletionStep step);
+    // Runs the deferred step on a worker thread; nothing happens when none is pending.
+    void StartDeferredCompletion();
+    // Waits for the deferred step, or runs it on this thread when it has not started. A step
+    // that failed on the worker is run again here; its exception reaches the caller.
+    void FinishCompletion() const;
+    // True while a deferred step has not finished (pending or running).
+    bool IsCompletionDeferred() const;
 
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
     // eight transformed corners). Extents are computed on the fly when the surface has none.
@@ -35,17 +68,21 @@ public:
 
     const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
     const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
-    // (selected, polygon index), one per polygon in polygon order.
-    const std::vector<std::pair<bool, unsigned int>>& PolygonSelection() const
-    {
-        return mkPolygonSelection;
-    }
+    // (selected, polygon index), one per polygon in polygon order. Made when first asked
+    // for after SetSurface: eight bytes a polygon that drawing never reads.
+    const std::vector<std::pair<bool, unsigned int>>& PolygonSelection() const;
 
 private:
     KV_SurfaceExtents Extents() const;
 
     KV_PolySurface mkSurface;
-    std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
+    // The deferred completion; only ever touched under mkCompletionMutex.
+    mutable std::mutex mkCompletionMutex;
+    mutable CompletionStep mkPendingStep;
+    mutable std::future<void> mkRunningStep;
+    std::atomic<bool> mbStopStep{false};
+    mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
+    mutable bool mbPolygonSelectionMade = false;
     KV_List<unsigned int> mkSelectedPolyIndices;
     KV_List<unsigned int> mkUnselectedPolyIndices;
 };

@@ -10,3 +10,6 @@ class KV_Boundary : public KV_List<unsigned int>
 public:
     explicit KV_Boundary(unsigned int blockSize = 256) : KV_List<unsigned int>(blockSize) {}
 };
+
+// KV_List has no virtual destructor: a derived list must stay a list and nothing more.
+static_assert(sizeof(KV_Boundary) == sizeof(KV_List<unsigned int>), "KV_Boundary adds no members");

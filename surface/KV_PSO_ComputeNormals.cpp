@@ -7,6 +7,7 @@
 #include "surface/KV_SurfaceTopology.h"
 
 #include <algorithm>
+#include <cmath>
 #include <future>
 #include <memory>
 #include <vector>
@@ -111,8 +112,34 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
 }
 }  // namespace
 
+KV_Vector3D KV_PlaneFitter::Normal(const KV_Scatter3& scatter, const KV_Vector3D& reference)
+{
+    const double towards[3] = {reference.x, reference.y, reference.z};
+    double fitted[3];
+    KV_Vector3D normal(1.0f, 0.0f, 0.0f);  // coordinates that are not finite
+    if (SmallestEigenvector(scatter.Scatter(), towards, fitted))
+        normal = KV_Vector3D(static_cast<float>(fitted[0]), static_cast<float>(fitted[1]),
+                             static_cast<float>(fitted[2]));
+    if (DotProduct(normal, reference) < 0.0f)
+        normal = -normal;
+    normal.Normalise();
+    return normal;
+}
+
 KV_Vector3D KV_PlaneFitter::Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference)
 {
+    if (points.Count() >= 2)
+    {
+        KV_Scatter3 scatter;
+        for (unsigned int k = 0; k < points.Count(); ++k)
+        {
+            const KV_Vector3D& p = points[k];
+            scatter.Add(p.x, p.y, p.z);
+        }
+        return Normal(scatter, reference);
+    }
+    // One point or none: the covariance reports that it cannot be built and the
+    // decomposition reads the raw sums.
     mkCovariance.Clear();
     mkCovariance.AddObservations(points, false);
     EigenDecompose(mkCovariance.Matrix(), mkEigenvectors, mkEigenvalues);
@@ -138,8 +165,43 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     normals.SetCount(polygonCount);
     KV_List<KV_Vector3D> points(16);
     KV_PlaneFitter fitter;
-    for (unsigned int i = 0; i < polygonCount; ++i)
-        normals[i] = PolygonNormal(surface.mpVertices, (*surface.mpPolygons)[i], points, fitter);
+    const KV_List<KV_Vector3D>* vertices = surface.mpVertices;
+    const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+    // Triangles, the common case, in batches: the cross products of a batch first, then
+    // their lengths, so that the square roots and divisions overlap (the same arithmetic as
+    // TriangleNormal). Larger polygons are fitted on the way.
+    const unsigned int kBatch = 32;
+    for (unsigned int start = 0; start < polygonCount; start += kBatch)
+    {
+        const unsigned int size = std::min(kBatch, polygonCount - start);
+        KV_Vector3D normal[kBatch];
+        bool triangle[kBatch];
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            const KV_Polygon& polygon = polygons[start + k];
+            triangle[k] = polygon.Count() == 3;
+            if (!triangle[k])
+            {
+                normal[k] = PolygonNormal(vertices, polygon, points, fitter);
+                continue;
+            }
+            const KV_Vector3D p0 = Position(vertices, polygon[0]);
+            const KV_Vector3D p1 = Position(vertices, polygon[1]);
+            const KV_Vector3D p2 = Position(vertices, polygon[2]);
+            normal[k] =
+                KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
+                            (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
+                            (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+        }
+        float length[kBatch];
+        for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            if (triangle[k] && length[k] != 0.0f)
+                normal[k] /= length[k];
+            normals[start + k] = normal[k];
+        }
+    }
 }
 
 void KV_PSO_ComputeNormals::ComputeVertexNormals()
@@ -203,22 +265,39 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
 
     auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
     {
-        KV_List<KV_Vector3D> points(64);
-        KV_PlaneFitter fitter;
         for (unsigned int i = first; i < last; ++i)
         {
             const KV_List<unsigned int>& neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
+            // The plane through the unit directions towards the neighbours, taken in double
+            // precision from the vertex itself (the translation by the vertex position
+            // changes no covariance). A batch of directions is formed before their lengths
+            // are taken, so that the square roots and divisions of one batch overlap.
             const KV_Vector3D centre = (*surface.mpVertices)[i];
-            points.SetCount(0);
-            for (unsigned int k = 0; k < neighbours.Count(); ++k)
+            KV_Scatter3 scatter;
+            const unsigned int count = neighbours.Count();
+            const unsigned int kBatch = 16;
+            for (unsigned int start = 0; start < count; start += kBatch)
             {
-                KV_Vector3D direction = Position(surface.mpVertices, neighbours[k]) - centre;
-                direction.Normalise();
-                points.Append(centre + direction);
+                const unsigned int size = std::min(kBatch, count - start);
+                double dx[kBatch], dy[kBatch], dz[kBatch], toUnit[kBatch];
+                for (unsigned int k = 0; k < size; ++k)
+                {
+                    const KV_Vector3D p = Position(surface.mpVertices, neighbours[start + k]);
+                    dx[k] = static_cast<double>(p.x) - centre.x;
+                    dy[k] = static_cast<double>(p.y) - centre.y;
+                    dz[k] = static_cast<double>(p.z) - centre.z;
+                }
+                for (unsigned int k = 0; k < size; ++k)
+                {
+                    const double length = std::sqrt(dx[k] * dx[k] + dy[k] * dy[k] + dz[k] * dz[k]);
+                    toUnit[k] = length != 0.0 ? 1.0 / length : 1.0;
+                }
+                for (unsigned int k = 0; k < size; ++k)
+                    scatter.Add(dx[k] * toUnit[k], dy[k] * toUnit[k], dz[k] * toUnit[k]);
             }
-            normals[i] = fitter.Normal(points, normals[i]);
+            normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
     };
     auto refine = [&](unsigned int first, unsigned int last)

@@ -16,6 +16,7 @@
 #include "foundation/KV_List.h"
 #include "math/KV_Covariance.h"
 #include "math/KV_Matrix.h"
+#include "math/KV_SymmetricEigen3.h"
 #include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
 
@@ -43,13 +44,16 @@ private:
     bool mbConcurrent = false;
 };
 
-// Fits planes one after another in the same covariance and eigen storage: the refinement
-// fits one plane per vertex, and after the first fit none allocates. Gives FitPlaneNormal's
-// result bit for bit (the same arithmetic in the same order).
+// Fits planes one after another: the scatter of the points about their mean, in double
+// precision on the stack, and the eigenvector of its smallest eigenvalue in closed form
+// (SmallestEigenvector). Fewer than two points take the general path (KV_Covariance and
+// EigenDecompose), whose storage the fitter keeps for the next such fit.
 class KV_PlaneFitter
 {
 public:
     KV_Vector3D Normal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference);
+    // The normal of the plane fitted to the points already added to scatter (at least two).
+    static KV_Vector3D Normal(const KV_Scatter3& scatter, const KV_Vector3D& reference);
 
 private:
     KV_Covariance mkCovariance;
@@ -59,5 +63,8 @@ private:
 
 // The unit normal of the plane fitted to points (the eigenvector of the smallest eigenvalue
 // of their covariance), turned so that it does not point away from reference. Needs at
-// least two points.
+// least two points. Where the plane is not determined: coincident points give the x axis;
+// points on a line, the direction perpendicular to it nearest reference; points on a
+// coordinate axis, the first other axis; coordinates that are not finite, the x axis (each
+// turned towards reference).
 KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D& reference);

@@ -9,3 +9,6 @@ class KV_Polygon : public KV_List<unsigned int>
 public:
     explicit KV_Polygon(unsigned int blockSize = 4) : KV_List<unsigned int>(blockSize) {}
 };
+
+// KV_List has no virtual destructor: a derived list must stay a list and nothing more.
+static_assert(sizeof(KV_Polygon) == sizeof(KV_List<unsigned int>), "KV_Polygon adds no members");

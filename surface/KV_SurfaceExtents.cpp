@@ -48,60 +48,71 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
 {
     const unsigned int vertexCount = vertices ? vertices->Count() : 0;
 
-    // Summed in double: a million float additions would otherwise drift visibly.
+    // Summed in double: a million float additions would otherwise drift visibly. Bounds
+    // and sizes are kept in locals: stores to the members on every element would chain
+    // each comparison to the previous store.
     double sumX = 0.0, sumY = 0.0, sumZ = 0.0;
-    mkMinimum = KV_Vector3D_Largest;
-    mkMaximum = -KV_Vector3D_Largest;
+    KV_Vector3D minimum = KV_Vector3D_Largest;
+    KV_Vector3D maximum = -KV_Vector3D_Largest;
     for (unsigned int i = 0; i < vertexCount; ++i)
     {
         const KV_Vector3D& v = (*vertices)[i];
         sumX += v.x;
         sumY += v.y;
         sumZ += v.z;
-        TakeMinimum(mkMinimum, v);
-        TakeMaximum(mkMaximum, v);
+        TakeMinimum(minimum, v);
+        TakeMaximum(maximum, v);
     }
+    mkMinimum = minimum;
+    mkMaximum = maximum;
 
-    mrMinimumRadius = KV_LargestFloat;
-    mrMaximumRadius = 0.0f;
+    float minimumRadius = KV_LargestFloat;
+    float maximumRadius = 0.0f;
     mkCentroid = KV_Vector3D(0.0f, 0.0f, 0.0f);
     if (vertexCount > 0)
     {
-        mkCentroid = KV_Vector3D(static_cast<float>(sumX / vertexCount),
-                                 static_cast<float>(sumY / vertexCount),
-                                 static_cast<float>(sumZ / vertexCount));
+        const KV_Vector3D centroid(static_cast<float>(sumX / vertexCount),
+                                   static_cast<float>(sumY / vertexCount),
+                                   static_cast<float>(sumZ / vertexCount));
+        mkCentroid = centroid;
         for (unsigned int i = 0; i < vertexCount; ++i)
         {
-            const float radius = ((*vertices)[i] - mkCentroid).Length();
-            if (radius < mrMinimumRadius)
-                mrMinimumRadius = radius;
-            if (radius > mrMaximumRadius)
-                mrMaximumRadius = radius;
+            const float radius = ((*vertices)[i] - centroid).Length();
+            if (radius < minimumRadius)
+                minimumRadius = radius;
+            if (radius > maximumRadius)
+                maximumRadius = radius;
         }
     }
+    mrMinimumRadius = minimumRadius;
+    mrMaximumRadius = maximumRadius;
 
-    mkPolygonMinimum = KV_Vector3D_Largest;
-    mkPolygonMaximum = -KV_Vector3D_Largest;
-    munMinimumPolygonSize = kLargestSize;
-    munMaximumPolygonSize = 0;
+    KV_Vector3D polygonMinimum = KV_Vector3D_Largest;
+    KV_Vector3D polygonMaximum = -KV_Vector3D_Largest;
+    unsigned int smallest = kLargestSize;
+    unsigned int largest = 0;
     const unsigned int polygonCount = polygons ? polygons->Count() : 0;
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         const KV_Polygon& polygon = (*polygons)[p];
         const unsigned int size = polygon.Count();
-        if (size < munMinimumPolygonSize)
-            munMinimumPolygonSize = size;
-        if (size > munMaximumPolygonSize)
-            munMaximumPolygonSize = size;
+        if (size < smallest)
+            smallest = size;
+        if (size > largest)
+            largest = size;
         for (unsigned int k = 0; k < size; ++k)
         {
             if (polygon[k] >= vertexCount)
                 continue;
             const KV_Vector3D& v = (*vertices)[polygon[k]];
-            TakeMinimum(mkPolygonMinimum, v);
-            TakeMaximum(mkPolygonMaximum, v);
+            TakeMinimum(polygonMinimum, v);
+            TakeMaximum(polygonMaximum, v);
         }
     }
+    mkPolygonMinimum = polygonMinimum;
+    mkPolygonMaximum = polygonMaximum;
+    munMinimumPolygonSize = smallest;
+    munMaximumPolygonSize = largest;
 }
 
 bool operator==(const KV_SurfaceExtents& a, const KV_SurfaceExtents& b)

@@ -54,11 +54,15 @@ bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
     return KV_ReadSurfaceFile(path, geometry.GetSurface(), report);
 }
 
+// The lists drawing does not read are left to the geometry, which finishes them once the
+// surface is on screen, or at once for whoever asks for the surface first.
 void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
 {
     KV_PolySurface& surface = geometry.GetSurface();
-    KV_CompleteSurface(surface);
+    KV_CompleteSurfaceForDrawing(surface);
     geometry.SetSurface(surface, false);
+    geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& stop)
+                             { KV_CompleteSurfaceAfterDrawing(deferred, &stop); });
     geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
 }
 

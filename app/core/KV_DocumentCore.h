@@ -98,6 +98,9 @@ public:
     // null when the file does not load or is refused. report may be null.
     // With an observer, each stage is announced and a cancelled load returns null after
     // the stage under way (the report then says what reading found, if it ran).
+    // The polygon normals, boundaries, vertex polygons and vertex boundary flags are left to
+    // the geometry (KV_PolySurfaceGeometry3D::DeferCompletion): its GetSurface() finishes
+    // them, and StartDeferredCompletion() makes them on a worker thread.
     static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
                                                   KV_SurfaceReadReport* report,
                                                   const KV_LoadObserver* observer = nullptr);

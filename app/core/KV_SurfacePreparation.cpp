@@ -204,3 +204,47 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
     }
     boundaries.get();
 }
+
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion)
+{
+    KV_PSO_Triangulate(&surface).Triangulate();
+    KV_PSO_ComputeNormals normals(&surface);
+    normals.ComputePolygonNormals();
+    if (completion == KV_Completion::Concurrent)
+        normals.SetConcurrent(true);
+    normals.RefineVertexNormals();
+    // One normal per polygon is as large as the vertex positions twice over; the first frame
+    // is the peak of a load, so they are made again after it (the same function of the same
+    // vertices and polygons).
+    KV_Release(surface.mpPolygonNormals);
+    surface.ComputeExtents();
+    if (surface.HasTextureMap())
+        surface.ComputeTextureCoordinateVertices();
+}
+
+void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop)
+{
+    auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    try
+    {
+        KV_PSO_ComputeNormals(&surface).ComputePolygonNormals();
+        if (stopped())
+            return;
+        surface.ComputeBoundaries();
+        if (stopped())
+            return;
+        surface.ComputeVertexPolygons();
+        if (stopped())
+            return;
+        surface.ComputeVertexBoundaries();
+    }
+    catch (...)
+    {
+        // Absent, not half made: a reader that finds them absent knows to make them.
+        KV_Release(surface.mpPolygonNormals);
+        KV_Release(surface.mpBoundaries);
+        KV_Release(surface.mpVertexPolygons);
+        KV_Release(surface.mpVertexBoundaries);
+        throw;
+    }
+}

@@ -11,6 +11,7 @@
 #include "surfacefile/KV_ChecksumState.h"
 #include "surfacefile/KV_SurfaceLoader.h"
 
+#include <atomic>
 #include <map>
 
 class KV_PolySurface;
@@ -90,6 +91,21 @@ enum class KV_Completion
 // accepted by KV_CheckReadSurface. Returns when every list is complete.
 void KV_CompleteSurface(KV_PolySurface& surface,
                         KV_Completion completion = KV_Completion::Concurrent);
+
+// KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
+// list. The first part makes what drawing reads: triangulation, refined vertex normals,
+// extents and the geometry vertex of each texture coordinate; the polygon normals the
+// vertex normals are made from are released again, as drawing does not read them. The
+// second part makes the rest: polygon normals, boundaries, vertex polygons and vertex
+// boundary flags. It reads only the vertices and the polygons and writes only its four
+// lists, so it may run on another thread while the surface is drawn. Together they give the
+// lists KV_CompleteSurface gives, bit for bit. With stop set the second part returns between
+// lists, leaving the lists it has not made absent; when it throws (memory exhausted) its
+// four lists are released.
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface,
+                                  KV_Completion completion = KV_Completion::Concurrent);
+void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface,
+                                    const std::atomic<bool>* stop = nullptr);
 
 // What an export needs of the completion: the triangulation only (the world holds vertices,
 // triangles, texture coordinates and texture triangles; normals and topology never reach

@@ -1,7 +1,7 @@
 // The inspection commands driven for real under Xvfb: Surface Properties on a file with two
 // holes, Show Holes, the standard views on a cube whose faces carry six colours, the mouse
-// wheel, Save Image read back and compared with the screen, and the window's size and
-// place across a restart.
+// wheel, Save Image read back and compared with the screen, the window's size and place
+// across a restart, and the lists the viewer finishes after the first frame read at once.
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_ImageSizeDlg.h"
@@ -11,6 +11,9 @@
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
+#include "app/core/KV_SurfacePreparation.h"
+#include "app/core/KV_SurfaceProperties.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <wx/statusbr.h>
@@ -24,7 +27,9 @@
 #include <wx/timer.h>
 #include <wx/toolbar.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 namespace
@@ -88,6 +93,57 @@ OsfSurface Grid(unsigned int n)
             s.polygons.push_back({a, c, d});
         }
     return s;
+}
+
+// The grid with every square at (x, y) = (10, 10) mod 20 left out: a hole each.
+OsfSurface GridWithHoles(unsigned int n)
+{
+    OsfSurface grid = Grid(n);
+    OsfSurface s;
+    s.vertices = grid.vertices;
+    for (std::size_t k = 0; k < grid.polygons.size(); ++k)
+    {
+        const std::size_t square = k / 2, x = square % n, y = square / n;
+        if (x % 20 != 10 || y % 20 != 10)
+            s.polygons.push_back(grid.polygons[k]);
+    }
+    return s;
+}
+
+// The entries of a list of lists, for comparing two of them whole.
+template <typename Inner>
+std::vector<std::vector<unsigned int>> Entries(const KV_List<Inner>* lists)
+{
+    std::vector<std::vector<unsigned int>> result;
+    for (unsigned int i = 0; lists != nullptr && i < lists->Count(); ++i)
+    {
+        result.emplace_back();
+        for (unsigned int k = 0; k < (*lists)[i].Count(); ++k)
+            result.back().push_back((*lists)[i][k]);
+    }
+    return result;
+}
+
+// Coordinates as their bits.
+std::vector<std::uint32_t> Bits(const KV_List<KV_Vector3D>* vectors)
+{
+    std::vector<std::uint32_t> result;
+    for (unsigned int i = 0; vectors != nullptr && i < vectors->Count(); ++i)
+        for (float c : {(*vectors)[i].x, (*vectors)[i].y, (*vectors)[i].z})
+        {
+            std::uint32_t bits;
+            std::memcpy(&bits, &c, sizeof bits);
+            result.push_back(bits);
+        }
+    return result;
+}
+
+std::vector<int> Flags(const KV_List<char>* flags)
+{
+    std::vector<int> result;
+    for (unsigned int i = 0; flags != nullptr && i < flags->Count(); ++i)
+        result.push_back((*flags)[i]);
+    return result;
 }
 
 std::string Write(const std::string& name, const OsfSurface& surface)
@@ -519,4 +575,54 @@ TEST_F(InspectionTest, CopyViewPutsTheViewOnTheClipboard)
     mkApp.Command(ID_FILE_CLOSE);
     EXPECT_FALSE(mkApp.IsEnabled(ID_EDIT_COPY_VIEW));
     EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_SAVE_IMAGE));
+}
+
+// The polygon normals, boundaries, vertex polygons and vertex boundary flags are made after
+// the first frame.
+// Commands given right after it (while they may still be in the making) get what a full
+// completion gives, bit for bit; closing or replacing the surface meanwhile is safe.
+TEST_F(InspectionTest, ListsFinishedAfterTheFirstFrameMatchAFullCompletion)
+{
+    const std::string path = Write("holes.osf", GridWithHoles(300));  // 225 holes
+    KV_PolySurface full;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(KV_ReadSurfaceFile(path.c_str(), full, report));
+    KV_CompleteSurface(full, KV_Completion::Sequential);
+    ASSERT_NE(full.mpBoundaries, nullptr);
+    ASSERT_EQ(full.mpBoundaries->Count(), 226u);
+
+    StartWith(path);
+    std::map<std::string, std::string> rows;
+    wxString title;
+    wxTEST_DIALOG(mkApp.Command(ID_VIEW_PROPERTIES), ReadProperties(&rows, &title));
+    for (const auto& line : KV_SurfacePropertyLines(KV_MeasureSurface(path, report, full)))
+        EXPECT_EQ(rows[line.first], line.second) << line.first;
+    const KV_PolySurface& shown = mkApp.App().GetDocument()->mpkSurfaceGeometry->GetSurface();
+    EXPECT_EQ(Entries(shown.mpBoundaries), Entries(full.mpBoundaries));
+    EXPECT_EQ(Entries(shown.mpVertexPolygons), Entries(full.mpVertexPolygons));
+    EXPECT_EQ(Flags(shown.mpVertexBoundaries), Flags(full.mpVertexBoundaries));
+    EXPECT_EQ(Entries(shown.mpPolygons), Entries(full.mpPolygons));
+    ASSERT_NE(full.mpPolygonNormals, nullptr);
+    EXPECT_EQ(Bits(shown.mpPolygonNormals), Bits(full.mpPolygonNormals));
+    EXPECT_EQ(Bits(shown.mpVertexNormals), Bits(full.mpVertexNormals));
+
+    // Replaced and closed right after its first frame; opened again and its holes outlined
+    // at once; replaced again, drawn with its holes from the first frame on.
+    auto reopen = [&]
+    {
+        mkApp.Prompts().mkAnswers.push_back(true);
+        ASSERT_TRUE(mkApp.App().OpenDocumentFile(path));
+        ASSERT_TRUE(mkApp.WaitForFrame());
+    };
+    reopen();
+    mkApp.Command(ID_FILE_CLOSE);
+    EXPECT_EQ(mkApp.App().GetDocument()->mpkSurfaceGeometry, nullptr);
+    reopen();
+    mkApp.Command(ID_VIEW_SHOW_HOLES);
+    EXPECT_EQ(mkApp.Frame()->GetStatusBar()->GetStatusText(0),
+              wxString("226 boundary loops (holes) outlined"));
+    reopen();
+    EXPECT_EQ(Entries(mkApp.App().GetDocument()->mpkSurfaceGeometry->GetSurface().mpBoundaries),
+              Entries(full.mpBoundaries));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
 }

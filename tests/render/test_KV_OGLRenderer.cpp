@@ -257,6 +257,25 @@ TEST_F(SceneTest, TextureShowsWhenOnAndNotWhenOff)
     }
 }
 
+// Models with tiled textures (coordinates beyond the unit square) repeat the picture; the
+// square with u running to 2 shows red, green, red, green instead of green from the middle on.
+TEST_F(SceneTest, CoordinatesBeyondTheUnitSquareRepeatThePicture)
+{
+    KV_PolySurface s = RedGreenSquare();
+    for (unsigned int i = 0; i < s.mpTextureCoordinates->Count(); ++i)
+        (*s.mpTextureCoordinates)[i].u *= 2.0f;
+    Show(s);
+    const KV_Image<KV_RGB8> image = Picture("tiled");
+    const int columns[4] = {20, 28, 36, 44};
+    for (int k = 0; k < 4; ++k)
+    {
+        const KV_RGB8 p = image(32, columns[k]);
+        const bool red = k % 2 == 0;
+        EXPECT_GT(red ? p.red : p.green, 100) << "column " << columns[k];
+        EXPECT_LT(red ? p.green : p.red, 20) << "column " << columns[k];
+    }
+}
+
 TEST_F(SceneTest, GreyTextureShowsToo)
 {
     KV_PolySurface s = Square();

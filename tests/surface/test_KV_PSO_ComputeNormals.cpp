@@ -1,6 +1,7 @@
 // Polygon normals, averaged and refined vertex normals, the plane fit, and which stored
 // adjacency the computation reuses.
 
+#include "GeneralPathNormals.h"
 #include "SurfaceFixtures.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_SurfaceTopology.h"
@@ -9,6 +10,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 namespace
@@ -91,6 +94,49 @@ TEST(ComputeNormals, PlanarQuadrilateralFitsItsOwnPlaneWithTheSameSign)
     expected.Normalise();
     ExpectNear((*s.mpPolygonNormals)[0], expected);
     ExpectNear((*s.mpPolygonNormals)[1], -expected);
+}
+
+// Triangles, planar quadrilaterals and degenerate triangles mixed over more than a few
+// batches of the computation: each polygon gets its own normal in its own slot.
+TEST(ComputeNormals, MixedPolygonsKeepTheirOwnNormals)
+{
+    KV_PolySurface s;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    std::vector<KV_Vector3D> expected;
+    for (unsigned int p = 0; p < 150; ++p)
+    {
+        const unsigned int first = s.VertexCount();
+        const KV_Vector3D a(value(rng), value(rng), value(rng));
+        const KV_Vector3D u(value(rng), value(rng), value(rng));
+        const KV_Vector3D w(value(rng), value(rng), value(rng));
+        KV_Vector3D normal = CrossProduct(u, w);
+        normal.Normalise();
+        switch (p % 3)
+        {
+            case 0:  // a triangle
+                AddVertices(s, {a, a + u, a + w});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2}));
+                break;
+            case 1:  // a planar quadrilateral, the same turn
+                AddVertices(s, {a, a + u, a + u + w, a + w});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2, first + 3}));
+                break;
+            default:  // two corners at one point: no normal
+                AddVertices(s, {a, a, a + u});
+                s.Polygons().Append(MakePolygon({first, first + 1, first + 2}));
+                normal = KV_Vector3D(0, 0, 0);
+                break;
+        }
+        expected.push_back(normal);
+    }
+    KV_PSO_ComputeNormals(&s).ComputePolygonNormals();
+    ASSERT_EQ(s.mpPolygonNormals->Count(), expected.size());
+    for (unsigned int p = 0; p < expected.size(); ++p)
+    {
+        SCOPED_TRACE("polygon " + std::to_string(p));
+        ExpectNear((*s.mpPolygonNormals)[p], expected[p], p % 3 == 2 ? 1e-6f : 2e-4f);
+    }
 }
 
 TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
@@ -225,6 +271,29 @@ TEST(ComputeNormals, RefinedNormalsOfASpherePointOutwards)
         const KV_Vector3D& normal = (*s.mpVertexNormals)[v];
         ASSERT_NEAR(normal.Length(), 1.0f, 1e-4f) << "vertex " << v;
         ASSERT_GT(DotProduct(normal, outward), cosThreeDegrees) << "vertex " << v;
+    }
+}
+
+// A bumpy sphere, near the origin and far from it: the refinement gives the normals of the
+// general fits to within their condition.
+TEST(ComputeNormals, RefinedNormalsMatchTheGeneralFits)
+{
+    for (const float offset : {0.0f, 1e3f})
+    {
+        KV_PolySurface s;
+        MakeSphere(s, 50, 100);
+        std::mt19937 rng(3);
+        std::uniform_real_distribution<float> bump(0.97f, 1.03f);
+        for (unsigned int v = 0; v < s.VertexCount(); ++v)
+        {
+            KV_Vector3D& p = (*s.mpVertices)[v];
+            p = p * bump(rng) + KV_Vector3D(offset, offset, offset);
+        }
+        KV_PSO_ComputeNormals normals(&s);
+        normals.ComputeVertexNormals();
+        const KV_List<KV_Vector3D> averaged = *s.mpVertexNormals;
+        normals.RefineVertexNormals();
+        ExpectRefinedAsByGeneralFits(s, averaged, "sphere at " + std::to_string(offset));
     }
 }
 
