@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Launch to first frame, launch to exit and peak memory of orvane-view on one big surface,
-for a build folder and (optionally) a build folder of another commit, measured interleaved
-in one run under one Xvfb. Not part of the test suite.
+and its memory over time when left open (while the coarse copy for motion is made), for a
+build folder and (optionally) a build folder of another commit, measured interleaved in one
+run under its own Xvfb. Not part of the test suite. (bench/first_frame_memory.py looks at
+the memory held at the first frame itself.)
 
 Two ways of running the viewer:
   first frame  `orvane-view --benchmark-first-frame FILE`: the window closes at its first
@@ -10,8 +12,8 @@ Two ways of running the viewer:
                memory sampled every 50 ms; its peak and when it came, and where it ends
                (the surface with its coarse copy, once that has arrived).
 
-  bench/first-frame-memory.py [--build DIR] [--before DIR] [--file FILE] [--runs N]
-                              [--open-seconds S] [--timeline]
+  bench/open-close-memory.py [--build DIR] [--before DIR] [--file FILE] [--runs N]
+                             [--open-seconds S] [--timeline]
 """
 import argparse
 import os
@@ -28,7 +30,7 @@ import time
 def viewer_in(folder):
     path = os.path.join(folder, "app", "orvane-view")
     if not os.access(path, os.X_OK):
-        sys.exit(f"first-frame-memory: no {path}")
+        sys.exit(f"open-close-memory: no {path}")
     return path
 
 
@@ -112,7 +114,7 @@ def main():
                         help="print each left-open run's memory every half second")
     args = parser.parse_args()
     if not os.path.isfile(args.file):
-        sys.exit(f"first-frame-memory: no {args.file} (bench/peers.sh makes the spheres)")
+        sys.exit(f"open-close-memory: no {args.file} (bench/peers.sh makes the spheres)")
 
     builds = [("after", viewer_in(args.build))]
     if args.before:
