@@ -532,6 +532,10 @@ TEST_F(InspectionTest, MotionDrawsTheCoarseCopyAndStillFramesTheFullSurface)
     mkApp.WaitForFrame();
     EXPECT_TRUE(View()->LastFrameWasCoarse());
     const wxImage moving = AppHarness::Capture(View());
+    // Held still with the button down, the motion has stopped: the full surface returns.
+    mkApp.Pump(400);
+    mkApp.WaitForFrame();
+    EXPECT_FALSE(View()->LastFrameWasCoarse());
     mkApp.Mouse(wxEVT_LEFT_UP, 230, 210, false, false);
     mkApp.WaitForFrame();
     EXPECT_FALSE(View()->LastFrameWasCoarse());
