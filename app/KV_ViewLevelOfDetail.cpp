@@ -3,6 +3,7 @@
 // are too slow for smooth motion (slower than 20 a second), and never for a still frame.
 #include "app/KV_VerovuriRezaroView.h"
 
+#include "app/KV_VerovuriRezaroDoc.h"
 #include "lod/KV_LevelOfDetail.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -64,6 +65,15 @@ void KV_VerovuriRezaroView::ScheduleLevelOfDetail(double fullFrameSeconds)
 
 void KV_VerovuriRezaroView::OnLevelOfDetailTimer(wxTimerEvent&)
 {
+    // The lists the surface gets after its first frame are made first: the two workers'
+    // working memory would otherwise come on top of each other.
+    const KV_PolySurfaceGeometry3D* geometry =
+        mpkDocument != nullptr ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry != nullptr && geometry->IsCompletionRunning())
+    {
+        mkLodTimer.StartOnce(kLodDelayMs);
+        return;
+    }
     StartLevelOfDetail(mdLodFrameSeconds);
 }
 

@@ -3,6 +3,7 @@
 #include "render/KV_PolySurfaceActor3D.h"
 
 #include <algorithm>
+#include <chrono>
 
 KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
     : mkSelectedPolyIndices(1024), mkUnselectedPolyIndices(1024)
@@ -74,6 +75,13 @@ bool KV_PolySurfaceGeometry3D::IsCompletionDeferred() const
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
     return static_cast<bool>(mkPendingStep);
+}
+
+bool KV_PolySurfaceGeometry3D::IsCompletionRunning() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    return mkPendingStep && mkRunningStep.valid() &&
+           mkRunningStep.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
 }
 
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)

@@ -56,6 +56,8 @@ public:
     void FinishCompletion() const;
     // True while a deferred step has not finished (pending or running).
     bool IsCompletionDeferred() const;
+    // True while the deferred step is running on its worker.
+    bool IsCompletionRunning() const;
 
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
     // eight transformed corners). Extents are computed on the fly when the surface has none.

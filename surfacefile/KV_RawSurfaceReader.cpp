@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <system_error>
 
 namespace
 {
@@ -16,6 +18,8 @@ const std::uint32_t kMaxHeaderText = 1024;
 const unsigned int kMaxPolygonVertices = 16;
 const std::size_t kVersion1HeaderRest = 94 + 2;
 const char kTag[4] = {'K', 'V', '0', '1'};
+// Below this a second thread for the checksum costs more than it saves.
+const std::size_t kConcurrentChecksumBytes = std::size_t(4) << 20;
 }  // namespace
 
 KV_RawSurfaceReader::KV_RawSurfaceReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
@@ -48,9 +52,24 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
     mbTruncated = false;
     mkSurface.Clear();
     KV_ByteCursor stream(data, size);
+    // The checksum of a large file runs on another core while the lists are read; the
+    // future's end waits for it on every way out, so data outlives it.
+    std::future<bool> integrity;
     try
     {
         ReadHeader(stream);
+        if (mnVersion >= 3 && size >= kConcurrentChecksumBytes)
+        {
+            try
+            {
+                integrity = std::async(std::launch::async, &KV_RawSurfaceReader::IntegrityHolds,
+                                       data, size);
+            }
+            catch (const std::system_error&)
+            {
+                // No thread to be had: checked below on this one.
+            }
+        }
         ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpPolygons, 1024));
         ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
 
@@ -72,7 +91,7 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
 
     if (mnVersion >= 3)
     {
-        const bool holds = IntegrityHolds(data, size);
+        const bool holds = integrity.valid() ? integrity.get() : IntegrityHolds(data, size);
         meIntegrity = holds ? KV_ChecksumState::Matched : KV_ChecksumState::Mismatched;
         return holds;
     }
@@ -89,7 +108,8 @@ void KV_RawSurfaceReader::ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& 
     if (count <= 0)
         return;
     const auto n = static_cast<std::uint32_t>(count);
-    const unsigned char* p = stream.Take(static_cast<std::uint64_t>(n) * KV_PackedElement<T>::kBytes);
+    const unsigned char* p =
+        stream.Take(static_cast<std::uint64_t>(n) * KV_PackedElement<T>::kBytes);
     list.SetCount(n);
     KV_StorePackedElements(list, p, n);
 }

@@ -232,6 +232,44 @@ TEST(KV_RawSurfaceReader, Version3NeedsItsIntegrityTail)
     EXPECT_FALSE(reader.Read(untagged.data(), untagged.size()));
 }
 
+// A file large enough that its checksum runs beside the reading: the same verdicts, and a
+// reading that stops early (truncation, bad data) leaves no checksum running on freed bytes.
+TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
+{
+    OsfSurface big = PyramidSurface();
+    big.textureRows = 1200;
+    big.textureColumns = 1300;
+    big.texturePixels.resize(std::size_t(1200) * 1300 * 3);
+    for (std::size_t i = 0; i < big.texturePixels.size(); ++i)
+        big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
+    const auto good = EncodeRawSurface(big);
+    ASSERT_GT(good.size(), std::size_t(4) << 20);
+    KV_PolySurface surface;
+    KV_RawSurfaceReader reader(surface);
+    ASSERT_TRUE(reader.Read(good.data(), good.size()));
+    EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
+
+    // One changed bit in the polygons, in the picture, and in the checksum itself.
+    for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
+    {
+        auto bad = good;
+        bad[at] ^= 0x10;
+        EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
+    }
+    auto flipped = good;
+    flipped[good.size() / 2] ^= 0x10;
+    reader.Read(flipped.data(), flipped.size());
+    EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
+
+    // Cut short in the picture: refused as truncated (the checksum thread was already going).
+    for (int round = 0; round < 8; ++round)
+    {
+        std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
+        EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
+        EXPECT_TRUE(reader.Truncated());
+    }
+}
+
 TEST(KV_RawSurfaceReader, Version2IgnoresBytesAfterTheTexture)
 {
     OsfRawOptions options;
