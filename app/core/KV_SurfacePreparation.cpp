@@ -207,6 +207,10 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
 
 void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion)
 {
+    // The triangulation makes the extents of a surface that has none, and fanning a polygon
+    // into triangles keeps every corner, so only extents that came with the file are made
+    // again below (the same values either way).
+    const bool extentsMadeHere = surface.mpExtents == nullptr;
     KV_PSO_Triangulate(&surface).Triangulate();
     KV_PSO_ComputeNormals normals(&surface);
     normals.ComputePolygonNormals();
@@ -217,7 +221,8 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
     // is the peak of a load, so they are made again after it (the same function of the same
     // vertices and polygons).
     KV_Release(surface.mpPolygonNormals);
-    surface.ComputeExtents();
+    if (!extentsMadeHere || surface.mpExtents == nullptr)
+        surface.ComputeExtents();
     if (surface.HasTextureMap())
         surface.ComputeTextureCoordinateVertices();
 }

@@ -466,3 +466,37 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
                                      &((*concurrent.mpExtents).*pick)(), sizeof(KV_Vector3D)));
     }
 }
+
+// The viewer's completion in two parts (what drawing needs, then the rest) gives the lists
+// and extents of the whole completion; extents that came with the surface are made again.
+TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
+{
+    KV_PolySurface sample;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(
+        KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
+    // Extents that came with the surface and no longer fit it (as a file may hold them).
+    KV_PolySurface stale = HoledQuadGrid();
+    stale.mpExtents = new KV_SurfaceExtents;
+    stale.mpExtents->Compute(stale.mpVertices, stale.mpPolygons);
+    (*stale.mpVertices)[0].z = 5.0f;
+    for (const KV_PolySurface& original : {sample, HoledQuadGrid(), stale})
+    {
+        KV_PolySurface whole(original), parts(original);
+        KV_CompleteSurface(whole);
+        KV_CompleteSurfaceForDrawing(parts);
+        EXPECT_EQ(nullptr, parts.mpBoundaries);
+        KV_CompleteSurfaceAfterDrawing(parts);
+        EXPECT_EQ(PolygonsOf(whole.mpPolygons), PolygonsOf(parts.mpPolygons));
+        EXPECT_EQ(BytesOf(whole.mpPolygonNormals), BytesOf(parts.mpPolygonNormals));
+        EXPECT_EQ(BytesOf(whole.mpVertexNormals), BytesOf(parts.mpVertexNormals));
+        EXPECT_EQ(ListsOf(whole.mpBoundaries), ListsOf(parts.mpBoundaries));
+        EXPECT_EQ(ListsOf(whole.mpVertexPolygons), ListsOf(parts.mpVertexPolygons));
+        EXPECT_EQ(BytesOf(whole.mpVertexBoundaries), BytesOf(parts.mpVertexBoundaries));
+        EXPECT_EQ(BytesOf(whole.mpTextureCoordinateVertices),
+                  BytesOf(parts.mpTextureCoordinateVertices));
+        ASSERT_TRUE(whole.mpExtents != nullptr && parts.mpExtents != nullptr);
+        EXPECT_TRUE(*whole.mpExtents == *parts.mpExtents);
+        EXPECT_EQ(whole.mpExtents->MaximumPolygonSize(), 3u);
+    }
+}
