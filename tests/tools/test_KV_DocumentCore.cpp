@@ -436,6 +436,18 @@ KV_PolySurface HoledQuadGrid()
         }
     return s;
 }
+
+// Two completions of one surface made the same lists, bit for bit.
+void ExpectSameCompletion(const KV_PolySurface& a, const KV_PolySurface& b)
+{
+    EXPECT_EQ(PolygonsOf(a.mpPolygons), PolygonsOf(b.mpPolygons));
+    EXPECT_EQ(BytesOf(a.mpPolygonNormals), BytesOf(b.mpPolygonNormals));
+    EXPECT_EQ(BytesOf(a.mpVertexNormals), BytesOf(b.mpVertexNormals));
+    EXPECT_EQ(ListsOf(a.mpBoundaries), ListsOf(b.mpBoundaries));
+    EXPECT_EQ(ListsOf(a.mpVertexPolygons), ListsOf(b.mpVertexPolygons));
+    EXPECT_EQ(BytesOf(a.mpVertexBoundaries), BytesOf(b.mpVertexBoundaries));
+    EXPECT_EQ(BytesOf(a.mpTextureCoordinateVertices), BytesOf(b.mpTextureCoordinateVertices));
+}
 }  // namespace
 
 TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
@@ -451,14 +463,7 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
         KV_CompleteSurface(concurrent, KV_Completion::Concurrent);
         ASSERT_NE(nullptr, concurrent.mpBoundaries);
         EXPECT_GT(concurrent.mpBoundaries->Count(), 0u);
-        EXPECT_EQ(PolygonsOf(sequential.mpPolygons), PolygonsOf(concurrent.mpPolygons));
-        EXPECT_EQ(BytesOf(sequential.mpPolygonNormals), BytesOf(concurrent.mpPolygonNormals));
-        EXPECT_EQ(BytesOf(sequential.mpVertexNormals), BytesOf(concurrent.mpVertexNormals));
-        EXPECT_EQ(ListsOf(sequential.mpBoundaries), ListsOf(concurrent.mpBoundaries));
-        EXPECT_EQ(ListsOf(sequential.mpVertexPolygons), ListsOf(concurrent.mpVertexPolygons));
-        EXPECT_EQ(BytesOf(sequential.mpVertexBoundaries), BytesOf(concurrent.mpVertexBoundaries));
-        EXPECT_EQ(BytesOf(sequential.mpTextureCoordinateVertices),
-                  BytesOf(concurrent.mpTextureCoordinateVertices));
+        ExpectSameCompletion(sequential, concurrent);
         ASSERT_NE(nullptr, concurrent.mpExtents);
         for (const auto& pick : {&KV_SurfaceExtents::Minimum, &KV_SurfaceExtents::Maximum,
                                  &KV_SurfaceExtents::Centroid})
@@ -487,14 +492,7 @@ TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
         KV_CompleteSurfaceForDrawing(parts);
         EXPECT_EQ(nullptr, parts.mpBoundaries);
         KV_CompleteSurfaceAfterDrawing(parts);
-        EXPECT_EQ(PolygonsOf(whole.mpPolygons), PolygonsOf(parts.mpPolygons));
-        EXPECT_EQ(BytesOf(whole.mpPolygonNormals), BytesOf(parts.mpPolygonNormals));
-        EXPECT_EQ(BytesOf(whole.mpVertexNormals), BytesOf(parts.mpVertexNormals));
-        EXPECT_EQ(ListsOf(whole.mpBoundaries), ListsOf(parts.mpBoundaries));
-        EXPECT_EQ(ListsOf(whole.mpVertexPolygons), ListsOf(parts.mpVertexPolygons));
-        EXPECT_EQ(BytesOf(whole.mpVertexBoundaries), BytesOf(parts.mpVertexBoundaries));
-        EXPECT_EQ(BytesOf(whole.mpTextureCoordinateVertices),
-                  BytesOf(parts.mpTextureCoordinateVertices));
+        ExpectSameCompletion(whole, parts);
         ASSERT_TRUE(whole.mpExtents != nullptr && parts.mpExtents != nullptr);
         EXPECT_TRUE(*whole.mpExtents == *parts.mpExtents);
         EXPECT_EQ(whole.mpExtents->MaximumPolygonSize(), 3u);
