@@ -165,6 +165,8 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     normals.SetCount(polygonCount);
     KV_List<KV_Vector3D> points(16);
     KV_PlaneFitter fitter;
+    if (polygonCount == 0)
+        return;  // the polygon list may be absent
     const KV_List<KV_Vector3D>* vertices = surface.mpVertices;
     const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
     // Triangles, the common case, in batches: the cross products of a batch first, then

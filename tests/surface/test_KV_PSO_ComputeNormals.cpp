@@ -139,6 +139,23 @@ TEST(ComputeNormals, MixedPolygonsKeepTheirOwnNormals)
     }
 }
 
+// Vertices without a polygon list (a file may hold only vertices): empty normal lists, and
+// no polygon list is read (the sanitizer build catches a reference made to none).
+TEST(ComputeNormals, VerticesWithoutPolygonsGiveEmptyPolygonNormals)
+{
+    KV_PolySurface s;
+    s.Vertices().Append(KV_Vector3D(0, 0, 0));
+    s.Vertices().Append(KV_Vector3D(1, 0, 0));
+    KV_PSO_ComputeNormals normals(&s);
+    normals.ComputePolygonNormals();
+    ASSERT_NE(s.mpPolygonNormals, nullptr);
+    EXPECT_EQ(s.mpPolygonNormals->Count(), 0u);
+    normals.RefineVertexNormals();
+    ASSERT_NE(s.mpVertexNormals, nullptr);
+    EXPECT_EQ(s.mpVertexNormals->Count(), 2u);
+    EXPECT_EQ(s.mpPolygons, nullptr);
+}
+
 TEST(ComputeNormals, FitPlaneNormalTurnsTowardsTheReference)
 {
     KV_List<KV_Vector3D> points(8);
