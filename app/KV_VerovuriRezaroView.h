@@ -105,6 +105,9 @@ public:
     static constexpr const char* kEmptyHint = "Open a surface (Ctrl+O) or drop a file here";
 
 private:
+    // Ends the memory context a failed drawing left open; a failure of that is ignored (the
+    // caller reports the first one).
+    void AbandonMemoryContext();
     // Window life.
     void OnWindowCreate(wxWindowCreateEvent& event);
     bool OnCreate();

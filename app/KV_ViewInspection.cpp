@@ -213,14 +213,7 @@ wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
     }
     catch (const KV_Exception&)
     {
-        try
-        {
-            if (mkRenderer.IsRenderingToMemory())
-                mkRenderer.EndMemoryContext();
-        }
-        catch (const KV_Exception&)
-        {
-        }
+        AbandonMemoryContext();
         picture = wxImage();
     }
     mkRenderer.Resize(client.x, client.y);

@@ -120,15 +120,20 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxPrintout& printout, const wxPageSetupD
     }
     catch (const KV_Exception&)
     {
-        try
-        {
-            if (mkRenderer.IsRenderingToMemory())
-                mkRenderer.EndMemoryContext();
-        }
-        catch (const KV_Exception&)
-        {
-        }
+        AbandonMemoryContext();
         ShowMessage(kMsgPrint);
+    }
+}
+
+void KV_VerovuriRezaroView::AbandonMemoryContext()
+{
+    try
+    {
+        if (mkRenderer.IsRenderingToMemory())
+            mkRenderer.EndMemoryContext();
+    }
+    catch (const KV_Exception&)
+    {
     }
 }
 

@@ -93,22 +93,7 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
                   KV_List<unsigned int>& neighbours)
 {
     neighbours.SetCount(0);
-    const unsigned int vertexCount = static_cast<unsigned int>(seen.size());
-    const auto& around = vertexPolygons[i];
-    for (unsigned int k = 0; k < around.Count(); ++k)
-    {
-        if (around[k] >= polygons.Count())
-            continue;
-        const KV_Polygon& polygon = polygons[around[k]];
-        for (unsigned int m = 0; m < polygon.Count(); ++m)
-        {
-            const unsigned int w = polygon[m];
-            if (w == i || w >= vertexCount || seen[w] == i + 1)
-                continue;
-            seen[w] = i + 1;
-            neighbours.Append(w);
-        }
-    }
+    KV_SurfaceTopology::AppendPolygonNeighbours(i, vertexPolygons[i], polygons, seen, neighbours);
 }
 }  // namespace
 

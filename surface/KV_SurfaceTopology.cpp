@@ -167,29 +167,12 @@ void VertexVerticesFromPolygonsOf(unsigned int vertexCount, const KV_List<KV_Pol
                                   const VertexPolygonLists& vertexPolygons, IndexLists& result)
 {
     MakeInnerLists(result, vertexCount, 6);
-    const unsigned int polygonCount = PolygonCount(polygons);
+    if (polygons == nullptr)
+        return;
     const unsigned int listed = std::min(vertexCount, vertexPolygons.Count());
-    // seen[w] == i + 1 once w has been listed for vertex i.
     std::vector<unsigned int> seen(vertexCount, 0);
     for (unsigned int i = 0; i < listed; ++i)
-    {
-        const auto& around = vertexPolygons[i];
-        KV_List<unsigned int>& neighbours = result[i];
-        for (unsigned int k = 0; k < around.Count(); ++k)
-        {
-            if (around[k] >= polygonCount)
-                continue;
-            const KV_Polygon& polygon = (*polygons)[around[k]];
-            for (unsigned int m = 0; m < polygon.Count(); ++m)
-            {
-                const unsigned int w = polygon[m];
-                if (w == i || w >= vertexCount || seen[w] == i + 1)
-                    continue;
-                seen[w] = i + 1;
-                neighbours.Append(w);
-            }
-        }
-    }
+        AppendPolygonNeighbours(i, vertexPolygons[i], *polygons, seen, result[i]);
 }
 
 void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
@@ -512,8 +495,7 @@ std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* poly
 {
     std::vector<DirectedEdge> edges;
     std::size_t corners = 0;
-    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
-        corners += (*polygons)[p].Count();
+    for (unsigned int p = 0; p < PolygonCount(polygons); ++p) corners += (*polygons)[p].Count();
     edges.reserve(corners);
     ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
     SortByUndirectedKey(edges);

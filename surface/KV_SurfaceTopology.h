@@ -80,6 +80,32 @@ private:
 
 // The functions below that read vertex polygons take either form.
 
+// Appends the neighbours of vertex i by the polygon route: every other vertex of the
+// polygons in around (i's polygons), each once, in order of first meeting. seen has one
+// entry per vertex; seen[w] == i + 1 once w is listed for i, so one seen serves every vertex
+// of a pass without being cleared.
+template <typename PolygonIndices>
+void AppendPolygonNeighbours(unsigned int i, const PolygonIndices& around,
+                             const KV_List<KV_Polygon>& polygons, std::vector<unsigned int>& seen,
+                             KV_List<unsigned int>& neighbours)
+{
+    const unsigned int vertexCount = static_cast<unsigned int>(seen.size());
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        if (around[k] >= polygons.Count())
+            continue;
+        const KV_Polygon& polygon = polygons[around[k]];
+        for (unsigned int m = 0; m < polygon.Count(); ++m)
+        {
+            const unsigned int w = polygon[m];
+            if (w == i || w >= vertexCount || seen[w] == i + 1)
+                continue;
+            seen[w] = i + 1;
+            neighbours.Append(w);
+        }
+    }
+}
+
 // For each vertex, every other vertex of its polygons, each once, in order of first meeting
 // (walking the vertex's polygons in order and each polygon's vertices in order).
 void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
