@@ -1,7 +1,10 @@
 #include "meshfile/KV_MeshImporter.h"
 
 #include "foundation/KV_Report.h"
+#include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_GltfCoordinates.h"
+#include "meshfile/KV_MaterialTextures.h"
+#include "meshfile/KV_ObjReader.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -37,11 +40,17 @@ namespace fs = std::filesystem;
 namespace
 {
 double gdTimeLimitSeconds = 60.0;
+bool gbObjReader = true;
 }  // namespace
 
 void KV_MeshImporter::SetTimeLimit(double seconds)
 {
     gdTimeLimitSeconds = seconds;
+}
+
+void KV_MeshImporter::SetObjReader(bool use)
+{
+    gbObjReader = use;
 }
 
 namespace
@@ -55,68 +64,6 @@ std::string LowerExtension(const std::string& path)
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension;
 }
-
-// Open addressing over the bit patterns of fixed-size float tuples: welding by exact
-// equality in one pass, first occurrence first, without a node per entry.
-template <unsigned int N>
-class BitWelder
-{
-public:
-    explicit BitWelder(std::size_t expected)
-    {
-        std::size_t capacity = 16;
-        while (capacity < expected * 2) capacity *= 2;
-        mkSlots.assign(capacity, 0);
-        mkKeys.reserve(expected);
-    }
-
-    // The index of the tuple, new ones numbered in order of first appearance.
-    unsigned int Index(const float* values)
-    {
-        std::array<std::uint32_t, N> key;
-        std::memcpy(key.data(), values, sizeof key);
-        std::uint64_t hash = 1469598103934665603ull;
-        for (std::uint32_t word : key) hash = (hash ^ word) * 1099511628211ull;
-        hash ^= hash >> 29;
-        std::size_t slot = hash & (mkSlots.size() - 1);
-        while (mkSlots[slot] != 0)
-        {
-            const unsigned int index = mkSlots[slot] - 1;
-            if (mkKeys[index] == key)
-                return index;
-            slot = (slot + 1) & (mkSlots.size() - 1);
-        }
-        if ((mkKeys.size() + 1) * 2 > mkSlots.size())
-        {
-            Grow();
-            return Index(values);
-        }
-        mkKeys.push_back(key);
-        mkSlots[slot] = static_cast<unsigned int>(mkKeys.size());
-        return static_cast<unsigned int>(mkKeys.size() - 1);
-    }
-
-    std::size_t Count() const { return mkKeys.size(); }
-    const std::array<std::uint32_t, N>& Key(std::size_t i) const { return mkKeys[i]; }
-
-private:
-    void Grow()
-    {
-        std::vector<std::array<std::uint32_t, N>> keys;
-        keys.swap(mkKeys);
-        mkSlots.assign(mkSlots.size() * 2, 0);
-        mkKeys.reserve(keys.size() * 2);
-        for (const auto& key : keys)
-        {
-            float values[N];
-            std::memcpy(values, key.data(), sizeof values);
-            Index(values);
-        }
-    }
-
-    std::vector<unsigned int> mkSlots;  // index + 1, 0 for free
-    std::vector<std::array<std::uint32_t, N>> mkKeys;
-};
 
 bool IsIdentity(const aiMatrix4x4& m)
 {
@@ -175,18 +122,6 @@ bool CollectInstances(const aiScene& scene, std::vector<MeshInstance>& instances
     return true;
 }
 
-// One textured material's picture and the polygons that use it.
-struct MaterialTexture
-{
-    std::string name;  // as the material names it
-    std::unique_ptr<KV_MultiImage> image = std::make_unique<KV_MultiImage>();
-    bool loaded = false;
-    unsigned long polygons = 0;
-    bool inUnitSquare = true;
-    // Where its coordinates go in the packed image: u' = u * scale + offset.
-    float uScale = 1.0f, uOffset = 0.0f, vScale = 1.0f, vOffset = 0.0f;
-};
-
 bool TexturePath(const aiMaterial& material, aiString& path)
 {
     return material.GetTexture(aiTextureType_BASE_COLOR, 0, &path) == AI_SUCCESS ||
@@ -217,26 +152,8 @@ bool DecodeEmbedded(const aiTexture& texture, KV_MultiImage& image, std::string&
     return true;
 }
 
-// The file name of a texture in the model's folder in any letter case; empty when none.
-std::string FindCaseInsensitive(const fs::path& folder, const std::string& name)
-{
-    std::string lowerName = name;
-    for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::error_code code;
-    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, code), end;
-         !code && it != end; it.increment(code))
-    {
-        std::string candidate = it->path().filename().string();
-        std::string lower = candidate;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == lowerName)
-            return it->path().string();
-    }
-    return std::string();
-}
-
 // Loads a material's picture; on failure reports which file was looked for and where.
-void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTexture& texture)
+void LoadTexture(const aiScene& scene, const std::string& modelPath, KV_MaterialTexture& texture)
 {
     std::string error;
     if (const aiTexture* embedded = scene.GetEmbeddedTexture(texture.name.c_str()))
@@ -250,50 +167,9 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
         return;
     }
 
-    std::string written = texture.name;
-    std::replace(written.begin(), written.end(), '\\', '/');
-    const fs::path folder = fs::path(modelPath).parent_path();
-    const fs::path asWritten =
-        fs::path(written).is_absolute() ? fs::path(written) : folder / written;
-    std::vector<std::string> tried;
-    std::string decodeError;
-    auto attempt = [&](const std::string& candidate)
-    {
-        tried.push_back(candidate);
-        std::error_code code;
-        if (!fs::is_regular_file(candidate, code))
-            return false;
-        if (KV_ImageReader::ReadFile(candidate, *texture.image, error))
-            return true;
-        decodeError = candidate + ": " + error;
-        return false;
-    };
-    texture.loaded = attempt(asWritten.string());
-    if (!texture.loaded)
-    {
-        const std::string found =
-            FindCaseInsensitive(folder, fs::path(written).filename().string());
-        if (!found.empty() && found != asWritten.string())
-            texture.loaded = attempt(found);
-        else if (found.empty())
-            tried.push_back((folder / fs::path(written).filename()).string() +
-                            " (any letter case)");
-    }
-    if (texture.loaded)
-        return;
-    std::string places;
-    for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
-    if (!decodeError.empty())
-        ReportMessage(("The texture " + texture.name + " of " + modelPath + " cannot be decoded (" +
-                       decodeError + "). The surface is shown without it.")
-                          .c_str(),
-                      "Texture not loaded");
-    else
-        ReportMessage(
-            ("The texture " + texture.name + " of " + modelPath +
-             " was not found. Looked for: " + places + ". The surface is shown without it.")
-                .c_str(),
-            "Texture not found");
+    KV_TextureMessage failure;
+    if (!KV_LoadTextureFile(modelPath, texture, failure))
+        ReportMessage(failure.text.c_str(), failure.caption.c_str());
 }
 
 // Turns a picture upside down (row 0 becomes the last row).
@@ -344,34 +220,6 @@ bool KeepStoredGltfCoordinates(const std::string& path, const aiScene& scene)
             uv[i].y = file != nullptr ? (*file)[2 * i + 1] : 1.0f - uv[i].y;
     }
     return true;
-}
-
-// Packs the loaded textures side by side along one row (bottoms aligned) and sets each one's
-// coordinate mapping.
-KV_MultiImage* PackTextures(std::vector<MaterialTexture*>& textures)
-{
-    int width = 0, height = 0;
-    for (MaterialTexture* t : textures)
-    {
-        width += t->image->Cols();
-        height = std::max(height, t->image->Rows());
-    }
-    auto packed = std::make_unique<KV_Image<KV_RGB8>>(height, width);
-    int left = 0;
-    for (MaterialTexture* t : textures)
-    {
-        const KV_Image<KV_RGB8>& image = t->image->GetColourImage();
-        for (int r = 0; r < image.Rows(); ++r)
-            std::memcpy(packed->Row(r) + left, image.Row(r), sizeof(KV_RGB8) * image.Cols());
-        t->uScale = static_cast<float>(image.Cols()) / static_cast<float>(width);
-        t->uOffset = static_cast<float>(left) / static_cast<float>(width);
-        t->vScale = static_cast<float>(image.Rows()) / static_cast<float>(height);
-        t->vOffset = 0.0f;
-        left += image.Cols();
-    }
-    auto* map = new KV_MultiImage();
-    map->SetImage(packed.release());
-    return map;
 }
 
 }  // namespace
@@ -474,7 +322,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     }
 
     // Geometry: vertices welded across every mesh instance, polygons in file order.
-    BitWelder<3> vertices(vertexTotal);
+    KV_BitWelder<3> vertices(vertexTotal);
     KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
     polygons.SetCount(static_cast<unsigned int>(polygonTotal));
     std::vector<unsigned int> welded;
@@ -522,7 +370,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         return true;
 
     // Textures: one per textured material that polygons use.
-    std::map<unsigned int, MaterialTexture> textures;
+    std::map<unsigned int, KV_MaterialTexture> textures;
     for (const MeshInstance& instance : instances)
     {
         const aiMesh& mesh = *instance.mesh;
@@ -531,7 +379,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         if (material >= scene->mNumMaterials || scene->mMaterials[material] == nullptr ||
             (textures.count(material) == 0 && !TexturePath(*scene->mMaterials[material], name)))
             continue;
-        MaterialTexture& texture = textures[material];
+        KV_MaterialTexture& texture = textures[material];
         if (texture.name.empty())
             texture.name = name.C_Str();
         for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
@@ -542,11 +390,11 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
                                    uv[i].y >= 0.0f && uv[i].y <= 1.0f;
     }
     // Materials that share one picture file share one entry in the packed image.
-    std::vector<MaterialTexture*> loaded;
-    std::map<std::string, MaterialTexture*> byName;
+    std::vector<KV_MaterialTexture*> loaded;
+    std::map<std::string, KV_MaterialTexture*> byName;
     for (auto& entry : textures)
     {
-        MaterialTexture& texture = entry.second;
+        KV_MaterialTexture& texture = entry.second;
         auto same = byName.find(texture.name);
         if (same != byName.end())
         {
@@ -562,42 +410,14 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             loaded.push_back(&texture);
     }
 
-    std::vector<MaterialTexture*> kept = loaded;
-    bool pack = std::all_of(loaded.begin(), loaded.end(),
-                            [](const MaterialTexture* t) { return t->inUnitSquare; });
-    // The packed row must stay within what a texture may be wide.
-    int packedWidth = 0;
-    for (const MaterialTexture* t : loaded) packedWidth += t->image->Cols();
-    pack = pack && packedWidth <= 16384;
-    if (kept.size() > 1 && !pack)
-    {
-        MaterialTexture* most =
-            *std::max_element(kept.begin(), kept.end(),
-                              [](const MaterialTexture* a, const MaterialTexture* b)
-                              { return a->polygons < b->polygons; });
-        std::string dropped;
-        for (MaterialTexture* t : kept)
-            if (t != most)
-                dropped += (dropped.empty() ? "" : ", ") + t->name;
-        ReportMessage(("The materials of " + path + " use " + std::to_string(kept.size()) +
-                       " textures that cannot share one image (coordinates outside the unit "
-                       "square, or too wide side by side). Kept " +
-                       most->name + " (" + std::to_string(most->polygons) +
-                       " polygons); left out: " + dropped + ".")
-                          .c_str(),
-                      "Textures left out");
-        kept.assign(1, most);
-    }
-    if (kept.empty())
+    if (loaded.empty())
         return true;  // without a picture, coordinates would be texture data nothing draws
-    if (kept.size() == 1)
-        mkSurface.mpTextureMap = kept[0]->image.release();  // a picture of millions of pixels moves
-    else
-        mkSurface.mpTextureMap = PackTextures(kept);
+    const std::vector<KV_MaterialTexture*> kept =
+        KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
 
     // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into
     // their part of the image); one texture polygon per polygon.
-    BitWelder<2> coordinates(vertexTotal + 16);
+    KV_BitWelder<2> coordinates(vertexTotal + 16);
     KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
     texturePolygons.SetCount(polygons.Count());
     polygon = 0;
@@ -605,7 +425,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     {
         const aiMesh& mesh = *instance.mesh;
         const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
-        const MaterialTexture* packed = nullptr;
+        const KV_MaterialTexture* packed = nullptr;
         if (kept.size() > 1)
         {
             auto entry = textures.find(mesh.mMaterialIndex);
@@ -868,6 +688,10 @@ bool KV_MeshImporter::Read(const std::string& path)
     mkSurface.Clear();
     mkReason.clear();
     mkFormat = LowerExtension(path);
+
+    // OBJ files are read here, faster, unless they hold what only the library reads alike.
+    if (mkFormat == "obj" && gbObjReader && KV_ObjReader(mkSurface).Read(path))
+        return true;
 
     int channel[2];
     if (pipe(channel) != 0)

@@ -16,6 +16,9 @@
 // the places tried; the surface then loads without that texture (and, when no texture is
 // left, without texture coordinates).
 //
+// OBJ files go to KV_ObjReader first, in this process; it leaves to the library every file it
+// would not read exactly alike.
+//
 // The library runs in a child process that hands the surface and its messages back, so
 // that a file which crashes the library (it has readers that do) ends the child, not the
 // program: Read then returns false with the signal as reason. A child that has not finished
@@ -51,6 +54,9 @@ public:
 
     // The time limit for a file of no size, for the whole process (fuzzing shortens it).
     static void SetTimeLimit(double seconds);
+    // Whether OBJ files go to KV_ObjReader first (the default), for the whole process; off,
+    // the library reads them (tests compare the two).
+    static void SetObjReader(bool use);
 
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);

@@ -1,0 +1,722 @@
+#include "meshfile/KV_ObjReader.h"
+
+#include "foundation/KV_Report.h"
+#include "meshfile/KV_BitWelder.h"
+#include "meshfile/KV_MaterialTextures.h"
+#include "meshfile/KV_MeshImporter.h"
+#include "surface/KV_TexturedPolySurface.h"
+
+#include <tiny_obj_loader.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <streambuf>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+const unsigned int kNone = UINT_MAX;
+
+// Something the import library would read differently, or refuse: the file goes to it.
+struct Defer
+{
+    std::string why;
+};
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string Trimmed(const char* text)
+{
+    std::string name(text);
+    const std::size_t first = name.find_first_not_of(" \t");
+    const std::size_t last = name.find_last_not_of(" \t");
+    return first == std::string::npos ? std::string() : name.substr(first, last - first + 1);
+}
+
+// The whitespace-separated words of a line (without its keyword), at most limit of them.
+std::vector<std::string> Words(const char* begin, const char* end, std::size_t limit = 8)
+{
+    std::vector<std::string> words;
+    const char* p = begin;
+    while (p < end && words.size() < limit)
+    {
+        while (p < end && IsBlank(*p)) ++p;
+        const char* start = p;
+        while (p < end && !IsBlank(*p)) ++p;
+        if (p > start)
+            words.emplace_back(start, p);
+    }
+    return words;
+}
+
+std::size_t CountWords(const char* begin, const char* end)
+{
+    std::size_t count = 0;
+    for (const char* p = begin; p < end;)
+    {
+        while (p < end && IsBlank(*p)) ++p;
+        if (p == end)
+            break;
+        ++count;
+        while (p < end && !IsBlank(*p)) ++p;
+    }
+    return count;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<char>& bytes)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    bool ok = std::fseek(file, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(file) : -1;
+    ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
+    if (ok)
+    {
+        bytes.resize(static_cast<std::size_t>(size));
+        ok = size == 0 || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    }
+    std::fclose(file);
+    return ok;
+}
+
+// Calls line(keyword, keywordEnd, rest, lineEnd) for every line that is not blank. Lines end
+// at "\n" or "\r\n"; a lone "\r", a NUL byte or a line continued by a backslash is read
+// differently by the two readers.
+template <typename Line>
+void ForEachLine(const std::vector<char>& bytes, Line line)
+{
+    if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
+        throw Defer{"a NUL byte"};
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    while (p < end)
+    {
+        const std::size_t left = static_cast<std::size_t>(end - p);
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', left));
+        std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - p) : left;
+        const char* next = p + std::min(length + 1, left);
+        if (length > 0 && p[length - 1] == '\r')
+            --length;
+        const char* lineEnd = p + length;
+        if (std::memchr(p, '\r', length) != nullptr)
+            throw Defer{"a carriage return inside a line"};
+        const char* keyword = p;
+        while (keyword < lineEnd && IsBlank(*keyword)) ++keyword;
+        if (keyword < lineEnd && lineEnd[-1] == '\\')
+            throw Defer{"a continued line"};
+        if (keyword < lineEnd)
+        {
+            const char* keywordEnd = keyword;
+            while (keywordEnd < lineEnd && !IsBlank(*keywordEnd)) ++keywordEnd;
+            line(std::string(keyword, keywordEnd), keywordEnd, lineEnd);
+        }
+        p = next;
+    }
+}
+
+struct Material
+{
+    std::string name;
+    std::string texture;  // the diffuse map as written; empty when none
+};
+
+// The OBJ file's look: what the first pass over its lines found.
+struct Survey
+{
+    std::vector<std::string> libraries;  // mtllib names, in order
+    std::size_t vertices = 0, coordinates = 0, faces = 0;
+};
+
+Survey SurveyLines(const std::vector<char>& bytes)
+{
+    Survey survey;
+    ForEachLine(bytes,
+                [&](const std::string& keyword, const char* rest, const char* end)
+                {
+                    if (keyword == "f")
+                        ++survey.faces;
+                    else if (keyword == "v")
+                    {
+                        const std::size_t n = CountWords(rest, end);
+                        if (n != 3 && n != 6)
+                            throw Defer{"a vertex of " + std::to_string(n) + " numbers"};
+                        ++survey.vertices;
+                    }
+                    else if (keyword == "vt")
+                    {
+                        const std::size_t n = CountWords(rest, end);
+                        if (n != 2 && n != 3)
+                            throw Defer{"a texture coordinate of " + std::to_string(n) +
+                                        " numbers"};
+                        ++survey.coordinates;
+                    }
+                    else if (keyword == "o" || keyword == "g" || keyword == "usemtl" ||
+                             keyword == "mtllib")
+                    {
+                        const std::vector<std::string> words = Words(rest, end);
+                        if (words.size() != 1)
+                            throw Defer{"a name of " + std::to_string(words.size()) +
+                                        " words after " + keyword};
+                        if (keyword == "mtllib")
+                            survey.libraries.push_back(words[0]);
+                    }
+                    else if (keyword != "vn" && keyword != "s" && keyword[0] != '#')
+                        throw Defer{"the statement " + keyword.substr(0, 16)};
+                });
+    return survey;
+}
+
+// The materials of the MTL files the model names, in the order they are defined. A file the
+// model names that is not there is looked for as the model's own name with .mtl, as the
+// import library does; one that is not found at all gives no materials.
+std::vector<Material> ReadMaterials(const std::string& path, const Survey& survey)
+{
+    std::vector<Material> materials;
+    std::set<std::string> names;
+    std::set<std::string> done;
+    const fs::path folder = fs::path(path).parent_path();
+    for (const std::string& library : survey.libraries)
+    {
+        std::string file = fs::path(library).is_absolute() ? library : (folder / library).string();
+        std::error_code code;
+        if (!fs::is_regular_file(file, code))
+            file = path.substr(0, path.size() - 3) + "mtl";
+        if (!fs::is_regular_file(file, code) || !done.insert(file).second)
+            continue;
+        std::vector<char> bytes;
+        if (!ReadWholeFile(file, bytes))
+            throw Defer{"a material file that cannot be read"};
+        // Only plain statements: a name of one word, a map of one file name without options.
+        ForEachLine(bytes,
+                    [&](const std::string& keyword, const char* rest, const char* end)
+                    {
+                        if (keyword == "newmtl" || keyword.compare(0, 4, "map_") == 0 ||
+                            keyword.compare(0, 4, "MAP_") == 0)
+                        {
+                            const std::vector<std::string> words = Words(rest, end);
+                            if (words.size() != 1 || words[0][0] == '-')
+                                throw Defer{"a material statement " + keyword +
+                                            " of options or several words"};
+                        }
+                    });
+        std::string text(bytes.begin(), bytes.end());
+        std::istringstream stream(text);
+        std::map<std::string, int> map;
+        std::vector<tinyobj::material_t> read;
+        std::string warning, error;
+        tinyobj::LoadMtl(&map, &read, &stream, &warning, &error);
+        for (const tinyobj::material_t& material : read)
+        {
+            if (!names.insert(material.name).second)
+                throw Defer{"a material defined twice"};
+            materials.push_back({material.name, material.diffuse_texname});
+        }
+    }
+    return materials;
+}
+
+// The texture files, decoded on a thread of their own while the geometry is read. Each
+// distinct file name once, in material order; a texture no polygon uses is skipped once the
+// geometry says so.
+class TextureDecoder
+{
+public:
+    TextureDecoder(const std::string& path, const std::vector<Material>& materials) : mkPath(path)
+    {
+        for (const Material& material : materials)
+            if (!material.texture.empty() &&
+                std::none_of(mkTextures.begin(), mkTextures.end(), [&](const Entry& e)
+                             { return e.texture->name == material.texture; }))
+            {
+                mkTextures.emplace_back();
+                mkTextures.back().texture = std::make_unique<KV_MaterialTexture>();
+                mkTextures.back().texture->name = material.texture;
+            }
+        if (!mkTextures.empty())
+            mkThread = std::thread([this] { Run(); });
+    }
+    ~TextureDecoder() { Finish(); }
+
+    // The polygons' use is known: textures no polygon uses need not be decoded.
+    void Needed(const std::set<std::string>& names)
+    {
+        for (Entry& entry : mkTextures) entry.wanted = names.count(entry.texture->name) > 0;
+        mbNeedKnown.store(true, std::memory_order_release);
+    }
+    void Cancel()
+    {
+        mbCancelled = true;
+        Finish();
+    }
+    // Waits for the thread; then the texture of a name, decoded or not (null when unknown).
+    KV_MaterialTexture* Take(const std::string& name, KV_TextureMessage& failure)
+    {
+        Finish();
+        for (Entry& entry : mkTextures)
+            if (entry.texture->name == name)
+            {
+                if (!entry.done)  // skipped as not needed after all: decode it now
+                {
+                    entry.texture->loaded =
+                        KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+                    entry.done = true;
+                }
+                failure = entry.failure;
+                return entry.texture.get();
+            }
+        return nullptr;
+    }
+
+private:
+    struct Entry
+    {
+        std::unique_ptr<KV_MaterialTexture> texture;
+        KV_TextureMessage failure;
+        bool wanted = true;
+        bool done = false;
+    };
+
+    void Run()
+    {
+        for (Entry& entry : mkTextures)
+        {
+            if (mbCancelled)
+                return;
+            if (mbNeedKnown.load(std::memory_order_acquire) && !entry.wanted)
+                continue;
+            entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            entry.done = true;
+        }
+    }
+    void Finish()
+    {
+        if (mkThread.joinable())
+            mkThread.join();
+    }
+
+    const std::string mkPath;
+    std::vector<Entry> mkTextures;
+    std::atomic<bool> mbNeedKnown{false};
+    std::atomic<bool> mbCancelled{false};
+    std::thread mkThread;
+};
+
+// A read-only stream over bytes in memory, for the parser.
+class MemoryStream : public std::streambuf
+{
+public:
+    MemoryStream(const char* data, std::size_t size)
+    {
+        char* begin = const_cast<char*>(data);
+        setg(begin, begin, begin + size);
+    }
+};
+
+// What the parser's calls collect: the file's lists, and its polygons as corners with the
+// object and material each belongs to.
+struct Geometry
+{
+    const std::map<std::string, unsigned int>* materialIndex = nullptr;
+    std::vector<float> positions;  // x y z
+    std::vector<float> coordinates;  // u v
+    std::size_t normals = 0;
+    std::vector<unsigned int> corners;  // position index (file's, 1-based when positive)
+    std::vector<int> rawPositions;
+    std::vector<unsigned int> cornerCoordinates;  // index into coordinates, kNone when none
+    std::vector<int> rawCoordinates;
+    std::vector<std::size_t> starts;  // first corner of each polygon, and the end
+    std::vector<unsigned int> objects;  // per polygon
+    std::vector<unsigned int> materials;  // per polygon, kNone for one without a texture map
+    unsigned int object = 0;
+    bool objectMade = false;
+    std::string activeGroup;
+    std::set<std::string> objectNames;
+    unsigned int material = kNone;
+    bool materialSeen = false;
+    std::size_t objectStart = 0;  // the current object's first polygon
+    bool anyCoordinates = false;
+    long maxNormal = 0;
+    std::string deferral;
+
+    void NewObject(const std::string& name)
+    {
+        if (objectMade)
+            ++object;
+        objectMade = true;
+        objectNames.insert(name);
+        objectStart = objects.size();
+    }
+};
+
+void OnVertex(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t z,
+              tinyobj::real_t)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    g.positions.insert(g.positions.end(), {x, y, z});
+}
+
+void OnNormal(void* data, tinyobj::real_t, tinyobj::real_t, tinyobj::real_t)
+{
+    ++static_cast<Geometry*>(data)->normals;
+}
+
+void OnCoordinate(void* data, tinyobj::real_t u, tinyobj::real_t v, tinyobj::real_t)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    g.coordinates.insert(g.coordinates.end(), {u, v});
+}
+
+// Resolves a face index as the import library does: positive ones count from the file's
+// first element (checked when all are read), negative ones back from the last read so far.
+// False for 0 and for a relative index before the first.
+bool Resolve(int raw, std::size_t sofar, long& index)
+{
+    if (raw > 0)
+        index = long(raw) - 1;
+    else if (raw < 0 && std::size_t(-long(raw)) <= sofar)
+        index = long(sofar) + raw;
+    else
+        return false;
+    return true;
+}
+
+void OnFace(void* data, tinyobj::index_t* indices, int count)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    if (!g.deferral.empty())
+        return;
+    if (count < 3)
+    {
+        g.deferral = "a face of fewer than three corners";
+        return;
+    }
+    if (!g.objectMade)
+        g.NewObject("defaultobject");
+    const bool textured = indices[0].texcoord_index != 0;
+    for (int i = 0; i < count; ++i)
+    {
+        long position = 0, coordinate = 0, normal = 0;
+        if (!Resolve(indices[i].vertex_index, g.positions.size() / 3, position) ||
+            (indices[i].normal_index != 0 &&
+             !Resolve(indices[i].normal_index, g.normals, normal)) ||
+            (indices[i].texcoord_index != 0) != textured ||
+            (textured &&
+             !Resolve(indices[i].texcoord_index, g.coordinates.size() / 2, coordinate)))
+        {
+            g.deferral = "a face index that is 0, before the first element, or mixed";
+            return;
+        }
+        g.corners.push_back(static_cast<unsigned int>(std::min<long>(position, kNone - 1)));
+        g.cornerCoordinates.push_back(
+            textured ? static_cast<unsigned int>(std::min<long>(coordinate, kNone - 1)) : kNone);
+        g.maxNormal = std::max(g.maxNormal, normal + 1);
+    }
+    g.anyCoordinates = g.anyCoordinates || textured;
+    g.starts.push_back(g.corners.size());
+    g.objects.push_back(g.object);
+    g.materials.push_back(g.material);
+}
+
+void OnMaterial(void* data, const char* name, int)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    auto found = g.materialIndex->find(Trimmed(name));
+    g.material = found != g.materialIndex->end() ? found->second : kNone;
+    // The library gives the first material named to the faces its object already holds.
+    if (!g.materialSeen)
+        std::fill(g.materials.begin() + static_cast<long>(g.objectStart), g.materials.end(),
+                  g.material);
+    g.materialSeen = true;
+}
+
+void OnGroup(void* data, const char** names, int count)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    if (count != 1)
+    {
+        g.deferral = "a group of no name or several";
+        return;
+    }
+    if (g.activeGroup == names[0])
+        return;
+    g.activeGroup = names[0];
+    g.NewObject(names[0]);
+}
+
+void OnObject(void* data, const char* name)
+{
+    auto& g = *static_cast<Geometry*>(data);
+    const std::string trimmed = Trimmed(name);
+    if (g.objectNames.count(trimmed) > 0)
+    {
+        g.deferral = "an object named twice";
+        return;
+    }
+    g.NewObject(trimmed);
+}
+
+}  // namespace
+
+KV_ObjReader::KV_ObjReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+
+bool KV_ObjReader::Read(const std::string& path)
+{
+    mkSurface.Clear();
+    mkDeferral.clear();
+    std::unique_ptr<TextureDecoder> decoder;
+    try
+    {
+        std::vector<char> bytes;
+        if (!ReadWholeFile(path, bytes))
+            throw Defer{"a file that cannot be read"};
+        if (bytes.size() < 16)
+            throw Defer{"a file of under 16 bytes"};
+        const Survey survey = SurveyLines(bytes);
+        if (survey.faces == 0)
+            throw Defer{"no faces"};
+        const std::vector<Material> materials = ReadMaterials(path, survey);
+        std::map<std::string, unsigned int> materialIndex;
+        for (unsigned int m = 0; m < materials.size(); ++m)
+            if (!materials[m].texture.empty())
+                materialIndex[materials[m].name] = m;
+        decoder = std::make_unique<TextureDecoder>(path, materials);
+
+        // The geometry, through the parser's calls.
+        Geometry g;
+        g.materialIndex = &materialIndex;
+        g.positions.reserve(3 * survey.vertices);
+        g.coordinates.reserve(2 * survey.coordinates);
+        g.starts.reserve(survey.faces + 1);
+        g.objects.reserve(survey.faces);
+        g.materials.reserve(survey.faces);
+        g.corners.reserve(3 * survey.faces);
+        g.cornerCoordinates.reserve(3 * survey.faces);
+        g.starts.push_back(0);
+        tinyobj::callback_t calls;
+        calls.vertex_cb = OnVertex;
+        calls.normal_cb = OnNormal;
+        calls.texcoord_cb = OnCoordinate;
+        calls.index_cb = OnFace;
+        calls.usemtl_cb = OnMaterial;
+        calls.group_cb = OnGroup;
+        calls.object_cb = OnObject;
+        MemoryStream buffer(bytes.data(), bytes.size());
+        std::istream stream(&buffer);
+        std::string warning, error;
+        tinyobj::LoadObjWithCallback(stream, calls, &g, nullptr, &warning, &error);
+        bytes = std::vector<char>();
+        if (!g.deferral.empty())
+            throw Defer{g.deferral};
+        const std::size_t positionCount = g.positions.size() / 3;
+        const std::size_t coordinateCount = g.coordinates.size() / 2;
+        for (unsigned int index : g.corners)
+            if (index >= positionCount)
+                throw Defer{"a face naming a vertex the file lacks"};
+        for (unsigned int index : g.cornerCoordinates)
+            if (index != kNone && index >= coordinateCount)
+                throw Defer{"a face naming a texture coordinate the file lacks"};
+        if (std::size_t(g.maxNormal) > g.normals)
+            throw Defer{"a face naming a normal the file lacks"};
+        const std::size_t polygonCount = g.objects.size();
+        const std::size_t cornerCount = g.corners.size();
+        // The library's meshes hold a vertex per corner: the importer's bound on the scene.
+        if (2 * cornerCount + polygonCount > KV_MeshImporter::kMaxCorners)
+            throw Defer{"a scene over the importer's bound"};
+
+        // The library's order: objects last first, each object's faces in file order.
+        std::vector<unsigned int> order(polygonCount);
+        {
+            std::vector<std::size_t> start(g.object + 2, 0);
+            for (unsigned int object : g.objects) ++start[g.object - object + 1];
+            for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
+            for (std::size_t p = 0; p < polygonCount; ++p)
+                order[start[g.object - g.objects[p]]++] = static_cast<unsigned int>(p);
+        }
+
+        // Positions welded by value, numbered by first use in that order.
+        KV_BitWelder<3> positions(positionCount + 16);
+        std::vector<unsigned int> positionClass(positionCount);
+        for (std::size_t i = 0; i < positionCount; ++i)
+            positionClass[i] = positions.Index(&g.positions[3 * i]);
+        std::vector<unsigned int> number(positions.Count(), kNone);
+        KV_List<KV_Vector3D>& vertices = mkSurface.Vertices();
+        vertices.SetCount(static_cast<unsigned int>(positions.Count()));
+        unsigned int used = 0;
+        KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
+        polygons.SetCount(static_cast<unsigned int>(polygonCount));
+        for (std::size_t k = 0; k < polygonCount; ++k)
+        {
+            const unsigned int p = order[k];
+            KV_Polygon& polygon = polygons[static_cast<unsigned int>(k)];
+            polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
+            for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
+            {
+                const unsigned int cls = positionClass[g.corners[c]];
+                if (number[cls] == kNone)
+                {
+                    std::memcpy(&vertices[used].x, positions.Key(cls).data(), 12);
+                    number[cls] = used++;
+                }
+                polygon[static_cast<unsigned int>(c - g.starts[p])] = number[cls];
+            }
+        }
+        vertices.SetCount(used);
+
+        if (!g.anyCoordinates)
+        {
+            decoder->Cancel();
+            return true;
+        }
+
+        // Textures: one per textured material the polygons use, in material order.
+        const float origin[2] = {0.0f, 0.0f};
+        auto uv = [&](std::size_t c)
+        {
+            return g.cornerCoordinates[c] == kNone ? origin
+                                                   : &g.coordinates[2 * g.cornerCoordinates[c]];
+        };
+        std::map<unsigned int, KV_MaterialTexture> textures;  // by material
+        for (std::size_t p = 0; p < polygonCount; ++p)
+        {
+            if (g.materials[p] == kNone)
+                continue;
+            KV_MaterialTexture& texture = textures[g.materials[p]];
+            texture.name = materials[g.materials[p]].texture;
+            ++texture.polygons;
+            for (std::size_t c = g.starts[p]; c < g.starts[p + 1] && texture.inUnitSquare; ++c)
+            {
+                const float* st = uv(c);
+                texture.inUnitSquare =
+                    st[0] >= 0.0f && st[0] <= 1.0f && st[1] >= 0.0f && st[1] <= 1.0f;
+            }
+        }
+        std::set<std::string> needed;
+        for (const auto& entry : textures) needed.insert(entry.second.name);
+        decoder->Needed(needed);
+        // Materials that share one picture file share one entry (the first material's).
+        std::vector<KV_MaterialTexture*> loaded;
+        std::map<std::string, KV_MaterialTexture*> byName;
+        std::map<unsigned int, KV_MaterialTexture*> ofMaterial;
+        std::vector<std::unique_ptr<KV_MaterialTexture>> held;
+        for (auto& entry : textures)
+        {
+            const KV_MaterialTexture& use = entry.second;
+            auto same = byName.find(use.name);
+            if (same != byName.end())
+            {
+                same->second->polygons += use.polygons;
+                same->second->inUnitSquare = same->second->inUnitSquare && use.inUnitSquare;
+                ofMaterial[entry.first] = same->second;
+                continue;
+            }
+            KV_TextureMessage failure;
+            KV_MaterialTexture* texture = decoder->Take(use.name, failure);
+            if (texture == nullptr)
+                throw Defer{"a texture the decoder was not given"};
+            texture->polygons = use.polygons;
+            texture->inUnitSquare = use.inUnitSquare;
+            byName[use.name] = texture;
+            ofMaterial[entry.first] = texture;
+            if (texture->loaded)
+                loaded.push_back(texture);
+            else
+                ReportMessage(failure.text.c_str(), failure.caption.c_str());
+        }
+        if (loaded.empty())
+            return true;
+        const std::vector<KV_MaterialTexture*> kept =
+            KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
+
+        // Texture coordinates welded in corner order (packed materials' moved into their
+        // part of the image); one texture polygon per polygon.
+        KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
+        texturePolygons.SetCount(static_cast<unsigned int>(polygonCount));
+        KV_BitWelder<2> welded(kept.size() > 1 ? cornerCount + 16 : coordinateCount + 16);
+        if (kept.size() == 1)
+        {
+            // One picture: coordinates keep their values, so the file's list is welded once.
+            std::vector<unsigned int> coordinateClass(coordinateCount);
+            for (std::size_t i = 0; i < coordinateCount; ++i)
+                coordinateClass[i] = welded.Index(&g.coordinates[2 * i]);
+            const unsigned int originClass = welded.Index(origin);
+            std::vector<unsigned int> first(welded.Count(), kNone);
+            std::vector<unsigned int> keys;  // class of each surface coordinate
+            for (std::size_t k = 0; k < polygonCount; ++k)
+            {
+                const unsigned int p = order[k];
+                KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
+                polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
+                for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
+                {
+                    const unsigned int cls = g.cornerCoordinates[c] == kNone
+                                                 ? originClass
+                                                 : coordinateClass[g.cornerCoordinates[c]];
+                    if (first[cls] == kNone)
+                    {
+                        first[cls] = static_cast<unsigned int>(keys.size());
+                        keys.push_back(cls);
+                    }
+                    polygon[static_cast<unsigned int>(c - g.starts[p])] = first[cls];
+                }
+            }
+            KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
+            list.SetCount(static_cast<unsigned int>(keys.size()));
+            for (std::size_t i = 0; i < keys.size(); ++i)
+                std::memcpy(&list[static_cast<unsigned int>(i)].u, welded.Key(keys[i]).data(), 8);
+            return true;
+        }
+        for (std::size_t k = 0; k < polygonCount; ++k)
+        {
+            const unsigned int p = order[k];
+            const KV_MaterialTexture* packed = nullptr;
+            if (g.materials[p] != kNone && ofMaterial[g.materials[p]]->loaded)
+                packed = ofMaterial[g.materials[p]];
+            KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
+            polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
+            for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
+            {
+                float st[2] = {uv(c)[0], uv(c)[1]};
+                if (packed != nullptr)
+                {
+                    st[0] = st[0] * packed->uScale + packed->uOffset;
+                    st[1] = st[1] * packed->vScale + packed->vOffset;
+                }
+                polygon[static_cast<unsigned int>(c - g.starts[p])] = welded.Index(st);
+            }
+        }
+        KV_List<KV_Vector2D>& list = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
+        list.SetCount(static_cast<unsigned int>(welded.Count()));
+        for (std::size_t i = 0; i < welded.Count(); ++i)
+            std::memcpy(&list[static_cast<unsigned int>(i)].u, welded.Key(i).data(), 8);
+        return true;
+    }
+    catch (const Defer& defer)
+    {
+        mkDeferral = defer.why;
+    }
+    catch (const std::exception& e)
+    {
+        mkDeferral = std::string("the reader stopped: ") + e.what();
+    }
+    if (decoder)
+        decoder->Cancel();
+    mkSurface.Clear();
+    return false;
+}
