@@ -151,7 +151,11 @@ Survey SurveyLines(const std::vector<char>& bytes)
                 [&](const std::string& keyword, const char* rest, const char* end)
                 {
                     if (keyword == "f")
+                    {
+                        if (CountWords(rest, end) < 3)
+                            throw Defer{"a face of fewer than three corners"};
                         ++survey.faces;
+                    }
                     else if (keyword == "v")
                     {
                         const std::size_t n = CountWords(rest, end);
@@ -186,20 +190,29 @@ Survey SurveyLines(const std::vector<char>& bytes)
 // The materials of the MTL files the model names, in the order they are defined. A file the
 // model names that is not there is looked for as the model's own name with .mtl, as the
 // import library does; one that is not found at all gives no materials.
-std::vector<Material> ReadMaterials(const std::string& path, const Survey& survey)
+std::vector<Material> ReadMaterials(const std::string& path, const Survey& survey,
+                                    std::map<std::string, std::string>& lastOfLibrary)
 {
     std::vector<Material> materials;
     std::set<std::string> names;
     std::set<std::string> done;
     const fs::path folder = fs::path(path).parent_path();
+    std::map<std::string, std::string> lastOfFile;
     for (const std::string& library : survey.libraries)
     {
+        if (library.find('\\') != std::string::npos)
+            throw Defer{"a material file name with a backslash"};
         std::string file = fs::path(library).is_absolute() ? library : (folder / library).string();
         std::error_code code;
         if (!fs::is_regular_file(file, code))
             file = path.substr(0, path.size() - 3) + "mtl";
-        if (!fs::is_regular_file(file, code) || !done.insert(file).second)
+        if (!fs::is_regular_file(file, code))
             continue;
+        if (!done.insert(file).second)
+        {
+            lastOfLibrary[library] = lastOfFile[file];
+            continue;
+        }
         std::vector<char> bytes;
         if (!ReadWholeFile(file, bytes))
             throw Defer{"a material file that cannot be read"};
@@ -227,7 +240,9 @@ std::vector<Material> ReadMaterials(const std::string& path, const Survey& surve
             if (!names.insert(material.name).second)
                 throw Defer{"a material defined twice"};
             materials.push_back({material.name, material.diffuse_texname});
+            lastOfFile[file] = material.name;
         }
+        lastOfLibrary[library] = lastOfFile[file];
     }
     return materials;
 }
@@ -330,39 +345,78 @@ public:
 };
 
 // What the parser's calls collect: the file's lists, and its polygons as corners with the
-// object and material each belongs to.
+// object and the library's mesh each belongs to. The library makes a new object at each new
+// group or object name, and within it a new mesh when the material changes; an object's first
+// mesh takes the material current when it was made (the last one a material file defined, or
+// the last one named), and a mesh made before any material is named takes the first named.
 struct Geometry
 {
     const std::map<std::string, unsigned int>* materialIndex = nullptr;
+    const std::map<std::string, std::string>* lastOfLibrary = nullptr;
     std::vector<float> positions;  // x y z
     std::vector<float> coordinates;  // u v
     std::size_t normals = 0;
-    std::vector<unsigned int> corners;  // position index (file's, 1-based when positive)
-    std::vector<int> rawPositions;
+    std::vector<unsigned int> corners;  // position index
     std::vector<unsigned int> cornerCoordinates;  // index into coordinates, kNone when none
-    std::vector<int> rawCoordinates;
     std::vector<std::size_t> starts;  // first corner of each polygon, and the end
     std::vector<unsigned int> objects;  // per polygon
-    std::vector<unsigned int> materials;  // per polygon, kNone for one without a texture map
+    std::vector<unsigned int> meshes;  // per polygon
+    struct Mesh
+    {
+        bool assigned;  // whether a material was given to it
+        unsigned int material;  // textured material's index; kNone for one without a map
+        bool faces;
+    };
+    std::vector<Mesh> meshList;
     unsigned int object = 0;
     bool objectMade = false;
     std::string activeGroup;
     std::set<std::string> objectNames;
-    unsigned int material = kNone;
-    bool materialSeen = false;
-    std::size_t objectStart = 0;  // the current object's first polygon
+    bool hasCurrent = false;
+    std::string current;  // the current material's name
     bool anyCoordinates = false;
     long maxNormal = 0;
     std::string deferral;
 
+    unsigned int IndexOf(const std::string& name) const
+    {
+        auto found = materialIndex->find(name);
+        return found != materialIndex->end() ? found->second : kNone;
+    }
+    void NewMesh(bool assigned, unsigned int material)
+    {
+        meshList.push_back({assigned, material, false});
+    }
     void NewObject(const std::string& name)
     {
         if (objectMade)
             ++object;
         objectMade = true;
         objectNames.insert(name);
-        objectStart = objects.size();
+        NewMesh(hasCurrent, hasCurrent ? IndexOf(current) : kNone);
     }
+};
+
+// Called where the file names a material file: the library makes the last material the file
+// defines the current one. Nothing is read here (the files were read beforehand).
+class LibraryEvents : public tinyobj::MaterialReader
+{
+public:
+    explicit LibraryEvents(Geometry& geometry) : mkGeometry(geometry) {}
+    bool operator()(const std::string& name, std::vector<tinyobj::material_t>*,
+                    std::map<std::string, int>*, std::string*, std::string*) override
+    {
+        auto found = mkGeometry.lastOfLibrary->find(name);
+        if (found != mkGeometry.lastOfLibrary->end() && !found->second.empty())
+        {
+            mkGeometry.hasCurrent = true;
+            mkGeometry.current = found->second;
+        }
+        return false;
+    }
+
+private:
+    Geometry& mkGeometry;
 };
 
 void OnVertex(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t z,
@@ -426,24 +480,30 @@ void OnFace(void* data, tinyobj::index_t* indices, int count)
         g.corners.push_back(static_cast<unsigned int>(std::min<long>(position, kNone - 1)));
         g.cornerCoordinates.push_back(
             textured ? static_cast<unsigned int>(std::min<long>(coordinate, kNone - 1)) : kNone);
-        g.maxNormal = std::max(g.maxNormal, normal + 1);
+        if (indices[i].normal_index != 0)
+            g.maxNormal = std::max(g.maxNormal, normal + 1);
     }
     g.anyCoordinates = g.anyCoordinates || textured;
     g.starts.push_back(g.corners.size());
     g.objects.push_back(g.object);
-    g.materials.push_back(g.material);
+    g.meshes.push_back(static_cast<unsigned int>(g.meshList.size() - 1));
+    g.meshList.back().faces = true;
 }
 
-void OnMaterial(void* data, const char* name, int)
+void OnMaterial(void* data, const char* text, int)
 {
     auto& g = *static_cast<Geometry*>(data);
-    auto found = g.materialIndex->find(Trimmed(name));
-    g.material = found != g.materialIndex->end() ? found->second : kNone;
-    // The library gives the first material named to the faces its object already holds.
-    if (!g.materialSeen)
-        std::fill(g.materials.begin() + static_cast<long>(g.objectStart), g.materials.end(),
-                  g.material);
-    g.materialSeen = true;
+    const std::string name = Trimmed(text);
+    if (g.hasCurrent && g.current == name)
+        return;
+    g.hasCurrent = true;
+    g.current = name;
+    const unsigned int material = g.IndexOf(name);
+    if (g.meshList.empty() || (g.meshList.back().assigned && g.meshList.back().faces &&
+                               g.meshList.back().material != material))
+        g.NewMesh(true, material);  // (before any object, a mesh no object holds)
+    g.meshList.back().assigned = true;
+    g.meshList.back().material = material;
 }
 
 void OnGroup(void* data, const char** names, int count)
@@ -491,7 +551,8 @@ bool KV_ObjReader::Read(const std::string& path)
         const Survey survey = SurveyLines(bytes);
         if (survey.faces == 0)
             throw Defer{"no faces"};
-        const std::vector<Material> materials = ReadMaterials(path, survey);
+        std::map<std::string, std::string> lastOfLibrary;
+        const std::vector<Material> materials = ReadMaterials(path, survey, lastOfLibrary);
         std::map<std::string, unsigned int> materialIndex;
         for (unsigned int m = 0; m < materials.size(); ++m)
             if (!materials[m].texture.empty())
@@ -501,11 +562,12 @@ bool KV_ObjReader::Read(const std::string& path)
         // The geometry, through the parser's calls.
         Geometry g;
         g.materialIndex = &materialIndex;
+        g.lastOfLibrary = &lastOfLibrary;
         g.positions.reserve(3 * survey.vertices);
         g.coordinates.reserve(2 * survey.coordinates);
         g.starts.reserve(survey.faces + 1);
         g.objects.reserve(survey.faces);
-        g.materials.reserve(survey.faces);
+        g.meshes.reserve(survey.faces);
         g.corners.reserve(3 * survey.faces);
         g.cornerCoordinates.reserve(3 * survey.faces);
         g.starts.push_back(0);
@@ -520,7 +582,8 @@ bool KV_ObjReader::Read(const std::string& path)
         MemoryStream buffer(bytes.data(), bytes.size());
         std::istream stream(&buffer);
         std::string warning, error;
-        tinyobj::LoadObjWithCallback(stream, calls, &g, nullptr, &warning, &error);
+        LibraryEvents libraries(g);
+        tinyobj::LoadObjWithCallback(stream, calls, &g, &libraries, &warning, &error);
         bytes = std::vector<char>();
         if (!g.deferral.empty())
             throw Defer{g.deferral};
@@ -586,6 +649,12 @@ bool KV_ObjReader::Read(const std::string& path)
         }
 
         // Textures: one per textured material the polygons use, in material order.
+        std::vector<unsigned int> materialOf(polygonCount);
+        for (std::size_t p = 0; p < polygonCount; ++p)
+        {
+            const Geometry::Mesh& mesh = g.meshList[g.meshes[p]];
+            materialOf[p] = mesh.assigned ? mesh.material : kNone;
+        }
         const float origin[2] = {0.0f, 0.0f};
         auto uv = [&](std::size_t c)
         {
@@ -595,10 +664,10 @@ bool KV_ObjReader::Read(const std::string& path)
         std::map<unsigned int, KV_MaterialTexture> textures;  // by material
         for (std::size_t p = 0; p < polygonCount; ++p)
         {
-            if (g.materials[p] == kNone)
+            if (materialOf[p] == kNone)
                 continue;
-            KV_MaterialTexture& texture = textures[g.materials[p]];
-            texture.name = materials[g.materials[p]].texture;
+            KV_MaterialTexture& texture = textures[materialOf[p]];
+            texture.name = materials[materialOf[p]].texture;
             ++texture.polygons;
             for (std::size_t c = g.starts[p]; c < g.starts[p + 1] && texture.inUnitSquare; ++c)
             {
@@ -686,8 +755,8 @@ bool KV_ObjReader::Read(const std::string& path)
         {
             const unsigned int p = order[k];
             const KV_MaterialTexture* packed = nullptr;
-            if (g.materials[p] != kNone && ofMaterial[g.materials[p]]->loaded)
-                packed = ofMaterial[g.materials[p]];
+            if (materialOf[p] != kNone && ofMaterial[materialOf[p]]->loaded)
+                packed = ofMaterial[materialOf[p]];
             KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
             polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
             for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
