@@ -2,10 +2,14 @@
 // scratch file whose extension is the target's format (FUZZ_MESH_EXTENSION), then read
 // through KV_ReadSurfaceFile; whatever loads is completed as the viewer would. The import
 // library itself runs in a child process (see KV_MeshImporter), so what is fuzzed here is
-// everything of ours around it: the hand-back, the checks and the completion.
+// everything of ours around it: the hand-back, the checks and the completion. OBJ files are
+// read in this process by KV_ObjReader (the library only gets what it leaves): for them a
+// material file and two pictures lie beside the input, so that materials, the texture
+// thread and the atlas are fuzzed too.
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
+#include "image/KV_PngWriter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "surface/KV_PolySurface.h"
 
@@ -34,6 +38,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The library has readers that loop on some inputs; the import stops them well
         // inside libFuzzer's own timeout.
         KV_MeshImporter::SetTimeLimit(2.0);
+        if (std::string(FUZZ_MESH_EXTENSION) == "obj")
+        {
+            // The input's own material file (found as the model's name with .mtl whatever
+            // its mtllib line says) and its pictures; one texture is missing.
+            std::string mtl = ScratchPath();
+            mtl.replace(mtl.size() - 3, 3, "mtl");
+            if (std::FILE* m = std::fopen(mtl.c_str(), "wb"))
+            {
+                std::fputs("newmtl a\nmap_Kd fuzz_mesh_a.png\nnewmtl b\nmap_Kd FUZZ_MESH_B.PNG\n"
+                           "newmtl c\nmap_Kd fuzz_mesh_missing.png\nnewmtl d\nKd 1 1 1\n",
+                           m);
+                std::fclose(m);
+            }
+            std::string error;
+            KV_Image<KV_RGB8> a(4, 8), b(2, 2);
+            KV_PngWriter::Write(a, "/tmp/fuzz_mesh_a.png", error);
+            KV_PngWriter::Write(b, "/tmp/fuzz_mesh_b.png", error);
+        }
         return true;
     }();
     (void)quiet;

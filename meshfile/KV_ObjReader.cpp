@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -65,10 +66,24 @@ std::vector<std::string> Words(const char* begin, const char* end, std::size_t l
     return words;
 }
 
-std::size_t CountWords(const char* begin, const char* end)
+// Whether a line of numbers (or of face indices, with slashes) holds nothing else: words the
+// two readers could read differently ("nan", "0x1p3", "1,5", "2a") go to the library.
+bool PlainNumbers(const char* begin, const char* end, bool slashes)
+{
+    for (const char* p = begin; p < end; ++p)
+    {
+        const char c = *p;
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || IsBlank(c) ||
+              (slashes ? c == '/' : (c == 'e' || c == 'E'))))
+            return false;
+    }
+    return true;
+}
+
+std::size_t CountWords(const char* begin, const char* end, std::size_t limit = SIZE_MAX)
 {
     std::size_t count = 0;
-    for (const char* p = begin; p < end;)
+    for (const char* p = begin; p < end && count < limit;)
     {
         while (p < end && IsBlank(*p)) ++p;
         if (p == end)
@@ -147,28 +162,30 @@ struct Survey
 Survey SurveyLines(const std::vector<char>& bytes)
 {
     Survey survey;
+    std::size_t coloured = 0;
     ForEachLine(bytes,
                 [&](const std::string& keyword, const char* rest, const char* end)
                 {
                     if (keyword == "f")
                     {
-                        if (CountWords(rest, end) < 3)
-                            throw Defer{"a face of fewer than three corners"};
+                        if (!PlainNumbers(rest, end, true) || CountWords(rest, end, 1) == 0)
+                            throw Defer{"a face of other than indices"};
                         ++survey.faces;
                     }
                     else if (keyword == "v")
                     {
                         const std::size_t n = CountWords(rest, end);
-                        if (n != 3 && n != 6)
-                            throw Defer{"a vertex of " + std::to_string(n) + " numbers"};
+                        if ((n != 3 && n != 6) || !PlainNumbers(rest, end, false))
+                            throw Defer{"a vertex of " + std::to_string(n) + " words"};
                         ++survey.vertices;
+                        coloured += n == 6;
                     }
                     else if (keyword == "vt")
                     {
                         const std::size_t n = CountWords(rest, end);
-                        if (n != 2 && n != 3)
+                        if ((n != 2 && n != 3) || !PlainNumbers(rest, end, false))
                             throw Defer{"a texture coordinate of " + std::to_string(n) +
-                                        " numbers"};
+                                        " words"};
                         ++survey.coordinates;
                     }
                     else if (keyword == "o" || keyword == "g" || keyword == "usemtl" ||
@@ -184,6 +201,9 @@ Survey SurveyLines(const std::vector<char>& bytes)
                     else if (keyword != "vn" && keyword != "s" && keyword[0] != '#')
                         throw Defer{"the statement " + keyword.substr(0, 16)};
                 });
+    // Colours on some vertices only: the library's colour list would not match its vertices.
+    if (coloured != 0 && coloured != survey.vertices)
+        throw Defer{"colours on some vertices only"};
     return survey;
 }
 
@@ -316,7 +336,19 @@ private:
                 return;
             if (mbNeedKnown.load(std::memory_order_acquire) && !entry.wanted)
                 continue;
-            entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            try
+            {
+                entry.texture->loaded =
+                    KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            }
+            catch (const std::exception& e)  // out of memory: the texture is left out
+            {
+                entry.texture->loaded = false;
+                entry.failure = {"The texture " + entry.texture->name + " of " + mkPath +
+                                     " cannot be decoded (" + e.what() +
+                                     "). The surface is shown without it.",
+                                 "Texture not loaded"};
+            }
             entry.done = true;
         }
     }
