@@ -46,9 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             mtl.replace(mtl.size() - 3, 3, "mtl");
             if (std::FILE* m = std::fopen(mtl.c_str(), "wb"))
             {
-                std::fputs("newmtl a\nmap_Kd fuzz_mesh_a.png\nnewmtl b\nmap_Kd FUZZ_MESH_B.PNG\n"
-                           "newmtl c\nmap_Kd fuzz_mesh_missing.png\nnewmtl d\nKd 1 1 1\n",
-                           m);
+                std::fputs(
+                    "newmtl a\nmap_Kd fuzz_mesh_a.png\nnewmtl b\nmap_Kd FUZZ_MESH_B.PNG\n"
+                    "newmtl c\nmap_Kd fuzz_mesh_missing.png\nnewmtl d\nKd 1 1 1\n",
+                    m);
                 std::fclose(m);
             }
             std::string error;

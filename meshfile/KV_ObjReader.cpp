@@ -80,6 +80,31 @@ bool PlainNumbers(const char* begin, const char* end, bool slashes)
     return true;
 }
 
+// Whether a face line holds indices only, none of them 0 (which the parser's calls cannot
+// tell from an index left out, and the library refuses).
+bool PlainIndices(const char* begin, const char* end)
+{
+    if (!PlainNumbers(begin, end, true))
+        return false;
+    bool digits = false, nonzero = false;
+    for (const char* p = begin; p <= end; ++p)
+    {
+        const char c = p < end ? *p : ' ';
+        if (c >= '0' && c <= '9')
+        {
+            digits = true;
+            nonzero = nonzero || c != '0';
+        }
+        else if (c == '/' || IsBlank(c))
+        {
+            if (digits && !nonzero)
+                return false;
+            digits = nonzero = false;
+        }
+    }
+    return true;
+}
+
 std::size_t CountWords(const char* begin, const char* end, std::size_t limit = SIZE_MAX)
 {
     std::size_t count = 0;
@@ -94,7 +119,16 @@ std::size_t CountWords(const char* begin, const char* end, std::size_t limit = S
     return count;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<char>& bytes)
+// A file's bytes, not cleared before they are read over.
+struct FileBytes
+{
+    std::unique_ptr<char[]> memory;
+    std::size_t count = 0;
+    const char* data() const { return memory.get(); }
+    std::size_t size() const { return count; }
+};
+
+bool ReadWholeFile(const std::string& path, FileBytes& bytes)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -104,8 +138,9 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& bytes)
     ok = ok && size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
     if (ok)
     {
-        bytes.resize(static_cast<std::size_t>(size));
-        ok = size == 0 || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        bytes.count = static_cast<std::size_t>(size);
+        bytes.memory.reset(new char[bytes.count + 1]);
+        ok = std::fread(bytes.memory.get(), 1, bytes.count, file) == bytes.count;
     }
     std::fclose(file);
     return ok;
@@ -115,7 +150,7 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& bytes)
 // at "\n" or "\r\n"; a lone "\r", a NUL byte or a line continued by a backslash is read
 // differently by the two readers.
 template <typename Line>
-void ForEachLine(const std::vector<char>& bytes, Line line)
+void ForEachLine(const FileBytes& bytes, Line line)
 {
     if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
         throw Defer{"a NUL byte"};
@@ -159,48 +194,47 @@ struct Survey
     std::size_t vertices = 0, coordinates = 0, faces = 0;
 };
 
-Survey SurveyLines(const std::vector<char>& bytes)
+Survey SurveyLines(const FileBytes& bytes)
 {
     Survey survey;
     std::size_t coloured = 0;
-    ForEachLine(bytes,
-                [&](const std::string& keyword, const char* rest, const char* end)
-                {
-                    if (keyword == "f")
-                    {
-                        if (!PlainNumbers(rest, end, true) || CountWords(rest, end, 1) == 0)
-                            throw Defer{"a face of other than indices"};
-                        ++survey.faces;
-                    }
-                    else if (keyword == "v")
-                    {
-                        const std::size_t n = CountWords(rest, end);
-                        if ((n != 3 && n != 6) || !PlainNumbers(rest, end, false))
-                            throw Defer{"a vertex of " + std::to_string(n) + " words"};
-                        ++survey.vertices;
-                        coloured += n == 6;
-                    }
-                    else if (keyword == "vt")
-                    {
-                        const std::size_t n = CountWords(rest, end);
-                        if ((n != 2 && n != 3) || !PlainNumbers(rest, end, false))
-                            throw Defer{"a texture coordinate of " + std::to_string(n) +
-                                        " words"};
-                        ++survey.coordinates;
-                    }
-                    else if (keyword == "o" || keyword == "g" || keyword == "usemtl" ||
-                             keyword == "mtllib")
-                    {
-                        const std::vector<std::string> words = Words(rest, end);
-                        if (words.size() != 1)
-                            throw Defer{"a name of " + std::to_string(words.size()) +
-                                        " words after " + keyword};
-                        if (keyword == "mtllib")
-                            survey.libraries.push_back(words[0]);
-                    }
-                    else if (keyword != "vn" && keyword != "s" && keyword[0] != '#')
-                        throw Defer{"the statement " + keyword.substr(0, 16)};
-                });
+    ForEachLine(
+        bytes,
+        [&](const std::string& keyword, const char* rest, const char* end)
+        {
+            if (keyword == "f")
+            {
+                if (!PlainIndices(rest, end) || CountWords(rest, end, 1) == 0)
+                    throw Defer{"a face of other than indices"};
+                ++survey.faces;
+            }
+            else if (keyword == "v")
+            {
+                const std::size_t n = CountWords(rest, end);
+                if ((n != 3 && n != 6) || !PlainNumbers(rest, end, false))
+                    throw Defer{"a vertex of " + std::to_string(n) + " words"};
+                ++survey.vertices;
+                coloured += n == 6;
+            }
+            else if (keyword == "vt")
+            {
+                const std::size_t n = CountWords(rest, end);
+                if ((n != 2 && n != 3) || !PlainNumbers(rest, end, false))
+                    throw Defer{"a texture coordinate of " + std::to_string(n) + " words"};
+                ++survey.coordinates;
+            }
+            else if (keyword == "o" || keyword == "g" || keyword == "usemtl" || keyword == "mtllib")
+            {
+                const std::vector<std::string> words = Words(rest, end);
+                if (words.size() != 1)
+                    throw Defer{"a name of " + std::to_string(words.size()) + " words after " +
+                                keyword};
+                if (keyword == "mtllib")
+                    survey.libraries.push_back(words[0]);
+            }
+            else if (keyword != "vn" && keyword != "s" && keyword[0] != '#')
+                throw Defer{"the statement " + keyword.substr(0, 16)};
+        });
     // Colours on some vertices only: the library's colour list would not match its vertices.
     if (coloured != 0 && coloured != survey.vertices)
         throw Defer{"colours on some vertices only"};
@@ -233,23 +267,32 @@ std::vector<Material> ReadMaterials(const std::string& path, const Survey& surve
             lastOfLibrary[library] = lastOfFile[file];
             continue;
         }
-        std::vector<char> bytes;
+        FileBytes bytes;
         if (!ReadWholeFile(file, bytes))
             throw Defer{"a material file that cannot be read"};
-        // Only plain statements: a name of one word, a map of one file name without options.
+        // Only plain statements reach the parser: a name of one word, a map of one file name
+        // without options, numbers.
         ForEachLine(bytes,
                     [&](const std::string& keyword, const char* rest, const char* end)
                     {
-                        if (keyword == "newmtl" || keyword.compare(0, 4, "map_") == 0 ||
-                            keyword.compare(0, 4, "MAP_") == 0)
-                        {
-                            const std::vector<std::string> words = Words(rest, end);
-                            if (words.size() != 1 || words[0][0] == '-')
-                                throw Defer{"a material statement " + keyword +
-                                            " of options or several words"};
-                        }
+                        static const char* const kMaps[] = {"newmtl", "map_", "bump", "disp",
+                                                            "decal",  "refl", "norm"};
+                        if (keyword[0] == '#')
+                            return;
+                        for (const char* map : kMaps)
+                            if (keyword.compare(0, std::strlen(map), map) == 0)
+                            {
+                                const std::vector<std::string> words = Words(rest, end);
+                                if (words.size() != 1 || words[0][0] == '-')
+                                    throw Defer{"a material statement " + keyword +
+                                                " of options or several words"};
+                                return;
+                            }
+                        if (!PlainNumbers(rest, end, false))
+                            throw Defer{"a material statement " + keyword.substr(0, 16) +
+                                        " of other than numbers"};
                     });
-        std::string text(bytes.begin(), bytes.end());
+        std::string text(bytes.data(), bytes.size());
         std::istringstream stream(text);
         std::map<std::string, int> map;
         std::vector<tinyobj::material_t> read;
@@ -277,8 +320,8 @@ public:
     {
         for (const Material& material : materials)
             if (!material.texture.empty() &&
-                std::none_of(mkTextures.begin(), mkTextures.end(), [&](const Entry& e)
-                             { return e.texture->name == material.texture; }))
+                std::none_of(mkTextures.begin(), mkTextures.end(),
+                             [&](const Entry& e) { return e.texture->name == material.texture; }))
             {
                 mkTextures.emplace_back();
                 mkTextures.back().texture = std::make_unique<KV_MaterialTexture>();
@@ -338,8 +381,7 @@ private:
                 continue;
             try
             {
-                entry.texture->loaded =
-                    KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+                entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
             }
             catch (const std::exception& e)  // out of memory: the texture is left out
             {
@@ -385,17 +427,17 @@ struct Geometry
 {
     const std::map<std::string, unsigned int>* materialIndex = nullptr;
     const std::map<std::string, std::string>* lastOfLibrary = nullptr;
-    std::vector<float> positions;  // x y z
+    std::vector<float> positions;    // x y z
     std::vector<float> coordinates;  // u v
     std::size_t normals = 0;
-    std::vector<unsigned int> corners;  // position index
+    std::vector<unsigned int> corners;            // position index
     std::vector<unsigned int> cornerCoordinates;  // index into coordinates, kNone when none
-    std::vector<std::size_t> starts;  // first corner of each polygon, and the end
-    std::vector<unsigned int> objects;  // per polygon
-    std::vector<unsigned int> meshes;  // per polygon
+    std::vector<std::size_t> starts;              // first corner of each polygon, and the end
+    std::vector<unsigned int> objects;            // per polygon
+    std::vector<unsigned int> meshes;             // per polygon
     struct Mesh
     {
-        bool assigned;  // whether a material was given to it
+        bool assigned;          // whether a material was given to it
         unsigned int material;  // textured material's index; kNone for one without a map
         bool faces;
     };
@@ -451,8 +493,7 @@ private:
     Geometry& mkGeometry;
 };
 
-void OnVertex(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t z,
-              tinyobj::real_t)
+void OnVertex(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t z, tinyobj::real_t)
 {
     auto& g = *static_cast<Geometry*>(data);
     g.positions.insert(g.positions.end(), {x, y, z});
@@ -503,8 +544,7 @@ void OnFace(void* data, tinyobj::index_t* indices, int count)
             (indices[i].normal_index != 0 &&
              !Resolve(indices[i].normal_index, g.normals, normal)) ||
             (indices[i].texcoord_index != 0) != textured ||
-            (textured &&
-             !Resolve(indices[i].texcoord_index, g.coordinates.size() / 2, coordinate)))
+            (textured && !Resolve(indices[i].texcoord_index, g.coordinates.size() / 2, coordinate)))
         {
             g.deferral = "a face index that is 0, before the first element, or mixed";
             return;
@@ -575,7 +615,7 @@ bool KV_ObjReader::Read(const std::string& path)
     std::unique_ptr<TextureDecoder> decoder;
     try
     {
-        std::vector<char> bytes;
+        FileBytes bytes;
         if (!ReadWholeFile(path, bytes))
             throw Defer{"a file that cannot be read"};
         if (bytes.size() < 16)
@@ -616,7 +656,7 @@ bool KV_ObjReader::Read(const std::string& path)
         std::string warning, error;
         LibraryEvents libraries(g);
         tinyobj::LoadObjWithCallback(stream, calls, &g, &libraries, &warning, &error);
-        bytes = std::vector<char>();
+        bytes = FileBytes();
         if (!g.deferral.empty())
             throw Defer{g.deferral};
         const std::size_t positionCount = g.positions.size() / 3;
@@ -688,8 +728,7 @@ bool KV_ObjReader::Read(const std::string& path)
             materialOf[p] = mesh.assigned ? mesh.material : kNone;
         }
         const float origin[2] = {0.0f, 0.0f};
-        auto uv = [&](std::size_t c)
-        {
+        auto uv = [&](std::size_t c) {
             return g.cornerCoordinates[c] == kNone ? origin
                                                    : &g.coordinates[2 * g.cornerCoordinates[c]];
         };

@@ -122,7 +122,7 @@ struct ObjCase
     const char* name;
     const char* obj;  // the file's text; empty: name is a model of assimp-testmodels
     const char* mtl;  // written as NAME.mtl when not empty
-    bool fast;  // whether the new reader reads it itself
+    bool fast;        // whether the new reader reads it itself
 };
 
 const char* const kModels = "/usr/share/assimp/models/OBJ/";
@@ -168,12 +168,14 @@ const ObjCase kCases[] = {
     {"shapes", kShapes, kShapesMtl, true},
     {"missing_texture", kShapes, "newmtl red\nmap_Kd nowhere.png\nnewmtl green\nmap_Kd red.png\n",
      true},
-    {"outside_unit_square", "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 2 0\n"
-                            "vt 2 2\nusemtl red\nf 1/1 2/2 3/3\nusemtl green\nf 1/1 3/3 2/2\n"
-                            "f 3/1 2/1 1/1\n",
+    {"outside_unit_square",
+     "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nvt 2 0\n"
+     "vt 2 2\nusemtl red\nf 1/1 2/2 3/3\nusemtl green\nf 1/1 3/3 2/2\n"
+     "f 3/1 2/1 1/1\n",
      kShapesMtl, true},
-    {"no_material_file", "mtllib absent.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl red\n"
-                         "f 1/1 2/1 3/1\n",
+    {"no_material_file",
+     "mtllib absent.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl red\n"
+     "f 1/1 2/1 3/1\n",
      "", true},
     {"welded_positions", "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 1 0 0\nv 0 0 0\nf 4 3 5\nf 1 2 3\n", "",
      true},
@@ -181,13 +183,16 @@ const ObjCase kCases[] = {
     {"line", "v 0 0 0\nv 1 0 0\nv 1 1 0\nl 1 2\nf 1 2 3\n", "", false},
     {"homogeneous", "v 0 0 0 2\nv 1 0 0 2\nv 1 1 0 2\nf 1 2 3\n", "", false},
     {"index_zero", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 0 1 2\n", "", false},
+    {"coordinate_index_zero", "v 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nf 1/0 2/00 3/0\n", "", false},
     {"index_out_of_range", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 4\n", "", false},
     {"relative_before_first", "v 0 0 0\nv 1 0 0\nv 1 1 0\nf -1 -2 -4\n", "", false},
-    {"object_named_twice", "o a\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\no b\nf 1 3 2\no a\n"
-                           "f 2 3 1\n",
+    {"object_named_twice",
+     "o a\nv 0 0 0\nv 1 0 0\nv 1 1 0\nf 1 2 3\no b\nf 1 3 2\no a\n"
+     "f 2 3 1\n",
      "", false},
-    {"texture_options", "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl red\n"
-                        "f 1/1 2/1 3/1\n",
+    {"texture_options",
+     "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl red\n"
+     "f 1/1 2/1 3/1\n",
      "newmtl red\nmap_Kd -s 2 2 1 red.png\n", false},
     {"sphere_of_the_sample", nullptr, nullptr, true},
     {"spider.obj", "", nullptr, true},
