@@ -3,14 +3,16 @@
 // through KV_ReadSurfaceFile; whatever loads is completed as the viewer would. The import
 // library itself runs in a child process (see KV_MeshImporter), so what is fuzzed here is
 // everything of ours around it: the hand-back, the checks and the completion. OBJ files are
-// read in this process by KV_ObjReader (the library only gets what it leaves): for them a
-// material file and two pictures lie beside the input, so that materials, the texture
-// thread and the atlas are fuzzed too.
+// read in this process by KV_ObjReader, which leaves the rest to the library: the OBJ target
+// fuzzes that reader (inputs it leaves to the library are skipped, so that no time goes to
+// the library's child), with a material file and two pictures beside the input so that
+// materials, the texture thread and the atlas are fuzzed too.
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "image/KV_PngWriter.h"
 #include "meshfile/KV_MeshImporter.h"
+#include "meshfile/KV_ObjReader.h"
 #include "surface/KV_PolySurface.h"
 
 #include <cstddef>
@@ -66,6 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
     if (std::fclose(f) != 0 || !written)
         return 0;
+    if (std::string(FUZZ_MESH_EXTENSION) == "obj")
+    {
+        KV_PolySurface probe;
+        if (!KV_ObjReader(probe).Read(ScratchPath()))
+            return 0;
+    }
     KV_PolySurface surface;
     KV_SurfaceReadReport report;
     if (KV_ReadSurfaceFile(ScratchPath().c_str(), surface, report))
