@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -279,6 +280,13 @@ std::vector<Material> ReadMaterials(const std::string& path, const Survey& surve
                                                             "decal",  "refl", "norm"};
                         if (keyword[0] == '#')
                             return;
+                        // The library takes the diffuse map in any letter case, the parser
+                        // in one.
+                        std::string lower = keyword;
+                        for (char& c : lower)
+                            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                        if (lower.compare(0, 6, "map_kd") == 0 && keyword != "map_Kd")
+                            throw Defer{"a diffuse map written " + keyword.substr(0, 16)};
                         for (const char* map : kMaps)
                             if (keyword.compare(0, std::strlen(map), map) == 0)
                             {
@@ -320,8 +328,7 @@ public:
     {
         for (const Material& material : materials)
             if (!material.texture.empty() &&
-                std::none_of(mkTextures.begin(), mkTextures.end(),
-                             [&](const Entry& e) { return e.texture->name == material.texture; }))
+                mkIndex.emplace(material.texture, mkTextures.size()).second)
             {
                 mkTextures.emplace_back();
                 mkTextures.back().texture = std::make_unique<KV_MaterialTexture>();
@@ -347,19 +354,17 @@ public:
     KV_MaterialTexture* Take(const std::string& name, KV_TextureMessage& failure)
     {
         Finish();
-        for (Entry& entry : mkTextures)
-            if (entry.texture->name == name)
-            {
-                if (!entry.done)  // skipped as not needed after all: decode it now
-                {
-                    entry.texture->loaded =
-                        KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
-                    entry.done = true;
-                }
-                failure = entry.failure;
-                return entry.texture.get();
-            }
-        return nullptr;
+        auto found = mkIndex.find(name);
+        if (found == mkIndex.end())
+            return nullptr;
+        Entry& entry = mkTextures[found->second];
+        if (!entry.done)  // skipped as not needed after all: decode it now
+        {
+            entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            entry.done = true;
+        }
+        failure = entry.failure;
+        return entry.texture.get();
     }
 
 private:
@@ -401,7 +406,8 @@ private:
     }
 
     const std::string mkPath;
-    std::vector<Entry> mkTextures;
+    std::vector<Entry> mkTextures;               // fixed before the thread starts
+    std::map<std::string, std::size_t> mkIndex;  // by file name as written
     std::atomic<bool> mbNeedKnown{false};
     std::atomic<bool> mbCancelled{false};
     std::thread mkThread;
@@ -738,7 +744,8 @@ bool KV_ObjReader::Read(const std::string& path)
             if (materialOf[p] == kNone)
                 continue;
             KV_MaterialTexture& texture = textures[materialOf[p]];
-            texture.name = materials[materialOf[p]].texture;
+            if (texture.polygons == 0)
+                texture.name = materials[materialOf[p]].texture;
             ++texture.polygons;
             for (std::size_t c = g.starts[p]; c < g.starts[p + 1] && texture.inUnitSquare; ++c)
             {

@@ -194,6 +194,10 @@ const ObjCase kCases[] = {
      "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\nusemtl red\n"
      "f 1/1 2/1 3/1\n",
      "newmtl red\nmap_Kd -s 2 2 1 red.png\n", false},
+    {"diffuse_map_in_lower_case",
+     "mtllib NAME.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nvt 0 0\n"
+     "usemtl red\nf 1/1 2/1 3/1\n",
+     "newmtl red\nmap_kd red.png\n", false},
     {"sphere_of_the_sample", nullptr, nullptr, true},
     {"spider.obj", "", nullptr, true},
     {"box.obj", "", nullptr, true},
