@@ -146,7 +146,7 @@ bool ParseCount(const std::string& word, std::uint64_t& count)
     return count <= 0xFFFFFFFFull;
 }
 
-// The header, when it is one this reader takes: binary, known types, known line kinds.
+// The header, when it is one this reader takes: binary, with known types.
 bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
 {
     std::size_t position = 0;
@@ -188,9 +188,6 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
                 header.texture = line.substr(start, stop - start);
             }
         }
-        else if (keyword == "obj_info")
-        {
-        }
         else if (keyword == "format" && words.size() == 3 && !format)
         {
             if (words[1] == "binary_little_endian")
@@ -225,8 +222,8 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
                 return false;
             header.elements.back().properties.push_back(property);
         }
-        else
-            return false;
+        // Other lines (obj_info, a writer's note without "comment") say nothing about the
+        // data; the library passes over them too.
     }
 }
 
