@@ -16,6 +16,7 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <vector>
 
 namespace
@@ -402,9 +403,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
     const int xyz[3] = {vertex.Find({"x"}), vertex.Find({"y"}), vertex.Find({"z"})};
     const int uv[2] = {vertex.Find({"u", "s", "tx", "texture_u"}),
                        vertex.Find({"v", "t", "ty", "texture_v"})};
+    if (xyz[0] < 0 || xyz[1] < 0 || xyz[2] < 0)
+        return Outcome::NotHandled;
     for (int k : {xyz[0], xyz[1], xyz[2], uv[0], uv[1]})
-        if ((k < 0 && (k == xyz[0] || k == xyz[1] || k == xyz[2])) ||
-            (k >= 0 && vertex.properties[k].list))
+        if (k >= 0 && vertex.properties[k].list)
             return Outcome::NotHandled;
     int indexProperty = -1, cornerCoordinates = -1;
     if (faceElement >= 0)
@@ -426,8 +428,17 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
     // no thread can be had).
     std::future<TextureResult> texture;
     if (textured)
-        texture = std::async(std::launch::async | std::launch::deferred, ReadTexture, path,
-                             header.texture);
+    {
+        try
+        {
+            texture = std::async(std::launch::async | std::launch::deferred, ReadTexture, path,
+                                 header.texture);
+        }
+        catch (const std::system_error&)
+        {
+            texture = std::async(std::launch::deferred, ReadTexture, path, header.texture);
+        }
+    }
 
     const ValueLoader values(header.bigEndian);
     KV_ByteCursor in(bytes->Data(), bytes->Size());
@@ -442,8 +453,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             SkipElement(in, values, header.elements[e]);
         }
 
-        // Vertices: positions welded as they are read, and per-vertex texture coordinates
-        // welded likewise (all of them first, in vertex order, as the library's path does).
+        // Vertices: positions welded in vertex order, then per-vertex texture coordinates
+        // likewise (all of them, before any face, as the library's path does).
         where = "vertex";
         in.Require(vertex.count, vertex.MinimumSize());
         const std::uint64_t vertexCount = vertex.count;
@@ -573,6 +584,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 }
                 if (count < 3)
                     continue;
+                if (made == polygons.Count())
+                    throw KV_ShortRead();  // cannot be: each polygon took its share of room
                 KV_Polygon& target = polygons[made];
                 target.SetCount(static_cast<unsigned int>(count));
                 KV_Polygon* mapped = nullptr;

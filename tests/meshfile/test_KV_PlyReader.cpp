@@ -500,9 +500,10 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
     whole.erase(whole.find("comment TextureFile"), 28);
     const std::size_t data = whole.find("end_header\n") + 11;
     const std::string path = TestScratchPath("prefix.ply");
-    for (std::size_t size = data; size < whole.size(); ++size)
+    WriteText(path, whole);
+    for (std::size_t size = whole.size() - 1; size >= data; --size)
     {
-        WriteText(path, whole.substr(0, size));
+        fs::resize_file(path, size);
         KV_PolySurface surface;
         KV_PlyReader reader(surface);
         ASSERT_EQ(reader.Read(path), KV_PlyReader::Outcome::Refused) << size;
