@@ -5,6 +5,8 @@
 #include "meshfile/KV_GltfCoordinates.h"
 #include "meshfile/KV_MaterialTextures.h"
 #include "meshfile/KV_ObjReader.h"
+#include "meshfile/KV_PlyReader.h"
+#include "meshfile/KV_TextureLookup.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -40,7 +42,7 @@ namespace fs = std::filesystem;
 namespace
 {
 double gdTimeLimitSeconds = 60.0;
-bool gbObjReader = true;
+bool gbDirectReaders = true;
 }  // namespace
 
 void KV_MeshImporter::SetTimeLimit(double seconds)
@@ -48,9 +50,9 @@ void KV_MeshImporter::SetTimeLimit(double seconds)
     gdTimeLimitSeconds = seconds;
 }
 
-void KV_MeshImporter::SetObjReader(bool use)
+void KV_MeshImporter::UseDirectReaders(bool use)
 {
-    gbObjReader = use;
+    gbDirectReaders = use;
 }
 
 namespace
@@ -166,10 +168,10 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, KV_Material
                           "Texture not loaded");
         return;
     }
-
-    KV_TextureMessage failure;
-    if (!KV_LoadTextureFile(modelPath, texture, failure))
-        ReportMessage(failure.text.c_str(), failure.caption.c_str());
+    std::string message, caption;
+    texture.loaded = KV_ReadModelTexture(modelPath, texture.name, *texture.image, message, caption);
+    if (!texture.loaded)
+        ReportMessage(message.c_str(), caption.c_str());
 }
 
 // Turns a picture upside down (row 0 becomes the last row).
@@ -689,8 +691,20 @@ bool KV_MeshImporter::Read(const std::string& path)
     mkReason.clear();
     mkFormat = LowerExtension(path);
 
-    // OBJ files are read here, faster, unless they hold what only the library reads alike.
-    if (mkFormat == "obj" && gbObjReader && KV_ObjReader(mkSurface).Read(path))
+    // Binary PLY of the usual layouts is read by our own reader, here: see KV_PlyReader for
+    // why. What it does not take goes to the library as before.
+    if (gbDirectReaders && mkFormat == "ply")
+    {
+        KV_PlyReader direct(mkSurface);
+        const KV_PlyReader::Outcome outcome = direct.Read(path);
+        if (outcome != KV_PlyReader::Outcome::NotHandled)
+        {
+            mkReason = direct.Reason();
+            return outcome == KV_PlyReader::Outcome::Handled;
+        }
+    }
+    // OBJ files likewise by KV_ObjReader, unless they hold what only the library reads alike.
+    if (gbDirectReaders && mkFormat == "obj" && KV_ObjReader(mkSurface).Read(path))
         return true;
 
     int channel[2];

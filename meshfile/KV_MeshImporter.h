@@ -16,8 +16,9 @@
 // the places tried; the surface then loads without that texture (and, when no texture is
 // left, without texture coordinates).
 //
-// OBJ files go to KV_ObjReader first, in this process; it leaves to the library every file it
-// would not read exactly alike.
+// Binary PLY files of the usual layouts are read by KV_PlyReader instead, in this process, to
+// the same surface, and OBJ files by KV_ObjReader, which leaves to the library every file it
+// would not read exactly alike; everything else goes to the library.
 //
 // The library runs in a child process that hands the surface and its messages back, so
 // that a file which crashes the library (it has readers that do) ends the child, not the
@@ -54,9 +55,10 @@ public:
 
     // The time limit for a file of no size, for the whole process (fuzzing shortens it).
     static void SetTimeLimit(double seconds);
-    // Whether OBJ files go to KV_ObjReader first (the default), for the whole process; off,
-    // the library reads them (tests compare the two).
-    static void SetObjReader(bool use);
+    // Whether the files our own readers take (binary PLY: KV_PlyReader; OBJ: KV_ObjReader)
+    // are read by them, in this process, rather than by the library (the default; off to
+    // compare the two).
+    static void UseDirectReaders(bool use);
 
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);

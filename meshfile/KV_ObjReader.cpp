@@ -4,6 +4,7 @@
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_MaterialTextures.h"
 #include "meshfile/KV_MeshImporter.h"
+#include "meshfile/KV_TextureLookup.h"
 #include "surface/KV_TexturedPolySurface.h"
 
 #include <tiny_obj_loader.h>
@@ -31,6 +32,21 @@ namespace
 {
 
 const unsigned int kNone = UINT_MAX;
+
+// A message for the user: its text and its caption.
+struct TextureMessage
+{
+    std::string text;
+    std::string caption;
+};
+
+// Finds and decodes a material's picture; on failure, failure holds the message.
+bool LoadTextureFile(const std::string& modelPath, KV_MaterialTexture& texture,
+                     TextureMessage& failure)
+{
+    return KV_ReadModelTexture(modelPath, texture.name, *texture.image, failure.text,
+                               failure.caption);
+}
 
 // Something the import library would read differently, or refuse: the file goes to it.
 struct Defer
@@ -351,7 +367,7 @@ public:
         Finish();
     }
     // Waits for the thread; then the texture of a name, decoded or not (null when unknown).
-    KV_MaterialTexture* Take(const std::string& name, KV_TextureMessage& failure)
+    KV_MaterialTexture* Take(const std::string& name, TextureMessage& failure)
     {
         Finish();
         auto found = mkIndex.find(name);
@@ -360,7 +376,7 @@ public:
         Entry& entry = mkTextures[found->second];
         if (!entry.done)  // skipped as not needed after all: decode it now
         {
-            entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            entry.texture->loaded = LoadTextureFile(mkPath, *entry.texture, entry.failure);
             entry.done = true;
         }
         failure = entry.failure;
@@ -371,7 +387,7 @@ private:
     struct Entry
     {
         std::unique_ptr<KV_MaterialTexture> texture;
-        KV_TextureMessage failure;
+        TextureMessage failure;
         bool wanted = true;
         bool done = false;
     };
@@ -386,7 +402,7 @@ private:
                 continue;
             try
             {
-                entry.texture->loaded = KV_LoadTextureFile(mkPath, *entry.texture, entry.failure);
+                entry.texture->loaded = LoadTextureFile(mkPath, *entry.texture, entry.failure);
             }
             catch (const std::exception& e)  // out of memory: the texture is left out
             {
@@ -773,7 +789,7 @@ bool KV_ObjReader::Read(const std::string& path)
                 ofMaterial[entry.first] = same->second;
                 continue;
             }
-            KV_TextureMessage failure;
+            TextureMessage failure;
             KV_MaterialTexture* texture = decoder->Take(use.name, failure);
             if (texture == nullptr)
                 throw Defer{"a texture the decoder was not given"};

@@ -35,14 +35,14 @@ struct Loaded
 
 void Load(const std::string& path, bool objReader, Loaded& loaded)
 {
-    KV_MeshImporter::SetObjReader(objReader);
+    KV_MeshImporter::UseDirectReaders(objReader);
     ReportRecorder reports;
     KV_MeshImporter importer(loaded.surface);
     loaded.read = importer.Read(path);
     loaded.reason = importer.Reason();
     for (const RecordedReport& report : reports.Reports())
         loaded.messages.push_back(report.caption + ": " + report.text);
-    KV_MeshImporter::SetObjReader(true);
+    KV_MeshImporter::UseDirectReaders(true);
 }
 
 // The library's own number reader can be one unit in the last place off the correctly
