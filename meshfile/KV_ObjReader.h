@@ -8,7 +8,14 @@
 //
 // Whatever it cannot make exactly the same, and every file the import library would refuse,
 // it leaves to the importer: Read then returns false with the surface empty and nothing
-// reported, and Deferral() says what it met. The importer then reads the file itself.
+// reported, and Deferral() says what it met. The importer then reads the file itself. A first
+// pass over the lines does most of that sorting, so that the parser (which has had crash bugs
+// on malformed input) only ever sees statements it knows, of plain numbers and one-word names.
+//
+// Why not the library: on the 1M-triangle benchmark sphere (a 75 MB OBJ, a 4096 x 4096 PNG
+// beside it) its path (its parser, a vertex per corner welded again, the surface and picture
+// handed back from its child process, then the texture) made opening the OBJ cost 1.9 s more
+// than opening the same surface as .osf; this reader costs 0.9 s more.
 
 #include <string>
 
