@@ -20,7 +20,13 @@
 #include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
 
+#include <memory>
+
 class KV_PolySurface;
+namespace KV_SurfaceTopology
+{
+class CompactVertexPolygons;
+}
 
 class KV_PSO_ComputeNormals
 {
@@ -36,10 +42,20 @@ public:
     void RefineVertexNormals();
     // On: RefineVertexNormals fits the planes of the second half of the vertices on a second
     // thread (each vertex's fit reads only the surface and writes only its own normal, so
-    // the normals are the same, bit for bit). Off by default.
+    // the normals are the same, bit for bit), and polygon normals it has to make are made
+    // while another thread makes its table of each vertex's polygons. Off by default.
     void SetConcurrent(bool flag) { mbConcurrent = flag; }
 
 private:
+    // Below this many vertices (or polygons) a second thread costs more than it saves.
+    static constexpr unsigned int kConcurrentFrom = 1024;
+
+    // The refinement's table of each vertex's polygons. With polygonNormalsWanted, polygon
+    // normals that are absent or not one per polygon are made as well, beside the table
+    // when concurrent.
+    std::unique_ptr<KV_SurfaceTopology::CompactVertexPolygons> MakeCompactTable(
+        bool polygonNormalsWanted);
+
     KV_PolySurface* mpSurface;
     bool mbConcurrent = false;
 };
