@@ -5,6 +5,7 @@
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceExtents.h"
 #include "tests/image/ImageTestFiles.h"
+#include "tests/render/RenderTestSurfaces.h"
 #include "tests/support/ReportRecorder.h"
 
 #include <gtest/gtest.h>
@@ -485,7 +486,10 @@ TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
     stale.mpExtents = new KV_SurfaceExtents;
     stale.mpExtents->Compute(stale.mpVertices, stale.mpPolygons);
     (*stale.mpVertices)[0].z = 5.0f;
-    for (const KV_PolySurface& original : {sample, HoledQuadGrid(), stale})
+    // A textured surface large enough for the texture-coordinate vertices to be made on a
+    // thread of their own, with a seam and a coordinate no texture polygon uses.
+    for (const KV_PolySurface& original :
+         {sample, HoledQuadGrid(), stale, TexturedSeamGrid(200, 170)})
     {
         KV_PolySurface whole(original), parts(original);
         KV_CompleteSurface(whole);
