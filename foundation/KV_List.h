@@ -8,6 +8,9 @@
 //   (through the block table when the block size is a power of two); operator[] is
 //   unchecked. A first block of up to 16 bytes (a polygon's four indices)
 //   lives inside the list object: it moves with the object, which is copied, never moved.
+// - The object is 24 bytes (a surface holds two lists per triangle): the count and the block
+//   size share one word, so block sizes stop at kMaxBlockSize (about a billion); a larger
+//   one throws KV_ListAllocError, as a block of that size could not be made anyway.
 // - SetCount keeps old values: slots that become visible again show what they last held.
 // - The block size can be changed only while the list holds no storage (not merely while it
 //   is empty); a zero block size is reported and replaced by 16.
@@ -41,77 +44,77 @@ template <typename T>
 class KV_List
 {
 public:
-    explicit KV_List(unsigned int blockSize) : munBlockSize(CheckedBlockSize(blockSize)) {}
+    static constexpr unsigned int kMaxBlockSize = (1u << 30) - 1;
+
+    explicit KV_List(unsigned int blockSize) { SetHeadBlockSize(CheckedBlockSize(blockSize)); }
 
     // Elements of a list of lists are made this way when a block is created; they take their
     // real block size from the list assigned to them, so no message is shown here.
-    KV_List() : munBlockSize(16) {}
+    KV_List() { SetHeadBlockSize(16); }
 
-    KV_List(const KV_List& other) : munBlockSize(other.munBlockSize) { *this = other; }
+    KV_List(const KV_List& other)
+    {
+        SetHeadBlockSize(other.BlockSize());
+        *this = other;
+    }
 
     // Not virtual: a surface holds millions of lists (two per triangle, one per vertex), and a
     // table pointer would make each of them 8 bytes larger. The lists derived from this one
     // (KV_Polygon, KV_Boundary) add no members and are never deleted through a KV_List*.
     ~KV_List() { Clear(); }
 
-    unsigned int Count() const { return munCount; }
-    unsigned int BlockSize() const { return munBlockSize; }
-    unsigned int NumBlocks() const { return munNumBlocks; }
-    unsigned int Capacity() const { return munCapacity; }
-    bool HasStorage() const { return munNumBlocks != 0; }
+    unsigned int Count() const
+    {
+        return IsSpilled() ? SpillOf().munCount : static_cast<unsigned int>(mHead);
+    }
+    unsigned int BlockSize() const { return IsSpilled() ? SpillOf().munBlockSize : HeadBlockSize(); }
+    unsigned int NumBlocks() const { return IsInline() ? 1 : StorageOf().munNumBlocks; }
+    unsigned int Capacity() const
+    {
+        return IsInline() ? InlineCapacity(HeadBlockSize()) : StorageOf().munCapacity;
+    }
+    bool HasStorage() const { return NumBlocks() != 0; }
 
     // With one block the block is indexed directly; with several blocks of a power-of-two
     // size, through the block table (block i >> log2 size, element i & size - 1); otherwise
     // through the element table.
-    T& operator[](unsigned int i)
-    {
-        if (munNumBlocks <= 1)
-            return static_cast<T*>(mpIndex)[i];
-        if (IsPowerOfTwo(munBlockSize))
-            return static_cast<T**>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
-        return *static_cast<T**>(mpIndex)[i];
-    }
-    const T& operator[](unsigned int i) const
-    {
-        if (munNumBlocks <= 1)
-            return static_cast<const T*>(mpIndex)[i];
-        if (IsPowerOfTwo(munBlockSize))
-            return static_cast<T* const*>(mpIndex)[i >> Log2(munBlockSize)][i & (munBlockSize - 1)];
-        return *static_cast<T* const*>(mpIndex)[i];
-    }
+    T& operator[](unsigned int i) { return *Slot(i); }
+    const T& operator[](unsigned int i) const { return *Slot(i); }
 
     // Refused, with a message, once the list holds storage.
     void SetBlockSize(unsigned int n)
     {
-        if (munNumBlocks != 0)
+        if (HasStorage())
         {
             ReportMessage("KV_List Block Re-Size error!",
                           "Invalid attempt to set block size of non-empty list");
             return;
         }
-        munBlockSize = CheckedBlockSize(n);
+        SetHeadBlockSize(CheckedBlockSize(n));
     }
 
     // Adds one block at the end. Throws KV_ListAllocError when a table cannot grow or the
     // capacity would pass the 32-bit count.
     void AllocateBlock()
     {
-        if (static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1ull) > UINT32_MAX)
+        const unsigned int blockSize = BlockSize();
+        const unsigned int numBlocks = NumBlocks();
+        if (static_cast<std::uint64_t>(blockSize) * (numBlocks + 1ull) > UINT32_MAX)
             throw KV_ListAllocError();
-        if (munNumBlocks == 0)
+        if (numBlocks == 0)
         {
-            AllocateFirstBlock(munBlockSize);
+            AllocateFirstBlock(blockSize);
             return;
         }
-        if (munNumBlocks == 1 && munCapacity < munBlockSize)
+        if (numBlocks == 1 && Capacity() < blockSize)
         {
             WidenFirstBlock();
             return;
         }
-        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(blockSize) * sizeof(T)));
         if (block == nullptr)
             throw KV_ListAllocError();
-        if (munNumBlocks == 1)
+        if (numBlocks == 1)
         {
             // Made with room for two blocks: nothing below can fail once they exist.
             try
@@ -124,10 +127,11 @@ public:
                 throw;
             }
         }
-        else if (IsPowerOfTwo(munBlockSize))
+        else if (IsPowerOfTwo(blockSize))
         {
-            if (munNumBlocks + 1 > TablesOf().munBlockTableSize &&
-                !GrowIndex(TablesOf().munBlockTableSize * 2ull))
+            Storage& storage = StorageOf();
+            if (numBlocks + 1 > TablesOf(storage).munBlockTableSize &&
+                !GrowIndex(storage, TablesOf(storage).munBlockTableSize * 2ull))
             {
                 std::free(block);
                 throw KV_ListAllocError();
@@ -135,8 +139,9 @@ public:
         }
         else
         {
-            Tables& tables = TablesOf();
-            if (munNumBlocks + 1 > tables.munBlockTableSize)
+            Storage& storage = StorageOf();
+            Tables& tables = TablesOf(storage);
+            if (numBlocks + 1 > tables.munBlockTableSize)
             {
                 const unsigned int size = tables.munBlockTableSize * 2;
                 void* p =
@@ -149,72 +154,86 @@ public:
                 tables.mpptBlocks = static_cast<T**>(p);
                 tables.munBlockTableSize = size;
             }
-            const std::uint64_t needed =
-                static_cast<std::uint64_t>(munBlockSize) * (munNumBlocks + 1);
+            const std::uint64_t needed = static_cast<std::uint64_t>(blockSize) * (numBlocks + 1);
             if (needed > tables.munElementTableSize)
             {
                 std::uint64_t size = tables.munElementTableSize * 2ull;
                 if (size < needed)
                     size = needed;
-                if (!GrowIndex(size))
+                if (!GrowIndex(storage, size))
                 {
                     std::free(block);
                     throw KV_ListAllocError();
                 }
             }
         }
-        ConstructBlock(block, munBlockSize);
-        TablesOf().mpptBlocks[munNumBlocks] = block;
-        munNumBlocks += 1;
-        FillEntries(block);
+        ConstructBlock(block, blockSize);
+        Storage& storage = StorageOf();
+        TablesOf(storage).mpptBlocks[storage.munNumBlocks] = block;
+        storage.munNumBlocks += 1;
+        FillEntries(storage, block, blockSize);
     }
 
     void Append(const T& x)
     {
-        if (munCount == munCapacity)
+        const unsigned int count = Count();
+        if (count == Capacity())
             AllocateBlock();
-        (*this)[munCount] = x;
-        munCount += 1;
+        (*this)[count] = x;
+        SetCountField(count + 1);
     }
 
     // Grows storage to at least n slots; never releases. Visible slots keep their old values.
     void SetCount(unsigned int n)
     {
-        while (munCapacity < n) AllocateBlock();
-        munCount = n;
+        while (Capacity() < n) AllocateBlock();
+        SetCountField(n);
     }
 
     // SetCount, except that a list without storage asked for fewer elements than a block
-    // gets a first block of just n elements (see the class comment).
+    // gets a first block of just n elements (see the class comment), or the room the object
+    // has when n elements fit there.
     void SetCountTight(unsigned int n)
     {
-        if (munNumBlocks == 0 && n > 0 && n < munBlockSize &&
-            static_cast<std::size_t>(munBlockSize) * sizeof(T) > kInlineBytes)
+        if (!HasStorage() && n > 0 && n < BlockSize() &&
+            static_cast<std::size_t>(BlockSize()) * sizeof(T) > kInlineBytes)
             AllocateFirstBlock(n);
         SetCount(n);
     }
 
     void Clear()
     {
-        for (unsigned int b = 0; b < munNumBlocks; ++b)
+        const unsigned int blockSize = BlockSize();
+        if (IsInline())
         {
-            T* block = Block(b);
-            // A single block may be a short one (SetCountTight); later blocks are whole.
-            const unsigned int size = munNumBlocks == 1 ? munCapacity : munBlockSize;
+            T* block = InlineBlock();
+            const unsigned int size = InlineCapacity(blockSize);
             for (unsigned int k = 0; k < size; ++k) block[k].~T();
-            if (!IsInline(block))
-                std::free(block);
         }
-        if (munNumBlocks > 1)
+        else
         {
-            if (!IsPowerOfTwo(munBlockSize))
-                std::free(TablesOf().mpptBlocks);
-            std::free(static_cast<char*>(mpIndex) - kTablesBytes);
+            Storage& storage = StorageOf();
+            for (unsigned int b = 0; b < storage.munNumBlocks; ++b)
+            {
+                T* block = BlockOf(storage, b);
+                // A single block may be a short one (SetCountTight); later blocks are whole.
+                const unsigned int size = storage.munNumBlocks == 1 ? storage.munCapacity : blockSize;
+                for (unsigned int k = 0; k < size; ++k) block[k].~T();
+                if (block != InlineBlock())
+                    std::free(block);
+            }
+            if (storage.munNumBlocks > 1)
+            {
+                if (!IsPowerOfTwo(blockSize))
+                    std::free(TablesOf(storage).mpptBlocks);
+                std::free(static_cast<char*>(storage.mpIndex) - kTablesBytes);
+            }
+            if (IsSpilled())
+                std::free(&SpillOf());
         }
-        mpIndex = nullptr;
-        munCount = 0;
-        munNumBlocks = 0;
-        munCapacity = 0;
+        mHead = 0;
+        SetHeadBlockSize(blockSize);
+        mData.storage = Storage();
     }
 
     KV_List& operator=(const KV_List& other)
@@ -222,10 +241,11 @@ public:
         if (&other == this)
             return *this;
         Clear();
-        munBlockSize = CheckedBlockSize(other.munBlockSize);
+        SetHeadBlockSize(CheckedBlockSize(other.BlockSize()));
         // One growth to the final size, then element-wise assignment in index order.
-        SetCountTight(other.munCount);
-        for (unsigned int i = 0; i < other.munCount; ++i) (*this)[i] = other[i];
+        const unsigned int count = other.Count();
+        SetCountTight(count);
+        for (unsigned int i = 0; i < count; ++i) (*this)[i] = other[i];
         return *this;
     }
 
@@ -233,13 +253,15 @@ public:
     // Returns false, changing nothing, when the list holds at most one block.
     bool Consolidate()
     {
-        if (munNumBlocks <= 1)
+        if (NumBlocks() <= 1)
             return false;
-        const unsigned int count = munCount;
+        const unsigned int count = Count();
+        if (count > kMaxBlockSize)
+            throw KV_ListAllocError();
         T* block = new T[count]();
         for (unsigned int i = 0; i < count; ++i) block[i] = (*this)[i];
         Clear();
-        munBlockSize = CheckedBlockSize(count);
+        SetHeadBlockSize(CheckedBlockSize(count));
         SetCount(count);
         for (unsigned int i = 0; i < count; ++i) (*this)[i] = block[i];
         delete[] block;
@@ -247,7 +269,12 @@ public:
     }
 
     // The first block's storage: after Consolidate, all Count() elements lie here in order.
-    T* FirstBlock() { return munNumBlocks ? Block(0) : nullptr; }
+    T* FirstBlock()
+    {
+        if (IsInline())
+            return InlineBlock();
+        return StorageOf().munNumBlocks ? BlockOf(StorageOf(), 0) : nullptr;
+    }
 
 private:
     static unsigned int CheckedBlockSize(unsigned int n)
@@ -257,21 +284,50 @@ private:
             ReportMessage("KV_List Block Re-Size error!", "Block size zero, re-setting to 16");
             return 16;
         }
+        if (n > kMaxBlockSize)
+            throw KV_ListAllocError();
         return n;
     }
 
     static_assert(alignof(T) <= alignof(std::max_align_t), "blocks come from malloc");
 
-    // Most lists in a surface (two per triangle) never grow past one block. Such a list has
-    // no tables: mpIndex points at its block, and a block of up to kInlineBytes (a polygon's
-    // four indices) lives in the list object itself, so a triangle costs no heap allocation.
-    // The second block brings the tables. With a power-of-two block size (1024 for the big
-    // lists of a surface) the block table is the index and there is no element table, which
-    // would cost a pointer per element; mpIndex points at the block table. Otherwise mpIndex
-    // points at the element table and the block table is a separate allocation. Either way
-    // the table mpIndex points at is preceded, in its allocation, by the Tables record.
+    // Most lists in a surface (two per triangle) never grow past one block, and a block of up
+    // to kInlineBytes (a polygon's four indices) lives in the list object itself, so a
+    // triangle costs no heap allocation. The object is one head word and 16 bytes of data:
+    //
+    // - The head holds the count (bits 0-31), the block size (bits 32-61), whether the first
+    //   block lives in the object (bit 62), and whether the list has spilled (bit 63).
+    // - Without storage, or with its blocks on the heap, the data is a Storage record.
+    // - With its only block in the object, the data is that block; it holds
+    //   InlineCapacity(block size) elements.
+    // - A list whose first block lives in the object and that gets a second block keeps that
+    //   block where it is (blocks never move) and moves its Storage record, count and block
+    //   size to a Spill record on the heap, whose address fills the head beside bit 63. Only
+    //   short, small-block lists (a polygon of five corners or more) come to this.
+    //
+    // With one block, mpIndex points at it. The second block brings the tables. With a
+    // power-of-two block size (1024 for the big lists of a surface) the block table is the
+    // index and there is no element table, which would cost a pointer per element; mpIndex
+    // points at the block table. Otherwise mpIndex points at the element table and the block
+    // table is a separate allocation. Either way the table mpIndex points at is preceded, in
+    // its allocation, by the Tables record.
     static constexpr std::size_t kInlineBytes = 16;
+    static constexpr std::uint64_t kInlineBit = 1ull << 62;
+    static constexpr std::uint64_t kSpillBit = 1ull << 63;
+    static constexpr std::uint64_t kCountMask = 0xffffffffull;
 
+    struct Storage
+    {
+        void* mpIndex = nullptr;
+        unsigned int munCapacity = 0;
+        unsigned int munNumBlocks = 0;
+    };
+    struct Spill
+    {
+        Storage mkStorage;
+        unsigned int munCount;
+        unsigned int munBlockSize;
+    };
     struct Tables
     {
         T** mpptBlocks;
@@ -282,128 +338,229 @@ private:
                                                 alignof(std::max_align_t) *
                                                 alignof(std::max_align_t);
 
-    Tables& TablesOf() const
+    // Elements the object holds: the whole block when it fits, else as many as fit (a list
+    // filled in one step to that few).
+    static constexpr unsigned int InlineCapacity(unsigned int blockSize)
     {
-        return *reinterpret_cast<Tables*>(static_cast<char*>(mpIndex) - kTablesBytes);
+        return blockSize < kInlineBytes / sizeof(T) ? blockSize
+                                                    : static_cast<unsigned int>(kInlineBytes / sizeof(T));
     }
 
-    T* Block(unsigned int b) const
+    bool IsSpilled() const { return (mHead & kSpillBit) != 0; }
+    bool IsInline() const { return (mHead & (kSpillBit | kInlineBit)) == kInlineBit; }
+    unsigned int HeadBlockSize() const
     {
-        return munNumBlocks > 1 ? TablesOf().mpptBlocks[b] : static_cast<T*>(mpIndex);
+        return static_cast<unsigned int>(mHead >> 32) & kMaxBlockSize;
+    }
+    void SetHeadBlockSize(unsigned int blockSize)
+    {
+        mHead = (mHead & (kCountMask | kInlineBit)) | (static_cast<std::uint64_t>(blockSize) << 32);
+    }
+    void SetCountField(unsigned int n)
+    {
+        if (IsSpilled())
+            SpillOf().munCount = n;
+        else
+            mHead = (mHead & ~kCountMask) | n;
     }
 
-    bool IsInline(const T* block) const
+    Spill& SpillOf() const
     {
-        return static_cast<const void*>(block) == static_cast<const void*>(mkInline);
+        return *reinterpret_cast<Spill*>(static_cast<std::uintptr_t>(mHead & ~kSpillBit));
+    }
+    // The Storage record of a list whose blocks are not (only) in the object.
+    Storage& StorageOf() const
+    {
+        return IsSpilled() ? SpillOf().mkStorage : const_cast<Storage&>(mData.storage);
+    }
+    T* InlineBlock() const
+    {
+        return reinterpret_cast<T*>(const_cast<unsigned char*>(mData.mkInline));
     }
 
-    // size elements: the block size, or fewer for a list filled in one step.
+    static Tables& TablesOf(const Storage& storage)
+    {
+        return *reinterpret_cast<Tables*>(static_cast<char*>(storage.mpIndex) - kTablesBytes);
+    }
+
+    T* BlockOf(const Storage& storage, unsigned int b) const
+    {
+        return storage.munNumBlocks > 1 ? TablesOf(storage).mpptBlocks[b]
+                                        : static_cast<T*>(storage.mpIndex);
+    }
+
+    static T* Indexed(void* index, unsigned int blockSize, unsigned int i)
+    {
+        if (IsPowerOfTwo(blockSize))
+            return static_cast<T**>(index)[i >> Log2(blockSize)] + (i & (blockSize - 1));
+        return static_cast<T**>(index)[i];
+    }
+
+    T* Slot(unsigned int i) const
+    {
+        const std::uint64_t head = mHead;
+        if (head < kInlineBit)
+        {
+            const Storage& storage = mData.storage;
+            if (storage.munNumBlocks <= 1)
+                return static_cast<T*>(storage.mpIndex) + i;
+            return Indexed(storage.mpIndex, static_cast<unsigned int>(head >> 32), i);
+        }
+        if (head < kSpillBit)
+            return InlineBlock() + i;
+        const Spill& spill = SpillOf();
+        return Indexed(spill.mkStorage.mpIndex, spill.munBlockSize, i);
+    }
+
+    // size elements: the block size, or fewer for a list filled in one step. The list holds
+    // no storage.
     void AllocateFirstBlock(unsigned int size)
     {
-        T* block = nullptr;
         if (static_cast<std::size_t>(size) * sizeof(T) <= kInlineBytes &&
             alignof(T) <= alignof(void*))
         {
-            block = reinterpret_cast<T*>(mkInline);
+            // The Storage record the block replaces is empty.
+            ConstructBlock(InlineBlock(), InlineCapacity(HeadBlockSize()));
+            mHead |= kInlineBit;
+            return;
         }
-        else
-        {
-            block = static_cast<T*>(std::malloc(static_cast<std::size_t>(size) * sizeof(T)));
-            if (block == nullptr)
-                throw KV_ListAllocError();
-        }
+        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(size) * sizeof(T)));
+        if (block == nullptr)
+            throw KV_ListAllocError();
         ConstructBlock(block, size);
-        mpIndex = block;
-        munNumBlocks = 1;
-        munCapacity = size;
+        mData.storage.mpIndex = block;
+        mData.storage.munNumBlocks = 1;
+        mData.storage.munCapacity = size;
     }
 
     // Replaces a short first block by a whole one (which never fits in the object: see
     // SetCountTight), its elements assigned across in order.
     void WidenFirstBlock()
     {
-        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(munBlockSize) * sizeof(T)));
+        const unsigned int blockSize = BlockSize();
+        const unsigned int capacity = Capacity();
+        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(blockSize) * sizeof(T)));
         if (block == nullptr)
             throw KV_ListAllocError();
-        ConstructBlock(block, munBlockSize);
-        T* old = static_cast<T*>(mpIndex);
-        for (unsigned int k = 0; k < munCapacity; ++k)
+        ConstructBlock(block, blockSize);
+        const bool wasInline = IsInline();
+        T* old = wasInline ? InlineBlock() : static_cast<T*>(mData.storage.mpIndex);
+        for (unsigned int k = 0; k < capacity; ++k)
         {
             block[k] = old[k];
             old[k].~T();
         }
-        if (!IsInline(old))
+        if (wasInline)
+            mHead &= ~kInlineBit;
+        else
             std::free(old);
-        mpIndex = block;
-        munCapacity = munBlockSize;
+        mData.storage.mpIndex = block;
+        mData.storage.munCapacity = blockSize;
+        mData.storage.munNumBlocks = 1;
     }
 
     static bool IsPowerOfTwo(unsigned int n) { return (n & (n - 1)) == 0; }
     static unsigned int Log2(unsigned int n) { return static_cast<unsigned int>(__builtin_ctz(n)); }
 
-    // The tables for a list about to get its second block, with room for two blocks.
+    // The tables for a list about to get its second block, with room for two blocks. A list
+    // whose one block lives in the object spills here.
     void MakeTables()
     {
-        T* first = static_cast<T*>(mpIndex);
-        if (IsPowerOfTwo(munBlockSize))
+        const unsigned int blockSize = BlockSize();
+        const bool wasInline = IsInline();
+        T* first = wasInline ? InlineBlock() : static_cast<T*>(mData.storage.mpIndex);
+        Spill* spill = nullptr;
+        if (wasInline)
+        {
+            spill = static_cast<Spill*>(std::malloc(sizeof(Spill)));
+            if (spill == nullptr)
+                throw KV_ListAllocError();
+        }
+        void* index = nullptr;
+        if (IsPowerOfTwo(blockSize))
         {
             char* chunk = static_cast<char*>(std::malloc(kTablesBytes + 2 * sizeof(T*)));
             if (chunk == nullptr)
+            {
+                std::free(spill);
                 throw KV_ListAllocError();
+            }
             Tables* tables = new (chunk) Tables;
             T** blocks = reinterpret_cast<T**>(chunk + kTablesBytes);
             tables->mpptBlocks = blocks;
             tables->munBlockTableSize = 2;
             tables->munElementTableSize = 0;
             blocks[0] = first;
-            mpIndex = blocks;
-            return;
+            index = blocks;
         }
-        const std::size_t entries = 2 * static_cast<std::size_t>(munBlockSize);
-        if (entries > UINT32_MAX)
-            throw KV_ListAllocError();
-        T** blocks = static_cast<T**>(std::malloc(2 * sizeof(T*)));
-        char* chunk =
-            blocks ? static_cast<char*>(std::malloc(kTablesBytes + entries * sizeof(T*))) : nullptr;
-        if (chunk == nullptr)
+        else
         {
-            std::free(blocks);
-            throw KV_ListAllocError();
+            const std::size_t entries = 2 * static_cast<std::size_t>(blockSize);
+            T** blocks =
+                entries <= UINT32_MAX ? static_cast<T**>(std::malloc(2 * sizeof(T*))) : nullptr;
+            char* chunk = blocks ? static_cast<char*>(std::malloc(kTablesBytes + entries * sizeof(T*)))
+                                 : nullptr;
+            if (chunk == nullptr)
+            {
+                std::free(blocks);
+                std::free(spill);
+                throw KV_ListAllocError();
+            }
+            Tables* tables = new (chunk) Tables;
+            tables->mpptBlocks = blocks;
+            tables->munBlockTableSize = 2;
+            tables->munElementTableSize = static_cast<unsigned int>(entries);
+            blocks[0] = first;
+            T** elements = reinterpret_cast<T**>(chunk + kTablesBytes);
+            for (unsigned int k = 0; k < blockSize; ++k) elements[k] = first + k;
+            index = elements;
         }
-        Tables* tables = new (chunk) Tables;
-        tables->mpptBlocks = blocks;
-        tables->munBlockTableSize = 2;
-        tables->munElementTableSize = static_cast<unsigned int>(entries);
-        blocks[0] = first;
-        T** elements = reinterpret_cast<T**>(chunk + kTablesBytes);
-        for (unsigned int k = 0; k < munBlockSize; ++k) elements[k] = first + k;
-        mpIndex = elements;
+        if (wasInline)
+        {
+            spill->mkStorage.mpIndex = index;
+            spill->mkStorage.munCapacity = blockSize;
+            spill->mkStorage.munNumBlocks = 1;
+            spill->munCount = Count();
+            spill->munBlockSize = blockSize;
+            const auto address = reinterpret_cast<std::uintptr_t>(spill);
+            if ((address & kSpillBit) != 0)
+            {
+                std::free(static_cast<char*>(index) - kTablesBytes);
+                std::free(spill);
+                throw KV_ListAllocError();
+            }
+            mHead = kSpillBit | address;
+        }
+        else
+        {
+            mData.storage.mpIndex = index;
+        }
     }
 
     // Grows the table mpIndex points at (the block table or the element table) to entries,
     // at most UINT32_MAX; false when it cannot.
-    bool GrowIndex(std::uint64_t wanted)
+    bool GrowIndex(Storage& storage, std::uint64_t wanted)
     {
         const unsigned int entries =
             static_cast<unsigned int>(wanted > UINT32_MAX ? UINT32_MAX : wanted);
-        const bool blockIndex = IsPowerOfTwo(munBlockSize);
-        const unsigned int oldEntries =
-            blockIndex ? TablesOf().munBlockTableSize : TablesOf().munElementTableSize;
+        const bool blockIndex = IsPowerOfTwo(BlockSize());
+        const unsigned int oldEntries = blockIndex ? TablesOf(storage).munBlockTableSize
+                                                   : TablesOf(storage).munElementTableSize;
         const std::size_t bytes = kTablesBytes + static_cast<std::size_t>(entries) * sizeof(T*);
         const std::size_t oldBytes =
             kTablesBytes + static_cast<std::size_t>(oldEntries) * sizeof(T*);
-        void* p = std::realloc(static_cast<char*>(mpIndex) - kTablesBytes, bytes);
+        void* p = std::realloc(static_cast<char*>(storage.mpIndex) - kTablesBytes, bytes);
         if (p == nullptr)
             return false;
-        mpIndex = static_cast<char*>(p) + kTablesBytes;
+        storage.mpIndex = static_cast<char*>(p) + kTablesBytes;
         if (blockIndex)
         {
-            TablesOf().mpptBlocks = static_cast<T**>(mpIndex);
-            TablesOf().munBlockTableSize = entries;
+            TablesOf(storage).mpptBlocks = static_cast<T**>(storage.mpIndex);
+            TablesOf(storage).munBlockTableSize = entries;
         }
         else
         {
-            TablesOf().munElementTableSize = entries;
+            TablesOf(storage).munElementTableSize = entries;
         }
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
         // The table of a million-element list is written once per entry; faulting its new
@@ -423,30 +580,31 @@ private:
         return true;
     }
 
-    void ConstructBlock(T* block, unsigned int size)
+    static void ConstructBlock(T* block, unsigned int size)
     {
         for (unsigned int k = 0; k < size; ++k) new (block + k) T;
     }
 
     // Points the element table's entries for the newest block at its elements (a list
     // indexed through its block table has none).
-    void FillEntries(T* block)
+    static void FillEntries(Storage& storage, T* block, unsigned int blockSize)
     {
-        if (IsPowerOfTwo(munBlockSize))
+        if (!IsPowerOfTwo(blockSize))
         {
-            munCapacity = munBlockSize * munNumBlocks;
-            return;
+            T** entries = static_cast<T**>(storage.mpIndex) + storage.munCapacity;
+            for (unsigned int k = 0; k < blockSize; ++k) entries[k] = block + k;
         }
-        T** entries = static_cast<T**>(mpIndex) + munCapacity;
-        for (unsigned int k = 0; k < munBlockSize; ++k) entries[k] = block + k;
-        munCapacity = munBlockSize * munNumBlocks;
+        storage.munCapacity = blockSize * storage.munNumBlocks;
     }
 
-    unsigned int munCount = 0;
-    unsigned int munNumBlocks = 0;
-    unsigned int munBlockSize;
-    unsigned int munCapacity = 0;
-    // One block: the block. Several: the element table (the tables sit just before it).
-    void* mpIndex = nullptr;
-    alignas(void*) unsigned char mkInline[kInlineBytes];
+    std::uint64_t mHead = 0;
+    union Data
+    {
+        Data() : storage() {}
+        ~Data() {}
+        Storage storage;
+        alignas(void*) unsigned char mkInline[kInlineBytes];
+    } mData;
 };
+
+static_assert(sizeof(KV_List<unsigned int>) == 24, "a list is one head word and 16 bytes of data");

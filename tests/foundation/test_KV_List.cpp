@@ -238,3 +238,60 @@ TEST(KV_List, EveryIndexLayoutKeepsValuesAndAddresses)
         EXPECT_EQ(list.Capacity(), (3 + blockSize - 1) / blockSize * blockSize);
     }
 }
+
+TEST(KV_List, ListsWhoseFirstBlockLivesInTheObjectGrowCopyAndClear)
+{
+    // Block sizes whose whole block fits in the object (a polygon's four indices, a pair of
+    // doubles) keep that block in place when a second block comes; copies, assignments over
+    // them and clearing must follow it wherever it is.
+    struct Case
+    {
+        unsigned int blockSize;
+        unsigned int count;
+    };
+    for (const Case c : {Case{4, 4}, Case{4, 5}, Case{1, 2}, Case{3, 7}, Case{2, 3}, Case{4, 1000}})
+    {
+        SCOPED_TRACE(testing::Message() << c.blockSize << " " << c.count);
+        KV_List<unsigned int> list(c.blockSize);
+        list.Append(0);
+        const unsigned int* first = &list[0];
+        for (unsigned int i = 1; i < c.count; ++i) list.Append(i * 3);
+        EXPECT_EQ(&list[0], first);
+        EXPECT_EQ(list.NumBlocks(), (c.count + c.blockSize - 1) / c.blockSize);
+        EXPECT_EQ(list.BlockSize(), c.blockSize);
+
+        KV_List<KV_List<unsigned int>> outer(2);
+        outer.Append(list);
+        outer.Append(list);
+        outer[1] = outer[0];
+        KV_List<unsigned int> assigned(c.blockSize);
+        for (unsigned int i = 0; i < 9; ++i) assigned.Append(7);
+        assigned = list;
+        for (unsigned int i = 0; i < c.count; ++i)
+        {
+            ASSERT_EQ(list[i], i * 3);
+            ASSERT_EQ(outer[1][i], i * 3);
+            ASSERT_EQ(assigned[i], i * 3);
+        }
+        list.SetCount(1);
+        EXPECT_EQ(list.Count(), 1u);
+        list.Clear();
+        EXPECT_FALSE(list.HasStorage());
+        EXPECT_EQ(list.BlockSize(), c.blockSize);
+        list.SetBlockSize(5);
+        list.Append(42);
+        EXPECT_EQ(list[0], 42u);
+    }
+
+    // A list filled in one step to fewer elements than fit in the object takes all the room
+    // there, then moves once into a whole first block when it grows.
+    KV_List<double> tight(64);
+    tight.SetCountTight(1);
+    EXPECT_EQ(tight.Capacity(), 2u);
+    tight[0] = 0.5;
+    for (int i = 1; i < 100; ++i) tight.Append(i + 0.5);
+    EXPECT_EQ(tight.NumBlocks(), 2u);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(tight[i], i + 0.5);
+
+    EXPECT_THROW(KV_List<char>(KV_List<char>::kMaxBlockSize + 1), KV_ListAllocError);
+}

@@ -290,8 +290,9 @@ TEST(SurfaceTopology, LoopsMeetingAtAVertex)
 
 TEST(SurfaceTopology, LoopsOfASoupHoldOnlyTheirOwnVertices)
 {
-    // Every triangle on its own vertices is its own loop: a loop's storage is its length,
-    // not a block of 256, in the surface and in a copy of it.
+    // Every triangle on its own vertices is its own loop: a loop's storage is its length (or
+    // the room for four indices inside the list object), not a block of 256, in the surface
+    // and in a copy of it.
     KV_PolySurface s;
     for (unsigned int t = 0; t < 50; ++t)
     {
@@ -308,7 +309,7 @@ TEST(SurfaceTopology, LoopsOfASoupHoldOnlyTheirOwnVertices)
         {
             const KV_Boundary& loop = (*surface->mpBoundaries)[t];
             ASSERT_EQ(AsVector(loop), (std::vector<unsigned int>{3 * t, 3 * t + 1, 3 * t + 2}));
-            EXPECT_EQ(loop.Capacity(), 3u);
+            EXPECT_LE(loop.Capacity(), 4u);
             EXPECT_EQ(loop.BlockSize(), 256u);
         }
     }
