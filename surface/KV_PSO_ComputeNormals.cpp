@@ -161,6 +161,8 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     const unsigned int kBatch = 32;
     for (unsigned int start = 0; start < polygonCount; start += kBatch)
     {
+        if (mpStop != nullptr && start % 8192 == 0 && mpStop->load(std::memory_order_relaxed))
+            return;
         const unsigned int size = std::min(kBatch, polygonCount - start);
         KV_Vector3D normal[kBatch];
         bool triangle[kBatch];

@@ -20,6 +20,7 @@
 #include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
 
+#include <atomic>
 #include <memory>
 
 class KV_PolySurface;
@@ -45,6 +46,9 @@ public:
     // the normals are the same, bit for bit), and polygon normals it has to make are made
     // while another thread makes its table of each vertex's polygons. Off by default.
     void SetConcurrent(bool flag) { mbConcurrent = flag; }
+    // A flag that asks ComputePolygonNormals to stop early (read every few thousand
+    // polygons); a stopped call leaves the list unfinished, for the caller to release.
+    void SetStopFlag(const std::atomic<bool>* stop) { mpStop = stop; }
 
 private:
     // Below this many vertices (or polygons) a second thread costs more than it saves.
@@ -58,6 +62,7 @@ private:
 
     KV_PolySurface* mpSurface;
     bool mbConcurrent = false;
+    const std::atomic<bool>* mpStop = nullptr;
 };
 
 // Fits planes one after another: the scatter of the points about their mean, in double

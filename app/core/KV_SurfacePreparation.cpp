@@ -268,9 +268,16 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
     try
     {
-        KV_PSO_ComputeNormals(&surface).ComputePolygonNormals();
+        // The longest list of the step at the first frame, when a window closed at once
+        // waits for it: it looks at the flag on the way.
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.SetStopFlag(stop);
+        normals.ComputePolygonNormals();
         if (stopped())
+        {
+            KV_Release(surface.mpPolygonNormals);
             return;
+        }
         surface.ComputeBoundaries();
         if (stopped())
             return;

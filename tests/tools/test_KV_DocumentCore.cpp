@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -471,6 +472,25 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
             EXPECT_EQ(0, std::memcmp(&((*sequential.mpExtents).*pick)(),
                                      &((*concurrent.mpExtents).*pick)(), sizeof(KV_Vector3D)));
     }
+}
+
+// A second part asked to stop (a window closed right after the first frame) returns without
+// finishing the polygon normals, and leaves no list half made: one of the full count would
+// be taken as whole by its readers.
+TEST(KV_CompleteSurface, StoppedSecondPartLeavesItsListsAbsent)
+{
+    KV_PolySurface surface = TexturedSeamGrid(200, 170);
+    KV_CompleteSurfaceForDrawing(surface);
+    const std::atomic<bool> stop{true};
+    KV_CompleteSurfaceAfterDrawing(surface, &stop);
+    EXPECT_EQ(nullptr, surface.mpPolygonNormals);
+    EXPECT_EQ(nullptr, surface.mpBoundaries);
+    EXPECT_EQ(nullptr, surface.mpVertexPolygons);
+    EXPECT_EQ(nullptr, surface.mpVertexBoundaries);
+    ASSERT_NE(nullptr, surface.mpVertexNormals);
+    KV_CompleteSurfaceAfterDrawing(surface);
+    ASSERT_NE(nullptr, surface.mpPolygonNormals);
+    EXPECT_EQ(surface.PolygonCount(), surface.mpPolygonNormals->Count());
 }
 
 // The viewer's completion in two parts (what drawing needs, then the rest) gives the lists
