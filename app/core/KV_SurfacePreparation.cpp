@@ -268,8 +268,8 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
     try
     {
-        // The longest list of the step at the first frame, when a window closed at once
-        // waits for it: it looks at the flag on the way.
+        // The list under way when a window is closed right after the first frame: it looks
+        // at the flag on the way, so that the close does not wait for all of it.
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetStopFlag(stop);
         normals.ComputePolygonNormals();
