@@ -1,8 +1,10 @@
 // Fuzzes the model importer the way the program opens a file: each input is written to a
 // scratch file whose extension is the target's format (FUZZ_MESH_EXTENSION), then read
 // through KV_ReadSurfaceFile; whatever loads is completed as the viewer would. The import
-// library itself runs in a child process (see KV_MeshImporter), so what is fuzzed here is
-// everything of ours around it: the hand-back, the checks and the completion.
+// library itself runs in a child process (see KV_MeshImporter), so what is fuzzed there is
+// everything of ours around it: the hand-back, the checks and the completion. Binary PLY
+// files are read by our own reader in this process (KV_PlyReader): the PLY target fuzzes it
+// whole, its texture thread included.
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"

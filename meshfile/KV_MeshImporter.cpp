@@ -1,7 +1,10 @@
 #include "meshfile/KV_MeshImporter.h"
 
 #include "foundation/KV_Report.h"
+#include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_GltfCoordinates.h"
+#include "meshfile/KV_PlyReader.h"
+#include "meshfile/KV_TextureLookup.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -37,11 +40,17 @@ namespace fs = std::filesystem;
 namespace
 {
 double gdTimeLimitSeconds = 60.0;
+bool gbDirectReaders = true;
 }  // namespace
 
 void KV_MeshImporter::SetTimeLimit(double seconds)
 {
     gdTimeLimitSeconds = seconds;
+}
+
+void KV_MeshImporter::UseDirectReaders(bool use)
+{
+    gbDirectReaders = use;
 }
 
 namespace
@@ -55,68 +64,6 @@ std::string LowerExtension(const std::string& path)
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension;
 }
-
-// Open addressing over the bit patterns of fixed-size float tuples: welding by exact
-// equality in one pass, first occurrence first, without a node per entry.
-template <unsigned int N>
-class BitWelder
-{
-public:
-    explicit BitWelder(std::size_t expected)
-    {
-        std::size_t capacity = 16;
-        while (capacity < expected * 2) capacity *= 2;
-        mkSlots.assign(capacity, 0);
-        mkKeys.reserve(expected);
-    }
-
-    // The index of the tuple, new ones numbered in order of first appearance.
-    unsigned int Index(const float* values)
-    {
-        std::array<std::uint32_t, N> key;
-        std::memcpy(key.data(), values, sizeof key);
-        std::uint64_t hash = 1469598103934665603ull;
-        for (std::uint32_t word : key) hash = (hash ^ word) * 1099511628211ull;
-        hash ^= hash >> 29;
-        std::size_t slot = hash & (mkSlots.size() - 1);
-        while (mkSlots[slot] != 0)
-        {
-            const unsigned int index = mkSlots[slot] - 1;
-            if (mkKeys[index] == key)
-                return index;
-            slot = (slot + 1) & (mkSlots.size() - 1);
-        }
-        if ((mkKeys.size() + 1) * 2 > mkSlots.size())
-        {
-            Grow();
-            return Index(values);
-        }
-        mkKeys.push_back(key);
-        mkSlots[slot] = static_cast<unsigned int>(mkKeys.size());
-        return static_cast<unsigned int>(mkKeys.size() - 1);
-    }
-
-    std::size_t Count() const { return mkKeys.size(); }
-    const std::array<std::uint32_t, N>& Key(std::size_t i) const { return mkKeys[i]; }
-
-private:
-    void Grow()
-    {
-        std::vector<std::array<std::uint32_t, N>> keys;
-        keys.swap(mkKeys);
-        mkSlots.assign(mkSlots.size() * 2, 0);
-        mkKeys.reserve(keys.size() * 2);
-        for (const auto& key : keys)
-        {
-            float values[N];
-            std::memcpy(values, key.data(), sizeof values);
-            Index(values);
-        }
-    }
-
-    std::vector<unsigned int> mkSlots;  // index + 1, 0 for free
-    std::vector<std::array<std::uint32_t, N>> mkKeys;
-};
 
 bool IsIdentity(const aiMatrix4x4& m)
 {
@@ -217,24 +164,6 @@ bool DecodeEmbedded(const aiTexture& texture, KV_MultiImage& image, std::string&
     return true;
 }
 
-// The file name of a texture in the model's folder in any letter case; empty when none.
-std::string FindCaseInsensitive(const fs::path& folder, const std::string& name)
-{
-    std::string lowerName = name;
-    for (char& c : lowerName) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::error_code code;
-    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, code), end;
-         !code && it != end; it.increment(code))
-    {
-        std::string candidate = it->path().filename().string();
-        std::string lower = candidate;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower == lowerName)
-            return it->path().string();
-    }
-    return std::string();
-}
-
 // Loads a material's picture; on failure reports which file was looked for and where.
 void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTexture& texture)
 {
@@ -249,51 +178,10 @@ void LoadTexture(const aiScene& scene, const std::string& modelPath, MaterialTex
                           "Texture not loaded");
         return;
     }
-
-    std::string written = texture.name;
-    std::replace(written.begin(), written.end(), '\\', '/');
-    const fs::path folder = fs::path(modelPath).parent_path();
-    const fs::path asWritten =
-        fs::path(written).is_absolute() ? fs::path(written) : folder / written;
-    std::vector<std::string> tried;
-    std::string decodeError;
-    auto attempt = [&](const std::string& candidate)
-    {
-        tried.push_back(candidate);
-        std::error_code code;
-        if (!fs::is_regular_file(candidate, code))
-            return false;
-        if (KV_ImageReader::ReadFile(candidate, *texture.image, error))
-            return true;
-        decodeError = candidate + ": " + error;
-        return false;
-    };
-    texture.loaded = attempt(asWritten.string());
+    std::string message, caption;
+    texture.loaded = KV_ReadModelTexture(modelPath, texture.name, *texture.image, message, caption);
     if (!texture.loaded)
-    {
-        const std::string found =
-            FindCaseInsensitive(folder, fs::path(written).filename().string());
-        if (!found.empty() && found != asWritten.string())
-            texture.loaded = attempt(found);
-        else if (found.empty())
-            tried.push_back((folder / fs::path(written).filename()).string() +
-                            " (any letter case)");
-    }
-    if (texture.loaded)
-        return;
-    std::string places;
-    for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
-    if (!decodeError.empty())
-        ReportMessage(("The texture " + texture.name + " of " + modelPath + " cannot be decoded (" +
-                       decodeError + "). The surface is shown without it.")
-                          .c_str(),
-                      "Texture not loaded");
-    else
-        ReportMessage(
-            ("The texture " + texture.name + " of " + modelPath +
-             " was not found. Looked for: " + places + ". The surface is shown without it.")
-                .c_str(),
-            "Texture not found");
+        ReportMessage(message.c_str(), caption.c_str());
 }
 
 // Turns a picture upside down (row 0 becomes the last row).
@@ -474,7 +362,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     }
 
     // Geometry: vertices welded across every mesh instance, polygons in file order.
-    BitWelder<3> vertices(vertexTotal);
+    KV_BitWelder<3> vertices(vertexTotal);
     KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
     polygons.SetCount(static_cast<unsigned int>(polygonTotal));
     std::vector<unsigned int> welded;
@@ -597,7 +485,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
 
     // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into
     // their part of the image); one texture polygon per polygon.
-    BitWelder<2> coordinates(vertexTotal + 16);
+    KV_BitWelder<2> coordinates(vertexTotal + 16);
     KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
     texturePolygons.SetCount(polygons.Count());
     polygon = 0;
@@ -868,6 +756,19 @@ bool KV_MeshImporter::Read(const std::string& path)
     mkSurface.Clear();
     mkReason.clear();
     mkFormat = LowerExtension(path);
+
+    // Binary PLY of the usual layouts is read by our own reader, here: see KV_PlyReader for
+    // why. What it does not take goes to the library as before.
+    if (gbDirectReaders && mkFormat == "ply")
+    {
+        KV_PlyReader direct(mkSurface);
+        const KV_PlyReader::Outcome outcome = direct.Read(path);
+        if (outcome != KV_PlyReader::Outcome::NotHandled)
+        {
+            mkReason = direct.Reason();
+            return outcome == KV_PlyReader::Outcome::Handled;
+        }
+    }
 
     int channel[2];
     if (pipe(channel) != 0)

@@ -16,6 +16,9 @@
 // the places tried; the surface then loads without that texture (and, when no texture is
 // left, without texture coordinates).
 //
+// Binary PLY files of the usual layouts are read by KV_PlyReader instead, in this process, to
+// the same surface; everything else goes to the library.
+//
 // The library runs in a child process that hands the surface and its messages back, so
 // that a file which crashes the library (it has readers that do) ends the child, not the
 // program: Read then returns false with the signal as reason. A child that has not finished
@@ -51,6 +54,9 @@ public:
 
     // The time limit for a file of no size, for the whole process (fuzzing shortens it).
     static void SetTimeLimit(double seconds);
+    // Whether the files our own readers take (binary PLY: KV_PlyReader) are read by them,
+    // in this process, rather than by the library (the default; off to compare the two).
+    static void UseDirectReaders(bool use);
 
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);

@@ -1,0 +1,57 @@
+#pragma once
+// KV_PlyReader: reads binary PLY files (either byte order) straight into a textured surface,
+// in the calling process, for the layouts scanners and our own writer use: an element
+// "vertex" with scalar x, y and z (any numeric type; u, s, tx or texture_u and v, t, ty or
+// texture_v become texture coordinates), then an element "face" with an integer list
+// vertex_indices (or vertex_index) and optionally a list texcoord of two values per corner.
+// Other properties and other elements are skipped by their size. The texture is the file a
+// "comment TextureFile NAME" line names, looked for as every model reader does
+// (KV_ReadModelTexture) and decoded on a second thread while the geometry is read.
+//
+// The surface is the one KV_MeshImporter makes of the same file through the import library:
+// positions welded by bitwise equality in vertex order, faces of three or more corners kept
+// as polygons in file order (shorter ones skipped), texture coordinates welded the same way
+// with one texture polygon per polygon, and the same texture messages. Where they differ: a
+// face's texcoord list gives each of its corners its own coordinate (the library keeps one
+// per vertex, the last one written), and faces without corners are skipped (the library
+// refuses the file).
+//
+// Why not the library: its PLY reader builds a node per face and per value; on the
+// 1M-triangle benchmark sphere (23 MB) it alone takes about 1.2 s, more than a viewer has to
+// show the whole surface, and it has to run in a child process because some files crash it.
+// Debian has no other PLY library short of VTK or PCL.
+//
+// Read says Handled when the surface is read, Refused with Reason() when the file is a binary
+// PLY of this layout whose data is broken (it ends early, a count claims more than the file
+// holds, a face names a vertex that is not there, the surface exceeds
+// KV_MeshImporter::kMaxCorners, or no face has three corners), and NotHandled, having changed
+// nothing, for everything else (ASCII files, other element layouts, unknown types), which the
+// import library then reads. Nothing is allocated before the file's size justifies it; time
+// and memory are linear in the file's size. The surface is emptied first and after a refusal
+// holds nothing.
+
+#include <string>
+
+class KV_TexturedPolySurface;
+
+class KV_PlyReader
+{
+public:
+    enum class Outcome
+    {
+        Handled,
+        Refused,
+        NotHandled
+    };
+
+    explicit KV_PlyReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+    KV_PlyReader(const KV_PlyReader&) = delete;
+    KV_PlyReader& operator=(const KV_PlyReader&) = delete;
+
+    Outcome Read(const std::string& path);
+    const std::string& Reason() const { return mkReason; }
+
+private:
+    KV_TexturedPolySurface& mkSurface;
+    std::string mkReason;
+};
