@@ -215,7 +215,8 @@ void KV_PolySurfaceActor3D::BuildArraysBeside(const std::function<void()>& uploa
 {
     // The arrays are plain memory made from the surface, the upload is OpenGL's and stays on
     // this thread: a large textured surface gets both at once, one on each core. Neither
-    // reads what the other writes (the upload reads only the picture).
+    // reads what the other writes: the upload reads the picture and whether the surface is
+    // textured, the arrays write their own vectors and the texture-coordinate vertices.
     std::future<void> arrays;
     const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
     if (geometry != nullptr &&
