@@ -7,6 +7,8 @@
 #include <GL/gl.h>
 
 #include <cstdint>
+#include <future>
+#include <system_error>
 
 namespace
 {
@@ -35,6 +37,9 @@ void Corners(const KV_Polygon& polygon, unsigned int elementCount, int* out)
     }
     for (int k = 0; k < 3; ++k) out[k] = static_cast<int>(polygon[k]);
 }
+
+// Below this many polygons the arrays take less time than a second thread costs to start.
+const unsigned int kArraysBesideTextureFrom = 65536;
 
 // glDrawElements takes its count as a GLsizei; six line corners per triangle must fit.
 bool cornerCountFits(unsigned int triangles)
@@ -157,7 +162,13 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     const KV_List<KV_Vector2D>& coordinates = *surface.mpTextureCoordinates;
     const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
     const unsigned int elementCount = coordinates.Count();
-    const KV_List<unsigned int>* vertexOf = surface.RecomputeTextureCoordinateVertices();
+    // The list the load has just made is taken as it is; after a change it is made again.
+    const bool current = geometry->TakeTextureCoordinateVerticesCurrent();
+    const KV_List<unsigned int>* vertexOf =
+        current && surface.mpTextureCoordinateVertices != nullptr &&
+                surface.mpTextureCoordinateVertices->Count() == elementCount
+            ? surface.mpTextureCoordinateVertices
+            : surface.RecomputeTextureCoordinateVertices();
     mkPositions.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
     mkNormals.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
     mkTextureCoordinates.resize(static_cast<size_t>(elementCount) * 2, 0.0f);
@@ -196,9 +207,44 @@ void KV_PolySurfaceActor3D::EnableArrays()
 
 void KV_PolySurfaceActor3D::CreateGLResources()
 {
-    CreateTexture();
-    BuildArrays();
+    BuildArraysBeside([this] { CreateTexture(); });
     EnableArrays();
+}
+
+void KV_PolySurfaceActor3D::BuildArraysBeside(const std::function<void()>& upload)
+{
+    // The arrays are plain memory made from the surface, the upload is OpenGL's and stays on
+    // this thread: a large textured surface gets both at once, one on each core. Neither
+    // reads what the other writes: the upload reads the picture and whether the surface is
+    // textured, the arrays write their own vectors and the texture-coordinate vertices.
+    std::future<void> arrays;
+    const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry != nullptr &&
+        geometry->DrawingSurface().PolygonCount() >= kArraysBesideTextureFrom && HasTexturePixels())
+    {
+        try
+        {
+            arrays = std::async(std::launch::async, [this] { BuildArrays(); });
+        }
+        catch (const std::system_error&)
+        {
+            // No thread to be had: built below, after the upload.
+        }
+    }
+    try
+    {
+        upload();
+    }
+    catch (...)
+    {
+        if (arrays.valid())
+            arrays.wait();
+        throw;
+    }
+    if (arrays.valid())
+        arrays.get();
+    else
+        BuildArrays();
 }
 
 void KV_PolySurfaceActor3D::ReleaseGLResources()

@@ -18,6 +18,7 @@
 #include "image/KV_MultiImage.h"
 #include "render/KV_TexturedActor3D.h"
 
+#include <functional>
 #include <vector>
 
 class KV_PolySurfaceGeometry3D;
@@ -81,6 +82,9 @@ private:
     KV_PolySurfaceGeometry3D* SurfaceGeometry() const;
     void BuildArrays();
     void BuildVertexArrays();
+    // Runs upload (OpenGL work on this thread) and builds the arrays, on another thread
+    // beside it when the surface is large and textured.
+    void BuildArraysBeside(const std::function<void()>& upload);
     void EnableArrays();
     void ApplyPendingUpdates();
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;

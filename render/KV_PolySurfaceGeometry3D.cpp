@@ -27,6 +27,8 @@ const KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface() const
 
 KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
 {
+    // Whoever writes may change the polygons the list was made from.
+    mbTextureVerticesCurrent = false;
     FinishCompletion();
     return mkSurface;
 }
@@ -88,6 +90,7 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
 {
     // A step still to run would work on the surface that is being replaced.
     FinishCompletion();
+    mbTextureVerticesCurrent = false;
     mkSurface = surface;
     const unsigned int count = mkSurface.PolygonCount();
     std::vector<std::pair<bool, unsigned int>>().swap(mkPolygonSelection);

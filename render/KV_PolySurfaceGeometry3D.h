@@ -68,6 +68,13 @@ public:
     KV_Actor3D* CreateActor() override;
     void Dump(std::ostream& os) const override;
 
+    // Said by whoever has just made the surface's texture-coordinate vertices afresh from its
+    // polygons (the load's completion). The next array build takes that list as it is
+    // instead of making it again; SetSurface and the writable GetSurface() withdraw it.
+    void MarkTextureCoordinateVerticesCurrent() { mbTextureVerticesCurrent = true; }
+    // Whether the mark is set; it is cleared either way.
+    bool TakeTextureCoordinateVerticesCurrent() { return mbTextureVerticesCurrent.exchange(false); }
+
     const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
     const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
     // (selected, polygon index), one per polygon in polygon order. Made when first asked
@@ -83,6 +90,7 @@ private:
     mutable CompletionStep mkPendingStep;
     mutable std::future<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
+    std::atomic<bool> mbTextureVerticesCurrent{false};
     mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
     mutable bool mbPolygonSelectionMade = false;
     KV_List<unsigned int> mkSelectedPolyIndices;

@@ -62,6 +62,11 @@ int RoundToInt(float x)
 
 KV_TexturedActor3D::KV_TexturedActor3D(KV_Geometry3D* geometry) : KV_Actor3D(geometry) {}
 
+bool KV_TexturedActor3D::HasTexturePixels() const
+{
+    return PixelsOf(GetTextureImage()).data != nullptr;
+}
+
 void KV_TexturedActor3D::CreateTexture()
 {
     const KV_MultiImage& image = GetTextureImage();

@@ -40,6 +40,9 @@ public:
     int UploadedHeight() const { return mnUploadedHeight; }
 
 protected:
+    // True when the texture image holds pixels to upload.
+    bool HasTexturePixels() const;
+
     unsigned int munTextureName = 0;
     unsigned int munSavedTextureName = 0;
     unsigned int munMaxTextureImageSizePow2 = 13;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 namespace topology = KV_SurfaceTopology;
@@ -160,6 +161,8 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     const unsigned int kBatch = 32;
     for (unsigned int start = 0; start < polygonCount; start += kBatch)
     {
+        if (mpStop != nullptr && start % 8192 == 0 && mpStop->load(std::memory_order_relaxed))
+            return;
         const unsigned int size = std::min(kBatch, polygonCount - start);
         KV_Vector3D normal[kBatch];
         bool triangle[kBatch];
@@ -213,6 +216,41 @@ void KV_PSO_ComputeNormals::ComputeVertexNormals()
                        polygonNormals, normals);
 }
 
+std::unique_ptr<topology::CompactVertexPolygons> KV_PSO_ComputeNormals::MakeCompactTable(
+    bool polygonNormalsWanted)
+{
+    KV_PolySurface& surface = *mpSurface;
+    const unsigned int vertexCount = surface.VertexCount();
+    auto make = [&surface, vertexCount]
+    { return std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons); };
+    const bool normalsMissing = surface.mpPolygonNormals == nullptr ||
+                                surface.mpPolygonNormals->Count() != surface.PolygonCount();
+    if (!mbConcurrent || !polygonNormalsWanted || !normalsMissing ||
+        surface.PolygonCount() < kConcurrentFrom)
+        return make();
+    // The table reads only the polygons and the polygon normals write only their own list:
+    // one is made on each core.
+    std::future<std::unique_ptr<topology::CompactVertexPolygons>> table;
+    try
+    {
+        table = std::async(std::launch::async, make);
+    }
+    catch (const std::system_error&)
+    {
+        return make();
+    }
+    try
+    {
+        ComputePolygonNormals();
+    }
+    catch (...)
+    {
+        table.wait();
+        throw;
+    }
+    return table.get();
+}
+
 void KV_PSO_ComputeNormals::RefineVertexNormals()
 {
     KV_PolySurface& surface = *mpSurface;
@@ -227,8 +265,7 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
     // neighbours.
     std::unique_ptr<topology::CompactVertexPolygons> compact;
     if (storedPolygons == nullptr && (!averaged || storedNeighbours == nullptr))
-        compact =
-            std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons);
+        compact = MakeCompactTable(!averaged);
     if (!averaged)
     {
         if (compact == nullptr)
@@ -313,9 +350,7 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
         else
             from(*compact);
     };
-    // Below this many vertices a second thread costs more than it saves.
-    const unsigned int concurrentFrom = 1024;
-    if (!mbConcurrent || vertexCount < concurrentFrom)
+    if (!mbConcurrent || vertexCount < kConcurrentFrom)
     {
         refine(0, vertexCount);
         return;

@@ -20,7 +20,14 @@
 #include "math/KV_Vector.h"
 #include "math/KV_Vector3D.h"
 
+#include <atomic>
+#include <memory>
+
 class KV_PolySurface;
+namespace KV_SurfaceTopology
+{
+class CompactVertexPolygons;
+}
 
 class KV_PSO_ComputeNormals
 {
@@ -36,12 +43,26 @@ public:
     void RefineVertexNormals();
     // On: RefineVertexNormals fits the planes of the second half of the vertices on a second
     // thread (each vertex's fit reads only the surface and writes only its own normal, so
-    // the normals are the same, bit for bit). Off by default.
+    // the normals are the same, bit for bit), and polygon normals it has to make are made
+    // while another thread makes its table of each vertex's polygons. Off by default.
     void SetConcurrent(bool flag) { mbConcurrent = flag; }
+    // A flag that asks ComputePolygonNormals to stop early (read every few thousand
+    // polygons); a stopped call leaves the list unfinished, for the caller to release.
+    void SetStopFlag(const std::atomic<bool>* stop) { mpStop = stop; }
 
 private:
+    // Below this many vertices (or polygons) a second thread costs more than it saves.
+    static constexpr unsigned int kConcurrentFrom = 1024;
+
+    // The refinement's table of each vertex's polygons. With polygonNormalsWanted, polygon
+    // normals that are absent or not one per polygon are made as well, beside the table
+    // when concurrent.
+    std::unique_ptr<KV_SurfaceTopology::CompactVertexPolygons> MakeCompactTable(
+        bool polygonNormalsWanted);
+
     KV_PolySurface* mpSurface;
     bool mbConcurrent = false;
+    const std::atomic<bool>* mpStop = nullptr;
 };
 
 // Fits planes one after another: the scatter of the points about their mean, in double

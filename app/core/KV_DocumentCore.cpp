@@ -61,6 +61,7 @@ void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
     KV_PolySurface& surface = geometry.GetSurface();
     KV_CompleteSurfaceForDrawing(surface);
     geometry.SetSurface(surface, false);
+    geometry.MarkTextureCoordinateVerticesCurrent();
     geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& stop)
                              { KV_CompleteSurfaceAfterDrawing(deferred, &stop); });
     geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();

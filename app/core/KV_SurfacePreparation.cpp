@@ -9,9 +9,13 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
+#include <system_error>
 
 namespace
 {
+// Below this many polygons a thread of their own for the texture-coordinate vertices costs
+// more than it saves.
+const unsigned int kConcurrentTextureVerticesFrom = 65536;
 
 KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where)
 {
@@ -212,19 +216,51 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
     // again below (the same values either way).
     const bool extentsMadeHere = surface.mpExtents == nullptr;
     KV_PSO_Triangulate(&surface).Triangulate();
-    KV_PSO_ComputeNormals normals(&surface);
-    normals.ComputePolygonNormals();
-    if (completion == KV_Completion::Concurrent)
-        normals.SetConcurrent(true);
-    normals.RefineVertexNormals();
-    // One normal per polygon is as large as the vertex positions twice over; the first frame
-    // is the peak of a load, so they are made again after it (the same function of the same
-    // vertices and polygons).
-    KV_Release(surface.mpPolygonNormals);
-    if (!extentsMadeHere || surface.mpExtents == nullptr)
-        surface.ComputeExtents();
-    if (surface.HasTextureMap())
-        surface.ComputeTextureCoordinateVertices();
+    // The texture-coordinate vertices read only the polygons and texture polygons, which
+    // nothing below changes, and are written by nothing below: on a large surface they are
+    // made on a thread of their own. Drawing takes them as they are made here (the actors
+    // make the list again only after a change).
+    std::future<void> textureVertices;
+    const bool textured = surface.HasTextureMap();
+    if (textured && completion == KV_Completion::Concurrent &&
+        surface.PolygonCount() >= kConcurrentTextureVerticesFrom)
+    {
+        try
+        {
+            textureVertices = std::async(
+                std::launch::async, [&surface] { surface.RecomputeTextureCoordinateVertices(); });
+        }
+        catch (const std::system_error&)
+        {
+            // No thread to be had: made below.
+        }
+    }
+    try
+    {
+        KV_PSO_ComputeNormals normals(&surface);
+        if (completion == KV_Completion::Concurrent)
+            normals.SetConcurrent(true);
+        // Made by the refinement, beside its table of vertex polygons when concurrent; any
+        // polygon normals the surface came with are not trusted.
+        KV_Release(surface.mpPolygonNormals);
+        normals.RefineVertexNormals();
+        // One normal per polygon is as large as the vertex positions twice over; the first
+        // frame is the peak of a load, so they are made again after it (the same function
+        // of the same vertices and polygons).
+        KV_Release(surface.mpPolygonNormals);
+        if (!extentsMadeHere || surface.mpExtents == nullptr)
+            surface.ComputeExtents();
+    }
+    catch (...)
+    {
+        if (textureVertices.valid())
+            textureVertices.wait();
+        throw;
+    }
+    if (textureVertices.valid())
+        textureVertices.get();
+    else if (textured)
+        surface.RecomputeTextureCoordinateVertices();
 }
 
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop)
@@ -232,9 +268,16 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
     try
     {
-        KV_PSO_ComputeNormals(&surface).ComputePolygonNormals();
+        // The list under way when a window is closed right after the first frame: it looks
+        // at the flag on the way, so that the close does not wait for all of it.
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.SetStopFlag(stop);
+        normals.ComputePolygonNormals();
         if (stopped())
+        {
+            KV_Release(surface.mpPolygonNormals);
             return;
+        }
         surface.ComputeBoundaries();
         if (stopped())
             return;

@@ -100,8 +100,8 @@ void KV_CompleteSurface(KV_PolySurface& surface,
 // boundary flags. It reads only the vertices and the polygons and writes only its four
 // lists, so it may run on another thread while the surface is drawn. Together they give the
 // lists KV_CompleteSurface gives, bit for bit. With stop set the second part returns between
-// lists, leaving the lists it has not made absent; when it throws (memory exhausted) its
-// four lists are released.
+// lists (and from within the polygon normals), leaving the lists it has not made absent; when it
+// throws (memory exhausted) its four lists are released.
 void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface,
                                   KV_Completion completion = KV_Completion::Concurrent);
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface,

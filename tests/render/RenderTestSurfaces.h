@@ -9,6 +9,7 @@
 #include "image/KV_MultiImage.h"
 #include "surface/KV_PolySurface.h"
 
+#include <cmath>
 #include <functional>
 
 inline void AppendTriangle(KV_List<KV_Polygon>& polygons, unsigned int a, unsigned int b,
@@ -82,5 +83,53 @@ inline KV_PolySurface RedGreenSquare()
     AddTexture(
         s, ColourImage(4, 4,
                        [](int, int c) { return c < 2 ? KV_RGB8(255, 0, 0) : KV_RGB8(0, 255, 0); }));
+    return s;
+}
+
+// A rippled grid of columns x rows quads as triangle pairs in the unit square, textured
+// with a seam: the quads right of the middle column take coordinates of their own along
+// it, so that two coordinates share a vertex there, and one last coordinate is used by no
+// texture polygon.
+inline KV_PolySurface TexturedSeamGrid(int columns, int rows)
+{
+    KV_PolySurface s;
+    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(1024);
+    s.mpTexturePolygons = new KV_List<KV_Polygon>(1024);
+    const int seam = columns / 2;
+    for (int j = 0; j <= rows; ++j)
+        for (int i = 0; i <= columns; ++i)
+        {
+            const float u = static_cast<float>(i) / columns, v = static_cast<float>(j) / rows;
+            s.Vertices().Append(KV_Vector3D(u, v, 0.05f * std::sin(9.0f * u) * std::cos(7.0f * v)));
+            s.mpTextureCoordinates->Append(KV_Vector2D(u, v));
+        }
+    const unsigned int seamFirst = s.mpTextureCoordinates->Count();
+    for (int j = 0; j <= rows; ++j)
+        s.mpTextureCoordinates->Append(KV_Vector2D(0.5f, 1.0f - static_cast<float>(j) / rows));
+    s.mpTextureCoordinates->Append(KV_Vector2D(0.25f, 0.25f));
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i)
+        {
+            const unsigned int a = j * (columns + 1) + i, b = a + 1, c = a + columns + 2,
+                               d = a + columns + 1;
+            AppendTriangle(s.Polygons(), a, b, c);
+            AppendTriangle(s.Polygons(), a, c, d);
+            unsigned int ta = a, td = d;
+            if (i == seam)
+            {
+                ta = seamFirst + j;
+                td = seamFirst + j + 1;
+            }
+            AppendTriangle(*s.mpTexturePolygons, ta, b, c);
+            AppendTriangle(*s.mpTexturePolygons, ta, c, td);
+        }
+    s.mpTextureMap = new KV_MultiImage;
+    s.mpTextureMap->SetImage(ColourImage(16, 16,
+                                         [](int r, int c)
+                                         {
+                                             return KV_RGB8(static_cast<unsigned char>(15 * r),
+                                                            static_cast<unsigned char>(15 * c),
+                                                            (r + c) % 2 ? 230 : 30);
+                                         }));
     return s;
 }

@@ -9,6 +9,7 @@
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "render/KV_ViewDefaults.h"
+#include "surface/KV_PSO_ComputeNormals.h"
 
 #include <cmath>
 #include <set>
@@ -605,6 +606,52 @@ TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
             SaveForInspection(batched, std::string("batched-") + c.name);
             SaveForInspection(perTriangle, std::string("per-triangle-") + c.name);
         }
+        mkRenderer.RemoveActor(mkGeometry.munID);
+    }
+}
+
+// A textured surface large enough to have its arrays built on a second thread beside the
+// texture upload gives the arrays and pixels of a rebuild on this thread alone. The first
+// build takes the texture-coordinate vertices the load marked current; after a change
+// through the writable surface the mark is withdrawn and the list is made again.
+TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
+{
+    for (const bool changed : {false, true})
+    {
+        SCOPED_TRACE(changed ? "list changed after the mark" : "list current");
+        KV_PolySurface s = TexturedSeamGrid(200, 170);  // 68,000 triangles
+        KV_PSO_ComputeNormals(&s).ComputeVertexNormals();
+        s.RecomputeTextureCoordinateVertices();
+        mkGeometry.SetSurface(s, false);
+        mkGeometry.MarkTextureCoordinateVerticesCurrent();
+        if (changed)
+        {
+            KV_List<unsigned int>& list = *mkGeometry.GetSurface().mpTextureCoordinateVertices;
+            for (unsigned int i = 0; i < list.Count(); ++i) list[i] = 0;
+        }
+        auto* actor = static_cast<KV_PolySurfaceActor3D*>(mkGeometry.CreateActor());
+        mkRenderer.AddActor(actor);
+        mkRenderer.ResetCamera(1);
+        mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.4f, 0.0f), 35.0f);
+        const std::vector<float> positions = actor->Positions();
+        const std::vector<float> normals = actor->Normals();
+        const std::vector<float> coordinates = actor->TextureCoordinates();
+        const std::vector<int> triangles = actor->Triangles();
+        const KV_Image<KV_RGB8> beside = Picture();
+
+        const unsigned int builds = actor->ArrayBuildCount();
+        mkGeometry.Notify(KV_Subject::HINT_SURFACE_CHANGED, nullptr);
+        const KV_Image<KV_RGB8> rebuilt = Picture();
+        ASSERT_GT(actor->ArrayBuildCount(), builds);
+        EXPECT_TRUE(positions == actor->Positions());
+        EXPECT_TRUE(normals == actor->Normals());
+        EXPECT_TRUE(coordinates == actor->TextureCoordinates());
+        EXPECT_TRUE(triangles == actor->Triangles());
+        EXPECT_GT(Coverage(rebuilt), 600);
+        int differing = 0;
+        for (int r = 0; r < kSize; ++r)
+            for (int c = 0; c < kSize; ++c) differing += beside(r, c) == rebuilt(r, c) ? 0 : 1;
+        EXPECT_EQ(0, differing);
         mkRenderer.RemoveActor(mkGeometry.munID);
     }
 }

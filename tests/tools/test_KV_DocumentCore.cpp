@@ -5,12 +5,14 @@
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceExtents.h"
 #include "tests/image/ImageTestFiles.h"
+#include "tests/render/RenderTestSurfaces.h"
 #include "tests/support/ReportRecorder.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -472,6 +474,25 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
     }
 }
 
+// A second part asked to stop (a window closed right after the first frame) returns without
+// finishing the polygon normals, and leaves no list half made: one of the full count would
+// be taken as whole by its readers.
+TEST(KV_CompleteSurface, StoppedSecondPartLeavesItsListsAbsent)
+{
+    KV_PolySurface surface = TexturedSeamGrid(200, 170);
+    KV_CompleteSurfaceForDrawing(surface);
+    const std::atomic<bool> stop{true};
+    KV_CompleteSurfaceAfterDrawing(surface, &stop);
+    EXPECT_EQ(nullptr, surface.mpPolygonNormals);
+    EXPECT_EQ(nullptr, surface.mpBoundaries);
+    EXPECT_EQ(nullptr, surface.mpVertexPolygons);
+    EXPECT_EQ(nullptr, surface.mpVertexBoundaries);
+    ASSERT_NE(nullptr, surface.mpVertexNormals);
+    KV_CompleteSurfaceAfterDrawing(surface);
+    ASSERT_NE(nullptr, surface.mpPolygonNormals);
+    EXPECT_EQ(surface.PolygonCount(), surface.mpPolygonNormals->Count());
+}
+
 // The viewer's completion in two parts (what drawing needs, then the rest) gives the lists
 // and extents of the whole completion; extents that came with the surface are made again.
 TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
@@ -485,7 +506,10 @@ TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
     stale.mpExtents = new KV_SurfaceExtents;
     stale.mpExtents->Compute(stale.mpVertices, stale.mpPolygons);
     (*stale.mpVertices)[0].z = 5.0f;
-    for (const KV_PolySurface& original : {sample, HoledQuadGrid(), stale})
+    // A textured surface large enough for the texture-coordinate vertices to be made on a
+    // thread of their own, with a seam and a coordinate no texture polygon uses.
+    for (const KV_PolySurface& original :
+         {sample, HoledQuadGrid(), stale, TexturedSeamGrid(200, 170)})
     {
         KV_PolySurface whole(original), parts(original);
         KV_CompleteSurface(whole);
