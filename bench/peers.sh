@@ -2,7 +2,7 @@
 # Side-by-side benchmark against a peer viewer (f3d, from Debian) on the benchmark sphere:
 # launch to first frame for orvane-view and f3d, and osftool export, at 1M and 4M
 # triangles (and 16M with --16m). Wall time and peak RSS from /usr/bin/time -v, medians of
-# the runs, all under one Xvfb. Prints one markdown table with the ratios to the peer.
+# the runs (the programs take turns run by run), all under one Xvfb. Prints one markdown table with the ratios to the peer.
 # Not part of the test suite.
 #
 #   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
@@ -78,26 +78,35 @@ trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$scratch"' EXIT
 export DISPLAY=$display
 sleep 1
 
-# measure KEY COMMAND...: runs it $runs times; keeps the median wall time (s) and the median
-# peak RSS (MiB) as wall[KEY] and rss[KEY]; a failed run marks KEY as failed.
-declare -A wall rss
+# measure KEY COMMAND...: runs it once and adds its wall time (s) and peak RSS (MiB) to KEY's
+# runs; a failed run marks KEY as failed. finish KEY keeps the medians as wall[KEY] and
+# rss[KEY]. The programs take turns run by run, so that a machine whose load drifts during
+# the benchmark weighs on each of them alike.
+declare -A wall rss walls rsses failed
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 measure() {
   local key=$1; shift
-  local walls=() rsses=() i
-  for ((i = 0; i < runs; i++)); do
-    if ! /usr/bin/time -v -o "$scratch/time" "$@" >"$scratch/out" 2>&1; then
-      echo "peers.sh: failed: $*" >&2
-      tail -5 "$scratch/out" >&2
-      wall[$key]=failed; rss[$key]=failed
-      return
-    fi
-    walls+=("$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + t[k]; print s }' "$scratch/time")")
-    rsses+=("$(awk -F': ' '/Maximum resident set size/ { print $2 / 1024 }' "$scratch/time")")
-  done
-  wall[$key]=$(printf '%s\n' "${walls[@]}" | median)
-  rss[$key]=$(printf '%s\n' "${rsses[@]}" | median)
-  echo "  $key: ${wall[$key]} s, ${rss[$key]} MiB" >&2
+  [ -n "${failed[$key]+x}" ] && return
+  if ! /usr/bin/time -v -o "$scratch/time" "$@" >"$scratch/out" 2>&1; then
+    echo "peers.sh: failed: $*" >&2
+    tail -5 "$scratch/out" >&2
+    failed[$key]=1
+    return
+  fi
+  walls[$key]+="$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, t, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + t[k]; print s }' "$scratch/time") "
+  rsses[$key]+="$(awk -F': ' '/Maximum resident set size/ { print $2 / 1024 }' "$scratch/time") "
+}
+finish() {
+  local key=$1
+  if [ -n "${failed[$key]+x}" ]; then
+    wall[$key]=failed; rss[$key]=failed
+  elif [ -n "${walls[$key]+x}" ]; then
+    wall[$key]=$(printf '%s\n' ${walls[$key]} | median)
+    rss[$key]=$(printf '%s\n' ${rsses[$key]} | median)
+  else
+    return
+  fi
+  echo "  $key: ${wall[$key]} s, ${rss[$key]} MiB (runs: ${walls[$key]:-})" >&2
 }
 
 # Program columns: "after" (this build), optionally "before", and the peer.
@@ -156,7 +165,10 @@ run_work() {
 for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   echo "$label" >&2
-  for column in "${columns[@]}" peer; do run_work "$column" "$kind" "$m"; done
+  for ((i = 0; i < runs; i++)); do
+    for column in "${columns[@]}" peer; do run_work "$column" "$kind" "$m"; done
+  done
+  for column in "${columns[@]}" peer; do finish "$column|$kind|$m"; done
 done
 
 cell() {  # KEY: "wall s, rss MiB" or "-"
@@ -175,7 +187,7 @@ ratio() {  # KEY PEERKEY: "time x, memory x" against the peer, or against KEY's 
 }
 
 echo
-echo "Medians of $runs runs, $(nproc) cores, $(glxinfo 2>/dev/null | awk -F': ' '/OpenGL renderer/ { print $2 }' || true) under Xvfb; f3d $(f3d --version 2>/dev/null | awk 'NR == 1 { print $2 }'); $(date -u '+%Y-%m-%d %H:%M UTC')."
+echo "Medians of $runs runs taken in turns, $(nproc) cores, $(glxinfo 2>/dev/null | awk -F': ' '/OpenGL renderer/ { print $2 }' || true) under Xvfb; f3d $(f3d --version 2>/dev/null | awk 'NR == 1 { print $2 }'); $(date -u '+%Y-%m-%d %H:%M UTC')."
 echo
 header="| work |"; rule="|---|"
 for column in "${columns[@]}"; do header+=" this project ($column) |"; rule+="---|"; done
