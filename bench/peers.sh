@@ -86,7 +86,7 @@ declare -A wall rss walls rsses failed
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 measure() {
   local key=$1; shift
-  [ -n "${failed[$key]+x}" ] && return
+  [ -n "${failed[$key]+x}" ] && return 0
   if ! /usr/bin/time -v -o "$scratch/time" "$@" >"$scratch/out" 2>&1; then
     echo "peers.sh: failed: $*" >&2
     tail -5 "$scratch/out" >&2
@@ -104,7 +104,7 @@ finish() {
     wall[$key]=$(printf '%s\n' ${walls[$key]} | median)
     rss[$key]=$(printf '%s\n' ${rsses[$key]} | median)
   else
-    return
+    return 0
   fi
   echo "  $key: ${wall[$key]} s, ${rss[$key]} MiB (runs: ${walls[$key]:-})" >&2
 }

@@ -78,8 +78,8 @@ public:
     // With one block the block is indexed directly; with several blocks of a power-of-two
     // size, through the block table (block i >> log2 size, element i & size - 1); otherwise
     // through the element table.
-    T& operator[](unsigned int i) { return *Slot(i); }
-    const T& operator[](unsigned int i) const { return *Slot(i); }
+    __attribute__((always_inline)) T& operator[](unsigned int i) { return *Slot(i); }
+    __attribute__((always_inline)) const T& operator[](unsigned int i) const { return *Slot(i); }
 
     // Refused, with a message, once the list holds storage.
     void SetBlockSize(unsigned int n)
@@ -396,7 +396,8 @@ private:
         return static_cast<T**>(index)[i];
     }
 
-    // Forced inline: it is every element access, and a call here costs more than its body.
+    // Forced inline (as is operator[]): it is every element access, and a call costs more
+    // than its body.
     __attribute__((always_inline)) T* Slot(unsigned int i) const
     {
         const std::uint64_t head = mHead;

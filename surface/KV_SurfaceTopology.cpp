@@ -44,6 +44,14 @@ bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
 }
 
 // Stable LSD radix sort of directed edges by (smaller, larger) vertex.
+thread_local const std::atomic<bool>* tStop = nullptr;
+
+void ThrowIfStopped()
+{
+    if (tStop != nullptr && tStop->load(std::memory_order_relaxed))
+        throw Stopped();
+}
+
 void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 {
     unsigned int largest = 0;
@@ -66,6 +74,7 @@ void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
                     part == 0 ? std::max(e.first, e.second) : std::min(e.first, e.second);
                 return (v >> shift) & (kBuckets - 1);
             };
+            ThrowIfStopped();
             std::fill(offsets.begin(), offsets.end(), 0);
             for (const DirectedEdge& e : edges) ++offsets[digit(e) + 1];
             for (unsigned int k = 0; k < kBuckets; ++k) offsets[k + 1] += offsets[k];
@@ -497,8 +506,10 @@ std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* poly
     std::size_t corners = 0;
     for (unsigned int p = 0; p < PolygonCount(polygons); ++p) corners += (*polygons)[p].Count();
     edges.reserve(corners);
+    ThrowIfStopped();
     ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
     SortByUndirectedKey(edges);
+    ThrowIfStopped();
 
     // Cancel opposite neighbours from the end down; a cancelled pair is filled from the end
     // of the list, and the walk goes on two places lower.
@@ -649,6 +660,10 @@ void BuildLoops(const std::vector<DirectedEdge>& edges, KV_List<KV_Boundary>& re
         for (unsigned int m = 0; m < count; ++m) loop[m] = vertices[begin + m];
     }
 }
+
+StopScope::StopScope(const std::atomic<bool>* flag) : mpOuter(tStop) { tStop = flag; }
+
+StopScope::~StopScope() { tStop = mpOuter; }
 
 bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result)
 {

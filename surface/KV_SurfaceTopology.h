@@ -23,6 +23,7 @@
 #include "surface/KV_Edge.h"
 #include "surface/KV_Polygon.h"
 
+#include <atomic>
 #include <vector>
 
 namespace KV_SurfaceTopology
@@ -139,8 +140,27 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
            KV_List<char>* vertexBoundaries);
 
+// A derivation made on a worker that may be abandoned (a window closed right after its first
+// frame): while a StopScope lives on a thread, the boundary derivation on that thread looks at
+// the flag between its passes and throws Stopped once it is set, so that the one who set it
+// does not wait for the whole list. Lists it was making are then in no defined state.
+struct Stopped
+{
+};
+class StopScope
+{
+public:
+    explicit StopScope(const std::atomic<bool>* flag);
+    ~StopScope();
+    StopScope(const StopScope&) = delete;
+    StopScope& operator=(const StopScope&) = delete;
+
+private:
+    const std::atomic<bool>* mpOuter;
+};
+
 // The boundary loops. Returns false, leaving result untouched, when there is no boundary
-// edge; otherwise replaces result's loops.
+// edge; otherwise replaces result's loops. Throws Stopped (see StopScope).
 bool Boundaries(const KV_List<KV_Polygon>* polygons, KV_List<KV_Boundary>& result);
 
 // The steps of Boundaries, open to the tests that compare the chaining with a direct search.

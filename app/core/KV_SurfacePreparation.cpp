@@ -5,6 +5,7 @@
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PSO_Triangulate.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceTopology.h"
 
 #include <cmath>
 #include <cstdio>
@@ -266,6 +267,8 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop)
 {
     auto stopped = [stop] { return stop != nullptr && stop->load(); };
+    // The boundaries' sort looks at the flag between its passes.
+    const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
         // The list under way when a window is closed right after the first frame: it looks
@@ -285,6 +288,13 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
         if (stopped())
             return;
         surface.ComputeVertexBoundaries();
+    }
+    catch (const KV_SurfaceTopology::Stopped&)
+    {
+        KV_Release(surface.mpPolygonNormals);
+        KV_Release(surface.mpBoundaries);
+        KV_Release(surface.mpVertexPolygons);
+        KV_Release(surface.mpVertexBoundaries);
     }
     catch (...)
     {

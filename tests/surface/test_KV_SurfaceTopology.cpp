@@ -504,3 +504,25 @@ TEST(SurfaceTopology, LargePolygonEdgesFormOneChain)
         EXPECT_EQ(EndOf(*s.mpEdges, chain[k]), StartOf(*s.mpEdges, chain[(k + 1) % n]));
     EXPECT_EQ(chain[0], 0);
 }
+
+TEST(SurfaceTopology, BoundariesStopWhenTheirScopesFlagIsSet)
+{
+    // A set flag abandons the derivation on this thread only while its scope lives; scopes
+    // nest, and the outer flag is back once the inner scope ends.
+    KV_PolySurface s;
+    MakeTwoTriangles(s);
+    const std::atomic<bool> set{true};
+    const std::atomic<bool> clear{false};
+    {
+        const KV_SurfaceTopology::StopScope outer(&set);
+        EXPECT_THROW(s.ComputeBoundaries(), KV_SurfaceTopology::Stopped);
+        {
+            const KV_SurfaceTopology::StopScope inner(&clear);
+            s.ComputeBoundaries();
+            EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
+        }
+        EXPECT_THROW(s.ComputeBoundaries(), KV_SurfaceTopology::Stopped);
+    }
+    s.ComputeBoundaries();
+    EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
+}
