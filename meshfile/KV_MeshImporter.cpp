@@ -23,6 +23,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -31,7 +32,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -685,6 +688,58 @@ bool WriteAll(int fd, const Bytes& bytes)
 
 }  // namespace
 
+std::string KV_MeshImporter::HelperProgram()
+{
+    if (const char* chosen = std::getenv("ORVANE_IMPORT_HELPER"))
+        return chosen;
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    if (!error)
+    {
+        const fs::path installed =
+            self.parent_path().parent_path() / "libexec" / "orvane-view" / "orvane-import";
+        if (access(installed.c_str(), X_OK) == 0)
+            return installed.string();
+    }
+#ifdef ORVANE_IMPORT_HELPER_BUILT
+    if (access(ORVANE_IMPORT_HELPER_BUILT, X_OK) == 0)
+        return ORVANE_IMPORT_HELPER_BUILT;
+#endif
+    return std::string();
+}
+
+void KV_MeshImporter::ReadAndSend(const std::string& path, int fd)
+{
+    // A crash ends the child by its signal, which the waiting program reports; handlers the
+    // program installed for itself (a sanitizer's, a fuzzer's) do not run here.
+    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
+    // Messages travel back with the surface instead of being shown here.
+    std::vector<std::pair<std::string, std::string>> messages;
+    SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind)
+                  { messages.emplace_back(text, caption); });
+    const bool read = ReadHere(path);
+    const bool sent = WriteAll(fd, Encode(read, mkReason, mkFormat, messages, mkSurface));
+    close(fd);
+    // No exit handlers: the surface is the waiting program's now, and a forked child must
+    // not run the program's own.
+    _exit(sent ? 0 : 1);
+}
+
+void KV_MeshImporter::RunHelper(int argc, char** argv)
+{
+    // A child whose program has gone (killed while waiting for it) goes too; one that went
+    // before this line was reached is seen by the parent's id.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (argc != 4 || std::to_string(getppid()) != argv[3])
+        _exit(2);
+    char* end = nullptr;
+    const long fd = std::strtol(argv[2], &end, 10);
+    if (*end != '\0' || fd < 3)
+        _exit(2);
+    KV_TexturedPolySurface surface;
+    KV_MeshImporter(surface).ReadAndSend(argv[1], static_cast<int>(fd));
+}
+
 bool KV_MeshImporter::Read(const std::string& path)
 {
     mkSurface.Clear();
@@ -708,36 +763,43 @@ bool KV_MeshImporter::Read(const std::string& path)
         return true;
 
     int channel[2];
-    if (pipe(channel) != 0)
+    if (pipe2(channel, O_CLOEXEC) != 0)
     {
         mkReason = "cannot start the import (no pipe)";
         return false;
     }
-    const pid_t child = fork();
+    const std::string helper = HelperProgram();
+    pid_t child = -1;
+    if (!helper.empty())
+    {
+        // The write end becomes the helper's descriptor 3; every other descriptor of ours
+        // closes on exec.
+        const std::string parent = std::to_string(getpid());
+        const char* arguments[] = {helper.c_str(), path.c_str(), "3", parent.c_str(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, channel[1], 3);
+        if (posix_spawn(&child, helper.c_str(), &actions, nullptr,
+                        const_cast<char* const*>(arguments), environ) != 0)
+            child = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    else
+    {
+        child = fork();
+        if (child == 0)
+        {
+            close(channel[0]);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ReadAndSend(path, channel[1]);
+        }
+    }
     if (child < 0)
     {
         close(channel[0]);
         close(channel[1]);
         mkReason = "cannot start the import (no process)";
         return false;
-    }
-    if (child == 0)
-    {
-        // The child: its messages travel back with the surface instead of being shown here.
-        close(channel[0]);
-        // A child whose program has gone (killed while waiting for it) goes too.
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        // A crash ends the child by its signal, which the program reports; handlers the
-        // program installed for itself (a sanitizer's, a fuzzer's) do not run here.
-        for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(signal, SIG_DFL);
-        std::vector<std::pair<std::string, std::string>> messages;
-        SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind)
-                      { messages.emplace_back(text, caption); });
-        const bool read = ReadHere(path);
-        const bool sent =
-            WriteAll(channel[1], Encode(read, mkReason, mkFormat, messages, mkSurface));
-        close(channel[1]);
-        _exit(sent ? 0 : 1);
     }
 
     close(channel[1]);

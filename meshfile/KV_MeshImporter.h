@@ -24,6 +24,11 @@
 // that a file which crashes the library (it has readers that do) ends the child, not the
 // program: Read then returns false with the signal as reason. A child that has not finished
 // within the time limit (60 s, and as much again for every 4 MB of the file) is killed.
+// The child is a fresh program, the import helper (HelperProgram), rather than a fork of
+// this one: a fork of a program with threads inherits every lock another thread held at that
+// moment (the allocator's, the C++ library's) and can wait on it for ever. Where no helper
+// is found, or ORVANE_IMPORT_HELPER is set empty (a fuzzer, which has no other threads), the
+// child is a fork.
 //
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the
@@ -60,6 +65,15 @@ public:
     // compare the two).
     static void UseDirectReaders(bool use);
 
+    // The import helper program: ORVANE_IMPORT_HELPER when set (empty: none), else the one
+    // installed beside the program (../libexec/orvane-view/orvane-import), else the one of
+    // the build this was built in; empty when none of them is there.
+    static std::string HelperProgram();
+    // The helper's whole work, called from its main: imports the file argv[1] and writes
+    // the result to the descriptor argv[2]; argv[3] is the id of the process waiting for it.
+    // Does not return.
+    [[noreturn]] static void RunHelper(int argc, char** argv);
+
     // Whether the library has a reader for the path's extension.
     static bool CanRead(const std::string& path);
     // Each reader of the library: its name and its extensions (lower case, without dots).
@@ -75,6 +89,8 @@ public:
 private:
     // The import itself, in the calling process.
     bool ReadHere(const std::string& path);
+    // ReadHere, its result and messages written to the descriptor; then the process ends.
+    [[noreturn]] void ReadAndSend(const std::string& path, int fd);
 
     KV_TexturedPolySurface& mkSurface;
     std::string mkReason;

@@ -13,11 +13,14 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -344,6 +347,37 @@ TEST(RealModels, CountsAndTextures)
             EXPECT_TRUE(surface.CheckConsistency());
         }
     }
+}
+
+// The viewer imports on a loading thread while its other threads go on allocating: the child
+// the library runs in must not inherit a lock one of them held (a fork of this process can,
+// and under AddressSanitizer waits on its allocator's lock for ever).
+TEST(RealModels, ImportsWhileAnotherThreadAllocates)
+{
+    const std::string path = kModels + "Collada/duck.dae";
+    if (!fs::exists(path))
+        GTEST_SKIP() << "assimp-testmodels is not installed";
+    ASSERT_FALSE(KV_MeshImporter::HelperProgram().empty());
+    std::atomic<bool> done(false);
+    std::thread busy(
+        [&done]
+        {
+            std::vector<std::unique_ptr<char[]>> held(64);
+            for (std::size_t i = 0; !done.load(std::memory_order_relaxed); ++i)
+                held[i % held.size()].reset(new char[16 + (i * 7919) % 200000]);
+        });
+    KV_MeshImporter::SetTimeLimit(10.0);
+    int read = 0;
+    for (int i = 0; i < 12; ++i)
+    {
+        KV_PolySurface surface;
+        KV_SurfaceReadReport report;
+        read += KV_ReadSurfaceFile(path.c_str(), surface, report) && surface.VertexCount() == 2108;
+    }
+    KV_MeshImporter::SetTimeLimit(60.0);
+    done = true;
+    busy.join();
+    EXPECT_EQ(read, 12);
 }
 
 TEST(RealModels, MissingTextureLoadsUntexturedAndNamesTheFile)
