@@ -3,6 +3,7 @@
 #include "app/KV_DocumentCoreBridge.h"
 #if ORVANE_APP_HAVE_CORE
 #include "app/core/KV_DocumentCore.h"
+#include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #endif
 
@@ -12,7 +13,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -30,6 +33,15 @@ struct Job
     KV_PolySurfaceGeometry3D* mpkGeometry = nullptr;
     std::shared_ptr<KV_SurfaceReadReport> mpkReport = std::make_shared<KV_SurfaceReadReport>();
     std::exception_ptr mpkError;
+
+    // The texture of the surface read, offered to the user-interface thread: the worker
+    // keeps the geometry until that thread has taken its turn (or the load was cancelled).
+    std::mutex mkTextureLock;
+    std::condition_variable mkTextureTurn;
+    const KV_MultiImage* mpkTexture = nullptr;
+    unsigned int munTextureOwner = 0;
+    bool mbTextureOffered = false;
+    bool mbTextureTaken = false;
 
     ~Job() { delete mpkGeometry; }
 };
@@ -75,7 +87,7 @@ void JoinFinishedAbandoned(bool wait)
 
 KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
     const wxString& path, KV_LoadProgressDisplay* display, KV_PolySurfaceGeometry3D*& geometry,
-    std::shared_ptr<const KV_SurfaceReadReport>& report)
+    std::shared_ptr<const KV_SurfaceReadReport>& report, const TexturePreparer& prepareTexture)
 {
     geometry = nullptr;
     if (gpkRunning)
@@ -86,12 +98,35 @@ KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
     auto job = std::make_shared<Job>();
     gpkRunning = job;
     const KV_String file(path.fn_str());
+    const bool offerTexture = static_cast<bool>(prepareTexture);
     std::thread worker(
-        [job, file]
+        [job, file, offerTexture]
         {
             KV_LoadObserver observer;
             observer.mkStageBegins = [&job](int stage) { job->mnStage = stage; };
             observer.mpbCancel = &job->mbCancel;
+            if (offerTexture)
+            {
+                observer.mkGeometryRead = [&job](const KV_PolySurfaceGeometry3D& read)
+                {
+                    const KV_MultiImage* image =
+                        KV_PolySurfaceActor3D::TextureImageOf(read.DrawingSurface());
+                    if (image == nullptr)
+                        return;
+                    std::lock_guard<std::mutex> lock(job->mkTextureLock);
+                    job->mpkTexture = image;
+                    job->munTextureOwner = read.munID;
+                    job->mbTextureOffered = true;
+                };
+                observer.mkGeometryLeaves = [&job]
+                {
+                    std::unique_lock<std::mutex> lock(job->mkTextureLock);
+                    job->mkTextureTurn.wait(lock, [&job] {
+                        return !job->mbTextureOffered || job->mbTextureTaken || job->mbCancel;
+                    });
+                    job->mpkTexture = nullptr;
+                };
+            }
             try
             {
                 job->mpkGeometry =
@@ -110,8 +145,33 @@ KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
     if (display != nullptr)
         display->ShowLoadStage(wxString::Format(kStageReading, wxFileName(path).GetFullName()));
     auto lastPulse = std::chrono::steady_clock::now();
+    bool textureTaken = false;
     while (!job->mbDone && !job->mbCancel)
     {
+        if (!textureTaken)
+        {
+            std::unique_lock<std::mutex> lock(job->mkTextureLock);
+            if (job->mbTextureOffered)
+            {
+                // The worker waits for this turn before it lets the geometry go, so the
+                // image stays while it is uploaded; the completion does not touch it.
+                if (job->mpkTexture != nullptr)
+                {
+                    try
+                    {
+                        prepareTexture(*job->mpkTexture, job->munTextureOwner);
+                    }
+                    catch (...)
+                    {
+                        // Nothing prepared: the view uploads as usual and reports there.
+                    }
+                }
+                textureTaken = job->mbTextureTaken = true;
+                lock.unlock();
+                job->mkTextureTurn.notify_all();
+                continue;
+            }
+        }
         const int stage = job->mnStage;
         if (display != nullptr && stage >= 0 && stage != shownStage)
         {
@@ -155,7 +215,13 @@ bool KV_BackgroundLoad::IsRunning()
 void KV_BackgroundLoad::Cancel()
 {
     if (gpkRunning)
-        gpkRunning->mbCancel = true;
+    {
+        {
+            std::lock_guard<std::mutex> lock(gpkRunning->mkTextureLock);
+            gpkRunning->mbCancel = true;
+        }
+        gpkRunning->mkTextureTurn.notify_all();
+    }
 }
 
 void KV_BackgroundLoad::WaitForAbandoned()
@@ -168,7 +234,7 @@ void KV_BackgroundLoad::WaitForAbandoned()
 // Without the document core the load runs where it is asked for.
 KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
     const wxString& path, KV_LoadProgressDisplay*, KV_PolySurfaceGeometry3D*& geometry,
-    std::shared_ptr<const KV_SurfaceReadReport>& report)
+    std::shared_ptr<const KV_SurfaceReadReport>& report, const TexturePreparer&)
 {
     geometry = KV_LoadSurfaceGeometry(path, &report);
     return geometry != nullptr ? Result::Loaded : Result::Failed;

@@ -12,8 +12,10 @@
 
 #include <wx/string.h>
 
+#include <functional>
 #include <memory>
 
+class KV_MultiImage;
 class KV_PolySurfaceGeometry3D;
 struct KV_SurfaceReadReport;
 
@@ -39,11 +41,18 @@ public:
         Cancelled
     };
 
+    // Uploads a texture ahead of the actor that will show it (the view's
+    // KV_TexturedActor3D::PrepareTexture): the image and the id of its geometry.
+    using TexturePreparer = std::function<void(const KV_MultiImage& image, unsigned int owner)>;
+
     // Loads path; on Loaded, geometry is the new geometry (the caller owns it). report
-    // receives what reading found (also on Failed). display may be null.
+    // receives what reading found (also on Failed). display may be null. When the surface
+    // read has a texture, prepareTexture (when given) gets it on this thread while the
+    // worker completes the surface: the two run at once, one on each core.
     static Result Run(const wxString& path, KV_LoadProgressDisplay* display,
                       KV_PolySurfaceGeometry3D*& geometry,
-                      std::shared_ptr<const KV_SurfaceReadReport>& report);
+                      std::shared_ptr<const KV_SurfaceReadReport>& report,
+                      const TexturePreparer& prepareTexture = TexturePreparer());
     static bool IsRunning();
     // Asks the running load to stop; nothing happens without one.
     static void Cancel();

@@ -52,8 +52,29 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
     const wxLongLong start = wxGetUTCTimeMillis();
     std::shared_ptr<const KV_SurfaceReadReport> report;
     KV_PolySurfaceGeometry3D* geometry = nullptr;
-    const KV_BackgroundLoad::Result result =
-        KV_BackgroundLoad::Run(path, mpkProgress, geometry, report);
+    // The texture goes up to OpenGL while the surface is completed.
+    const auto prepareTexture = [this](const KV_MultiImage& image, unsigned int owner)
+    {
+        if (mpkView != nullptr)
+            mpkView->PrepareTexture(image, owner);
+    };
+    const auto discardTexture = [this]
+    {
+        if (mpkView != nullptr)
+            mpkView->DiscardPreparedTexture();
+    };
+    KV_BackgroundLoad::Result result;
+    try
+    {
+        result = KV_BackgroundLoad::Run(path, mpkProgress, geometry, report, prepareTexture);
+    }
+    catch (...)
+    {
+        discardTexture();
+        throw;
+    }
+    if (result != KV_BackgroundLoad::Result::Loaded)
+        discardTexture();
     if (result == KV_BackgroundLoad::Result::Cancelled)
     {
         if (mpkProgress != nullptr)
@@ -84,6 +105,7 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
     if (mpkProgress != nullptr && !summary.EndsWith("no texture"))
         mpkProgress->ShowLoadStage(KV_BackgroundLoad::kStagePreparingTexture);
     UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+    discardTexture();
     if (mpkProgress != nullptr)
         mpkProgress->EndLoadProgress(wxString::Format(
             "%s, loaded in %.1f s", summary, (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0));

@@ -9,6 +9,7 @@
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_TexturedActor3D.h"
 #include "render/KV_ViewDefaults.h"
 
 #include <wx/dcclient.h>
@@ -19,6 +20,7 @@
 #include <X11/Xlib.h>
 
 #include <cmath>
+#include <dlfcn.h>
 #include <cstdio>
 #include <cstdlib>
 
@@ -315,6 +317,39 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     mdLastFullFrame = 0.0;
     AbandonLevelOfDetail();
     mbLodPending = true;
+}
+
+void KV_VerovuriRezaroView::PrepareTexture(const KV_MultiImage& image, unsigned int owner)
+{
+    // A file named on the command line loads before the window is shown: the window is
+    // realised (made, not mapped) now, so that its context and this upload happen while the
+    // surface is completed instead of after. The toolkit's own call, looked up at run time:
+    // the toolkit's headers are not among the program's build dependencies.
+    if (!mbCreated)
+    {
+        using Realise = void (*)(void*);
+        if (auto realise = reinterpret_cast<Realise>(dlsym(RTLD_DEFAULT, "gtk_widget_realize")))
+            realise(GetHandle());
+    }
+    if (!mbCreated || mkRenderer.IsRenderingToMemory())
+        return;
+    mkRenderer.MakeCurrent();
+    KV_TexturedActor3D::PrepareTexture(image, owner);
+}
+
+void KV_VerovuriRezaroView::DiscardPreparedTexture()
+{
+    if (!mbCreated || mkRenderer.IsRenderingToMemory())
+        return;
+    try
+    {
+        mkRenderer.MakeCurrent();
+        KV_TexturedActor3D::DiscardPreparedTexture();
+    }
+    catch (const KV_Exception&)
+    {
+        // No context to delete it in: it goes with the context.
+    }
 }
 
 void KV_VerovuriRezaroView::ResetView()

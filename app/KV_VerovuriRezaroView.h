@@ -19,6 +19,7 @@
 class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
+class KV_MultiImage;
 struct KV_LodJob;
 class wxDC;
 class wxPageSetupDialogData;
@@ -47,6 +48,11 @@ public:
     // Document notifications: hint 0 removes the geometry's actor, hint 1 adds an actor for
     // it; then a repaint is requested.
     void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);
+    // Uploads the texture of a surface still being completed into the window's context
+    // (KV_TexturedActor3D::PrepareTexture), for its actor to adopt; nothing before the
+    // window exists or while the view draws off-screen. Discard deletes one not adopted.
+    void PrepareTexture(const KV_MultiImage& image, unsigned int owner);
+    void DiscardPreparedTexture();
 
     // Draws the scene on the printout's page, for a printer or the print preview: the
     // window's shape fitted into the printable area (the page inside setup's margins),

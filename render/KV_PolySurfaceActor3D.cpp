@@ -102,6 +102,11 @@ const KV_MultiImage& KV_PolySurfaceActor3D::GetTextureImage() const
     return *geometry->DrawingSurface().mpTextureMap;
 }
 
+const KV_MultiImage* KV_PolySurfaceActor3D::TextureImageOf(const KV_PolySurface& surface)
+{
+    return IsTextured(surface) ? surface.mpTextureMap : nullptr;
+}
+
 void KV_PolySurfaceActor3D::BuildArrays()
 {
     BuildVertexArrays();

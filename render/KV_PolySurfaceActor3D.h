@@ -42,6 +42,9 @@ public:
     // The surface's texture image when the surface is textured (texture map, coordinates
     // and texture polygons present), else an empty holder.
     const KV_MultiImage& GetTextureImage() const override;
+    // The image an actor of the surface would texture with, or null when it draws the
+    // surface untextured.
+    static const KV_MultiImage* TextureImageOf(const KV_PolySurface& surface);
 
     void SetBoundaryDisplayed(bool flag) { mbIsBoundaryDisplayed = flag; }
     bool IsBoundaryDisplayed() const { return mbIsBoundaryDisplayed; }

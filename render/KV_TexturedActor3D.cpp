@@ -4,6 +4,7 @@
 #include "foundation/KV_Exception.h"
 #include "image/KV_MultiImage.h"
 #include "math/KV_Scalar.h"
+#include "render/KV_Geometry3D.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -58,6 +59,21 @@ int RoundToInt(float x)
 {
     return static_cast<int>(KV_Round(x));
 }
+
+// The texture object uploaded ahead of its actor, and what it was made from. Touched on the
+// user-interface thread only, where OpenGL runs.
+struct PreparedTexture
+{
+    GLuint name = 0;
+    unsigned int owner = 0;
+    const KV_MultiImage* image = nullptr;
+    const unsigned char* data = nullptr;
+    int width = 0, height = 0;
+    unsigned int limitPow2 = 0;
+    int uploadedWidth = 0, uploadedHeight = 0;
+};
+PreparedTexture gkPrepared;
+unsigned int gunAdopted = 0;
 }  // namespace
 
 KV_TexturedActor3D::KV_TexturedActor3D(KV_Geometry3D* geometry) : KV_Actor3D(geometry) {}
@@ -67,11 +83,71 @@ bool KV_TexturedActor3D::HasTexturePixels() const
     return PixelsOf(GetTextureImage()).data != nullptr;
 }
 
+void KV_TexturedActor3D::PrepareTexture(const KV_MultiImage& image, unsigned int owner)
+{
+    DiscardPreparedTexture();
+    const TexturePixels source = PixelsOf(image);
+    if (source.data == nullptr)
+        return;
+    // The actor's binding is left as it was: the shown surface still draws with its own.
+    GLint bound = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
+    PreparedTexture prepared;
+    glGenTextures(1, &prepared.name);
+    glBindTexture(GL_TEXTURE_2D, prepared.name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    prepared.limitPow2 = kMaxTextureImageSizePow2;
+    try
+    {
+        UploadLevels(image, prepared.limitPow2, prepared.uploadedWidth, prepared.uploadedHeight);
+    }
+    catch (...)
+    {
+        glDeleteTextures(1, &prepared.name);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+        throw;
+    }
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
+    prepared.owner = owner;
+    prepared.image = &image;
+    prepared.data = source.data;
+    prepared.width = source.width;
+    prepared.height = source.height;
+    gkPrepared = prepared;
+}
+
+void KV_TexturedActor3D::DiscardPreparedTexture()
+{
+    if (gkPrepared.name != 0)
+        glDeleteTextures(1, &gkPrepared.name);
+    gkPrepared = PreparedTexture();
+}
+
+unsigned int KV_TexturedActor3D::AdoptedTextureCount()
+{
+    return gunAdopted;
+}
+
 void KV_TexturedActor3D::CreateTexture()
 {
     const KV_MultiImage& image = GetTextureImage();
-    if (PixelsOf(image).data == nullptr)
+    const TexturePixels source = PixelsOf(image);
+    if (source.data == nullptr)
         return;
+    if (gkPrepared.name != 0 && GetGeometry() != nullptr &&
+        gkPrepared.owner == GetGeometry()->munID && gkPrepared.image == &image &&
+        gkPrepared.data == source.data && gkPrepared.width == source.width &&
+        gkPrepared.height == source.height && gkPrepared.limitPow2 == munMaxTextureImageSizePow2)
+    {
+        munTextureName = gkPrepared.name;
+        mnUploadedWidth = gkPrepared.uploadedWidth;
+        mnUploadedHeight = gkPrepared.uploadedHeight;
+        gkPrepared = PreparedTexture();
+        ++gunAdopted;
+        glBindTexture(GL_TEXTURE_2D, munTextureName);
+        return;
+    }
     GLuint name = 0;
     glGenTextures(1, &name);
     munTextureName = name;
@@ -97,10 +173,23 @@ void KV_TexturedActor3D::UpdateTexture()
 
 void KV_TexturedActor3D::Upload(const KV_MultiImage& image)
 {
+    int width = 0, height = 0;
+    UploadLevels(image, munMaxTextureImageSizePow2, width, height);
+    if (width > 0)
+    {
+        mnUploadedWidth = width;
+        mnUploadedHeight = height;
+    }
+}
+
+void KV_TexturedActor3D::UploadLevels(const KV_MultiImage& image, unsigned int limitPow2,
+                                      int& uploadedWidth, int& uploadedHeight)
+{
+    uploadedWidth = uploadedHeight = 0;
     const TexturePixels source = PixelsOf(image);
     if (source.data == nullptr)
         return;
-    const int limit = 1 << munMaxTextureImageSizePow2;
+    const int limit = 1 << limitPow2;
     const unsigned char* pixels = source.data;
     int width = source.width;
     int height = source.height;
@@ -128,8 +217,8 @@ void KV_TexturedActor3D::Upload(const KV_MultiImage& image)
     glDisable(GL_TEXTURE_2D);
     if (result != 0)
         throw KV_RenderException(static_cast<unsigned int>(result));
-    mnUploadedWidth = width;
-    mnUploadedHeight = height;
+    uploadedWidth = width;
+    uploadedHeight = height;
 }
 
 void KV_TexturedActor3D::UpdateTextureSubImage(int firstColumn, int firstRow, int lastColumn,

@@ -35,6 +35,17 @@ public:
     // clipped to the image; an empty one does nothing.
     void UpdateTextureSubImage(int firstColumn, int firstRow, int lastColumn, int lastRow);
 
+    // A texture object uploaded ahead of its actor, in the current context: the viewer
+    // uploads a surface's picture on the user-interface thread while the loading thread is
+    // still completing the surface. The next actor of the geometry `owner` whose texture is
+    // that same image (same pixels in place) adopts the object in CreateTexture instead of
+    // uploading again. One is held at a time: preparing another, or Discard, deletes an
+    // object nobody adopted (in the current context, which must be the one it was made in).
+    static void PrepareTexture(const KV_MultiImage& image, unsigned int owner);
+    static void DiscardPreparedTexture();
+    // How many actors have adopted a prepared texture so far.
+    static unsigned int AdoptedTextureCount();
+
     // Size of the image last handed to gluBuild2DMipmaps (after the size limit).
     int UploadedWidth() const { return mnUploadedWidth; }
     int UploadedHeight() const { return mnUploadedHeight; }
@@ -45,10 +56,15 @@ protected:
 
     unsigned int munTextureName = 0;
     unsigned int munSavedTextureName = 0;
-    unsigned int munMaxTextureImageSizePow2 = 13;
+    static constexpr unsigned int kMaxTextureImageSizePow2 = 13;
+    unsigned int munMaxTextureImageSizePow2 = kMaxTextureImageSizePow2;
 
 private:
     void Upload(const KV_MultiImage& image);
+    // Uploads every mipmap level into the bound texture object, the image's longer sides cut
+    // to 2^limitPow2 first; gives the size uploaded.
+    static void UploadLevels(const KV_MultiImage& image, unsigned int limitPow2, int& width,
+                             int& height);
 
     int mnUploadedWidth = 0;
     int mnUploadedHeight = 0;

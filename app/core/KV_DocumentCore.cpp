@@ -83,6 +83,18 @@ KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
         *report = read;
     if (!loaded || (observer != nullptr && observer->IsCancelled()))
         return nullptr;
+    // Declared after the geometry, so that it goes first on every way out.
+    struct Leaving
+    {
+        const KV_LoadObserver* observer;
+        ~Leaving()
+        {
+            if (observer != nullptr && observer->mkGeometryLeaves)
+                observer->mkGeometryLeaves();
+        }
+    } leaving{observer};
+    if (observer != nullptr && observer->mkGeometryRead)
+        observer->mkGeometryRead(*geometry);
     if (observer != nullptr && observer->mkStageBegins)
         observer->mkStageBegins(KV_LoadObserver::STAGE_COMPLETING);
     CompleteInto(*geometry);

@@ -29,6 +29,12 @@ struct KV_LoadObserver
         STAGE_COMPLETING = 1
     };
     std::function<void(int stage)> mkStageBegins;
+    // Told once the file is read and checked, before the completion, with the geometry,
+    // which stays until mkGeometryLeaves has returned; that is called on every way out of
+    // the load after mkGeometryRead, before the geometry is handed back or deleted. Between
+    // the two, completion writes the surface's lists but never its texture image.
+    std::function<void(const KV_PolySurfaceGeometry3D& geometry)> mkGeometryRead;
+    std::function<void()> mkGeometryLeaves;
     // Set by anyone; the load gives up at the next stage boundary.
     const std::atomic<bool>* mpbCancel = nullptr;
     bool IsCancelled() const { return mpbCancel != nullptr && mpbCancel->load(); }
