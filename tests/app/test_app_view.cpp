@@ -12,6 +12,7 @@
 #include "app/MainFrm.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_TexturedActor3D.h"
 #include "surface/KV_PolySurface.h"
 #include "tests/support/SurfaceFileWriter.h"
 
@@ -23,12 +24,15 @@
 #include <wx/print.h>
 
 #include <gtest/gtest.h>
+#include <GL/gl.h>
+#include <GL/glu.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
 namespace
 {
@@ -414,6 +418,67 @@ TEST_F(ViewTest, RotateRunsUntilAButtonIsPressedAndResetClearsIt)
     EXPECT_NEAR(World()(3, 1), 0.0f, 1e-6);
     EXPECT_NEAR(World()(1, 1), 1.0f, 1e-6);
     EXPECT_EQ(LitPixels(Picture()), LitPixels(start));
+}
+
+// Every mipmap level of the texture object `name`, read back from the current context.
+std::vector<std::vector<unsigned char>> TextureLevels(GLuint name)
+{
+    std::vector<std::vector<unsigned char>> levels;
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    for (GLint level = 0;; ++level)
+    {
+        GLint width = 0, height = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_WIDTH, &width);
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, level, GL_TEXTURE_HEIGHT, &height);
+        if (width <= 0 || height <= 0)
+            break;
+        levels.emplace_back(std::size_t(width) * height * 3);
+        glGetTexImage(GL_TEXTURE_2D, level, GL_RGB, GL_UNSIGNED_BYTE, levels.back().data());
+    }
+    return levels;
+}
+
+// The texture goes up while the surface is completed, on the command line (before the window
+// is shown) and from File > Open alike; the actor adopts it, and every level is what the
+// usual upload of the same picture gives.
+TEST_F(ViewTest, TextureUploadedDuringTheLoadIsAdoptedWithEveryLevelOfTheUsualUpload)
+{
+    const unsigned int adoptedBefore = KV_TexturedActor3D::AdoptedTextureCount();
+    StartWithSample();
+    mkApp.Prompts().mkOpenPaths.push_back(wxString(CopySample("second.osf")));
+    mkApp.Prompts().mkAnswers.push_back(true);
+    for (int open = 0; open < 2; ++open)
+    {
+        SCOPED_TRACE(open == 0 ? "command line" : "File > Open");
+        if (open == 1)
+            mkApp.Command(ID_FILE_OPEN);
+        ASSERT_TRUE(mkApp.WaitForFrame());
+        EXPECT_EQ(KV_TexturedActor3D::AdoptedTextureCount(), adoptedBefore + open + 1);
+        const KV_PolySurface& surface = Doc()->mpkSurfaceGeometry->GetSurface();
+        ASSERT_TRUE(surface.HasTextureMap());
+        const KV_Image<KV_RGB8>* image = surface.mpTextureMap->ColourImage();
+        ASSERT_NE(image, nullptr);
+
+        Renderer().MakeCurrent();
+        const std::vector<std::vector<unsigned char>> adopted =
+            TextureLevels(FirstActor()->GetTextureName());
+        GLuint fresh = 0;
+        glGenTextures(1, &fresh);
+        glBindTexture(GL_TEXTURE_2D, fresh);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        ASSERT_EQ(gluBuild2DMipmaps(GL_TEXTURE_2D, 3, image->Cols(), image->Rows(), GL_RGB,
+                                    GL_UNSIGNED_BYTE, image->Data()),
+                  0);
+        const std::vector<std::vector<unsigned char>> expected = TextureLevels(fresh);
+        glDeleteTextures(1, &fresh);
+        glBindTexture(GL_TEXTURE_2D, FirstActor()->GetTextureName());
+        ASSERT_GT(expected.size(), 1u);
+        EXPECT_EQ(adopted.size(), expected.size());
+        for (std::size_t level = 0; level < std::min(adopted.size(), expected.size()); ++level)
+            EXPECT_TRUE(adopted[level] == expected[level]) << "level " << level;
+    }
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
 }
 
 TEST_F(ViewTest, ReplacementRefusedKeepsTheFirstSurface)
