@@ -70,12 +70,43 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
                 // No thread to be had: checked below on this one.
             }
         }
-        ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpPolygons, 1024));
-        ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
-
-        ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
-        ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
-        ReadTexture(stream);
+        KV_List<KV_Polygon>& polygons = KV_Ensure(mkSurface.mpPolygons, 1024);
+        // The polygons of a large file are made on another core while this one goes on
+        // from the block after them, found by a pass over their count bytes. A block that
+        // would fail is read here, in file order, so that the failure is the same.
+        std::future<void> first;
+        KV_ByteCursor after = stream;
+        if (size >= kConcurrentChecksumBytes && SkipPolygonBlock(after))
+        {
+            try
+            {
+                first = std::async(std::launch::async, [this, block = stream, &polygons]() mutable
+                                   { ReadPolygonBlock(block, polygons); });
+                stream = after;
+            }
+            catch (const std::system_error&)
+            {
+                // No thread to be had: read below on this one.
+            }
+        }
+        if (!first.valid())
+            ReadPolygonBlock(stream, polygons);
+        try
+        {
+            ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
+            ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
+            ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
+            ReadTexture(stream);
+        }
+        catch (...)
+        {
+            // What the polygons met comes first, as it would in file order.
+            if (first.valid())
+                first.get();
+            throw;
+        }
+        if (first.valid())
+            first.get();
     }
     catch (const KV_ShortRead&)
     {
@@ -175,6 +206,35 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
         // Only the polygons read whole stay in the list.
         polygons.SetCount(made);
         throw;
+    }
+}
+
+bool KV_RawSurfaceReader::SkipPolygonBlock(KV_ByteCursor& stream) const
+{
+    try
+    {
+        const std::int32_t count = stream.I32();
+        if (count <= 0)
+            return true;
+        const unsigned int width = count < 65536 ? 2 : 4;
+        if (mnVersion < 2)
+        {
+            stream.Skip(static_cast<std::uint64_t>(count) * 3 * width);
+            return true;
+        }
+        stream.Require(static_cast<std::uint32_t>(count), 1);
+        for (std::int32_t i = 0; i < count; ++i)
+        {
+            const unsigned int vertices = stream.U8();
+            if (vertices > kMaxPolygonVertices)
+                return false;
+            stream.Skip(vertices * width);
+        }
+        return true;
+    }
+    catch (const KV_ShortRead&)
+    {
+        return false;
     }
 }
 

@@ -52,6 +52,9 @@ public:
 private:
     void ReadHeader(KV_ByteCursor& stream);
     void ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Polygon>& polygons);
+    // Moves past a polygon block that ReadPolygonBlock would read whole, without making its
+    // polygons; false (stream anywhere) when it would fail.
+    bool SkipPolygonBlock(KV_ByteCursor& stream) const;
     template <typename T>
     void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& list);
     void ReadTexture(KV_ByteCursor& stream);

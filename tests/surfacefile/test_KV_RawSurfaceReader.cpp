@@ -270,6 +270,64 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
     }
 }
 
+// In a large file the polygons are made on another core while the texture polygons are read:
+// a fault in either block is met where it lies, with what came before it in file order.
+TEST(KV_RawSurfaceReader, LargeFilesFailWhereTheFaultLiesWhicheverBlockHoldsIt)
+{
+    const unsigned int n = 70000;  // four-byte indices: 13 bytes a triangle
+    OsfSurface big;
+    big.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+    big.textureCoordinates = {{0, 0}, {1, 0}, {0, 1}};
+    big.polygons.assign(n, {0, 1, 2});
+    big.texturePolygons.assign(n, {2, 1, 0});
+    big.textureKind = 3;
+    big.textureRows = big.textureColumns = 1024;
+    big.texturePixels.assign(std::size_t(1024) * 1024 * 3, 7);
+    const auto good = EncodeRawSurface(big);
+    ASSERT_GT(good.size(), std::size_t(4) << 20);
+    const std::size_t first = 2 + 4 + OsfRawOptions().headerText.size();
+    const std::size_t second = first + 4 + std::size_t(13) * n;
+    ASSERT_EQ(good[first] | good[first + 1] << 8 | good[first + 2] << 16, int(n));
+    ASSERT_EQ(good[second] | good[second + 1] << 8 | good[second + 2] << 16, int(n));
+
+    struct Case
+    {
+        const char* name;
+        std::vector<std::size_t> badCountBytes;  // set to 17 corners, more than a polygon has
+        std::size_t failedAt;
+        unsigned int polygons, texturePolygons;
+    };
+    const std::size_t inFirst = first + 4 + std::size_t(13) * 1000;
+    const std::size_t inSecond = second + 4 + std::size_t(13) * 2000;
+    const Case cases[] = {
+        {"polygons", {inFirst}, inFirst + 1, 1000, 0},
+        {"texture polygons", {inSecond}, inSecond + 1, n, 2000},
+        {"both", {inFirst, inSecond}, inFirst + 1, 1000, 0},
+    };
+    KV_PolySurface surface;
+    KV_RawSurfaceReader reader(surface);
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        auto bad = good;
+        for (std::size_t at : c.badCountBytes) bad[at] = 17;
+        EXPECT_FALSE(reader.Read(bad.data(), bad.size()));
+        EXPECT_FALSE(reader.Truncated());
+        EXPECT_EQ(reader.FailedAt(), c.failedAt);
+        EXPECT_EQ(surface.PolygonCount(), c.polygons);
+        EXPECT_EQ(surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u,
+                  c.texturePolygons);
+    }
+    ASSERT_TRUE(reader.Read(good.data(), good.size()));
+    ASSERT_EQ(surface.PolygonCount(), n);
+    ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
+    for (unsigned int i : {0u, n / 2, n - 1})
+    {
+        EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
+        EXPECT_EQ((*surface.mpTexturePolygons)[i][0], 2u);
+    }
+}
+
 TEST(KV_RawSurfaceReader, Version2IgnoresBytesAfterTheTexture)
 {
     OsfRawOptions options;
