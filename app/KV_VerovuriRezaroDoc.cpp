@@ -58,23 +58,19 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
         if (mpkView != nullptr)
             mpkView->PrepareTexture(image, owner);
     };
-    const auto discardTexture = [this]
+    // One not adopted by the new surface's actor (a failed load, a cancelled one) goes on
+    // every way out.
+    struct DiscardTexture
     {
-        if (mpkView != nullptr)
-            mpkView->DiscardPreparedTexture();
-    };
-    KV_BackgroundLoad::Result result;
-    try
-    {
-        result = KV_BackgroundLoad::Run(path, mpkProgress, geometry, report, prepareTexture);
-    }
-    catch (...)
-    {
-        discardTexture();
-        throw;
-    }
-    if (result != KV_BackgroundLoad::Result::Loaded)
-        discardTexture();
+        KV_VerovuriRezaroView* view;
+        ~DiscardTexture()
+        {
+            if (view != nullptr)
+                view->DiscardPreparedTexture();
+        }
+    } discardTexture{mpkView};
+    const KV_BackgroundLoad::Result result =
+        KV_BackgroundLoad::Run(path, mpkProgress, geometry, report, prepareTexture);
     if (result == KV_BackgroundLoad::Result::Cancelled)
     {
         if (mpkProgress != nullptr)
@@ -105,7 +101,6 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
     if (mpkProgress != nullptr && !summary.EndsWith("no texture"))
         mpkProgress->ShowLoadStage(KV_BackgroundLoad::kStagePreparingTexture);
     UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
-    discardTexture();
     if (mpkProgress != nullptr)
         mpkProgress->EndLoadProgress(wxString::Format(
             "%s, loaded in %.1f s", summary, (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0));

@@ -12,6 +12,7 @@
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
+#include "fuzz/FuzzInputFile.h"
 #include "image/KV_PngWriter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ObjReader.h"
@@ -68,11 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    std::FILE* f = std::fopen(ScratchPath().c_str(), "wb");
-    if (f == nullptr)
-        return 0;
-    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written)
+    if (!WriteFuzzInput(ScratchPath(), data, size))
         return 0;
     if (std::string(FUZZ_MESH_EXTENSION) == "obj")
     {

@@ -5,6 +5,7 @@
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
+#include "fuzz/FuzzInputFile.h"
 #include "meshfile/KV_PlyReader.h"
 #include "surface/KV_PolySurface.h"
 
@@ -38,11 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    std::FILE* f = std::fopen(ScratchPath().c_str(), "wb");
-    if (f == nullptr)
-        return 0;
-    const bool written = size == 0 || std::fwrite(data, 1, size, f) == size;
-    if (std::fclose(f) != 0 || !written)
+    if (!WriteFuzzInput(ScratchPath(), data, size))
         return 0;
     KV_PolySurface surface;
     KV_PlyReader reader(surface);

@@ -1,5 +1,6 @@
 #include "render/KV_PolySurfaceActor3D.h"
 
+#include "foundation/KV_Async.h"
 #include "render/KV_Material.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
@@ -226,16 +227,7 @@ void KV_PolySurfaceActor3D::BuildArraysBeside(const std::function<void()>& uploa
     const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
     if (geometry != nullptr &&
         geometry->DrawingSurface().PolygonCount() >= kArraysBesideTextureFrom && HasTexturePixels())
-    {
-        try
-        {
-            arrays = std::async(std::launch::async, [this] { BuildArrays(); });
-        }
-        catch (const std::system_error&)
-        {
-            // No thread to be had: built below, after the upload.
-        }
-    }
+        arrays = KV_AsyncIfThreads([this] { BuildArrays(); });
     try
     {
         upload();

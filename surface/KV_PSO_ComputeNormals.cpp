@@ -1,5 +1,6 @@
 #include "surface/KV_PSO_ComputeNormals.h"
 
+#include "foundation/KV_Async.h"
 #include "foundation/KV_Report.h"
 #include "math/KV_Covariance.h"
 #include "math/KV_Eigen.h"
@@ -230,15 +231,9 @@ std::unique_ptr<topology::CompactVertexPolygons> KV_PSO_ComputeNormals::MakeComp
         return make();
     // The table reads only the polygons and the polygon normals write only their own list:
     // one is made on each core.
-    std::future<std::unique_ptr<topology::CompactVertexPolygons>> table;
-    try
-    {
-        table = std::async(std::launch::async, make);
-    }
-    catch (const std::system_error&)
-    {
+    std::future<std::unique_ptr<topology::CompactVertexPolygons>> table = KV_AsyncIfThreads(make);
+    if (!table.valid())
         return make();
-    }
     try
     {
         ComputePolygonNormals();

@@ -1,5 +1,6 @@
 #include "surfacefile/KV_RawSurfaceReader.h"
 
+#include "foundation/KV_Async.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
 #include "surfacefile/KV_CRC32.h"
@@ -58,18 +59,9 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
     try
     {
         ReadHeader(stream);
+        // Without a thread to be had it is checked below, on this one.
         if (mnVersion >= 3 && size >= kConcurrentChecksumBytes)
-        {
-            try
-            {
-                integrity = std::async(std::launch::async, &KV_RawSurfaceReader::IntegrityHolds,
-                                       data, size);
-            }
-            catch (const std::system_error&)
-            {
-                // No thread to be had: checked below on this one.
-            }
-        }
+            integrity = KV_AsyncIfThreads([data, size] { return IntegrityHolds(data, size); });
         KV_List<KV_Polygon>& polygons = KV_Ensure(mkSurface.mpPolygons, 1024);
         // The polygons of a large file are made on another core while this one goes on
         // from the block after them, found by a pass over their count bytes. A block that
@@ -77,19 +69,11 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         std::future<void> first;
         KV_ByteCursor after = stream;
         if (size >= kConcurrentChecksumBytes && SkipPolygonBlock(after))
-        {
-            try
-            {
-                first = std::async(std::launch::async, [this, block = stream, &polygons]() mutable
-                                   { ReadPolygonBlock(block, polygons); });
-                stream = after;
-            }
-            catch (const std::system_error&)
-            {
-                // No thread to be had: read below on this one.
-            }
-        }
-        if (!first.valid())
+            first = KV_AsyncIfThreads([this, block = stream, &polygons]() mutable
+                                      { ReadPolygonBlock(block, polygons); });
+        if (first.valid())
+            stream = after;
+        else
             ReadPolygonBlock(stream, polygons);
         try
         {

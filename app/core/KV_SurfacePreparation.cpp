@@ -1,5 +1,6 @@
 #include "app/core/KV_SurfacePreparation.h"
 
+#include "foundation/KV_Async.h"
 #include "meshfile/KV_MeshImporter.h"
 
 #include "surface/KV_PSO_ComputeNormals.h"
@@ -225,17 +226,8 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
     const bool textured = surface.HasTextureMap();
     if (textured && completion == KV_Completion::Concurrent &&
         surface.PolygonCount() >= kConcurrentTextureVerticesFrom)
-    {
-        try
-        {
-            textureVertices = std::async(
-                std::launch::async, [&surface] { surface.RecomputeTextureCoordinateVertices(); });
-        }
-        catch (const std::system_error&)
-        {
-            // No thread to be had: made below.
-        }
-    }
+        textureVertices =
+            KV_AsyncIfThreads([&surface] { surface.RecomputeTextureCoordinateVertices(); });
     try
     {
         KV_PSO_ComputeNormals normals(&surface);
