@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <future>
-#include <system_error>
 
 namespace
 {

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <future>
 #include <memory>
-#include <system_error>
 #include <vector>
 
 namespace topology = KV_SurfaceTopology;

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <future>
 #include <memory>
-#include <system_error>
 
 namespace
 {

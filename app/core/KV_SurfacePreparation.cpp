@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <future>
-#include <system_error>
 
 namespace
 {
