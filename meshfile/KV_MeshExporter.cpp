@@ -616,7 +616,8 @@ const char* KV_MeshExporter::FormatName(KV_MeshFormat format)
 }
 
 bool KV_MeshExporter::Write(const KV_TexturedPolySurface& surface, const std::string& path,
-                            KV_MeshFormat format, std::string& error)
+                            KV_MeshFormat format, std::string& error,
+                            const KV_SurfaceAppearance* /*appearance*/)
 {
     if (surface.VertexCount() == 0 || surface.PolygonCount() == 0)
     {

@@ -19,6 +19,7 @@
 #include <string>
 
 class KV_TexturedPolySurface;
+class KV_SurfaceAppearance;
 
 enum class KV_MeshFormat
 {
@@ -41,6 +42,9 @@ public:
     // The lower-case name of a format (its usual extension); "" for None.
     static const char* FormatName(KV_MeshFormat format);
 
+    // appearance, when given, is the model's table beside the surface (materials, vertex
+    // colours, normals), fitted to it.
     static bool Write(const KV_TexturedPolySurface& surface, const std::string& path,
-                      KV_MeshFormat format, std::string& error);
+                      KV_MeshFormat format, std::string& error,
+                      const KV_SurfaceAppearance* appearance = nullptr);
 };

@@ -229,7 +229,11 @@ bool KeepStoredGltfCoordinates(const std::string& path, const aiScene& scene)
 
 }  // namespace
 
-KV_MeshImporter::KV_MeshImporter(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+KV_MeshImporter::KV_MeshImporter(KV_TexturedPolySurface& surface,
+                                 KV_SurfaceAppearance* appearance)
+    : mkSurface(surface), mpAppearance(appearance)
+{
+}
 
 bool KV_MeshImporter::CanRead(const std::string& path)
 {

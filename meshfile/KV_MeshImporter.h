@@ -41,13 +41,16 @@
 #include <vector>
 
 class KV_TexturedPolySurface;
+class KV_SurfaceAppearance;
 
 class KV_MeshImporter
 {
 public:
     static const unsigned long kMaxCorners = 1ul << 28;
 
-    explicit KV_MeshImporter(KV_TexturedPolySurface& surface);
+    // With appearance, the model's materials, vertex colours and normals are read there too.
+    explicit KV_MeshImporter(KV_TexturedPolySurface& surface,
+                             KV_SurfaceAppearance* appearance = nullptr);
     KV_MeshImporter(const KV_MeshImporter&) = delete;
     KV_MeshImporter& operator=(const KV_MeshImporter&) = delete;
 
@@ -93,6 +96,7 @@ private:
     [[noreturn]] void ReadAndSend(const std::string& path, int fd);
 
     KV_TexturedPolySurface& mkSurface;
+    KV_SurfaceAppearance* mpAppearance = nullptr;
     std::string mkReason;
     std::string mkFormat;
 };

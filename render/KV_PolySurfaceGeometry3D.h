@@ -15,6 +15,7 @@
 #include "foundation/KV_List.h"
 #include "render/KV_Geometry3D.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceAppearance.h"
 
 #include <atomic>
 #include <functional>
@@ -75,6 +76,13 @@ public:
     // Whether the mark is set; it is cleared either way.
     bool TakeTextureCoordinateVerticesCurrent() { return mbTextureVerticesCurrent.exchange(false); }
 
+    // What a model file carries beside the surface (materials, vertex colours, normals),
+    // tied to the surface by counts; empty for a surface file. Set it before SetSurface,
+    // which makes the actors build their arrays from both. Drawing ignores the parts whose
+    // counts do not fit the surface.
+    const KV_SurfaceAppearance& Appearance() const { return mkAppearance; }
+    KV_SurfaceAppearance& Appearance() { return mkAppearance; }
+
     const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
     const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
     // (selected, polygon index), one per polygon in polygon order. Made when first asked
@@ -85,6 +93,7 @@ private:
     KV_SurfaceExtents Extents() const;
 
     KV_PolySurface mkSurface;
+    KV_SurfaceAppearance mkAppearance;
     // The deferred completion; only ever touched under mkCompletionMutex.
     mutable std::mutex mkCompletionMutex;
     mutable CompletionStep mkPendingStep;

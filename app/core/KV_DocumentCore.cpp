@@ -51,7 +51,7 @@ namespace
 bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
               KV_SurfaceReadReport& report)
 {
-    return KV_ReadSurfaceFile(path, geometry.GetSurface(), report);
+    return KV_ReadSurfaceFile(path, geometry.GetSurface(), report, &geometry.Appearance());
 }
 
 // The lists drawing does not read are left to the geometry, which finishes them once the
@@ -59,7 +59,7 @@ bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
 void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
 {
     KV_PolySurface& surface = geometry.GetSurface();
-    KV_CompleteSurfaceForDrawing(surface);
+    KV_CompleteSurfaceForDrawing(surface, KV_Completion::Concurrent, &geometry.Appearance());
     geometry.SetSurface(surface, false);
     geometry.MarkTextureCoordinateVerticesCurrent();
     geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& stop)

@@ -5,6 +5,7 @@
 
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PSO_Triangulate.h"
+#include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceTopology.h"
 
@@ -101,13 +102,15 @@ void KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport&
 }  // namespace
 
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
-                        KV_SurfaceReadReport& report)
+                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance)
 {
     report = KV_SurfaceReadReport();
     surface.Clear();
+    if (appearance != nullptr)
+        appearance->Clear();
     if (!KV_SurfaceLoader::IsSurfaceFile(path))
     {
-        KV_MeshImporter importer(surface);
+        KV_MeshImporter importer(surface, appearance);
         const bool imported = importer.Read(path.c_str());
         report.mkFormat = importer.Format().c_str();
         if (!imported)
@@ -118,7 +121,11 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         }
         report.meEncoding = KV_SurfaceEncoding::Imported;
         KV_CountPolygonsAsRead(surface, report);
-        return KV_CheckReadSurface(surface, report);
+        if (!KV_CheckReadSurface(surface, report))
+            return false;
+        if (appearance != nullptr)
+            appearance->Fit(surface);
+        return true;
     }
     KV_SurfaceLoader loader(surface);
     const bool loaded = loader.Load(path);
@@ -162,14 +169,27 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
     }
 }
 
-void KV_PrepareSurfaceForExport(KV_PolySurface& surface)
+namespace
 {
+// The appearance is fanned from the polygons as they are before the surface's own
+// triangulation replaces them.
+void Triangulate(KV_PolySurface& surface, KV_SurfaceAppearance* appearance)
+{
+    if (appearance != nullptr && surface.mpPolygons != nullptr)
+        appearance->Triangulate(*surface.mpPolygons);
     KV_PSO_Triangulate(&surface).Triangulate();
 }
+}  // namespace
 
-void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface, KV_SurfaceAppearance* appearance)
 {
-    KV_PSO_Triangulate(&surface).Triangulate();
+    Triangulate(surface, appearance);
+}
+
+void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion,
+                        KV_SurfaceAppearance* appearance)
+{
+    Triangulate(surface, appearance);
     KV_PSO_ComputeNormals normals(&surface);
     normals.ComputePolygonNormals();
     if (completion == KV_Completion::Sequential)
@@ -210,13 +230,14 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion)
     boundaries.get();
 }
 
-void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion)
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion,
+                                  KV_SurfaceAppearance* appearance)
 {
     // The triangulation makes the extents of a surface that has none, and fanning a polygon
     // into triangles keeps every corner, so only extents that came with the file are made
     // again below (the same values either way).
     const bool extentsMadeHere = surface.mpExtents == nullptr;
-    KV_PSO_Triangulate(&surface).Triangulate();
+    Triangulate(surface, appearance);
     // The texture-coordinate vertices read only the polygons and texture polygons, which
     // nothing below changes, and are written by nothing below: on a large surface they are
     // made on a thread of their own. Drawing takes them as they are made here (the actors

@@ -15,6 +15,7 @@
 #include <map>
 
 class KV_PolySurface;
+class KV_SurfaceAppearance;
 
 // Why a surface that loaded was refused. Each would end or crash the completion: normals
 // of a polygon of fewer than 3 vertices are fatal, an index past the vertices reads
@@ -68,8 +69,10 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report);
 // not load or the surface is refused (report says why); the surface then holds whatever
 // was read and must not be completed. On true, texture data that cannot be drawn has been
 // released (ClearTexture) and report.meTextureDrop says why. Shows no message.
+// With appearance, a model file's materials, vertex colours and normals go there (emptied
+// first; a surface file leaves it empty), fitted to the surface (KV_SurfaceAppearance::Fit).
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
-                        KV_SurfaceReadReport& report);
+                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance = nullptr);
 
 // Checks a surface already in memory as KV_ReadSurfaceFile does; false when refused.
 bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
@@ -88,9 +91,11 @@ enum class KV_Completion
 // Derives what display and export need, in this order: triangulation; polygon normals, then
 // refined vertex normals; extents; boundaries, vertex polygons, vertex boundary flags; and,
 // with a texture image, the geometry vertex of each texture coordinate. Requires a surface
-// accepted by KV_CheckReadSurface. Returns when every list is complete.
+// accepted by KV_CheckReadSurface. Returns when every list is complete. An appearance read
+// with the surface follows its triangulation.
 void KV_CompleteSurface(KV_PolySurface& surface,
-                        KV_Completion completion = KV_Completion::Concurrent);
+                        KV_Completion completion = KV_Completion::Concurrent,
+                        KV_SurfaceAppearance* appearance = nullptr);
 
 // KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
 // list. The first part makes what drawing reads: triangulation, refined vertex normals,
@@ -103,11 +108,13 @@ void KV_CompleteSurface(KV_PolySurface& surface,
 // lists (and from within the polygon normals), leaving the lists it has not made absent; when it
 // throws (memory exhausted) its four lists are released.
 void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface,
-                                  KV_Completion completion = KV_Completion::Concurrent);
+                                  KV_Completion completion = KV_Completion::Concurrent,
+                                  KV_SurfaceAppearance* appearance = nullptr);
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface,
                                     const std::atomic<bool>* stop = nullptr);
 
 // What an export needs of the completion: the triangulation only (the world holds vertices,
 // triangles, texture coordinates and texture triangles; normals and topology never reach
 // it). Requires a surface accepted by KV_CheckReadSurface.
-void KV_PrepareSurfaceForExport(KV_PolySurface& surface);
+void KV_PrepareSurfaceForExport(KV_PolySurface& surface,
+                                KV_SurfaceAppearance* appearance = nullptr);
