@@ -59,8 +59,11 @@ bool KV_SurfaceAppearance::Fit(const KV_TexturedPolySurface& surface)
         cornerNormals.clear();
         fits = false;
     }
-    if (cornerNormals.empty())
+    if (cornerNormals.empty() && !normals.empty() && normals.size() != surface.VertexCount())
+    {
         normals.clear();
+        fits = false;
+    }
     return fits;
 }
 

@@ -44,8 +44,9 @@ public:
     std::vector<std::uint32_t> polygonMaterials;
     // Red, green, blue, alpha bytes, one quadruple per vertex. Empty: no vertex colours.
     std::vector<std::uint8_t> vertexColours;
-    // The file's normals and, per polygon corner in polygon order, which of them the corner
-    // takes. Empty: the surface's own (computed) normals are used.
+    // The file's normals. With cornerNormals, which of them each polygon corner takes (one
+    // entry per corner, in polygon order: hard edges stay hard); without, one normal per
+    // vertex. Empty: the surface's own (computed) normals are used.
     std::vector<KV_Vector3D> normals;
     std::vector<std::uint32_t> cornerNormals;
 
@@ -60,6 +61,10 @@ public:
     std::size_t TextureCount() const;
     bool HasVertexColours() const { return !vertexColours.empty(); }
     bool HasCornerNormals() const { return !cornerNormals.empty(); }
+    // The file's normals are one per vertex (after Fit: whenever normals are present without
+    // corner indices).
+    bool HasVertexNormals() const { return cornerNormals.empty() && !normals.empty(); }
+    bool HasNormals() const { return !normals.empty(); }
     // The picture of material m: its own, or the surface's texture map; null when it has
     // none (or m is past the materials).
     const KV_MultiImage* MaterialImage(std::uint32_t m, const KV_TexturedPolySurface& surface) const;
