@@ -31,7 +31,7 @@ bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString&
         return false;
     }
     std::string reason;
-    if (KV_MeshExporter::Write(geometry.GetSurface(), file, format, reason))
+    if (KV_MeshExporter::Write(geometry.GetSurface(), file, format, reason, &geometry.Appearance()))
         return true;
     error = wxString::FromUTF8(reason.c_str());
     return false;

@@ -124,7 +124,8 @@ void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)
     {
         wxBusyCursor wait;
         properties = KV_MeasureSurface(mpkDocument->GetPathName().utf8_string(),
-                                       *mpkDocument->GetReadReport(), geometry->GetSurface());
+                                       *mpkDocument->GetReadReport(), geometry->GetSurface(),
+                                       &geometry->Appearance());
     }
     KV_SurfacePropertiesDlg dialog(wxGetApp().GetMainFrame(), mpkDocument->GetPathName(),
                                    KV_SurfacePropertyLines(properties));

@@ -9,6 +9,7 @@
 #include "app/core/KV_SurfacePreparation.h"
 #include "app/core/KV_SurfaceProperties.h"
 #include "meshfile/KV_MeshExporter.h"
+#include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
@@ -103,11 +104,12 @@ bool IsHelp(const char* arg)
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
-// Reads and checks path into surface; reports a failure as the document does.
-bool Read(const char* path, KV_PolySurface& surface)
+// Reads and checks path into surface (and what a model file carries beside it into
+// appearance); reports a failure as the document does.
+bool Read(const char* path, KV_PolySurface& surface, KV_SurfaceAppearance* appearance = nullptr)
 {
     KV_SurfaceReadReport report;
-    if (KV_ReadSurfaceFile(path, surface, report))
+    if (KV_ReadSurfaceFile(path, surface, report, appearance))
         return true;
     std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
     return false;
@@ -116,14 +118,16 @@ bool Read(const char* path, KV_PolySurface& surface)
 int Info(const char* path)
 {
     KV_PolySurface surface;
+    KV_SurfaceAppearance appearance;
     KV_SurfaceReadReport report;
-    if (!KV_ReadSurfaceFile(path, surface, report))
+    if (!KV_ReadSurfaceFile(path, surface, report, &appearance))
     {
         std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
     }
-    KV_CompleteSurface(surface);
-    const KV_SurfaceProperties properties = KV_MeasureSurface(path, report, surface);
+    KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    const KV_SurfaceProperties properties =
+        KV_MeasureSurface(path, report, surface, &appearance);
     for (const auto& line : KV_SurfacePropertyLines(properties))
         std::printf("%s: %s\n", line.first.c_str(), line.second.c_str());
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
@@ -183,10 +187,11 @@ int Convert(const char* path, const char* outPath, const char* formatName)
         return kExitUsage;
     }
     KV_PolySurface surface;
-    if (!Read(path, surface))
+    KV_SurfaceAppearance appearance;
+    if (!Read(path, surface, &appearance))
         return kExitLoadFailed;
     std::string error;
-    if (KV_MeshExporter::Write(surface, outPath, format, error))
+    if (KV_MeshExporter::Write(surface, outPath, format, error, &appearance))
         return kExitOk;
     std::fprintf(stderr, "%s\n%s\n", KV_DocumentCore::SaveFailureMessage(outPath).c_str(),
                  error.c_str());
@@ -201,10 +206,11 @@ int Render(int argc, char** argv)
     if (early >= 0)
         return early;
     KV_PolySurface surface;
-    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface))
+    KV_SurfaceAppearance appearance;
+    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface, &appearance))
         return kExitLoadFailed;
-    KV_CompleteSurface(surface);
-    return OsftoolRenderSurface(surface, argc, argv);
+    KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    return OsftoolRenderSurface(surface, argc, argv, &appearance);
 }
 #endif
 

@@ -311,7 +311,8 @@ int OsftoolRenderCheckArguments(int argc, char** argv)
     return ReadArguments(argc, argv, options);
 }
 
-int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv)
+int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char** argv,
+                         const KV_SurfaceAppearance* appearance)
 {
     RenderOptions options;
     if (const int status = ReadArguments(argc, argv, options); status >= 0)
@@ -326,6 +327,8 @@ int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char*
         return kExitNoDisplay;
     }
     KV_PolySurfaceGeometry3D geometry;
+    if (appearance != nullptr)
+        geometry.Appearance() = *appearance;
     geometry.SetSurface(completedSurface, false);
     geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
 

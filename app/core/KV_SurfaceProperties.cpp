@@ -1,6 +1,7 @@
 #include "app/core/KV_SurfaceProperties.h"
 
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceAppearance.h"
 
 #include <algorithm>
 #include <cmath>
@@ -99,7 +100,8 @@ bool CheckQuietly(KV_PolySurface& surface, std::string& detail)
 }  // namespace
 
 KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_SurfaceReadReport& report,
-                                       KV_PolySurface& completed)
+                                       KV_PolySurface& completed,
+                                       const KV_SurfaceAppearance* appearance)
 {
     KV_SurfaceProperties p;
     p.mkFile = file;
@@ -115,6 +117,15 @@ KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_Surface
         p.mnTextureWidth = completed.mpTextureMap->Cols();
         p.mnTextureHeight = completed.mpTextureMap->Rows();
         p.mbTextureColour = completed.mpTextureMap->IsColour();
+        p.munTextures = 1;
+    }
+    if (appearance != nullptr)
+    {
+        // Counted only while the surface keeps texture data to draw the pictures with.
+        if (p.mbHasTexture)
+            p.munTextures = std::max<unsigned int>(
+                1u, static_cast<unsigned int>(appearance->TextureCount()));
+        p.mbVertexColours = appearance->HasVertexColours();
     }
     if (completed.mpExtents != nullptr)
     {
@@ -190,6 +201,10 @@ std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(
                                         std::to_string(p.mnTextureHeight) +
                                         (p.mbTextureColour ? " colour" : " grey")
                                   : std::string("none"));
+    if (p.munTextures > 1)
+        add("textures", count(p.munTextures));
+    if (p.mbVertexColours)
+        add("vertex colours", "yes");
     add("minimum", Point(p.mkMinimum));
     add("maximum", Point(p.mkMaximum));
     add("centroid", Point(p.mkCentroid));

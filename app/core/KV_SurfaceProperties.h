@@ -14,6 +14,7 @@
 #include <vector>
 
 class KV_PolySurface;
+class KV_SurfaceAppearance;
 
 struct KV_SurfaceProperties
 {
@@ -27,6 +28,8 @@ struct KV_SurfaceProperties
     int mnTextureWidth = 0;
     int mnTextureHeight = 0;
     bool mbTextureColour = false;
+    unsigned int munTextures = 0;  // pictures of the model's materials (0 or 1: the texture only)
+    bool mbVertexColours = false;
     KV_Vector3D mkMinimum;
     KV_Vector3D mkMaximum;
     KV_Vector3D mkCentroid;
@@ -41,9 +44,11 @@ struct KV_SurfaceProperties
 
 // Measures a completed surface (KV_CompleteSurface) read with report from file. The
 // consistency check's step lines are kept, not written to the error stream. Takes time
-// in n log n of the polygon count (the shared edges are found by sorting).
+// in n log n of the polygon count (the shared edges are found by sorting). appearance is
+// what a model file carried beside the surface (materials, vertex colours), or null.
 KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_SurfaceReadReport& report,
-                                       KV_PolySurface& completed);
+                                       KV_PolySurface& completed,
+                                       const KV_SurfaceAppearance* appearance = nullptr);
 
 // The figures as (key, value) pairs in a fixed order; numbers as %g.
 std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(
