@@ -6,13 +6,14 @@
 # Not part of the test suite.
 #
 #   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
-#                  [--no-export] [--no-formats]
+#                  [--no-export] [--no-formats] [--no-materials]
 #
 #   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16)
 #   --build DIR   the build folder with orvane-view, osftool and make_sample (default: build)
 #   --before DIR  a build folder of another commit, measured in the same run as "before"
 #   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
 #   --no-formats  leave out the sphere as OBJ and as binary PLY written by osftool convert
+#   --no-materials  leave out the 4M-triangle OBJ with 8 materials of 4096 x 4096 pixels
 #
 # More rows: add a line to the work list below (see add_work); each work is measured once
 # per program column that has a command for it.
@@ -26,6 +27,7 @@ runs=3
 sizes=(1 4)
 do_export=1
 do_formats=1
+do_materials=1
 while [ $# -gt 0 ]; do
   case $1 in
     --16m) sizes=(1 4 16) ;;
@@ -36,6 +38,7 @@ while [ $# -gt 0 ]; do
     --data) data=$2; shift ;;
     --no-export) do_export=0 ;;
     --no-formats) do_formats=0 ;;
+    --no-materials) do_materials=0 ;;
     *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats]" >&2; exit 64 ;;
   esac
   shift
@@ -139,6 +142,16 @@ if [ "$do_formats" -eq 1 ]; then
   done
 fi
 
+# A photogrammetry-like model: 4M triangles in OBJ, 8 materials with a 4096 x 4096 picture
+# each (made by make_sample); both programs read the materials from the .mtl.
+if [ "$do_materials" -eq 1 ]; then
+  if [ ! -s "$data/materials8.obj" ]; then
+    echo "making the 4M-triangle OBJ with 8 materials..." >&2
+    "$make_sample" --obj-materials 4 8 "$data/materials8.obj"
+  fi
+  add_work "launch to first frame, 4M triangles as OBJ with 8 materials of 4096x4096|view-materials|4"
+fi
+
 # run_work COLUMN KIND SIZE: measures one cell (nothing when the column has no command).
 run_work() {
   local column=$1 kind=$2 m=$3 key="$1|$2|$3"
@@ -153,6 +166,11 @@ run_work() {
     peer:view)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
         --texture-base-color="$data/sphere$m.png" "$data/sphere$m.ply" ;;
+    before:view-materials | after:view-materials)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-first-frame "$data/materials8.obj" ;;
+    peer:view-materials)
+      measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 "$data/materials8.obj" ;;
     before:view-* | after:view-*)
       local v=view_$column
       measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m-converted.${kind#view-}" ;;

@@ -18,11 +18,18 @@
 // triangles (1, 4 or 16, any whole number) with a 4096 x 4096 colour picture. With the two
 // further names it also writes the same surface as a binary PLY (one vertex per texture
 // coordinate, with u and v) and its picture as a PNG, for viewers that read those.
+//
+//   make_sample --obj-materials MILLIONS MATERIALS OUTPUT.obj
+//
+// writes the same sphere as an OBJ whose triangles are split by longitude between
+// MATERIALS materials (OUTPUT.mtl), each with a 4096 x 4096 picture of its own
+// (OUTPUT_1.png, ...), as photogrammetry programs write their scans.
 
 #include "tests/support/SurfaceFileWriter.h"
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -293,10 +300,86 @@ bool WritePng(const OsfSurface& s, const char* path)
     png_destroy_write_struct(&png, &info);
     return std::fclose(file) == 0 && ok;
 }
+// The picture with its channels turned by one place per material, so that each material's
+// picture differs from the others'.
+bool WriteTintedPng(OsfSurface& s, unsigned int material, const char* path)
+{
+    const size_t texels = s.texturePixels.size() / 3;
+    std::vector<unsigned char> original = s.texturePixels;
+    for (size_t t = 0; t < texels; ++t)
+        for (unsigned int c = 0; c < 3; ++c)
+            s.texturePixels[3 * t + c] =
+                static_cast<unsigned char>(original[3 * t + (c + material) % 3] ^ (material * 37u));
+    const bool written = WritePng(s, path);
+    s.texturePixels.swap(original);
+    return written;
+}
+
+// The sphere as OBJ text with its triangles grouped by material (by longitude sector).
+bool WriteMaterialObj(OsfSurface& s, unsigned int materials, const std::string& path)
+{
+    const std::string stem = path.substr(0, path.size() - 4);
+    const std::string base = stem.substr(stem.find_last_of('/') + 1);
+    std::unique_ptr<FILE, int (*)(FILE*)> mtl(std::fopen((stem + ".mtl").c_str(), "w"), std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> obj(std::fopen(path.c_str(), "w"), std::fclose);
+    if (!mtl || !obj)
+        return false;
+    for (unsigned int m = 1; m <= materials; ++m)
+    {
+        const std::string picture = base + "_" + std::to_string(m) + ".png";
+        std::fprintf(mtl.get(), "newmtl m%u\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\nmap_Kd %s\n\n",
+                     m, picture.c_str());
+        if (!WriteTintedPng(s, m, (stem + "_" + std::to_string(m) + ".png").c_str()))
+            return false;
+    }
+    std::fprintf(obj.get(), "mtllib %s.mtl\n", base.c_str());
+    for (const auto& v : s.vertices) std::fprintf(obj.get(), "v %.7g %.7g %.7g\n", v[0], v[1], v[2]);
+    for (const auto& t : s.textureCoordinates) std::fprintf(obj.get(), "vt %.7g %.7g\n", t[0], t[1]);
+    // Each triangle's material from the longitude of its texture coordinates' centre.
+    std::vector<std::vector<size_t>> groups(materials);
+    for (size_t p = 0; p < s.polygons.size(); ++p)
+    {
+        float u = 0.0f;
+        for (unsigned int t : s.texturePolygons[p]) u += s.textureCoordinates[t][0] / 3.0f;
+        groups[std::min<size_t>(materials - 1, static_cast<size_t>(u * materials))].push_back(p);
+    }
+    for (unsigned int m = 0; m < materials; ++m)
+    {
+        std::fprintf(obj.get(), "usemtl m%u\n", m + 1);
+        for (size_t p : groups[m])
+        {
+            const auto& f = s.polygons[p];
+            const auto& t = s.texturePolygons[p];
+            std::fprintf(obj.get(), "f %u/%u %u/%u %u/%u\n", f[0] + 1, t[0] + 1, f[1] + 1, t[1] + 1,
+                         f[2] + 1, t[2] + 1);
+        }
+    }
+    return std::fflush(obj.get()) == 0 && std::ferror(obj.get()) == 0;
+}
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--obj-materials")
+    {
+        const int millions = std::atoi(argv[2]);
+        const int materials = std::atoi(argv[3]);
+        const std::string output = argv[4];
+        if (millions < 1 || millions > 64 || materials < 1 || materials > 64 ||
+            output.size() < 5 || output.compare(output.size() - 4, 4, ".obj") != 0)
+        {
+            std::fprintf(stderr, "make_sample: --obj-materials takes 1 to 64 (million triangles), "
+                                 "1 to 64 materials and a name ending in .obj\n");
+            return 2;
+        }
+        OsfSurface sphere = MakeSphere(static_cast<unsigned int>(millions));
+        if (!WriteMaterialObj(sphere, static_cast<unsigned int>(materials), output))
+        {
+            std::fprintf(stderr, "make_sample: cannot write the sphere's files\n");
+            return 1;
+        }
+        return 0;
+    }
     if (argc >= 4 && std::string(argv[1]) == "--sphere" && (argc == 4 || argc == 6))
     {
         const int millions = std::atoi(argv[2]);
@@ -321,7 +404,8 @@ int main(int argc, char** argv)
     {
         std::fprintf(stderr,
                      "usage: make_sample [--big] OUTPUT.osf\n"
-                     "       make_sample --sphere MILLIONS OUTPUT.osf [OUTPUT.ply OUTPUT.png]\n");
+                     "       make_sample --sphere MILLIONS OUTPUT.osf [OUTPUT.ply OUTPUT.png]\n"
+                     "       make_sample --obj-materials MILLIONS MATERIALS OUTPUT.obj\n");
         return 2;
     }
     const char* output = argv[argc - 1];
