@@ -889,3 +889,99 @@ TEST_F(ViewTest, OpensOtherProgramsModelsAndSavesTheirFormats)
     EXPECT_GT(message.size(), first.size()) << message;
     EXPECT_EQ(Doc()->GetTitle(), wxString("duck.dae"));
 }
+
+namespace
+{
+// Pixels of the view by what they show: mostly red, mostly green, mostly blue (the lit
+// surface at any shade), against the rest.
+struct Hues
+{
+    long red = 0, green = 0, blue = 0, drawn = 0;
+};
+Hues CountHues(const wxImage& picture)
+{
+    Hues hues;
+    const unsigned char* p = picture.GetData();
+    for (long i = 0; i < long(picture.GetWidth()) * picture.GetHeight(); ++i, p += 3)
+    {
+        if (p[0] + p[1] + p[2] < 40)
+            continue;  // the black background
+        ++hues.drawn;
+        hues.red += p[0] > 2 * p[1] + 20 && p[0] > 2 * p[2] + 20;
+        hues.green += p[1] > 2 * p[0] + 20 && p[1] > 2 * p[2] + 20;
+        hues.blue += p[2] > 2 * p[0] + 20 && p[2] > 2 * p[1] + 20;
+    }
+    return hues;
+}
+
+void WritePicture(const std::string& path, unsigned char r, unsigned char g, unsigned char b)
+{
+    wxImage image(8, 8);
+    image.SetRGB(wxRect(0, 0, 8, 8), r, g, b);
+    ASSERT_TRUE(image.SaveFile(path, wxBITMAP_TYPE_PNG));
+}
+}  // namespace
+
+// A model of two quads, each with a picture of its own, keeps both through the view and
+// through Save As in the formats that hold several (glTF, OBJ), even when both are written
+// into one folder; a PLY whose vertices are blue draws blue.
+TEST_F(ViewTest, DrawsEveryMaterialAndVertexColoursOfOtherProgramsModels)
+{
+    StartWithSample();
+    WritePicture(AppHarness::ScratchPath("red.png"), 230, 20, 20);
+    WritePicture(AppHarness::ScratchPath("green.png"), 20, 230, 20);
+    std::ofstream(AppHarness::ScratchPath("two.mtl"))
+        << "newmtl red\nKd 1 1 1\nmap_Kd red.png\nnewmtl green\nKd 1 1 1\nmap_Kd green.png\n";
+    const std::string model = AppHarness::ScratchPath("two.obj");
+    std::ofstream(model) << "mtllib two.mtl\n"
+                            "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 2 1 0\n"
+                            "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
+                            "usemtl red\nf 1/1 2/2 3/3 4/4\nusemtl green\nf 2/1 5/2 6/3 3/4\n";
+    auto open = [this](const std::string& path)
+    {
+        mkApp.Prompts().mkOpenPaths.push_back(wxString(path));
+        mkApp.Prompts().mkAnswers.push_back(true);
+        mkApp.Command(ID_FILE_OPEN);
+        mkApp.PumpUntil([this, path] { return Doc()->GetPathName() == wxString(path); }, 20000);
+        EXPECT_EQ(Doc()->GetPathName(), wxString(path));
+    };
+    auto expectBoth = [this](const char* what)
+    {
+        const wxImage picture = Picture();
+        const Hues hues = CountHues(picture);
+        EXPECT_GT(hues.drawn, 2000) << what;
+        // Each quad covers about half of what is drawn.
+        EXPECT_GT(hues.red, hues.drawn / 3) << what << ": " << hues.red << " of " << hues.drawn;
+        EXPECT_GT(hues.green, hues.drawn / 3) << what << ": " << hues.green << " of " << hues.drawn;
+        if (hues.red <= hues.drawn / 3 || hues.green <= hues.drawn / 3)
+            picture.SaveFile(AppHarness::ScratchPath(std::string(what) + "-actual.png"),
+                             wxBITMAP_TYPE_PNG);
+    };
+    open(model);
+    expectBoth("obj");
+
+    for (const char* format : {"gltf", "obj"})
+    {
+        mkApp.Prompts().mkSavePaths.push_back(
+            wxString(AppHarness::ScratchPath(std::string("saved/two.") + format)));
+        wxFileName::Mkdir(AppHarness::ScratchPath("saved"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+        mkApp.Command(ID_FILE_SAVE_AS_FORMAT);
+    }
+    for (const char* format : {"gltf", "obj"})
+    {
+        open(AppHarness::ScratchPath(std::string("saved/two.") + format));
+        expectBoth(format);
+    }
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+
+    const std::string coloured = AppHarness::ScratchPath("blue.ply");
+    std::ofstream(coloured) << "ply\nformat ascii 1.0\nelement vertex 4\n"
+                               "property float x\nproperty float y\nproperty float z\n"
+                               "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+                               "element face 1\nproperty list uchar int vertex_indices\n"
+                               "end_header\n0 0 0 10 20 240\n1 0 0 10 20 240\n"
+                               "1 1 0 10 20 240\n0 1 0 10 20 240\n4 0 1 2 3\n";
+    open(coloured);
+    const Hues hues = CountHues(Picture());
+    EXPECT_GT(hues.blue, hues.drawn * 9 / 10) << hues.blue << " of " << hues.drawn;
+}
