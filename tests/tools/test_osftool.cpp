@@ -364,9 +364,12 @@ TEST(OsftoolConvert, EachFormatReadsBackAsTheSameSurface)
         else
             EXPECT_EQ(info.out.substr(0, std::string(c.head).size()), c.head);
     }
+    // Each output's picture is named after it, so that none writes over another's.
     EXPECT_TRUE(Exists(ScratchPath("out.mtl")));
-    EXPECT_TRUE(Exists(ScratchPath("out.png")));
     EXPECT_TRUE(Exists(ScratchPath("out.bin")));
+    for (const char* picture : {"out_ply.png", "out_obj.png", "out_gltf.png"})
+        EXPECT_TRUE(Exists(ScratchPath(picture))) << picture;
+    EXPECT_FALSE(Exists(ScratchPath("out.png")));
 
     // --format names the format whatever the extension: a binary STL of two triangles.
     const std::string model = ScratchPath("square.model");
