@@ -247,10 +247,10 @@ void ReportLeftOut(const Source& source, const std::string& path, KV_MeshFormat 
         return;
     std::string name = KV_MeshExporter::FormatName(format);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    ReportMessage((path + " was written without what the " + name + " format cannot hold: " +
-                   list + ".")
-                      .c_str(),
-                  "Left out of the saved file");
+    ReportMessage(
+        (path + " was written without what the " + name + " format cannot hold: " + list + ".")
+            .c_str(),
+        "Left out of the saved file");
 }
 
 // A polygon corner as formats with one value of each kind per vertex see it.
@@ -267,9 +267,9 @@ struct CornerKeyHash
 {
     std::size_t operator()(const CornerKey& key) const
     {
-        std::uint64_t h = ((std::uint64_t(key.vertex) << 32) | key.coordinate) *
-                              0x9E3779B97F4A7C15ull ^
-                          std::uint64_t(key.normal) * 0xC2B2AE3D27D4EB4Full;
+        std::uint64_t h =
+            ((std::uint64_t(key.vertex) << 32) | key.coordinate) * 0x9E3779B97F4A7C15ull ^
+            std::uint64_t(key.normal) * 0xC2B2AE3D27D4EB4Full;
         return static_cast<std::size_t>(h ^ (h >> 31));
     }
 };
@@ -428,9 +428,8 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     };
     auto attribute = [&](std::size_t offset, const char* type, int component, bool normalized)
     {
-        accessors.push_back("{\"bufferView\":" + view(offset, "34962") +
-                            ",\"componentType\":" + std::to_string(component) +
-                            (normalized ? ",\"normalized\":true" : "") +
+        accessors.push_back("{\"bufferView\":" + view(offset, "34962") + ",\"componentType\":" +
+                            std::to_string(component) + (normalized ? ",\"normalized\":true" : "") +
                             ",\"count\":" + std::to_string(vertexCount) + ",\"type\":\"" + type +
                             "\"}");
         return std::to_string(accessors.size() - 1);
@@ -449,10 +448,10 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
         }
     }
     view(0, "34962");
-    accessors.push_back("{\"bufferView\":0,\"componentType\":5126,\"count\":" +
-                        std::to_string(vertexCount) + ",\"type\":\"VEC3\",\"min\":[" +
-                        Real(low[0]) + "," + Real(low[1]) + "," + Real(low[2]) + "],\"max\":[" +
-                        Real(high[0]) + "," + Real(high[1]) + "," + Real(high[2]) + "]}");
+    accessors.push_back(
+        "{\"bufferView\":0,\"componentType\":5126,\"count\":" + std::to_string(vertexCount) +
+        ",\"type\":\"VEC3\",\"min\":[" + Real(low[0]) + "," + Real(low[1]) + "," + Real(low[2]) +
+        "],\"max\":[" + Real(high[0]) + "," + Real(high[1]) + "," + Real(high[2]) + "]}");
     std::string attributes = "\"POSITION\":0";
     // glTF counts v from the top of the picture. Instead of turning every v into 1 - v, which
     // would lose the low bits of a v below 0.5, the pictures are stored upside down: the same
@@ -522,10 +521,10 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
         }
         if (buffer.size() == begin)
             continue;
-        primitives += std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" +
-                      attributes + "},\"indices\":" +
-                      std::to_string(accessors.size() + indexRanges.size()) + ",\"mode\":4" +
-                      (source.declared ? ",\"material\":" + std::to_string(m) : "") + "}";
+        primitives +=
+            std::string(primitives.empty() ? "" : ",") + "{\"attributes\":{" + attributes +
+            "},\"indices\":" + std::to_string(accessors.size() + indexRanges.size()) +
+            ",\"mode\":4" + (source.declared ? ",\"material\":" + std::to_string(m) : "") + "}";
         indexRanges.push_back({begin - indexOffset, (buffer.size() - begin) / 4});
     }
     if (indexRanges.empty())
@@ -579,7 +578,8 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
                 json += "\"name\":" + JsonString(material.name) + ",";
             json += "\"pbrMetallicRoughness\":{";
             if (material.picture != kNone)
-                json += "\"baseColorTexture\":{\"index\":" + std::to_string(material.picture) + "},";
+                json +=
+                    "\"baseColorTexture\":{\"index\":" + std::to_string(material.picture) + "},";
             json += "\"metallicFactor\":0}}";
         }
         json += "],";
@@ -587,11 +587,12 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     if (!source.pictures.empty())
     {
         // Coordinates outside [0, 1] tile the picture (10497: repeat).
-        json += "\"samplers\":[{\"magFilter\":9729,\"minFilter\":9729,\"wrapS\":10497,"
-                "\"wrapT\":10497}],\"textures\":[";
+        json +=
+            "\"samplers\":[{\"magFilter\":9729,\"minFilter\":9729,\"wrapS\":10497,"
+            "\"wrapT\":10497}],\"textures\":[";
         for (std::size_t k = 0; k < source.pictures.size(); ++k)
-            json += std::string(k == 0 ? "" : ",") + "{\"sampler\":0,\"source\":" +
-                    std::to_string(k) + "}";
+            json += std::string(k == 0 ? "" : ",") +
+                    "{\"sampler\":0,\"source\":" + std::to_string(k) + "}";
         json += "],\"images\":[" + images + "],";
     }
     json += "\"buffers\":[{\"byteLength\":" + std::to_string(buffer.size());
@@ -600,8 +601,7 @@ bool WriteGltf(const Source& source, const std::string& path, bool binary, std::
     json += "}],\"bufferViews\":[";
     for (std::size_t k = 0; k < views.size(); ++k) json += (k == 0 ? "" : ",") + views[k];
     json += "],\"accessors\":[";
-    for (std::size_t k = 0; k < accessors.size(); ++k)
-        json += (k == 0 ? "" : ",") + accessors[k];
+    for (std::size_t k = 0; k < accessors.size(); ++k) json += (k == 0 ? "" : ",") + accessors[k];
     json += "]}";
 
     OutputFiles files;
@@ -723,11 +723,12 @@ bool WriteObj(const Source& source, const std::string& path, std::string& error)
         {
             mtl += "newmtl " + names[m] + "\nKa 0 0 0\nKd 1 1 1\nKs 0 0 0\nillum 1\n";
             if (source.materials[m].picture != kNone)
-                mtl += "map_Kd " + PictureName(path, KV_MeshFormat::Obj, source.materials[m].picture) +
-                       "\n";
+                mtl += "map_Kd " +
+                       PictureName(path, KV_MeshFormat::Obj, source.materials[m].picture) + "\n";
         }
         for (std::size_t k = 0; k < source.pictures.size(); ++k)
-            if (!files.WritePng(PicturePath(path, KV_MeshFormat::Obj, k), *source.pictures[k], error))
+            if (!files.WritePng(PicturePath(path, KV_MeshFormat::Obj, k), *source.pictures[k],
+                                error))
                 return false;
         if (!files.Write(Sibling(path, ".mtl"), Bytes(mtl.begin(), mtl.end()), error))
             return false;
@@ -762,8 +763,9 @@ bool WritePly(const Source& source, const std::string& path, std::string& error)
     if (source.Normals())
         header += "property float nx\nproperty float ny\nproperty float nz\n";
     if (source.Colours())
-        header += "property uchar red\nproperty uchar green\nproperty uchar blue\n"
-                  "property uchar alpha\n";
+        header +=
+            "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+            "property uchar alpha\n";
     header += "element face " + std::to_string(polygons.Count()) + "\nproperty list " +
               (wideCounts ? "uint" : "uchar") + " int vertex_indices\nend_header\n";
     Bytes out(header.begin(), header.end());
@@ -788,7 +790,8 @@ bool WritePly(const Source& source, const std::string& path, std::string& error)
             PutFloat(out, n.z);
         }
         if (source.Colours())
-            out.insert(out.end(), source.Colour(split.vertex[i]), source.Colour(split.vertex[i]) + 4);
+            out.insert(out.end(), source.Colour(split.vertex[i]),
+                       source.Colour(split.vertex[i]) + 4);
     }
     for (unsigned int p = 0; p < polygons.Count(); ++p)
     {
@@ -797,12 +800,12 @@ bool WritePly(const Source& source, const std::string& path, std::string& error)
             Put32(out, static_cast<std::uint32_t>(count));
         else
             out.push_back(static_cast<unsigned char>(count));
-        for (std::size_t c = split.start[p]; c < split.start[p + 1]; ++c) Put32(out, split.corners[c]);
+        for (std::size_t c = split.start[p]; c < split.start[p + 1]; ++c)
+            Put32(out, split.corners[c]);
     }
     OutputFiles files;
-    if (source.image &&
-        !files.WritePng(PicturePath(path, KV_MeshFormat::Ply, 0), *source.surface.mpTextureMap,
-                        error))
+    if (source.image && !files.WritePng(PicturePath(path, KV_MeshFormat::Ply, 0),
+                                        *source.surface.mpTextureMap, error))
         return false;
     if (!files.Write(path, out, error))
         return false;
@@ -849,12 +852,12 @@ bool WriteStl(const Source& source, const std::string& path, std::string& error)
         return false;
     files.Keep();
     const std::size_t pictures = source.pictures.size();
-    ReportLeftOut(source, path, KV_MeshFormat::Stl,
-                  {pictures == 0   ? ""
-                   : pictures == 1 ? "the texture"
-                                   : "the " + std::to_string(pictures) + " pictures",
-                   source.Colours() ? "the vertex colours" : "",
-                   source.Normals() ? "the normals" : ""});
+    ReportLeftOut(
+        source, path, KV_MeshFormat::Stl,
+        {pictures == 0   ? ""
+         : pictures == 1 ? "the texture"
+                         : "the " + std::to_string(pictures) + " pictures",
+         source.Colours() ? "the vertex colours" : "", source.Normals() ? "the normals" : ""});
     return true;
 }
 

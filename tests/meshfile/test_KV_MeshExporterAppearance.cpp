@@ -32,7 +32,10 @@ struct Picture
 {
     int rows = 0, cols = 0;
     std::vector<unsigned char> rgb;
-    bool operator==(const Picture& o) const { return rows == o.rows && cols == o.cols && rgb == o.rgb; }
+    bool operator==(const Picture& o) const
+    {
+        return rows == o.rows && cols == o.cols && rgb == o.rgb;
+    }
 };
 
 struct Corner
@@ -75,8 +78,8 @@ struct Model
                     {"plain", nullptr, {{2, 2, 0}, {6, 0.5f, 0.5f}, {5, 2, 3}}}};
         surface.mpTextureCoordinates = new KV_List<KV_Vector2D>(16);
         surface.mpTexturePolygons = new KV_List<KV_Polygon>(16);
-        table.normals = cornerNormals ? std::vector<KV_Vector3D>(n, n + 3)
-                                      : std::vector<KV_Vector3D>(7, n[1]);
+        table.normals =
+            cornerNormals ? std::vector<KV_Vector3D>(n, n + 3) : std::vector<KV_Vector3D>(7, n[1]);
         std::vector<unsigned int> coordinateVertex;
         for (std::size_t p = 0; p < polygons.size(); ++p)
         {
@@ -119,7 +122,8 @@ struct Model
             for (int c = 0; c < 3; ++c)
             {
                 (*colour)(r, c) = KV_RGB8(40 + 100 * r, 60 * c, 7);
-                own.rgb.insert(own.rgb.end(), {(unsigned char)(40 + 100 * r), (unsigned char)(60 * c), 7});
+                own.rgb.insert(own.rgb.end(),
+                               {(unsigned char)(40 + 100 * r), (unsigned char)(60 * c), 7});
             }
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 2; ++c)
@@ -273,7 +277,8 @@ std::vector<ReadFace> ReadGltf(const std::string& path)
         const tinygltf::BufferView& view = gltf.bufferViews.at(a.bufferView);
         const std::size_t stride = a.ByteStride(view);
         EXPECT_LT(i, a.count);
-        return gltf.buffers.at(view.buffer).data.data() + view.byteOffset + a.byteOffset + i * stride;
+        return gltf.buffers.at(view.buffer).data.data() + view.byteOffset + a.byteOffset +
+               i * stride;
     };
     for (const tinygltf::Primitive& primitive : gltf.meshes[0].primitives)
     {
@@ -411,10 +416,10 @@ TEST_P(AppearanceRoundTrip, EveryMaterialColourAndNormalReadsBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, AppearanceRoundTrip,
-                         ::testing::Values(Trip{"glb", true}, Trip{"gltf", true},
-                                           Trip{"obj", true}, Trip{"glb", false},
-                                           Trip{"obj", false}),
-                         [](const ::testing::TestParamInfo<Trip>& info) {
+                         ::testing::Values(Trip{"glb", true}, Trip{"gltf", true}, Trip{"obj", true},
+                                           Trip{"glb", false}, Trip{"obj", false}),
+                         [](const ::testing::TestParamInfo<Trip>& info)
+                         {
                              return std::string(info.param.format) +
                                     (info.param.cornerNormals ? "CornerNormals" : "VertexNormals");
                          });
@@ -427,10 +432,12 @@ TEST(AppearanceExport, PlyKeepsColoursAndNormalsAndSaysWhichPictureItLeftOut)
     const std::string path = TestScratchPath("model.ply");
     std::string error;
     ReportRecorder reports;
-    ASSERT_TRUE(KV_MeshExporter::Write(model.surface, path, KV_MeshFormat::Ply, error, &model.table))
+    ASSERT_TRUE(
+        KV_MeshExporter::Write(model.surface, path, KV_MeshFormat::Ply, error, &model.table))
         << error;
     ASSERT_EQ(reports.Count(), 1u);
-    EXPECT_NE(reports.Reports()[0].text.find("beta"), std::string::npos) << reports.Reports()[0].text;
+    EXPECT_NE(reports.Reports()[0].text.find("beta"), std::string::npos)
+        << reports.Reports()[0].text;
     EXPECT_NE(ReadText(path).find("comment TextureFile model_ply.png\n"), std::string::npos);
     const std::shared_ptr<Picture> picture = DecodePng(TestScratchPath("model_ply.png"));
     ASSERT_NE(picture, nullptr);
@@ -511,7 +518,8 @@ TEST(AppearanceExport, OutputsInOneFolderKeepTheirOwnPictures)
                                            error, &model.table))
             << error;
     }
-    for (const char* picture : {"x_gltf.png", "x_gltf_1.png", "x_obj.png", "x_obj_1.png", "x_ply.png"})
+    for (const char* picture :
+         {"x_gltf.png", "x_gltf_1.png", "x_obj.png", "x_obj_1.png", "x_ply.png"})
         EXPECT_TRUE(fs::exists(TestScratchPath(picture))) << picture;
     EXPECT_FALSE(fs::exists(TestScratchPath("x.png")));
     ExpectModel(model, ReadGltf(TestScratchPath("x.gltf")), 5);
@@ -528,8 +536,8 @@ TEST(AppearanceExport, AFailedWriteLeavesNothingBehind)
         const std::string path = TestScratchPath(file);
         fs::create_directories(path);  // in the way of the file itself
         std::string error;
-        EXPECT_FALSE(KV_MeshExporter::Write(model.surface, path, KV_MeshExporter::FormatOfPath(path),
-                                            error, &model.table));
+        EXPECT_FALSE(KV_MeshExporter::Write(
+            model.surface, path, KV_MeshExporter::FormatOfPath(path), error, &model.table));
         EXPECT_NE(error.find(path), std::string::npos) << error;
     }
     std::vector<std::string> left;
