@@ -176,7 +176,7 @@ run_work() {
       measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m-converted.${kind#view-}" ;;
     peer:view-*)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
-        --texture-base-color="$data/sphere$m-converted.png" "$data/sphere$m-converted.${kind#view-}" ;;
+        --texture-base-color="$data/sphere$m-converted_${kind#view-}.png" "$data/sphere$m-converted.${kind#view-}" ;;
   esac
 }
 

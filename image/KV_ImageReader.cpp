@@ -6,6 +6,8 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <cstdio>
 #include <jpeglib.h>
+// Hidden as in KV_StbImage.cpp, which holds the implementation.
+#define STBIDEF extern __attribute__((visibility("hidden")))
 #include <stb/stb_image.h>
 
 #include <csetjmp>
