@@ -13,7 +13,8 @@
 // One textured material's picture and the polygons that use it.
 struct KV_MaterialTexture
 {
-    std::string name;  // as the material names it
+    std::string name;      // the picture's file, as the material names it
+    std::string material;  // the name of the (first) material that uses it
     std::unique_ptr<KV_MultiImage> image = std::make_unique<KV_MultiImage>();
     bool loaded = false;
     unsigned long polygons = 0;

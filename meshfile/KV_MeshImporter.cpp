@@ -2,13 +2,16 @@
 
 #include "foundation/KV_Report.h"
 #include "meshfile/KV_BitWelder.h"
+#include "meshfile/KV_DeclaredSizes.h"
 #include "meshfile/KV_GltfCoordinates.h"
 #include "meshfile/KV_MaterialTextures.h"
+#include "meshfile/KV_ModelAppearance.h"
 #include "meshfile/KV_ObjReader.h"
 #include "meshfile/KV_PlyReader.h"
 #include "meshfile/KV_TextureLookup.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
+#include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
 #include "surfacefile/KV_ByteCursor.h"
 
@@ -235,6 +238,13 @@ KV_MeshImporter::KV_MeshImporter(KV_TexturedPolySurface& surface,
 {
 }
 
+void KV_MeshImporter::ClearResult()
+{
+    mkSurface.Clear();
+    if (mpAppearance != nullptr)
+        mpAppearance->Clear();
+}
+
 bool KV_MeshImporter::CanRead(const std::string& path)
 {
     const std::string extension = LowerExtension(path);
@@ -292,7 +302,7 @@ std::vector<std::string> KV_MeshImporter::ReadableExtensions()
 
 bool KV_MeshImporter::ReadHere(const std::string& path)
 {
-    mkSurface.Clear();
+    ClearResult();
     mkReason.clear();
     mkFormat = LowerExtension(path);
 
@@ -315,26 +325,45 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     const bool topRowFirst =
         (mkFormat == "gltf" || mkFormat == "glb") && KeepStoredGltfCoordinates(path, *scene);
 
-    std::size_t vertexTotal = 0, polygonTotal = 0;
-    bool anyCoordinates = false;
+    std::size_t vertexTotal = 0, polygonTotal = 0, cornerTotal = 0;
+    bool anyCoordinates = false, anyColours = false, allNormals = true;
     for (const MeshInstance& instance : instances)
     {
-        vertexTotal += instance.mesh->mNumVertices;
-        for (unsigned int f = 0; f < instance.mesh->mNumFaces; ++f)
-            polygonTotal += instance.mesh->mFaces[f].mNumIndices >= 3;
-        anyCoordinates = anyCoordinates || instance.mesh->HasTextureCoords(0);
+        const aiMesh& mesh = *instance.mesh;
+        vertexTotal += mesh.mNumVertices;
+        std::size_t meshPolygons = 0;
+        for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
+            if (mesh.mFaces[f].mNumIndices >= 3)
+            {
+                ++meshPolygons;
+                cornerTotal += mesh.mFaces[f].mNumIndices;
+            }
+        polygonTotal += meshPolygons;
+        anyCoordinates = anyCoordinates || mesh.HasTextureCoords(0);
+        anyColours = anyColours || mesh.HasVertexColors(0);
+        // The file's normals are used only where every polygon has them: a mesh without
+        // them would leave corners with nothing to draw by.
+        allNormals = allNormals && (meshPolygons == 0 || mesh.HasNormals());
     }
     if (polygonTotal == 0)
     {
         mkReason = "the file holds no polygons";
         return false;
     }
+    const bool table = mpAppearance != nullptr;
 
-    // Geometry: vertices welded across every mesh instance, polygons in file order.
+    // Geometry: vertices welded across every mesh instance, polygons in file order; with a
+    // table, the first colour given to each welded vertex and each corner's normal.
     KV_BitWelder<3> vertices(vertexTotal);
     KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
     polygons.SetCount(static_cast<unsigned int>(polygonTotal));
-    std::vector<unsigned int> welded;
+    std::unique_ptr<KV_ColourCollector> colours;
+    if (table && anyColours)
+        colours = std::make_unique<KV_ColourCollector>(vertexTotal);
+    std::unique_ptr<KV_NormalCollector> normals;
+    if (table && allNormals)
+        normals = std::make_unique<KV_NormalCollector>(vertexTotal, cornerTotal);
+    std::vector<unsigned int> welded, normalClass;
     unsigned int polygon = 0;
     for (const MeshInstance& instance : instances)
     {
@@ -349,6 +378,29 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             const float xyz[3] = {p.x, p.y, p.z};
             welded[i] = vertices.Index(xyz);
         }
+        if (colours && mesh.HasVertexColors(0))
+            for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+            {
+                const aiColor4D& c = mesh.mColors[0][i];
+                const std::uint8_t rgba[4] = {KV_ColourByte(c.r), KV_ColourByte(c.g),
+                                              KV_ColourByte(c.b), KV_ColourByte(c.a)};
+                colours->Set(welded[i], rgba);
+            }
+        if (normals && mesh.HasNormals())
+        {
+            // Normals turn with the inverse transpose of the node's transform, kept unit.
+            aiMatrix3x3 turn(instance.transform);
+            turn.Inverse().Transpose();
+            normalClass.resize(mesh.mNumVertices);
+            for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
+            {
+                aiVector3D n = mesh.mNormals[i];
+                if (transform)
+                    n = (turn * n).NormalizeSafe();
+                const float xyz[3] = {n.x, n.y, n.z};
+                normalClass[i] = normals->Weld(xyz);
+            }
+        }
         for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
         {
             const aiFace& face = mesh.mFaces[f];
@@ -361,12 +413,14 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
                 const unsigned int index = face.mIndices[j];
                 if (index >= mesh.mNumVertices)
                 {
-                    mkSurface.Clear();
+                    ClearResult();
                     mkReason = "a face names vertex " + std::to_string(index) + " of a mesh of " +
                                std::to_string(mesh.mNumVertices) + " vertices";
                     return false;
                 }
                 target[j] = welded[index];
+                if (normals)
+                    normals->Corner(welded[index], normalClass[index]);
             }
         }
     }
@@ -374,6 +428,10 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     positions.SetCount(static_cast<unsigned int>(vertices.Count()));
     for (std::size_t i = 0; i < vertices.Count(); ++i)
         std::memcpy(&positions[static_cast<unsigned int>(i)].x, vertices.Key(i).data(), 12);
+    if (colours)
+        colours->Finish(*mpAppearance, vertices.Count());
+    if (normals)
+        normals->Finish(*mpAppearance, vertices.Count());
 
     if (!anyCoordinates)
         return true;
@@ -390,7 +448,10 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             continue;
         KV_MaterialTexture& texture = textures[material];
         if (texture.name.empty())
+        {
             texture.name = name.C_Str();
+            texture.material = scene->mMaterials[material]->GetName().C_Str();
+        }
         for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
             texture.polygons += mesh.mFaces[f].mNumIndices >= 3;
         const aiVector3D* uv = mesh.HasTextureCoords(0) ? mesh.mTextureCoords[0] : nullptr;
@@ -398,7 +459,8 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             texture.inUnitSquare = texture.inUnitSquare && uv[i].x >= 0.0f && uv[i].x <= 1.0f &&
                                    uv[i].y >= 0.0f && uv[i].y <= 1.0f;
     }
-    // Materials that share one picture file share one entry in the packed image.
+    // Materials that share one picture file share one entry (in the packed image, or in
+    // the table).
     std::vector<KV_MaterialTexture*> loaded;
     std::map<std::string, KV_MaterialTexture*> byName;
     for (auto& entry : textures)
@@ -412,6 +474,14 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             continue;
         }
         byName[texture.name] = &texture;
+    }
+    // (Pictures only once every material that shares one has counted its polygons: with a
+    // table, a picture no polygon uses is not kept.)
+    for (auto& entry : textures)
+    {
+        KV_MaterialTexture& texture = entry.second;
+        if (byName[texture.name] != &texture || (table && texture.polygons == 0))
+            continue;
         LoadTexture(*scene, path, texture);
         if (texture.loaded && topRowFirst)
             FlipRows(*texture.image);
@@ -421,8 +491,35 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
 
     if (loaded.empty())
         return true;  // without a picture, coordinates would be texture data nothing draws
-    const std::vector<KV_MaterialTexture*> kept =
-        KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
+    // Without a table, one picture: several packed, or the one on most polygons. With a
+    // table, each its own, and each polygon its material's index.
+    std::vector<KV_MaterialTexture*> kept;
+    if (table)
+    {
+        const std::vector<std::uint32_t> index =
+            KV_KeepEveryTexture(loaded, mkSurface.mpTextureMap, *mpAppearance);
+        std::map<const KV_MaterialTexture*, std::uint32_t> entryOf;
+        for (std::size_t k = 0; k < loaded.size(); ++k) entryOf[loaded[k]] = index[k];
+        std::vector<std::uint32_t>& uses = mpAppearance->polygonMaterials;
+        uses.reserve(polygonTotal);
+        for (const MeshInstance& instance : instances)
+        {
+            std::uint32_t use = KV_SurfaceAppearance::kNoMaterial;
+            const auto texture = textures.find(instance.mesh->mMaterialIndex);
+            if (texture != textures.end())
+            {
+                const auto found = entryOf.find(byName[texture->second.name]);
+                if (found != entryOf.end())
+                    use = found->second;
+            }
+            for (unsigned int f = 0; f < instance.mesh->mNumFaces; ++f)
+                if (instance.mesh->mFaces[f].mNumIndices >= 3)
+                    uses.push_back(use);
+        }
+        KV_FinishMaterials(*mpAppearance);
+    }
+    else
+        kept = KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
 
     // Texture coordinates welded mesh by mesh in vertex order (packed materials' moved into
     // their part of the image); one texture polygon per polygon.
@@ -515,6 +612,22 @@ public:
         U32(static_cast<std::uint32_t>(text.size()));
         Raw(reinterpret_cast<const unsigned char*>(text.data()), text.size());
     }
+    void Image(const KV_MultiImage& image)
+    {
+        const bool colour = image.ColourImage() != nullptr;
+        U8(colour ? 3 : 1);
+        U32(static_cast<std::uint32_t>(image.Rows()));
+        U32(static_cast<std::uint32_t>(image.Cols()));
+        const unsigned char* pixels =
+            colour ? reinterpret_cast<const unsigned char*>(image.ColourImage()->Data())
+                   : image.GreyImage() != nullptr ? image.GreyImage()->Data() : nullptr;
+        Raw(pixels, std::size_t(image.Rows()) * image.Cols() * (colour ? 3 : 1));
+    }
+    void Words(const std::vector<std::uint32_t>& words)
+    {
+        U32(static_cast<std::uint32_t>(words.size()));
+        Raw(reinterpret_cast<const unsigned char*>(words.data()), 4 * words.size());
+    }
     void Polygons(const KV_List<KV_Polygon>& polygons)
     {
         U32(polygons.Count());
@@ -592,35 +705,157 @@ void Pack(Packer& out, bool read, const std::string& reason, const std::string& 
         out.Float((*surface.mpTextureCoordinates)[i].v);
     }
     out.Polygons(*surface.mpTexturePolygons);
-    const KV_MultiImage& map = *surface.mpTextureMap;
-    const bool colour = map.ColourImage() != nullptr;
-    out.U8(colour ? 3 : 1);
-    out.U32(static_cast<std::uint32_t>(map.Rows()));
-    out.U32(static_cast<std::uint32_t>(map.Cols()));
-    const unsigned char* pixels =
-        colour ? reinterpret_cast<const unsigned char*>(map.ColourImage()->Data())
-               : map.GreyImage()->Data();
-    out.Raw(pixels, std::size_t(map.Rows()) * map.Cols() * (colour ? 3 : 1));
+    out.Image(*surface.mpTextureMap);
 }
 
-// The hand-back: its size (8 bytes), then the packed result.
+// The table after the surface: its materials (name, whether textured, the picture when it
+// holds one), then its four lists, each as a count and the values.
+void PackAppearance(Packer& out, const KV_SurfaceAppearance* appearance)
+{
+    out.U8(appearance != nullptr ? 1 : 0);
+    if (appearance == nullptr)
+        return;
+    out.U32(static_cast<std::uint32_t>(appearance->materials.size()));
+    for (const KV_SurfaceMaterial& material : appearance->materials)
+    {
+        out.Text(material.name);
+        out.U8(material.textured ? 1 : 0);
+        const bool image = material.image != nullptr && material.image->HasImage();
+        out.U8(image ? 1 : 0);
+        if (image)
+            out.Image(*material.image);
+    }
+    out.Words(appearance->polygonMaterials);
+    out.U32(static_cast<std::uint32_t>(appearance->vertexColours.size()));
+    out.Raw(appearance->vertexColours.data(), appearance->vertexColours.size());
+    out.U32(static_cast<std::uint32_t>(appearance->normals.size()));
+    for (const KV_Vector3D& n : appearance->normals)
+    {
+        out.Float(n.x);
+        out.Float(n.y);
+        out.Float(n.z);
+    }
+    out.Words(appearance->cornerNormals);
+}
+
+// The hand-back: its size (8 bytes), then the packed result, then (when read) the table.
 Bytes Encode(bool read, const std::string& reason, const std::string& format,
              const std::vector<std::pair<std::string, std::string>>& messages,
-             const KV_TexturedPolySurface& surface)
+             const KV_TexturedPolySurface& surface, const KV_SurfaceAppearance* appearance)
 {
+    auto pack = [&](Packer& out)
+    {
+        Pack(out, read, reason, format, messages, surface);
+        if (read)
+            PackAppearance(out, appearance);
+    };
     Packer count(nullptr);
-    Pack(count, read, reason, format, messages, surface);
+    pack(count);
     Bytes out(8 + count.Size());
     for (int i = 0; i < 8; ++i)
         out[i] = static_cast<unsigned char>(std::uint64_t(count.Size()) >> (8 * i));
     Packer fill(out.data() + 8);
-    Pack(fill, read, reason, format, messages, surface);
+    pack(fill);
     return out;
 }
 
-// Fills the surface from what the child sent; throws KV_ShortRead on anything incomplete.
+// A picture as Packer::Image wrote it.
+std::unique_ptr<KV_MultiImage> TakeImage(KV_ByteCursor& in)
+{
+    const unsigned int kind = in.U8();
+    const std::uint32_t rows = in.U32();
+    const std::uint32_t cols = in.U32();
+    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide ||
+        cols > KV_ImageReader::kMaxSide)
+        throw KV_BadFile();
+    const unsigned char* p = in.Take(std::uint64_t(rows) * cols * kind);
+    auto picture = std::make_unique<KV_MultiImage>();
+    if (kind == 3)
+    {
+        auto image =
+            std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols * 3);
+        picture->SetImage(image.release());
+    }
+    else
+    {
+        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows),
+                                                               static_cast<int>(cols));
+        std::memcpy(image->Data(), p, std::size_t(rows) * cols);
+        picture->SetImage(image.release());
+    }
+    return picture;
+}
+
+std::vector<std::uint32_t> TakeWords(KV_ByteCursor& in)
+{
+    const std::uint32_t count = in.U32();
+    const unsigned char* p = in.Take(std::uint64_t(count) * 4);
+    std::vector<std::uint32_t> words(count);
+    for (std::uint32_t i = 0; i < count; ++i) words[i] = KV_LoadU32(p + 4 * std::size_t(i));
+    return words;
+}
+
+// The table PackAppearance wrote, checked against the surface it came with: counts that are
+// not the surface's, an index past its list, a picture without a textured material, or a
+// table nobody asked for throw KV_BadFile.
+void TakeAppearance(KV_ByteCursor& in, const KV_TexturedPolySurface& surface,
+                    KV_SurfaceAppearance* appearance)
+{
+    if (in.U8() == 0)
+        return;
+    if (appearance == nullptr)
+        throw KV_BadFile();
+    KV_SurfaceAppearance& table = *appearance;
+    const std::uint32_t materials = in.U32();
+    in.Require(materials, 6);  // a name's length and two flags at least
+    table.materials.resize(materials);
+    for (KV_SurfaceMaterial& material : table.materials)
+    {
+        material.name = TakeText(in);
+        material.textured = in.U8() != 0;
+        if (in.U8() != 0)
+        {
+            if (!material.textured)
+                throw KV_BadFile();
+            material.image = TakeImage(in);
+        }
+    }
+    table.polygonMaterials = TakeWords(in);
+    if (!table.polygonMaterials.empty() && table.polygonMaterials.size() != surface.PolygonCount())
+        throw KV_BadFile();
+    for (std::uint32_t m : table.polygonMaterials)
+        if (m != KV_SurfaceAppearance::kNoMaterial && m >= materials)
+            throw KV_BadFile();
+    const std::uint32_t colours = in.U32();
+    if (colours != 0 && colours != 4 * std::uint64_t(surface.VertexCount()))
+        throw KV_BadFile();
+    const unsigned char* p = in.Take(colours);
+    table.vertexColours.assign(p, p + colours);
+    const std::uint32_t normals = in.U32();
+    p = in.Take(std::uint64_t(normals) * 12);
+    table.normals.resize(normals);
+    for (std::uint32_t i = 0; i < normals; ++i, p += 12)
+        table.normals[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
+    table.cornerNormals = TakeWords(in);
+    std::uint64_t corners = 0;
+    for (unsigned int k = 0; k < surface.PolygonCount(); ++k)
+        corners += (*surface.mpPolygons)[k].Count();
+    if (!table.cornerNormals.empty() && table.cornerNormals.size() != corners)
+        throw KV_BadFile();
+    for (std::uint32_t n : table.cornerNormals)
+        if (n >= normals)
+            throw KV_BadFile();
+    if (table.cornerNormals.empty() && normals != 0 && normals != surface.VertexCount())
+        throw KV_BadFile();
+    if (!in.AtEnd())
+        throw KV_BadFile();
+}
+
+// Fills the surface (and the table, when one is asked for) from what the child sent; throws
+// KV_ShortRead on anything incomplete, KV_BadFile on anything inconsistent.
 bool Decode(KV_ByteCursor& in, std::string& reason, std::string& format,
-            KV_TexturedPolySurface& surface)
+            KV_TexturedPolySurface& surface, KV_SurfaceAppearance* appearance)
 {
     const bool read = in.U8() != 0;
     reason = TakeText(in);
@@ -641,37 +876,18 @@ bool Decode(KV_ByteCursor& in, std::string& reason, std::string& format,
     for (std::uint32_t i = 0; i < vertices; ++i, p += 12)
         list[i] = KV_Vector3D(KV_LoadF32(p), KV_LoadF32(p + 4), KV_LoadF32(p + 8));
     TakePolygons(in, surface.Polygons());
-    if (in.U8() == 0)
-        return true;
-    const std::uint32_t coordinates = in.U32();
-    p = in.Take(std::uint64_t(coordinates) * 8);
-    KV_List<KV_Vector2D>& uv = KV_Ensure(surface.mpTextureCoordinates, 1024);
-    uv.SetCount(coordinates);
-    for (std::uint32_t i = 0; i < coordinates; ++i, p += 8)
-        uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
-    TakePolygons(in, KV_Ensure(surface.mpTexturePolygons, 1024));
-    const unsigned int kind = in.U8();
-    const std::uint32_t rows = in.U32();
-    const std::uint32_t cols = in.U32();
-    if ((kind != 1 && kind != 3) || rows > KV_ImageReader::kMaxSide ||
-        cols > KV_ImageReader::kMaxSide)
-        throw KV_ShortRead();
-    p = in.Take(std::uint64_t(rows) * cols * kind);
-    surface.mpTextureMap = new KV_MultiImage();
-    if (kind == 3)
+    if (in.U8() != 0)
     {
-        auto image =
-            std::make_unique<KV_Image<KV_RGB8>>(static_cast<int>(rows), static_cast<int>(cols));
-        std::memcpy(image->Data(), p, std::size_t(rows) * cols * 3);
-        surface.mpTextureMap->SetImage(image.release());
+        const std::uint32_t coordinates = in.U32();
+        p = in.Take(std::uint64_t(coordinates) * 8);
+        KV_List<KV_Vector2D>& uv = KV_Ensure(surface.mpTextureCoordinates, 1024);
+        uv.SetCount(coordinates);
+        for (std::uint32_t i = 0; i < coordinates; ++i, p += 8)
+            uv[i] = KV_Vector2D(KV_LoadF32(p), KV_LoadF32(p + 4));
+        TakePolygons(in, KV_Ensure(surface.mpTexturePolygons, 1024));
+        surface.mpTextureMap = TakeImage(in).release();
     }
-    else
-    {
-        auto image = std::make_unique<KV_Image<unsigned char>>(static_cast<int>(rows),
-                                                               static_cast<int>(cols));
-        std::memcpy(image->Data(), p, std::size_t(rows) * cols);
-        surface.mpTextureMap->SetImage(image.release());
-    }
+    TakeAppearance(in, surface, appearance);
     return true;
 }
 
@@ -722,7 +938,8 @@ void KV_MeshImporter::ReadAndSend(const std::string& path, int fd)
     SetReportSink([&messages](const char* text, const char* caption, KV_ReportKind)
                   { messages.emplace_back(text, caption); });
     const bool read = ReadHere(path);
-    const bool sent = WriteAll(fd, Encode(read, mkReason, mkFormat, messages, mkSurface));
+    const bool sent =
+        WriteAll(fd, Encode(read, mkReason, mkFormat, messages, mkSurface, mpAppearance));
     close(fd);
     // No exit handlers: the surface is the waiting program's now, and a forked child must
     // not run the program's own.
@@ -734,19 +951,22 @@ void KV_MeshImporter::RunHelper(int argc, char** argv)
     // A child whose program has gone (killed while waiting for it) goes too; one that went
     // before this line was reached is seen by the parent's id.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 4 || std::to_string(getppid()) != argv[3])
+    if (argc != 5 || std::to_string(getppid()) != argv[3])
         _exit(2);
     char* end = nullptr;
     const long fd = std::strtol(argv[2], &end, 10);
     if (*end != '\0' || fd < 3)
         _exit(2);
     KV_TexturedPolySurface surface;
-    KV_MeshImporter(surface).ReadAndSend(argv[1], static_cast<int>(fd));
+    KV_SurfaceAppearance appearance;
+    const bool table = std::strcmp(argv[4], "table") == 0;
+    KV_MeshImporter(surface, table ? &appearance : nullptr)
+        .ReadAndSend(argv[1], static_cast<int>(fd));
 }
 
 bool KV_MeshImporter::Read(const std::string& path)
 {
-    mkSurface.Clear();
+    ClearResult();
     mkReason.clear();
     mkFormat = LowerExtension(path);
 
@@ -754,7 +974,7 @@ bool KV_MeshImporter::Read(const std::string& path)
     // why. What it does not take goes to the library as before.
     if (gbDirectReaders && mkFormat == "ply")
     {
-        KV_PlyReader direct(mkSurface);
+        KV_PlyReader direct(mkSurface, mpAppearance);
         const KV_PlyReader::Outcome outcome = direct.Read(path);
         if (outcome != KV_PlyReader::Outcome::NotHandled)
         {
@@ -763,8 +983,12 @@ bool KV_MeshImporter::Read(const std::string& path)
         }
     }
     // OBJ files likewise by KV_ObjReader, unless they hold what only the library reads alike.
-    if (gbDirectReaders && mkFormat == "obj" && KV_ObjReader(mkSurface).Read(path))
+    if (gbDirectReaders && mkFormat == "obj" && KV_ObjReader(mkSurface, mpAppearance).Read(path))
         return true;
+    // What a file declares is held against what it holds before the library sees it: some of
+    // its readers allocate for any count a header claims, or wait for data that never comes.
+    if (!KV_CheckDeclaredSizes(path, mkFormat, mkReason))
+        return false;
 
     int channel[2];
     if (pipe2(channel, O_CLOEXEC) != 0)
@@ -779,7 +1003,12 @@ bool KV_MeshImporter::Read(const std::string& path)
         // The write end becomes the helper's descriptor 3; every other descriptor of ours
         // closes on exec.
         const std::string parent = std::to_string(getpid());
-        const char* arguments[] = {helper.c_str(), path.c_str(), "3", parent.c_str(), nullptr};
+        const char* arguments[] = {helper.c_str(),
+                                   path.c_str(),
+                                   "3",
+                                   parent.c_str(),
+                                   mpAppearance != nullptr ? "table" : "surface",
+                                   nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, channel[1], 3);
@@ -883,15 +1112,23 @@ bool KV_MeshImporter::Read(const std::string& path)
     try
     {
         std::string format;
-        const bool read = Decode(in, mkReason, format, mkSurface);
+        const bool read = Decode(in, mkReason, format, mkSurface, mpAppearance);
         if (!read)
-            mkSurface.Clear();
+            ClearResult();
         return read;
     }
     catch (const KV_ShortRead&)
     {
-        mkSurface.Clear();
         mkReason = "the import ended before it handed the whole surface back";
-        return false;
     }
+    catch (const KV_BadFile&)
+    {
+        mkReason = "the import handed back a surface whose parts do not fit together";
+    }
+    catch (const std::bad_alloc&)
+    {
+        mkReason = "not enough memory for the surface the import handed back";
+    }
+    ClearResult();
+    return false;
 }

@@ -73,8 +73,9 @@ public:
     // the build this was built in; empty when none of them is there.
     static std::string HelperProgram();
     // The helper's whole work, called from its main: imports the file argv[1] and writes
-    // the result to the descriptor argv[2]; argv[3] is the id of the process waiting for it.
-    // Does not return.
+    // the result to the descriptor argv[2]; argv[3] is the id of the process waiting for it;
+    // argv[4] is "table" when the appearance is wanted too ("surface" otherwise). Does not
+    // return.
     [[noreturn]] static void RunHelper(int argc, char** argv);
 
     // Whether the library has a reader for the path's extension.
@@ -94,6 +95,8 @@ private:
     bool ReadHere(const std::string& path);
     // ReadHere, its result and messages written to the descriptor; then the process ends.
     [[noreturn]] void ReadAndSend(const std::string& path, int fd);
+    // Empties the surface and the appearance.
+    void ClearResult();
 
     KV_TexturedPolySurface& mkSurface;
     KV_SurfaceAppearance* mpAppearance = nullptr;

@@ -4,7 +4,9 @@
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_MaterialTextures.h"
 #include "meshfile/KV_MeshImporter.h"
+#include "meshfile/KV_ModelAppearance.h"
 #include "meshfile/KV_TextureLookup.h"
+#include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
 
 #include <tiny_obj_loader.h>
@@ -15,6 +17,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -209,9 +212,32 @@ struct Survey
 {
     std::vector<std::string> libraries;  // mtllib names, in order
     std::size_t vertices = 0, coordinates = 0, faces = 0;
+    // The vertices' colours (red, green, blue bytes, alpha 255), when asked for and every
+    // vertex has one; the parser's calls do not carry them.
+    std::vector<std::uint8_t> colours;
 };
 
-Survey SurveyLines(const FileBytes& bytes)
+// The three colour words after a vertex's coordinates, as bytes; read correctly rounded as
+// the coordinates are.
+void ReadColour(const char* begin, const char* end, std::vector<std::uint8_t>& colours)
+{
+    const std::vector<std::string> words = Words(begin, end);
+    for (std::size_t k = 3; k < 6; ++k)
+    {
+        const char* first = words[k].data();
+        const char* last = first + words[k].size();
+        if (*first == '+')
+            ++first;
+        float value = 0.0f;
+        const std::from_chars_result read = std::from_chars(first, last, value);
+        if (read.ec != std::errc() || read.ptr != last)
+            throw Defer{"a vertex colour of other than plain numbers"};
+        colours.push_back(KV_ColourByte(value));
+    }
+    colours.push_back(255);
+}
+
+Survey SurveyLines(const FileBytes& bytes, bool wantColours)
 {
     Survey survey;
     std::size_t coloured = 0;
@@ -232,6 +258,8 @@ Survey SurveyLines(const FileBytes& bytes)
                     throw Defer{"a vertex of " + std::to_string(n) + " words"};
                 ++survey.vertices;
                 coloured += n == 6;
+                if (n == 6 && wantColours)
+                    ReadColour(rest, end, survey.colours);
             }
             else if (keyword == "vt")
             {
@@ -452,8 +480,12 @@ struct Geometry
     std::vector<float> positions;    // x y z
     std::vector<float> coordinates;  // u v
     std::size_t normals = 0;
+    bool keepNormals = false;           // with a table: the values and each corner's index
+    std::vector<float> normalValues;    // x y z
     std::vector<unsigned int> corners;            // position index
     std::vector<unsigned int> cornerCoordinates;  // index into coordinates, kNone when none
+    std::vector<unsigned int> cornerNormals;      // index into normalValues, kNone when none
+    std::size_t cornersWithNormals = 0;
     std::vector<std::size_t> starts;              // first corner of each polygon, and the end
     std::vector<unsigned int> objects;            // per polygon
     std::vector<unsigned int> meshes;             // per polygon
@@ -521,9 +553,12 @@ void OnVertex(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t 
     g.positions.insert(g.positions.end(), {x, y, z});
 }
 
-void OnNormal(void* data, tinyobj::real_t, tinyobj::real_t, tinyobj::real_t)
+void OnNormal(void* data, tinyobj::real_t x, tinyobj::real_t y, tinyobj::real_t z)
 {
-    ++static_cast<Geometry*>(data)->normals;
+    auto& g = *static_cast<Geometry*>(data);
+    ++g.normals;
+    if (g.keepNormals)
+        g.normalValues.insert(g.normalValues.end(), {x, y, z});
 }
 
 void OnCoordinate(void* data, tinyobj::real_t u, tinyobj::real_t v, tinyobj::real_t)
@@ -575,7 +610,15 @@ void OnFace(void* data, tinyobj::index_t* indices, int count)
         g.cornerCoordinates.push_back(
             textured ? static_cast<unsigned int>(std::min<long>(coordinate, kNone - 1)) : kNone);
         if (indices[i].normal_index != 0)
+        {
             g.maxNormal = std::max(g.maxNormal, normal + 1);
+            ++g.cornersWithNormals;
+        }
+        if (g.keepNormals)
+            g.cornerNormals.push_back(indices[i].normal_index == 0
+                                          ? kNone
+                                          : static_cast<unsigned int>(
+                                                std::min<long>(normal, kNone - 1)));
     }
     g.anyCoordinates = g.anyCoordinates || textured;
     g.starts.push_back(g.corners.size());
@@ -628,11 +671,22 @@ void OnObject(void* data, const char* name)
 
 }  // namespace
 
-KV_ObjReader::KV_ObjReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+KV_ObjReader::KV_ObjReader(KV_TexturedPolySurface& surface, KV_SurfaceAppearance* appearance)
+    : mkSurface(surface), mpAppearance(appearance)
+{
+}
+
+void KV_ObjReader::ClearResult()
+{
+    mkSurface.Clear();
+    if (mpAppearance != nullptr)
+        mpAppearance->Clear();
+}
 
 bool KV_ObjReader::Read(const std::string& path)
 {
-    mkSurface.Clear();
+    ClearResult();
+    const bool table = mpAppearance != nullptr;
     mkDeferral.clear();
     std::unique_ptr<TextureDecoder> decoder;
     try
@@ -642,7 +696,7 @@ bool KV_ObjReader::Read(const std::string& path)
             throw Defer{"a file that cannot be read"};
         if (bytes.size() < 16)
             throw Defer{"a file of under 16 bytes"};
-        const Survey survey = SurveyLines(bytes);
+        Survey survey = SurveyLines(bytes, table);
         if (survey.faces == 0)
             throw Defer{"no faces"};
         std::map<std::string, std::string> lastOfLibrary;
@@ -655,6 +709,7 @@ bool KV_ObjReader::Read(const std::string& path)
 
         // The geometry, through the parser's calls.
         Geometry g;
+        g.keepNormals = table;
         g.materialIndex = &materialIndex;
         g.lastOfLibrary = &lastOfLibrary;
         g.positions.reserve(3 * survey.vertices);
@@ -691,6 +746,9 @@ bool KV_ObjReader::Read(const std::string& path)
                 throw Defer{"a face naming a texture coordinate the file lacks"};
         if (std::size_t(g.maxNormal) > g.normals)
             throw Defer{"a face naming a normal the file lacks"};
+        // The library gives a corner without one a normal of 0, 0, 0 beside the others.
+        if (table && g.cornersWithNormals != 0 && g.cornersWithNormals != g.corners.size())
+            throw Defer{"normals on some corners only"};
         const std::size_t polygonCount = g.objects.size();
         const std::size_t cornerCount = g.corners.size();
         // The library's meshes hold a vertex per corner: the importer's bound on the scene.
@@ -716,6 +774,22 @@ bool KV_ObjReader::Read(const std::string& path)
         KV_List<KV_Vector3D>& vertices = mkSurface.Vertices();
         vertices.SetCount(static_cast<unsigned int>(positions.Count()));
         unsigned int used = 0;
+        // With a table: each vertex's colour from the corner that numbers it (the library's
+        // first), each corner's normal.
+        std::unique_ptr<KV_ColourCollector> colours;
+        if (table && !survey.colours.empty() && survey.colours.size() == 4 * positionCount)
+            colours = std::make_unique<KV_ColourCollector>(positions.Count());
+        std::unique_ptr<KV_NormalCollector> normals;
+        std::vector<unsigned int> normalClass;
+        if (table && g.cornersWithNormals != 0)
+        {
+            const std::size_t normalCount = g.normalValues.size() / 3;
+            normals = std::make_unique<KV_NormalCollector>(positions.Count(), normalCount);
+            normalClass.resize(normalCount);
+            for (std::size_t i = 0; i < normalCount; ++i)
+                normalClass[i] = normals->Weld(&g.normalValues[3 * i]);
+            g.normalValues = {};
+        }
         KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
         polygons.SetCount(static_cast<unsigned int>(polygonCount));
         for (std::size_t k = 0; k < polygonCount; ++k)
@@ -729,12 +803,20 @@ bool KV_ObjReader::Read(const std::string& path)
                 if (number[cls] == kNone)
                 {
                     std::memcpy(&vertices[used].x, positions.Key(cls).data(), 12);
+                    if (colours)
+                        colours->Set(used, &survey.colours[4 * std::size_t(g.corners[c])]);
                     number[cls] = used++;
                 }
                 polygon[static_cast<unsigned int>(c - g.starts[p])] = number[cls];
+                if (normals)
+                    normals->Corner(number[cls], normalClass[g.cornerNormals[c]]);
             }
         }
         vertices.SetCount(used);
+        if (colours)
+            colours->Finish(*mpAppearance, used);
+        if (normals)
+            normals->Finish(*mpAppearance, used);
 
         if (!g.anyCoordinates)
         {
@@ -795,6 +877,7 @@ bool KV_ObjReader::Read(const std::string& path)
                 throw Defer{"a texture the decoder was not given"};
             texture->polygons = use.polygons;
             texture->inUnitSquare = use.inUnitSquare;
+            texture->material = materials[entry.first].name;
             byName[use.name] = texture;
             ofMaterial[entry.first] = texture;
             if (texture->loaded)
@@ -804,17 +887,38 @@ bool KV_ObjReader::Read(const std::string& path)
         }
         if (loaded.empty())
             return true;
-        const std::vector<KV_MaterialTexture*> kept =
-            KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
+        // Without a table, one picture: several packed, or the one on most polygons. With a
+        // table, each its own, and each polygon its material's index.
+        std::vector<KV_MaterialTexture*> kept;
+        if (table)
+        {
+            const std::vector<std::uint32_t> index =
+                KV_KeepEveryTexture(loaded, mkSurface.mpTextureMap, *mpAppearance);
+            std::map<const KV_MaterialTexture*, std::uint32_t> entryOf;
+            for (std::size_t k = 0; k < loaded.size(); ++k) entryOf[loaded[k]] = index[k];
+            std::vector<std::uint32_t>& uses = mpAppearance->polygonMaterials;
+            uses.assign(polygonCount, KV_SurfaceAppearance::kNoMaterial);
+            for (std::size_t k = 0; k < polygonCount; ++k)
+            {
+                const unsigned int m = materialOf[order[k]];
+                const auto found = m == kNone ? entryOf.end() : entryOf.find(ofMaterial[m]);
+                if (found != entryOf.end())
+                    uses[k] = found->second;
+            }
+            KV_FinishMaterials(*mpAppearance);
+        }
+        else
+            kept = KV_KeepTextures(path, loaded, mkSurface.mpTextureMap);
 
         // Texture coordinates welded in corner order (packed materials' moved into their
         // part of the image); one texture polygon per polygon.
         KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
         texturePolygons.SetCount(static_cast<unsigned int>(polygonCount));
-        KV_BitWelder<2> welded(kept.size() > 1 ? cornerCount + 16 : coordinateCount + 16);
-        if (kept.size() == 1)
+        const bool packed = kept.size() > 1;
+        KV_BitWelder<2> welded(packed ? cornerCount + 16 : coordinateCount + 16);
+        if (!packed)
         {
-            // One picture: coordinates keep their values, so the file's list is welded once.
+            // Coordinates keep their values, so the file's list is welded once.
             std::vector<unsigned int> coordinateClass(coordinateCount);
             for (std::size_t i = 0; i < coordinateCount; ++i)
                 coordinateClass[i] = welded.Index(&g.coordinates[2 * i]);
@@ -880,6 +984,6 @@ bool KV_ObjReader::Read(const std::string& path)
     }
     if (decoder)
         decoder->Cancel();
-    mkSurface.Clear();
+    ClearResult();
     return false;
 }

@@ -4,7 +4,9 @@
 #include "image/KV_MultiImage.h"
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_MeshImporter.h"
+#include "meshfile/KV_ModelAppearance.h"
 #include "meshfile/KV_TextureLookup.h"
+#include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
 #include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_FileBytes.h"
@@ -111,6 +113,7 @@ struct Element
 
 struct Header
 {
+    bool ascii = false;
     bool bigEndian = false;
     std::vector<Element> elements;
     std::string texture;  // from "comment TextureFile NAME", the last such line
@@ -147,8 +150,16 @@ bool ParseCount(const std::string& word, std::uint64_t& count)
     return count <= 0xFFFFFFFFull;
 }
 
-// The header, when it is one this reader takes: binary, with known types.
-bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
+enum class HeaderKind
+{
+    Known,    // every line understood: ASCII or binary, known types
+    Unknown,  // something this reader does not know (the library may)
+    Unended   // no end_header line before the end of the file
+};
+
+// The header line by line: Known when every line is understood.
+HeaderKind ParseKnownHeader(const unsigned char* data, std::size_t size, Header& header,
+                            bool binaryOnly)
 {
     std::size_t position = 0;
     bool first = true, format = false;
@@ -156,7 +167,7 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
     {
         const void* newline = std::memchr(data + position, '\n', size - position);
         if (newline == nullptr)
-            return false;
+            return first ? HeaderKind::Unknown : HeaderKind::Unended;
         const std::size_t end = static_cast<const unsigned char*>(newline) - data;
         std::string line(reinterpret_cast<const char*>(data) + position, end - position);
         position = end + 1;
@@ -165,7 +176,7 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
         if (first)
         {
             if (line != "ply")
-                return false;
+                return HeaderKind::Unknown;
             first = false;
             continue;
         }
@@ -176,7 +187,7 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
         if (keyword == "end_header" && words.size() == 1)
         {
             header.dataStart = position;
-            return format;
+            return format ? HeaderKind::Known : HeaderKind::Unknown;
         }
         if (keyword == "comment")
         {
@@ -195,8 +206,10 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
                 header.bigEndian = false;
             else if (words[1] == "binary_big_endian")
                 header.bigEndian = true;
+            else if (words[1] == "ascii" && !binaryOnly)
+                header.ascii = true;
             else
-                return false;
+                return HeaderKind::Unknown;
             format = true;
         }
         else if (keyword == "element" && words.size() == 3)
@@ -204,7 +217,7 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
             Element element;
             element.name = words[1];
             if (!ParseCount(words[2], element.count))
-                return false;
+                return HeaderKind::Unknown;
             header.elements.push_back(element);
         }
         else if (keyword == "property" && !header.elements.empty())
@@ -220,12 +233,43 @@ bool ParseHeader(const unsigned char* data, std::size_t size, Header& header)
                 property.name = words[4];
             }
             else
-                return false;
+                return HeaderKind::Unknown;
             header.elements.back().properties.push_back(property);
         }
         // Other lines (obj_info, a writer's note without "comment") say nothing about the
         // data; the library passes over them too.
     }
+}
+
+// Whether a line of only end_header follows the first line.
+bool HasEndOfHeader(const unsigned char* data, std::size_t size)
+{
+    std::size_t position = 0;
+    while (position < size)
+    {
+        const void* newline = std::memchr(data + position, '\n', size - position);
+        if (newline == nullptr)
+            return false;
+        const std::size_t end = static_cast<const unsigned char*>(newline) - data;
+        const std::vector<std::string> words =
+            Words(std::string(reinterpret_cast<const char*>(data) + position, end - position));
+        if (words.size() == 1 && (words[0] == "end_header" || words[0] == "end_header\r"))
+            return true;
+        position = end + 1;
+    }
+    return false;
+}
+
+// The header, when it is one of known types. With binary only, an ASCII one is Unknown. A
+// header of lines this does not know is Unended all the same when it does not end.
+HeaderKind ParseHeader(const unsigned char* data, std::size_t size, Header& header,
+                       bool binaryOnly)
+{
+    const HeaderKind kind = ParseKnownHeader(data, size, header, binaryOnly);
+    if (kind == HeaderKind::Unknown && size >= 4 && std::memcmp(data, "ply", 3) == 0 &&
+        (data[3] == '\n' || data[3] == '\r') && !HasEndOfHeader(data, size))
+        return HeaderKind::Unended;
+    return kind;
 }
 
 // Values in the file's byte order, converted as the import library converts them.
@@ -301,6 +345,30 @@ private:
     bool mbSwap = false;
 };
 
+// The header declares more of an element than the bytes left can hold.
+struct Declared
+{
+    std::string reason;
+};
+
+std::string DeclaredTooMany(const Element& element, std::uint64_t bytes)
+{
+    const std::string what = element.name == "vertex" ? "vertices"
+                             : element.name == "face" ? "faces"
+                                                      : "\"" + element.name + "\" elements";
+    return "the file declares " + std::to_string(element.count) + " " + what +
+           " but holds only " + std::to_string(bytes) + " bytes";
+}
+
+// Throws Declared unless the bytes left can hold the element's instances at their smallest
+// (one byte each for an element of no properties, which no writer makes in numbers).
+void RequireDeclared(const KV_ByteCursor& in, const Element& element)
+{
+    const std::uint64_t size = std::max<std::uint64_t>(element.MinimumSize(), 1);
+    if (element.count > in.Remaining() / size)
+        throw Declared{DeclaredTooMany(element, in.Remaining())};
+}
+
 // A list of this many values follows at the cursor; anything the file cannot hold throws.
 std::uint64_t ListCount(KV_ByteCursor& in, const ValueLoader& values, const Property& property)
 {
@@ -313,9 +381,9 @@ std::uint64_t ListCount(KV_ByteCursor& in, const ValueLoader& values, const Prop
 
 void SkipElement(KV_ByteCursor& in, const ValueLoader& values, const Element& element)
 {
+    RequireDeclared(in, element);
     if (element.Fixed())
     {
-        in.Require(element.count, element.MinimumSize());
         in.Skip(element.count * element.MinimumSize());
         return;
     }
@@ -324,6 +392,86 @@ void SkipElement(KV_ByteCursor& in, const ValueLoader& values, const Element& el
         for (const Property& property : element.properties)
             in.Skip(property.list ? ListCount(in, values, property) * SizeOf(property.value)
                                   : SizeOf(property.value));
+}
+
+// The whitespace-separated words of an ASCII PLY body, one after another.
+class AsciiWords
+{
+public:
+    AsciiWords(const unsigned char* begin, const unsigned char* end) : mpAt(begin), mpEnd(end) {}
+    std::size_t Remaining() const { return static_cast<std::size_t>(mpEnd - mpAt); }
+    // The next word, or false at the end.
+    bool Next(const unsigned char*& word, std::size_t& length)
+    {
+        while (mpAt < mpEnd && IsSpace(*mpAt)) ++mpAt;
+        if (mpAt == mpEnd)
+            return false;
+        word = mpAt;
+        while (mpAt < mpEnd && !IsSpace(*mpAt)) ++mpAt;
+        length = static_cast<std::size_t>(mpAt - word);
+        return true;
+    }
+
+private:
+    static bool IsSpace(unsigned char c)
+    {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    }
+    const unsigned char* mpAt;
+    const unsigned char* mpEnd;
+};
+
+enum class BodyKind
+{
+    Fits,
+    Short,   // reason says which element the data ends in
+    Unknown  // a value this check cannot read (the library may)
+};
+
+// Walks an ASCII body word by word: every instance of every element, every list as long as
+// its count says. Linear in the file's size: each word read is a word the file holds.
+BodyKind WalkAscii(const Header& header, const unsigned char* begin, const unsigned char* end,
+                   std::string& reason)
+{
+    AsciiWords words(begin, end);
+    const unsigned char* word = nullptr;
+    std::size_t length = 0;
+    for (const Element& element : header.elements)
+    {
+        // At their smallest, the element's values are one character and a space each.
+        const std::uint64_t smallest =
+            std::max<std::uint64_t>(2 * element.properties.size(), 1);
+        if (element.count > (words.Remaining() + 1) / smallest)
+        {
+            reason = DeclaredTooMany(element, words.Remaining());
+            return BodyKind::Short;
+        }
+        for (std::uint64_t i = 0; i < element.count; ++i)
+            for (const Property& property : element.properties)
+            {
+                // A scalar is one word; a list its count, then as many words.
+                std::uint64_t values = 0;
+                bool whole = words.Next(word, length);
+                if (whole && property.list)
+                {
+                    for (std::size_t k = 0; k < length; ++k)
+                    {
+                        if (word[k] < '0' || word[k] > '9' || values > 0xFFFFFFFFull)
+                            return BodyKind::Unknown;
+                        values = values * 10 + static_cast<unsigned int>(word[k] - '0');
+                    }
+                }
+                for (std::uint64_t k = 0; whole && k < values; ++k)
+                    whole = words.Next(word, length);
+                if (!whole)
+                {
+                    reason = "the file ends inside its element " + element.name +
+                             " (it holds fewer values than its header declares)";
+                    return BodyKind::Short;
+                }
+            }
+    }
+    return BodyKind::Fits;
 }
 
 // The texture's picture, found and decoded away from the geometry.
@@ -352,6 +500,8 @@ TextureResult ReadTexture(const std::string& modelPath, const std::string& name)
     }
     return result;
 }
+
+const char* const kUnended = "the file ends inside its header (it has no end_header line)";
 
 std::string TooLarge()
 {
@@ -382,8 +532,16 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
     if (!bytes->Load(path.c_str()))
         return Outcome::NotHandled;
     Header header;
-    if (!ParseHeader(bytes->Data(), bytes->Size(), header))
-        return Outcome::NotHandled;
+    switch (ParseHeader(bytes->Data(), bytes->Size(), header, true))
+    {
+        case HeaderKind::Known:
+            break;
+        case HeaderKind::Unended:
+            mkReason = kUnended;
+            return Outcome::Refused;
+        case HeaderKind::Unknown:
+            return Outcome::NotHandled;
+    }
 
     // The layout: one vertex element with x, y and z, before at most one face element with an
     // integer list of vertex indices.
@@ -422,8 +580,27 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
     }
     const bool vertexCoordinates = uv[0] >= 0 || uv[1] >= 0;
     const bool textured = !header.texture.empty() && (vertexCoordinates || cornerCoordinates >= 0);
+    // With a table: colours (any of red, green, blue and alpha; the others 0, alpha 255) and
+    // normals (any of nx, ny, nz; the others 0), as the library reads them. Colours of bytes
+    // or floating point only: the library's scale for the other types is its own.
+    const int rgba[4] = {vertex.Find({"red", "r"}), vertex.Find({"green", "g"}),
+                         vertex.Find({"blue", "b"}), vertex.Find({"alpha"})};
+    const int nxyz[3] = {vertex.Find({"nx"}), vertex.Find({"ny"}), vertex.Find({"nz"})};
+    const bool table = mpAppearance != nullptr;
+    const bool withColours =
+        table && (rgba[0] >= 0 || rgba[1] >= 0 || rgba[2] >= 0 || rgba[3] >= 0);
+    const bool withNormals = table && (nxyz[0] >= 0 || nxyz[1] >= 0 || nxyz[2] >= 0);
+    for (int k : rgba)
+        if (withColours && k >= 0 &&
+            (vertex.properties[k].list || (vertex.properties[k].value != ValueType::UInt8 &&
+                                           IsInteger(vertex.properties[k].value))))
+            return Outcome::NotHandled;
+    for (int k : nxyz)
+        if (withNormals && k >= 0 &&
+            (vertex.properties[k].list || IsInteger(vertex.properties[k].value)))
+            return Outcome::NotHandled;
 
-    mkSurface.Clear();
+    ClearResult();
     // The picture decodes on a second thread while this one reads the geometry (here, when
     // no thread can be had).
     std::future<TextureResult> texture;
@@ -456,11 +633,11 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         // Vertices: positions welded in vertex order, then per-vertex texture coordinates
         // likewise (all of them, before any face, as the library's path does).
         where = "vertex";
-        in.Require(vertex.count, vertex.MinimumSize());
+        RequireDeclared(in, vertex);
         const std::uint64_t vertexCount = vertex.count;
         if (vertexCount > KV_MeshImporter::kMaxCorners)
         {
-            mkSurface.Clear();
+            ClearResult();
             mkReason = TooLarge();
             return Outcome::Refused;
         }
@@ -468,6 +645,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         // far larger than the caches, and waiting for each probe took most of the read.
         const bool withCoordinates = textured && vertexCoordinates;
         std::vector<float> point(3 * vertexCount), st(withCoordinates ? 2 * vertexCount : 0);
+        std::vector<float> normal(withNormals ? 3 * vertexCount : 0);
+        std::vector<std::uint8_t> colour(withColours ? 4 * vertexCount : 0);
+        for (std::uint64_t i = 0; withColours && rgba[3] < 0 && i < vertexCount; ++i)
+            colour[4 * i + 3] = 255;
         const bool fixed = vertex.Fixed();
         for (std::uint64_t i = 0; i < vertexCount; ++i)
         {
@@ -495,6 +676,14 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 for (int c = 0; withCoordinates && c < 2; ++c)
                     if (static_cast<int>(k) == uv[c])
                         st[2 * i + c] = values.Float(value, property.value);
+                for (int c = 0; withNormals && c < 3; ++c)
+                    if (static_cast<int>(k) == nxyz[c])
+                        normal[3 * i + c] = values.Float(value, property.value);
+                for (int c = 0; withColours && c < 4; ++c)
+                    if (static_cast<int>(k) == rgba[c])
+                        colour[4 * i + c] = property.value == ValueType::UInt8
+                                                ? value[0]
+                                                : KV_ColourByte(values.Float(value, property.value));
             }
         }
         const std::uint64_t kAhead = 16;
@@ -516,6 +705,25 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         }
         std::vector<float>().swap(point);
         std::vector<float>().swap(st);
+        // The first colour of each welded vertex, in file order; each file vertex's normal.
+        std::unique_ptr<KV_ColourCollector> colours;
+        if (withColours)
+        {
+            colours = std::make_unique<KV_ColourCollector>(positions.Count());
+            for (std::uint64_t i = 0; i < vertexCount; ++i)
+                colours->Set(welded[i], &colour[4 * i]);
+            colours->Finish(*mpAppearance, positions.Count());
+            std::vector<std::uint8_t>().swap(colour);
+        }
+        std::unique_ptr<KV_NormalCollector> normals;
+        std::vector<unsigned int> normalClass(withNormals ? vertexCount : 0);
+        if (withNormals)
+        {
+            normals = std::make_unique<KV_NormalCollector>(positions.Count(), vertexCount);
+            for (std::uint64_t i = 0; i < vertexCount; ++i)
+                normalClass[i] = normals->Weld(&normal[3 * i]);
+            std::vector<float>().swap(normal);
+        }
         for (++e; e < header.elements.size() && static_cast<int>(e) != faceElement; ++e)
         {
             where = header.elements[e].name.c_str();
@@ -531,11 +739,11 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         {
             const Element& face = header.elements[faceElement];
             where = "face";
-            in.Require(face.count, face.MinimumSize());
+            RequireDeclared(in, face);
             std::uint64_t elements = vertexCount + face.count;
             if (elements > KV_MeshImporter::kMaxCorners)
             {
-                mkSurface.Clear();
+                ClearResult();
                 mkReason = TooLarge();
                 return Outcome::Refused;
             }
@@ -578,7 +786,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 elements += count;
                 if (elements > KV_MeshImporter::kMaxCorners)
                 {
-                    mkSurface.Clear();
+                    ClearResult();
                     mkReason = TooLarge();
                     return Outcome::Refused;
                 }
@@ -603,12 +811,14 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                         values.Integer(indices + std::size_t(j) * indexSize, indexList.value));
                     if (index >= vertexCount)
                     {
-                        mkSurface.Clear();
+                        ClearResult();
                         mkReason = "a face names vertex " + std::to_string(index) +
                                    " of a mesh of " + std::to_string(vertexCount) + " vertices";
                         return Outcome::Refused;
                     }
                     target[j] = welded[index];
+                    if (normals)
+                        normals->Corner(welded[index], normalClass[index]);
                     if (mapped == nullptr)
                         continue;
                     if (list != nullptr)
@@ -638,10 +848,12 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         bytes.reset();
         if (made == 0)
         {
-            mkSurface.Clear();
+            ClearResult();
             mkReason = "the file holds no polygons";
             return Outcome::Refused;
         }
+        if (normals)
+            normals->Finish(*mpAppearance, positions.Count());
         KV_List<KV_Vector3D>& list = mkSurface.Vertices();
         list.SetCount(static_cast<unsigned int>(positions.Count()));
         for (std::size_t i = 0; i < positions.Count(); ++i)
@@ -664,6 +876,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
         return Outcome::Handled;
     }
+    catch (const Declared& declared)
+    {
+        mkReason = declared.reason;
+    }
     catch (const KV_ShortRead&)
     {
         mkReason = std::string("the file ends inside its element ") + where +
@@ -677,6 +893,72 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
     {
         mkReason = "not enough memory for the surface";
     }
-    mkSurface.Clear();
+    ClearResult();
     return Outcome::Refused;
+}
+
+void KV_PlyReader::ClearResult()
+{
+    mkSurface.Clear();
+    if (mpAppearance != nullptr)
+        mpAppearance->Clear();
+}
+
+bool KV_PlyReader::CheckDeclaredSizes(const std::string& path, std::string& reason)
+{
+    {
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr)
+            return true;
+        char head[5] = {};
+        const std::size_t got = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+        const std::string start(head, got);
+        if (start.compare(0, 4, "ply\n") != 0 && start.compare(0, 5, "ply\r\n") != 0)
+            return true;
+    }
+    KV_FileBytes bytes;
+    if (!bytes.Load(path.c_str()))
+        return true;
+    Header header;
+    switch (ParseHeader(bytes.Data(), bytes.Size(), header, false))
+    {
+        case HeaderKind::Known:
+            break;
+        case HeaderKind::Unended:
+            reason = kUnended;
+            return false;
+        case HeaderKind::Unknown:
+            return true;
+    }
+    if (header.ascii)
+        return WalkAscii(header, bytes.Data() + header.dataStart, bytes.Data() + bytes.Size(),
+                         reason) != BodyKind::Short;
+    const ValueLoader values(header.bigEndian);
+    KV_ByteCursor in(bytes.Data(), bytes.Size());
+    const char* where = "";
+    try
+    {
+        in.Seek(header.dataStart);
+        for (const Element& element : header.elements)
+        {
+            where = element.name.c_str();
+            SkipElement(in, values, element);
+        }
+        return true;
+    }
+    catch (const Declared& declared)
+    {
+        reason = declared.reason;
+    }
+    catch (const KV_ShortRead&)
+    {
+        reason = std::string("the file ends inside its element ") + where +
+                 " (it holds fewer bytes than its header declares)";
+    }
+    catch (const KV_BadFile&)
+    {
+        reason = std::string("a list in element ") + where + " has a negative length";
+    }
+    return false;
 }

@@ -24,18 +24,29 @@
 // the first frame may take. This reader takes 0.23 s with the texture decoded beside it.
 // Debian has no other PLY library short of VTK or PCL.
 //
+// With an appearance, the vertices' colours (red or r, green or g, blue or b, alpha: bytes or
+// floating point; a missing channel 0, a missing alpha opaque) and normals (nx, ny, nz,
+// floating point) go there as the importer's table: the first colour of each welded vertex,
+// the normals one per vertex or one per corner (KV_NormalCollector). Colours or normals of
+// other types are left to the library then.
+//
 // Read says Handled when the surface is read, Refused with Reason() when the file is a binary
-// PLY of this layout whose data is broken (it ends early, a count claims more than the file
-// holds, a face names a vertex that is not there, the surface exceeds
-// KV_MeshImporter::kMaxCorners, or no face has three corners), and NotHandled, having changed
-// nothing, for everything else (ASCII files, other element layouts, unknown types), which the
-// import library then reads. Nothing is allocated before the file's size justifies it; time
-// and memory are linear in the file's size. The surface is emptied first and after a refusal
-// holds nothing.
+// PLY of this layout whose data is broken (its header does not end, it ends early, a count
+// claims more than the file holds, a face names a vertex that is not there, the surface
+// exceeds KV_MeshImporter::kMaxCorners, or no face has three corners), and NotHandled,
+// having changed nothing, for everything else (ASCII files, other element layouts, unknown
+// types), which the import library then reads. Nothing is allocated before the file's size
+// justifies it; time and memory are linear in the file's size. The surface (and the
+// appearance) is emptied first and after a refusal holds nothing.
+//
+// CheckDeclaredSizes does the part of the checks that needs no layout, for every PLY file
+// the library is to read (ASCII included): the library waits for ever on a header without
+// end_header, and allocates for whatever count a header claims.
 
 #include <string>
 
 class KV_TexturedPolySurface;
+class KV_SurfaceAppearance;
 
 class KV_PlyReader
 {
@@ -47,14 +58,27 @@ public:
         NotHandled
     };
 
-    explicit KV_PlyReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
+    explicit KV_PlyReader(KV_TexturedPolySurface& surface,
+                          KV_SurfaceAppearance* appearance = nullptr)
+        : mkSurface(surface), mpAppearance(appearance)
+    {
+    }
     KV_PlyReader(const KV_PlyReader&) = delete;
     KV_PlyReader& operator=(const KV_PlyReader&) = delete;
 
     Outcome Read(const std::string& path);
     const std::string& Reason() const { return mkReason; }
 
+    // False, with the reason, when path is a PLY file (ASCII or binary, any layout of known
+    // types) whose header does not end or whose data cannot hold every element the header
+    // declares: each value of each instance, each list as long as its count says. True for
+    // every other file, which this does not judge. Linear in the file's size.
+    static bool CheckDeclaredSizes(const std::string& path, std::string& reason);
+
 private:
+    void ClearResult();
+
     KV_TexturedPolySurface& mkSurface;
+    KV_SurfaceAppearance* mpAppearance = nullptr;
     std::string mkReason;
 };

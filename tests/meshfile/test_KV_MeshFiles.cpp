@@ -486,12 +486,12 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
         }
 }
 
-// A PLY file found by fuzzing on which the library's reader never ends: the import is
-// stopped at its time limit and says so.
+// An SMD file cut inside its first node, on which the library's reader never ends: the
+// import is stopped at its time limit and says so.
 TEST(BadModels, AnImportThatDoesNotEndIsStopped)
 {
     const std::string path =
-        std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/hangs_the_library.ply";
+        std::string(ORVANE_SOURCE_DIR) + "/tests/meshfile/data/hangs_the_library.smd";
     KV_MeshImporter::SetTimeLimit(1.0);
     KV_PolySurface surface;
     KV_SurfaceReadReport report;
