@@ -7,6 +7,7 @@
 
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <future>
 
@@ -19,23 +20,12 @@ const KV_MultiImage& EmptyImage()
     return empty;
 }
 
+const std::uint32_t kNoMaterial = KV_SurfaceAppearance::kNoMaterial;
+
 bool IsTextured(const KV_PolySurface& surface)
 {
     return surface.HasTextureMap() && surface.mpTextureCoordinates != nullptr &&
            surface.mpTexturePolygons != nullptr && surface.mpTexturePolygons->Count() > 0;
-}
-
-// The first three entries of polygon as element indices, or -1s when it has fewer than
-// three or one of them is not below elementCount.
-void Corners(const KV_Polygon& polygon, unsigned int elementCount, int* out)
-{
-    if (polygon.Count() < 3 || polygon[0] >= elementCount || polygon[1] >= elementCount ||
-        polygon[2] >= elementCount)
-    {
-        out[0] = out[1] = out[2] = -1;
-        return;
-    }
-    for (int k = 0; k < 3; ++k) out[k] = static_cast<int>(polygon[k]);
 }
 
 // Below this many polygons the arrays take less time than a second thread costs to start.
@@ -110,30 +100,181 @@ const KV_MultiImage* KV_PolySurfaceActor3D::TextureImageOf(const KV_PolySurface&
 void KV_PolySurfaceActor3D::BuildArrays()
 {
     BuildVertexArrays();
-    // The batched path's corner list: only needed when some polygon is not drawn.
+    // The batched path's corner list: only needed when some polygon is not drawn or the
+    // materials put the triangles in another order.
     std::vector<unsigned int>().swap(mkDrawnCorners);
     std::vector<unsigned int>().swap(mkEdgeCorners);
+    mkRanges.clear();
     const size_t triangleCount = mkTriangles.size() / 3;
     size_t drawable = 0;
-    for (size_t t = 0; t < triangleCount; ++t) drawable += mkTriangles[3 * t] >= 0 ? 1 : 0;
-    munDrawableTriangles = static_cast<unsigned int>(drawable);
-    if (drawable != triangleCount)
+    bool inOrder = true;
+    std::uint32_t lastSlot = 0;
+    std::vector<size_t> perSlot(munMaterialCount + 1, 0);
+    for (size_t t = 0; t < triangleCount; ++t)
     {
-        mkDrawnCorners.reserve(3 * drawable);
-        for (size_t t = 0; t < triangleCount; ++t)
-            if (mkTriangles[3 * t] >= 0)
-                for (size_t k = 0; k < 3; ++k)
-                    mkDrawnCorners.push_back(static_cast<unsigned int>(mkTriangles[3 * t + k]));
+        if (mkTriangles[3 * t] < 0)
+            continue;
+        ++drawable;
+        if (munMaterialCount == 0)
+            continue;
+        const std::uint32_t slot = mkElementSlots[static_cast<size_t>(mkTriangles[3 * t])];
+        inOrder = inOrder && slot >= lastSlot;
+        lastSlot = slot;
+        ++perSlot[slot];
+    }
+    munDrawableTriangles = static_cast<unsigned int>(drawable);
+    if (drawable != triangleCount || !inOrder)
+        OrderTriangles(mkTriangles, mkDrawnCorners);
+    if (drawable == 0)
+        return;
+    if (munMaterialCount == 0)
+    {
+        mkRanges.push_back({mbTexturedLayout ? kMainPicture : kNoMaterial, 0, 3 * drawable});
+        return;
+    }
+    size_t first = 0;
+    for (std::uint32_t slot = 0; slot <= munMaterialCount; ++slot)
+    {
+        if (perSlot[slot] == 0)
+            continue;
+        mkRanges.push_back(
+            {slot == munMaterialCount ? kNoMaterial : slot, first, 3 * perSlot[slot]});
+        first += 3 * perSlot[slot];
     }
 }
+
+void KV_PolySurfaceActor3D::OrderTriangles(const std::vector<int>& triangles,
+                                           std::vector<unsigned int>& out) const
+{
+    const size_t triangleCount = triangles.size() / 3;
+    out.clear();
+    out.reserve(3 * static_cast<size_t>(munDrawableTriangles));
+    if (munMaterialCount == 0)
+    {
+        for (size_t t = 0; t < triangleCount; ++t)
+            if (triangles[3 * t] >= 0)
+                for (size_t k = 0; k < 3; ++k)
+                    out.push_back(static_cast<unsigned int>(triangles[3 * t + k]));
+        return;
+    }
+    // A counting sort by material slot, stable within each slot.
+    std::vector<size_t> next(munMaterialCount + 2, 0);
+    for (size_t t = 0; t < triangleCount; ++t)
+        if (triangles[3 * t] >= 0)
+            ++next[mkElementSlots[static_cast<size_t>(triangles[3 * t])] + 1];
+    for (size_t slot = 1; slot < next.size(); ++slot) next[slot] += next[slot - 1];
+    out.resize(3 * next.back());
+    for (size_t t = 0; t < triangleCount; ++t)
+    {
+        if (triangles[3 * t] < 0)
+            continue;
+        const size_t at = 3 * next[mkElementSlots[static_cast<size_t>(triangles[3 * t])]]++;
+        for (size_t k = 0; k < 3; ++k) out[at + k] = static_cast<unsigned int>(triangles[3 * t + k]);
+    }
+}
+
+namespace
+{
+const std::uint32_t kUnclaimed = 0xffffffffu;
+
+// The parts of a model's appearance that fit the surface, usable without further checks.
+struct FittingAppearance
+{
+    const std::uint32_t* materials = nullptr;  // one per polygon (textured layout only)
+    std::uint32_t materialCount = 0;
+    const std::uint8_t* colours = nullptr;  // four per vertex
+    const KV_Vector3D* normals = nullptr;
+    const std::uint32_t* cornerNormals = nullptr;  // one per corner, in polygon order
+    bool vertexNormals = false;                     // normals one per vertex
+};
+
+bool MaterialsFit(const KV_SurfaceAppearance& look, const KV_PolySurface& surface)
+{
+    if (look.materials.empty() || look.materials.size() >= kUnclaimed ||
+        look.polygonMaterials.size() != surface.PolygonCount())
+        return false;
+    const size_t count = look.materials.size();
+    for (std::uint32_t m : look.polygonMaterials)
+        if (m != kNoMaterial && m >= count)
+            return false;
+    return true;
+}
+
+FittingAppearance Fitting(const KV_SurfaceAppearance& look, const KV_PolySurface& surface,
+                          bool textured)
+{
+    FittingAppearance fit;
+    const size_t vertexCount = surface.VertexCount();
+    if (textured && MaterialsFit(look, surface))
+    {
+        fit.materials = look.polygonMaterials.data();
+        fit.materialCount = static_cast<std::uint32_t>(look.materials.size());
+    }
+    if (vertexCount > 0 && look.vertexColours.size() == 4 * vertexCount)
+        fit.colours = look.vertexColours.data();
+    if (look.normals.empty())
+        return fit;
+    if (look.cornerNormals.empty())
+    {
+        if (look.normals.size() == vertexCount)
+        {
+            fit.normals = look.normals.data();
+            fit.vertexNormals = true;
+        }
+        return fit;
+    }
+    size_t corners = 0;
+    for (unsigned int p = 0; p < surface.PolygonCount(); ++p)
+        corners += (*surface.mpPolygons)[p].Count();
+    if (corners != look.cornerNormals.size())
+        return fit;
+    for (std::uint32_t n : look.cornerNormals)
+        if (n >= look.normals.size())
+            return fit;
+    fit.normals = look.normals.data();
+    fit.cornerNormals = look.cornerNormals.data();
+    return fit;
+}
+
+// A corner that its home element (its vertex, or its texture coordinate) cannot stand for:
+// what it needs, and where it is in the triangle list.
+struct StrayCorner
+{
+    std::uint32_t vertex, coordinate, normal, slot, corner;
+    bool operator<(const StrayCorner& o) const
+    {
+        if (vertex != o.vertex)
+            return vertex < o.vertex;
+        if (coordinate != o.coordinate)
+            return coordinate < o.coordinate;
+        if (normal != o.normal)
+            return normal < o.normal;
+        return slot < o.slot;
+    }
+    bool SameElement(const StrayCorner& o) const
+    {
+        return vertex == o.vertex && coordinate == o.coordinate && normal == o.normal &&
+               slot == o.slot;
+    }
+};
+}  // namespace
 
 void KV_PolySurfaceActor3D::BuildVertexArrays()
 {
     mkPositions.clear();
     mkNormals.clear();
     mkTextureCoordinates.clear();
+    mkColours.clear();
+    mkElementSlots.clear();
+    mkSlotRepeats.clear();
     mkTriangles.clear();
+    munMaterialCount = 0;
+    munElementCount = 0;
     mbRepeatsTexture = false;
+    mbFlatMade = false;
+    std::vector<int>().swap(mkFlatTriangles);
+    std::vector<unsigned int>().swap(mkFlatDrawnCorners);
+    std::vector<float>().swap(mkFlatNormals);
     ++munArrayBuilds;
     KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
     if (geometry == nullptr)
@@ -142,63 +283,329 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     KV_PolySurface& surface = geometry->DrawingSurface();
     const unsigned int vertexCount = surface.VertexCount();
     const unsigned int polygonCount = surface.PolygonCount();
-    const KV_List<KV_Vector3D>* normals = surface.mpVertexNormals;
-    if (normals != nullptr && normals->Count() != vertexCount)
-        normals = nullptr;
+    const KV_List<KV_Vector3D>* surfaceNormals = surface.mpVertexNormals;
+    if (surfaceNormals != nullptr && surfaceNormals->Count() != vertexCount)
+        surfaceNormals = nullptr;
     mbTexturedLayout = IsTextured(surface);
+    const FittingAppearance look = Fitting(geometry->Appearance(), surface, mbTexturedLayout);
     mkTriangles.assign(static_cast<size_t>(polygonCount) * 3, -1);
 
-    if (!mbTexturedLayout)
+    // Homes: element h is vertex h (untextured) or texture coordinate h (textured), with
+    // the position of the vertex the surface assigns to that coordinate.
+    const KV_List<KV_Vector2D>* coordinates = nullptr;
+    const KV_List<KV_Polygon>* texturePolygons = nullptr;
+    const KV_List<unsigned int>* vertexOf = nullptr;
+    unsigned int homeCount = vertexCount;
+    unsigned int drawn = polygonCount;
+    if (mbTexturedLayout)
     {
-        mkPositions.resize(static_cast<size_t>(vertexCount) * 3);
-        mkNormals.resize(static_cast<size_t>(vertexCount) * 3, 0.0f);
-        for (unsigned int i = 0; i < vertexCount; ++i)
-        {
-            PutVector(mkPositions, i, (*surface.mpVertices)[i]);
-            if (normals != nullptr)
-                PutVector(mkNormals, i, (*normals)[i]);
-        }
-        for (unsigned int p = 0; p < polygonCount; ++p)
-            Corners((*surface.mpPolygons)[p], vertexCount,
-                    &mkTriangles[3 * static_cast<size_t>(p)]);
-        return;
+        coordinates = surface.mpTextureCoordinates;
+        texturePolygons = surface.mpTexturePolygons;
+        homeCount = coordinates->Count();
+        drawn = std::min(polygonCount, texturePolygons->Count());
+        // The list the load has just made is taken as it is; after a change it is made again.
+        const bool current = geometry->TakeTextureCoordinateVerticesCurrent();
+        vertexOf = current && surface.mpTextureCoordinateVertices != nullptr &&
+                           surface.mpTextureCoordinateVertices->Count() == homeCount
+                       ? surface.mpTextureCoordinateVertices
+                       : surface.RecomputeTextureCoordinateVertices();
+        if (vertexOf != nullptr && vertexOf->Count() != homeCount)
+            vertexOf = nullptr;
     }
 
-    const KV_List<KV_Vector2D>& coordinates = *surface.mpTextureCoordinates;
-    const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
-    const unsigned int elementCount = coordinates.Count();
-    // The list the load has just made is taken as it is; after a change it is made again.
-    const bool current = geometry->TakeTextureCoordinateVerticesCurrent();
-    const KV_List<unsigned int>* vertexOf =
-        current && surface.mpTextureCoordinateVertices != nullptr &&
-                surface.mpTextureCoordinateVertices->Count() == elementCount
-            ? surface.mpTextureCoordinateVertices
-            : surface.RecomputeTextureCoordinateVertices();
-    mkPositions.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
-    mkNormals.resize(static_cast<size_t>(elementCount) * 3, 0.0f);
-    mkTextureCoordinates.resize(static_cast<size_t>(elementCount) * 2, 0.0f);
-    for (unsigned int j = 0; j < elementCount; ++j)
-    {
-        const KV_Vector2D& t = coordinates[j];
-        mbRepeatsTexture =
-            mbRepeatsTexture || !(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f);
-        const unsigned int v =
-            (vertexOf != nullptr && j < vertexOf->Count()) ? (*vertexOf)[j] : ~0u;
-        if (v >= vertexCount)
-            continue;  // no vertex: the element stays unset and no triangle uses it
-        PutVector(mkPositions, j, (*surface.mpVertices)[v]);
-        if (normals != nullptr)
-            PutVector(mkNormals, j, (*normals)[v]);
-        mkTextureCoordinates[2 * static_cast<size_t>(j)] = coordinates[j].u;
-        mkTextureCoordinates[2 * static_cast<size_t>(j) + 1] = coordinates[j].v;
-    }
-    const unsigned int drawn = std::min(polygonCount, texturePolygons.Count());
+    // Each corner takes its home when the home's vertex is its vertex and the home's normal
+    // and material (claimed by the first corner to take it) are its own; the others become
+    // strays, given elements of their own below.
+    std::vector<std::uint32_t> homeNormal, homeSlot;
+    if (look.cornerNormals != nullptr)
+        homeNormal.assign(homeCount, kUnclaimed);
+    if (look.materials != nullptr)
+        homeSlot.assign(homeCount, kUnclaimed);
+    std::vector<StrayCorner> strays;
+    size_t cornerOffset = 0;
     for (unsigned int p = 0; p < drawn; ++p)
-        Corners(texturePolygons[p], elementCount, &mkTriangles[3 * static_cast<size_t>(p)]);
+    {
+        const KV_Polygon& polygon = (*surface.mpPolygons)[p];
+        const size_t firstCorner = cornerOffset;
+        cornerOffset += polygon.Count();
+        if (polygon.Count() < 3)
+            continue;
+        const KV_Polygon* texturePolygon = texturePolygons ? &(*texturePolygons)[p] : nullptr;
+        if (texturePolygon != nullptr && texturePolygon->Count() < 3)
+            continue;
+        std::uint32_t v[3], home[3];
+        bool inside = true;
+        for (int k = 0; k < 3; ++k)
+        {
+            v[k] = polygon[k];
+            home[k] = texturePolygon != nullptr ? (*texturePolygon)[k] : v[k];
+            inside = inside && v[k] < vertexCount && home[k] < homeCount;
+        }
+        if (!inside)
+            continue;
+        std::uint32_t slot = 0;
+        if (look.materials != nullptr)
+            slot = look.materials[p] == kNoMaterial ? look.materialCount : look.materials[p];
+        int* out = &mkTriangles[3 * static_cast<size_t>(p)];
+        for (int k = 0; k < 3; ++k)
+        {
+            const std::uint32_t h = home[k];
+            const std::uint32_t normal =
+                look.cornerNormals != nullptr ? look.cornerNormals[firstCorner + k] : 0;
+            bool own = texturePolygon == nullptr || (vertexOf != nullptr && (*vertexOf)[h] == v[k]);
+            if (own && look.cornerNormals != nullptr)
+                own = homeNormal[h] == kUnclaimed || homeNormal[h] == normal;
+            if (own && look.materials != nullptr)
+                own = homeSlot[h] == kUnclaimed || homeSlot[h] == slot;
+            if (own)
+            {
+                if (look.cornerNormals != nullptr)
+                    homeNormal[h] = normal;
+                if (look.materials != nullptr)
+                    homeSlot[h] = slot;
+                out[k] = static_cast<int>(h);
+                continue;
+            }
+            strays.push_back({v[k], texturePolygon != nullptr ? h : 0u, normal, slot,
+                              static_cast<std::uint32_t>(3 * p + k)});
+        }
+    }
+
+    // One element per distinct need of the strays, after the homes.
+    std::sort(strays.begin(), strays.end());
+    size_t extra = 0;
+    for (size_t i = 0; i < strays.size(); ++i)
+        extra += (i == 0 || !strays[i].SameElement(strays[i - 1])) ? 1 : 0;
+    const size_t elementCount = homeCount + extra;
+    munElementCount = elementCount;
+    munMaterialCount = look.materials != nullptr ? look.materialCount : 0;
+    mkPositions.resize(elementCount * 3, 0.0f);
+    mkNormals.resize(elementCount * 3, 0.0f);
+    if (mbTexturedLayout)
+        mkTextureCoordinates.resize(elementCount * 2, 0.0f);
+    if (look.colours != nullptr)
+        mkColours.resize(elementCount * 4, 0);
+    if (look.materials != nullptr)
+        mkElementSlots.resize(elementCount, munMaterialCount);
+
+    const KV_List<KV_Vector3D>& vertices = *surface.mpVertices;
+    auto put = [&](size_t element, std::uint32_t vertex, std::uint32_t coordinate,
+                   const KV_Vector3D* normal)
+    {
+        PutVector(mkPositions, static_cast<unsigned int>(element), vertices[vertex]);
+        if (normal != nullptr)
+            PutVector(mkNormals, static_cast<unsigned int>(element), *normal);
+        else if (look.vertexNormals)
+            PutVector(mkNormals, static_cast<unsigned int>(element), look.normals[vertex]);
+        else if (surfaceNormals != nullptr)
+            PutVector(mkNormals, static_cast<unsigned int>(element), (*surfaceNormals)[vertex]);
+        if (coordinates != nullptr)
+        {
+            mkTextureCoordinates[2 * element] = (*coordinates)[coordinate].u;
+            mkTextureCoordinates[2 * element + 1] = (*coordinates)[coordinate].v;
+        }
+        if (look.colours != nullptr)
+            std::copy_n(look.colours + 4 * static_cast<size_t>(vertex), 4, &mkColours[4 * element]);
+    };
+    for (unsigned int h = 0; h < homeCount; ++h)
+    {
+        std::uint32_t vertex = h;
+        if (coordinates != nullptr)
+        {
+            const KV_Vector2D& t = (*coordinates)[h];
+            mbRepeatsTexture =
+                mbRepeatsTexture || !(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f);
+            vertex = vertexOf != nullptr ? (*vertexOf)[h] : ~0u;
+            if (vertex >= vertexCount)
+                continue;  // no vertex: the element stays unset and no triangle uses it
+        }
+        const bool claimed = look.cornerNormals != nullptr && homeNormal[h] != kUnclaimed;
+        put(h, vertex, h, claimed ? &look.normals[homeNormal[h]] : nullptr);
+        if (look.materials != nullptr && homeSlot[h] != kUnclaimed)
+            mkElementSlots[h] = homeSlot[h];
+    }
+    size_t element = homeCount;
+    for (size_t i = 0; i < strays.size(); ++i)
+    {
+        const StrayCorner& stray = strays[i];
+        if (i > 0 && !stray.SameElement(strays[i - 1]))
+            ++element;
+        if (i == 0 || !stray.SameElement(strays[i - 1]))
+        {
+            put(element, stray.vertex, stray.coordinate,
+                look.cornerNormals != nullptr ? &look.normals[stray.normal] : nullptr);
+            if (look.materials != nullptr)
+                mkElementSlots[element] = stray.slot;
+        }
+        mkTriangles[stray.corner] = static_cast<int>(element);
+    }
+
+    // Each material's picture repeats when its own coordinates leave the unit square.
+    if (look.materials != nullptr)
+    {
+        mkSlotRepeats.assign(munMaterialCount + 1, 0);
+        for (size_t corner = 0; corner < mkTriangles.size(); ++corner)
+        {
+            if (mkTriangles[corner - corner % 3] < 0)
+                continue;
+            const size_t e = static_cast<size_t>(mkTriangles[corner]);
+            const float u = mkTextureCoordinates[2 * e], w = mkTextureCoordinates[2 * e + 1];
+            if (!(u >= 0.0f && u <= 1.0f && w >= 0.0f && w <= 1.0f))
+                mkSlotRepeats[mkElementSlots[e]] = 1;
+        }
+    }
+}
+
+void KV_PolySurfaceActor3D::BuildFlatLayout()
+{
+    if (mbFlatMade)
+        return;
+    mbFlatMade = true;
+    const size_t elementCount = munElementCount;
+    mkFlatTriangles = mkTriangles;
+    mkFlatNormals = mkNormals;
+    // Each triangle's last corner becomes an element only it uses as its last: one of its
+    // own corners when that is still free (the triangle turned so that it comes last, which
+    // keeps the winding), else a copy of its last corner made for it.
+    std::vector<char> taken(elementCount, 0);
+    const size_t triangleCount = mkFlatTriangles.size() / 3;
+    for (size_t t = 0; t < triangleCount; ++t)
+    {
+        int* c = &mkFlatTriangles[3 * t];
+        if (c[0] < 0)
+            continue;
+        const float* a = &mkPositions[3 * static_cast<size_t>(c[0])];
+        const float* b = &mkPositions[3 * static_cast<size_t>(c[1])];
+        const float* d = &mkPositions[3 * static_cast<size_t>(c[2])];
+        KV_Vector3D normal = CrossProduct(KV_Vector3D(b[0] - a[0], b[1] - a[1], b[2] - a[2]),
+                                          KV_Vector3D(d[0] - a[0], d[1] - a[1], d[2] - a[2]));
+        const float length = normal.Length();
+        if (length > 0.0f)
+            normal /= length;
+        else
+            normal = KV_Vector3D(mkNormals[3 * static_cast<size_t>(c[2])],
+                                 mkNormals[3 * static_cast<size_t>(c[2]) + 1],
+                                 mkNormals[3 * static_cast<size_t>(c[2]) + 2]);
+        int k = 2;
+        while (k >= 0 && taken[static_cast<size_t>(c[k])])
+            --k;
+        if (k == 1)
+        {
+            const int first = c[0];
+            c[0] = c[2];
+            c[2] = c[1];
+            c[1] = first;
+        }
+        else if (k == 0)
+        {
+            const int first = c[0];
+            c[0] = c[1];
+            c[1] = c[2];
+            c[2] = first;
+        }
+        if (k >= 0)
+        {
+            taken[static_cast<size_t>(c[2])] = 1;
+        }
+        else
+        {
+            const size_t from = static_cast<size_t>(c[2]);
+            const size_t copy = mkPositions.size() / 3;
+            for (int i = 0; i < 3; ++i)
+            {
+                const float position = mkPositions[3 * from + i];
+                const float smooth = mkNormals[3 * from + i];
+                mkPositions.push_back(position);
+                mkNormals.push_back(smooth);
+                mkFlatNormals.push_back(0.0f);
+            }
+            if (mbTexturedLayout)
+                for (int i = 0; i < 2; ++i)
+                {
+                    const float coordinate = mkTextureCoordinates[2 * from + i];
+                    mkTextureCoordinates.push_back(coordinate);
+                }
+            if (!mkColours.empty())
+                for (int i = 0; i < 4; ++i)
+                {
+                    const std::uint8_t colour = mkColours[4 * from + i];
+                    mkColours.push_back(colour);
+                }
+            if (!mkElementSlots.empty())
+            {
+                const std::uint32_t slot = mkElementSlots[from];
+                mkElementSlots.push_back(slot);
+            }
+            c[2] = static_cast<int>(copy);
+        }
+        PutVector(mkFlatNormals, static_cast<unsigned int>(c[2]), normal);
+    }
+    if (!mkDrawnCorners.empty())
+        OrderTriangles(mkFlatTriangles, mkFlatDrawnCorners);
+}
+
+void KV_PolySurfaceActor3D::UploadMaterialTextures()
+{
+    mkMaterialPictures.clear();
+    const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
+    if (geometry == nullptr)
+        return;
+    const KV_PolySurface& surface = geometry->DrawingSurface();
+    const KV_SurfaceAppearance& look = geometry->Appearance();
+    if (!IsTextured(surface) || !MaterialsFit(look, surface))
+        return;
+    const size_t count = look.materials.size();
+    std::vector<char> used(count, 0);
+    for (std::uint32_t m : look.polygonMaterials)
+        if (m < count)
+            used[m] = 1;
+    mkMaterialPictures.assign(count, 0);
+    if (mkMoreTextureNames.size() < count)
+        mkMoreTextureNames.resize(count, 0);
+    for (std::uint32_t m = 0; m < count; ++m)
+    {
+        const KV_MultiImage* image = used[m] ? look.MaterialImage(m, surface) : nullptr;
+        if (image == nullptr)
+            continue;
+        if (image == surface.mpTextureMap)
+        {
+            mkMaterialPictures[m] = 1;
+            continue;
+        }
+        UploadTextureObject(*image, mkMoreTextureNames[m]);
+        if (mkMoreTextureNames[m] != 0)
+            mkMaterialPictures[m] = 2;
+    }
+}
+
+unsigned int KV_PolySurfaceActor3D::MaterialTextureName(std::uint32_t material) const
+{
+    if (material == kMainPicture)
+        return munTextureName;
+    if (material >= mkMaterialPictures.size())
+        return 0;
+    if (mkMaterialPictures[material] == 1)
+        return munTextureName;
+    if (mkMaterialPictures[material] == 2 && material < mkMoreTextureNames.size())
+        return mkMoreTextureNames[material];
+    return 0;
+}
+
+bool KV_PolySurfaceActor3D::RepeatsTexture(std::uint32_t material) const
+{
+    if (material == kMainPicture)
+        return mbRepeatsTexture;
+    return material < mkSlotRepeats.size() && mkSlotRepeats[material] != 0;
+}
+
+const std::vector<int>& KV_PolySurfaceActor3D::DrawnTriangles() const
+{
+    return mbDrawingFlat && mbFlatMade ? mkFlatTriangles : mkTriangles;
 }
 
 void KV_PolySurfaceActor3D::EnableArrays()
 {
+    const bool flat = mbDrawingFlat && mbFlatMade;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     if (mbTexturedLayout)
@@ -207,12 +614,21 @@ void KV_PolySurfaceActor3D::EnableArrays()
         glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
     }
     glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
-    glNormalPointer(GL_FLOAT, 0, mkNormals.data());
+    glNormalPointer(GL_FLOAT, 0, flat ? mkFlatNormals.data() : mkNormals.data());
+    // Red, green and blue of each element's four bytes: the colours draw opaque, as the
+    // surface itself does.
+    if (!mkColours.empty())
+        glColorPointer(3, GL_UNSIGNED_BYTE, 4, mkColours.data());
 }
 
 void KV_PolySurfaceActor3D::CreateGLResources()
 {
-    BuildArraysBeside([this] { CreateTexture(); });
+    BuildArraysBeside(
+        [this]
+        {
+            CreateTexture();
+            UploadMaterialTextures();
+        });
     EnableArrays();
 }
 
@@ -248,6 +664,7 @@ void KV_PolySurfaceActor3D::ReleaseGLResources()
     glDisableClientState(GL_VERTEX_ARRAY);
     glDisableClientState(GL_NORMAL_ARRAY);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    glDisableClientState(GL_COLOR_ARRAY);
 }
 
 void KV_PolySurfaceActor3D::ApplyPendingUpdates()
@@ -255,7 +672,12 @@ void KV_PolySurfaceActor3D::ApplyPendingUpdates()
     if (mbPendingUpdates[KV_Subject::HINT_TEXTURE_CHANGED])
     {
         mbPendingUpdates[KV_Subject::HINT_TEXTURE_CHANGED] = false;
+        // Without a texture object yet, UpdateTexture makes every resource, the materials'
+        // pictures among them.
+        const bool made = munTextureName != 0;
         UpdateTexture();
+        if (made)
+            UploadMaterialTextures();
     }
     if (mbPendingUpdates[KV_Subject::HINT_SURFACE_CHANGED])
     {
@@ -277,7 +699,7 @@ void KV_PolySurfaceActor3D::ApplyPendingUpdates()
 
 void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int primitive) const
 {
-    const int* corners = &mkTriangles[3 * static_cast<size_t>(polygon)];
+    const int* corners = &DrawnTriangles()[3 * static_cast<size_t>(polygon)];
     glBegin(primitive);
     glArrayElement(corners[0]);
     glArrayElement(corners[1]);
@@ -306,18 +728,22 @@ bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_List<unsigned int>& polygons
     return mbCheckedWhole[slot];
 }
 
-void KV_PolySurfaceActor3D::DrawWholeSurface(unsigned int primitive)
+void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count, unsigned int primitive)
 {
-    const unsigned int* corners = mkDrawnCorners.empty()
-                                      ? reinterpret_cast<const unsigned int*>(mkTriangles.data())
-                                      : mkDrawnCorners.data();
+    const bool flat = mbDrawingFlat && mbFlatMade;
+    const std::vector<unsigned int>& drawn = flat ? mkFlatDrawnCorners : mkDrawnCorners;
+    const std::vector<int>& triangles = flat ? mkFlatTriangles : mkTriangles;
+    const unsigned int* corners = drawn.empty()
+                                      ? reinterpret_cast<const unsigned int*>(triangles.data())
+                                      : drawn.data();
     const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
-    if (cornerCount == 0)
+    if (count == 0 || first + count > cornerCount)
         return;
     if (primitive == GL_LINE_LOOP)
     {
         // Each triangle's loop a-b-c-a as the lines a-b, b-c, c-a: the same segments with
-        // the same last (colour-giving) vertex each.
+        // the same last (colour-giving) vertex each. Wireframe never draws the flat layout,
+        // so the list is made from the smooth one.
         if (mkEdgeCorners.size() != 2 * cornerCount)
         {
             mkEdgeCorners.resize(2 * cornerCount);
@@ -332,15 +758,15 @@ void KV_PolySurfaceActor3D::DrawWholeSurface(unsigned int primitive)
                 edge[5] = corners[t];
             }
         }
-        glDrawElements(GL_LINES, static_cast<GLsizei>(mkEdgeCorners.size()), GL_UNSIGNED_INT,
-                       mkEdgeCorners.data());
+        glDrawElements(GL_LINES, static_cast<GLsizei>(2 * count), GL_UNSIGNED_INT,
+                       mkEdgeCorners.data() + 2 * first);
         return;
     }
-    glDrawElements(primitive, static_cast<GLsizei>(cornerCount), GL_UNSIGNED_INT, corners);
+    glDrawElements(primitive, static_cast<GLsizei>(count), GL_UNSIGNED_INT, corners + first);
 }
 
 void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
-                                         unsigned int primitive, bool named)
+                                         unsigned int primitive, bool named, bool pictures)
 {
     if (mbBatchedDrawing && cornerCountFits(polygons.Count()))
     {
@@ -348,23 +774,125 @@ void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
         glGetIntegerv(GL_RENDER_MODE, &mode);
         if (mode == GL_RENDER && IsWholeSurface(polygons))
         {
-            DrawWholeSurface(primitive);
+            if (!pictures)
+            {
+                DrawCorners(0, 3 * static_cast<size_t>(munDrawableTriangles), primitive);
+                return;
+            }
+            for (const DrawnRange& range : mkRanges)
+            {
+                ApplyRangeState(range.material, true);
+                DrawCorners(range.first, range.count, primitive);
+            }
             return;
         }
     }
-    const size_t triangleCount = mkTriangles.size() / 3;
+    const std::vector<int>& triangles = DrawnTriangles();
+    const size_t triangleCount = triangles.size() / 3;
     const unsigned int count = polygons.Count();
-    for (unsigned int i = 0; i < count; ++i)
+    auto drawOne = [&](unsigned int k)
     {
-        const unsigned int k = polygons[i];
-        if (k >= triangleCount || mkTriangles[3 * static_cast<size_t>(k)] < 0)
-            continue;
         if (named)
             glPushName(k);
         DrawTriangle(k, primitive);
         if (named)
             glPopName();
+    };
+    if (!pictures || mkRanges.size() <= 1)
+    {
+        if (pictures && !mkRanges.empty())
+            ApplyRangeState(mkRanges.front().material, true);
+        for (unsigned int i = 0; i < count; ++i)
+        {
+            const unsigned int k = polygons[i];
+            if (k < triangleCount && triangles[3 * static_cast<size_t>(k)] >= 0)
+                drawOne(k);
+        }
+        return;
     }
+    // Range by range: the listed polygons sorted by material slot first.
+    std::vector<unsigned int> bySlot;
+    std::vector<size_t> next(munMaterialCount + 2, 0);
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const unsigned int k = polygons[i];
+        if (k < triangleCount && triangles[3 * static_cast<size_t>(k)] >= 0)
+            ++next[mkElementSlots[static_cast<size_t>(triangles[3 * static_cast<size_t>(k)])] + 1];
+    }
+    for (size_t slot = 1; slot < next.size(); ++slot) next[slot] += next[slot - 1];
+    bySlot.resize(next.back());
+    const std::vector<size_t> starts(next.begin(), next.end() - 1);
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        const unsigned int k = polygons[i];
+        if (k < triangleCount && triangles[3 * static_cast<size_t>(k)] >= 0)
+            bySlot[next[mkElementSlots[static_cast<size_t>(triangles[3 * static_cast<size_t>(k)])]]++] = k;
+    }
+    for (std::uint32_t slot = 0; slot <= munMaterialCount; ++slot)
+    {
+        if (starts[slot] == next[slot])
+            continue;
+        ApplyRangeState(slot == munMaterialCount ? kNoMaterial : slot, true);
+        for (size_t i = starts[slot]; i < next[slot]; ++i) drawOne(bySlot[i]);
+    }
+}
+
+void KV_PolySurfaceActor3D::ApplyRangeState(std::uint32_t material, bool pictures)
+{
+    const unsigned int name = pictures ? MaterialTextureName(material) : 0;
+    if (name == 0)
+    {
+        glDisable(GL_TEXTURE_2D);
+        glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        ApplyPlainState();
+        return;
+    }
+    EndPlainState();
+    // A picture is shown in its own colours, lit without the surface material's shine.
+    const KV_Material& own = SurfaceGeometry()->mkMaterial;
+    const KV_Material lit(KV_Material::FRONT_AND_DIMMED_BACK,
+                          KV_OGLColour(1.0f, 1.0f, 1.0f, own.mkAmbient.mrAlpha),
+                          KV_OGLColour(0.4f, 0.4f, 0.4f, own.mkDiffuse.mrAlpha),
+                          KV_OGLColour(0.0f, 0.0f, 0.0f, own.mkSpecular.mrAlpha), 0.0f);
+    lit.Apply();
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, name);
+    // Coordinates beyond the unit square tile the picture, as the programs that write such
+    // models show it; a picture whose coordinates stay inside keeps the edge clamp.
+    const GLint wrap = RepeatsTexture(material) ? GL_REPEAT : GL_CLAMP;
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+}
+
+void KV_PolySurfaceActor3D::ApplyPlainState()
+{
+    const KV_Material& own = SurfaceGeometry()->mkMaterial;
+    if (mkColours.empty())
+    {
+        own.Apply();
+        return;
+    }
+    // The model's colours give ambient and diffuse; like a picture they are shown without
+    // the surface material's white shine, which would wash them out where it is strongest.
+    const KV_Material coloured(KV_Material::FRONT_AND_BACK, own.mkAmbient, own.mkDiffuse,
+                               KV_OGLColour(0.0f, 0.0f, 0.0f, own.mkSpecular.mrAlpha), 0.0f);
+    coloured.Apply();
+    if (mbColoursOn)
+        return;
+    glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    glEnable(GL_COLOR_MATERIAL);
+    glEnableClientState(GL_COLOR_ARRAY);
+    mbColoursOn = true;
+}
+
+void KV_PolySurfaceActor3D::EndPlainState()
+{
+    if (!mbColoursOn)
+        return;
+    glDisableClientState(GL_COLOR_ARRAY);
+    glDisable(GL_COLOR_MATERIAL);
+    mbColoursOn = false;
 }
 
 void KV_PolySurfaceActor3D::Draw()
@@ -389,39 +917,31 @@ void KV_PolySurfaceActor3D::Draw()
         primitive = GL_LINE_LOOP;
         shading = GL_FLAT;
     }
-    const bool textured = mbIsDisplayedTextured && GetTextureName() != 0 && mbTexturedLayout;
+    // Flat triangles take the normal of their own plane from the flat layout.
+    mbDrawingFlat = !mbIsDisplayedSmooth && !mbIsDisplayedWireframe;
+    if (mbDrawingFlat)
+        BuildFlatLayout();
+    EnableArrays();
+    const bool pictures = mbIsDisplayedTextured && GetTextureName() != 0 && mbTexturedLayout;
     glShadeModel(shading);
 
-    if (textured)
+    if (pictures)
     {
-        const KV_Material& own = geometry->mkMaterial;
-        const KV_Material lit(KV_Material::FRONT_AND_DIMMED_BACK,
-                              KV_OGLColour(1.0f, 1.0f, 1.0f, own.mkAmbient.mrAlpha),
-                              KV_OGLColour(0.4f, 0.4f, 0.4f, own.mkDiffuse.mrAlpha),
-                              KV_OGLColour(0.0f, 0.0f, 0.0f, own.mkSpecular.mrAlpha), 0.0f);
-        lit.Apply();
-        glEnable(GL_TEXTURE_2D);
-        glBindTexture(GL_TEXTURE_2D, GetTextureName());
-        // Coordinates beyond the unit square tile the picture, as the programs that write such
-        // models show it; a surface inside the square keeps the edge clamp.
-        const GLint wrap = mbRepeatsTexture ? GL_REPEAT : GL_CLAMP;
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, wrap);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, wrap);
-        glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawUnselected(*geometry, primitive, false);
+        DrawUnselected(*geometry, primitive, false, true);
     }
     else
     {
-        geometry->mkMaterial.Apply();
         glDisable(GL_TEXTURE_2D);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-        DrawUnselected(*geometry, primitive, true);
+        ApplyPlainState();
+        DrawUnselected(*geometry, primitive, true, false);
     }
+    EndPlainState();
 
     KV_Geometry3D::mkSelectedMaterial.Apply();
     glDisable(GL_TEXTURE_2D);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    DrawPolygons(geometry->SelectedPolyIndices(), primitive, true);
+    DrawPolygons(geometry->SelectedPolyIndices(), primitive, true, false);
 
     if ((geometry->IsSelected() && mbIsBoundaryDisplayed) || mbAreHolesShown)
         DrawBoundaries();
@@ -436,6 +956,8 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
     mkCoarsePositions.clear();
     mkCoarseNormals.clear();
     mkCoarseTextureCoordinates.clear();
+    mkCoarseColours.clear();
+    mkCoarseRanges.clear();
     mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
     // Never an index past the arrays the list was made for.
     const std::size_t elements = mkPositions.size() / 3;
@@ -445,12 +967,38 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
             mkCoarseTriangles.clear();
             return;
         }
+    // By material as the full list is, each triangle taking its first corner's.
+    if (!mkElementSlots.empty() && mkElementSlots.size() >= elements)
+    {
+        const size_t triangleCount = mkCoarseTriangles.size() / 3;
+        std::vector<size_t> next(munMaterialCount + 2, 0);
+        for (size_t t = 0; t < triangleCount; ++t)
+            ++next[mkElementSlots[mkCoarseTriangles[3 * t]] + 1];
+        for (size_t slot = 1; slot < next.size(); ++slot) next[slot] += next[slot - 1];
+        for (std::uint32_t slot = 0; slot <= munMaterialCount; ++slot)
+            if (next[slot + 1] > next[slot])
+                mkCoarseRanges.push_back({slot == munMaterialCount ? kNoMaterial : slot,
+                                          3 * next[slot], 3 * (next[slot + 1] - next[slot])});
+        std::vector<unsigned int> sorted(mkCoarseTriangles.size());
+        for (size_t t = 0; t < triangleCount; ++t)
+        {
+            const size_t at = 3 * next[mkElementSlots[mkCoarseTriangles[3 * t]]]++;
+            for (size_t k = 0; k < 3; ++k) sorted[at + k] = mkCoarseTriangles[3 * t + k];
+        }
+        mkCoarseTriangles.swap(sorted);
+    }
+    else if (!mkCoarseTriangles.empty())
+    {
+        mkCoarseRanges.push_back({mkRanges.empty() ? kNoMaterial : mkRanges.front().material, 0,
+                                  mkCoarseTriangles.size()});
+    }
     // The copy gets arrays of its own, holding only the elements it uses: drawn from the
     // full arrays, every frame would pass all of their elements to OpenGL (client arrays are
     // read over the whole index range), which costs more than the triangles saved.
     const unsigned int unused = ~0u;
     std::vector<unsigned int> remap(elements, unused);
     const bool textured = mbTexturedLayout && mkTextureCoordinates.size() / 2 >= elements;
+    const bool coloured = !mkColours.empty() && mkColours.size() / 4 >= elements;
     for (unsigned int& index : mkCoarseTriangles)
     {
         if (remap[index] == unused)
@@ -464,36 +1012,43 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
                 mkCoarseTextureCoordinates.insert(mkCoarseTextureCoordinates.end(),
                                                   &mkTextureCoordinates[2 * size_t(index)],
                                                   &mkTextureCoordinates[2 * size_t(index)] + 2);
+            if (coloured)
+                mkCoarseColours.insert(mkCoarseColours.end(), &mkColours[4 * size_t(index)],
+                                       &mkColours[4 * size_t(index)] + 4);
         }
         index = remap[index];
     }
 }
 
 void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geometry,
-                                           unsigned int primitive, bool named)
+                                           unsigned int primitive, bool named, bool pictures)
 {
     const bool coarse = mbDrawCoarse && !mbRenderToMemory && HasCoarseTriangles() &&
                         geometry.SelectedPolyIndices().Count() == 0;
     if (!coarse)
     {
-        DrawPolygons(geometry.UnselectedPolyIndices(), primitive, named);
+        DrawPolygons(geometry.UnselectedPolyIndices(), primitive, named, pictures);
         return;
     }
     glVertexPointer(3, GL_FLOAT, 0, mkCoarsePositions.data());
     glNormalPointer(GL_FLOAT, 0, mkCoarseNormals.data());
     if (!mkCoarseTextureCoordinates.empty())
         glTexCoordPointer(2, GL_FLOAT, 0, mkCoarseTextureCoordinates.data());
+    if (!mkCoarseColours.empty())
+        glColorPointer(3, GL_UNSIGNED_BYTE, 4, mkCoarseColours.data());
     if (primitive != GL_TRIANGLES)
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mkCoarseTriangles.size()), GL_UNSIGNED_INT,
-                   mkCoarseTriangles.data());
+    for (const DrawnRange& range : mkCoarseRanges)
+    {
+        if (pictures)
+            ApplyRangeState(range.material, true);
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(range.count), GL_UNSIGNED_INT,
+                       mkCoarseTriangles.data() + range.first);
+    }
     if (primitive != GL_TRIANGLES)
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
     // Back to the full arrays for whatever is drawn next.
-    glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
-    glNormalPointer(GL_FLOAT, 0, mkNormals.data());
-    if (mbTexturedLayout)
-        glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
+    EnableArrays();
 }
 
 void KV_PolySurfaceActor3D::DrawBoundingBox() const
@@ -559,6 +1114,8 @@ unsigned int KV_PolySurfaceActor3D::DrawForColourPicking(unsigned int firstId)
     glDisable(GL_LIGHTING);
     glDisable(GL_TEXTURE_2D);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    // Each polygon's colour is its id: no colour array may replace it.
+    EndPlainState();
     const unsigned int polygonCount = static_cast<unsigned int>(mkTriangles.size() / 3);
     for (unsigned int i = 0; i < polygonCount; ++i)
     {
@@ -587,9 +1144,9 @@ void KV_PolySurfaceActor3D::DrawForSelection(int pass)
     geometry->mkMaterial.Apply();
     glDisable(GL_TEXTURE_2D);
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    DrawPolygons(geometry->UnselectedPolyIndices(), GL_TRIANGLES, true);
+    DrawPolygons(geometry->UnselectedPolyIndices(), GL_TRIANGLES, true, false);
     KV_Geometry3D::mkSelectedMaterial.Apply();
-    DrawPolygons(geometry->SelectedPolyIndices(), GL_TRIANGLES, true);
+    DrawPolygons(geometry->SelectedPolyIndices(), GL_TRIANGLES, true, false);
     glPopMatrix();
     glPopName();
 }

@@ -1,23 +1,39 @@
 #pragma once
 // KV_PolySurfaceActor3D: draws a (triangulated) polygon surface geometry from client-side
-// vertex arrays that are rebuilt only when the geometry reports a change. Two layouts: an
-// untextured surface has one array element per vertex; a textured one has one element per
-// texture coordinate (position and normal of its vertex, and the coordinate), so that
-// texture seams keep their own coordinates. Each polygon is one triangle of three elements.
+// vertex arrays that are rebuilt only when the geometry reports a change. Each polygon is
+// one triangle of three array elements, and an element is one combination of vertex,
+// texture coordinate, file normal and picture that some corner uses.
 //
-// Polygons that cannot be drawn (fewer than three corners, or a corner beyond the arrays)
+// Two layouts. An untextured surface has one element per vertex, element i being vertex i;
+// a textured one has one element per texture coordinate, element j being coordinate j with
+// the position of the vertex the surface assigns to it, so that texture seams keep their own
+// coordinates. Corners that fit neither (a coordinate shared by corners at different
+// vertices, as other programs' files do; a vertex or coordinate with several of the file's
+// normals; a coordinate used by two pictures) get further elements after those. A surface
+// file never needs any: its arrays are exactly the one-per-coordinate layout.
+//
+// What the geometry's Appearance() adds, where it fits the surface: each textured material
+// drawn with its own texture object (the one covering most polygons with the main one), the
+// triangles ordered by material so that each is one range; vertex colours when there is no
+// texture to show; the file's normals (per vertex or per corner) in place of the computed
+// ones. Flat shading gives each triangle the normal of its own plane: the triangle's last
+// corner (the one OpenGL takes the colour of) is an element of its own with that normal,
+// made on the first flat frame.
+//
+// Polygons that cannot be drawn (fewer than three corners, or a corner beyond the lists)
 // are skipped rather than read past the arrays.
 //
 // In GL_RENDER mode a list that holds every polygon in order (the whole surface, selected or
-// not) is drawn with one glDrawElements call over the arrays instead of one glBegin/glEnd
-// per triangle: the same vertices in the same order, so the same pixels, without the
-// per-triangle submission cost. Wireframe goes through an index list of the three edges of
-// each triangle as separate lines, which rasterise as the closed loop does. Names matter
-// only in GL_SELECT, which always takes the per-triangle path.
+// not) is drawn with one glDrawElements call per range over the arrays instead of one
+// glBegin/glEnd per triangle: the same vertices in the same order, so the same pixels,
+// without the per-triangle submission cost. Wireframe goes through an index list of the
+// three edges of each triangle as separate lines, which rasterise as the closed loop does.
+// Names matter only in GL_SELECT, which always takes the per-triangle path.
 
 #include "image/KV_MultiImage.h"
 #include "render/KV_TexturedActor3D.h"
 
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -67,13 +83,32 @@ public:
     void SetDrawCoarse(bool flag) { mbDrawCoarse = flag; }
 
     // The arrays, for inspection: 3 floats per element (positions, normals), 2 per element
-    // (texture coordinates, textured layout only), 3 element indices per polygon (-1 for a
-    // polygon that is not drawn).
+    // (texture coordinates, textured layout only), 4 bytes per element (colours, only with
+    // vertex colours), 3 element indices per polygon (-1 for a polygon that is not drawn).
+    // After a flat frame the element arrays hold the flat layout's own elements at their
+    // end, which no polygon of Triangles() names.
     const std::vector<float>& Positions() const { return mkPositions; }
     const std::vector<float>& Normals() const { return mkNormals; }
     const std::vector<float>& TextureCoordinates() const { return mkTextureCoordinates; }
+    const std::vector<std::uint8_t>& Colours() const { return mkColours; }
     const std::vector<int>& Triangles() const { return mkTriangles; }
     bool HasTexturedLayout() const { return mbTexturedLayout; }
+    // How many elements the smooth layout has (the flat layout's come after them).
+    std::size_t ElementCount() const { return munElementCount; }
+    // One run of the drawn triangles that share a picture: material is an index into the
+    // appearance's materials, kNoMaterial for triangles drawn without a picture, or
+    // kMainPicture for a surface without a material table (drawn with its texture map).
+    // first and count are in corners of the drawn list.
+    static constexpr std::uint32_t kMainPicture = 0xfffffffeu;
+    struct DrawnRange
+    {
+        std::uint32_t material;
+        std::size_t first;
+        std::size_t count;
+    };
+    const std::vector<DrawnRange>& Ranges() const { return mkRanges; }
+    // The texture object material's range is drawn with in the current context (0: none).
+    unsigned int MaterialTextureName(std::uint32_t material) const;
     // How many times the arrays were built.
     unsigned int ArrayBuildCount() const { return munArrayBuilds; }
     // Off: every list goes through the per-triangle calls, as in GL_SELECT (for comparing
@@ -85,19 +120,37 @@ private:
     KV_PolySurfaceGeometry3D* SurfaceGeometry() const;
     void BuildArrays();
     void BuildVertexArrays();
+    // The drawable triangles of triangles, ordered by material (stable), three corners each.
+    void OrderTriangles(const std::vector<int>& triangles, std::vector<unsigned int>& out) const;
+    // Makes the flat layout when it is not made yet for the current arrays.
+    void BuildFlatLayout();
+    // Uploads the pictures of the appearance's materials other than the main one.
+    void UploadMaterialTextures();
     // Runs upload (OpenGL work on this thread) and builds the arrays, on another thread
     // beside it when the surface is large and textured.
     void BuildArraysBeside(const std::function<void()>& upload);
     void EnableArrays();
     void ApplyPendingUpdates();
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
-    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named);
+    // Draws the polygons of the list; with pictures, range by range in each one's state.
+    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named,
+                      bool pictures);
     bool IsWholeSurface(const KV_List<unsigned int>& polygons);
-    void DrawWholeSurface(unsigned int primitive);
+    // Draws count corners of the drawn list from first on (a range, or the whole list).
+    void DrawCorners(std::size_t first, std::size_t count, unsigned int primitive);
     // Draws the polygons, or the coarse list in their place when that is asked for and
     // allowed (see SetCoarseTriangles).
     void DrawUnselected(const KV_PolySurfaceGeometry3D& geometry, unsigned int primitive,
-                        bool named);
+                        bool named, bool pictures);
+    // The OpenGL state for drawing material's triangles: its texture, or the untextured
+    // surface (its material, or the vertex colours).
+    void ApplyRangeState(std::uint32_t material, bool pictures);
+    void ApplyPlainState();
+    // Leaves what the untextured state turned on (colour array, colour material) off.
+    void EndPlainState();
+    bool RepeatsTexture(std::uint32_t material) const;
+    // The triangle list the current shading draws from (per polygon).
+    const std::vector<int>& DrawnTriangles() const;
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
@@ -105,11 +158,33 @@ private:
     std::vector<float> mkNormals;
     std::vector<int> mkTriangles;
     std::vector<float> mkTextureCoordinates;
-    // The drawable triangles' corners for the batched path: mkTriangles itself when every
-    // polygon is drawable (empty then), else only the drawable ones. The edge list for
-    // wireframe is made on its first use.
+    std::vector<std::uint8_t> mkColours;
+    // Each element's material slot (material index; the material count for none), only
+    // when the triangles are drawn by material: the coarse list finds its ranges by it.
+    std::vector<std::uint32_t> mkElementSlots;
+    std::uint32_t munMaterialCount = 0;
+    std::size_t munElementCount = 0;
+    // The drawable triangles' corners for the batched path, ordered by material:
+    // mkTriangles itself when every polygon is drawable and no material reorders them
+    // (empty then). The edge list for wireframe is made on its first use.
     std::vector<unsigned int> mkDrawnCorners;
     std::vector<unsigned int> mkEdgeCorners;
+    std::vector<DrawnRange> mkRanges;
+    // Per material slot: its own coordinates leave the unit square, so its picture repeats
+    // (mbRepeatsTexture says so for the main picture without a material table).
+    std::vector<char> mkSlotRepeats;
+    // The flat layout: per polygon its triangle turned so that the last corner is its own,
+    // the drawn list in the same order as mkDrawnCorners (empty when that is), and one
+    // normal per element (the plane's at each triangle's last corner).
+    bool mbFlatMade = false;
+    bool mbDrawingFlat = false;
+    std::vector<int> mkFlatTriangles;
+    std::vector<unsigned int> mkFlatDrawnCorners;
+    std::vector<float> mkFlatNormals;
+    // Per material: 0 no picture, 1 the main texture, 2 its own texture object
+    // (mkMoreTextureNames[material]).
+    std::vector<char> mkMaterialPictures;
+    bool mbColoursOn = false;
     unsigned int munDrawableTriangles = 0;
     // Which selection lists were last found to hold every polygon in order, and the lists'
     // addresses and counts they were found for (the geometry refills them on SetSurface,
@@ -124,6 +199,8 @@ private:
     std::vector<float> mkCoarsePositions;
     std::vector<float> mkCoarseNormals;
     std::vector<float> mkCoarseTextureCoordinates;
+    std::vector<std::uint8_t> mkCoarseColours;
+    std::vector<DrawnRange> mkCoarseRanges;
     unsigned int munCoarseBuild = 0;
     bool mbDrawCoarse = false;
     bool mbTexturedLayout = false;

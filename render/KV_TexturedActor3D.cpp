@@ -78,6 +78,37 @@ unsigned int gunAdopted = 0;
 
 KV_TexturedActor3D::KV_TexturedActor3D(KV_Geometry3D* geometry) : KV_Actor3D(geometry) {}
 
+void KV_TexturedActor3D::SaveTextureName()
+{
+    munSavedTextureName = munTextureName;
+    mkSavedMoreTextureNames.swap(mkMoreTextureNames);
+    mkMoreTextureNames.clear();
+}
+
+void KV_TexturedActor3D::RestoreTextureName()
+{
+    munTextureName = munSavedTextureName;
+    mkMoreTextureNames.swap(mkSavedMoreTextureNames);
+    mkSavedMoreTextureNames.clear();
+}
+
+void KV_TexturedActor3D::UploadTextureObject(const KV_MultiImage& image, unsigned int& name) const
+{
+    if (PixelsOf(image).data == nullptr)
+        return;
+    if (name == 0)
+    {
+        GLuint object = 0;
+        glGenTextures(1, &object);
+        name = object;
+    }
+    glBindTexture(GL_TEXTURE_2D, name);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    int width = 0, height = 0;
+    UploadLevels(image, munMaxTextureImageSizePow2, width, height);
+}
+
 bool KV_TexturedActor3D::HasTexturePixels() const
 {
     return PixelsOf(GetTextureImage()).data != nullptr;

@@ -1,13 +1,16 @@
 #pragma once
 // KV_TexturedActor3D: an actor with one OpenGL texture object for its texture image
-// (colour or grey), at most 2^13 = 8192 texels on a side before mipmapping. Texture objects
-// are never deleted explicitly; each dies with its rendering context, and the window
-// context's name is kept aside while a memory context has its own.
+// (colour or grey), at most 2^13 = 8192 texels on a side before mipmapping, and as many more
+// as a derived actor asks for (one per further picture of a model). Texture objects are
+// never deleted explicitly; each dies with its rendering context, and the window context's
+// names are kept aside while a memory context has its own.
 //
 // Uploads throw KV_RenderException with the GLU error code when scaling or mipmapping
 // fails; the texture object keeps what was uploaded before.
 
 #include "render/KV_Actor3D.h"
+
+#include <vector>
 
 class KV_MultiImage;
 
@@ -16,8 +19,9 @@ class KV_TexturedActor3D : public KV_Actor3D
 public:
     explicit KV_TexturedActor3D(KV_Geometry3D* geometry);
 
-    void SaveTextureName() override { munSavedTextureName = munTextureName; }
-    void RestoreTextureName() override { munTextureName = munSavedTextureName; }
+    // The further names go aside too and are cleared, so that the memory context makes its own.
+    void SaveTextureName() override;
+    void RestoreTextureName() override;
     unsigned int GetTextureName() const override { return munTextureName; }
     void Dump(std::ostream& os) const override;
 
@@ -54,8 +58,17 @@ protected:
     // True when the texture image holds pixels to upload.
     bool HasTexturePixels() const;
 
+    // Uploads image into the texture object name of the current context, mipmapped and
+    // size-limited as the main texture; a name of 0 is first set to a new object. An image
+    // without pixels leaves name as it was and uploads nothing. Throws as the main upload
+    // does, the new name already set.
+    void UploadTextureObject(const KV_MultiImage& image, unsigned int& name) const;
+
     unsigned int munTextureName = 0;
     unsigned int munSavedTextureName = 0;
+    // Further texture objects of the current context, as a derived actor numbers them (0: none).
+    std::vector<unsigned int> mkMoreTextureNames;
+    std::vector<unsigned int> mkSavedMoreTextureNames;
     static constexpr unsigned int kMaxTextureImageSizePow2 = 13;
     unsigned int munMaxTextureImageSizePow2 = kMaxTextureImageSizePow2;
 
