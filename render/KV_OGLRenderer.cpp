@@ -155,10 +155,15 @@ void KV_OGLRenderer::ResetCamera(int mode)
     if (farPlane < 0.0f)
         farPlane = 100.0f;
 
+    // Light 0 shines on the scene from its front, along the viewing axis. Lights are
+    // directional, so this is the direction from the box's centre to its front face's centre
+    // (+z, and +z too for a box without depth), never a point of the scene: read as a
+    // direction, the front centre's own coordinates would light a model by where it lies
+    // (grazing for one around the origin, head-on for the same model far out along z).
     if (!mkLights.empty())
     {
         KV_Light light = mkLights[0];
-        light.mkPosition = KV_Vector3D(centre.x, centre.y, box.mrZHi);
+        light.mkPosition = KV_Vector3D(0.0f, 0.0f, 1.0f);
         SetLight(light, 0);
     }
 

@@ -65,9 +65,10 @@ public:
     // least 0.5; far 100 when the fit gives 1 or less). Nothing without a clipping volume.
     void UpdateNearFar();
     // Frames the whole scene from the +z side: camera and world transforms reset, the scene
-    // centred six box diagonals in front of the eye, light 0 moved to the box's front centre,
-    // and a new orthographic (mode 0) or perspective (mode 1) volume; any other mode keeps
-    // the projection.
+    // centred six box diagonals in front of the eye, light 0 turned to shine from the box's
+    // front along the viewing axis (direction +z wherever the box lies), and a new
+    // orthographic (mode 0) or perspective (mode 1) volume; any other mode keeps the
+    // projection.
     void ResetCamera(int mode);
 
 protected:

@@ -167,8 +167,8 @@ TEST_F(SceneTest, ResetCameraNumbersForTheUnitBox)
     EXPECT_NEAR(l - 1.0f - d, volume->mrNear, 1e-4f);
     EXPECT_NEAR(l + d, volume->mrFar, 1e-4f);
     EXPECT_FLOAT_EQ(1.0f, volume->mrAspectRatio);
-    // Light 0 moves to the box's front centre; the world turns about the centroid.
-    EXPECT_EQ(KV_Vector3D(0.5f, 0.5f, 1.0f), mkRenderer.GetLight(0).mkPosition);
+    // Light 0 shines along the viewing axis; the world turns about the centroid.
+    EXPECT_EQ(KV_Vector3D(0.0f, 0.0f, 1.0f), mkRenderer.GetLight(0).mkPosition);
     EXPECT_EQ(KV_Vector3D(0.5f, 0.5f, 0.25f), mkRenderer.mkWorldCentreOfRotation);
 
     mkRenderer.ResetCamera(0);
@@ -318,7 +318,9 @@ TEST_F(SceneTest, BackFacesAreAQuarterAsBright)
 {
     // Front faces towards the camera, then the same square turned inside out (clockwise, with
     // the normals reversed) so that its back faces look at the camera with the same lighting.
+    // A dull material, so that the front stays below white with light 0 head-on.
     mkGeometry.mkMaterial.mkSpecular = KV_OGLColour(0, 0, 0, 1);
+    mkGeometry.mkMaterial.mkDiffuse = KV_OGLColour(0.3f, 0.3f, 0.3f, 1);
     Show(Square());
     const KV_RGB8 front = Picture("front")(32, 32);
     mkRenderer.RemoveActor(mkGeometry.munID);
