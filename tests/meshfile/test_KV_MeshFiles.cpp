@@ -469,9 +469,8 @@ TEST(BadModels, RefusedWithTheImportersReasonAndThePreviousSurfaceStays)
     std::vector<std::string> broken = {kModels + "glTF2/IndexOutOfRange/AllIndicesOutOfRange.gltf",
                                        kModels + "glTF2/issue_3269/texcoord_crash.gltf",
                                        kModels + "glTF2/RecursiveNodes/RecursiveNodes.gltf"};
-    // (Not OutOfMemory.off: the library's reader spends some fifteen seconds on it.)
-    for (const char* name :
-         {"empty.obj", "empty.ply", "empty.3ds", "malformed.obj", "malformed2.obj"})
+    for (const char* name : {"empty.obj", "empty.ply", "empty.3ds", "malformed.obj",
+                             "malformed2.obj", "OutOfMemory.off"})
         broken.push_back(kModels + "invalid/" + name);
     for (const std::string& name : broken)
         if (fs::exists(name))

@@ -8,6 +8,8 @@
 #include "meshfile/KV_ObjReader.h"
 #include "surface/KV_PolySurface.h"
 #include "app/core/KV_SurfacePreparation.h"
+#include "surface/KV_SurfaceAppearance.h"
+#include "tests/meshfile/AppearanceExpect.h"
 #include "tests/support/ReportRecorder.h"
 #include "tests/support/ScratchPath.h"
 
@@ -30,14 +32,16 @@ struct Loaded
     bool read = false;
     std::string reason;
     KV_PolySurface surface;
+    KV_SurfaceAppearance appearance;
     std::vector<std::string> messages;
 };
 
-void Load(const std::string& path, bool objReader, Loaded& loaded)
+// With table, the appearance is read too (and no pictures are packed).
+void Load(const std::string& path, bool objReader, Loaded& loaded, bool table = false)
 {
     KV_MeshImporter::UseDirectReaders(objReader);
     ReportRecorder reports;
-    KV_MeshImporter importer(loaded.surface);
+    KV_MeshImporter importer(loaded.surface, table ? &loaded.appearance : nullptr);
     loaded.read = importer.Read(path);
     loaded.reason = importer.Reason();
     for (const RecordedReport& report : reports.Reports())
@@ -56,6 +60,7 @@ void ExpectSame(const Loaded& a, const Loaded& b)
 {
     ASSERT_EQ(a.read, b.read) << a.reason << " / " << b.reason;
     EXPECT_EQ(a.messages, b.messages);
+    ExpectSameAppearance(a.appearance, b.appearance, true);
     if (!a.read)
         return;
     const KV_PolySurface& s = a.surface;
@@ -275,11 +280,31 @@ TEST_P(SameAsTheLibrary, SameSurfaceAndMessages)
     Load(path, true, mine);
     Load(path, false, library);
     ExpectSame(mine, library);
+    // With the table: each picture its own, colours and normals, the same from both (the
+    // library's through its helper process and the hand-back).
+    Loaded mineTable, libraryTable;
+    Load(path, true, mineTable, true);
+    Load(path, false, libraryTable, true);
+    ExpectSame(mineTable, libraryTable);
     if (std::string(c.name) == "shapes")
     {
         ASSERT_TRUE(mine.surface.HasTextureMap());
         EXPECT_EQ(mine.surface.mpTextureMap->Cols(), 12);  // both pictures side by side
         EXPECT_EQ(mine.surface.PolygonCount(), 6u);
+        // With the table, green (three polygons: the first face takes the last material
+        // the file defines) is the map and red (two, 8 columns) has its own picture; the
+        // polygons of no material or an untextured one have none. Polygons in the library's
+        // order: object "third", then "second", then the first faces.
+        const KV_SurfaceAppearance& table = mineTable.appearance;
+        ASSERT_EQ(table.materials.size(), 2u);
+        EXPECT_EQ(table.materials[0].name, "red");
+        ASSERT_NE(table.materials[0].image, nullptr);
+        EXPECT_EQ(table.materials[0].image->Cols(), 8);
+        EXPECT_EQ(table.materials[1].name, "green");
+        EXPECT_EQ(table.materials[1].image, nullptr);
+        EXPECT_EQ(mineTable.surface.mpTextureMap->Cols(), 4);
+        const std::uint32_t none = KV_SurfaceAppearance::kNoMaterial;
+        EXPECT_EQ(table.polygonMaterials, (std::vector<std::uint32_t>{1, 1, 0, none, 1, 0}));
     }
     if (std::string(c.name) == "missing_texture")
     {
@@ -299,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(ObjFiles, SameAsTheLibrary, ::testing::ValuesIn(kCases)
                          });
 
 // Every cut of an OBJ file of ours, and the file with bytes changed: never a crash (the
-// sanitizer build runs this too), and the same outcome as the library's.
+// sanitizer build runs this too), and the same outcome as the library's, table included.
 TEST(ObjReader, CutAndDamagedFilesGiveTheLibrarysOutcome)
 {
     std::string obj = kShapes;
@@ -323,8 +348,8 @@ TEST(ObjReader, CutAndDamagedFilesGiveTheLibrarysOutcome)
         SCOPED_TRACE("variant " + std::to_string(k) + ":\n" + variants[k]);
         WriteText(path, variants[k]);
         Loaded mine, library;
-        Load(path, true, mine);
-        Load(path, false, library);
+        Load(path, true, mine, true);
+        Load(path, false, library, true);
         ExpectSame(mine, library);
     }
 }

@@ -8,6 +8,8 @@
 #include "meshfile/KV_PlyReader.h"
 #include "image/KV_PngWriter.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceAppearance.h"
+#include "tests/meshfile/AppearanceExpect.h"
 #include "tests/support/ReportRecorder.h"
 #include "tests/support/ScratchPath.h"
 
@@ -178,16 +180,18 @@ void WritePicture(const std::string& path)
 struct Read
 {
     KV_PolySurface surface;
+    KV_SurfaceAppearance appearance;
     bool read = false;
     std::string reason;
     std::vector<RecordedReport> reports;
 };
 
-void ReadThrough(const std::string& path, bool direct, Read& out)
+// With table, the appearance is read too.
+void ReadThrough(const std::string& path, bool direct, Read& out, bool table = false)
 {
     ReportRecorder reports;
     KV_MeshImporter::UseDirectReaders(direct);
-    KV_MeshImporter importer(out.surface);
+    KV_MeshImporter importer(out.surface, table ? &out.appearance : nullptr);
     out.read = importer.Read(path);
     KV_MeshImporter::UseDirectReaders(true);
     out.reason = importer.Reason();
@@ -235,22 +239,28 @@ void ExpectSameSurface(const KV_PolySurface& a, const KV_PolySurface& b, bool co
     samePolygons(*a.mpTexturePolygons, *b.mpTexturePolygons);
 }
 
-// Reads the file both ways: our reader must take it, and give the library's surface.
+// Reads the file both ways, without and with the table: our reader must take it, and give
+// the library's surface (and table, which comes back from the library's helper process).
 void ExpectBothAgree(const std::string& path, bool coordinates = true)
 {
     KV_PolySurface probe;
     ReportRecorder quiet;
     KV_PlyReader reader(probe);
     ASSERT_EQ(reader.Read(path), KV_PlyReader::Outcome::Handled) << reader.Reason();
-    Read direct, library;
-    ReadThrough(path, true, direct);
-    ReadThrough(path, false, library);
-    ASSERT_TRUE(library.read) << library.reason;
-    ASSERT_TRUE(direct.read) << direct.reason;
-    ExpectSameSurface(direct.surface, library.surface, coordinates);
-    ASSERT_EQ(direct.reports.size(), library.reports.size());
-    for (std::size_t i = 0; i < direct.reports.size(); ++i)
-        EXPECT_EQ(direct.reports[i].text, library.reports[i].text);
+    for (bool table : {false, true})
+    {
+        SCOPED_TRACE(table ? "with the table" : "without a table");
+        Read direct, library;
+        ReadThrough(path, true, direct, table);
+        ReadThrough(path, false, library, table);
+        ASSERT_TRUE(library.read) << library.reason;
+        ASSERT_TRUE(direct.read) << direct.reason;
+        ExpectSameSurface(direct.surface, library.surface, coordinates);
+        ExpectSameAppearance(direct.appearance, library.appearance, false);
+        ASSERT_EQ(direct.reports.size(), library.reports.size());
+        for (std::size_t i = 0; i < direct.reports.size(); ++i)
+            EXPECT_EQ(direct.reports[i].text, library.reports[i].text);
+    }
 }
 
 class BothReaders : public ::testing::TestWithParam<Layout>
