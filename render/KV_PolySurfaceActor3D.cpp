@@ -169,7 +169,8 @@ void KV_PolySurfaceActor3D::OrderTriangles(const std::vector<int>& triangles,
         if (triangles[3 * t] < 0)
             continue;
         const size_t at = 3 * next[mkElementSlots[static_cast<size_t>(triangles[3 * t])]]++;
-        for (size_t k = 0; k < 3; ++k) out[at + k] = static_cast<unsigned int>(triangles[3 * t + k]);
+        for (size_t k = 0; k < 3; ++k)
+            out[at + k] = static_cast<unsigned int>(triangles[3 * t + k]);
     }
 }
 
@@ -185,7 +186,7 @@ struct FittingAppearance
     const std::uint8_t* colours = nullptr;  // four per vertex
     const KV_Vector3D* normals = nullptr;
     const std::uint32_t* cornerNormals = nullptr;  // one per corner, in polygon order
-    bool vertexNormals = false;                     // normals one per vertex
+    bool vertexNormals = false;                    // normals one per vertex
 };
 
 bool MaterialsFit(const KV_SurfaceAppearance& look, const KV_PolySurface& surface)
@@ -487,8 +488,7 @@ void KV_PolySurfaceActor3D::BuildFlatLayout()
                                  mkNormals[3 * static_cast<size_t>(c[2]) + 1],
                                  mkNormals[3 * static_cast<size_t>(c[2]) + 2]);
         int k = 2;
-        while (k >= 0 && taken[static_cast<size_t>(c[k])])
-            --k;
+        while (k >= 0 && taken[static_cast<size_t>(c[k])]) --k;
         if (k == 1)
         {
             const int first = c[0];
@@ -728,14 +728,14 @@ bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_List<unsigned int>& polygons
     return mbCheckedWhole[slot];
 }
 
-void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count, unsigned int primitive)
+void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
+                                        unsigned int primitive)
 {
     const bool flat = mbDrawingFlat && mbFlatMade;
     const std::vector<unsigned int>& drawn = flat ? mkFlatDrawnCorners : mkDrawnCorners;
     const std::vector<int>& triangles = flat ? mkFlatTriangles : mkTriangles;
-    const unsigned int* corners = drawn.empty()
-                                      ? reinterpret_cast<const unsigned int*>(triangles.data())
-                                      : drawn.data();
+    const unsigned int* corners =
+        drawn.empty() ? reinterpret_cast<const unsigned int*>(triangles.data()) : drawn.data();
     const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
     if (count == 0 || first + count > cornerCount)
         return;
@@ -826,7 +826,8 @@ void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
     {
         const unsigned int k = polygons[i];
         if (k < triangleCount && triangles[3 * static_cast<size_t>(k)] >= 0)
-            bySlot[next[mkElementSlots[static_cast<size_t>(triangles[3 * static_cast<size_t>(k)])]]++] = k;
+            bySlot[next[mkElementSlots[static_cast<size_t>(
+                triangles[3 * static_cast<size_t>(k)])]]++] = k;
     }
     for (std::uint32_t slot = 0; slot <= munMaterialCount; ++slot)
     {
