@@ -1,6 +1,7 @@
 // Fuzzes the model importer the way the program opens a file: each input is written to a
 // scratch file whose extension is the target's format (FUZZ_MESH_EXTENSION), then read
-// through KV_ReadSurfaceFile; whatever loads is completed as the viewer would. The import
+// through KV_ReadSurfaceFile with an appearance table, as the viewer reads it; whatever loads
+// is completed as the viewer would, the table following the triangulation. The import
 // library itself runs in a child process (see KV_MeshImporter), so what is fuzzed there is
 // everything of ours around it: the hand-back, the checks and the completion. Binary PLY
 // files are read by our own reader in this process (KV_PlyReader): the PLY target fuzzes it
@@ -17,6 +18,7 @@
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ObjReader.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceAppearance.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -74,12 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::string(FUZZ_MESH_EXTENSION) == "obj")
     {
         KV_PolySurface probe;
-        if (!KV_ObjReader(probe).Read(ScratchPath()))
+        KV_SurfaceAppearance table;
+        if (!KV_ObjReader(probe, &table).Read(ScratchPath()))
             return 0;
     }
     KV_PolySurface surface;
+    KV_SurfaceAppearance appearance;
     KV_SurfaceReadReport report;
-    if (KV_ReadSurfaceFile(ScratchPath().c_str(), surface, report))
-        KV_CompleteSurface(surface);
+    if (KV_ReadSurfaceFile(ScratchPath().c_str(), surface, report, &appearance))
+        KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
     return 0;
 }

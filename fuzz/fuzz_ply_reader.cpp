@@ -1,13 +1,15 @@
 // Fuzzes our binary PLY reader alone, with no import library behind it for the files it does
 // not take, so that thousands of files a second reach it: each input is written to a scratch
-// file in a folder of this process's own (a texture it names is looked for there), read,
-// checked as a read surface is, and completed as the viewer would.
+// file in a folder of this process's own (a texture it names is looked for there), read with
+// an appearance table (colours, normals), checked as a read surface is, and completed as the
+// viewer would; the size check the importer makes before the library runs on it too.
 
 #include "app/core/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "fuzz/FuzzInputFile.h"
 #include "meshfile/KV_PlyReader.h"
 #include "surface/KV_PolySurface.h"
+#include "surface/KV_SurfaceAppearance.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,10 +44,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!WriteFuzzInput(ScratchPath(), data, size))
         return 0;
     KV_PolySurface surface;
-    KV_PlyReader reader(surface);
+    KV_SurfaceAppearance appearance;
+    KV_PlyReader reader(surface, &appearance);
     KV_SurfaceReadReport report;
     if (reader.Read(ScratchPath()) == KV_PlyReader::Outcome::Handled &&
         KV_CheckReadSurface(surface, report))
-        KV_CompleteSurface(surface);
+    {
+        appearance.Fit(surface);
+        KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    }
+    std::string reason;
+    KV_PlyReader::CheckDeclaredSizes(ScratchPath(), reason);
     return 0;
 }
