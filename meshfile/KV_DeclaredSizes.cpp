@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace
@@ -368,51 +369,67 @@ bool CheckGltfJson(const Json& gltf, const std::string& path, bool binary,
     return true;
 }
 
+// Up to count bytes from offset; fewer at the end of the file.
+std::vector<unsigned char> ReadAt(const std::string& path, std::uint64_t offset, std::size_t count)
+{
+    std::vector<unsigned char> bytes(count);
+    std::ifstream in(path, std::ios::binary);
+    if (!in.seekg(static_cast<std::streamoff>(offset)))
+        return {};
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
+}
+
 bool CheckGltf(const std::string& path, std::string& reason)
 {
-    KV_FileBytes bytes;
-    if (!bytes.Load(path.c_str()))
-        return true;
-    const unsigned char* data = bytes.Data();
-    const std::uint64_t size = bytes.Size();
-    if (size >= 12 && std::memcmp(data, "glTF", 4) == 0)
+    const std::uint64_t size = FileSize(path);
+    const std::vector<unsigned char> head = ReadAt(path, 0, 20);
+    if (head.size() < 12 || std::memcmp(head.data(), "glTF", 4) != 0)
     {
-        if (Le32(data + 4) != 2)
-            return true;  // version 1, the library's own
-        const std::uint64_t declared = Le32(data + 8);
-        if (declared > size)
-        {
-            reason = "the file declares " + std::to_string(declared) + " bytes but holds only " +
-                     std::to_string(size);
-            return false;
-        }
-        if (size < 20 || Le32(data + 16) != 0x4E4F534Au)
-            return true;
-        const std::uint64_t jsonLength = Le32(data + 12);
-        if (jsonLength > size - 20)
-        {
-            reason = "its JSON chunk declares " + std::to_string(jsonLength) +
-                     " bytes but the file holds only " + std::to_string(size - 20) + " after it";
-            return false;
-        }
-        std::uint64_t binaryChunk = 0;
-        const std::uint64_t next = 20 + ((jsonLength + 3) & ~std::uint64_t(3));
-        if (next + 8 <= size && Le32(data + next + 4) == 0x004E4942u)
-        {
-            binaryChunk = Le32(data + next);
-            if (binaryChunk > size - next - 8)
-            {
-                reason = "its binary chunk declares " + std::to_string(binaryChunk) +
-                         " bytes but the file holds only " + std::to_string(size - next - 8) +
-                         " after it";
-                return false;
-            }
-        }
-        const Json gltf = Json::parse(data + 20, data + 20 + jsonLength, nullptr, false);
-        return gltf.is_discarded() || CheckGltfJson(gltf, path, true, binaryChunk, reason);
+        // glTF as JSON: the whole file is the document.
+        const std::vector<unsigned char> text = ReadAt(path, 0, static_cast<std::size_t>(size));
+        const Json gltf = Json::parse(text.begin(), text.end(), nullptr, false);
+        return gltf.is_discarded() || CheckGltfJson(gltf, path, false, 0, reason);
     }
-    const Json gltf = Json::parse(data, data + size, nullptr, false);
-    return gltf.is_discarded() || CheckGltfJson(gltf, path, false, 0, reason);
+    // The binary file: its header (magic, version, length), the JSON chunk and the binary
+    // chunk's header; the binary chunk itself is not read.
+    if (Le32(head.data() + 4) != 2)
+        return true;  // version 1, the library's own
+    const std::uint64_t declared = Le32(head.data() + 8);
+    if (declared > size)
+    {
+        reason = "the file declares " + std::to_string(declared) + " bytes but holds only " +
+                 std::to_string(size);
+        return false;
+    }
+    if (head.size() < 20 || Le32(head.data() + 16) != 0x4E4F534Au)
+        return true;
+    const std::uint64_t jsonLength = Le32(head.data() + 12);
+    if (jsonLength > size - 20)
+    {
+        reason = "its JSON chunk declares " + std::to_string(jsonLength) +
+                 " bytes but the file holds only " + std::to_string(size - 20) + " after it";
+        return false;
+    }
+    std::uint64_t binaryChunk = 0;
+    const std::uint64_t next = 20 + ((jsonLength + 3) & ~std::uint64_t(3));
+    const std::vector<unsigned char> chunk = next + 8 <= size ? ReadAt(path, next, 8)
+                                                              : std::vector<unsigned char>();
+    if (chunk.size() == 8 && Le32(chunk.data() + 4) == 0x004E4942u)
+    {
+        binaryChunk = Le32(chunk.data());
+        if (binaryChunk > size - next - 8)
+        {
+            reason = "its binary chunk declares " + std::to_string(binaryChunk) +
+                     " bytes but the file holds only " + std::to_string(size - next - 8) +
+                     " after it";
+            return false;
+        }
+    }
+    const std::vector<unsigned char> text = ReadAt(path, 20, static_cast<std::size_t>(jsonLength));
+    const Json gltf = Json::parse(text.begin(), text.end(), nullptr, false);
+    return gltf.is_discarded() || CheckGltfJson(gltf, path, true, binaryChunk, reason);
 }
 
 }  // namespace

@@ -196,6 +196,25 @@ void FlipRows(KV_MultiImage& image)
         flip(&image.GetGreyImage());
 }
 
+// The library's reason for refusing a file, in words for the user: where it passes on the
+// name of a C++ exception (a count it tried to allocate for), what that means instead.
+std::string LibraryReason(const std::string& reason)
+{
+    if (reason.empty())
+        return "the file cannot be read";
+    if (reason.find("bad_alloc") != std::string::npos)
+        return "the import library ran out of memory on this file (it declares more than it "
+               "holds, or more than this computer can hold)";
+    if (reason.find("length_error") != std::string::npos ||
+        reason.find("vector::") != std::string::npos ||
+        reason.find("basic_string") != std::string::npos ||
+        reason.find("bad_array_new_length") != std::string::npos)
+        return "the file declares a size the import library cannot make";
+    if (reason.rfind("std::", 0) == 0)
+        return "the import library stopped on this file (an internal error)";
+    return reason;
+}
+
 // glTF stores v with 0 at the top of the picture, and the library hands back 1 - v in single
 // precision, which loses the low bits of a v below 0.5. For glTF 2.0 the surface keeps v as
 // stored and the picture's top row as its row 0 instead: the same texel lands on every
@@ -313,9 +332,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     const aiScene* scene = importer.ReadFile(path, aiProcess_ValidateDataStructure);
     if (scene == nullptr)
     {
-        mkReason = importer.GetErrorString();
-        if (mkReason.empty())
-            mkReason = "the file cannot be read";
+        mkReason = LibraryReason(importer.GetErrorString());
         return false;
     }
 
@@ -325,7 +342,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
     const bool topRowFirst =
         (mkFormat == "gltf" || mkFormat == "glb") && KeepStoredGltfCoordinates(path, *scene);
 
-    std::size_t vertexTotal = 0, polygonTotal = 0, cornerTotal = 0;
+    std::size_t vertexTotal = 0, polygonTotal = 0;
     bool anyCoordinates = false, anyColours = false, allNormals = true;
     for (const MeshInstance& instance : instances)
     {
@@ -333,11 +350,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         vertexTotal += mesh.mNumVertices;
         std::size_t meshPolygons = 0;
         for (unsigned int f = 0; f < mesh.mNumFaces; ++f)
-            if (mesh.mFaces[f].mNumIndices >= 3)
-            {
-                ++meshPolygons;
-                cornerTotal += mesh.mFaces[f].mNumIndices;
-            }
+            meshPolygons += mesh.mFaces[f].mNumIndices >= 3;
         polygonTotal += meshPolygons;
         anyCoordinates = anyCoordinates || mesh.HasTextureCoords(0);
         anyColours = anyColours || mesh.HasVertexColors(0);
@@ -362,7 +375,7 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
         colours = std::make_unique<KV_ColourCollector>(vertexTotal);
     std::unique_ptr<KV_NormalCollector> normals;
     if (table && allNormals)
-        normals = std::make_unique<KV_NormalCollector>(vertexTotal, cornerTotal);
+        normals = std::make_unique<KV_NormalCollector>(vertexTotal, vertexTotal);
     std::vector<unsigned int> welded, normalClass;
     unsigned int polygon = 0;
     for (const MeshInstance& instance : instances)
@@ -388,14 +401,18 @@ bool KV_MeshImporter::ReadHere(const std::string& path)
             }
         if (normals && mesh.HasNormals())
         {
-            // Normals turn with the inverse transpose of the node's transform, kept unit.
+            // Normals turn with the inverse transpose of the node's transform, kept unit (a
+            // transform that flattens the mesh has none: its normals stay as they are).
             aiMatrix3x3 turn(instance.transform);
-            turn.Inverse().Transpose();
+            const float determinant = turn.Determinant();
+            const bool turned = transform && std::isfinite(determinant) && determinant != 0.0f;
+            if (turned)
+                turn.Inverse().Transpose();
             normalClass.resize(mesh.mNumVertices);
             for (unsigned int i = 0; i < mesh.mNumVertices; ++i)
             {
                 aiVector3D n = mesh.mNormals[i];
-                if (transform)
+                if (turned)
                     n = (turn * n).NormalizeSafe();
                 const float xyz[3] = {n.x, n.y, n.z};
                 normalClass[i] = normals->Weld(xyz);
@@ -626,7 +643,10 @@ public:
     void Words(const std::vector<std::uint32_t>& words)
     {
         U32(static_cast<std::uint32_t>(words.size()));
-        Raw(reinterpret_cast<const unsigned char*>(words.data()), 4 * words.size());
+        if (mpOut == nullptr)
+            munSize += 4 * words.size();
+        else
+            for (std::uint32_t word : words) U32(word);
     }
     void Polygons(const KV_List<KV_Polygon>& polygons)
     {

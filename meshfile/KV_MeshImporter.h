@@ -16,6 +16,14 @@
 // the places tried; the surface then loads without that texture (and, when no texture is
 // left, without texture coordinates).
 //
+// With an appearance table (the constructor's second argument) the model's look goes there
+// too, the same whichever reader below reads the file: every textured material keeps its own
+// picture, nothing packed or left out (the one on most polygons is the surface's map, the
+// others' pictures are moved into the table, none copied), with each polygon's material;
+// the vertices' colours (the first colour a welded vertex is given; white for vertices
+// given none); and the file's normals when every polygon has them (none are made here),
+// one per vertex or, where a vertex has several, one per corner (KV_NormalCollector).
+//
 // Binary PLY files of the usual layouts are read by KV_PlyReader instead, in this process, to
 // the same surface, and OBJ files by KV_ObjReader, which leaves to the library every file it
 // would not read exactly alike; everything else goes to the library.
@@ -30,12 +38,15 @@
 // is found, or ORVANE_IMPORT_HELPER is set empty (a fuzzer, which has no other threads), the
 // child is a fork.
 //
+// Before the library sees a file, what its header declares is held against what it holds
+// (KV_CheckDeclaredSizes): a file that claims more is refused at once with that reason.
+//
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
-// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or the
-// scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
-// corners. The surface is emptied first and after a
-// failure holds nothing. Coordinates are not checked here (the caller's checks of a read
-// surface apply as for surface files).
+// file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or
+// the scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
+// corners. The surface (and the table) is emptied first and after a failure holds nothing.
+// Coordinates are not checked here (the caller's checks of a read surface apply as for
+// surface files).
 
 #include <string>
 #include <vector>
