@@ -550,3 +550,165 @@ TEST(ModelAppearance, FilesThatDeclareMoreThanTheyHoldAreRefused)
     WriteBytes(binary, binaryHead + std::string(12, '\0') + "\x05" + std::string(46, '\0'));
     EXPECT_TRUE(KV_PlyReader::CheckDeclaredSizes(binary, reason)) << reason;
 }
+
+namespace
+{
+
+// What the import helper hands back, written here by hand: the size, then the result as
+// the importer packs it (little-endian counts, texts as a length and bytes).
+class HandBack
+{
+public:
+    void U8(unsigned int v) { mkBytes += static_cast<char>(v); }
+    void U32(std::uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i) mkBytes += static_cast<char>(v >> (8 * i));
+    }
+    void F32(float v)
+    {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, 4);
+        U32(bits);
+    }
+    void Text(const std::string& text)
+    {
+        U32(static_cast<std::uint32_t>(text.size()));
+        mkBytes += text;
+    }
+    void Words(const std::vector<std::uint32_t>& words)
+    {
+        U32(static_cast<std::uint32_t>(words.size()));
+        for (std::uint32_t w : words) U32(w);
+    }
+    std::string Framed() const
+    {
+        std::string out;
+        for (int i = 0; i < 8; ++i)
+            out += static_cast<char>(std::uint64_t(mkBytes.size()) >> (8 * i));
+        return out + mkBytes;
+    }
+
+private:
+    std::string mkBytes;
+};
+
+struct TableParts
+{
+    std::vector<std::uint32_t> polygonMaterials = {0, KV_SurfaceAppearance::kNoMaterial};
+    std::uint32_t colourBytes = 16;
+    std::vector<std::uint32_t> cornerNormals = {0, 0, 0, 1, 1, 1};
+    std::uint32_t normals = 2;
+    bool imageOnUntextured = false;
+};
+
+// Two triangles over four vertices, untextured, and a table of one material with a 1 x 2
+// picture, colours, and two normals by corner.
+std::string Reply(const TableParts& t)
+{
+    HandBack out;
+    out.U8(1);
+    out.Text("");
+    out.Text("obj");
+    out.U32(0);
+    out.U32(4);
+    for (float v : {0.f, 0.f, 0.f, 1.f, 0.f, 0.f, 0.f, 1.f, 0.f, 1.f, 1.f, 0.f}) out.F32(v);
+    out.U32(2);
+    for (std::uint32_t c : {3u, 0u, 1u, 2u, 3u, 1u, 3u, 2u}) out.U32(c);
+    out.U8(0);  // no texture of the surface's own
+    out.U8(1);  // a table
+    out.U32(1);
+    out.Text("skin");
+    out.U8(t.imageOnUntextured ? 0 : 1);
+    out.U8(1);
+    out.U8(3);
+    out.U32(1);
+    out.U32(2);
+    for (int k = 0; k < 6; ++k) out.U8(static_cast<unsigned int>(40 * k));
+    out.Words(t.polygonMaterials);
+    out.U32(t.colourBytes);
+    for (std::uint32_t k = 0; k < t.colourBytes; ++k) out.U8(k);
+    out.U32(t.normals);
+    for (std::uint32_t k = 0; k < 3 * t.normals; ++k) out.F32(k % 3 == 2 ? 1.0f : 0.0f);
+    out.Words(t.cornerNormals);
+    return out.Framed();
+}
+
+}  // namespace
+
+// The table comes back from the helper through the checked cursor: a whole one arrives as
+// sent; one whose parts do not fit the surface, and every cut of it, is refused with a
+// reason and leaves nothing behind. The helper here is a script that writes prepared bytes.
+TEST(ModelAppearance, TheHandBackIsCheckedBeforeItIsUsed)
+{
+    const std::string reply = TestScratchPath("reply.bin");
+    const std::string helper = TestScratchPath("helper.sh");
+    WriteBytes(helper, "#!/bin/sh\nexec cat '" + reply + "' >&3\n");
+    fs::permissions(helper, fs::perms::owner_all);
+    const std::string model = TestScratchPath("any.dae");
+    WriteBytes(model, "not read: the helper answers for it");
+    setenv("ORVANE_IMPORT_HELPER", helper.c_str(), 1);
+
+    auto import = [&](const std::string& bytes, Imported& out)
+    {
+        WriteBytes(reply, bytes);
+        KV_MeshImporter importer(out.surface, &out.appearance);
+        out.read = importer.Read(model);
+        out.reason = importer.Reason();
+    };
+    Imported whole;
+    import(Reply(TableParts()), whole);
+    ASSERT_TRUE(whole.read) << whole.reason;
+    EXPECT_EQ(whole.surface.PolygonCount(), 2u);
+    const KV_SurfaceAppearance& table = whole.appearance;
+    ASSERT_EQ(table.materials.size(), 1u);
+    EXPECT_EQ(table.materials[0].name, "skin");
+    ASSERT_NE(table.materials[0].image, nullptr);
+    ASSERT_EQ(table.materials[0].image->Cols(), 2);
+    EXPECT_EQ(table.materials[0].image->ColourImage()->Data()[1].green, 160);
+    EXPECT_EQ(table.polygonMaterials,
+              (std::vector<std::uint32_t>{0, KV_SurfaceAppearance::kNoMaterial}));
+    ASSERT_EQ(table.vertexColours.size(), 16u);
+    EXPECT_EQ(table.vertexColours[15], 15);
+    EXPECT_EQ(table.cornerNormals, (std::vector<std::uint32_t>{0, 0, 0, 1, 1, 1}));
+    ASSERT_EQ(table.normals.size(), 2u);
+    EXPECT_EQ(table.normals[1].z, 1.0f);
+
+    std::vector<std::pair<const char*, TableParts>> broken(6);
+    broken[0].first = "a material per polygon, one too few";
+    broken[0].second.polygonMaterials = {0};
+    broken[1].first = "a material past the list";
+    broken[1].second.polygonMaterials = {0, 1};
+    broken[2].first = "colours for three vertices";
+    broken[2].second.colourBytes = 12;
+    broken[3].first = "a corner's normal past the list";
+    broken[3].second.cornerNormals = {0, 0, 0, 1, 1, 2};
+    broken[4].first = "normals one per vertex, too few";
+    broken[4].second.cornerNormals = {};
+    broken[5].first = "a picture of an untextured material";
+    broken[5].second.imageOnUntextured = true;
+    for (const auto& b : broken)
+    {
+        SCOPED_TRACE(b.first);
+        Imported out;
+        import(Reply(b.second), out);
+        EXPECT_FALSE(out.read);
+        EXPECT_EQ(out.reason, "the import handed back a surface whose parts do not fit together");
+        EXPECT_TRUE(out.appearance.IsEmpty());
+        EXPECT_EQ(out.surface.VertexCount(), 0u);
+    }
+    // Every cut inside the table (the frame's size kept, so the cursor meets the end).
+    const std::string bytes = Reply(TableParts());
+    for (std::size_t cut = 8 + 90; cut < bytes.size(); cut += 7)
+    {
+        SCOPED_TRACE(cut);
+        std::string shorter = bytes.substr(0, cut);
+        for (int i = 0; i < 8; ++i)
+            shorter[i] = static_cast<char>(std::uint64_t(cut - 8) >> (8 * i));
+        Imported out;
+        import(shorter, out);
+        EXPECT_FALSE(out.read);
+        EXPECT_EQ(out.reason, "the import ended before it handed the whole surface back");
+        EXPECT_TRUE(out.appearance.IsEmpty());
+    }
+    unsetenv("ORVANE_IMPORT_HELPER");
+}
