@@ -292,31 +292,53 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     mkTriangles.assign(static_cast<size_t>(polygonCount) * 3, -1);
 
     // Homes: element h is vertex h (untextured) or texture coordinate h (textured), with
-    // the position of the vertex the surface assigns to that coordinate.
+    // the position of the vertex the coordinate is drawn at: the last corner's to use it, as
+    // the surface's own texture-coordinate vertices are made. Made here, in the one pass over
+    // both polygon lists that also finds whether some coordinate is used at two vertices,
+    // the surface's list (and the load's mark that it is current) is not needed.
     const KV_List<KV_Vector2D>* coordinates = nullptr;
     const KV_List<KV_Polygon>* texturePolygons = nullptr;
-    const KV_List<unsigned int>* vertexOf = nullptr;
+    std::vector<std::uint32_t> owner;  // per coordinate; kUnclaimed where no corner uses it
     unsigned int homeCount = vertexCount;
     unsigned int drawn = polygonCount;
+    bool shared = false;
+    const bool plain = look.cornerNormals == nullptr && look.materials == nullptr;
     if (mbTexturedLayout)
     {
         coordinates = surface.mpTextureCoordinates;
         texturePolygons = surface.mpTexturePolygons;
         homeCount = coordinates->Count();
         drawn = std::min(polygonCount, texturePolygons->Count());
-        // The list the load has just made is taken as it is; after a change it is made again.
-        const bool current = geometry->TakeTextureCoordinateVerticesCurrent();
-        vertexOf = current && surface.mpTextureCoordinateVertices != nullptr &&
-                           surface.mpTextureCoordinateVertices->Count() == homeCount
-                       ? surface.mpTextureCoordinateVertices
-                       : surface.RecomputeTextureCoordinateVertices();
-        if (vertexOf != nullptr && vertexOf->Count() != homeCount)
-            vertexOf = nullptr;
+        geometry->TakeTextureCoordinateVerticesCurrent();
+        owner.assign(homeCount, kUnclaimed);
+        for (unsigned int p = 0; p < drawn; ++p)
+        {
+            const KV_Polygon& polygon = (*surface.mpPolygons)[p];
+            const KV_Polygon& texturePolygon = (*texturePolygons)[p];
+            const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());
+            bool inside = n >= 3;
+            for (unsigned int k = 0; k < n; ++k)
+            {
+                const std::uint32_t t = texturePolygon[k], v = polygon[k];
+                inside = inside && (k >= 3 || (v < vertexCount && t < homeCount));
+                if (t >= homeCount)
+                    continue;
+                shared |= owner[t] != kUnclaimed && owner[t] != v;
+                owner[t] = v;
+            }
+            // Each corner its coordinate's element, unless the pass below sorts them out.
+            if (inside)
+                for (unsigned int k = 0; k < 3; ++k)
+                    mkTriangles[3 * static_cast<size_t>(p) + k] =
+                        static_cast<int>(texturePolygon[k]);
+        }
     }
 
     // Each corner takes its home when the home's vertex is its vertex and the home's normal
     // and material (claimed by the first corner to take it) are its own; the others become
-    // strays, given elements of their own below.
+    // strays, given elements of their own below. A textured surface whose coordinates each
+    // belong to one vertex, without the file's corner normals or materials (every surface
+    // file), has its triangles already.
     std::vector<std::uint32_t> homeNormal, homeSlot;
     if (look.cornerNormals != nullptr)
         homeNormal.assign(homeCount, kUnclaimed);
@@ -324,6 +346,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         homeSlot.assign(homeCount, kUnclaimed);
     std::vector<StrayCorner> strays;
     size_t cornerOffset = 0;
+    if (mbTexturedLayout && plain && !shared)
+        drawn = 0;
     for (unsigned int p = 0; p < drawn; ++p)
     {
         const KV_Polygon& polygon = (*surface.mpPolygons)[p];
@@ -348,12 +372,23 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         if (look.materials != nullptr)
             slot = look.materials[p] == kNoMaterial ? look.materialCount : look.materials[p];
         int* out = &mkTriangles[3 * static_cast<size_t>(p)];
+        if (plain)
+        {
+            for (int k = 0; k < 3; ++k)
+            {
+                if (texturePolygon == nullptr || owner[home[k]] == v[k])
+                    out[k] = static_cast<int>(home[k]);
+                else
+                    strays.push_back({v[k], home[k], 0, 0, static_cast<std::uint32_t>(3 * p + k)});
+            }
+            continue;
+        }
         for (int k = 0; k < 3; ++k)
         {
             const std::uint32_t h = home[k];
             const std::uint32_t normal =
                 look.cornerNormals != nullptr ? look.cornerNormals[firstCorner + k] : 0;
-            bool own = texturePolygon == nullptr || (vertexOf != nullptr && (*vertexOf)[h] == v[k]);
+            bool own = texturePolygon == nullptr || owner[h] == v[k];
             if (own && look.cornerNormals != nullptr)
                 own = homeNormal[h] == kUnclaimed || homeNormal[h] == normal;
             if (own && look.materials != nullptr)
@@ -389,11 +424,12 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     if (look.materials != nullptr)
         mkElementSlots.resize(elementCount, munMaterialCount);
 
-    const KV_List<KV_Vector3D>& vertices = *surface.mpVertices;
+    // Only read for a vertex below vertexCount, so never when the list is absent.
+    const KV_List<KV_Vector3D>* vertices = surface.mpVertices;
     auto put = [&](size_t element, std::uint32_t vertex, std::uint32_t coordinate,
                    const KV_Vector3D* normal)
     {
-        PutVector(mkPositions, static_cast<unsigned int>(element), vertices[vertex]);
+        PutVector(mkPositions, static_cast<unsigned int>(element), (*vertices)[vertex]);
         if (normal != nullptr)
             PutVector(mkNormals, static_cast<unsigned int>(element), *normal);
         else if (look.vertexNormals)
@@ -416,7 +452,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             const KV_Vector2D& t = (*coordinates)[h];
             mbRepeatsTexture =
                 mbRepeatsTexture || !(t.u >= 0.0f && t.u <= 1.0f && t.v >= 0.0f && t.v <= 1.0f);
-            vertex = vertexOf != nullptr ? (*vertexOf)[h] : ~0u;
+            vertex = owner[h];
             if (vertex >= vertexCount)
                 continue;  // no vertex: the element stays unset and no triangle uses it
         }

@@ -38,8 +38,8 @@ public:
     const KV_PolySurface& GetSurface() const;
     KV_PolySurface& GetSurface();
     // The surface as it is, for drawing: the lists a deferred completion makes may be absent
-    // or in the making. The actors build their arrays from it (they refresh its
-    // texture-coordinate vertices, which the deferred step never touches).
+    // or in the making. The actors build their arrays from it, reading only lists the
+    // deferred step never touches.
     const KV_PolySurface& DrawingSurface() const { return mkSurface; }
     KV_PolySurface& DrawingSurface() { return mkSurface; }
 
@@ -70,8 +70,9 @@ public:
     void Dump(std::ostream& os) const override;
 
     // Said by whoever has just made the surface's texture-coordinate vertices afresh from its
-    // polygons (the load's completion). The next array build takes that list as it is
-    // instead of making it again; SetSurface and the writable GetSurface() withdraw it.
+    // polygons (the load's completion); SetSurface and the writable GetSurface() withdraw it.
+    // Array building no longer reads that list (it finds each coordinate's vertex in the same
+    // pass that finds coordinates shared between vertices) and only clears the mark.
     void MarkTextureCoordinateVerticesCurrent() { mbTextureVerticesCurrent = true; }
     // Whether the mark is set; it is cleared either way.
     bool TakeTextureCoordinateVerticesCurrent() { return mbTextureVerticesCurrent.exchange(false); }

@@ -613,9 +613,9 @@ TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
 }
 
 // A textured surface large enough to have its arrays built on a second thread beside the
-// texture upload gives the arrays and pixels of a rebuild on this thread alone. The first
-// build takes the texture-coordinate vertices the load marked current; after a change
-// through the writable surface the mark is withdrawn and the list is made again.
+// texture upload gives the arrays and pixels of a rebuild on this thread alone, whether the
+// load marked its texture-coordinate vertices current or a change through the writable
+// surface spoiled that list (drawing finds each coordinate's vertex from the polygons).
 TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
 {
     for (const bool changed : {false, true})
