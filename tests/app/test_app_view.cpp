@@ -922,9 +922,10 @@ void WritePicture(const std::string& path, unsigned char r, unsigned char g, uns
 }
 }  // namespace
 
-// A model of two quads, each with a picture of its own, keeps both through the view and
-// through Save As in the formats that hold several (glTF, OBJ), even when both are written
-// into one folder; a PLY whose vertices are blue draws blue.
+// A model of two quads, each with a picture of its own (one tiled, so that the two cannot be
+// packed into one; the quads share texture coordinates at different corners), keeps both
+// through the view and through Save As in the formats that hold several (glTF, OBJ), even
+// when both are written into one folder; a PLY whose vertices are blue draws blue.
 TEST_F(ViewTest, DrawsEveryMaterialAndVertexColoursOfOtherProgramsModels)
 {
     StartWithSample();
@@ -935,8 +936,8 @@ TEST_F(ViewTest, DrawsEveryMaterialAndVertexColoursOfOtherProgramsModels)
     const std::string model = AppHarness::ScratchPath("two.obj");
     std::ofstream(model) << "mtllib two.mtl\n"
                             "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 0 0\nv 2 1 0\n"
-                            "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n"
-                            "usemtl red\nf 1/1 2/2 3/3 4/4\nusemtl green\nf 2/1 5/2 6/3 3/4\n";
+                            "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 2 2\n"
+                            "usemtl red\nf 1/1 2/2 3/3 4/4\nusemtl green\nf 2/1 5/2 6/5 3/4\n";
     auto open = [this](const std::string& path)
     {
         mkApp.Prompts().mkOpenPaths.push_back(wxString(path));
