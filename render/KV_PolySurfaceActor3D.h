@@ -5,20 +5,22 @@
 // texture coordinate, file normal and picture that some corner uses.
 //
 // Two layouts. An untextured surface has one element per vertex, element i being vertex i;
-// a textured one has one element per texture coordinate, element j being coordinate j with
-// the position of the vertex the surface assigns to it, so that texture seams keep their own
-// coordinates. Corners that fit neither (a coordinate shared by corners at different
-// vertices, as other programs' files do; a vertex or coordinate with several of the file's
-// normals; a coordinate used by two pictures) get further elements after those. A surface
-// file never needs any: its arrays are exactly the one-per-coordinate layout.
+// a textured one has one element per texture coordinate, element j being coordinate j at
+// the vertex of the last corner that uses it (as the surface's texture-coordinate vertices
+// are made), so that texture seams keep their own coordinates. Corners their element cannot
+// stand for (a coordinate shared by corners at different vertices, as other programs' files
+// do; a vertex or coordinate with several of the file's normals; a coordinate used by two
+// pictures) get further elements after those. A surface file, whose coordinates each belong
+// to one vertex, needs none: its arrays are exactly the one-per-coordinate layout.
 //
 // What the geometry's Appearance() adds, where it fits the surface: each textured material
-// drawn with its own texture object (the one covering most polygons with the main one), the
-// triangles ordered by material so that each is one range; vertex colours when there is no
-// texture to show; the file's normals (per vertex or per corner) in place of the computed
-// ones. Flat shading gives each triangle the normal of its own plane: the triangle's last
-// corner (the one OpenGL takes the colour of) is an element of its own with that normal,
-// made on the first flat frame.
+// drawn with its own texture object (the one covering most polygons with the main one),
+// repeated or clamped by its own coordinates, the triangles ordered by material so that each
+// is one range; vertex colours (opaque, for ambient and diffuse, without the surface
+// material's shine) where no picture is shown; the file's normals (per vertex or per corner)
+// in place of the computed ones. Flat shading gives each triangle the normal of its own
+// plane: its last corner (the one OpenGL takes the colour of) is turned into an element of
+// its own with that normal, in a layout made on the first flat frame.
 //
 // Polygons that cannot be drawn (fewer than three corners, or a corner beyond the lists)
 // are skipped rather than read past the arrays.
@@ -51,9 +53,10 @@ public:
     void Draw() override;
     void DrawForSelection(int pass) override;
     unsigned int DrawForColourPicking(unsigned int firstId) override;
-    // Uploads the texture (when there is an image) and builds and binds the arrays.
+    // Uploads the texture (when there is an image) and the pictures of the appearance's
+    // other materials, and builds and binds the arrays.
     void CreateGLResources() override;
-    // Disables the three client arrays.
+    // Disables the client arrays.
     void ReleaseGLResources() override;
     // The surface's texture image when the surface is textured (texture map, coordinates
     // and texture polygons present), else an empty holder.
@@ -71,9 +74,10 @@ public:
     // Level of detail: a coarse triangle list over the current arrays' elements (three
     // element indices per triangle), made for the arrays of build number arrayBuild; the
     // elements it uses are copied into small arrays of its own (a list naming an element
-    // past the arrays is dropped). While
-    // SetDrawCoarse(true) and no polygon is selected, Draw() draws it in one call in place of
-    // the polygons; pictures in memory never do. Rebuilt arrays make the list stale (unused).
+    // past the arrays is dropped). While SetDrawCoarse(true) and no polygon is selected,
+    // Draw() draws it in place of the polygons, one call per material (each triangle taking
+    // its first corner's), with the smooth normals even in flat shading; pictures in memory
+    // never do. Rebuilt arrays make the list stale (unused).
     void SetCoarseTriangles(std::vector<unsigned int> triangles, unsigned int arrayBuild);
     bool HasCoarseTriangles() const
     {
