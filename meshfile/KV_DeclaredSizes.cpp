@@ -340,6 +340,42 @@ bool CheckGltfJson(const Json& gltf, const std::string& path, bool binary,
             ComponentSize(componentType) * Components(accessor["type"].get<std::string>());
         if (element == 0 || count == 0)
             continue;
+        // Sparse values: no more than the accessor's, each part inside its view.
+        const auto sparse = accessor.find("sparse");
+        if (sparse != accessor.end())
+        {
+            std::uint64_t sparseCount = 0;
+            if (!sparse->is_object() || !Unsigned(*sparse, "count", 0, sparseCount))
+                return true;
+            if (sparseCount > count)
+            {
+                reason = "accessor " + std::to_string(a) + " declares " +
+                         std::to_string(sparseCount) + " sparse values of its " +
+                         std::to_string(count);
+                return false;
+            }
+            for (const char* part : {"indices", "values"})
+            {
+                const auto entry = sparse->find(part);
+                std::uint64_t view = 0, at = 0, type = 0;
+                if (entry == sparse->end() || !entry->is_object() ||
+                    !Unsigned(*entry, "bufferView", 0, view) || view >= views.size() ||
+                    !Unsigned(*entry, "byteOffset", 0, at) ||
+                    !Unsigned(*entry, "componentType", 0, type) || at > (std::uint64_t(1) << 62))
+                    return true;
+                const std::uint64_t size =
+                    std::string(part) == "indices" ? ComponentSize(type) : element;
+                if (size == 0)
+                    return true;
+                if (at + sparseCount * size > viewLength[view])
+                {
+                    reason = "accessor " + std::to_string(a) + " declares " +
+                             std::to_string(sparseCount) + " sparse values but their buffer view " +
+                             "holds only " + std::to_string(viewLength[view]) + " bytes";
+                    return false;
+                }
+            }
+        }
         if (!accessor.contains("bufferView"))
         {
             if (count > KV_MeshImporter::kMaxCorners)

@@ -719,6 +719,8 @@ bool KV_ObjReader::Read(const std::string& path)
         g.meshes.reserve(survey.faces);
         g.corners.reserve(3 * survey.faces);
         g.cornerCoordinates.reserve(3 * survey.faces);
+        if (table)
+            g.cornerNormals.reserve(3 * survey.faces);
         g.starts.push_back(0);
         tinyobj::callback_t calls;
         calls.vertex_cb = OnVertex;

@@ -504,6 +504,17 @@ TEST(ModelAppearance, FilesThatDeclareMoreThanTheyHoldAreRefused)
          "buffer 0 declares 2000000000 bytes but the file's binary chunk holds only 44"},
         {"accessor_huge.glb", TriangleGlb("44", "300000000"),
          "accessor 0 declares 300000000 values but its buffer view holds only 36 bytes"},
+        {"data_short.gltf",
+         R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":100,)"
+         R"("uri":"data:application/octet-stream;base64,AAAAAA=="}]})",
+         "buffer 0 declares 100 bytes but its data holds only 4"},
+        {"sparse_huge.gltf",
+         R"({"asset":{"version":"2.0"},"buffers":[{"byteLength":4,)"
+         R"("uri":"data:application/octet-stream;base64,AAAAAA=="}],)"
+         R"("bufferViews":[{"buffer":0,"byteLength":4}],)"
+         R"("accessors":[{"componentType":5126,"count":3,"type":"VEC3","sparse":{"count":10,)"
+         R"("indices":{"bufferView":0,"componentType":5121},"values":{"bufferView":0}}}]})",
+         "accessor 0 declares 10 sparse values of its 3"},
     };
     for (const Refusal& r : refusals)
     {
