@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -722,4 +723,30 @@ TEST(ModelAppearance, TheHandBackIsCheckedBeforeItIsUsed)
         EXPECT_TRUE(out.appearance.IsEmpty());
     }
     unsetenv("ORVANE_IMPORT_HELPER");
+}
+
+// A glTF node turned a quarter round x and scaled twice: its normals turn with it and stay
+// of unit length (the seed of the glb fuzzer, colours and normals by vertex).
+TEST(ModelAppearance, NormalsTurnWithTheirNode)
+{
+    const std::string path =
+        std::string(ORVANE_SOURCE_DIR) + "/fuzz/seeds-mesh_glb/colours_normals_rotated.glb";
+    Imported library;
+    Import(path, false, library);
+    ASSERT_TRUE(library.read) << library.reason;
+    const KV_SurfaceAppearance& table = library.appearance;
+    ASSERT_TRUE(table.HasVertexNormals());
+    ASSERT_EQ(table.normals.size(), 3u);
+    for (const KV_Vector3D& n : table.normals)
+    {
+        EXPECT_NEAR(n.x, 0.0f, 1e-6);
+        EXPECT_NEAR(n.y, -1.0f, 1e-6);
+        EXPECT_NEAR(n.z, 0.0f, 1e-6);
+    }
+    // The positions turned and scaled alike: (1, 0, 0) stays on x, twice as far.
+    bool found = false;
+    for (unsigned int v = 0; v < library.surface.VertexCount(); ++v)
+        found = found || std::fabs((*library.surface.mpVertices)[v].x - 2.0f) < 1e-6f;
+    EXPECT_TRUE(found);
+    ASSERT_EQ(table.vertexColours.size(), 12u);
 }
