@@ -124,7 +124,15 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         if (!KV_CheckReadSurface(surface, report))
             return false;
         if (appearance != nullptr)
+        {
+            // Without texture data the materials' pictures have nothing to be drawn with.
+            if (report.meTextureDrop != KV_TextureDrop::None)
+            {
+                appearance->materials.clear();
+                appearance->polygonMaterials.clear();
+            }
             appearance->Fit(surface);
+        }
         return true;
     }
     KV_SurfaceLoader loader(surface);
