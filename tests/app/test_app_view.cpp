@@ -897,6 +897,7 @@ namespace
 struct Hues
 {
     long red = 0, green = 0, blue = 0, drawn = 0;
+    double redX = 0, greenX = 0;  // sums of the columns, for where each lies
 };
 Hues CountHues(const wxImage& picture)
 {
@@ -907,8 +908,12 @@ Hues CountHues(const wxImage& picture)
         if (p[0] + p[1] + p[2] < 40)
             continue;  // the black background
         ++hues.drawn;
-        hues.red += p[0] > 2 * p[1] + 20 && p[0] > 2 * p[2] + 20;
-        hues.green += p[1] > 2 * p[0] + 20 && p[1] > 2 * p[2] + 20;
+        const bool red = p[0] > 2 * p[1] + 20 && p[0] > 2 * p[2] + 20;
+        const bool green = p[1] > 2 * p[0] + 20 && p[1] > 2 * p[2] + 20;
+        hues.red += red;
+        hues.green += green;
+        hues.redX += red ? i % picture.GetWidth() : 0;
+        hues.greenX += green ? i % picture.GetWidth() : 0;
         hues.blue += p[2] > 2 * p[0] + 20 && p[2] > 2 * p[1] + 20;
     }
     return hues;
@@ -954,6 +959,11 @@ TEST_F(ViewTest, DrawsEveryMaterialAndVertexColoursOfOtherProgramsModels)
         // Each quad covers about half of what is drawn.
         EXPECT_GT(hues.red, hues.drawn / 3) << what << ": " << hues.red << " of " << hues.drawn;
         EXPECT_GT(hues.green, hues.drawn / 3) << what << ": " << hues.green << " of " << hues.drawn;
+        // Red on the left quad, green on the right one, seen from the front.
+        if (hues.red > 0 && hues.green > 0)
+        {
+            EXPECT_LT(hues.redX / hues.red, hues.greenX / hues.green) << what;
+        }
         if (hues.red <= hues.drawn / 3 || hues.green <= hues.drawn / 3)
             picture.SaveFile(AppHarness::ScratchPath(std::string(what) + "-actual.png"),
                              wxBITMAP_TYPE_PNG);
@@ -961,18 +971,23 @@ TEST_F(ViewTest, DrawsEveryMaterialAndVertexColoursOfOtherProgramsModels)
     open(model);
     expectBoth("obj");
 
-    for (const char* format : {"gltf", "obj"})
+    auto saveAs = [this](const std::string& name)
     {
-        mkApp.Prompts().mkSavePaths.push_back(
-            wxString(AppHarness::ScratchPath(std::string("saved/two.") + format)));
         wxFileName::Mkdir(AppHarness::ScratchPath("saved"), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+        mkApp.Prompts().mkSavePaths.push_back(wxString(AppHarness::ScratchPath("saved/" + name)));
         mkApp.Command(ID_FILE_SAVE_AS_FORMAT);
-    }
-    for (const char* format : {"gltf", "obj"})
+    };
+    for (const char* format : {"glb", "gltf", "obj"})
+        saveAs(std::string("two.") + format);
+    for (const char* format : {"gltf", "obj", "glb"})
     {
         open(AppHarness::ScratchPath(std::string("saved/two.") + format));
         expectBoth(format);
     }
+    // On from the glb: OBJ -> glb -> OBJ.
+    saveAs("again.obj");
+    open(AppHarness::ScratchPath("saved/again.obj"));
+    expectBoth("again.obj");
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
 
     const std::string coloured = AppHarness::ScratchPath("blue.ply");
