@@ -1,11 +1,9 @@
 #include "app/KV_BackgroundLoad.h"
 
 #include "app/KV_DocumentCoreBridge.h"
-#if ORVANE_APP_HAVE_CORE
 #include "app/core/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
-#endif
 
 #include <wx/app.h>
 #include <wx/filename.h>
@@ -19,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#if ORVANE_APP_HAVE_CORE
 
 namespace
 {
@@ -229,24 +226,3 @@ void KV_BackgroundLoad::WaitForAbandoned()
     JoinFinishedAbandoned(true);
 }
 
-#else
-
-// Without the document core the load runs where it is asked for.
-KV_BackgroundLoad::Result KV_BackgroundLoad::Run(
-    const wxString& path, KV_LoadProgressDisplay*, KV_PolySurfaceGeometry3D*& geometry,
-    std::shared_ptr<const KV_SurfaceReadReport>& report, const TexturePreparer&)
-{
-    geometry = KV_LoadSurfaceGeometry(path, &report);
-    return geometry != nullptr ? Result::Loaded : Result::Failed;
-}
-
-bool KV_BackgroundLoad::IsRunning()
-{
-    return false;
-}
-
-void KV_BackgroundLoad::Cancel() {}
-
-void KV_BackgroundLoad::WaitForAbandoned() {}
-
-#endif

@@ -1,6 +1,5 @@
 #include "app/KV_DocumentCoreBridge.h"
 
-#if ORVANE_APP_HAVE_CORE
 
 #include "app/core/KV_DocumentCore.h"
 #include "meshfile/KV_MeshExporter.h"
@@ -91,46 +90,3 @@ wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
     return text;
 }
 
-#else
-
-// Until the document core is part of the build, no file loads and nothing is exported.
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(const wxString&, wxString*,
-                                                 std::shared_ptr<const KV_SurfaceReadReport>*)
-{
-    return nullptr;
-}
-
-bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D&, const wxString&, wxString& error)
-{
-    error = "no surface";
-    return false;
-}
-
-wxString KV_OpenWildcard()
-{
-    return "Orvane Surface Files (*.osf)|*.osf";
-}
-
-wxString KV_SaveAsWildcard()
-{
-    return "Orvane Surface Files (*.osf)|*.osf";
-}
-
-void KV_DeleteGeometry(KV_PolySurfaceGeometry3D*) {}
-
-wxString KV_LoadFailureReason(const KV_SurfaceReadReport&)
-{
-    return wxString();
-}
-
-wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D&, const KV_SurfaceReadReport*)
-{
-    return wxString();
-}
-
-bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D&, const wxString&)
-{
-    return false;
-}
-
-#endif

@@ -6,9 +6,7 @@
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroDoc.h"
-#if ORVANE_APP_HAVE_SCENE
 #include "app/KV_VerovuriRezaroView.h"
-#endif
 #include "app/MainFrm.h"
 
 #include <wx/dnd.h>
@@ -140,10 +138,8 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
     KV_SplashWnd::OwnerShown();
     mpkMainFrame->Update();
     mpkMainFrame->SetDropTarget(new KV_FileDropTarget);
-#if ORVANE_APP_HAVE_SCENE
     // The view covers the frame's client area and takes drops of its own.
     mpkView->SetDropTarget(new KV_FileDropTarget);
-#endif
     return true;
 }
 
@@ -158,7 +154,6 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
         return false;
     }
     SetTopWindow(mpkMainFrame);
-#if ORVANE_APP_HAVE_SCENE
     // Without OpenGL on the display the view cannot exist: the program ends, as it does
     // when the view's renderer cannot be initialised.
     if (!KV_VerovuriRezaroView::IsWindowFormatAvailable())
@@ -168,7 +163,6 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     }
     mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get());
     mpkMainFrame->SetCommandTarget(mpkView);
-#endif
     mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
     mpkDocument->SetTitleListener(
         [this](const wxString& title)

@@ -2,9 +2,7 @@
 
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
-#if ORVANE_APP_HAVE_SCENE
 #include "app/KV_VerovuriRezaroView.h"
-#endif
 #include "app/KV_BackgroundLoad.h"
 #include "app/KV_DocumentCoreBridge.h"
 
@@ -156,13 +154,8 @@ void KV_VerovuriRezaroDoc::SetPathName(const wxString& path, bool addToRecent)
 
 void KV_VerovuriRezaroDoc::UpdateAllViews(int hint, KV_PolySurfaceGeometry3D* geometry)
 {
-#if ORVANE_APP_HAVE_SCENE
     if (mpkView != nullptr)
         mpkView->OnUpdate(hint, geometry);
-#else
-    (void)hint;
-    (void)geometry;
-#endif
 }
 
 void KV_VerovuriRezaroDoc::SetTitleListener(std::function<void(const wxString&)> listener)

@@ -12,9 +12,7 @@
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
-#if ORVANE_APP_HAVE_CORE
 #include "app/core/KV_SurfaceProperties.h"
-#endif
 
 #include <wx/clipbrd.h>
 #include <wx/dcmemory.h>
@@ -116,7 +114,6 @@ void KV_VerovuriRezaroView::UpdateHint()
 
 void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)
 {
-#if ORVANE_APP_HAVE_CORE
     KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
     if (geometry == nullptr || mpkDocument->GetReadReport() == nullptr)
         return;
@@ -130,7 +127,6 @@ void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)
     KV_SurfacePropertiesDlg dialog(wxGetApp().GetMainFrame(), mpkDocument->GetPathName(),
                                    KV_SurfacePropertyLines(properties));
     dialog.ShowModal();
-#endif
 }
 
 void KV_VerovuriRezaroView::ApplyHolesShown()

@@ -13,9 +13,7 @@
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
-#if OSFTOOL_HAVE_RENDER
 #include "tools/osftool_render.h"
-#endif
 
 #include <cstdio>
 #include <cstring>
@@ -58,25 +56,20 @@ const Subcommand kSubcommands[] = {
      "the world cannot be written.\n"},
     {"convert", "convert [--format F] FILE OUT",
      "Writes the surface as read (polygons kept, nothing completed) in another format, by\n"
-     "default the one OUT's extension names: glb (glTF 2.0 binary, texture embedded as PNG),\n"
-     "gltf (with a .bin and a .png beside it), obj (with a .mtl and a .png), ply (binary,\n"
-     "texture named in a \"comment TextureFile\" line, .png beside it), stl (geometry only)\n"
-     "or osf (raw version 3). --format F names the format whatever OUT's extension. Exit\n"
+     "default the one OUT's extension names: glb (glTF 2.0 binary, textures embedded as PNG),\n"
+     "gltf (with a .bin and NAME_gltf.png beside it), obj (with a .mtl and NAME_obj.png),\n"
+     "ply (binary, texture named in a \"comment TextureFile\" line, NAME_ply.png beside it),\n"
+     "stl (geometry only) or osf (raw version 3); further textures of a model are\n"
+     "NAME_FORMAT_1.png and on. --format F names the format whatever OUT's extension. Exit\n"
      "status 1, with the reason, when OUT cannot be written or the format cannot hold the\n"
      "surface.\n"},
-#if OSFTOOL_HAVE_RENDER
     {"render", "render [OPTIONS] FILE OUT.png",
      "Draws the surface off-screen as the viewer shows it and writes a PNG image;\n"
      "osftool render --help lists the options.\n"},
-#endif
 };
 
 const char* kCommandUsage =
-    "usage: osftool <info|dump|check|export|convert"
-#if OSFTOOL_HAVE_RENDER
-    "|render"
-#endif
-    "> [--help] ...";
+    "usage: osftool <info|dump|check|export|convert|render> [--help] ...";
 
 void PrintCommandHelp()
 {
@@ -198,7 +191,6 @@ int Convert(const char* path, const char* outPath, const char* formatName)
     return kExitFailed;
 }
 
-#if OSFTOOL_HAVE_RENDER
 int Render(int argc, char** argv)
 {
     // The options first: a usage error or --help never waits for FILE to load.
@@ -212,7 +204,6 @@ int Render(int argc, char** argv)
     KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
     return OsftoolRenderSurface(surface, argc, argv, &appearance);
 }
-#endif
 
 }  // namespace
 
@@ -238,10 +229,8 @@ int main(int argc, char** argv)
     if (sub == nullptr)
         return UsageError(kCommandUsage + std::strlen("usage: osftool "));
 
-#if OSFTOOL_HAVE_RENDER
     if (std::strcmp(sub->name, "render") == 0)
         return Render(argc - 1, argv + 1);
-#endif
 
     // Options, then the positional arguments.
     bool completed = false;
