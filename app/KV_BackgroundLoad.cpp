@@ -1,7 +1,7 @@
 #include "app/KV_BackgroundLoad.h"
 
 #include "app/KV_DocumentCoreBridge.h"
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 

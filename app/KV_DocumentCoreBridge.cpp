@@ -1,7 +1,7 @@
 #include "app/KV_DocumentCoreBridge.h"
 
 
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "render/KV_PolySurfaceGeometry3D.h"

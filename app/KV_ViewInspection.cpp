@@ -12,7 +12,7 @@
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
-#include "app/core/KV_SurfaceProperties.h"
+#include "document/KV_SurfaceProperties.h"
 
 #include <wx/clipbrd.h>
 #include <wx/dcmemory.h>

@@ -7,8 +7,8 @@
 // Comparison run beside the export: the same point and index text written through a
 // stream flushed after every line, as a per-line flush would write it.
 
-#include "app/core/KV_DocumentCore.h"
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_DocumentCore.h"
+#include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_ManifoldPolySurface.h"

@@ -12,7 +12,7 @@
 //   A lookup linear in the polygons of a vertex makes these quadratic; pass
 //   --benchmark_filter=-/1000000 to leave out the largest fan where that would take hours.
 
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PolySurface.h"

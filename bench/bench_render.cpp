@@ -15,8 +15,8 @@
 //
 // Needs DISPLAY; without one every benchmark is skipped with a message.
 
-#include "app/core/KV_DocumentCore.h"
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_DocumentCore.h"
+#include "document/KV_SurfacePreparation.h"
 #include "lod/KV_LevelOfDetail.h"
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceActor3D.h"

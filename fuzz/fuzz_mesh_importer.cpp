@@ -11,7 +11,7 @@
 // file and two pictures beside the input so that materials, the texture thread and the atlas
 // are fuzzed too.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "fuzz/FuzzInputFile.h"
 #include "image/KV_PngWriter.h"

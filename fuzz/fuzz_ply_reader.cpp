@@ -4,7 +4,7 @@
 // an appearance table (colours, normals), checked as a read surface is, and completed as the
 // viewer would; the size check the importer makes before the library runs on it too.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "fuzz/FuzzInputFile.h"
 #include "meshfile/KV_PlyReader.h"

@@ -10,7 +10,7 @@
 // completed (triangulation, normals, extents, topology), so that the derivations meet
 // whatever the readers let through; the two readers also run on libFuzzer's own buffer.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "surface/KV_PolySurface.h"
 #include "surfacefile/KV_FieldContainerReader.h"
 #include "surfacefile/KV_RawSurfaceReader.h"

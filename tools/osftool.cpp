@@ -5,9 +5,9 @@
 // Exit status: 0 success; 1 an inconsistent surface (check) or an export or conversion
 // that could not be written; 2 a file that does not load; 64 a usage error.
 
-#include "app/core/KV_DocumentCore.h"
-#include "app/core/KV_SurfacePreparation.h"
-#include "app/core/KV_SurfaceProperties.h"
+#include "document/KV_DocumentCore.h"
+#include "document/KV_SurfacePreparation.h"
+#include "document/KV_SurfaceProperties.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_PolySurface.h"

@@ -1,6 +1,6 @@
 #include "tools/osftool_render.h"
 
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceGeometry3D.h"

@@ -308,7 +308,6 @@ TEST(OsftoolUsage, UsageErrorsExitSixtyFourWithOneLine)
     }
 }
 
-#if OSFTOOL_HAS_RENDER
 TEST(OsftoolRender, LoadsTheFileAsTheOtherSubcommandsDo)
 {
     const std::string missing = ScratchPath("missing.osf");
@@ -332,7 +331,6 @@ TEST(OsftoolRender, LoadsTheFileAsTheOtherSubcommandsDo)
         EXPECT_NE(usage.err.find("usage: osftool render "), std::string::npos) << usage.err;
     }
 }
-#endif
 
 // convert writes what the importer reads back as the same surface; the encoding lines are
 // all that differ.

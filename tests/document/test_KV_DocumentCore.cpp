@@ -1,6 +1,6 @@
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 
-#include "FixtureFiles.h"
+#include "tests/tools/FixtureFiles.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceExtents.h"

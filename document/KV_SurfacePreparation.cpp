@@ -1,4 +1,4 @@
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 
 #include "foundation/KV_Async.h"
 #include "meshfile/KV_MeshImporter.h"

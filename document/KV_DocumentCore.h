@@ -10,7 +10,7 @@
 // Non-fatal reports of the layers below (a texture image that cannot be saved, say) go
 // through the report sink (foundation/KV_Report.h) as everywhere else.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_String.h"
 #include "render/KV_Material.h"
 

@@ -1,4 +1,4 @@
-#include "app/core/KV_DocumentCore.h"
+#include "document/KV_DocumentCore.h"
 
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "vrml/KV_VRMLWriter.h"

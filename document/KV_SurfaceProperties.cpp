@@ -1,4 +1,4 @@
-#include "app/core/KV_SurfaceProperties.h"
+#include "document/KV_SurfaceProperties.h"
 
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceAppearance.h"

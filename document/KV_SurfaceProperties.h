@@ -6,7 +6,7 @@
 // viewer's Surface Properties dialog and `osftool info` both show KV_SurfacePropertyLines,
 // so the two always agree.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "math/KV_Vector3D.h"
 
 #include <string>
