@@ -11,8 +11,8 @@
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
-#include "app/core/KV_SurfacePreparation.h"
-#include "app/core/KV_SurfaceProperties.h"
+#include "document/KV_SurfacePreparation.h"
+#include "document/KV_SurfaceProperties.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "tests/support/SurfaceFileWriter.h"
 

@@ -4,7 +4,7 @@
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_PrintFit.h"
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroDoc.h"

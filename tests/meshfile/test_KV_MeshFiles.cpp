@@ -1,8 +1,8 @@
 // Model files of other programs: exact round trips through glTF and PLY, real models nobody
 // here wrote, a texture that is missing, and broken files.
 
-#include "app/core/KV_DocumentCore.h"
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_DocumentCore.h"
+#include "document/KV_SurfacePreparation.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "surface/KV_PolySurface.h"

@@ -3,7 +3,7 @@
 // normals, the same from our own readers as from the library's path through its helper
 // process; and files that declare more than they hold, refused at once with a reason.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ObjReader.h"
 #include "meshfile/KV_PlyReader.h"

@@ -7,7 +7,7 @@
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ObjReader.h"
 #include "surface/KV_PolySurface.h"
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "tests/meshfile/AppearanceExpect.h"
 #include "tests/support/ReportRecorder.h"

@@ -2,7 +2,7 @@
 // writer, other byte orders and types, skipped properties and elements, real files nobody here
 // wrote), and broken files refused with a reason.
 
-#include "app/core/KV_SurfacePreparation.h"
+#include "document/KV_SurfacePreparation.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_PlyReader.h"
