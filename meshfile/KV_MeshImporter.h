@@ -41,6 +41,10 @@
 // Before the library sees a file, what its header declares is held against what it holds
 // (KV_CheckDeclaredSizes): a file that claims more is refused at once with that reason.
 //
+// The work is split by responsibility: KV_ImportScene turns the library's scene into the
+// surface (in the child), KV_ImportWire carries it back over the pipe, KV_ImportChild starts
+// the child and waits for it.
+//
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or
 // the scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
