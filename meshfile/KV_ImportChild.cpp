@@ -1,6 +1,7 @@
 #include "meshfile/KV_ImportChild.h"
 
 #include "meshfile/KV_ImportWire.h"
+#include "meshfile/KV_ReadStop.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,11 +27,6 @@ namespace
 
 // The longest the wait goes without looking at the stop flag.
 const int kStopLookMilliseconds = 20;
-
-bool IsSet(const std::atomic<bool>* stop)
-{
-    return stop != nullptr && stop->load(std::memory_order_relaxed);
-}
 
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes)
 {
@@ -113,7 +109,7 @@ bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
                        std::string& reason)
 {
     handBack = KV_ImportHandBack();
-    if (IsSet(stop))
+    if (KV_IsStopped(stop))
     {
         reason = "stopped";
         return false;
@@ -146,7 +142,7 @@ bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
     bool late = false, stopped = false;
     for (;;)
     {
-        if (IsSet(stop))
+        if (KV_IsStopped(stop))
         {
             stopped = true;
             kill(child, SIGKILL);

@@ -1,5 +1,7 @@
 #include "meshfile/KV_ImportWire.h"
 
+#include "meshfile/KV_ReadStop.h"
+
 #include "foundation/KV_Report.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
@@ -101,17 +103,6 @@ std::string TakeText(KV_ByteCursor& in)
     return std::string(reinterpret_cast<const char*>(text), length);
 }
 
-// Thrown where the stop flag is seen set.
-struct Stopped
-{
-};
-
-void CheckStop(const std::atomic<bool>* stop)
-{
-    if (stop != nullptr && stop->load(std::memory_order_relaxed))
-        throw Stopped();
-}
-
 void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons,
                   const std::atomic<bool>* stop)
 {
@@ -120,8 +111,8 @@ void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons,
     polygons.SetCount(count);
     for (std::uint32_t p = 0; p < count; ++p)
     {
-        if (p % 8192 == 0)
-            CheckStop(stop);
+        if (p % kStopCheckEvery == 0)
+            KV_CheckStop(stop);
         const std::uint32_t corners = in.U32();
         in.Require(corners, 4);
         polygons[p].SetCount(corners);
@@ -371,7 +362,7 @@ bool KV_DecodeImport(const unsigned char* data, std::size_t size, std::string& r
     {
         return Decode(in, reason, format, surface, appearance, stop);
     }
-    catch (const Stopped&)
+    catch (const KV_StopSeen&)
     {
         reason = "stopped";
     }

@@ -6,6 +6,7 @@
 #include "meshfile/KV_ImportWire.h"
 #include "meshfile/KV_ObjReader.h"
 #include "meshfile/KV_PlyReader.h"
+#include "meshfile/KV_ReadStop.h"
 #include "meshfile/KV_SceneImport.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -118,6 +119,11 @@ std::vector<std::string> KV_MeshImporter::ReadableExtensions()
     return extensions;
 }
 
+bool KV_MeshImporter::Stopped() const
+{
+    return KV_IsStopped(mpStop);
+}
+
 bool KV_MeshImporter::ReadHere(const std::string& path)
 {
     mkReason.clear();
@@ -155,22 +161,36 @@ bool KV_MeshImporter::Read(const std::string& path)
     ClearResult();
     mkReason.clear();
     mkFormat = LowerExtension(path);
+    if (Stopped())
+        return Stop();
 
     // Binary PLY of the usual layouts is read by our own reader, here: see KV_PlyReader for
     // why. What it does not take goes to the library as before.
     if (gbDirectReaders && mkFormat == "ply")
     {
         KV_PlyReader direct(mkSurface, mpAppearance);
+        direct.SetStop(mpStop);
+        direct.SetExecutor(mpExecutor);
         const KV_PlyReader::Outcome outcome = direct.Read(path);
         if (outcome != KV_PlyReader::Outcome::NotHandled)
         {
             mkReason = direct.Reason();
+            if (Stopped())
+                return Stop();
             return outcome == KV_PlyReader::Outcome::Handled;
         }
     }
     // OBJ files likewise by KV_ObjReader, unless they hold what only the library reads alike.
-    if (gbDirectReaders && mkFormat == "obj" && KV_ObjReader(mkSurface, mpAppearance).Read(path))
-        return true;
+    if (gbDirectReaders && mkFormat == "obj")
+    {
+        KV_ObjReader direct(mkSurface, mpAppearance);
+        direct.SetStop(mpStop);
+        direct.SetExecutor(mpExecutor);
+        if (direct.Read(path))
+            return Stopped() ? Stop() : true;
+    }
+    if (Stopped())
+        return Stop();
     // What a file declares is held against what it holds before the library sees it: some of
     // its readers allocate for any count a header claims, or wait for data that never comes.
     if (!KV_CheckDeclaredSizes(path, mkFormat, mkReason))
@@ -179,12 +199,19 @@ bool KV_MeshImporter::Read(const std::string& path)
     KV_ImportHandBack handBack;
     if (!KV_RunImportChild(
             path, mpAppearance != nullptr, gdTimeLimitSeconds,
-            [this, &path](int fd) { ReadAndSend(path, fd); }, nullptr, handBack, mkReason))
+            [this, &path](int fd) { ReadAndSend(path, fd); }, mpStop, handBack, mkReason))
         return false;
     std::string format;
     if (KV_DecodeImport(handBack.bytes.get(), handBack.Whole() ? handBack.expected : 0, mkReason,
-                        format, mkSurface, mpAppearance, nullptr))
-        return true;
+                        format, mkSurface, mpAppearance, mpStop))
+        return Stopped() ? Stop() : true;
     ClearResult();
+    return false;
+}
+
+bool KV_MeshImporter::Stop()
+{
+    ClearResult();
+    mkReason = "stopped";
     return false;
 }

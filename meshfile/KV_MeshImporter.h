@@ -45,6 +45,13 @@
 // surface (in the child), KV_ImportWire carries it back over the pipe, KV_ImportChild starts
 // the child and waits for it.
 //
+// With a stop flag (SetStop), Read returns false with Reason() "stopped" soon after the flag
+// is set, whatever it is doing: the direct readers look at it inside their long loops, and
+// the wait for the child at least every 20 ms, killing and reaping the child once it is set.
+// With an executor (SetExecutor), the direct readers decode the texture beside the geometry
+// on its threads; without one everything runs on the caller, with the same result. No
+// thread is started here.
+//
 // Read returns false, with Reason() saying why in a line, when the library cannot read the
 // file or stops on it, the scene holds no polygon, a face names a vertex its mesh lacks, or
 // the scene's mesh instances together hold more than kMaxCorners vertices, faces and polygon
@@ -52,9 +59,11 @@
 // Coordinates are not checked here (the caller's checks of a read surface apply as for
 // surface files).
 
+#include <atomic>
 #include <string>
 #include <vector>
 
+class KV_Executor;
 class KV_TexturedPolySurface;
 class KV_SurfaceAppearance;
 
@@ -68,6 +77,13 @@ public:
                              KV_SurfaceAppearance* appearance = nullptr);
     KV_MeshImporter(const KV_MeshImporter&) = delete;
     KV_MeshImporter& operator=(const KV_MeshImporter&) = delete;
+
+    // A flag that, once set (by any thread), makes Read give up soon with Reason() "stopped";
+    // null (the default): never. It must outlive every Read.
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
+    // The threads the direct readers may hand pieces of their work to; null (the default):
+    // all of it on the calling thread.
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
 
     bool Read(const std::string& path);
 
@@ -112,9 +128,14 @@ private:
     [[noreturn]] void ReadAndSend(const std::string& path, int fd);
     // Empties the surface and the appearance.
     void ClearResult();
+    // Whether the stop flag is set; and what Read does then: empties the result, says why.
+    bool Stopped() const;
+    bool Stop();
 
     KV_TexturedPolySurface& mkSurface;
     KV_SurfaceAppearance* mpAppearance = nullptr;
+    const std::atomic<bool>* mpStop = nullptr;
+    KV_Executor* mpExecutor = nullptr;
     std::string mkReason;
     std::string mkFormat;
 };

@@ -1,10 +1,12 @@
 #include "meshfile/KV_ObjReader.h"
 
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_MaterialTextures.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ModelAppearance.h"
+#include "meshfile/KV_ReadStop.h"
 #include "meshfile/KV_TextureLookup.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -26,7 +28,6 @@
 #include <set>
 #include <sstream>
 #include <streambuf>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -148,7 +149,8 @@ struct FileBytes
     std::size_t size() const { return count; }
 };
 
-bool ReadWholeFile(const std::string& path, FileBytes& bytes)
+// Reads in blocks, looking at the stop flag between them.
+bool ReadWholeFile(const std::string& path, FileBytes& bytes, const std::atomic<bool>* stop)
 {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
@@ -160,7 +162,18 @@ bool ReadWholeFile(const std::string& path, FileBytes& bytes)
     {
         bytes.count = static_cast<std::size_t>(size);
         bytes.memory.reset(new char[bytes.count + 1]);
-        ok = std::fread(bytes.memory.get(), 1, bytes.count, file) == bytes.count;
+        const std::size_t kBlock = std::size_t(16) << 20;
+        for (std::size_t done = 0; ok && done < bytes.count;)
+        {
+            if (KV_IsStopped(stop))
+            {
+                std::fclose(file);
+                throw KV_StopSeen();
+            }
+            const std::size_t want = std::min(kBlock, bytes.count - done);
+            ok = std::fread(bytes.memory.get() + done, 1, want, file) == want;
+            done += want;
+        }
     }
     std::fclose(file);
     return ok;
@@ -170,14 +183,16 @@ bool ReadWholeFile(const std::string& path, FileBytes& bytes)
 // at "\n" or "\r\n"; a lone "\r", a NUL byte or a line continued by a backslash is read
 // differently by the two readers.
 template <typename Line>
-void ForEachLine(const FileBytes& bytes, Line line)
+void ForEachLine(const FileBytes& bytes, const std::atomic<bool>* stop, Line line)
 {
     if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
         throw Defer{"a NUL byte"};
     const char* p = bytes.data();
     const char* const end = p + bytes.size();
-    while (p < end)
+    for (unsigned int count = 0; p < end; ++count)
     {
+        if (count % kStopCheckEvery == 0)
+            KV_CheckStop(stop);
         const std::size_t left = static_cast<std::size_t>(end - p);
         const char* newline = static_cast<const char*>(std::memchr(p, '\n', left));
         std::size_t length = newline != nullptr ? static_cast<std::size_t>(newline - p) : left;
@@ -237,12 +252,12 @@ void ReadColour(const char* begin, const char* end, std::vector<std::uint8_t>& c
     colours.push_back(255);
 }
 
-Survey SurveyLines(const FileBytes& bytes, bool wantColours)
+Survey SurveyLines(const FileBytes& bytes, bool wantColours, const std::atomic<bool>* stop)
 {
     Survey survey;
     std::size_t coloured = 0;
     ForEachLine(
-        bytes,
+        bytes, stop,
         [&](const std::string& keyword, const char* rest, const char* end)
         {
             if (keyword == "f")
@@ -290,7 +305,8 @@ Survey SurveyLines(const FileBytes& bytes, bool wantColours)
 // model names that is not there is looked for as the model's own name with .mtl, as the
 // import library does; one that is not found at all gives no materials.
 std::vector<Material> ReadMaterials(const std::string& path, const Survey& survey,
-                                    std::map<std::string, std::string>& lastOfLibrary)
+                                    std::map<std::string, std::string>& lastOfLibrary,
+                                    const std::atomic<bool>* stop)
 {
     std::vector<Material> materials;
     std::set<std::string> names;
@@ -313,11 +329,11 @@ std::vector<Material> ReadMaterials(const std::string& path, const Survey& surve
             continue;
         }
         FileBytes bytes;
-        if (!ReadWholeFile(file, bytes))
+        if (!ReadWholeFile(file, bytes, stop))
             throw Defer{"a material file that cannot be read"};
         // Only plain statements reach the parser: a name of one word, a map of one file name
         // without options, numbers.
-        ForEachLine(bytes,
+        ForEachLine(bytes, stop,
                     [&](const std::string& keyword, const char* rest, const char* end)
                     {
                         static const char* const kMaps[] = {"newmtl", "map_", "bump", "disp",
@@ -362,13 +378,16 @@ std::vector<Material> ReadMaterials(const std::string& path, const Survey& surve
     return materials;
 }
 
-// The texture files, decoded on a thread of their own while the geometry is read. Each
-// distinct file name once, in material order; a texture no polygon uses is skipped once the
-// geometry says so.
+// The texture files, decoded as one piece beside the geometry (on the executor's threads;
+// without one, when the first is asked for). Each distinct file name once, in material
+// order; a texture no polygon uses is skipped once the geometry says so, and none once the
+// read is stopped or given up.
 class TextureDecoder
 {
 public:
-    TextureDecoder(const std::string& path, const std::vector<Material>& materials) : mkPath(path)
+    TextureDecoder(const std::string& path, const std::vector<Material>& materials,
+                   KV_Executor* executor, const std::atomic<bool>* stop)
+        : mkPath(path), mpStop(stop)
     {
         for (const Material& material : materials)
             if (!material.texture.empty() &&
@@ -379,9 +398,9 @@ public:
                 mkTextures.back().texture->name = material.texture;
             }
         if (!mkTextures.empty())
-            mkThread = std::thread([this] { Run(); });
+            mkWork = KV_Spawn(executor, [this] { Run(); });
     }
-    ~TextureDecoder() { Finish(); }
+    ~TextureDecoder() { Cancel(); }
 
     // The polygons' use is known: textures no polygon uses need not be decoded.
     void Needed(const std::set<std::string>& names)
@@ -394,7 +413,7 @@ public:
         mbCancelled = true;
         Finish();
     }
-    // Waits for the thread; then the texture of a name, decoded or not (null when unknown).
+    // Waits for the piece; then the texture of a name, decoded or not (null when unknown).
     KV_MaterialTexture* Take(const std::string& name, TextureMessage& failure)
     {
         Finish();
@@ -424,7 +443,7 @@ private:
     {
         for (Entry& entry : mkTextures)
         {
-            if (mbCancelled)
+            if (mbCancelled || KV_IsStopped(mpStop))
                 return;
             if (mbNeedKnown.load(std::memory_order_acquire) && !entry.wanted)
                 continue;
@@ -445,27 +464,58 @@ private:
     }
     void Finish()
     {
-        if (mkThread.joinable())
-            mkThread.join();
+        if (mkWork.Valid())
+            mkWork.Get();
     }
 
     const std::string mkPath;
-    std::vector<Entry> mkTextures;               // fixed before the thread starts
+    const std::atomic<bool>* mpStop;
+    std::vector<Entry> mkTextures;               // fixed before the piece is handed out
     std::map<std::string, std::size_t> mkIndex;  // by file name as written
     std::atomic<bool> mbNeedKnown{false};
     std::atomic<bool> mbCancelled{false};
-    std::thread mkThread;
+    KV_Task<void> mkWork;
 };
 
-// A read-only stream over bytes in memory, for the parser.
+// A read-only stream over bytes in memory, for the parser, handed out some 64 KB of whole
+// lines at a time: once the stop flag is set, it ends at the end of a line, so that the
+// parse stops soon and its last line is one the first pass checked.
 class MemoryStream : public std::streambuf
 {
 public:
-    MemoryStream(const char* data, std::size_t size)
+    MemoryStream(const char* data, std::size_t size, const std::atomic<bool>* stop)
+        : mpNext(const_cast<char*>(data)), mpEnd(const_cast<char*>(data) + size), mpStop(stop)
     {
-        char* begin = const_cast<char*>(data);
-        setg(begin, begin, begin + size);
+        setg(mpNext, mpNext, mpNext);
     }
+
+protected:
+    int_type underflow() override
+    {
+        if (gptr() < egptr())
+            return traits_type::to_int_type(*gptr());
+        if (mpNext == mpEnd || KV_IsStopped(mpStop))
+            return traits_type::eof();
+        const std::size_t kBlock = 1 << 16;
+        char* const begin = mpNext;
+        char* last = begin + std::min<std::size_t>(kBlock, std::size_t(mpEnd - begin));
+        if (last < mpEnd)
+        {
+            // To the end of the block's last whole line, or of its first line when it has none.
+            const void* newline = memrchr(begin, '\n', std::size_t(last - begin));
+            if (newline == nullptr)
+                newline = std::memchr(last, '\n', std::size_t(mpEnd - last));
+            last = newline != nullptr ? static_cast<char*>(const_cast<void*>(newline)) + 1 : mpEnd;
+        }
+        mpNext = last;
+        setg(begin, begin, last);
+        return traits_type::to_int_type(*gptr());
+    }
+
+private:
+    char* mpNext;
+    char* const mpEnd;
+    const std::atomic<bool>* mpStop;
 };
 
 // What the parser's calls collect: the file's lists, and its polygons as corners with the
@@ -691,21 +741,23 @@ bool KV_ObjReader::Read(const std::string& path)
     std::unique_ptr<TextureDecoder> decoder;
     try
     {
+        KV_CheckStop(mpStop);
         FileBytes bytes;
-        if (!ReadWholeFile(path, bytes))
+        if (!ReadWholeFile(path, bytes, mpStop))
             throw Defer{"a file that cannot be read"};
         if (bytes.size() < 16)
             throw Defer{"a file of under 16 bytes"};
-        Survey survey = SurveyLines(bytes, table);
+        Survey survey = SurveyLines(bytes, table, mpStop);
         if (survey.faces == 0)
             throw Defer{"no faces"};
         std::map<std::string, std::string> lastOfLibrary;
-        const std::vector<Material> materials = ReadMaterials(path, survey, lastOfLibrary);
+        const std::vector<Material> materials =
+            ReadMaterials(path, survey, lastOfLibrary, mpStop);
         std::map<std::string, unsigned int> materialIndex;
         for (unsigned int m = 0; m < materials.size(); ++m)
             if (!materials[m].texture.empty())
                 materialIndex[materials[m].name] = m;
-        decoder = std::make_unique<TextureDecoder>(path, materials);
+        decoder = std::make_unique<TextureDecoder>(path, materials, mpExecutor, mpStop);
 
         // The geometry, through the parser's calls.
         Geometry g;
@@ -730,12 +782,13 @@ bool KV_ObjReader::Read(const std::string& path)
         calls.usemtl_cb = OnMaterial;
         calls.group_cb = OnGroup;
         calls.object_cb = OnObject;
-        MemoryStream buffer(bytes.data(), bytes.size());
+        MemoryStream buffer(bytes.data(), bytes.size(), mpStop);
         std::istream stream(&buffer);
         std::string warning, error;
         LibraryEvents libraries(g);
         tinyobj::LoadObjWithCallback(stream, calls, &g, &libraries, &warning, &error);
         bytes = FileBytes();
+        KV_CheckStop(mpStop);
         if (!g.deferral.empty())
             throw Defer{g.deferral};
         const std::size_t positionCount = g.positions.size() / 3;
@@ -771,7 +824,11 @@ bool KV_ObjReader::Read(const std::string& path)
         KV_BitWelder<3> positions(positionCount + 16);
         std::vector<unsigned int> positionClass(positionCount);
         for (std::size_t i = 0; i < positionCount; ++i)
+        {
+            if (i % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             positionClass[i] = positions.Index(&g.positions[3 * i]);
+        }
         std::vector<unsigned int> number(positions.Count(), kNone);
         KV_List<KV_Vector3D>& vertices = mkSurface.Vertices();
         vertices.SetCount(static_cast<unsigned int>(positions.Count()));
@@ -796,6 +853,8 @@ bool KV_ObjReader::Read(const std::string& path)
         polygons.SetCount(static_cast<unsigned int>(polygonCount));
         for (std::size_t k = 0; k < polygonCount; ++k)
         {
+            if (k % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             const unsigned int p = order[k];
             KV_Polygon& polygon = polygons[static_cast<unsigned int>(k)];
             polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
@@ -823,6 +882,7 @@ bool KV_ObjReader::Read(const std::string& path)
         if (!g.anyCoordinates)
         {
             decoder->Cancel();
+            KV_CheckStop(mpStop);
             return true;
         }
 
@@ -841,6 +901,8 @@ bool KV_ObjReader::Read(const std::string& path)
         std::map<unsigned int, KV_MaterialTexture> textures;  // by material
         for (std::size_t p = 0; p < polygonCount; ++p)
         {
+            if (p % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             if (materialOf[p] == kNone)
                 continue;
             KV_MaterialTexture& texture = textures[materialOf[p]];
@@ -887,6 +949,7 @@ bool KV_ObjReader::Read(const std::string& path)
             else
                 ReportMessage(failure.text.c_str(), failure.caption.c_str());
         }
+        KV_CheckStop(mpStop);
         if (loaded.empty())
             return true;
         // Without a table, one picture: several packed, or the one on most polygons. With a
@@ -929,6 +992,8 @@ bool KV_ObjReader::Read(const std::string& path)
             std::vector<unsigned int> keys;  // class of each surface coordinate
             for (std::size_t k = 0; k < polygonCount; ++k)
             {
+                if (k % kStopCheckEvery == 0)
+                    KV_CheckStop(mpStop);
                 const unsigned int p = order[k];
                 KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
                 polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
@@ -949,10 +1014,13 @@ bool KV_ObjReader::Read(const std::string& path)
             list.SetCount(static_cast<unsigned int>(keys.size()));
             for (std::size_t i = 0; i < keys.size(); ++i)
                 std::memcpy(&list[static_cast<unsigned int>(i)].u, welded.Key(keys[i]).data(), 8);
+            KV_CheckStop(mpStop);
             return true;
         }
         for (std::size_t k = 0; k < polygonCount; ++k)
         {
+            if (k % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             const unsigned int p = order[k];
             const KV_MaterialTexture* packed = nullptr;
             if (materialOf[p] != kNone && ofMaterial[materialOf[p]]->loaded)
@@ -974,11 +1042,16 @@ bool KV_ObjReader::Read(const std::string& path)
         list.SetCount(static_cast<unsigned int>(welded.Count()));
         for (std::size_t i = 0; i < welded.Count(); ++i)
             std::memcpy(&list[static_cast<unsigned int>(i)].u, welded.Key(i).data(), 8);
+        KV_CheckStop(mpStop);
         return true;
     }
     catch (const Defer& defer)
     {
         mkDeferral = defer.why;
+    }
+    catch (const KV_StopSeen&)
+    {
+        mkDeferral = "stopped";
     }
     catch (const std::exception& e)
     {

@@ -4,7 +4,8 @@
 // KV_MeshImporter): the same vertices, polygons, texture coordinates, texture polygons and
 // picture, in the same order, with the same texture messages. Numbers are read correctly
 // rounded, where the import library's own number reader can be one unit in the last place
-// off. The texture files are decoded on a second thread while the geometry is read.
+// off. The texture files are decoded as a piece of their own, on the executor's threads while
+// the geometry is read (SetExecutor; without one, after it, with the same result).
 //
 // Whatever it cannot make exactly the same, and every file the import library would refuse,
 // it leaves to the importer: Read then returns false with the surface empty and nothing
@@ -22,9 +23,15 @@
 // textured material its own picture (nothing packed), the vertices' colours (v x y z r g b)
 // and the corners' normals (vn). A file whose faces give normals to some corners only is
 // left to the importer then.
+//
+// With a stop flag (SetStop), Read looks at it every few thousand lines, vertices and
+// polygons (the parser's input ends at the next line once it is set) and then returns false
+// with the surface empty and Deferral() "stopped"; the importer then says "stopped" too.
 
+#include <atomic>
 #include <string>
 
+class KV_Executor;
 class KV_TexturedPolySurface;
 class KV_SurfaceAppearance;
 
@@ -35,6 +42,10 @@ public:
                           KV_SurfaceAppearance* appearance = nullptr);
     KV_ObjReader(const KV_ObjReader&) = delete;
     KV_ObjReader& operator=(const KV_ObjReader&) = delete;
+
+    // Null (the defaults): never stops; everything on the calling thread.
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
 
     // True when the file was read; its texture messages have then been reported.
     bool Read(const std::string& path);
@@ -47,5 +58,7 @@ private:
 
     KV_TexturedPolySurface& mkSurface;
     KV_SurfaceAppearance* mpAppearance = nullptr;
+    const std::atomic<bool>* mpStop = nullptr;
+    KV_Executor* mpExecutor = nullptr;
     std::string mkDeferral;
 };

@@ -1,10 +1,12 @@
 #include "meshfile/KV_PlyReader.h"
 
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "image/KV_MultiImage.h"
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_ModelAppearance.h"
+#include "meshfile/KV_ReadStop.h"
 #include "meshfile/KV_TextureLookup.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_TexturedPolySurface.h"
@@ -15,10 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <vector>
 
 namespace
@@ -514,6 +514,12 @@ std::string TooLarge()
 KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
 {
     mkReason.clear();
+    if (KV_IsStopped(mpStop))
+    {
+        ClearResult();
+        mkReason = "stopped";
+        return Outcome::Refused;
+    }
     // The first bytes decide, so that files for the library are not read twice.
     {
         std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -601,21 +607,24 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             return Outcome::NotHandled;
 
     ClearResult();
-    // The picture decodes on a second thread while this one reads the geometry (here, when
-    // no thread can be had).
-    std::future<TextureResult> texture;
-    if (textured)
+    // The picture decodes as a piece of its own while this thread reads the geometry (on
+    // this thread at the end, without an executor). A read that ends early lets go of it:
+    // a piece no thread has begun then does nothing, and one begun is waited for.
+    std::atomic<bool> abandoned{false};
+    KV_Task<TextureResult> texture;
+    struct Abandon
     {
-        try
-        {
-            texture = std::async(std::launch::async | std::launch::deferred, ReadTexture, path,
-                                 header.texture);
-        }
-        catch (const std::system_error&)
-        {
-            texture = std::async(std::launch::deferred, ReadTexture, path, header.texture);
-        }
-    }
+        std::atomic<bool>& flag;
+        ~Abandon() { flag.store(true, std::memory_order_relaxed); }
+    } abandon{abandoned};
+    if (textured)
+        texture = KV_Spawn(mpExecutor,
+                           [&path, &abandoned, stop = mpStop, name = header.texture]
+                           {
+                               if (abandoned.load(std::memory_order_relaxed) || KV_IsStopped(stop))
+                                   return TextureResult();
+                               return ReadTexture(path, name);
+                           });
 
     const ValueLoader values(header.bigEndian);
     KV_ByteCursor in(bytes->Data(), bytes->Size());
@@ -652,6 +661,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         const bool fixed = vertex.Fixed();
         for (std::uint64_t i = 0; i < vertexCount; ++i)
         {
+            if (i % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             const unsigned char* row = fixed ? in.Take(vertex.MinimumSize()) : nullptr;
             std::size_t offset = 0;
             for (std::size_t k = 0; k < vertex.properties.size(); ++k)
@@ -691,6 +702,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         std::vector<unsigned int> welded(vertexCount);
         for (std::uint64_t i = 0; i < vertexCount; ++i)
         {
+            if (i % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             if (i + kAhead < vertexCount)
                 positions.Prefetch(&point[3 * (i + kAhead)]);
             welded[i] = positions.Index(&point[3 * i]);
@@ -699,6 +712,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         std::vector<unsigned int> weldedCoordinates(withCoordinates ? vertexCount : 0);
         for (std::uint64_t i = 0; withCoordinates && i < vertexCount; ++i)
         {
+            if (i % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             if (i + kAhead < vertexCount)
                 coordinates.Prefetch(&st[2 * (i + kAhead)]);
             weldedCoordinates[i] = coordinates.Index(&st[2 * i]);
@@ -759,6 +774,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             const float origin[2] = {0.0f, 0.0f};
             for (std::uint64_t f = 0; f < face.count; ++f)
             {
+                if (f % kStopCheckEvery == 0)
+                    KV_CheckStop(mpStop);
                 const unsigned char* indices = nullptr;
                 const unsigned char* corners = nullptr;
                 std::uint64_t count = 0, cornerValues = 0;
@@ -846,6 +863,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             }
         }
         bytes.reset();
+        KV_CheckStop(mpStop);
         if (made == 0)
         {
             ClearResult();
@@ -861,7 +879,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
 
         if (!textured)
             return Outcome::Handled;
-        TextureResult picture = texture.get();
+        TextureResult picture = texture.Get();
+        KV_CheckStop(mpStop);
         if (!picture.loaded)
         {
             // Without a picture, coordinates would be texture data nothing draws.
@@ -875,6 +894,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         for (std::size_t i = 0; i < coordinates.Count(); ++i)
             std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
         return Outcome::Handled;
+    }
+    catch (const KV_StopSeen&)
+    {
+        mkReason = "stopped";
     }
     catch (const Declared& declared)
     {

@@ -6,7 +6,8 @@
 // vertex_indices (or vertex_index) and optionally a list texcoord of two values per corner.
 // Other properties and other elements are skipped by their size. The texture is the file a
 // "comment TextureFile NAME" line names, looked for as every model reader does
-// (KV_ReadModelTexture) and decoded on a second thread while the geometry is read.
+// (KV_ReadModelTexture) and decoded as a piece of its own, on the executor's threads while
+// the geometry is read (SetExecutor; without one, after it, with the same result).
 //
 // The surface is the one KV_MeshImporter makes of the same file through the import library:
 // positions welded by bitwise equality in vertex order, faces of three or more corners kept
@@ -39,12 +40,17 @@
 // justifies it; time and memory are linear in the file's size. The surface (and the
 // appearance) is emptied first and after a refusal holds nothing.
 //
+// With a stop flag (SetStop), Read looks at it every few thousand vertices and faces and
+// once it is set says Refused with Reason() "stopped", the surface emptied.
+//
 // CheckDeclaredSizes does the part of the checks that needs no layout, for every PLY file
 // the library is to read (ASCII included): the library waits for ever on a header without
 // end_header, and allocates for whatever count a header claims.
 
+#include <atomic>
 #include <string>
 
+class KV_Executor;
 class KV_TexturedPolySurface;
 class KV_SurfaceAppearance;
 
@@ -66,6 +72,10 @@ public:
     KV_PlyReader(const KV_PlyReader&) = delete;
     KV_PlyReader& operator=(const KV_PlyReader&) = delete;
 
+    // Null (the defaults): never stops; everything on the calling thread.
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
+
     Outcome Read(const std::string& path);
     const std::string& Reason() const { return mkReason; }
 
@@ -80,5 +90,7 @@ private:
 
     KV_TexturedPolySurface& mkSurface;
     KV_SurfaceAppearance* mpAppearance = nullptr;
+    const std::atomic<bool>* mpStop = nullptr;
+    KV_Executor* mpExecutor = nullptr;
     std::string mkReason;
 };
