@@ -6,6 +6,7 @@
 // A read past the end throws KV_ShortRead; the readers catch it once, at their boundary,
 // and treat it as the short read it is. Multi-byte values are little-endian.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -20,6 +21,20 @@ struct KV_ShortRead
 struct KV_BadFile
 {
 };
+
+// The reader's stop flag was set: it gives up, and the file is not read.
+struct KV_ReadStopped
+{
+};
+
+// Throws KV_ReadStopped when stop is set. The readers' long loops call it once per this many
+// elements, which keeps the cost out of sight and the wait for a stop short.
+const unsigned int kKV_StopCheckElements = 1u << 16;
+inline void KV_ThrowIfStopped(const std::atomic<bool>* stop)
+{
+    if (stop != nullptr && stop->load(std::memory_order_relaxed))
+        throw KV_ReadStopped();
+}
 
 inline std::uint32_t KV_LoadU32(const unsigned char* p)
 {

@@ -4,6 +4,7 @@
 // XOR). Feeding a block followed by its own checksum, most significant byte first, leaves
 // the register at 0; version-3 raw files close that way.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,8 +17,11 @@ public:
     void Update(const unsigned char* data, std::size_t count);
     std::uint32_t Value() const { return munRegister; }
 
-    // The checksum of one block, from a fresh register.
+    // The checksum of one block, from a fresh register. With stop: fed a few megabytes at a
+    // time, false (checksum left unset) as soon as the flag is found set.
     static std::uint32_t Of(const unsigned char* data, std::size_t count);
+    static bool Of(const unsigned char* data, std::size_t count, const std::atomic<bool>* stop,
+                   std::uint32_t& checksum);
 
 private:
     std::uint32_t munRegister = 0xFFFFFFFFu;

@@ -76,9 +76,13 @@ KV_ChecksumState KV_FieldContainerReader::Checksum() const
 
 bool KV_FieldContainerReader::Read(const KV_String& path)
 {
+    mbStopped = false;
     KV_FileBytes file;
-    if (!file.Load(path))
+    if (!file.Load(path, mpStop))
+    {
+        mbStopped = mpStop != nullptr && mpStop->load();
         return false;
+    }
     return Read(file.Data(), file.Size());
 }
 
@@ -90,6 +94,7 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
     mbChecksumPresent = false;
     munElementsDeclared = 0;
     mbSignatureFound = false;
+    mbStopped = false;
 
     // Compared as a zero-terminated string: the byte after the 25 characters must be zero.
     if (size < kSignatureOffset + kSignatureBytes ||
@@ -113,8 +118,13 @@ bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)
         SettleChecksum();
         return false;
     }
+    catch (const KV_ReadStopped&)
+    {
+        mbStopped = true;
+        return false;
+    }
     SettleChecksum();
-    return true;
+    return !mbStopped;
 }
 
 void KV_FieldContainerReader::SettleChecksum()
@@ -123,7 +133,13 @@ void KV_FieldContainerReader::SettleChecksum()
         return;
     // A covered length beyond the file stops at its end.
     const std::size_t length = munChecksumCovered < munFileSize ? munChecksumCovered : munFileSize;
-    mbChecksumMatched = KV_CRC32::Of(mpFile, length) == munChecksumExpected;
+    std::uint32_t checksum = 0;
+    if (!KV_CRC32::Of(mpFile, length, mpStop, checksum))
+    {
+        mbStopped = true;
+        return;
+    }
+    mbChecksumMatched = checksum == munChecksumExpected;
 }
 
 void KV_FieldContainerReader::ReadEntries(KV_ByteCursor& stream)
@@ -131,6 +147,7 @@ void KV_FieldContainerReader::ReadEntries(KV_ByteCursor& stream)
     // Every entry takes at least its 12-byte header, so the walk always ends.
     while (!stream.AtEnd())
     {
+        KV_ThrowIfStopped(mpStop);
         stream.U32();  // entry words 1 and 2 are not interpreted
         stream.U32();
         if (stream.U32() != 0)

@@ -19,12 +19,14 @@
 //   applied, and the fields read before it stay. Field data shorter than its elements need
 //   is not an error: the values it cannot supply stay as they were (0 in polygon slots
 //   that did not exist before).
+// - false, Stopped() true, soon after the stop flag (SetStop) is set.
 
 #include "foundation/KV_List.h"
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_ChecksumState.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -37,6 +39,9 @@ public:
     KV_FieldContainerReader(const KV_FieldContainerReader&) = delete;
     KV_FieldContainerReader& operator=(const KV_FieldContainerReader&) = delete;
 
+    // A flag that stops Read early (not owned; null, the default: never stops).
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
+
     bool Read(const KV_String& path);
     // The same, on the bytes of a file already in memory (the surface loader reads a file
     // once for both encodings).
@@ -48,6 +53,8 @@ public:
     KV_ChecksumState Checksum() const;
     // Whether the last Read found the container's signature.
     bool SignatureFound() const { return mbSignatureFound; }
+    // Whether the last Read gave up because its stop flag was set.
+    bool Stopped() const { return mbStopped; }
 
     // Reads a field body's layout text, component record and extents into the scratch lists
     // and returns the field's data size in bytes. Throws KV_ShortRead when the record runs
@@ -85,6 +92,8 @@ private:
     void RequireElements(unsigned long long count);
 
     KV_TexturedPolySurface& mkSurface;
+    const std::atomic<bool>* mpStop = nullptr;
+    bool mbStopped = false;
     const unsigned char* mpFile = nullptr;
     std::size_t munFileSize = 0;
     // Bytes of the file from the start of the current field's data to its end.

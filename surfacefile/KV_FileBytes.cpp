@@ -1,5 +1,6 @@
 #include "surfacefile/KV_FileBytes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -51,7 +52,7 @@ bool KV_FileBytes::Allocate(std::size_t capacity)
     return mpData != nullptr;
 }
 
-bool KV_FileBytes::Load(const KV_String& path)
+bool KV_FileBytes::Load(const KV_String& path, const std::atomic<bool>* stop)
 {
     Release();
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -60,7 +61,8 @@ bool KV_FileBytes::Load(const KV_String& path)
 
     // A regular file is read in one go at its stated size (one byte more, so that the read
     // itself sees the end); anything else, or a file that grew meanwhile, is read on into
-    // buffers twice as large. Either way the bytes kept are exactly those read.
+    // buffers twice as large. Either way the bytes kept are exactly those read. The reads
+    // are pieces of a few megabytes, so that a stop is seen soon even from a slow disk.
     struct stat info;
     std::size_t capacity = 1 << 16;
     if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
@@ -68,12 +70,22 @@ bool KV_FileBytes::Load(const KV_String& path)
     if (!Allocate(capacity))
         return false;
 
+    const std::size_t kPiece = std::size_t(8) << 20;
     std::size_t size = 0;
     for (;;)
     {
-        size += std::fread(mpData + size, 1, munCapacity - size, file.get());
-        if (size < munCapacity || std::ferror(file.get()))
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+        {
+            Release();
+            return false;
+        }
+        const std::size_t wanted = std::min(kPiece, munCapacity - size);
+        const std::size_t got = std::fread(mpData + size, 1, wanted, file.get());
+        size += got;
+        if (got < wanted || std::ferror(file.get()))
             break;
+        if (size < munCapacity)
+            continue;
         KV_FileBytes larger;
         if (!larger.Allocate(munCapacity * 2))
         {

@@ -4,6 +4,7 @@
 
 #include "foundation/KV_String.h"
 
+#include <atomic>
 #include <cstddef>
 
 class KV_FileBytes
@@ -15,8 +16,9 @@ public:
     ~KV_FileBytes();
 
     // Reads the file. Returns false, holding no bytes, when it cannot be opened or read to
-    // its end (a directory, a read error) or when its bytes cannot be allocated.
-    bool Load(const KV_String& path);
+    // its end (a directory, a read error) or when its bytes cannot be allocated, and with
+    // stop, as soon as the flag is found set (it is looked at between pieces of the read).
+    bool Load(const KV_String& path, const std::atomic<bool>* stop = nullptr);
 
     const unsigned char* Data() const { return mpData; }
     std::size_t Size() const { return munSize; }

@@ -1,15 +1,15 @@
 #include "surfacefile/KV_RawSurfaceReader.h"
 
-#include "foundation/KV_Async.h"
+#include "foundation/KV_Executor.h"
 #include "image/KV_MultiImage.h"
 #include "surface/KV_TexturedPolySurface.h"
 #include "surfacefile/KV_CRC32.h"
 #include "surfacefile/KV_FileBytes.h"
 #include "surfacefile/KV_SurfaceElements.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <future>
 #include <memory>
 
 namespace
@@ -18,8 +18,20 @@ const std::uint32_t kMaxHeaderText = 1024;
 const unsigned int kMaxPolygonVertices = 16;
 const std::size_t kVersion1HeaderRest = 94 + 2;
 const char kTag[4] = {'K', 'V', '0', '1'};
-// Below this a second thread for the checksum costs more than it saves.
+// Below this a piece of its own for the checksum costs more than it saves.
 const std::size_t kConcurrentChecksumBytes = std::size_t(4) << 20;
+
+bool IsSet(const std::atomic<bool>* flag)
+{
+    return flag != nullptr && flag->load(std::memory_order_relaxed);
+}
+
+// Sets the flag when it goes out of scope.
+struct RaiseOnExit
+{
+    std::atomic<bool>& flag;
+    ~RaiseOnExit() { flag = true; }
+};
 }  // namespace
 
 KV_RawSurfaceReader::KV_RawSurfaceReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
@@ -35,12 +47,16 @@ bool KV_RawSurfaceReader::Read(const KV_String& path)
 {
     mnVersion = -1;
     meIntegrity = KV_ChecksumState::Absent;
+    mbStopped = false;
     if (!HasRawExtension(path))
         return false;
     mkSurface.Clear();
     KV_FileBytes file;
-    if (!file.Load(path))
+    if (!file.Load(path, mpStop))
+    {
+        mbStopped = IsSet(mpStop);
         return false;
+    }
     return Read(file.Data(), file.Size());
 }
 
@@ -50,30 +66,37 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
     meIntegrity = KV_ChecksumState::Absent;
     munFailedAt = 0;
     mbTruncated = false;
+    mbStopped = false;
     mkSurface.Clear();
     KV_ByteCursor stream(data, size);
-    // The checksum of a large file runs on another core while the lists are read; the
-    // future's end waits for it on every way out, so data outlives it.
-    std::future<bool> integrity;
+    // The checksum of a large file is a piece of its own while the lists are read. On a way
+    // out without its answer it is told to give up (the guard below goes before the task,
+    // which then waits for it, so data outlives it).
+    std::atomic<bool> leaving{false};
+    KV_Task<bool> integrity;
+    const RaiseOnExit leave{leaving};
     try
     {
         ReadHeader(stream);
-        // Without a thread to be had it is checked below, on this one.
-        if (mnVersion >= 3 && size >= kConcurrentChecksumBytes)
-            integrity = KV_AsyncIfThreads([data, size] { return IntegrityHolds(data, size); });
+        if (mnVersion >= 3 && size >= kConcurrentChecksumBytes && mpExecutor != nullptr)
+            integrity = KV_Spawn(mpExecutor, [data, size, stop = mpStop, &leaving]
+                                 { return IntegrityHolds(data, size, stop, &leaving); });
         KV_List<KV_Polygon>& polygons = KV_Ensure(mkSurface.mpPolygons, 1024);
-        // The polygons of a large file are made on another core while this one goes on
+        // The polygons of a large file are a piece of their own while this thread goes on
         // from the block after them, found by a pass over their count bytes. A block that
         // would fail is read here, in file order, so that the failure is the same.
-        std::future<void> first;
+        KV_Task<void> first;
         KV_ByteCursor after = stream;
-        if (size >= kConcurrentChecksumBytes && SkipPolygonBlock(after))
-            first = KV_AsyncIfThreads([this, block = stream, &polygons]() mutable
-                                      { ReadPolygonBlock(block, polygons); });
-        if (first.valid())
+        if (mpExecutor != nullptr && size >= kConcurrentChecksumBytes && SkipPolygonBlock(after))
+        {
+            first = KV_Spawn(mpExecutor, [this, block = stream, &polygons]() mutable
+                             { ReadPolygonBlock(block, polygons); });
             stream = after;
+        }
         else
+        {
             ReadPolygonBlock(stream, polygons);
+        }
         try
         {
             ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
@@ -84,12 +107,12 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         catch (...)
         {
             // What the polygons met comes first, as it would in file order.
-            if (first.valid())
-                first.get();
+            if (first.Valid())
+                first.Get();
             throw;
         }
-        if (first.valid())
-            first.get();
+        if (first.Valid())
+            first.Get();
     }
     catch (const KV_ShortRead&)
     {
@@ -102,12 +125,28 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         munFailedAt = stream.Position();
         return false;
     }
+    catch (const KV_ReadStopped&)
+    {
+        mbStopped = true;
+        return false;
+    }
 
     if (mnVersion >= 3)
     {
-        const bool holds = integrity.valid() ? integrity.get() : IntegrityHolds(data, size);
+        const bool holds =
+            integrity.Valid() ? integrity.Get() : IntegrityHolds(data, size, mpStop, nullptr);
+        if (IsSet(mpStop))
+        {
+            mbStopped = true;
+            return false;
+        }
         meIntegrity = holds ? KV_ChecksumState::Matched : KV_ChecksumState::Mismatched;
         return holds;
+    }
+    if (IsSet(mpStop))
+    {
+        mbStopped = true;
+        return false;
     }
     return true;
 }
@@ -174,6 +213,8 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
     {
         for (; made < static_cast<unsigned int>(count); ++made)
         {
+            if (made % kKV_StopCheckElements == 0)
+                KV_ThrowIfStopped(mpStop);
             const unsigned int vertices = counted ? stream.U8() : 3;
             if (vertices > kMaxPolygonVertices)
                 throw KV_BadFile();
@@ -208,6 +249,8 @@ bool KV_RawSurfaceReader::SkipPolygonBlock(KV_ByteCursor& stream) const
         stream.Require(static_cast<std::uint32_t>(count), 1);
         for (std::int32_t i = 0; i < count; ++i)
         {
+            if (static_cast<unsigned int>(i) % kKV_StopCheckElements == 0)
+                KV_ThrowIfStopped(mpStop);
             const unsigned int vertices = stream.U8();
             if (vertices > kMaxPolygonVertices)
                 return false;
@@ -262,9 +305,23 @@ void KV_RawSurfaceReader::ReadTexture(KV_ByteCursor& stream)
         mkSurface.ClearTexture();
 }
 
-bool KV_RawSurfaceReader::IntegrityHolds(const unsigned char* data, std::size_t size)
+bool KV_RawSurfaceReader::IntegrityHolds(const unsigned char* data, std::size_t size,
+                                         const std::atomic<bool>* stop,
+                                         const std::atomic<bool>* abandoned)
 {
     // The file ends with "KV01" and the checksum of everything before that value, most
-    // significant byte first, so the checksum of the whole file closes at 0.
-    return size >= 8 && KV_CRC32::Of(data, size) == 0 && std::memcmp(data + size - 8, kTag, 4) == 0;
+    // significant byte first, so the checksum of the whole file closes at 0. It is fed a few
+    // megabytes at a time (a multiple of 8, though any piece size gives the same register),
+    // looking at the flags in between.
+    if (size < 8 || std::memcmp(data + size - 8, kTag, 4) != 0)
+        return false;
+    const std::size_t kPiece = std::size_t(4) << 20;
+    KV_CRC32 crc;
+    for (std::size_t done = 0; done < size; done += kPiece)
+    {
+        if (IsSet(stop) || IsSet(abandoned))
+            return false;
+        crc.Update(data + done, std::min(kPiece, size - done));
+    }
+    return crc.Value() == 0;
 }

@@ -10,13 +10,20 @@
 // file is refused: a header text over 1024 bytes, a polygon of more than 16 vertices, an
 // image whose size does not fit 32 bits or that no image can hold. A version-3 file must
 // also pass its integrity check. After a false result the surface keeps what was read.
+//
+// With an executor (SetExecutor) a large file's integrity check and its first polygon block
+// are pieces of their own, read while this thread goes on with the rest: the same surface,
+// and the same failure, as read on one thread. With a stop flag (SetStop) Read returns false
+// soon after the flag is set, Stopped() then true.
 
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_ChecksumState.h"
 
+#include <atomic>
 #include <cstddef>
 
+class KV_Executor;
 class KV_TexturedPolySurface;
 class KV_Polygon;
 template <typename T>
@@ -28,6 +35,10 @@ public:
     explicit KV_RawSurfaceReader(KV_TexturedPolySurface& surface);
     KV_RawSurfaceReader(const KV_RawSurfaceReader&) = delete;
     KV_RawSurfaceReader& operator=(const KV_RawSurfaceReader&) = delete;
+
+    // Neither is owned; null (the default): all on the calling thread, never stopped.
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
 
     bool Read(const KV_String& path);
     // After the extension test: empties the surface and reads it from the bytes of a file
@@ -48,6 +59,8 @@ public:
     // the file ended there (false: the bytes there were refused).
     std::size_t FailedAt() const { return munFailedAt; }
     bool Truncated() const { return mbTruncated; }
+    // Whether the last Read gave up because its stop flag was set.
+    bool Stopped() const { return mbStopped; }
 
 private:
     void ReadHeader(KV_ByteCursor& stream);
@@ -58,11 +71,17 @@ private:
     template <typename T>
     void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& list);
     void ReadTexture(KV_ByteCursor& stream);
-    static bool IntegrityHolds(const unsigned char* data, std::size_t size);
+    // False also when stop or abandoned is found set before the end (the answer is then
+    // not used).
+    static bool IntegrityHolds(const unsigned char* data, std::size_t size,
+                               const std::atomic<bool>* stop, const std::atomic<bool>* abandoned);
 
     KV_TexturedPolySurface& mkSurface;
+    KV_Executor* mpExecutor = nullptr;
+    const std::atomic<bool>* mpStop = nullptr;
     int mnVersion = -1;
     KV_ChecksumState meIntegrity = KV_ChecksumState::Absent;
     std::size_t munFailedAt = 0;
     bool mbTruncated = false;
+    bool mbStopped = false;
 };

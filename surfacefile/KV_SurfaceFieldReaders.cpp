@@ -85,6 +85,8 @@ void KV_FieldContainerReader::ReadTriangles(KV_ByteCursor& stream, bool texture)
     std::size_t value = 0;
     for (unsigned long i = 0; i < count; ++i)
     {
+        if (i % kKV_StopCheckElements == 0)
+            KV_ThrowIfStopped(mpStop);
         KV_Polygon& triangle = polygons[i];
         // Slots a polygon did not hold before have no value of their own: a value the data
         // cannot supply is 0 there rather than whatever the storage held.
@@ -126,6 +128,8 @@ void KV_FieldContainerReader::ReadPolygons(KV_ByteCursor& stream, bool texture)
     KV_Polygon polygon;
     do
     {
+        if (polygons.Count() % kKV_StopCheckElements == 0)
+            KV_ThrowIfStopped(mpStop);
         next(vertexCount);
         d += 1;
         polygon.SetCount(0);

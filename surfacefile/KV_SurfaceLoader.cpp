@@ -68,6 +68,13 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
     mnVersion = -1;
     meChecksum = KV_ChecksumState::Absent;
     mkFailureReason = "";
+    mbStopped = false;
+    auto stopped = [this]
+    {
+        mbStopped = true;
+        mkFailureReason = "stopped";
+        return false;
+    };
 
     // The file is read once; both readers walk the same bytes.
     KV_FileBytes file;
@@ -75,16 +82,22 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
     if (KV_RawSurfaceReader::HasRawExtension(path))
     {
         KV_RawSurfaceReader raw(mkSurface);
+        raw.SetExecutor(mpExecutor);
+        raw.SetStop(mpStop);
         // The raw reader empties the surface even when the file cannot be opened.
         mkSurface.Clear();
-        if (!file.Load(path))
+        if (!file.Load(path, mpStop))
         {
+            if (mpStop != nullptr && mpStop->load())
+                return stopped();
             mkFailureReason = "the file cannot be read";
             return false;
         }
         const bool read = raw.Read(file.Data(), file.Size());
         mnVersion = raw.Version();
         meChecksum = raw.Integrity();
+        if (raw.Stopped())
+            return stopped();
         if (read)
         {
             meEncoding = KV_SurfaceEncoding::Raw;
@@ -96,15 +109,20 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
             rawReason = AtByte(raw.Truncated() ? "truncated" : "unreadable data", raw.FailedAt());
         mkSurface.Clear();
     }
-    else if (!file.Load(path))
+    else if (!file.Load(path, mpStop))
     {
+        if (mpStop != nullptr && mpStop->load())
+            return stopped();
         mkFailureReason = "the file cannot be read";
         return false;
     }
 
     KV_FieldContainerReader container(mkSurface);
+    container.SetStop(mpStop);
     if (!container.Read(file.Data(), file.Size()))
     {
+        if (container.Stopped())
+            return stopped();
         if (file.Size() == 0)
             mkFailureReason = "the file is empty";
         else if (container.SignatureFound())

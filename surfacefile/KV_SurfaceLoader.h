@@ -8,10 +8,17 @@
 // holds whatever the last reader put into it. When the raw reader fails after reading part
 // of the file, the surface is emptied again before the container is tried, so that a
 // surface never mixes what the two encodings made of the same bytes.
+//
+// With an executor (SetExecutor) the raw reader splits a large file's work over its threads
+// (the same surface either way). With a stop flag (SetStop) Load returns false soon after it
+// is set, Stopped() then true, and no other reader is tried.
 
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ChecksumState.h"
 
+#include <atomic>
+
+class KV_Executor;
 class KV_TexturedPolySurface;
 
 enum class KV_SurfaceEncoding
@@ -32,6 +39,10 @@ public:
     KV_SurfaceLoader(const KV_SurfaceLoader&) = delete;
     KV_SurfaceLoader& operator=(const KV_SurfaceLoader&) = delete;
 
+    // Neither is owned; null (the default): all on the calling thread, never stopped.
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
+    void SetStop(const std::atomic<bool>* stop) { mpStop = stop; }
+
     // Whether path is a surface file: its name ends in "osf" (any letter case) or it begins
     // as a Universal Field Container does. Other files are models of other programs.
     static bool IsSurfaceFile(const KV_String& path);
@@ -50,11 +61,17 @@ public:
     // refused (mismatched) when the container reader could not read it either.
     KV_ChecksumState Checksum() const { return meChecksum; }
     // After a failed Load: why, in a few words for the user ("the file is empty", "not a
-    // surface file", "truncated at byte 1234", "bad checksum", ...). Empty after success.
+    // surface file", "truncated at byte 1234", "bad checksum", "stopped", ...). Empty after
+    // success.
     const KV_String& FailureReason() const { return mkFailureReason; }
+    // Whether the last Load gave up because its stop flag was set.
+    bool Stopped() const { return mbStopped; }
 
 private:
     KV_TexturedPolySurface& mkSurface;
+    KV_Executor* mpExecutor = nullptr;
+    const std::atomic<bool>* mpStop = nullptr;
+    bool mbStopped = false;
     KV_SurfaceEncoding meEncoding = KV_SurfaceEncoding::None;
     int mnVersion = -1;
     KV_ChecksumState meChecksum = KV_ChecksumState::Absent;

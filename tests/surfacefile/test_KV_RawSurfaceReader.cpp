@@ -1,6 +1,7 @@
 #include "surfacefile/KV_RawSurfaceReader.h"
 
 #include "SurfaceFileTestUtil.h"
+#include "foundation/KV_Executor.h"
 #include "surface/KV_PolySurface.h"
 #include "tests/support/ReportRecorder.h"
 
@@ -232,8 +233,9 @@ TEST(KV_RawSurfaceReader, Version3NeedsItsIntegrityTail)
     EXPECT_FALSE(reader.Read(untagged.data(), untagged.size()));
 }
 
-// A file large enough that its checksum runs beside the reading: the same verdicts, and a
-// reading that stops early (truncation, bad data) leaves no checksum running on freed bytes.
+// A file large enough that its checksum runs beside the reading (with an executor): the
+// same verdicts as without, and a reading that stops early (truncation, bad data) leaves no
+// checksum running on freed bytes.
 TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
 {
     OsfSurface big = PyramidSurface();
@@ -244,33 +246,40 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
         big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
     const auto good = EncodeRawSurface(big);
     ASSERT_GT(good.size(), std::size_t(4) << 20);
-    KV_PolySurface surface;
-    KV_RawSurfaceReader reader(surface);
-    ASSERT_TRUE(reader.Read(good.data(), good.size()));
-    EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
-
-    // One changed bit in the polygons, in the picture, and in the checksum itself.
-    for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
+    KV_Executor two(2);
+    for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
     {
-        auto bad = good;
-        bad[at] ^= 0x10;
-        EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
-    }
-    auto flipped = good;
-    flipped[good.size() / 2] ^= 0x10;
-    reader.Read(flipped.data(), flipped.size());
-    EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
+        SCOPED_TRACE(executor ? "executor" : "no executor");
+        KV_PolySurface surface;
+        KV_RawSurfaceReader reader(surface);
+        reader.SetExecutor(executor);
+        ASSERT_TRUE(reader.Read(good.data(), good.size()));
+        EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
 
-    // Cut short in the picture: refused as truncated (the checksum thread was already going).
-    for (int round = 0; round < 8; ++round)
-    {
-        std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
-        EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
-        EXPECT_TRUE(reader.Truncated());
+        // One changed bit in the polygons, in the picture, and in the checksum itself.
+        for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
+        {
+            auto bad = good;
+            bad[at] ^= 0x10;
+            EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
+        }
+        auto flipped = good;
+        flipped[good.size() / 2] ^= 0x10;
+        reader.Read(flipped.data(), flipped.size());
+        EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
+
+        // Cut short in the picture: refused as truncated (the checksum was already going).
+        for (int round = 0; round < 8; ++round)
+        {
+            std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
+            EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
+            EXPECT_TRUE(reader.Truncated());
+        }
     }
 }
 
-// In a large file the polygons are made on another core while the texture polygons are read:
+// In a large file read with an executor the polygons are a piece of their own while the
+// texture polygons are read:
 // a fault in either block is met where it lies, with what came before it in file order.
 TEST(KV_RawSurfaceReader, LargeFilesFailWhereTheFaultLiesWhicheverBlockHoldsIt)
 {
@@ -304,27 +313,33 @@ TEST(KV_RawSurfaceReader, LargeFilesFailWhereTheFaultLiesWhicheverBlockHoldsIt)
         {"texture polygons", {inSecond}, inSecond + 1, n, 2000},
         {"both", {inFirst, inSecond}, inFirst + 1, 1000, 0},
     };
-    KV_PolySurface surface;
-    KV_RawSurfaceReader reader(surface);
-    for (const Case& c : cases)
+    KV_Executor two(2);
+    for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
     {
-        SCOPED_TRACE(c.name);
-        auto bad = good;
-        for (std::size_t at : c.badCountBytes) bad[at] = 17;
-        EXPECT_FALSE(reader.Read(bad.data(), bad.size()));
-        EXPECT_FALSE(reader.Truncated());
-        EXPECT_EQ(reader.FailedAt(), c.failedAt);
-        EXPECT_EQ(surface.PolygonCount(), c.polygons);
-        EXPECT_EQ(surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u,
-                  c.texturePolygons);
-    }
-    ASSERT_TRUE(reader.Read(good.data(), good.size()));
-    ASSERT_EQ(surface.PolygonCount(), n);
-    ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
-    for (unsigned int i : {0u, n / 2, n - 1})
-    {
-        EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
-        EXPECT_EQ((*surface.mpTexturePolygons)[i][0], 2u);
+        SCOPED_TRACE(executor ? "executor" : "no executor");
+        KV_PolySurface surface;
+        KV_RawSurfaceReader reader(surface);
+        reader.SetExecutor(executor);
+        for (const Case& c : cases)
+        {
+            SCOPED_TRACE(c.name);
+            auto bad = good;
+            for (std::size_t at : c.badCountBytes) bad[at] = 17;
+            EXPECT_FALSE(reader.Read(bad.data(), bad.size()));
+            EXPECT_FALSE(reader.Truncated());
+            EXPECT_EQ(reader.FailedAt(), c.failedAt);
+            EXPECT_EQ(surface.PolygonCount(), c.polygons);
+            EXPECT_EQ(surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u,
+                      c.texturePolygons);
+        }
+        ASSERT_TRUE(reader.Read(good.data(), good.size()));
+        ASSERT_EQ(surface.PolygonCount(), n);
+        ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
+        for (unsigned int i : {0u, n / 2, n - 1})
+        {
+            EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
+            EXPECT_EQ((*surface.mpTexturePolygons)[i][0], 2u);
+        }
     }
 }
 

@@ -4,7 +4,86 @@
 #include "surface/KV_PolySurface.h"
 #include "tests/support/SurfaceFileFromSurface.h"
 
+#include "foundation/KV_Executor.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace
+{
+// The pyramid with a picture large enough (over 4 MB) for the raw reader to split its work.
+OsfSurface LargePictureSurface()
+{
+    OsfSurface big = PyramidSurface();
+    big.textureRows = 1200;
+    big.textureColumns = 1300;
+    big.texturePixels.resize(std::size_t(1200) * 1300 * 3);
+    for (std::size_t i = 0; i < big.texturePixels.size(); ++i)
+        big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
+    return big;
+}
+
+struct EncodedCase
+{
+    const char* name;
+    OsfSurface surface;
+    std::vector<unsigned char> bytes;
+    KV_ChecksumState checksum;
+};
+
+std::vector<EncodedCase> EveryEncoding()
+{
+    OsfRawOptions version2;
+    version2.version = 2;
+    const OsfSurface small = PyramidSurface(), large = LargePictureSurface();
+    const KV_ChecksumState matched = KV_ChecksumState::Matched;
+    return {{"raw v2", small, EncodeRawSurface(small, version2), KV_ChecksumState::Absent},
+            {"raw v3", small, EncodeRawSurface(small), matched},
+            {"large raw v3", large, EncodeRawSurface(large), matched},
+            {"container", small, EncodeContainerSurface(small), matched},
+            {"large container", large, EncodeContainerSurface(large), matched}};
+}
+}  // namespace
+
+// Each encoding, small and large, read on the calling thread and with executors of 2 and 4
+// threads: the same surface every time.
+TEST(KV_SurfaceLoader, ExecutorsReadTheSameSurface)
+{
+    KV_Executor two(2), four(4);
+    for (const EncodedCase& c : EveryEncoding())
+        for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two, &four})
+        {
+            SCOPED_TRACE(std::string(c.name) + (executor ? ", executor" : ""));
+            KV_PolySurface surface;
+            KV_SurfaceLoader loader(surface);
+            loader.SetExecutor(executor);
+            ASSERT_TRUE(loader.Load(WriteTmp("executor.osf", c.bytes).c_str()));
+            EXPECT_EQ(loader.Checksum(), c.checksum);
+            ExpectSurfaceMatches(surface, c.surface);
+        }
+}
+
+// A flag already set: no encoding is read, whichever reader would take it, and the loader
+// says so rather than trying the other reader or naming a fault of the file.
+TEST(KV_SurfaceLoader, StopFlagSetBeforehandReadsNothing)
+{
+    const std::atomic<bool> stop{true};
+    KV_Executor two(2);
+    for (const EncodedCase& c : EveryEncoding())
+        for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
+        {
+            SCOPED_TRACE(std::string(c.name) + (executor ? ", executor" : ""));
+            KV_PolySurface surface;
+            KV_SurfaceLoader loader(surface);
+            loader.SetExecutor(executor);
+            loader.SetStop(&stop);
+            EXPECT_FALSE(loader.Load(WriteTmp("stopped.osf", c.bytes).c_str()));
+            EXPECT_TRUE(loader.Stopped());
+            EXPECT_STREQ(loader.FailureReason().c_str(), "stopped");
+            EXPECT_EQ(loader.Encoding(), KV_SurfaceEncoding::None);
+        }
+}
 
 TEST(KV_SurfaceLoader, RawFilesLoadAsRawWithTheirVersion)
 {
