@@ -19,7 +19,6 @@
 // Only for the display's default screen number.
 #include <X11/Xlib.h>
 
-#include <cmath>
 #include <dlfcn.h>
 #include <cstdio>
 #include <cstdlib>
@@ -53,7 +52,55 @@ KV_OGLColour ColourOf(const wxColour& colour, float alpha)
                         alpha);
 }
 
+constexpr KV_ViewTimer kTimers[] = {KV_ViewTimer::Rotation, KV_ViewTimer::Still,
+                                    KV_ViewTimer::LevelOfDetail};
 }  // namespace
+
+// The renderer and the window as the controller sees them.
+class KV_VerovuriRezaroView::ControllerLink : public KV_ViewScene, public KV_ViewHost
+{
+public:
+    explicit ControllerLink(KV_VerovuriRezaroView& view) : mkView(view) {}
+
+    bool IsReady() const override { return mkView.mbCreated; }
+    bool HasActors() const override { return mkView.mkRenderer.GetActorCount() > 0; }
+    const KV_ClippingVolume* ClippingVolume() const override
+    {
+        return mkView.mkRenderer.GetClippingVolume();
+    }
+    void Dolly(float d) override { mkView.mkRenderer.Dolly(d); }
+    void Pan(float a, float b) override { mkView.mkRenderer.Pan(a, b); }
+    void Roll(float angle) override { mkView.mkRenderer.Roll(angle); }
+    void RotateWorld(const KV_Vector3D& axis, float angle) override
+    {
+        mkView.mkRenderer.RotateWorld(axis, angle);
+    }
+    void UpdateNearFar() override { mkView.mkRenderer.UpdateNearFar(); }
+    void ResetCamera() override { mkView.ResetCamera(); }
+
+    void StartTimer(KV_ViewTimer timer, int milliseconds, bool once) override
+    {
+        if (once)
+            mkView.Timer(timer).StartOnce(milliseconds);
+        else
+            mkView.Timer(timer).Start(milliseconds);
+    }
+    void StopTimer(KV_ViewTimer timer) override { mkView.Timer(timer).Stop(); }
+    void Repaint() override { mkView.Repaint(); }
+    bool IsCompletingSurface() const override
+    {
+        const KV_PolySurfaceGeometry3D* geometry =
+            mkView.mpkDocument != nullptr ? mkView.mpkDocument->mpkSurfaceGeometry : nullptr;
+        return geometry != nullptr && geometry->IsCompletionRunning();
+    }
+    void MakeCoarseCopy(double fullFrameSeconds) override
+    {
+        mkView.StartLevelOfDetail(fullFrameSeconds);
+    }
+
+private:
+    KV_VerovuriRezaroView& mkView;
+};
 
 wxString KV_DefaultExportName(const wxString& pathName)
 {
@@ -80,10 +127,16 @@ bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
 KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)
     : wxGLCanvas(parent, WindowTemplateAttributes(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
                  wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
-      mpkDocument(document)
+      mpkDocument(document),
+      mpkLink(std::make_unique<ControllerLink>(*this)),
+      mkController(*mpkLink, *mpkLink)
 {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
-    mkTimer.SetOwner(this, 1);
+    for (KV_ViewTimer timer : kTimers)
+    {
+        Timer(timer).SetOwner(this, static_cast<int>(timer));
+        Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnTimer, this, static_cast<int>(timer));
+    }
     if (mpkDocument != nullptr)
         mpkDocument->SetView(this);
 
@@ -97,7 +150,6 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
     Bind(wxEVT_RIGHT_UP, &KV_VerovuriRezaroView::OnButtonUp, this);
     Bind(wxEVT_MOTION, &KV_VerovuriRezaroView::OnMouseMove, this);
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &KV_VerovuriRezaroView::OnCaptureLost, this);
-    Bind(wxEVT_TIMER, &KV_VerovuriRezaroView::OnTimer, this, 1);
 
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnResetPosition, this,
          KV_MenuId(ID_EDIT_RESET_POSITION));
@@ -208,7 +260,7 @@ void KV_VerovuriRezaroView::OnInitialUpdate()
 
 void KV_VerovuriRezaroView::OnDestroyWindow()
 {
-    mkTimer.Stop();
+    mkController.StopTimers();
     if (HasCapture())
         ReleaseMouse();
     if (mbCleanedUp)
@@ -257,17 +309,11 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
     try
     {
         mkRenderer.Render();
+        const double seconds = (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0;
         ++munFrameCount;
-        mbLastFrameCoarse = coarse;
-        if (!coarse)
-            mdLastFullFrame = (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0;
-        if (!coarse && mbLodPending && mkRenderer.GetActorCount() > 0)
-        {
-            mbLodPending = false;
-            ScheduleLevelOfDetail(mdLastFullFrame);
-        }
-        // The surface is on screen: the lists it was shown without are made on a worker now
-        // (whoever reads them first waits for them).
+        mkController.FrameDrawn(coarse, seconds);
+        // The surface is on screen: the lists it was shown without are handed to the
+        // executor now (whoever reads them first waits for them, or makes them).
         if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
             mkRenderer.GetActorCount() > 0)
             mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion();
@@ -302,6 +348,9 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     if (actor == nullptr)
         return;
     const KV_Geometry3D* geometry = actor->GetGeometry();
+    // A texture uploaded while the surface was completed is this actor's to adopt.
+    if (auto* textured = dynamic_cast<KV_TexturedActor3D*>(actor))
+        textured->OfferPreparedTexture(&mkPreparedTexture);
     try
     {
         mkRenderer.AddActor(actor);
@@ -314,9 +363,8 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
     ApplyHolesShown();
-    mdLastFullFrame = 0.0;
     AbandonLevelOfDetail();
-    mbLodPending = true;
+    mkController.SurfaceAdded();
 }
 
 void KV_VerovuriRezaroView::PrepareTexture(const KV_MultiImage& image, unsigned int owner)
@@ -334,7 +382,7 @@ void KV_VerovuriRezaroView::PrepareTexture(const KV_MultiImage& image, unsigned 
     if (!mbCreated || mkRenderer.IsRenderingToMemory())
         return;
     mkRenderer.MakeCurrent();
-    KV_TexturedActor3D::PrepareTexture(image, owner);
+    mkPreparedTexture.Prepare(image, owner);
 }
 
 void KV_VerovuriRezaroView::DiscardPreparedTexture()
@@ -344,7 +392,7 @@ void KV_VerovuriRezaroView::DiscardPreparedTexture()
     try
     {
         mkRenderer.MakeCurrent();
-        KV_TexturedActor3D::DiscardPreparedTexture();
+        mkPreparedTexture.Discard();
     }
     catch (const KV_Exception&)
     {
@@ -354,8 +402,11 @@ void KV_VerovuriRezaroView::DiscardPreparedTexture()
 
 void KV_VerovuriRezaroView::ResetView()
 {
-    if (mkRenderer.GetActorCount() == 0)
-        return;
+    mkController.ResetView();
+}
+
+void KV_VerovuriRezaroView::ResetCamera()
+{
     try
     {
         mkRenderer.ResetCamera(1);
@@ -364,7 +415,6 @@ void KV_VerovuriRezaroView::ResetView()
     {
         ShowMessage(kMsgResetCamera);
     }
-    Repaint();
 }
 
 void KV_VerovuriRezaroView::OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry)
@@ -393,7 +443,7 @@ void KV_VerovuriRezaroView::OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometr
     Repaint();
 }
 
-// ---- Mouse and timer
+// ---- Mouse and timers
 
 unsigned int KV_VerovuriRezaroView::KeyFlagsOf(const wxMouseEvent& event) const
 {
@@ -412,22 +462,20 @@ void KV_VerovuriRezaroView::OnButtonDown(wxMouseEvent& event)
     if (!HasCapture())
         CaptureMouse();
     event.Skip();  // focus and the toolkit's own handling
-    if (mbRotating)
-        StopRotation();
-    mkPreviousPosition = mkCurrentPosition = event.GetPosition();
-    munKeyFlags = KeyFlagsOf(event);
-    // The button going down may not show in the state yet.
-    if (event.GetEventType() == wxEVT_LEFT_DOWN)
-        munKeyFlags |= KEY_LEFT;
-    else
-        munKeyFlags |= KEY_RIGHT;
-    const unsigned int both = KEY_LEFT | KEY_RIGHT;
-    if ((munKeyFlags & both) == both)
-        SetCursor(KV_LoadCursor(IDC_ZOOM));
-    else if (munKeyFlags & KEY_LEFT)
-        SetCursor(KV_LoadCursor(IDC_ROTATE));
-    else
-        SetCursor(KV_LoadCursor(IDC_TRANSLATE));
+    const wxPoint position = event.GetPosition();
+    switch (mkController.ButtonDown(position.x, position.y, KeyFlagsOf(event),
+                                    event.GetEventType() == wxEVT_LEFT_DOWN))
+    {
+        case KV_ViewController::Cursor::Zoom:
+            SetCursor(KV_LoadCursor(IDC_ZOOM));
+            break;
+        case KV_ViewController::Cursor::Rotate:
+            SetCursor(KV_LoadCursor(IDC_ROTATE));
+            break;
+        case KV_ViewController::Cursor::Translate:
+            SetCursor(KV_LoadCursor(IDC_TRANSLATE));
+            break;
+    }
 }
 
 void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
@@ -436,10 +484,7 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
     if (HasCapture())
         ReleaseMouse();
     SetCursor(wxNullCursor);
-    // The motion has stopped: the full surface again.
-    mbMoving = false;
-    if (mbLastFrameCoarse)
-        Repaint();
+    mkController.ButtonUp();
 }
 
 void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
@@ -449,88 +494,23 @@ void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
 
 void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
 {
-    mkPreviousPosition = mkCurrentPosition;
-    mkCurrentPosition = event.GetPosition();
-    munKeyFlags = KeyFlagsOf(event);
+    // The pointer moves in the window's logical pixels, whatever the pixels drawn.
+    const wxPoint position = event.GetPosition();
+    const wxSize size = GetClientSize();
+    mkController.MouseMove(position.x, position.y, KeyFlagsOf(event), size.x, size.y);
     event.Skip();
-    if (mkCurrentPosition == mkPreviousPosition || !mbCreated)
-        return;
-    const bool left = (munKeyFlags & KEY_LEFT) != 0;
-    const bool right = (munKeyFlags & KEY_RIGHT) != 0;
-    if (!left && !right)
-        return;  // hovering changes nothing on screen
+}
 
-    if (left && right)
-    {
-        // Zoom: a tenth of the clipping depth per message, towards the surface when the
-        // pointer moves down.
-        const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
-        if (volume != nullptr)
-        {
-            float d = (volume->mrFar - volume->mrNear) * mrZoomFraction;
-            if (!(mkCurrentPosition.y > mkPreviousPosition.y))
-                d = -d;
-            mkRenderer.Dolly(d);
-        }
-    }
-    else if (left && (munKeyFlags & KEY_SHIFT))
-    {
-        // Roll about the viewing axis, clockwise for a move to the right.
-        mkRenderer.Roll(mkPreviousPosition.x < mkCurrentPosition.x ? -mrRotationStep
-                                                                   : mrRotationStep);
-    }
-    else if (left)
-    {
-        // Turn about the screen axis perpendicular to the drag.
-        const float dx = static_cast<float>(mkPreviousPosition.x - mkCurrentPosition.x);
-        const float dy = static_cast<float>(mkCurrentPosition.y - mkPreviousPosition.y);
-        const float l = std::sqrt(dx * dx + dy * dy);
-        mkRenderer.RotateWorld(KV_Vector3D(dy / l, -dx / l, 0.0f), mrRotationStep);
-    }
-    else
-    {
-        // Translate: the surface follows the pointer across the mid-depth plane.
-        const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
-        const wxSize size = GetClientSize();
-        if (volume != nullptr && size.x > 0 && size.y > 0)
-        {
-            const float a = -(std::fabs(volume->GetWidth()) *
-                              (mkCurrentPosition.x - mkPreviousPosition.x) / size.x);
-            const float b = -(std::fabs(volume->GetHeight()) *
-                              (mkPreviousPosition.y - mkCurrentPosition.y) / size.y);
-            mkRenderer.Pan(a, b);
-        }
-        NoteMotion();
-        Repaint();
-        return;
-    }
-    if (mkRenderer.GetActorCount() > 0)
-        mkRenderer.UpdateNearFar();
-    NoteMotion();
-    // Requested, not drawn here: the toolkit folds a burst of moves into one frame.
-    Repaint();
+wxTimer& KV_VerovuriRezaroView::Timer(KV_ViewTimer timer)
+{
+    return mkTimers[static_cast<int>(timer) - 1];
 }
 
 void KV_VerovuriRezaroView::OnTimer(wxTimerEvent& event)
 {
-    if (event.GetId() == 1)
-    {
-        mkRenderer.RotateWorld(KV_Vector3D(0.0f, 1.0f, 0.0f), mrRotationStep);
-        if (mkRenderer.GetActorCount() > 0)
-            mkRenderer.UpdateNearFar();
-        NoteMotion();
-        Repaint();
-    }
-    event.Skip();
-}
-
-void KV_VerovuriRezaroView::StopRotation()
-{
-    mkTimer.Stop();
-    mbRotating = false;
-    mbMoving = false;
-    if (mbLastFrameCoarse)
-        Repaint();
+    for (KV_ViewTimer timer : kTimers)
+        if (event.GetId() == static_cast<int>(timer))
+            mkController.OnTimer(timer);
 }
 
 // ---- Commands
@@ -598,13 +578,7 @@ void KV_VerovuriRezaroView::OnSurfaceColour(wxCommandEvent&)
 
 void KV_VerovuriRezaroView::OnRotate(wxCommandEvent&)
 {
-    if (mbRotating)
-    {
-        StopRotation();
-        return;
-    }
-    mkTimer.Start(50);
-    mbRotating = true;
+    mkController.ToggleRotation();
 }
 
 void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
@@ -618,8 +592,8 @@ void KV_VerovuriRezaroView::OnFileOpen(wxCommandEvent&)
 
 void KV_VerovuriRezaroView::OnFileClose(wxCommandEvent&)
 {
-    if (mbRotating)
-        StopRotation();
+    if (mkController.IsRotating())
+        mkController.StopRotation();
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr)
     {
         AbandonLevelOfDetail();
@@ -708,7 +682,7 @@ void KV_VerovuriRezaroView::OnUpdateToggleTexture(wxUpdateUIEvent& event)
 void KV_VerovuriRezaroView::OnUpdateRotate(wxUpdateUIEvent& event)
 {
     event.Enable(mkRenderer.GetActorCount() > 0);
-    event.Check(mbRotating);
+    event.Check(mkController.IsRotating());
 }
 
 void KV_VerovuriRezaroView::ShowMessage(const char* text)

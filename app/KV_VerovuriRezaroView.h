@@ -1,11 +1,12 @@
 #pragma once
 // KV_VerovuriRezaroView: the 3D view. A GL canvas made with the renderer's window pixel
 // format, whose X window is the renderer's device context. It turns the document's geometry
-// into an actor, draws it on every paint, maps mouse drags to turning, rolling, moving and
-// zooming, runs the continuous rotation, carries out the Edit commands and the File commands
-// that concern the view (Open, Close, Export, Print, Print Preview), and reports rendering
-// failures in fixed messages. A renderer that cannot be initialised ends the program with
-// exit status 1 after its message.
+// into an actor, draws it on every paint, hands mouse messages, the wheel, the standard views
+// and its timers to its controller (view/KV_ViewController, which holds the rules of
+// turning, rolling, moving, zooming, the continuous rotation and the coarse frames), carries
+// out the Edit commands and the File commands that concern the view (Open, Close, Export,
+// Print, Print Preview), and reports rendering failures in fixed messages. A renderer that
+// cannot be initialised ends the program with exit status 1 after its message.
 
 #include <wx/colour.h>
 #include <wx/glcanvas.h>
@@ -15,12 +16,15 @@
 
 #include "app/KV_PrintFit.h"
 #include "app/KV_ViewRenderer.h"
+#include "render/KV_TexturedActor3D.h"
+#include "view/KV_CoarseCopy.h"
+#include "view/KV_ViewController.h"
 
 class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
+class KV_Executor;
 class KV_MultiImage;
-struct KV_LodJob;
 class wxDC;
 class wxPageSetupDialogData;
 class wxPrintout;
@@ -49,10 +53,13 @@ public:
     // it; then a repaint is requested.
     void OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometry);
     // Uploads the texture of a surface still being completed into the window's context
-    // (KV_TexturedActor3D::PrepareTexture), for its actor to adopt; nothing before the
-    // window exists or while the view draws off-screen. Discard deletes one not adopted.
+    // (KV_PreparedTexture), for the actor the view next makes for that geometry to adopt;
+    // nothing before the window exists or while the view draws off-screen. Discard deletes
+    // one not adopted.
     void PrepareTexture(const KV_MultiImage& image, unsigned int owner);
     void DiscardPreparedTexture();
+    // How many of the textures prepared here actors have adopted.
+    unsigned int AdoptedTextureCount() const { return mkPreparedTexture.AdoptionCount(); }
 
     // Draws the scene on the printout's page, for a printer or the print preview: the
     // window's shape fitted into the printable area (the page inside setup's margins),
@@ -62,9 +69,9 @@ public:
 
     // State for the program's own checks.
     KV_OGLRenderer& Renderer() { return mkRenderer; }
-    bool IsRotating() const { return mbRotating; }
+    bool IsRotating() const { return mkController.IsRotating(); }
     bool IsRendererReady() const { return mbCreated; }
-    unsigned int GetKeyFlags() const { return munKeyFlags; }
+    unsigned int GetKeyFlags() const { return mkController.KeyFlags(); }
     // The fit of the last page drawn for printing (zero before the first).
     const KV_PrintFit& LastPrintFit() const { return mkLastPrintFit; }
     // Frames drawn on screen so far.
@@ -78,11 +85,14 @@ public:
     // Level of detail: whether the coarse copy of the surface has arrived, and whether the
     // last frame drew it.
     bool HasCoarseSurface();
-    bool LastFrameWasCoarse() const { return mbLastFrameCoarse; }
+    bool LastFrameWasCoarse() const { return mkController.LastFrameWasCoarse(); }
     // Whether a coarse copy is being made for the surface shown now.
     bool IsSimplifying() const;
     // Seconds a full frame may take before motion draws the coarse copy (1/20 s).
-    void SetCoarseThreshold(double seconds) { mdCoarseThreshold = seconds; }
+    void SetCoarseThreshold(double seconds) { mkController.SetCoarseThreshold(seconds); }
+    // The program's executor: the deferred completion and the coarse copy run there (not
+    // owned; null: neither runs in the background).
+    void SetExecutor(KV_Executor* executor) { mpkExecutor = executor; }
 
     // Where PrintDirect writes its PostScript page when the print settings name no file.
     wxString DefaultPrintFileName() const;
@@ -90,9 +100,9 @@ public:
     // Key-flag bits of the last mouse message.
     enum
     {
-        KEY_LEFT = 1,
-        KEY_RIGHT = 2,
-        KEY_SHIFT = 4
+        KEY_LEFT = KV_ViewController::KEY_LEFT,
+        KEY_RIGHT = KV_ViewController::KEY_RIGHT,
+        KEY_SHIFT = KV_ViewController::KEY_SHIFT
     };
 
     static constexpr const char* kMsgInitialise =
@@ -111,9 +121,13 @@ public:
     static constexpr const char* kEmptyHint = "Open a surface (Ctrl+O) or drop a file here";
 
 private:
-    // Ends the memory context a failed drawing left open; a failure of that is ignored (the
-    // caller reports the first one).
-    void AbandonMemoryContext();
+    // What the controller moves and asks of the window (KV_VerovuriRezaroView.cpp).
+    class ControllerLink;
+
+    // The scene drawn into a memory context of width x height (the off-screen picture of
+    // printing, Save Image and Copy View, KV_ViewPrintout.cpp); an invalid image when the
+    // context cannot be made or the drawing fails. The window's context is current after.
+    wxImage DrawOffScreen(int width, int height);
     // Window life.
     void OnWindowCreate(wxWindowCreateEvent& event);
     bool OnCreate();
@@ -126,16 +140,17 @@ private:
     // Scene.
     void AddSurfaceActor(KV_Actor3D* actor);
     void ResetView();
+    void ResetCamera();
     KV_Actor3D* FirstActor();
     void Repaint() { Refresh(false); }
 
-    // Mouse and timer.
+    // Mouse and timers: handed to the controller.
     void OnButtonDown(wxMouseEvent& event);
     void OnButtonUp(wxMouseEvent& event);
     void OnMouseMove(wxMouseEvent& event);
     void OnCaptureLost(wxMouseCaptureLostEvent& event);
     void OnTimer(wxTimerEvent& event);
-    void StopRotation();
+    wxTimer& Timer(KV_ViewTimer timer);
     unsigned int KeyFlagsOf(const wxMouseEvent& event) const;
 
     // Commands.
@@ -178,46 +193,32 @@ private:
     // The empty view's hint, drawn in the background colour of the moment.
     void UpdateHint();
 
-    // Level of detail (KV_ViewLevelOfDetail.cpp): shortly after the first full frame of a
-    // new surface, a coarse copy of its triangles, sized by that frame's time, is made on a
-    // worker thread; while the world moves and a full frame is slower than the threshold,
-    // paints draw the copy. A new surface, closing and the view's end abandon a copy in the
-    // making without waiting for it.
-    void ScheduleLevelOfDetail(double fullFrameSeconds);
-    void OnLevelOfDetailTimer(wxTimerEvent& event);
+    // Level of detail (KV_ViewLevelOfDetail.cpp): when the controller says so (shortly
+    // after the first full frame of a new surface) a coarse copy of its triangles, sized by
+    // that frame's time, is made on the executor; while the controller calls for coarse
+    // frames, paints draw the copy. A new surface, closing and the view's end abandon a copy
+    // in the making without waiting for it.
     void StartLevelOfDetail(double fullFrameSeconds);
     void AbandonLevelOfDetail();
-    void NoteMotion();
-    void OnStillTimer(wxTimerEvent& event);
     // Chooses the coarse copy for the next frame when allowed and called for; returns the
     // choice. Called with false after each frame, so that no other picture draws the copy.
     bool PrepareFrameDetail(bool allowed);
 
     KV_ViewRenderer mkRenderer;
-    float mrRotationStep = 5.0f;
-    float mrZoomFraction = 0.1f;
     KV_DeviceContext mkDC;
-    wxPoint mkPreviousPosition;
-    wxPoint mkCurrentPosition;
-    unsigned int munKeyFlags = 0;
-    bool mbRotating = false;
-
     KV_VerovuriRezaroDoc* mpkDocument;
-    wxTimer mkTimer;
+    std::unique_ptr<ControllerLink> mpkLink;
+    KV_ViewController mkController;
+    // Numbered as KV_ViewTimer numbers them, from 1.
+    wxTimer mkTimers[3];
     bool mbCreated = false;
     bool mbCleanedUp = false;
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
     bool mbHolesShown = false;
-    bool mbMoving = false;
-    bool mbLodPending = false;
-    bool mbLastFrameCoarse = false;
-    double mdLastFullFrame = 0.0;
-    double mdCoarseThreshold = 0.05;
-    wxTimer mkStillTimer;
-    wxTimer mkLodTimer;
-    double mdLodFrameSeconds = 0.0;
-    std::shared_ptr<KV_LodJob> mpkLodJob;
+    KV_Executor* mpkExecutor = nullptr;
+    KV_CoarseCopy mkCoarseCopy;
+    KV_PreparedTexture mkPreparedTexture;
     wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
 };

@@ -9,7 +9,6 @@
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/KV_ViewPrintout.h"
 #include "app/MainFrm.h"
-#include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "document/KV_SurfaceProperties.h"
@@ -25,22 +24,18 @@
 
 namespace
 {
-// A memory picture (row 0 at the bottom) as a toolkit image (top row first).
-
-// The world turn that brings each side of the surface towards the viewer after the camera
-// reset (which looks at the front, along -z): the viewpoints of the VRML export.
-struct StandardView
+// The View menu's commands for the standard views.
+struct StandardViewCommand
 {
     int command;
-    KV_Vector3D axis;
-    float angle;  // degrees; 0 for none
+    KV_StandardView view;
 };
 
-const StandardView kStandardViews[] = {
-    {ID_VIEW_FRONT, KV_Vector3D(0, 1, 0), 0.0f}, {ID_VIEW_BACK, KV_Vector3D(0, 1, 0), 180.0f},
-    {ID_VIEW_LEFT, KV_Vector3D(0, 1, 0), 90.0f}, {ID_VIEW_RIGHT, KV_Vector3D(0, 1, 0), -90.0f},
-    {ID_VIEW_TOP, KV_Vector3D(1, 0, 0), 90.0f},  {ID_VIEW_BOTTOM, KV_Vector3D(1, 0, 0), -90.0f},
-    {ID_VIEW_FIT, KV_Vector3D(0, 1, 0), 0.0f},
+const StandardViewCommand kStandardViews[] = {
+    {ID_VIEW_FRONT, KV_StandardView::Front}, {ID_VIEW_BACK, KV_StandardView::Back},
+    {ID_VIEW_LEFT, KV_StandardView::Left},   {ID_VIEW_RIGHT, KV_StandardView::Right},
+    {ID_VIEW_TOP, KV_StandardView::Top},     {ID_VIEW_BOTTOM, KV_StandardView::Bottom},
+    {ID_VIEW_FIT, KV_StandardView::Fit},
 };
 
 bool IsJpegName(const wxString& path)
@@ -56,7 +51,7 @@ void KV_VerovuriRezaroView::BindInspectionCommands()
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSurfaceProperties, this,
          KV_MenuId(ID_VIEW_PROPERTIES));
     Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnShowHoles, this, KV_MenuId(ID_VIEW_SHOW_HOLES));
-    for (const StandardView& view : kStandardViews)
+    for (const StandardViewCommand& view : kStandardViews)
     {
         Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnStandardView, this, KV_MenuId(view.command));
         Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
@@ -159,35 +154,16 @@ void KV_VerovuriRezaroView::OnUpdateShowHoles(wxUpdateUIEvent& event)
 
 void KV_VerovuriRezaroView::OnStandardView(wxCommandEvent& event)
 {
-    if (mkRenderer.GetActorCount() == 0)
-        return;
     const int command = KV_CommandNumber(event.GetId());
-    if (mbRotating)
-        StopRotation();
-    ResetView();
-    for (const StandardView& view : kStandardViews)
-        if (view.command == command && view.angle != 0.0f)
-        {
-            mkRenderer.RotateWorld(view.axis, view.angle);
-            mkRenderer.UpdateNearFar();
-        }
-    Repaint();
+    for (const StandardViewCommand& view : kStandardViews)
+        if (view.command == command)
+            mkController.ShowStandardView(view.view);
 }
 
 void KV_VerovuriRezaroView::OnMouseWheel(wxMouseEvent& event)
 {
-    const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
-    if (!mbCreated || volume == nullptr || event.GetWheelRotation() == 0 ||
-        event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL)
-        return;
-    // One step of the two-button zoom per notch: away from the user brings the camera in.
-    float d = (volume->mrFar - volume->mrNear) * mrZoomFraction;
-    if (event.GetWheelRotation() < 0)
-        d = -d;
-    mkRenderer.Dolly(d);
-    if (mkRenderer.GetActorCount() > 0)
-        mkRenderer.UpdateNearFar();
-    Repaint();
+    if (event.GetWheelAxis() == wxMOUSE_WHEEL_VERTICAL)
+        mkController.Wheel(event.GetWheelRotation());
 }
 
 wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
@@ -198,21 +174,7 @@ wxImage KV_VerovuriRezaroView::RenderImage(int width, int height)
     const wxSize client = DrawingSize();
     // The projection follows the picture's shape while it is drawn, then the window's again.
     mkRenderer.Resize(width, height);
-    wxImage picture;
-    try
-    {
-        if (mkRenderer.BeginMemoryContext(width, height, &mkDC, 0) == 0)
-        {
-            mkRenderer.Render();
-            picture = KV_TopDownImage(mkRenderer.MemoryImage());
-        }
-        mkRenderer.EndMemoryContext();
-    }
-    catch (const KV_Exception&)
-    {
-        AbandonMemoryContext();
-        picture = wxImage();
-    }
+    const wxImage picture = DrawOffScreen(width, height);
     mkRenderer.Resize(client.x, client.y);
     Repaint();
     if (picture.IsOk() && (picture.GetWidth() != width || picture.GetHeight() != height))

@@ -1,4 +1,5 @@
-// The view's printing: the printout, the print commands and the drawing for a printer.
+// The view's printing: the printout, the print commands and the drawing for a printer, and
+// the off-screen drawing that printing, Save Image and Copy View share.
 #include "app/KV_ViewPrintout.h"
 
 #include "app/KV_Prompts.h"
@@ -99,42 +100,47 @@ void KV_VerovuriRezaroView::OnDrawPrint(wxPrintout& printout, const wxPageSetupD
         density *= kMaxPictureResolution / targetPPI;
     const int width = std::max(1, static_cast<int>(fit.mnPrintedWidth * density + 0.5));
     const int height = std::max(1, static_cast<int>(fit.mnPrintedHeight * density + 0.5));
+    wxImage picture = DrawOffScreen(fit.mnMemoryWidth, fit.mnMemoryHeight);
+    if (!picture.IsOk())
+    {
+        ShowMessage(kMsgPrint);
+        return;
+    }
+    // High-quality filtering to the printed size, then the printout's own mapping puts the
+    // picture at the printable area's top-left corner, filling its width or its height as
+    // the fit does.
+    picture.Rescale(width, height, wxIMAGE_QUALITY_HIGH);
+    printout.FitThisSizeToPageMargins(wxSize(width, height), setup);
+    dc.DrawBitmap(wxBitmap(picture), 0, 0, false);
+}
+
+wxImage KV_VerovuriRezaroView::DrawOffScreen(int width, int height)
+{
+    wxImage picture;
     try
     {
-        if (mkRenderer.BeginMemoryContext(fit.mnMemoryWidth, fit.mnMemoryHeight, &mkDC, 0) != 0)
-        {
-            ShowMessage(kMsgPrint);
-        }
-        else
+        if (mkRenderer.BeginMemoryContext(width, height, &mkDC, 0) == 0)
         {
             mkRenderer.Render();
-            // High-quality filtering to the printed size, then the printout's own mapping
-            // puts the picture at the printable area's top-left corner, filling its width
-            // or its height as the fit does.
-            wxImage picture = KV_TopDownImage(mkRenderer.MemoryImage());
-            picture.Rescale(width, height, wxIMAGE_QUALITY_HIGH);
-            printout.FitThisSizeToPageMargins(wxSize(width, height), setup);
-            dc.DrawBitmap(wxBitmap(picture), 0, 0, false);
+            picture = KV_TopDownImage(mkRenderer.MemoryImage());
         }
         mkRenderer.EndMemoryContext();
     }
     catch (const KV_Exception&)
     {
-        AbandonMemoryContext();
-        ShowMessage(kMsgPrint);
+        // The memory context a failed drawing left open is ended; a failure of that is
+        // ignored, the first one is what the caller reports.
+        try
+        {
+            if (mkRenderer.IsRenderingToMemory())
+                mkRenderer.EndMemoryContext();
+        }
+        catch (const KV_Exception&)
+        {
+        }
+        return wxImage();
     }
-}
-
-void KV_VerovuriRezaroView::AbandonMemoryContext()
-{
-    try
-    {
-        if (mkRenderer.IsRenderingToMemory())
-            mkRenderer.EndMemoryContext();
-    }
-    catch (const KV_Exception&)
-    {
-    }
+    return picture;
 }
 
 wxString KV_VerovuriRezaroView::DefaultPrintFileName() const

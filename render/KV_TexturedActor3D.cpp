@@ -60,20 +60,6 @@ int RoundToInt(float x)
     return static_cast<int>(KV_Round(x));
 }
 
-// The texture object uploaded ahead of its actor, and what it was made from. Touched on the
-// user-interface thread only, where OpenGL runs.
-struct PreparedTexture
-{
-    GLuint name = 0;
-    unsigned int owner = 0;
-    const KV_MultiImage* image = nullptr;
-    const unsigned char* data = nullptr;
-    int width = 0, height = 0;
-    unsigned int limitPow2 = 0;
-    int uploadedWidth = 0, uploadedHeight = 0;
-};
-PreparedTexture gkPrepared;
-unsigned int gunAdopted = 0;
 }  // namespace
 
 KV_TexturedActor3D::KV_TexturedActor3D(KV_Geometry3D* geometry) : KV_Actor3D(geometry) {}
@@ -114,68 +100,77 @@ bool KV_TexturedActor3D::HasTexturePixels() const
     return PixelsOf(GetTextureImage()).data != nullptr;
 }
 
-void KV_TexturedActor3D::PrepareTexture(const KV_MultiImage& image, unsigned int owner)
+void KV_PreparedTexture::Prepare(const KV_MultiImage& image, unsigned int owner)
 {
-    DiscardPreparedTexture();
+    Discard();
     const TexturePixels source = PixelsOf(image);
     if (source.data == nullptr)
         return;
     // The actor's binding is left as it was: the shown surface still draws with its own.
     GLint bound = 0;
     glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
-    PreparedTexture prepared;
-    glGenTextures(1, &prepared.name);
-    glBindTexture(GL_TEXTURE_2D, prepared.name);
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    prepared.limitPow2 = kMaxTextureImageSizePow2;
+    const unsigned int limitPow2 = KV_TexturedActor3D::kMaxTextureImageSizePow2;
+    int uploadedWidth = 0, uploadedHeight = 0;
     try
     {
-        UploadLevels(image, prepared.limitPow2, prepared.uploadedWidth, prepared.uploadedHeight);
+        KV_TexturedActor3D::UploadLevels(image, limitPow2, uploadedWidth, uploadedHeight);
     }
     catch (...)
     {
-        glDeleteTextures(1, &prepared.name);
+        glDeleteTextures(1, &name);
         glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
         throw;
     }
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
-    prepared.owner = owner;
-    prepared.image = &image;
-    prepared.data = source.data;
-    prepared.width = source.width;
-    prepared.height = source.height;
-    gkPrepared = prepared;
+    munName = name;
+    munOwner = owner;
+    mpkImage = &image;
+    mpkData = source.data;
+    mnWidth = source.width;
+    mnHeight = source.height;
+    munLimitPow2 = limitPow2;
+    mnUploadedWidth = uploadedWidth;
+    mnUploadedHeight = uploadedHeight;
 }
 
-void KV_TexturedActor3D::DiscardPreparedTexture()
+void KV_PreparedTexture::Discard()
 {
-    if (gkPrepared.name != 0)
-        glDeleteTextures(1, &gkPrepared.name);
-    gkPrepared = PreparedTexture();
-}
-
-unsigned int KV_TexturedActor3D::AdoptedTextureCount()
-{
-    return gunAdopted;
+    if (munName != 0)
+    {
+        const GLuint name = munName;
+        glDeleteTextures(1, &name);
+    }
+    munName = 0;
+    mpkImage = nullptr;
+    mpkData = nullptr;
 }
 
 void KV_TexturedActor3D::CreateTexture()
 {
+    // An offer holds for this call only: later calls (a memory context's) make their own.
+    KV_PreparedTexture* const offered = mpkOffered;
+    mpkOffered = nullptr;
     const KV_MultiImage& image = GetTextureImage();
     const TexturePixels source = PixelsOf(image);
     if (source.data == nullptr)
         return;
-    if (gkPrepared.name != 0 && GetGeometry() != nullptr &&
-        gkPrepared.owner == GetGeometry()->munID && gkPrepared.image == &image &&
-        gkPrepared.data == source.data && gkPrepared.width == source.width &&
-        gkPrepared.height == source.height && gkPrepared.limitPow2 == munMaxTextureImageSizePow2)
+    if (offered != nullptr && offered->munName != 0 && GetGeometry() != nullptr &&
+        offered->munOwner == GetGeometry()->munID && offered->mpkImage == &image &&
+        offered->mpkData == source.data && offered->mnWidth == source.width &&
+        offered->mnHeight == source.height && offered->munLimitPow2 == munMaxTextureImageSizePow2)
     {
-        munTextureName = gkPrepared.name;
-        mnUploadedWidth = gkPrepared.uploadedWidth;
-        mnUploadedHeight = gkPrepared.uploadedHeight;
-        gkPrepared = PreparedTexture();
-        ++gunAdopted;
+        munTextureName = offered->munName;
+        mnUploadedWidth = offered->mnUploadedWidth;
+        mnUploadedHeight = offered->mnUploadedHeight;
+        offered->munName = 0;
+        offered->mpkImage = nullptr;
+        offered->mpkData = nullptr;
+        ++offered->munAdoptions;
         glBindTexture(GL_TEXTURE_2D, munTextureName);
         return;
     }

@@ -14,6 +14,44 @@
 
 class KV_MultiImage;
 
+// A texture object uploaded ahead of its actor: the viewer uploads a surface's picture on
+// the user-interface thread while the surface is still being completed elsewhere. Whoever
+// prepares it (the view) holds it and offers it to the actor it makes for that geometry
+// (KV_TexturedActor3D::OfferPreparedTexture); the actor adopts it in CreateTexture when its
+// texture is that same image (same pixels in place, same size limit) instead of uploading
+// again. One object is held at a time, in the context it was made in, which must be current
+// when it is prepared again or discarded.
+class KV_PreparedTexture
+{
+public:
+    KV_PreparedTexture() = default;
+    KV_PreparedTexture(const KV_PreparedTexture&) = delete;
+    KV_PreparedTexture& operator=(const KV_PreparedTexture&) = delete;
+
+    // Deletes an object nobody adopted, then uploads image (all mipmap levels) into a new
+    // texture object of the current context for geometry owner; nothing more for an image
+    // without pixels. The context's binding is left as it was. Throws KV_RenderException as
+    // the actor's upload does, holding nothing then.
+    void Prepare(const KV_MultiImage& image, unsigned int owner);
+    // Deletes an object nobody adopted (in the current context).
+    void Discard();
+    bool IsHeld() const { return munName != 0; }
+    // How many of the objects prepared here actors have adopted.
+    unsigned int AdoptionCount() const { return munAdoptions; }
+
+private:
+    friend class KV_TexturedActor3D;
+
+    unsigned int munName = 0;
+    unsigned int munOwner = 0;
+    const KV_MultiImage* mpkImage = nullptr;
+    const unsigned char* mpkData = nullptr;
+    int mnWidth = 0, mnHeight = 0;
+    unsigned int munLimitPow2 = 0;
+    int mnUploadedWidth = 0, mnUploadedHeight = 0;
+    unsigned int munAdoptions = 0;
+};
+
 class KV_TexturedActor3D : public KV_Actor3D
 {
 public:
@@ -39,16 +77,11 @@ public:
     // clipped to the image; an empty one does nothing.
     void UpdateTextureSubImage(int firstColumn, int firstRow, int lastColumn, int lastRow);
 
-    // A texture object uploaded ahead of its actor, in the current context: the viewer
-    // uploads a surface's picture on the user-interface thread while the loading thread is
-    // still completing the surface. The next actor of the geometry `owner` whose texture is
-    // that same image (same pixels in place) adopts the object in CreateTexture instead of
-    // uploading again. One is held at a time: preparing another, or Discard, deletes an
-    // object nobody adopted (in the current context, which must be the one it was made in).
-    static void PrepareTexture(const KV_MultiImage& image, unsigned int owner);
-    static void DiscardPreparedTexture();
-    // How many actors have adopted a prepared texture so far.
-    static unsigned int AdoptedTextureCount();
+    // Offers prepared, held by the caller, to the next CreateTexture of this actor, in the
+    // context prepared was made in: adopted (and no longer held there) when it was prepared
+    // for this actor's geometry and texture image. The offer ends with that CreateTexture,
+    // adopted or not; null withdraws it.
+    void OfferPreparedTexture(KV_PreparedTexture* prepared) { mpkOffered = prepared; }
 
     // Size of the image last handed to gluBuild2DMipmaps (after the size limit).
     int UploadedWidth() const { return mnUploadedWidth; }
@@ -73,6 +106,10 @@ protected:
     unsigned int munMaxTextureImageSizePow2 = kMaxTextureImageSizePow2;
 
 private:
+    // Prepares with the actor's own upload, so that an adopted object holds what the actor
+    // would have uploaded.
+    friend class KV_PreparedTexture;
+
     void Upload(const KV_MultiImage& image);
     // Uploads every mipmap level into the bound texture object, the image's longer sides cut
     // to 2^limitPow2 first; gives the size uploaded.
@@ -81,4 +118,5 @@ private:
 
     int mnUploadedWidth = 0;
     int mnUploadedHeight = 0;
+    KV_PreparedTexture* mpkOffered = nullptr;
 };

@@ -444,7 +444,6 @@ std::vector<std::vector<unsigned char>> TextureLevels(GLuint name)
 // usual upload of the same picture gives.
 TEST_F(ViewTest, TextureUploadedDuringTheLoadIsAdoptedWithEveryLevelOfTheUsualUpload)
 {
-    const unsigned int adoptedBefore = KV_TexturedActor3D::AdoptedTextureCount();
     StartWithSample();
     mkApp.Prompts().mkOpenPaths.push_back(wxString(CopySample("second.osf")));
     mkApp.Prompts().mkAnswers.push_back(true);
@@ -454,7 +453,7 @@ TEST_F(ViewTest, TextureUploadedDuringTheLoadIsAdoptedWithEveryLevelOfTheUsualUp
         if (open == 1)
             mkApp.Command(ID_FILE_OPEN);
         ASSERT_TRUE(mkApp.WaitForFrame());
-        EXPECT_EQ(KV_TexturedActor3D::AdoptedTextureCount(), adoptedBefore + open + 1);
+        EXPECT_EQ(View()->AdoptedTextureCount(), open + 1u);
         const KV_PolySurface& surface = Doc()->mpkSurfaceGeometry->GetSurface();
         ASSERT_TRUE(surface.HasTextureMap());
         const KV_Image<KV_RGB8>* image = surface.mpTextureMap->ColourImage();
