@@ -6,19 +6,6 @@
 #include "meshfile/KV_MeshImporter.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
-    const wxString& path, wxString* reason, std::shared_ptr<const KV_SurfaceReadReport>* report)
-{
-    auto read = std::make_shared<KV_SurfaceReadReport>();
-    KV_PolySurfaceGeometry3D* geometry =
-        KV_DocumentCore::LoadGeometry(KV_String(path.fn_str()), read.get());
-    if (geometry == nullptr && reason != nullptr)
-        *reason = KV_LoadFailureReason(*read);
-    if (report != nullptr)
-        *report = std::move(read);
-    return geometry;
-}
-
 bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
                        wxString& error)
 {
@@ -58,21 +45,6 @@ wxString KV_SaveAsWildcard()
 {
     return "glTF 2.0 binary (*.glb)|*.glb|glTF 2.0 (*.gltf)|*.gltf|Wavefront OBJ (*.obj)|*.obj|"
            "PLY, binary (*.ply)|*.ply|STL, binary (*.stl)|*.stl|Orvane Surface Files (*.osf)|*.osf";
-}
-
-void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry)
-{
-    delete geometry;
-}
-
-bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path)
-{
-    return KV_DocumentCore::ExportGeometry(geometry, KV_String(path.fn_str()));
-}
-
-wxString KV_LoadFailureReason(const KV_SurfaceReadReport& report)
-{
-    return wxString::FromUTF8(KV_SurfaceFailureReason(report).c_str());
 }
 
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,

@@ -1,27 +1,12 @@
 #pragma once
-// The document's calls into the toolkit-free document core: loading and completing a
-// surface file into a new geometry, deleting it, and exporting it as a VRML world.
+// What the windowed program says of a geometry and asks of the formats below it: the load
+// summary, Save As, and the Open and Save As dialogs' filters.
 
 #include <wx/string.h>
 
-#include <memory>
 
 class KV_PolySurfaceGeometry3D;
 struct KV_SurfaceReadReport;
-
-// A new geometry holding the completed surface of the file with its material, or null when
-// the file does not load; then reason (when not null) says why in a few words. The caller
-// owns the result. With report, what reading found is handed back there (also on failure).
-KV_PolySurfaceGeometry3D* KV_LoadSurfaceGeometry(
-    const wxString& path, wxString* reason = nullptr,
-    std::shared_ptr<const KV_SurfaceReadReport>* report = nullptr);
-// Why a load that read report failed, in a few words (empty when it did not fail).
-wxString KV_LoadFailureReason(const KV_SurfaceReadReport& report);
-// Deletes a geometry made by KV_LoadSurfaceGeometry; null is allowed.
-void KV_DeleteGeometry(KV_PolySurfaceGeometry3D* geometry);
-// Writes the geometry's surface as a VRML world with its texture beside it; false when the
-// writer could not write the world.
-bool KV_ExportGeometryVRML(const KV_PolySurfaceGeometry3D& geometry, const wxString& path);
 
 // "N vertices, M polygons, W x H texture" (or "no texture") of a loaded geometry; M counts
 // the polygons as read when report is given, else the triangles.

@@ -92,7 +92,7 @@ KV_Prompts* KV_Prompts::Install(KV_Prompts* prompts)
 void KV_InstallReportMessageBoxes()
 {
     SetReportSink(
-        [](const char* text, const char* caption, KV_ReportKind)
+        [](const char* text, const char* caption, KV_ReportKind kind)
         {
             const wxString body = wxString::FromUTF8(text), title = wxString::FromUTF8(caption);
             if (wxThread::IsMain() || wxTheApp == nullptr)
@@ -100,8 +100,14 @@ void KV_InstallReportMessageBoxes()
                 KV_Prompts::Get().Message(body, title);
                 return;
             }
-            // A report from a loading thread: the box belongs to the user-interface thread,
-            // and the report still waits until the user has seen it.
+            // A report from a worker: the box belongs to the user-interface thread. The
+            // worker goes on at once, as the interface may be waiting for it (a cancelled load
+            // is waited for at exit); only a report that ends the program waits to be seen.
+            if (kind == KV_ReportKind::Message)
+            {
+                wxTheApp->CallAfter([body, title] { KV_Prompts::Get().Message(body, title); });
+                return;
+            }
             auto shown = std::make_shared<std::promise<void>>();
             std::future<void> seen = shown->get_future();
             wxTheApp->CallAfter(

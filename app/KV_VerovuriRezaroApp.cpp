@@ -1,13 +1,13 @@
 #include "app/KV_VerovuriRezaroApp.h"
 
 #include "app/AboutDlg.h"
-#include "app/KV_BackgroundLoad.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
+#include "foundation/KV_Executor.h"
 
 #include <wx/dnd.h>
 #include <wx/fileconf.h>
@@ -124,7 +124,9 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
         return false;
     if (!path.empty())
     {
-        if (!OpenDocumentFile(path))
+        // Before the window shows there is nothing else to do: the load runs to its end here.
+        if (!mpkDocument->OnOpenDocument(wxFileName(path).GetAbsolutePath(),
+                                         KV_VerovuriRezaroDoc::Wait::Yes))
             return false;
     }
     else
@@ -145,7 +147,10 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
 
 bool KV_VerovuriRezaroApp::CreateDocumentWindows()
 {
+    if (!mpkExecutor)
+        mpkExecutor = std::make_unique<KV_Executor>();
     mpkDocument = std::make_unique<KV_VerovuriRezaroDoc>();
+    mpkDocument->SetExecutor(mpkExecutor.get());
     mpkMainFrame = new CMainFrame;
     if (!mpkMainFrame->Create())
     {
@@ -162,6 +167,7 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
         std::exit(1);
     }
     mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get());
+    mpkView->SetExecutor(mpkExecutor.get());
     mpkMainFrame->SetCommandTarget(mpkView);
     mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
     mpkDocument->SetTitleListener(
@@ -173,6 +179,9 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     mpkDocument->SetRecentFileListener([this](const wxString& fullPath)
                                        { AddToRecentFileList(fullPath); });
     mpkDocument->SetLoadProgressDisplay(mpkMainFrame);
+    KV_VerovuriRezaroDoc* document = mpkDocument.get();
+    mpkMainFrame->SetLoadControl([document] { return document->IsLoading(); },
+                                 [document] { document->CancelLoad(); });
     return true;
 }
 
@@ -191,12 +200,11 @@ int KV_VerovuriRezaroApp::OnExit()
 
 void KV_VerovuriRezaroApp::ExitInstance()
 {
-    // A cancelled load may still be finishing its stage on its own thread.
-    KV_BackgroundLoad::WaitForAbandoned();
     SaveStdProfileSettings();
     mpkMainFrame = nullptr;
     mpkView = nullptr;
-    // The view (and with it every actor observing the geometry) is gone by now.
+    // The view (and with it every actor observing the geometry) is gone by now. The
+    // document waits for the workers of cancelled loads, which have been told to stop.
     mpkDocument.reset();
     if (mpkConfig)
         mpkConfig->Flush();

@@ -11,6 +11,7 @@
 #include <memory>
 
 class CMainFrame;
+class KV_Executor;
 class KV_VerovuriRezaroDoc;
 class KV_VerovuriRezaroView;
 class wxConfigBase;
@@ -32,8 +33,8 @@ public:
     // Saves the settings and lets go of the document; the main frame must be gone.
     void ExitInstance();
 
-    // Opens a file the way the command line, drag and drop and the recent-file list do.
-    // False when the document refused or failed (it has said why).
+    // Opens a file the way drag and drop and the recent-file list do: the load starts and
+    // runs on while the interface goes on. False when the document refused (it has said why).
     bool OpenDocumentFile(const wxString& path);
     // Opens entry i (0-based) of the recent-file list; an entry that no longer opens for
     // reading leaves the list.
@@ -73,6 +74,9 @@ private:
     wxFileHistory mkRecentFiles;
     std::unique_ptr<wxPrintDialogData> mpkPrintDialogData;
     std::unique_ptr<wxPageSetupDialogData> mpkPageSetupData;
+    // The program's one pool of worker threads, handed to every load and to the view; it
+    // outlives the document, whose loads use it.
+    std::unique_ptr<KV_Executor> mpkExecutor;
     std::unique_ptr<KV_VerovuriRezaroDoc> mpkDocument;
     CMainFrame* mpkMainFrame = nullptr;
     KV_VerovuriRezaroView* mpkView = nullptr;

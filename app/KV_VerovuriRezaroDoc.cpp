@@ -3,19 +3,47 @@
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroView.h"
-#include "app/KV_BackgroundLoad.h"
 #include "app/KV_DocumentCoreBridge.h"
+#include "render/KV_PolySurfaceActor3D.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include <wx/app.h>
 
 #include <wx/filename.h>
 #include <wx/time.h>
 
 #include <cstdio>
 
-KV_VerovuriRezaroDoc::KV_VerovuriRezaroDoc() = default;
+namespace
+{
+constexpr const char* kStageReading = "Reading %s...";
+constexpr const char* kStageCompleting = "Completing the surface...";
+constexpr const char* kStagePreparingTexture = "Preparing the texture...";
+}  // namespace
+
+KV_VerovuriRezaroDoc::KV_VerovuriRezaroDoc()
+{
+    // The core's notifications become the view's updates; the mirror follows them.
+    mkCore.SetNotifier(
+        [this](int hint, KV_PolySurfaceGeometry3D* geometry)
+        {
+            if (hint == KV_DocumentCore::HINT_REMOVE_GEOMETRY)
+            {
+                UpdateAllViews(HINT_REMOVE_GEOMETRY, geometry);
+                mpkSurfaceGeometry = nullptr;
+            }
+            else
+            {
+                mpkSurfaceGeometry = geometry;
+                UpdateAllViews(HINT_ADD_GEOMETRY, geometry);
+            }
+        });
+}
 
 KV_VerovuriRezaroDoc::~KV_VerovuriRezaroDoc()
 {
-    KV_DeleteGeometry(mpkSurfaceGeometry);
+    if (mpkView != nullptr)
+        mpkView->DiscardPreparedTexture();
     mpkSurfaceGeometry = nullptr;
 }
 
@@ -25,7 +53,7 @@ void KV_VerovuriRezaroDoc::OnNewDocument()
     SetTitle("Untitled");
 }
 
-bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path)
+bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path, Wait wait)
 {
     // The open check reads nothing; a directory passes it here and fails to load later.
     std::FILE* file = std::fopen(path.fn_str(), "rb");
@@ -35,88 +63,119 @@ bool KV_VerovuriRezaroDoc::OnOpenDocument(const wxString& path)
         return false;
     }
     std::fclose(file);
-    return LoadSurfaceFile(path);
+    return LoadSurfaceFile(path, wait);
 }
 
-bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path)
+bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path, Wait wait)
 {
-    if (KV_BackgroundLoad::IsRunning())
+    if (mkCore.IsLoading())
         return false;
     if (mpkSurfaceGeometry != nullptr &&
         !KV_Prompts::Get().AskYesNo(wxString::Format("Replace existing surface: %s?", mkTitle),
                                     KV_APP_TITLE))
         return false;
 
-    const wxLongLong start = wxGetUTCTimeMillis();
-    std::shared_ptr<const KV_SurfaceReadReport> report;
-    KV_PolySurfaceGeometry3D* geometry = nullptr;
-    // The texture goes up to OpenGL while the surface is completed.
-    const auto prepareTexture = [this](const KV_MultiImage& image, unsigned int owner)
-    {
-        if (mpkView != nullptr)
-            mpkView->PrepareTexture(image, owner);
-    };
-    // One not adopted by the new surface's actor (a failed load, a cancelled one) goes on
-    // every way out.
-    struct DiscardTexture
-    {
-        KV_VerovuriRezaroView* view;
-        ~DiscardTexture()
-        {
-            if (view != nullptr)
-                view->DiscardPreparedTexture();
-        }
-    } discardTexture{mpkView};
-    const KV_BackgroundLoad::Result result =
-        KV_BackgroundLoad::Run(path, mpkProgress, geometry, report, prepareTexture);
-    if (result == KV_BackgroundLoad::Result::Cancelled)
+    const long long start = wxGetUTCTimeMillis().GetValue();
+    const wxString name = wxFileName(path).GetFullName();
+    KV_DocumentCore::LoadListener listener;
+    listener.mkStageBegins = [this, name](KV_LoadJob::Stage stage)
     {
         if (mpkProgress != nullptr)
-            mpkProgress->EndLoadProgress("Loading cancelled");
-        return false;
-    }
-    if (geometry == nullptr)
+            mpkProgress->ShowLoadStage(stage == KV_LoadJob::STAGE_COMPLETING
+                                           ? wxString(kStageCompleting)
+                                           : wxString::Format(kStageReading, name));
+    };
+    // The texture goes up to OpenGL while the surface is completed.
+    listener.mkTextureReady = [this](const KV_PolySurfaceGeometry3D& geometry)
+    {
+        const KV_MultiImage* image = KV_PolySurfaceActor3D::TextureImageOf(geometry.DrawingSurface());
+        if (mpkView != nullptr && image != nullptr)
+        {
+            try
+            {
+                mpkView->PrepareTexture(*image, geometry.munID);
+            }
+            catch (...)
+            {
+                // Nothing prepared: the view uploads as usual and reports there.
+            }
+        }
+    };
+    listener.mkFinished = [this, path, start](KV_LoadJob::Outcome outcome, std::exception_ptr error)
+    {
+        if (error)
+        {
+            // Memory ran out: that goes to whoever handles it, as any command's would.
+            meLastOutcome = outcome;
+            if (mpkProgress != nullptr)
+                mpkProgress->EndLoadProgress(KV_IDLE_PROMPT);
+            std::rethrow_exception(error);
+        }
+        LoadFinished(path, outcome, start);
+    };
+    // Reading is the first stage: say so at once, before the worker has begun.
+    if (mpkProgress != nullptr)
+        mpkProgress->ShowLoadStage(wxString::Format(kStageReading, name));
+    KV_LoadJob::Poster poster;
+    if (wait == Wait::No && wxTheApp != nullptr)
+        poster = [](std::function<void()> call) { wxTheApp->CallAfter(std::move(call)); };
+    meLastOutcome = KV_LoadJob::Outcome::Failed;
+    mkCore.BeginLoad(KV_String(path.fn_str()), mpkExecutor, std::move(poster), std::move(listener),
+                     wait == Wait::Yes);
+    if (wait == Wait::Yes)
+        return meLastOutcome == KV_LoadJob::Outcome::Loaded;
+    return true;
+}
+
+void KV_VerovuriRezaroDoc::CancelLoad()
+{
+    if (!mkCore.IsLoading())
+        return;
+    mkCore.CancelLoad();
+    meLastOutcome = KV_LoadJob::Outcome::Cancelled;
+    // A texture prepared for the cancelled surface is not adopted by any actor.
+    if (mpkView != nullptr)
+        mpkView->DiscardPreparedTexture();
+    if (mpkProgress != nullptr)
+        mpkProgress->EndLoadProgress("Loading cancelled");
+}
+
+void KV_VerovuriRezaroDoc::LoadFinished(const wxString& path, KV_LoadJob::Outcome outcome,
+                                        long long startMs)
+{
+    meLastOutcome = outcome;
+    // One not adopted by the new surface's actor (a failed load) goes.
+    if (mpkView != nullptr)
+        mpkView->DiscardPreparedTexture();
+    if (outcome != KV_LoadJob::Outcome::Loaded)
     {
         if (mpkProgress != nullptr)
             mpkProgress->EndLoadProgress(KV_IDLE_PROMPT);
-        const wxString reason = report ? KV_LoadFailureReason(*report) : wxString();
         // The fixed message first, then why.
-        wxString text = wxString::Format("Failed to load surface file: %s", path);
-        if (!reason.empty())
-            text += "\n" + reason;
-        KV_Prompts::Get().Message(text, KV_APP_TITLE);
-        return false;
+        KV_Prompts::Get().Message(wxString::FromUTF8(mkCore.LastError().c_str()), KV_APP_TITLE);
+        return;
     }
-
-    if (mpkSurfaceGeometry != nullptr)
-    {
-        UpdateAllViews(HINT_REMOVE_GEOMETRY, mpkSurfaceGeometry);
-        CloseSurface();
-    }
-    mpkSurfaceGeometry = geometry;
-    mpkReadReport = std::move(report);
-    const wxString summary = KV_LoadSummary(*mpkSurfaceGeometry, mpkReadReport.get());
-    if (mpkProgress != nullptr && !summary.EndsWith("no texture"))
-        mpkProgress->ShowLoadStage(KV_BackgroundLoad::kStagePreparingTexture);
-    UpdateAllViews(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+    const KV_PolySurfaceGeometry3D& geometry = *mpkSurfaceGeometry;
+    const wxString summary = KV_LoadSummary(geometry, GetReadReport());
+    if (mpkProgress != nullptr && geometry.DrawingSurface().HasTextureMap())
+        mpkProgress->ShowLoadStage(kStagePreparingTexture);
     if (mpkProgress != nullptr)
         mpkProgress->EndLoadProgress(wxString::Format(
-            "%s, loaded in %.1f s", summary, (wxGetUTCTimeMillis() - start).ToDouble() / 1000.0));
+            "%s, loaded in %.1f s", summary,
+            static_cast<double>(wxGetUTCTimeMillis().GetValue() - startMs) / 1000.0));
 
     if (mkRecentFileListener)
         mkRecentFileListener(path);
     SetTitle(wxFileName(path).GetName());
     SetPathName(path, true);
-    return true;
 }
 
 void KV_VerovuriRezaroDoc::CloseSurface()
 {
     if (mpkSurfaceGeometry == nullptr)
         return;
-    KV_DeleteGeometry(mpkSurfaceGeometry);
+    mkCore.CloseSurface();
     mpkSurfaceGeometry = nullptr;
-    mpkReadReport.reset();
     SetTitle("untitled");
     SetPathName("untitled", true);
 }
@@ -125,7 +184,7 @@ bool KV_VerovuriRezaroDoc::ExportVRML(const wxString& path)
 {
     if (mpkSurfaceGeometry == nullptr)
         return false;
-    return KV_ExportGeometryVRML(*mpkSurfaceGeometry, path);
+    return KV_DocumentCore::ExportGeometry(*mpkSurfaceGeometry, KV_String(path.fn_str()));
 }
 
 bool KV_VerovuriRezaroDoc::SaveAs(const wxString& path, wxString& error)

@@ -1,19 +1,35 @@
 #pragma once
-// KV_VerovuriRezaroDoc: the one document of the program, reused for every file opened. It
-// holds at most one surface, as the geometry the view draws, and tells the view when that
-// geometry comes and goes (hint 1 add, hint 0 remove). Loading, completing and exporting
-// the surface are the document core's work; this class adds the questions, the messages,
-// the title and the recent-file list around it.
+// KV_VerovuriRezaroDoc: the windowed face of the program's one document (KV_DocumentCore),
+// reused for every file opened. The core holds the surface, loads it on its load job and
+// tells of each change; this adapter turns those notifications into the view's updates
+// (hint 1 add, hint 0 remove) and adds what needs the toolkit: the questions, the messages,
+// the load's progress in the status bar, the title and the recent-file list.
+//
+// A load runs while the interface goes on: LoadSurfaceFile starts it and returns; its stages
+// and its end arrive as calls on the interface thread (CallAfter).
+
+#include "document/KV_DocumentCore.h"
 
 #include <wx/string.h>
 
 #include <functional>
 #include <memory>
 
+class KV_Executor;
 class KV_PolySurfaceGeometry3D;
-class KV_LoadProgressDisplay;
 struct KV_SurfaceReadReport;
 class KV_VerovuriRezaroView;
+
+// Where a load shows its progress (the main frame's status bar).
+class KV_LoadProgressDisplay
+{
+public:
+    virtual ~KV_LoadProgressDisplay() = default;
+    // The stage text beside a moving gauge and a Cancel button.
+    virtual void ShowLoadStage(const wxString& text) = 0;
+    // Gauge and button go; text stays in the message pane.
+    virtual void EndLoadProgress(const wxString& text) = 0;
+};
 
 class KV_VerovuriRezaroDoc
 {
@@ -26,7 +42,8 @@ public:
     };
 
     KV_VerovuriRezaroDoc();
-    // Deletes the geometry; the views must be gone (their actors observe it).
+    // Stops a running load and deletes the geometry; the views must be gone (their actors
+    // observe it).
     ~KV_VerovuriRezaroDoc();
     KV_VerovuriRezaroDoc(const KV_VerovuriRezaroDoc&) = delete;
     KV_VerovuriRezaroDoc& operator=(const KV_VerovuriRezaroDoc&) = delete;
@@ -34,16 +51,31 @@ public:
     // An empty document titled "Untitled".
     void OnNewDocument();
 
+    // How a load runs: in the background while the interface goes on (its result comes
+    // later), or to its end before the call returns (the command line, before the window
+    // shows).
+    enum class Wait
+    {
+        No,
+        Yes
+    };
     // The open path for every way of opening a file. A file that does not open for reading
     // gets the open-failure message and false, and nothing changes; otherwise LoadSurfaceFile.
-    bool OnOpenDocument(const wxString& path);
+    bool OnOpenDocument(const wxString& path, Wait wait = Wait::No);
     // Asks before replacing a shown surface ("Replace existing surface: %s?"); No returns
-    // false and changes nothing. A file that does not load shows "Failed to load surface
-    // file: %s" with the full path, and a second line saying why, and returns false; the
-    // shown surface stays. The file is read and completed away from the user-interface
-    // thread, which keeps drawing; a load cancelled by the user returns false without a
-    // message, and so does a request made while another load runs.
-    bool LoadSurfaceFile(const wxString& path);
+    // false and changes nothing; so does a request made while another load runs. Otherwise
+    // the load starts and true is returned (Wait::Yes: true when the surface loaded). A file
+    // that does not load shows "Failed to load surface file: %s" with the full path, and a
+    // second line saying why; the shown surface stays. A load cancelled by the user ends
+    // without a message.
+    bool LoadSurfaceFile(const wxString& path, Wait wait = Wait::No);
+    bool IsLoading() const { return mkCore.IsLoading(); }
+    // Stops the running load ("Loading cancelled"); nothing happens without one.
+    void CancelLoad();
+    // How the last load ended (Failed before the first).
+    KV_LoadJob::Outcome LastLoadOutcome() const { return meLastOutcome; }
+    // The program's executor, handed to each load (not owned; may be null: sequential).
+    void SetExecutor(KV_Executor* executor) { mpkExecutor = executor; }
     // Removes the surface: title "untitled". Does nothing without a surface.
     void CloseSurface();
     // Writes the surface as a VRML world (texture beside it). False when nothing was written
@@ -53,12 +85,12 @@ public:
     // a surface file); false with the reason in error when nothing could be written.
     bool SaveAs(const wxString& path, wxString& error);
 
-    // The displayed surface, or null; owned.
+    // The displayed surface, or null: the core's, followed through its notifications.
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;
 
     // What reading the shown surface's file found (encoding, checksum, polygons as read);
     // null without a surface.
-    const KV_SurfaceReadReport* GetReadReport() const { return mpkReadReport.get(); }
+    const KV_SurfaceReadReport* GetReadReport() const { return mkCore.ShownReadReport(); }
 
     const wxString& GetTitle() const { return mkTitle; }
     void SetTitle(const wxString& title);
@@ -85,9 +117,14 @@ public:
     static constexpr const char* kOpenFailedFormat = "Cannot open the file %s.";
 
 private:
+    // The end of a load begun by LoadSurfaceFile.
+    void LoadFinished(const wxString& path, KV_LoadJob::Outcome outcome, long long startMs);
+
+    KV_DocumentCore mkCore;
+    KV_Executor* mpkExecutor = nullptr;
+    KV_LoadJob::Outcome meLastOutcome = KV_LoadJob::Outcome::Failed;
     wxString mkTitle;
     wxString mkPathName;
-    std::shared_ptr<const KV_SurfaceReadReport> mpkReadReport;
     bool mbModified = false;
     KV_VerovuriRezaroView* mpkView = nullptr;
     KV_LoadProgressDisplay* mpkProgress = nullptr;

@@ -316,7 +316,7 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         // executor now (whoever reads them first waits for them, or makes them).
         if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
             mkRenderer.GetActorCount() > 0)
-            mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion();
+            mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion(mpkExecutor);
         PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)

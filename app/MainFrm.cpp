@@ -93,6 +93,12 @@ bool CMainFrame::Create()
     Bind(wxEVT_IDLE, &CMainFrame::OnIdle, this);
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
+    mkPulse.Bind(wxEVT_TIMER,
+                 [this](wxTimerEvent&)
+                 {
+                     if (mpkLoadGauge != nullptr)
+                         mpkLoadGauge->Pulse();
+                 });
     Bind(wxEVT_BUTTON, &CMainFrame::OnCancelLoad, this, KV_MenuId(ID_LOAD_CANCEL));
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, KV_MenuId(ID_APP_EXIT));
     Bind(wxEVT_MENU, &CMainFrame::OnRecentFile, this, KV_MenuId(ID_FILE_MRU_FILE1),
@@ -259,7 +265,7 @@ bool CMainFrame::TryBefore(wxEvent& event)
 {
     // While a file loads, commands wait: the document and the view are in the middle of a
     // change. The load's own Cancel button is a button, not a command.
-    if (KV_BackgroundLoad::IsRunning())
+    if (IsLoading())
     {
         if (event.GetEventType() == wxEVT_MENU)
             return true;
@@ -359,23 +365,19 @@ void CMainFrame::SavePlacement()
 
 void CMainFrame::OnClose(wxCloseEvent& event)
 {
-    if (KV_BackgroundLoad::IsRunning() && event.CanVeto())
-    {
-        // Closing stops the load first; the window closes once the load has returned.
-        KV_BackgroundLoad::Cancel();
-        event.Veto();
-        CallAfter([this] { Close(); });
-        return;
-    }
+    // Closing stops a load first; its worker is waited for when the document goes.
+    if (IsLoading())
+        CancelLoad();
+    mkPulse.Stop();
     SavePlacement();
     event.Skip();
 }
 
 void CMainFrame::OnCharHook(wxKeyEvent& event)
 {
-    if (event.GetKeyCode() == WXK_ESCAPE && KV_BackgroundLoad::IsRunning())
+    if (event.GetKeyCode() == WXK_ESCAPE && IsLoading())
     {
-        KV_BackgroundLoad::Cancel();
+        CancelLoad();
         return;
     }
     event.Skip();
@@ -383,7 +385,7 @@ void CMainFrame::OnCharHook(wxKeyEvent& event)
 
 void CMainFrame::OnCancelLoad(wxCommandEvent&)
 {
-    KV_BackgroundLoad::Cancel();
+    CancelLoad();
 }
 
 void CMainFrame::PlaceLoadControls()
@@ -418,17 +420,26 @@ void CMainFrame::ShowLoadStage(const wxString& text)
     }
     SetStatusText(text, 0);
     mpkLoadGauge->Pulse();
+    if (!mkPulse.IsRunning())
+        mkPulse.Start(100);
     bar->Update();
 }
 
-void CMainFrame::PulseLoad()
+void CMainFrame::SetLoadControl(std::function<bool()> isLoading, std::function<void()> cancel)
 {
-    if (mpkLoadGauge != nullptr)
-        mpkLoadGauge->Pulse();
+    mkIsLoading = std::move(isLoading);
+    mkCancelLoad = std::move(cancel);
+}
+
+void CMainFrame::CancelLoad()
+{
+    if (mkCancelLoad)
+        mkCancelLoad();
 }
 
 void CMainFrame::EndLoadProgress(const wxString& text)
 {
+    mkPulse.Stop();
     if (mpkLoadGauge != nullptr)
     {
         mpkLoadGauge->Destroy();

@@ -3,9 +3,12 @@
 // view. Commands and their enabled/marked queries go to the view first, then to the frame,
 // then to the application object.
 
-#include "app/KV_BackgroundLoad.h"
+#include "app/KV_VerovuriRezaroDoc.h"
 
 #include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <functional>
 
 class wxButton;
 class wxFileHistory;
@@ -30,6 +33,8 @@ public:
 
     // The window that gets commands first (the 3D view); may be null.
     void SetCommandTarget(wxWindow* target) { mpkCommandTarget = target; }
+    // Who runs loads (the document): asked whether one runs, told to cancel it. Unset: none.
+    void SetLoadControl(std::function<bool()> isLoading, std::function<void()> cancel);
 
     // Shows the document's title in the caption: "title - Orvane Image View".
     void ShowDocumentTitle(const wxString& title);
@@ -41,7 +46,6 @@ public:
     // A load's progress in the status bar: the stage in the message pane, a gauge and a
     // Cancel button at its right end. Esc cancels too.
     void ShowLoadStage(const wxString& text) override;
-    void PulseLoad() override;
     void EndLoadProgress(const wxString& text) override;
     bool IsShowingLoadProgress() const { return mpkLoadGauge != nullptr; }
 
@@ -60,6 +64,8 @@ private:
     void OnClose(wxCloseEvent& event);
     void OnCharHook(wxKeyEvent& event);
     void OnCancelLoad(wxCommandEvent& event);
+    bool IsLoading() const { return mkIsLoading && mkIsLoading(); }
+    void CancelLoad();
     void PlaceLoadControls();
     // The window's size and place from the last run, when the settings hold them and they
     // still meet a display; otherwise the toolkit's choice stays.
@@ -74,6 +80,10 @@ private:
     wxMenu* mpkFileMenu = nullptr;
     wxGauge* mpkLoadGauge = nullptr;
     wxButton* mpkLoadCancel = nullptr;
+    // Moves the gauge while a load shows its progress.
+    wxTimer mkPulse;
+    std::function<bool()> mkIsLoading;
+    std::function<void()> mkCancelLoad;
     // Last shown state of CAP, NUM and SCRL, so that idle time redraws only changes.
     int mnIndicators[kIndicatorCount] = {-1, -1, -1};
 };

@@ -13,6 +13,11 @@ KV_SurfaceColourRandom& KV_SurfaceColourRandom::Process()
 
 KV_DocumentCore::~KV_DocumentCore()
 {
+    // The jobs' destructors stop and wait for their workers.
+    if (mpkLoad)
+        mpkLoad->Cancel();
+    mpkLoad.reset();
+    mkAbandoned.clear();
     delete mpkSurfaceGeometry;
 }
 
@@ -42,63 +47,49 @@ KV_String KV_DocumentCore::SaveFailureMessage(const KV_String& path)
     return KV_String("Failed to save file ") + path;
 }
 
-namespace
+bool KV_DocumentCore::ReadGeometry(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
+                                   KV_SurfaceReadReport& report, KV_Executor* executor,
+                                   const std::atomic<bool>* stop)
 {
-
-// The surface is read and completed in the geometry's own copy: SetSurface then copies a
-// surface onto itself, which copies nothing, instead of copying (and releasing) a local
-// surface of perhaps a million triangles with all its derived lists.
-bool ReadInto(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
-              KV_SurfaceReadReport& report)
-{
-    return KV_ReadSurfaceFile(path, geometry.GetSurface(), report, &geometry.Appearance());
+    // The surface is read and completed in the geometry's own copy: SetSurface then copies a
+    // surface onto itself, which copies nothing, instead of copying (and releasing) a local
+    // surface of perhaps a million triangles with all its derived lists.
+    const bool read = KV_ReadSurfaceFile(path, geometry.GetSurface(), report, &geometry.Appearance(),
+                                         executor, stop);
+    return read && (stop == nullptr || !stop->load());
 }
 
-// The lists drawing does not read are left to the geometry, which finishes them once the
-// surface is on screen, or at once for whoever asks for the surface first.
-void CompleteInto(KV_PolySurfaceGeometry3D& geometry)
+void KV_DocumentCore::CompleteGeometry(KV_PolySurfaceGeometry3D& geometry, KV_Executor* executor,
+                                       const std::atomic<bool>* stop)
 {
+    // The lists drawing does not read are left to the geometry, which finishes them once the
+    // surface is on screen, or at once for whoever asks for the surface first.
     KV_PolySurface& surface = geometry.GetSurface();
-    KV_CompleteSurfaceForDrawing(surface, KV_Completion::Concurrent, &geometry.Appearance());
+    KV_CompleteSurfaceForDrawing(surface, executor, &geometry.Appearance(), stop);
+    if (stop != nullptr && stop->load())
+        return;
     geometry.SetSurface(surface, false);
     geometry.MarkTextureCoordinateVerticesCurrent();
-    geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& stop)
-                             { KV_CompleteSurfaceAfterDrawing(deferred, &stop); });
-    geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
+    geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& halt)
+                             { KV_CompleteSurfaceAfterDrawing(deferred, &halt); });
+    geometry.mkMaterial = NewSurfaceMaterial();
 }
-
-}  // namespace
 
 KV_PolySurfaceGeometry3D* KV_DocumentCore::LoadGeometry(const KV_String& path,
                                                         KV_SurfaceReadReport* report,
-                                                        const KV_LoadObserver* observer)
+                                                        KV_Executor* executor,
+                                                        const std::atomic<bool>* stop)
 {
     // The geometry is made before the file is read, so a failed load uses up an id too.
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
     KV_SurfaceReadReport read;
-    if (observer != nullptr && observer->mkStageBegins)
-        observer->mkStageBegins(KV_LoadObserver::STAGE_READING);
-    const bool loaded = ReadInto(*geometry, path, read);
+    const bool loaded = ReadGeometry(*geometry, path, read, executor, stop);
     if (report != nullptr)
         *report = read;
-    if (!loaded || (observer != nullptr && observer->IsCancelled()))
+    if (!loaded)
         return nullptr;
-    // Declared after the geometry, so that it goes first on every way out.
-    struct Leaving
-    {
-        const KV_LoadObserver* observer;
-        ~Leaving()
-        {
-            if (observer != nullptr && observer->mkGeometryLeaves)
-                observer->mkGeometryLeaves();
-        }
-    } leaving{observer};
-    if (observer != nullptr && observer->mkGeometryRead)
-        observer->mkGeometryRead(*geometry);
-    if (observer != nullptr && observer->mkStageBegins)
-        observer->mkStageBegins(KV_LoadObserver::STAGE_COMPLETING);
-    CompleteInto(*geometry);
-    if (observer != nullptr && observer->IsCancelled())
+    CompleteGeometry(*geometry, executor, stop);
+    if (stop != nullptr && stop->load())
         return nullptr;
     return geometry.release();
 }
@@ -110,30 +101,97 @@ bool KV_DocumentCore::ExportGeometry(const KV_PolySurfaceGeometry3D& geometry,
     return KV_VRMLWriter::ExportSurface(path, geometry.GetSurface());
 }
 
-bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path)
+bool KV_DocumentCore::LoadSurfaceFile(const KV_String& path, KV_Executor* executor)
 {
     auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
-    if (!ReadInto(*geometry, path, mkReadReport))
+    if (!ReadGeometry(*geometry, path, mkReadReport, executor))
     {
         mkLastError = LoadFailureMessage(path, &mkReadReport);
         return false;
     }
     mkLastError = "";
+    CompleteGeometry(*geometry, executor);
+    mpkShownReport = std::make_shared<KV_SurfaceReadReport>(mkReadReport);
+    Adopt(std::move(geometry), path);
+    return true;
+}
 
+void KV_DocumentCore::Adopt(std::unique_ptr<KV_PolySurfaceGeometry3D> geometry,
+                            const KV_String& path)
+{
     // The old geometry leaves the views before it is deleted.
     if (mpkSurfaceGeometry != nullptr)
     {
         if (mkNotifier)
             mkNotifier(HINT_REMOVE_GEOMETRY, mpkSurfaceGeometry);
-        CloseSurface();
+        delete mpkSurfaceGeometry;
+        mpkSurfaceGeometry = nullptr;
     }
-
-    CompleteInto(*geometry);
     mpkSurfaceGeometry = geometry.release();
     mkPathName = path;
     if (mkNotifier)
         mkNotifier(HINT_ADD_GEOMETRY, mpkSurfaceGeometry);
+}
+
+bool KV_DocumentCore::BeginLoad(const KV_String& path, KV_Executor* executor,
+                                KV_LoadJob::Poster poster, LoadListener listener, bool here)
+{
+    if (mpkLoad)
+        return false;
+    ReapFinishedLoads();
+    KV_LoadJob::Listener calls;
+    calls.mkStageBegins = std::move(listener.mkStageBegins);
+    calls.mkTextureReady = std::move(listener.mkTextureReady);
+    // Called through the poster, never after CancelLoad: the document is still here.
+    calls.mkFinished = [this, path, finished = std::move(listener.mkFinished)](
+                           KV_LoadJob::Result result)
+    {
+        // The job has ended its work: it is let go after this call (not inside it).
+        mkAbandoned.push_back(std::move(mpkLoad));
+        if (result.mpkReport)
+            mkReadReport = *result.mpkReport;
+        else
+            mkReadReport = KV_SurfaceReadReport();
+        if (result.meOutcome == KV_LoadJob::Outcome::Loaded)
+        {
+            mkLastError = "";
+            mpkShownReport = result.mpkReport;
+            Adopt(std::move(result.mpkGeometry), path);
+        }
+        else
+        {
+            mkLastError = LoadFailureMessage(path, result.mpkReport.get());
+        }
+        if (finished)
+            finished(result.meOutcome, result.mpkError);
+    };
+    mpkLoad = std::make_unique<KV_LoadJob>(path, executor, std::move(poster), std::move(calls));
+    if (here)
+        mpkLoad->RunHere();
+    else
+        mpkLoad->Start();
     return true;
+}
+
+void KV_DocumentCore::CancelLoad()
+{
+    if (!mpkLoad)
+        return;
+    mpkLoad->Cancel();
+    mkAbandoned.push_back(std::move(mpkLoad));
+    ReapFinishedLoads();
+}
+
+void KV_DocumentCore::ReapFinishedLoads()
+{
+    // A job whose worker has ended is joined at once; the others wait for a later turn.
+    for (auto it = mkAbandoned.begin(); it != mkAbandoned.end();)
+    {
+        if (*it == nullptr || (*it)->IsFinished())
+            it = mkAbandoned.erase(it);
+        else
+            ++it;
+    }
 }
 
 void KV_DocumentCore::CloseSurface()
@@ -142,6 +200,7 @@ void KV_DocumentCore::CloseSurface()
         return;
     delete mpkSurfaceGeometry;
     mpkSurfaceGeometry = nullptr;
+    mpkShownReport.reset();
     mkPathName = "";
 }
 

@@ -1,44 +1,29 @@
 #pragma once
-// KV_DocumentCore: the viewer's document without its windows. It holds at most one surface,
-// wrapped in a scene geometry with its material: loading reads and checks a surface file,
-// completes it and replaces the current geometry; closing deletes it; export writes it as a
-// VRML world with the texture beside it. It asks no questions and shows no messages: the
-// windowed document asks before replacing a surface and shows LastError() when a call
-// returns false. Views learn of the geometry through the notifier (hint 0: remove this
-// geometry from the scene, hint 1: add it).
+// KV_DocumentCore: the viewer's one document, without its windows (the windowed document is
+// an adapter that holds one). It holds at most one surface, wrapped in a scene geometry with
+// its material: loading reads and checks a surface file, completes it and replaces the
+// current geometry, at once (LoadSurfaceFile) or on a load job of its own while the caller
+// goes on (BeginLoad); closing deletes it; export writes it as a VRML world with the texture
+// beside it. It asks no questions and shows no messages: the windowed document asks before
+// replacing a surface and shows LastError() when a load fails. Views learn of the geometry
+// through the notifier (hint 0: remove this geometry from the scene, hint 1: add it).
 //
 // Non-fatal reports of the layers below (a texture image that cannot be saved, say) go
 // through the report sink (foundation/KV_Report.h) as everywhere else.
 
+#include "document/KV_LoadJob.h"
 #include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_String.h"
 #include "render/KV_Material.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
+#include <vector>
+
+class KV_Executor;
 
 class KV_PolySurfaceGeometry3D;
-
-// Watches a load that runs away from the user-interface thread: told as each stage begins,
-// and asked between stages whether to give up. Called on the loading thread.
-struct KV_LoadObserver
-{
-    enum Stage
-    {
-        STAGE_READING = 0,
-        STAGE_COMPLETING = 1
-    };
-    std::function<void(int stage)> mkStageBegins;
-    // Told once the file is read and checked, before the completion, with the geometry,
-    // which stays until mkGeometryLeaves has returned; that is called on every way out of
-    // the load after mkGeometryRead, before the geometry is handed back or deleted. Between
-    // the two, completion writes the surface's lists but never its texture image.
-    std::function<void(const KV_PolySurfaceGeometry3D& geometry)> mkGeometryRead;
-    std::function<void()> mkGeometryLeaves;
-    // Set by anyone; the load gives up at the next stage boundary.
-    const std::atomic<bool>* mpbCancel = nullptr;
-    bool IsCancelled() const { return mpbCancel != nullptr && mpbCancel->load(); }
-};
 
 // The pseudo-random integers behind the colour of each new surface: 0 to 32767, the same
 // sequence in every run (x = x * 214013 + 2531011 over 32 bits, from x = 1; the value is
@@ -46,15 +31,27 @@ struct KV_LoadObserver
 class KV_SurfaceColourRandom
 {
 public:
+    KV_SurfaceColourRandom() = default;
+    KV_SurfaceColourRandom(const KV_SurfaceColourRandom& other) : munState(other.munState.load()) {}
+    KV_SurfaceColourRandom& operator=(const KV_SurfaceColourRandom& other)
+    {
+        munState = other.munState.load();
+        return *this;
+    }
     int Next()
     {
-        munState = munState * 214013u + 2531011u;
-        return static_cast<int>((munState >> 16) & 0x7FFF);
+        // A cancelled load may still be completing beside the current one.
+        unsigned int state = munState.load();
+        unsigned int next = 0;
+        do
+            next = state * 214013u + 2531011u;
+        while (!munState.compare_exchange_weak(state, next));
+        return static_cast<int>((next >> 16) & 0x7FFF);
     }
     static KV_SurfaceColourRandom& Process();
 
 private:
-    unsigned int munState = 1;
+    std::atomic<unsigned int> munState{1};
 };
 
 class KV_DocumentCore
@@ -68,7 +65,8 @@ public:
     using Notifier = std::function<void(int hint, KV_PolySurfaceGeometry3D* geometry)>;
 
     KV_DocumentCore() = default;
-    // Deletes the geometry (without notifying).
+    // Stops a running load, waits for the workers of every load, deletes the geometry
+    // (without notifying).
     ~KV_DocumentCore();
     KV_DocumentCore(const KV_DocumentCore&) = delete;
     KV_DocumentCore& operator=(const KV_DocumentCore&) = delete;
@@ -81,7 +79,27 @@ public:
     // On failure (the file does not load, or its surface is refused) returns false with
     // LastError() "Failed to load surface file: <path>" and a second line saying why; the
     // current surface stays.
-    bool LoadSurfaceFile(const KV_String& path);
+    bool LoadSurfaceFile(const KV_String& path, KV_Executor* executor = nullptr);
+
+    // What a load begun by BeginLoad tells its caller, each through the poster (on the
+    // interface thread). Finished comes last, after the document has taken the new geometry
+    // (Loaded: notifier told) or kept the old one (Failed: LastError() says why, with
+    // error set when the load threw); never after CancelLoad.
+    struct LoadListener
+    {
+        std::function<void(KV_LoadJob::Stage stage)> mkStageBegins;
+        std::function<void(const KV_PolySurfaceGeometry3D& geometry)> mkTextureReady;
+        std::function<void(KV_LoadJob::Outcome outcome, std::exception_ptr error)> mkFinished;
+    };
+    // Starts loading path on a load job; false (nothing started) while another load runs.
+    // With here, the load runs on the calling thread and has ended on return.
+    bool BeginLoad(const KV_String& path, KV_Executor* executor, KV_LoadJob::Poster poster,
+                   LoadListener listener, bool here = false);
+    bool IsLoading() const { return mpkLoad != nullptr; }
+    // Stops the running load: its worker is left to end its piece of work under way (it is
+    // waited for when the document goes, or when it has ended anyway); the document stays
+    // as it was. Nothing happens without a load.
+    void CancelLoad();
     // Deletes the geometry; nothing happens without one.
     void CloseSurface();
     // Writes the surface as a VRML world at path (texture beside it). Returns false with
@@ -96,20 +114,30 @@ public:
     const KV_String& GetPathName() const { return mkPathName; }
     // What the last successful LoadSurfaceFile's reading found, or the last failed one's.
     const KV_SurfaceReadReport& GetReadReport() const { return mkReadReport; }
+    // What reading the shown surface's file found; null without a surface.
+    const KV_SurfaceReadReport* ShownReadReport() const { return mpkShownReport.get(); }
     // The message of the last call that returned false; empty after a success.
     const KV_String& LastError() const { return mkLastError; }
 
     // The pieces, for callers that hold the geometry themselves. A new geometry (the
     // caller owns it) with the completed surface of path and a new surface material, or
-    // null when the file does not load or is refused. report may be null.
-    // With an observer, each stage is announced and a cancelled load returns null after
-    // the stage under way (the report then says what reading found, if it ran).
+    // null when the file does not load or is refused, or stop was set. report may be null.
     // The polygon normals, boundaries, vertex polygons and vertex boundary flags are left to
     // the geometry (KV_PolySurfaceGeometry3D::DeferCompletion): its GetSurface() finishes
-    // them, and StartDeferredCompletion() makes them on a worker thread.
+    // them, and StartDeferredCompletion(executor) makes them on the executor.
     static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
                                                   KV_SurfaceReadReport* report,
-                                                  const KV_LoadObserver* observer = nullptr);
+                                                  KV_Executor* executor = nullptr,
+                                                  const std::atomic<bool>* stop = nullptr);
+    // LoadGeometry's two stages: reading path into the geometry's own surface (false when
+    // it does not load, is refused, or stop was set), then completing it for drawing and
+    // giving it a new surface material.
+    static bool ReadGeometry(KV_PolySurfaceGeometry3D& geometry, const KV_String& path,
+                             KV_SurfaceReadReport& report, KV_Executor* executor = nullptr,
+                             const std::atomic<bool>* stop = nullptr);
+    static void CompleteGeometry(KV_PolySurfaceGeometry3D& geometry,
+                                 KV_Executor* executor = nullptr,
+                                 const std::atomic<bool>* stop = nullptr);
     // Writes the geometry's surface as a VRML world; false when the writer fails.
     static bool ExportGeometry(const KV_PolySurfaceGeometry3D& geometry, const KV_String& path);
     // Faces 3 with a dimmed back, an ambient colour of three new pseudo-random numbers
@@ -124,9 +152,17 @@ public:
     static KV_String SaveFailureMessage(const KV_String& path);
 
 private:
+    // Puts a loaded geometry in place of the current one, telling the notifier.
+    void Adopt(std::unique_ptr<KV_PolySurfaceGeometry3D> geometry, const KV_String& path);
+    void ReapFinishedLoads();
+
+    std::unique_ptr<KV_LoadJob> mpkLoad;
+    // Cancelled loads whose workers have not ended yet.
+    std::vector<std::unique_ptr<KV_LoadJob>> mkAbandoned;
     KV_PolySurfaceGeometry3D* mpkSurfaceGeometry = nullptr;
     KV_String mkPathName;
     KV_String mkLastError;
     KV_SurfaceReadReport mkReadReport;
+    std::shared_ptr<const KV_SurfaceReadReport> mpkShownReport;
     Notifier mkNotifier;
 };

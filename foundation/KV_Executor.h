@@ -96,10 +96,12 @@ struct Piece
     void Wait()
     {
         if (Claim())
-        {
             Run();
-            return;
-        }
+        else
+            WaitFinished();
+    }
+    void WaitFinished()
+    {
         std::unique_lock<std::mutex> lock(mkLock);
         mkDone.wait(lock, [this] { return mbFinished; });
     }
@@ -128,6 +130,21 @@ public:
     ~KV_Task() { Finish(); }
 
     bool Valid() const { return mpkPiece != nullptr; }
+    // The work has ended (its result waits for Get()).
+    bool IsFinished() const
+    {
+        if (!mpkPiece)
+            return false;
+        std::lock_guard<std::mutex> lock(mpkPiece->mkLock);
+        return mpkPiece->mbFinished;
+    }
+    // Lets go of the work: not run at all when no thread has begun it, else waited for.
+    void Abandon() noexcept
+    {
+        if (mpkPiece && !mpkPiece->Claim())
+            mpkPiece->WaitFinished();
+        mpkPiece.reset();
+    }
     R Get()
     {
         auto piece = std::move(mpkPiece);

@@ -3,7 +3,6 @@
 #include "render/KV_PolySurfaceActor3D.h"
 
 #include <algorithm>
-#include <chrono>
 
 KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
     : mkSelectedPolyIndices(1024), mkUnselectedPolyIndices(1024)
@@ -15,8 +14,7 @@ KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
     // A running step works on mkSurface: it stops at its next check and is waited for.
     mbStopStep = true;
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
-    if (mkRunningStep.valid())
-        mkRunningStep.wait();
+    mkRunningStep.Abandon();
 }
 
 const KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface() const
@@ -39,14 +37,14 @@ void KV_PolySurfaceGeometry3D::DeferCompletion(CompletionStep step)
     mkPendingStep = std::move(step);
 }
 
-void KV_PolySurfaceGeometry3D::StartDeferredCompletion()
+void KV_PolySurfaceGeometry3D::StartDeferredCompletion(KV_Executor* executor)
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
-    if (!mkPendingStep || mkRunningStep.valid())
+    if (!mkPendingStep || mkRunningStep.Valid() || executor == nullptr)
         return;
     // The step stays pending until it has succeeded: a failure is run again by a reader.
-    mkRunningStep = std::async(std::launch::async,
-                               [this, step = mkPendingStep] { step(mkSurface, mbStopStep); });
+    mkRunningStep =
+        KV_Spawn(executor, [this, step = mkPendingStep] { step(mkSurface, mbStopStep); });
 }
 
 void KV_PolySurfaceGeometry3D::FinishCompletion() const
@@ -54,11 +52,11 @@ void KV_PolySurfaceGeometry3D::FinishCompletion() const
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
     if (!mkPendingStep)
         return;
-    if (mkRunningStep.valid())
+    if (mkRunningStep.Valid())
     {
         try
         {
-            mkRunningStep.get();
+            mkRunningStep.Get();
             mkPendingStep = nullptr;
             return;
         }
@@ -82,8 +80,7 @@ bool KV_PolySurfaceGeometry3D::IsCompletionDeferred() const
 bool KV_PolySurfaceGeometry3D::IsCompletionRunning() const
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
-    return mkPendingStep && mkRunningStep.valid() &&
-           mkRunningStep.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    return mkPendingStep && mkRunningStep.Valid() && !mkRunningStep.IsFinished();
 }
 
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)

@@ -5,13 +5,15 @@
 // own material and texture.
 //
 // Lists that drawing does not read (the boundaries, say) can be left to be finished after the
-// first frame: DeferCompletion hands the geometry the step that makes them, the view starts
-// it on a worker thread once the surface is on screen, and GetSurface() waits for it (or runs
-// it there and then when it has not started), so that no reader ever sees a list half made.
+// first frame: DeferCompletion hands the geometry the step that makes them, the view hands
+// it to the program's executor once the surface is on screen, and GetSurface() waits for it
+// (or runs it there and then when it has not started), so that no reader ever sees a list
+// half made.
 // Only the actors' array building and the load summary, which read vertices, polygons,
 // normals, extents and texture data and write nothing the step writes, use DrawingSurface()
 // and do not wait.
 
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_List.h"
 #include "render/KV_Geometry3D.h"
 #include "surface/KV_PolySurface.h"
@@ -50,14 +52,15 @@ public:
     // has not started one.
     using CompletionStep = std::function<void(KV_PolySurface&, const std::atomic<bool>& stop)>;
     void DeferCompletion(CompletionStep step);
-    // Runs the deferred step on a worker thread; nothing happens when none is pending.
-    void StartDeferredCompletion();
+    // Hands the deferred step to the executor; nothing happens when none is pending or
+    // without an executor (the first reader then runs it).
+    void StartDeferredCompletion(KV_Executor* executor);
     // Waits for the deferred step, or runs it on this thread when it has not started. A step
     // that failed on the worker is run again here; its exception reaches the caller.
     void FinishCompletion() const;
     // True while a deferred step has not finished (pending or running).
     bool IsCompletionDeferred() const;
-    // True while the deferred step is running on its worker.
+    // True while the deferred step is with the executor, not yet finished.
     bool IsCompletionRunning() const;
 
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
@@ -98,7 +101,7 @@ private:
     // The deferred completion; only ever touched under mkCompletionMutex.
     mutable std::mutex mkCompletionMutex;
     mutable CompletionStep mkPendingStep;
-    mutable std::future<void> mkRunningStep;
+    mutable KV_Task<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
     std::atomic<bool> mbTextureVerticesCurrent{false};
     mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;

@@ -1,5 +1,7 @@
 #include "tests/app/AppHarness.h"
 
+#include "app/KV_VerovuriRezaroDoc.h"
+
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
@@ -252,6 +254,27 @@ void AppHarness::Command(int commandNumber)
     wxCommandEvent event(wxEVT_MENU, KV_MenuId(commandNumber));
     event.SetEventObject(Frame());
     Frame()->GetEventHandler()->ProcessEvent(event);
+    WaitForLoad();
+}
+
+void AppHarness::WaitForLoad()
+{
+    PumpUntil(
+        [this]
+        {
+            KV_VerovuriRezaroDoc* document = App().GetDocument();
+            return document == nullptr || !document->IsLoading();
+        },
+        120000);
+}
+
+bool AppHarness::Open(const std::string& path)
+{
+    if (!App().OpenDocumentFile(wxString::FromUTF8(path.c_str())))
+        return false;
+    WaitForLoad();
+    KV_VerovuriRezaroDoc* document = App().GetDocument();
+    return document != nullptr && document->LastLoadOutcome() == KV_LoadJob::Outcome::Loaded;
 }
 
 bool AppHarness::IsEnabled(int commandNumber)

@@ -63,8 +63,14 @@ public:
     KV_VerovuriRezaroApp& App();
     CMainFrame* Frame();
 
-    // Sends a menu command (a command number) to the main frame, as the menu does.
+    // Sends a menu command (a command number) to the main frame, as the menu does, then
+    // runs the event loop until a load the command started has ended.
     void Command(int commandNumber);
+    // Opens a file as drag and drop does and runs the event loop until its load has ended;
+    // true when the file loaded.
+    bool Open(const std::string& path);
+    // Runs the event loop until no load runs (at most 2 minutes).
+    void WaitForLoad();
     // The enabled and marked state the frame's command routing gives a command.
     bool IsEnabled(int commandNumber);
     bool IsChecked(int commandNumber);

@@ -429,7 +429,7 @@ TEST_F(InspectionTest, EmptyViewShowsTheHintAndASurfaceReplacesIt)
     EXPECT_GT(middle, 200);
     EXPECT_EQ(corners, 0);
 
-    ASSERT_TRUE(mkApp.App().OpenDocumentFile(AppHarness::SamplePath()));
+    ASSERT_TRUE(mkApp.Open(AppHarness::SamplePath()));
     const wxImage shown = Picture();
     EXPECT_EQ(View()->Renderer().GetActorCount(), 1u);
     // The hint is gone: the sample's picture differs from the empty one across the middle.
@@ -484,7 +484,7 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
               });
     look.Start(120);
     mkApp.Prompts().mkAnswers.push_back(true);  // replace the sample
-    EXPECT_FALSE(mkApp.App().OpenDocumentFile(big));
+    EXPECT_FALSE(mkApp.Open(big));
     look.Stop();
 
     EXPECT_GE(ticks, 3);
@@ -512,7 +512,7 @@ TEST_F(InspectionTest, FourMillionTriangleLoadKeepsDrawingAndEscCancelsIt)
 
     // A load that runs to its end says what it loaded.
     mkApp.Prompts().mkAnswers.push_back(true);
-    EXPECT_TRUE(mkApp.App().OpenDocumentFile(Write("tube.osf", TwoHoleTube())));
+    EXPECT_TRUE(mkApp.Open(Write("tube.osf", TwoHoleTube())));
     EXPECT_TRUE(wxRegEx("^8 vertices, 5 polygons, no texture, loaded in [0-9]+\\.[0-9] s$")
                     .Matches(mkApp.Frame()->GetStatusBar()->GetStatusText(0)))
         << mkApp.Frame()->GetStatusBar()->GetStatusText(0);
@@ -591,7 +591,7 @@ TEST_F(InspectionTest, ListsFinishedAfterTheFirstFrameMatchAFullCompletion)
     KV_PolySurface full;
     KV_SurfaceReadReport report;
     ASSERT_TRUE(KV_ReadSurfaceFile(path.c_str(), full, report));
-    KV_CompleteSurface(full, KV_Completion::Sequential);
+    KV_CompleteSurface(full, nullptr);
     ASSERT_NE(full.mpBoundaries, nullptr);
     ASSERT_EQ(full.mpBoundaries->Count(), 226u);
 
@@ -615,7 +615,7 @@ TEST_F(InspectionTest, ListsFinishedAfterTheFirstFrameMatchAFullCompletion)
     auto reopen = [&]
     {
         mkApp.Prompts().mkAnswers.push_back(true);
-        ASSERT_TRUE(mkApp.App().OpenDocumentFile(path));
+        ASSERT_TRUE(mkApp.Open(path));
         ASSERT_TRUE(mkApp.WaitForFrame());
     };
     reopen();

@@ -156,6 +156,7 @@ TEST_F(ViewTest, DroppedFileOpensLikeTheCommandLine)
     wxArrayString files;
     files.Add(wxString(AppHarness::SamplePath()));
     dynamic_cast<wxFileDropTarget*>(View()->GetDropTarget())->OnDropFiles(10, 10, files);
+    mkApp.WaitForLoad();
     ASSERT_NE(Doc()->mpkSurfaceGeometry, nullptr);
     EXPECT_EQ(Renderer().GetActorCount(), 1u);
     EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
@@ -520,7 +521,7 @@ TEST_F(ViewTest, FailedLoadKeepsTheShownSurfaceAndNamesTheFullPath)
     const std::string broken = AppHarness::ScratchPath("broken.osf");
     std::ofstream(broken, std::ios::binary) << "not a surface file at all";
     mkApp.Prompts().mkAnswers.push_back(true);
-    EXPECT_FALSE(mkApp.App().OpenDocumentFile(wxString(broken)));
+    EXPECT_FALSE(mkApp.Open(broken));
     ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 1u);
     EXPECT_EQ(mkApp.Prompts().mkMessages[0].text,
               "Failed to load surface file: " + broken + "\nnot a surface file");
@@ -746,7 +747,7 @@ TEST_F(ViewTest, FiftyOpenCloseCyclesOfALargeSurface)
     ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
     for (int cycle = 0; cycle < 50; ++cycle)
     {
-        ASSERT_TRUE(mkApp.App().OpenDocumentFile(wxString(path))) << cycle;
+        ASSERT_TRUE(mkApp.Open(path)) << cycle;
         ASSERT_EQ(Renderer().GetActorCount(), 1u);
         ASSERT_TRUE(mkApp.WaitForFrame()) << cycle;
         mkApp.Command(ID_FILE_CLOSE);
@@ -788,11 +789,11 @@ TEST_F(ViewTest, CoarseCopyInTheMakingHoldsUpNeitherCloseNorOpenNorExit)
     EXPECT_FALSE(View()->HasCoarseSurface());
 
     // Replaced while its copy is made, the surface's successor gets a copy of its own.
-    ASSERT_TRUE(mkApp.App().OpenDocumentFile(wxString(path)));
+    ASSERT_TRUE(mkApp.Open(path));
     ASSERT_TRUE(mkApp.PumpUntil(simplifying, 30000));
     KV_PolySurfaceGeometry3D* first = Doc()->mpkSurfaceGeometry;
     mkApp.Prompts().mkAnswers.push_back(true);
-    ASSERT_TRUE(mkApp.App().OpenDocumentFile(wxString(path)));
+    ASSERT_TRUE(mkApp.Open(path));
     ASSERT_NE(Doc()->mpkSurfaceGeometry, first);
     EXPECT_FALSE(View()->HasCoarseSurface());
     ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->HasCoarseSurface(); }, 60000));
@@ -804,7 +805,7 @@ TEST_F(ViewTest, CoarseCopyInTheMakingHoldsUpNeitherCloseNorOpenNorExit)
 
     // The program ends while a copy is being made.
     mkApp.Prompts().mkAnswers.push_back(true);
-    ASSERT_TRUE(mkApp.App().OpenDocumentFile(wxString(path)));
+    ASSERT_TRUE(mkApp.Open(path));
     ASSERT_TRUE(mkApp.PumpUntil(simplifying, 30000));
     mkApp.Stop();
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());

@@ -1,4 +1,5 @@
 #include "document/KV_DocumentCore.h"
+#include "foundation/KV_Executor.h"
 
 #include "tests/tools/FixtureFiles.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -458,11 +459,12 @@ TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
     KV_SurfaceReadReport report;
     ASSERT_TRUE(
         KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
+    KV_Executor executor(3);
     for (const KV_PolySurface& original : {sample, HoledQuadGrid()})
     {
         KV_PolySurface sequential(original), concurrent(original);
-        KV_CompleteSurface(sequential, KV_Completion::Sequential);
-        KV_CompleteSurface(concurrent, KV_Completion::Concurrent);
+        KV_CompleteSurface(sequential, nullptr);
+        KV_CompleteSurface(concurrent, &executor);
         ASSERT_NE(nullptr, concurrent.mpBoundaries);
         EXPECT_GT(concurrent.mpBoundaries->Count(), 0u);
         ExpectSameCompletion(sequential, concurrent);
