@@ -1,6 +1,6 @@
 #include "document/KV_SurfacePreparation.h"
 
-#include "foundation/KV_Async.h"
+#include "foundation/KV_Executor.h"
 #include "meshfile/KV_MeshImporter.h"
 
 #include "surface/KV_PSO_ComputeNormals.h"
@@ -11,15 +11,30 @@
 
 #include <cmath>
 #include <cstdio>
-#include <future>
+#include <vector>
 
 namespace
 {
-// Below this many polygons a thread of their own for the texture-coordinate vertices costs
+// Below this many polygons a piece of their own for the texture-coordinate vertices costs
 // more than it saves.
 const unsigned int kConcurrentTextureVerticesFrom = 65536;
 
-KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where)
+bool Stopped(const std::atomic<bool>* stop)
+{
+    return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// The checks and the count look at the stop flag once per this many polygons.
+const unsigned int kStopCheckPolygons = 1u << 16;
+
+bool StoppedAt(unsigned int polygon, const std::atomic<bool>* stop)
+{
+    return polygon % kStopCheckPolygons == 0 && Stopped(stop);
+}
+
+// Stopped: the flag was found set, and nothing more is known.
+KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where,
+                                  const std::atomic<bool>* stop)
 {
     const unsigned int vertexCount = surface.VertexCount();
     if (vertexCount == 0)
@@ -36,6 +51,8 @@ KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& w
     }
     for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
     {
+        if (StoppedAt(i, stop))
+            return KV_SurfaceRejection::Stopped;
         const KV_Polygon& polygon = (*surface.mpPolygons)[i];
         where = i;
         if (polygon.Count() < 3)
@@ -48,7 +65,8 @@ KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& w
     return KV_SurfaceRejection::None;
 }
 
-KV_TextureDrop CheckTexture(const KV_PolySurface& surface)
+// Found stopped, None: the caller looks at the flag.
+KV_TextureDrop CheckTexture(const KV_PolySurface& surface, const std::atomic<bool>* stop)
 {
     const bool hasImage = surface.mpTextureMap != nullptr && surface.mpTextureMap->HasImage();
     const bool hasTexturePolygons =
@@ -67,6 +85,8 @@ KV_TextureDrop CheckTexture(const KV_PolySurface& surface)
         surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0;
     for (unsigned int i = 0; i < texturePolygons.Count(); ++i)
     {
+        if (StoppedAt(i, stop))
+            return KV_TextureDrop::None;
         const KV_Polygon& texturePolygon = texturePolygons[i];
         if (texturePolygon.Count() != (*surface.mpPolygons)[i].Count())
             return KV_TextureDrop::UnpairedTexturePolygons;
@@ -77,42 +97,81 @@ KV_TextureDrop CheckTexture(const KV_PolySurface& surface)
     return KV_TextureDrop::None;
 }
 
-}  // namespace
-
-bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
+bool CheckRead(KV_PolySurface& surface, KV_SurfaceReadReport& report,
+               const std::atomic<bool>* stop)
 {
-    report.meRejection = CheckGeometry(surface, report.munWhere);
+    report.meRejection = CheckGeometry(surface, report.munWhere, stop);
     if (report.meRejection != KV_SurfaceRejection::None)
         return false;
-    report.meTextureDrop = CheckTexture(surface);
+    report.meTextureDrop = CheckTexture(surface, stop);
+    if (Stopped(stop))
+    {
+        report.meRejection = KV_SurfaceRejection::Stopped;
+        return false;
+    }
     if (report.meTextureDrop != KV_TextureDrop::None)
         surface.ClearTexture();
     return true;
 }
+}  // namespace
+
+bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report)
+{
+    return CheckRead(surface, report, nullptr);
+}
 
 namespace
 {
-// Polygons as read, before triangulation, whatever the file's format.
-void KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport& report)
+// Polygons as read, before triangulation, whatever the file's format. Sizes up to the
+// largest a surface file holds are counted in an array, the rarer ones in the map.
+// False when found stopped.
+bool KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport& report,
+                            const std::atomic<bool>* stop)
 {
     report.munPolygonsAsRead = surface.PolygonCount();
+    std::vector<unsigned int> small(32, 0);
     for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
-        ++report.mkPolygonSizes[(*surface.mpPolygons)[i].Count()];
+    {
+        if (StoppedAt(i, stop))
+            return false;
+        const unsigned int corners = (*surface.mpPolygons)[i].Count();
+        if (corners < small.size())
+            ++small[corners];
+        else
+            ++report.mkPolygonSizes[corners];
+    }
+    for (unsigned int corners = 0; corners < small.size(); ++corners)
+        if (small[corners] > 0)
+            report.mkPolygonSizes[corners] = small[corners];
+    return true;
+}
+
+bool RefuseAsStopped(KV_SurfaceReadReport& report)
+{
+    report.meRejection = KV_SurfaceRejection::Stopped;
+    return false;
 }
 }  // namespace
 
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
-                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance)
+                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance,
+                        KV_Executor* executor, const std::atomic<bool>* stop)
 {
     report = KV_SurfaceReadReport();
     surface.Clear();
     if (appearance != nullptr)
         appearance->Clear();
+    if (Stopped(stop))
+        return RefuseAsStopped(report);
     if (!KV_SurfaceLoader::IsSurfaceFile(path))
     {
         KV_MeshImporter importer(surface, appearance);
+        importer.SetExecutor(executor);
+        importer.SetStop(stop);
         const bool imported = importer.Read(path.c_str());
         report.mkFormat = importer.Format().c_str();
+        if (Stopped(stop))
+            return RefuseAsStopped(report);
         if (!imported)
         {
             report.meRejection = KV_SurfaceRejection::LoadFailed;
@@ -120,8 +179,9 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
             return false;
         }
         report.meEncoding = KV_SurfaceEncoding::Imported;
-        KV_CountPolygonsAsRead(surface, report);
-        if (!KV_CheckReadSurface(surface, report))
+        if (!KV_CountPolygonsAsRead(surface, report, stop))
+            return RefuseAsStopped(report);
+        if (!CheckRead(surface, report, stop))
             return false;
         if (appearance != nullptr)
         {
@@ -136,18 +196,23 @@ bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
         return true;
     }
     KV_SurfaceLoader loader(surface);
+    loader.SetExecutor(executor);
+    loader.SetStop(stop);
     const bool loaded = loader.Load(path);
     report.meEncoding = loader.Encoding();
     report.mnVersion = loader.Version();
     report.meChecksum = loader.Checksum();
+    if (loader.Stopped() || Stopped(stop))
+        return RefuseAsStopped(report);
     if (!loaded)
     {
         report.meRejection = KV_SurfaceRejection::LoadFailed;
         report.mkLoadFailure = loader.FailureReason();
         return false;
     }
-    KV_CountPolygonsAsRead(surface, report);
-    return KV_CheckReadSurface(surface, report);
+    if (!KV_CountPolygonsAsRead(surface, report, stop))
+        return RefuseAsStopped(report);
+    return CheckRead(surface, report, stop);
 }
 
 KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
@@ -172,6 +237,8 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
             std::snprintf(text, sizeof text, "vertex %u: coordinate not a finite number",
                           report.munWhere);
             return text;
+        case KV_SurfaceRejection::Stopped:
+            return "reading was stopped";
         default:
             return "";
     }
@@ -180,12 +247,33 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report)
 namespace
 {
 // The appearance is fanned from the polygons as they are before the surface's own
-// triangulation replaces them.
-void Triangulate(KV_PolySurface& surface, KV_SurfaceAppearance* appearance)
+// triangulation replaces them. False when stopped (the surface may keep its polygons).
+bool Triangulate(KV_PolySurface& surface, KV_SurfaceAppearance* appearance,
+                 const std::atomic<bool>* stop = nullptr)
 {
     if (appearance != nullptr && surface.mpPolygons != nullptr)
         appearance->Triangulate(*surface.mpPolygons);
-    KV_PSO_Triangulate(&surface).Triangulate();
+    if (Stopped(stop))
+        return false;
+    KV_PSO_Triangulate triangulate(&surface);
+    triangulate.SetStopFlag(stop);
+    triangulate.Triangulate();
+    return !Stopped(stop);
+}
+
+// The steps that read only the vertex count and the polygons and write only their own
+// lists: nothing the other pieces of a completion do reads those lists or changes the
+// polygons until this piece is joined. They report nothing, so no message box is raised off
+// the main thread. The stop flag holds on whichever thread runs them.
+void ComputeBoundaryLists(KV_PolySurface& surface, const std::atomic<bool>* stop)
+{
+    const KV_SurfaceTopology::StopScope scope(stop);
+    if (Stopped(stop))
+        return;
+    surface.ComputeBoundaries();
+    if (Stopped(stop))
+        return;
+    surface.ComputeVertexBoundaries();
 }
 }  // namespace
 
@@ -194,74 +282,71 @@ void KV_PrepareSurfaceForExport(KV_PolySurface& surface, KV_SurfaceAppearance* a
     Triangulate(surface, appearance);
 }
 
-void KV_CompleteSurface(KV_PolySurface& surface, KV_Completion completion,
-                        KV_SurfaceAppearance* appearance)
+void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor,
+                        KV_SurfaceAppearance* appearance, const std::atomic<bool>* stop)
 {
-    Triangulate(surface, appearance);
-    KV_PSO_ComputeNormals normals(&surface);
-    normals.ComputePolygonNormals();
-    if (completion == KV_Completion::Sequential)
-    {
-        normals.RefineVertexNormals();
-        surface.ComputeExtents();
-        surface.ComputeBoundaries();
-        surface.ComputeVertexPolygons();
-        surface.ComputeVertexBoundaries();
-        if (surface.HasTextureMap())
-            surface.ComputeTextureCoordinateVertices();
-        return;
-    }
-    normals.SetConcurrent(true);
-    // The boundary steps read only the vertex count and the polygons and write only their
-    // own lists; nothing on this thread reads those lists or changes the polygons until the
-    // task is joined. The vertex polygons stay on this thread: the normals read them when
-    // they exist. The steps report nothing, so no message box is raised off the main thread.
-    std::future<void> boundaries = std::async(std::launch::async,
-                                              [&surface]
-                                              {
-                                                  surface.ComputeBoundaries();
-                                                  surface.ComputeVertexBoundaries();
-                                              });
+    // The derivations this thread makes look at the flag too.
+    const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
+        if (!Triangulate(surface, appearance, stop))
+            return;
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.SetExecutor(executor);
+        normals.SetStopFlag(stop);
+        normals.ComputePolygonNormals();
+        if (Stopped(stop))
+            return;
+        // The vertex polygons stay on this thread: the normals read them when they exist.
+        // Without an executor the boundary lists are made last, on this thread.
+        KV_Task<void> boundaries =
+            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
         normals.RefineVertexNormals();
+        if (Stopped(stop))
+            return;
         surface.ComputeExtents();
         surface.ComputeVertexPolygons();
         if (surface.HasTextureMap())
             surface.ComputeTextureCoordinateVertices();
+        boundaries.Get();
     }
-    catch (...)
+    catch (const KV_SurfaceTopology::Stopped&)
     {
-        boundaries.wait();
-        throw;
+        // Left to be thrown away.
     }
-    boundaries.get();
 }
 
-void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion completion,
-                                  KV_SurfaceAppearance* appearance)
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor,
+                                  KV_SurfaceAppearance* appearance, const std::atomic<bool>* stop)
 {
-    // The triangulation makes the extents of a surface that has none, and fanning a polygon
-    // into triangles keeps every corner, so only extents that came with the file are made
-    // again below (the same values either way).
-    const bool extentsMadeHere = surface.mpExtents == nullptr;
-    Triangulate(surface, appearance);
-    // The texture-coordinate vertices read only the polygons and texture polygons, which
-    // nothing below changes, and are written by nothing below: on a large surface they are
-    // made on a thread of their own. Drawing takes them as they are made here (the actors
-    // make the list again only after a change).
-    std::future<void> textureVertices;
-    const bool textured = surface.HasTextureMap();
-    if (textured && completion == KV_Completion::Concurrent &&
-        surface.PolygonCount() >= kConcurrentTextureVerticesFrom)
-        textureVertices =
-            KV_AsyncIfThreads([&surface] { surface.RecomputeTextureCoordinateVertices(); });
+    const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
+        // The triangulation makes the extents of a surface that has none, and fanning a
+        // polygon into triangles keeps every corner, so only extents that came with the file
+        // are made again below (the same values either way).
+        const bool extentsMadeHere = surface.mpExtents == nullptr;
+        if (!Triangulate(surface, appearance, stop))
+            return;
+        // The texture-coordinate vertices read only the polygons and texture polygons, which
+        // nothing below changes, and are written by nothing below: on a large surface they
+        // are a piece of their own. Drawing takes them as they are made here (the actors
+        // make the list again only after a change).
+        const bool textured = surface.HasTextureMap();
+        KV_Task<void> textureVertices;
+        if (textured && executor != nullptr &&
+            surface.PolygonCount() >= kConcurrentTextureVerticesFrom)
+            textureVertices = KV_Spawn(executor,
+                                       [&surface, stop]
+                                       {
+                                           const KV_SurfaceTopology::StopScope scope(stop);
+                                           if (!Stopped(stop))
+                                               surface.RecomputeTextureCoordinateVertices();
+                                       });
         KV_PSO_ComputeNormals normals(&surface);
-        if (completion == KV_Completion::Concurrent)
-            normals.SetConcurrent(true);
-        // Made by the refinement, beside its table of vertex polygons when concurrent; any
+        normals.SetExecutor(executor);
+        normals.SetStopFlag(stop);
+        // Made by the refinement, beside its table of vertex polygons with an executor; any
         // polygon normals the surface came with are not trusted.
         KV_Release(surface.mpPolygonNormals);
         normals.RefineVertexNormals();
@@ -269,60 +354,57 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Completion complet
         // frame is the peak of a load, so they are made again after it (the same function
         // of the same vertices and polygons).
         KV_Release(surface.mpPolygonNormals);
+        if (Stopped(stop))
+            return;
         if (!extentsMadeHere || surface.mpExtents == nullptr)
             surface.ComputeExtents();
-    }
-    catch (...)
-    {
-        if (textureVertices.valid())
-            textureVertices.wait();
-        throw;
-    }
-    if (textureVertices.valid())
-        textureVertices.get();
-    else if (textured)
-        surface.RecomputeTextureCoordinateVertices();
-}
-
-void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop)
-{
-    auto stopped = [stop] { return stop != nullptr && stop->load(); };
-    // The boundaries' sort looks at the flag between its passes.
-    const KV_SurfaceTopology::StopScope scope(stop);
-    try
-    {
-        // The list under way when a window is closed right after the first frame: it looks
-        // at the flag on the way, so that the close does not wait for all of it.
-        KV_PSO_ComputeNormals normals(&surface);
-        normals.SetStopFlag(stop);
-        normals.ComputePolygonNormals();
-        if (stopped())
-        {
-            KV_Release(surface.mpPolygonNormals);
-            return;
-        }
-        surface.ComputeBoundaries();
-        if (stopped())
-            return;
-        surface.ComputeVertexPolygons();
-        if (stopped())
-            return;
-        surface.ComputeVertexBoundaries();
+        if (textureVertices.Valid())
+            textureVertices.Get();
+        else if (textured)
+            surface.RecomputeTextureCoordinateVertices();
     }
     catch (const KV_SurfaceTopology::Stopped&)
     {
-        KV_Release(surface.mpPolygonNormals);
-        KV_Release(surface.mpBoundaries);
-        KV_Release(surface.mpVertexPolygons);
-        KV_Release(surface.mpVertexBoundaries);
+        // Left to be thrown away.
     }
-    catch (...)
+}
+
+void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop,
+                                    KV_Executor* executor)
+{
+    auto release = [&surface]
     {
         // Absent, not half made: a reader that finds them absent knows to make them.
         KV_Release(surface.mpPolygonNormals);
         KV_Release(surface.mpBoundaries);
         KV_Release(surface.mpVertexPolygons);
         KV_Release(surface.mpVertexBoundaries);
+    };
+    // The lists under way when a window is closed right after the first frame look at the
+    // flag on the way, so that the close does not wait for all of them.
+    const KV_SurfaceTopology::StopScope scope(stop);
+    try
+    {
+        // Without an executor the boundary lists are made last, on this thread.
+        KV_Task<void> boundaries =
+            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.SetStopFlag(stop);
+        normals.ComputePolygonNormals();
+        if (!Stopped(stop))
+            surface.ComputeVertexPolygons();
+        boundaries.Get();
+    }
+    catch (const KV_SurfaceTopology::Stopped&)
+    {
+        release();
+        return;
+    }
+    catch (...)
+    {
+        release();
         throw;
     }
+    if (Stopped(stop))
+        release();
 }

@@ -6,6 +6,8 @@
 //     cannot survive and drop texture data that cannot be drawn;
 //  2. KV_CompleteSurface: triangulation, normals, extents and topology, in the order the
 //     renderer and the exporter rely on.
+// Each stage takes the program's executor to split its work over (null: all on the calling
+// thread, with the same result) and a stop flag that ends it early (null: never).
 
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ChecksumState.h"
@@ -14,6 +16,7 @@
 #include <atomic>
 #include <map>
 
+class KV_Executor;
 class KV_PolySurface;
 class KV_SurfaceAppearance;
 
@@ -27,7 +30,8 @@ enum class KV_SurfaceRejection
     NoVertices,
     ShortPolygon,           // a polygon of fewer than 3 vertices
     VertexIndexOutOfRange,  // a polygon names a vertex not below the vertex count
-    NonFiniteVertex         // a coordinate is infinite or NaN
+    NonFiniteVertex,        // a coordinate is infinite or NaN
+    Stopped                 // reading was asked to stop before it ended
 };
 
 // Why the texture data of an accepted surface was dropped (the geometry stays).
@@ -71,31 +75,29 @@ KV_String KV_SurfaceFailureReason(const KV_SurfaceReadReport& report);
 // released (ClearTexture) and report.meTextureDrop says why. Shows no message.
 // With appearance, a model file's materials, vertex colours and normals go there (emptied
 // first; a surface file leaves it empty), fitted to the surface (KV_SurfaceAppearance::Fit).
+// With an executor, the reader splits its work over its threads (the same surface either
+// way). With stop set, reading returns false soon (meRejection Stopped), whatever it holds.
 bool KV_ReadSurfaceFile(const KV_String& path, KV_PolySurface& surface,
-                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance = nullptr);
+                        KV_SurfaceReadReport& report, KV_SurfaceAppearance* appearance = nullptr,
+                        KV_Executor* executor = nullptr, const std::atomic<bool>* stop = nullptr);
 
 // Checks a surface already in memory as KV_ReadSurfaceFile does; false when refused.
 bool KV_CheckReadSurface(KV_PolySurface& surface, KV_SurfaceReadReport& report);
 
-// How KV_CompleteSurface uses the processor: Concurrent derives the boundaries and the
-// vertex boundary flags on a second thread while the vertex normals are refined (both read
-// the same polygons and write different lists), and refines the normals of the two halves
-// of the vertices on two threads; Sequential runs every step in the order listed, on the
-// calling thread. Both give the same lists, bit for bit.
-enum class KV_Completion
-{
-    Concurrent,
-    Sequential
-};
-
-// Derives what display and export need, in this order: triangulation; polygon normals, then
-// refined vertex normals; extents; boundaries, vertex polygons, vertex boundary flags; and,
-// with a texture image, the geometry vertex of each texture coordinate. Requires a surface
+// Derives what display and export need: triangulation; polygon normals, then refined
+// vertex normals; extents; boundaries, vertex polygons, vertex boundary flags; and, with a
+// texture image, the geometry vertex of each texture coordinate. Requires a surface
 // accepted by KV_CheckReadSurface. Returns when every list is complete. An appearance read
 // with the surface follows its triangulation.
-void KV_CompleteSurface(KV_PolySurface& surface,
-                        KV_Completion completion = KV_Completion::Concurrent,
-                        KV_SurfaceAppearance* appearance = nullptr);
+//
+// The executor (not owned; null: every step on the calling thread) takes the boundaries and
+// the vertex boundary flags while this thread refines the vertex normals (both read the
+// same polygons and write different lists), and the refinement in pieces; the lists are the
+// same, bit for bit, with any executor or none. With stop set the completion returns soon,
+// its lists in no defined state: the caller throws the surface away.
+void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor = nullptr,
+                        KV_SurfaceAppearance* appearance = nullptr,
+                        const std::atomic<bool>* stop = nullptr);
 
 // KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
 // list. The first part makes what drawing reads: triangulation, refined vertex normals,
@@ -104,14 +106,16 @@ void KV_CompleteSurface(KV_PolySurface& surface,
 // second part makes the rest: polygon normals, boundaries, vertex polygons and vertex
 // boundary flags. It reads only the vertices and the polygons and writes only its four
 // lists, so it may run on another thread while the surface is drawn. Together they give the
-// lists KV_CompleteSurface gives, bit for bit. With stop set the second part returns between
-// lists (and from within the polygon normals), leaving the lists it has not made absent; when it
-// throws (memory exhausted) its four lists are released.
-void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface,
-                                  KV_Completion completion = KV_Completion::Concurrent,
-                                  KV_SurfaceAppearance* appearance = nullptr);
+// lists KV_CompleteSurface gives, bit for bit, with any executor or none.
+// With stop set the first part returns soon, its lists in no defined state (the caller
+// throws the surface away); the second returns soon with its four lists absent, as it
+// leaves them when it throws (memory exhausted), so that a reader knows to make them.
+void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor = nullptr,
+                                  KV_SurfaceAppearance* appearance = nullptr,
+                                  const std::atomic<bool>* stop = nullptr);
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface,
-                                    const std::atomic<bool>* stop = nullptr);
+                                    const std::atomic<bool>* stop = nullptr,
+                                    KV_Executor* executor = nullptr);
 
 // What an export needs of the completion: the triangulation only (the world holds vertices,
 // triangles, texture coordinates and texture triangles; normals and topology never reach

@@ -12,6 +12,7 @@
 // are fuzzed too.
 
 #include "document/KV_SurfacePreparation.h"
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "fuzz/FuzzInputFile.h"
 #include "image/KV_PngWriter.h"
@@ -83,7 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KV_PolySurface surface;
     KV_SurfaceAppearance appearance;
     KV_SurfaceReadReport report;
-    if (KV_ReadSurfaceFile(ScratchPath().c_str(), surface, report, &appearance))
-        KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    // The viewer's pool of two threads, kept for every input.
+    static KV_Executor executor(2);
+    if (KV_ReadSurfaceFile(ScratchPath().c_str(), surface, report, &appearance, &executor))
+        KV_CompleteSurface(surface, &executor, &appearance);
     return 0;
 }

@@ -5,6 +5,7 @@
 // viewer would; the size check the importer makes before the library runs on it too.
 
 #include "document/KV_SurfacePreparation.h"
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "fuzz/FuzzInputFile.h"
 #include "meshfile/KV_PlyReader.h"
@@ -51,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KV_CheckReadSurface(surface, report))
     {
         appearance.Fit(surface);
-        KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+        // A pool of two threads, kept for every input.
+        static KV_Executor executor(2);
+        KV_CompleteSurface(surface, &executor, &appearance);
     }
     std::string reason;
     KV_PlyReader::CheckDeclaredSizes(ScratchPath(), reason);

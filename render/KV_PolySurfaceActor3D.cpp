@@ -1,6 +1,6 @@
 #include "render/KV_PolySurfaceActor3D.h"
 
-#include "foundation/KV_Async.h"
+#include "foundation/KV_Executor.h"
 #include "render/KV_Material.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <future>
 
 namespace
 {
@@ -28,7 +27,7 @@ bool IsTextured(const KV_PolySurface& surface)
            surface.mpTexturePolygons != nullptr && surface.mpTexturePolygons->Count() > 0;
 }
 
-// Below this many polygons the arrays take less time than a second thread costs to start.
+// Below this many polygons the arrays take less time than handing them to a thread costs.
 const unsigned int kArraysBesideTextureFrom = 65536;
 
 // glDrawElements takes its count as a GLsizei; six line corners per triangle must fit.
@@ -671,28 +670,21 @@ void KV_PolySurfaceActor3D::CreateGLResources()
 void KV_PolySurfaceActor3D::BuildArraysBeside(const std::function<void()>& upload)
 {
     // The arrays are plain memory made from the surface, the upload is OpenGL's and stays on
-    // this thread: a large textured surface gets both at once, one on each core. Neither
-    // reads what the other writes: the upload reads the picture and whether the surface is
-    // textured, the arrays write their own vectors and the texture-coordinate vertices.
-    std::future<void> arrays;
+    // this thread: a large textured surface gets both at once. Neither reads what the other
+    // writes: the upload reads the picture and whether the surface is textured, the arrays
+    // write their own vectors and the texture-coordinate vertices.
     const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
-    if (geometry != nullptr &&
-        geometry->DrawingSurface().PolygonCount() >= kArraysBesideTextureFrom && HasTexturePixels())
-        arrays = KV_AsyncIfThreads([this] { BuildArrays(); });
-    try
+    if (mpExecutor == nullptr || geometry == nullptr ||
+        geometry->DrawingSurface().PolygonCount() < kArraysBesideTextureFrom || !HasTexturePixels())
     {
         upload();
-    }
-    catch (...)
-    {
-        if (arrays.valid())
-            arrays.wait();
-        throw;
-    }
-    if (arrays.valid())
-        arrays.get();
-    else
         BuildArrays();
+        return;
+    }
+    // Waited for on every way out, the upload's exceptions included.
+    KV_Task<void> arrays = KV_Spawn(mpExecutor, [this] { BuildArrays(); });
+    upload();
+    arrays.Get();
 }
 
 void KV_PolySurfaceActor3D::ReleaseGLResources()

@@ -39,6 +39,7 @@
 #include <functional>
 #include <vector>
 
+class KV_Executor;
 class KV_PolySurfaceGeometry3D;
 class KV_PolySurface;
 class KV_Material;
@@ -119,6 +120,10 @@ public:
     // the two paths). On by default.
     void SetBatchedDrawing(bool flag) { mbBatchedDrawing = flag; }
     bool IsBatchedDrawing() const { return mbBatchedDrawing; }
+    // The program's executor (not owned): a large textured surface's arrays are then built
+    // as a piece of their own while this thread uploads the pictures (the same arrays).
+    // Null, the default: one after the other on this thread.
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
 
 private:
     KV_PolySurfaceGeometry3D* SurfaceGeometry() const;
@@ -130,8 +135,8 @@ private:
     void BuildFlatLayout();
     // Uploads the pictures of the appearance's materials other than the main one.
     void UploadMaterialTextures();
-    // Runs upload (OpenGL work on this thread) and builds the arrays, on another thread
-    // beside it when the surface is large and textured.
+    // Runs upload (OpenGL work on this thread) and builds the arrays, as a piece of the
+    // executor beside it when the surface is large and textured.
     void BuildArraysBeside(const std::function<void()>& upload);
     void EnableArrays();
     void ApplyPendingUpdates();
@@ -158,6 +163,7 @@ private:
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
+    KV_Executor* mpExecutor = nullptr;
     std::vector<float> mkPositions;
     std::vector<float> mkNormals;
     std::vector<int> mkTriangles;

@@ -1,6 +1,6 @@
 #include "surface/KV_PSO_ComputeNormals.h"
 
-#include "foundation/KV_Async.h"
+#include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "math/KV_Covariance.h"
 #include "math/KV_Eigen.h"
@@ -9,8 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace topology = KV_SurfaceTopology;
@@ -161,7 +162,7 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     const unsigned int kBatch = 32;
     for (unsigned int start = 0; start < polygonCount; start += kBatch)
     {
-        if (mpStop != nullptr && start % 8192 == 0 && mpStop->load(std::memory_order_relaxed))
+        if (start % 8192 == 0 && Stopped())
             return;
         const unsigned int size = std::min(kBatch, polygonCount - start);
         KV_Vector3D normal[kBatch];
@@ -202,6 +203,8 @@ void KV_PSO_ComputeNormals::ComputeVertexNormals()
     // Averaging reads one normal per polygon; incomplete ones would be read past their end.
     if (surface.mpPolygonNormals == nullptr || surface.mpPolygonNormals->Count() != polygonCount)
         ComputePolygonNormals();
+    if (Stopped())
+        return;
     const KV_List<KV_Vector3D>& polygonNormals = *surface.mpPolygonNormals;
 
     KV_List<KV_Vector3D>& normals =
@@ -221,31 +224,47 @@ std::unique_ptr<topology::CompactVertexPolygons> KV_PSO_ComputeNormals::MakeComp
 {
     KV_PolySurface& surface = *mpSurface;
     const unsigned int vertexCount = surface.VertexCount();
-    auto make = [&surface, vertexCount]
-    { return std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons); };
+    const std::atomic<bool>* stop = mpStop;
+    auto make = [&surface, vertexCount, stop]
+    {
+        // On whichever thread makes it, the table looks at the flag on the way.
+        std::optional<topology::StopScope> scope;
+        if (stop != nullptr)
+            scope.emplace(stop);
+        return std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons);
+    };
     const bool normalsMissing = surface.mpPolygonNormals == nullptr ||
                                 surface.mpPolygonNormals->Count() != surface.PolygonCount();
-    if (!mbConcurrent || !polygonNormalsWanted || !normalsMissing ||
+    if (mpExecutor == nullptr || !polygonNormalsWanted || !normalsMissing ||
         surface.PolygonCount() < kConcurrentFrom)
         return make();
     // The table reads only the polygons and the polygon normals write only their own list:
-    // one is made on each core.
-    std::future<std::unique_ptr<topology::CompactVertexPolygons>> table = KV_AsyncIfThreads(make);
-    if (!table.valid())
-        return make();
-    try
-    {
-        ComputePolygonNormals();
-    }
-    catch (...)
-    {
-        table.wait();
-        throw;
-    }
-    return table.get();
+    // both are made at once.
+    KV_Task<std::unique_ptr<topology::CompactVertexPolygons>> table = KV_Spawn(mpExecutor, make);
+    ComputePolygonNormals();
+    return table.Get();
 }
 
 void KV_PSO_ComputeNormals::RefineVertexNormals()
+{
+    if (mpStop == nullptr)
+    {
+        Refine();
+        return;
+    }
+    // The topology the refinement makes on this thread looks at the flag too, and throws.
+    const topology::StopScope scope(mpStop);
+    try
+    {
+        Refine();
+    }
+    catch (const topology::Stopped&)
+    {
+        // Left unfinished, for the caller to release.
+    }
+}
+
+void KV_PSO_ComputeNormals::Refine()
 {
     KV_PolySurface& surface = *mpSurface;
     const unsigned int vertexCount = surface.VertexCount();
@@ -270,12 +289,16 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
             if (surface.mpPolygonNormals == nullptr ||
                 surface.mpPolygonNormals->Count() != polygonCount)
                 ComputePolygonNormals();
+            if (Stopped())
+                return;
             KV_List<KV_Vector3D>& averages =
                 KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
             topology::Reset(averages, vertexCount);
             AverageNormals(*compact, *surface.mpPolygonNormals, averages);
         }
     }
+    if (Stopped())
+        return;
     KV_List<KV_Vector3D>& normals = *surface.mpVertexNormals;
     // Without polygons no vertex has a neighbour to fit to.
     if (storedNeighbours == nullptr && surface.mpPolygons == nullptr)
@@ -285,6 +308,8 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
     {
         for (unsigned int i = first; i < last; ++i)
         {
+            if (i % 4096 == 0 && Stopped())
+                return;
             const KV_List<unsigned int>& neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
@@ -344,21 +369,26 @@ void KV_PSO_ComputeNormals::RefineVertexNormals()
         else
             from(*compact);
     };
-    if (!mbConcurrent || vertexCount < kConcurrentFrom)
+    // The vertices in pieces of about equal size, a few per thread, so that a thread that
+    // finishes early takes another; each piece has its own table of neighbours seen, as
+    // large as the vertices, which bounds how many are worth making.
+    unsigned int pieces = 1;
+    if (mpExecutor != nullptr && mpExecutor->ThreadCount() > 0)
+        pieces = std::min({2 * (mpExecutor->ThreadCount() + 1), 16u,
+                           std::max(1u, vertexCount / kConcurrentFrom)});
+    if (pieces == 1)
     {
         refine(0, vertexCount);
         return;
     }
-    const unsigned int middle = vertexCount / 2;
-    std::future<void> second = std::async(std::launch::async, refine, middle, vertexCount);
-    try
-    {
-        refine(0, middle);
-    }
-    catch (...)
-    {
-        second.wait();
-        throw;
-    }
-    second.get();
+    auto bound = [vertexCount, pieces](unsigned int k)
+    { return static_cast<unsigned int>(std::uint64_t(vertexCount) * k / pieces); };
+    std::vector<KV_Task<void>> rest;
+    rest.reserve(pieces - 1);
+    for (unsigned int k = 1; k < pieces; ++k)
+        rest.push_back(KV_Spawn(mpExecutor, [&refine, first = bound(k), last = bound(k + 1)]
+                                { refine(first, last); }));
+    refine(0, bound(1));
+    // The threads take the pieces from the front; this one takes what is left from the back.
+    for (auto piece = rest.rbegin(); piece != rest.rend(); ++piece) piece->Get();
 }

@@ -11,7 +11,8 @@
 //
 // Failure: a polygon with fewer than three vertices is a fatal report ("Cannot compute
 // normal for polygon with less than 3 vertices!"); the process ends with exit status 1.
-// Vertex indices beyond the vertex list count as the origin.
+// Vertex indices beyond the vertex list count as the origin. With a stop flag set (see
+// SetStopFlag) each computation returns soon, its lists unfinished.
 
 #include "foundation/KV_List.h"
 #include "math/KV_Covariance.h"
@@ -23,6 +24,7 @@
 #include <atomic>
 #include <memory>
 
+class KV_Executor;
 class KV_PolySurface;
 namespace KV_SurfaceTopology
 {
@@ -41,27 +43,32 @@ public:
     void ComputeVertexNormals();
     // Averages first when the vertex normals are not one per vertex, then refines.
     void RefineVertexNormals();
-    // On: RefineVertexNormals fits the planes of the second half of the vertices on a second
-    // thread (each vertex's fit reads only the surface and writes only its own normal, so
+    // With an executor, RefineVertexNormals fits the planes of the vertices in pieces on its
+    // threads (each vertex's fit reads only the surface and writes only its own normal, so
     // the normals are the same, bit for bit), and polygon normals it has to make are made
-    // while another thread makes its table of each vertex's polygons. Off by default.
-    void SetConcurrent(bool flag) { mbConcurrent = flag; }
-    // A flag that asks ComputePolygonNormals to stop early (read every few thousand
-    // polygons); a stopped call leaves the list unfinished, for the caller to release.
+    // while a piece makes its table of each vertex's polygons. Null (the default): all on
+    // the calling thread. The executor is not owned.
+    void SetExecutor(KV_Executor* executor) { mpExecutor = executor; }
+    // A flag that asks the computations to stop early (read every few thousand polygons or
+    // vertices); a stopped call leaves its lists unfinished, for the caller to release.
     void SetStopFlag(const std::atomic<bool>* stop) { mpStop = stop; }
 
 private:
-    // Below this many vertices (or polygons) a second thread costs more than it saves.
+    // Below this many vertices (or polygons) a piece of its own costs more than it saves.
     static constexpr unsigned int kConcurrentFrom = 1024;
+
+    bool Stopped() const { return mpStop != nullptr && mpStop->load(std::memory_order_relaxed); }
 
     // The refinement's table of each vertex's polygons. With polygonNormalsWanted, polygon
     // normals that are absent or not one per polygon are made as well, beside the table
-    // when concurrent.
+    // with an executor.
     std::unique_ptr<KV_SurfaceTopology::CompactVertexPolygons> MakeCompactTable(
         bool polygonNormalsWanted);
+    // RefineVertexNormals inside its stop scope; throws KV_SurfaceTopology::Stopped.
+    void Refine();
 
     KV_PolySurface* mpSurface;
-    bool mbConcurrent = false;
+    KV_Executor* mpExecutor = nullptr;
     const std::atomic<bool>* mpStop = nullptr;
 };
 

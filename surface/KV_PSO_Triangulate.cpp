@@ -3,6 +3,8 @@
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PolySurface.h"
 
+#include <memory>
+
 namespace
 {
 bool NonEmpty(const KV_List<KV_List<unsigned int>>* list)
@@ -57,10 +59,13 @@ void KV_PSO_Triangulate::Triangulate()
         mkReplacements[j].SetBlockSize(2);
     }
 
-    KV_List<KV_Polygon>* newPolygons = new KV_List<KV_Polygon>(256);
-    KV_List<KV_Polygon>* newTexture = textureFollows ? new KV_List<KV_Polygon>(256) : nullptr;
+    std::unique_ptr<KV_List<KV_Polygon>> newPolygons(new KV_List<KV_Polygon>(256));
+    std::unique_ptr<KV_List<KV_Polygon>> newTexture(textureFollows ? new KV_List<KV_Polygon>(256)
+                                                                   : nullptr);
     for (unsigned int j = 0; j < count; ++j)
     {
+        if (j % 65536 == 0 && mpStop != nullptr && mpStop->load(std::memory_order_relaxed))
+            return;  // the new lists go, the surface keeps its polygons
         const KV_Polygon& polygon = polygons[j];
         const unsigned int n = polygon.Count();
         if (n < 4)
@@ -94,11 +99,11 @@ void KV_PSO_Triangulate::Triangulate()
     const bool polygonPolygons = NonEmpty(surface.mpPolygonPolygons);
 
     delete surface.mpPolygons;
-    surface.mpPolygons = newPolygons;
+    surface.mpPolygons = newPolygons.release();
     if (newTexture)
     {
         delete surface.mpTexturePolygons;
-        surface.mpTexturePolygons = newTexture;
+        surface.mpTexturePolygons = newTexture.release();
     }
 
     if (vertexPolygons)

@@ -11,6 +11,23 @@ namespace KV_SurfaceTopology
 {
 namespace
 {
+thread_local const std::atomic<bool>* tStop = nullptr;
+
+void ThrowIfStopped()
+{
+    if (tStop != nullptr && tStop->load(std::memory_order_relaxed))
+        throw Stopped();
+}
+
+// The long passes over the polygons look at the stop flag once per this many polygons.
+const unsigned int kStopCheckPolygons = 1u << 16;
+
+void ThrowIfStoppedAt(unsigned int polygon)
+{
+    if (polygon % kStopCheckPolygons == 0)
+        ThrowIfStopped();
+}
+
 unsigned int PolygonCount(const KV_List<KV_Polygon>* polygons)
 {
     return polygons ? polygons->Count() : 0;
@@ -23,6 +40,7 @@ void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
     const unsigned int polygonCount = PolygonCount(polygons);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
+        ThrowIfStoppedAt(p);
         const KV_Polygon& polygon = (*polygons)[p];
         const unsigned int n = polygon.Count();
         for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
@@ -44,14 +62,6 @@ bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
 }
 
 // Stable LSD radix sort of directed edges by (smaller, larger) vertex.
-thread_local const std::atomic<bool>* tStop = nullptr;
-
-void ThrowIfStopped()
-{
-    if (tStop != nullptr && tStop->load(std::memory_order_relaxed))
-        throw Stopped();
-}
-
 void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 {
     unsigned int largest = 0;
@@ -125,6 +135,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     const unsigned int polygonCount = PolygonCount(polygons);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
+        ThrowIfStoppedAt(p);
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
@@ -135,6 +146,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     std::vector<unsigned int> fill(mkStart.begin(), mkStart.end() - 1);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
+        ThrowIfStoppedAt(p);
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
@@ -152,6 +164,7 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     std::vector<unsigned int> counts(vertexCount, 0);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
+        ThrowIfStoppedAt(p);
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
@@ -159,11 +172,13 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     }
     for (unsigned int v = 0; v < vertexCount; ++v)
     {
+        ThrowIfStoppedAt(v);
         result[v].SetCountTight(counts[v]);
         counts[v] = 0;
     }
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
+        ThrowIfStoppedAt(p);
         const KV_Polygon& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
@@ -550,6 +565,7 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
     std::vector<std::pair<unsigned int, unsigned int>> byStart(n);
     for (std::size_t k = 0; k < n; ++k) byStart[k] = {edges[k].first, static_cast<unsigned int>(k)};
     std::sort(byStart.begin(), byStart.end());
+    ThrowIfStopped();
 
     std::vector<unsigned int> groupVertex;
     std::vector<std::size_t> groupStart;
@@ -592,6 +608,8 @@ void ChainEdges(std::vector<DirectedEdge>& edges)
     popMin(static_cast<std::size_t>(find(edges[0].first)));
     for (std::size_t i = 1; i < n; ++i)
     {
+        if (i % kStopCheckPolygons == 0)
+            ThrowIfStopped();
         const std::ptrdiff_t gv = find(edges[i - 1].second);
         const std::size_t gi = static_cast<std::size_t>(find(edges[i].first));
         if (gv >= 0 && groupSize[gv] > 0)
@@ -866,6 +884,7 @@ void AssignTextureCoordinateVertices(const KV_List<KV_Polygon>* polygons,
     const unsigned int count = std::min(PolygonCount(polygons), PolygonCount(texturePolygons));
     for (unsigned int i = 0; i < count; ++i)
     {
+        ThrowIfStoppedAt(i);
         const KV_Polygon& polygon = (*polygons)[i];
         const KV_Polygon& texturePolygon = (*texturePolygons)[i];
         const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());

@@ -140,10 +140,14 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
            KV_List<char>* vertexBoundaries);
 
-// A derivation made on a worker that may be abandoned (a window closed right after its first
-// frame): while a StopScope lives on a thread, the boundary derivation on that thread looks at
-// the flag between its passes and throws Stopped once it is set, so that the one who set it
-// does not wait for the whole list. Lists it was making are then in no defined state.
+// A derivation made on a worker that may be abandoned (a load cancelled, a window closed
+// right after its first frame): while a StopScope lives on a thread, the derivations on that
+// thread that pass over all the polygons (vertex polygons and their compact table, edges and
+// vertex boundaries, the texture-coordinate vertices, the boundaries between their passes)
+// look at the flag every few thousand polygons and throw Stopped once it is set, so that the
+// one who set it does not wait for the whole list. Lists they were making are then in no
+// defined state. A scope holds for its own thread only: work handed to another thread opens
+// one there.
 struct Stopped
 {
 };

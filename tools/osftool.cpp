@@ -8,6 +8,7 @@
 #include "document/KV_DocumentCore.h"
 #include "document/KV_SurfacePreparation.h"
 #include "document/KV_SurfaceProperties.h"
+#include "foundation/KV_Executor.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "surface/KV_SurfaceAppearance.h"
 #include "surface/KV_PolySurface.h"
@@ -99,26 +100,27 @@ bool IsHelp(const char* arg)
 
 // Reads and checks path into surface (and what a model file carries beside it into
 // appearance); reports a failure as the document does.
-bool Read(const char* path, KV_PolySurface& surface, KV_SurfaceAppearance* appearance = nullptr)
+bool Read(const char* path, KV_PolySurface& surface, KV_Executor& executor,
+          KV_SurfaceAppearance* appearance = nullptr)
 {
     KV_SurfaceReadReport report;
-    if (KV_ReadSurfaceFile(path, surface, report, appearance))
+    if (KV_ReadSurfaceFile(path, surface, report, appearance, &executor))
         return true;
     std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
     return false;
 }
 
-int Info(const char* path)
+int Info(const char* path, KV_Executor& executor)
 {
     KV_PolySurface surface;
     KV_SurfaceAppearance appearance;
     KV_SurfaceReadReport report;
-    if (!KV_ReadSurfaceFile(path, surface, report, &appearance))
+    if (!KV_ReadSurfaceFile(path, surface, report, &appearance, &executor))
     {
         std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
     }
-    KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    KV_CompleteSurface(surface, &executor, &appearance);
     const KV_SurfaceProperties properties =
         KV_MeasureSurface(path, report, surface, &appearance);
     for (const auto& line : KV_SurfacePropertyLines(properties))
@@ -126,34 +128,34 @@ int Info(const char* path)
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;
 }
 
-int Dump(const char* path, bool completed)
+int Dump(const char* path, bool completed, KV_Executor& executor)
 {
     KV_PolySurface surface;
-    if (!Read(path, surface))
+    if (!Read(path, surface, executor))
         return kExitLoadFailed;
     if (completed)
-        KV_CompleteSurface(surface);
+        KV_CompleteSurface(surface, &executor);
     surface.Dump(std::cout);
     return std::cout.good() ? kExitOk : kExitFailed;
 }
 
-int Check(const char* path)
+int Check(const char* path, KV_Executor& executor)
 {
     KV_PolySurface surface;
-    if (!Read(path, surface))
+    if (!Read(path, surface, executor))
         return kExitLoadFailed;
-    KV_CompleteSurface(surface);
+    KV_CompleteSurface(surface, &executor);
     return surface.CheckConsistency() ? kExitOk : kExitFailed;
 }
 
-int Export(const char* path, const char* outPath)
+int Export(const char* path, const char* outPath, KV_Executor& executor)
 {
     // The same world as the viewer's Export of the loaded surface: the file is read and
     // checked as the viewer does, and triangulated; the rest of the completion (normals,
     // topology) never reaches the world, so it is not made.
     KV_SurfaceReadReport report;
     KV_PolySurface surface;
-    if (!KV_ReadSurfaceFile(path, surface, report))
+    if (!KV_ReadSurfaceFile(path, surface, report, nullptr, &executor))
     {
         std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
@@ -166,7 +168,8 @@ int Export(const char* path, const char* outPath)
     return kExitFailed;
 }
 
-int Convert(const char* path, const char* outPath, const char* formatName)
+int Convert(const char* path, const char* outPath, const char* formatName,
+            KV_Executor& executor)
 {
     const KV_MeshFormat format = formatName != nullptr
                                      ? KV_MeshExporter::FormatFromName(formatName)
@@ -181,7 +184,7 @@ int Convert(const char* path, const char* outPath, const char* formatName)
     }
     KV_PolySurface surface;
     KV_SurfaceAppearance appearance;
-    if (!Read(path, surface, &appearance))
+    if (!Read(path, surface, executor, &appearance))
         return kExitLoadFailed;
     std::string error;
     if (KV_MeshExporter::Write(surface, outPath, format, error, &appearance))
@@ -191,7 +194,7 @@ int Convert(const char* path, const char* outPath, const char* formatName)
     return kExitFailed;
 }
 
-int Render(int argc, char** argv)
+int Render(int argc, char** argv, KV_Executor& executor)
 {
     // The options first: a usage error or --help never waits for FILE to load.
     const int early = OsftoolRenderCheckArguments(argc, argv);
@@ -199,9 +202,9 @@ int Render(int argc, char** argv)
         return early;
     KV_PolySurface surface;
     KV_SurfaceAppearance appearance;
-    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface, &appearance))
+    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface, executor, &appearance))
         return kExitLoadFailed;
-    KV_CompleteSurface(surface, KV_Completion::Concurrent, &appearance);
+    KV_CompleteSurface(surface, &executor, &appearance);
     return OsftoolRenderSurface(surface, argc, argv, &appearance);
 }
 
@@ -229,8 +232,10 @@ int main(int argc, char** argv)
     if (sub == nullptr)
         return UsageError(kCommandUsage + std::strlen("usage: osftool "));
 
+    // The program's one pool of worker threads, handed to every stage that splits its work.
+    KV_Executor executor;
     if (std::strcmp(sub->name, "render") == 0)
-        return Render(argc - 1, argv + 1);
+        return Render(argc - 1, argv + 1, executor);
 
     // Options, then the positional arguments.
     bool completed = false;
@@ -270,12 +275,12 @@ int main(int argc, char** argv)
         return UsageError(sub->usage);
 
     if (std::strcmp(sub->name, "info") == 0)
-        return Info(args[0]);
+        return Info(args[0], executor);
     if (std::strcmp(sub->name, "dump") == 0)
-        return Dump(args[0], completed);
+        return Dump(args[0], completed, executor);
     if (std::strcmp(sub->name, "check") == 0)
-        return Check(args[0]);
+        return Check(args[0], executor);
     if (converting)
-        return Convert(args[0], args[1], format);
-    return Export(args[0], args[1]);
+        return Convert(args[0], args[1], format, executor);
+    return Export(args[0], args[1], executor);
 }

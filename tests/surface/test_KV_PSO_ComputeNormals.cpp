@@ -3,11 +3,13 @@
 
 #include "GeneralPathNormals.h"
 #include "SurfaceFixtures.h"
+#include "foundation/KV_Executor.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_SurfaceTopology.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -379,15 +381,18 @@ TEST(ComputeNormals, EveryNeighbourSourceRefinesToTheSameNormalsBitForBit)
     KV_PSO_ComputeNormals(&reference).RefineVertexNormals();
     ASSERT_EQ(reference.mpVertexNormals->Count(), n);
 
-    for (int variant = 0; variant < 5; ++variant)
+    // Odd variants in pieces on executors of 1, 2 and 4 threads.
+    KV_Executor one(1), two(2), four(4);
+    KV_Executor* executors[] = {&one, &two, &four};
+    for (int variant = 0; variant < 7; ++variant)
     {
         KV_PolySurface s;
         make(s);
         KV_PSO_ComputeNormals normals(&s);
-        normals.SetConcurrent(variant % 2 == 1);
-        if (variant >= 2)
+        normals.SetExecutor(variant % 2 == 1 ? executors[variant / 2 % 3] : nullptr);
+        if (variant >= 2 && variant < 6)
             s.ComputeVertexPolygons();
-        if (variant == 4)
+        if (variant == 4 || variant == 5)
             normals.ComputeVertexNormals();
         normals.RefineVertexNormals();
         ASSERT_EQ(s.mpVertexNormals->Count(), n);
@@ -396,6 +401,32 @@ TEST(ComputeNormals, EveryNeighbourSourceRefinesToTheSameNormalsBitForBit)
                                   sizeof(KV_Vector3D)),
                       0)
                 << "variant " << variant << ", vertex " << v;
+    }
+}
+
+// A flag set before the call: no normal is refined, whether the pieces run here or on an
+// executor.
+TEST(ComputeNormals, StopFlagSetBeforehandLeavesTheAveragesUnrefined)
+{
+    const std::atomic<bool> stop{true};
+    KV_Executor executor(2);
+    for (KV_Executor* on : {static_cast<KV_Executor*>(nullptr), &executor})
+    {
+        KV_PolySurface s;
+        MakeSphere(s, 60, 120);
+        KV_PSO_ComputeNormals normals(&s);
+        normals.ComputeVertexNormals();
+        const std::vector<KV_Vector3D> averaged = AsVector(*s.mpVertexNormals);
+        normals.SetExecutor(on);
+        normals.SetStopFlag(&stop);
+        normals.RefineVertexNormals();
+        EXPECT_EQ(AsVector(*s.mpVertexNormals), averaged);
+
+        // Without normals it stops before it has averaged any.
+        KV_Release(s.mpPolygonNormals);
+        KV_Release(s.mpVertexNormals);
+        normals.RefineVertexNormals();
+        EXPECT_EQ(s.mpVertexNormals, nullptr);
     }
 }
 

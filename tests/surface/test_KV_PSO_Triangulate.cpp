@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 using Lists = std::vector<std::vector<unsigned int>>;
 
 namespace
@@ -36,6 +38,20 @@ TEST(Triangulate, QuadrilateralAndItsTextureBecomeTwoTriangles)
     EXPECT_EQ(s.mpPolygons->BlockSize(), 256u);
     EXPECT_EQ(s.mpExtents->MinimumPolygonSize(), 3u);
     EXPECT_EQ(s.mpExtents->MaximumPolygonSize(), 3u);
+}
+
+TEST(Triangulate, StopFlagSetBeforehandLeavesThePolygonsAsTheyWere)
+{
+    KV_PolySurface s;
+    MakeGrid(s, 4, 0.0, 1, true);
+    const KV_List<KV_Polygon>* before = s.mpPolygons;
+    const std::atomic<bool> stop{true};
+    KV_PSO_Triangulate triangulate(&s);
+    triangulate.SetStopFlag(&stop);
+    triangulate.Triangulate();
+    EXPECT_EQ(s.mpPolygons, before);
+    EXPECT_EQ(s.PolygonCount(), 16u);
+    EXPECT_EQ((*s.mpPolygons)[0].Count(), 4u);
 }
 
 TEST(Triangulate, PentagonBecomesAFan)

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -505,24 +506,34 @@ TEST(SurfaceTopology, LargePolygonEdgesFormOneChain)
     EXPECT_EQ(chain[0], 0);
 }
 
-TEST(SurfaceTopology, BoundariesStopWhenTheirScopesFlagIsSet)
+TEST(SurfaceTopology, DerivationsStopWhenTheirScopesFlagIsSet)
 {
-    // A set flag abandons the derivation on this thread only while its scope lives; scopes
-    // nest, and the outer flag is back once the inner scope ends.
+    // A set flag abandons each long derivation on this thread only while its scope lives;
+    // scopes nest, and the outer flag is back once the inner scope ends.
     KV_PolySurface s;
     MakeTwoTriangles(s);
     const std::atomic<bool> set{true};
     const std::atomic<bool> clear{false};
+    const std::pair<const char*, std::function<void()>> derivations[] = {
+        {"boundaries", [&] { s.ComputeBoundaries(); }},
+        {"vertex polygons", [&] { s.ComputeVertexPolygons(); }},
+        {"vertex boundaries", [&] { s.ComputeVertexBoundaries(); }},
+        {"edges", [&] { s.ComputeEdges(); }},
+        {"compact vertex polygons",
+         [&] { KV_SurfaceTopology::CompactVertexPolygons(s.VertexCount(), s.mpPolygons); }}};
+    for (const auto& derivation : derivations)
     {
-        const KV_SurfaceTopology::StopScope outer(&set);
-        EXPECT_THROW(s.ComputeBoundaries(), KV_SurfaceTopology::Stopped);
+        SCOPED_TRACE(derivation.first);
         {
-            const KV_SurfaceTopology::StopScope inner(&clear);
-            s.ComputeBoundaries();
-            EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
+            const KV_SurfaceTopology::StopScope outer(&set);
+            EXPECT_THROW(derivation.second(), KV_SurfaceTopology::Stopped);
+            {
+                const KV_SurfaceTopology::StopScope inner(&clear);
+                EXPECT_NO_THROW(derivation.second());
+            }
+            EXPECT_THROW(derivation.second(), KV_SurfaceTopology::Stopped);
         }
-        EXPECT_THROW(s.ComputeBoundaries(), KV_SurfaceTopology::Stopped);
+        EXPECT_NO_THROW(derivation.second());
     }
-    s.ComputeBoundaries();
     EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
 }

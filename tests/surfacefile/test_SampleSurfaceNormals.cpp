@@ -1,6 +1,7 @@
 // The refined normals of the sample scan, read from its file and triangulated as the
 // completion does, against the general plane fits.
 
+#include "foundation/KV_Executor.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PSO_Triangulate.h"
 #include "surface/KV_PolySurface.h"
@@ -18,7 +19,8 @@ TEST(SampleSurfaceNormals, RefinedNormalsMatchTheGeneralFits)
     KV_PSO_ComputeNormals normals(&surface);
     normals.ComputeVertexNormals();
     const KV_List<KV_Vector3D> averaged = *surface.mpVertexNormals;
-    normals.SetConcurrent(true);
+    KV_Executor executor(2);
+    normals.SetExecutor(&executor);
     normals.RefineVertexNormals();
     ExpectRefinedAsByGeneralFits(surface, averaged, "sample.osf");
 }
