@@ -535,8 +535,14 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             return Outcome::NotHandled;
     }
     auto bytes = std::make_unique<KV_FileBytes>();
-    if (!bytes->Load(path.c_str()))
-        return Outcome::NotHandled;
+    if (!bytes->Load(path.c_str(), mpStop))
+    {
+        if (!KV_IsStopped(mpStop))
+            return Outcome::NotHandled;
+        ClearResult();
+        mkReason = "stopped";
+        return Outcome::Refused;
+    }
     Header header;
     switch (ParseHeader(bytes->Data(), bytes->Size(), header, true))
     {

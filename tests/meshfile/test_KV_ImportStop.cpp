@@ -128,17 +128,19 @@ void ExpectNoChildLeft()
     EXPECT_EQ(errno, ECHILD) << "a child process is left behind";
 }
 
-// Writes bytes to a pipe; while it has no reader (between one closing and the next opening),
-// tries again.
-void WriteToPipe(int fd, const std::string& bytes, std::size_t from, std::size_t to)
+// Writes bytes to a pipe. While it has no reader: with wait (between one closing and the next
+// opening), tries again; else gives up (the reader has stopped and closed it).
+void WriteToPipe(int fd, const std::string& bytes, std::size_t from, std::size_t to, bool wait)
 {
     while (from < to)
     {
         const ssize_t n = write(fd, bytes.data() + from, to - from);
         if (n > 0)
             from += static_cast<std::size_t>(n);
-        else
+        else if (wait)
             std::this_thread::yield();
+        else
+            return;
     }
 }
 
@@ -154,11 +156,11 @@ void FeedPlyAndStopHalfWay(const std::string& fifo, const std::string& bytes,
     sigaddset(&broken, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &broken, nullptr);  // writing while no reader has it open
     const int fd = open(fifo.c_str(), O_WRONLY);
-    WriteToPipe(fd, bytes, 0, 4096);
+    WriteToPipe(fd, bytes, 0, 4096, true);
     for (int left = 1; ioctl(fd, FIONREAD, &left) == 0 && left > 0;) std::this_thread::yield();
-    WriteToPipe(fd, bytes, 0, bytes.size() / 2);
+    WriteToPipe(fd, bytes, 0, bytes.size() / 2, true);
     stop = true;
-    WriteToPipe(fd, bytes, bytes.size() / 2, bytes.size());
+    WriteToPipe(fd, bytes, bytes.size() / 2, bytes.size(), false);
     close(fd);
 }
 
