@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 
 #include <cerrno>
 #include <csignal>
@@ -139,7 +140,7 @@ bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
     // The size first, then the block, read straight into place.
     unsigned char head[kImportSizeBytes];
     std::size_t got = 0;
-    bool late = false, stopped = false;
+    bool late = false, stopped = false, noRoom = false;
     for (;;)
     {
         if (KV_IsStopped(stop))
@@ -181,7 +182,14 @@ bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
             if (size > kImportMaxBlock)
                 break;
             handBack.expected = static_cast<std::size_t>(size);
-            handBack.bytes.reset(new unsigned char[handBack.expected > 0 ? handBack.expected : 1]);
+            handBack.bytes.reset(new (std::nothrow)
+                                     unsigned char[handBack.expected > 0 ? handBack.expected : 1]);
+            if (!handBack.bytes)
+            {
+                noRoom = true;
+                kill(child, SIGKILL);
+                break;
+            }
             got = 0;
         }
     }
@@ -196,6 +204,11 @@ bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
     {
         handBack = KV_ImportHandBack();
         reason = "stopped";
+        return false;
+    }
+    if (noRoom)
+    {
+        reason = "not enough memory for the surface the import handed back";
         return false;
     }
     if (late)

@@ -30,7 +30,8 @@ struct KV_ImportHandBack
 // Returns true when the child ended by itself with status 0; handBack then holds what it
 // sent (which may still be short). Otherwise false with reason: the import could not start,
 // it was late ("the import library did not finish within N s"), it ended by a signal or
-// another status, or "stopped". No child is left behind either way.
+// another status, what it announced cannot be held, or "stopped". No child is left behind
+// either way.
 bool KV_RunImportChild(const std::string& path, bool table, double timeLimit,
                        const std::function<void(int)>& forkedImport,
                        const std::atomic<bool>* stop, KV_ImportHandBack& handBack,
