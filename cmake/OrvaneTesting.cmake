@@ -7,10 +7,26 @@ include(GoogleTest)
 # and the executable's scratch directory in ORVANE_TEST_TMP; each case writes only inside
 # its own folder there, TestScratchPath() of tests/support/ScratchPath.h, named after the
 # running case. Label "display" marks tests that need an X display (they run under
-# xvfb-run).
+# xvfb-run). Every test of tests/<layer> also carries the label <layer>, so that a stage
+# can run the tests of some layers (ctest -L '^(surface|lod)$').
+#
+# Targets for stages that build only what they run: orvane_tests builds every test program
+# (and, through their dependencies, the programs they start); orvane_headless_tests_<layer>
+# those of tests/<layer> that need no display.
+add_custom_target(orvane_tests)
 function(orvane_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  get_filename_component(layer "${CMAKE_CURRENT_SOURCE_DIR}" NAME)
+  # A directory's labels reach every test in it, those a test program not built stands for too.
+  set_property(DIRECTORY PROPERTY LABELS ${layer})
+  add_dependencies(orvane_tests ${name})
+  if(NOT "display" IN_LIST T_LABELS)
+    if(NOT TARGET orvane_headless_tests_${layer})
+      add_custom_target(orvane_headless_tests_${layer})
+    endif()
+    add_dependencies(orvane_headless_tests_${layer} ${name})
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   if(TARGET orvane_test_support)
     target_link_libraries(${name} PRIVATE orvane_test_support)
