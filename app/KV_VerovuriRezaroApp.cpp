@@ -166,7 +166,7 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
         KV_Prompts::Get().Message(KV_VerovuriRezaroView::kMsgInitialise, KV_APP_TITLE);
         std::exit(1);
     }
-    mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get());
+    mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get(), *this);
     mpkView->SetExecutor(mpkExecutor.get());
     mpkMainFrame->SetCommandTarget(mpkView);
     mpkMainFrame->UpdateRecentFileMenu(mkRecentFiles);
@@ -182,7 +182,13 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     KV_VerovuriRezaroDoc* document = mpkDocument.get();
     mpkMainFrame->SetLoadControl([document] { return document->IsLoading(); },
                                  [document] { document->CancelLoad(); });
+    mpkMainFrame->SetRecentFileOpener([this](int index) { OpenRecentFile(index); });
     return true;
+}
+
+wxFrame* KV_VerovuriRezaroApp::MainWindow() const
+{
+    return mpkMainFrame;
 }
 
 void KV_VerovuriRezaroApp::BenchmarkFirstFrameShown()

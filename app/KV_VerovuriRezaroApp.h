@@ -4,6 +4,8 @@
 // list under "Orvane Image View", and carries the application-wide commands (About, Print
 // Setup) and the printer settings.
 
+#include "app/KV_ViewServices.h"
+
 #include <wx/app.h>
 #include <wx/cmndata.h>
 #include <wx/filehistory.h>
@@ -16,7 +18,7 @@ class KV_VerovuriRezaroDoc;
 class KV_VerovuriRezaroView;
 class wxConfigBase;
 
-class KV_VerovuriRezaroApp : public wxApp
+class KV_VerovuriRezaroApp : public wxApp, public KV_ViewServices
 {
 public:
     KV_VerovuriRezaroApp();
@@ -51,17 +53,18 @@ public:
     // Printer choice and page set-up shared by every print, preview and Print Setup. Made
     // on first use: the print settings carry the toolkit's native printing data, which only
     // exists once the toolkit has started (the application object is built before that).
-    wxPrintDialogData& PrintDialogData();
+    wxPrintDialogData& PrintDialogData() override;
     // The paper's margins (and the paper itself, kept in step with PrintDialogData): the
     // printed picture fits inside them.
-    wxPageSetupDialogData& PageSetupData();
+    wxPageSetupDialogData& PageSetupData() override;
     static constexpr int kDefaultMarginMM = 10;
 
     // Set by the command-line option --benchmark-first-frame: the view reports the time from
     // start-up to its first frame with a surface on standard output, then the program ends.
-    bool BenchmarkFirstFrame() const { return mbBenchmarkFirstFrame; }
+    bool BenchmarkFirstFrame() const override { return mbBenchmarkFirstFrame; }
     // The first frame has been reported: the program ends.
-    void BenchmarkFirstFrameShown();
+    void BenchmarkFirstFrameShown() override;
+    wxFrame* MainWindow() const override;
 
 private:
     void LoadStdProfileSettings();

@@ -5,7 +5,7 @@
 #include "app/KV_DocumentCoreBridge.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
-#include "app/KV_VerovuriRezaroApp.h"
+#include "app/KV_ViewServices.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -124,12 +124,14 @@ bool KV_VerovuriRezaroView::IsWindowFormatAvailable()
            KV_WGLRenderer::ChooseWindowVisual(display, DefaultScreen(display), visualId, depth);
 }
 
-KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document)
+KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document,
+                                             KV_ViewServices& services)
     : wxGLCanvas(parent, WindowTemplateAttributes(), wxID_ANY, wxDefaultPosition, wxDefaultSize,
                  wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
       mpkDocument(document),
       mpkLink(std::make_unique<ControllerLink>(*this)),
-      mkController(*mpkLink, *mpkLink)
+      mkController(*mpkLink, *mpkLink),
+      mkServices(services)
 {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     for (KV_ViewTimer timer : kTimers)
@@ -328,11 +330,11 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         mbShowingRenderError = false;
         return;
     }
-    if (wxGetApp().BenchmarkFirstFrame() && mkRenderer.GetActorCount() > 0)
+    if (mkServices.BenchmarkFirstFrame() && mkRenderer.GetActorCount() > 0)
     {
         std::printf("first frame at %.3f s\n", wxGetUTCTimeMillis().ToDouble() / 1000.0);
         std::fflush(stdout);
-        wxGetApp().BenchmarkFirstFrameShown();
+        mkServices.BenchmarkFirstFrameShown();
     }
 }
 

@@ -24,6 +24,7 @@ class KV_VerovuriRezaroDoc;
 class KV_PolySurfaceGeometry3D;
 class KV_Actor3D;
 class KV_Executor;
+class KV_ViewServices;
 class KV_MultiImage;
 class wxDC;
 class wxPageSetupDialogData;
@@ -36,7 +37,9 @@ wxString KV_DefaultExportName(const wxString& pathName);
 class KV_VerovuriRezaroView : public wxGLCanvas
 {
 public:
-    KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document);
+    // services: the program around the view (it outlives the view).
+    KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaroDoc* document,
+                          KV_ViewServices& services);
     ~KV_VerovuriRezaroView() override;
 
     // Whether the display offers the window pixel format at all; without it no view can be
@@ -66,6 +69,9 @@ public:
     // rendered off-screen and placed at the area's top-left corner by the printout's
     // mapping. Failures show "Error - Unable to print, Please contact Orvane support".
     void OnDrawPrint(wxPrintout& printout, const wxPageSetupDialogData& setup);
+
+    // The program around the view.
+    KV_ViewServices& Services() { return mkServices; }
 
     // State for the program's own checks.
     KV_OGLRenderer& Renderer() { return mkRenderer; }
@@ -221,4 +227,5 @@ private:
     KV_PreparedTexture mkPreparedTexture;
     wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
+    KV_ViewServices& mkServices;
 };

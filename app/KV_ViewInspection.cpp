@@ -4,11 +4,10 @@
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SurfacePropertiesDlg.h"
-#include "app/KV_VerovuriRezaroApp.h"
+#include "app/KV_ViewServices.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/KV_ViewPrintout.h"
-#include "app/MainFrm.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "document/KV_SurfaceProperties.h"
@@ -119,7 +118,7 @@ void KV_VerovuriRezaroView::OnSurfaceProperties(wxCommandEvent&)
                                        *mpkDocument->GetReadReport(), geometry->GetSurface(),
                                        &geometry->Appearance());
     }
-    KV_SurfacePropertiesDlg dialog(wxGetApp().GetMainFrame(), mpkDocument->GetPathName(),
+    KV_SurfacePropertiesDlg dialog(mkServices.MainWindow(), mpkDocument->GetPathName(),
                                    KV_SurfacePropertyLines(properties));
     dialog.ShowModal();
 }
@@ -136,11 +135,11 @@ void KV_VerovuriRezaroView::OnShowHoles(wxCommandEvent&)
     mbHolesShown = !mbHolesShown;
     ApplyHolesShown();
     KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
-    if (mbHolesShown && geometry != nullptr && wxGetApp().GetMainFrame() != nullptr)
+    if (mbHolesShown && geometry != nullptr && mkServices.MainWindow() != nullptr)
     {
         const KV_PolySurface& surface = geometry->GetSurface();
         const unsigned int loops = surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u;
-        wxGetApp().GetMainFrame()->SetStatusText(
+        mkServices.MainWindow()->SetStatusText(
             wxString::Format("%u boundary loops (holes) outlined", loops), 0);
     }
     Repaint();
@@ -192,7 +191,7 @@ void KV_VerovuriRezaroView::OnSaveImage(wxCommandEvent&)
                                          "PNG image (*.png)|*.png|JPEG image (*.jpg)|*.jpg;*.jpeg");
     if (path.empty())
         return;
-    KV_ImageSizeDlg sizeDialog(wxGetApp().GetMainFrame(), DrawingSize());
+    KV_ImageSizeDlg sizeDialog(mkServices.MainWindow(), DrawingSize());
     if (sizeDialog.ShowModal() != wxID_OK)
         return;
     if (!KV_ConfirmOverwrite(path))

@@ -4,10 +4,9 @@
 
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
-#include "app/KV_VerovuriRezaroApp.h"
+#include "app/KV_ViewServices.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
-#include "app/MainFrm.h"
 #include "foundation/KV_Exception.h"
 
 #include <wx/dc.h>
@@ -55,7 +54,7 @@ bool KV_ViewPrintout::OnPrintPage(int page)
 {
     if (page != 1 || GetDC() == nullptr || mpkView == nullptr)
         return false;
-    mpkView->OnDrawPrint(*this, wxGetApp().PageSetupData());
+    mpkView->OnDrawPrint(*this, mpkView->Services().PageSetupData());
     return true;
 }
 
@@ -153,14 +152,14 @@ wxString KV_VerovuriRezaroView::DefaultPrintFileName() const
 
 void KV_VerovuriRezaroView::OnFilePrint(wxCommandEvent&)
 {
-    wxPrintDialogData& data = wxGetApp().PrintDialogData();
+    wxPrintDialogData& data = mkServices.PrintDialogData();
     data.SetMinPage(1);
     data.SetMaxPage(1);
     data.SetFromPage(1);
     data.SetToPage(1);
     wxPrinter printer(&data);
     KV_ViewPrintout printout(this, mpkDocument ? mpkDocument->GetTitle() : wxString());
-    if (printer.Print(wxGetApp().GetMainFrame(), &printout, true))
+    if (printer.Print(mkServices.MainWindow(), &printout, true))
         data = printer.GetPrintDialogData();
 }
 
@@ -168,7 +167,7 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
 {
     // Without a dialog the desktop's print system waits for a printer that may not exist;
     // the generic PostScript printer writes the page to a file at once.
-    const wxPrintData& settings = wxGetApp().PrintDialogData().GetPrintData();
+    const wxPrintData& settings = mkServices.PrintDialogData().GetPrintData();
     wxPrintData data;
     data.SetPaperId(settings.GetPaperId());
     data.SetOrientation(settings.GetOrientation());
@@ -182,15 +181,15 @@ void KV_VerovuriRezaroView::OnFilePrintDirect(wxCommandEvent&)
     dialogData.SetToPage(1);
     wxPostScriptPrinter printer(&dialogData);
     KV_ViewPrintout printout(this, mpkDocument ? mpkDocument->GetTitle() : wxString());
-    if (printer.Print(wxGetApp().GetMainFrame(), &printout, false))
-        wxGetApp().GetMainFrame()->SetStatusText(
+    if (printer.Print(mkServices.MainWindow(), &printout, false))
+        mkServices.MainWindow()->SetStatusText(
             wxString::Format("Printed to %s", data.GetFilename()), 0);
 }
 
 void KV_VerovuriRezaroView::OnFilePrintPreview(wxCommandEvent&)
 {
     const wxString title = mpkDocument ? mpkDocument->GetTitle() : wxString();
-    wxPrintDialogData data(wxGetApp().PrintDialogData());
+    wxPrintDialogData data(mkServices.PrintDialogData());
     wxPrintPreview* preview = new wxPrintPreview(new KV_ViewPrintout(this, title),
                                                  new KV_ViewPrintout(this, title), &data);
     if (!preview->IsOk())
@@ -199,7 +198,7 @@ void KV_VerovuriRezaroView::OnFilePrintPreview(wxCommandEvent&)
         ShowMessage(kMsgPrint);
         return;
     }
-    wxPreviewFrame* frame = new wxPreviewFrame(preview, wxGetApp().GetMainFrame(), "Print Preview",
+    wxPreviewFrame* frame = new wxPreviewFrame(preview, mkServices.MainWindow(), "Print Preview",
                                                wxDefaultPosition, wxSize(700, 800));
     frame->Initialize();
     frame->Show();

@@ -3,7 +3,6 @@
 #include "app/KV_AppPictures.h"
 #include "app/KV_Resource.h"
 #include "app/KV_SplashWnd.h"
-#include "app/KV_VerovuriRezaroApp.h"
 
 #include <algorithm>
 
@@ -457,7 +456,8 @@ void CMainFrame::OnExit(wxCommandEvent&)
 
 void CMainFrame::OnRecentFile(wxCommandEvent& event)
 {
-    wxGetApp().OpenRecentFile(event.GetId() - KV_MenuId(ID_FILE_MRU_FILE1));
+    if (mkOpenRecent)
+        mkOpenRecent(event.GetId() - KV_MenuId(ID_FILE_MRU_FILE1));
 }
 
 void CMainFrame::OnUpdateRecentFile(wxUpdateUIEvent& event)

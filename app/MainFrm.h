@@ -35,6 +35,8 @@ public:
     void SetCommandTarget(wxWindow* target) { mpkCommandTarget = target; }
     // Who runs loads (the document): asked whether one runs, told to cancel it. Unset: none.
     void SetLoadControl(std::function<bool()> isLoading, std::function<void()> cancel);
+    // Who opens entry i (0-based) of the recent-file list (the application).
+    void SetRecentFileOpener(std::function<void(int index)> open) { mkOpenRecent = std::move(open); }
 
     // Shows the document's title in the caption: "title - Orvane Image View".
     void ShowDocumentTitle(const wxString& title);
@@ -84,6 +86,7 @@ private:
     wxTimer mkPulse;
     std::function<bool()> mkIsLoading;
     std::function<void()> mkCancelLoad;
+    std::function<void(int)> mkOpenRecent;
     // Last shown state of CAP, NUM and SCRL, so that idle time redraws only changes.
     int mnIndicators[kIndicatorCount] = {-1, -1, -1};
 };
