@@ -8,6 +8,7 @@
 // stream flushed after every line, as a per-line flush would write it.
 
 #include "document/KV_DocumentCore.h"
+#include "foundation/KV_Executor.h"
 #include "document/KV_SurfacePreparation.h"
 #include "foundation/KV_Report.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -34,6 +35,13 @@
 
 namespace
 {
+// The program's one pool of worker threads, as the viewer hands it to each load.
+KV_Executor& Pool()
+{
+    static KV_Executor executor;
+    return executor;
+}
+
 const unsigned int kColumns = 500;  // cells across; two triangles each
 const unsigned int kRows = 1000;
 const unsigned int kTextureSize = 4096;
@@ -103,7 +111,7 @@ KV_PolySurfaceGeometry3D& LoadedGeometry()
     static KV_PolySurfaceGeometry3D* geometry = []
     {
         KV_PolySurfaceGeometry3D* loaded =
-            KV_DocumentCore::LoadGeometry(SurfacePath().c_str(), nullptr);
+            KV_DocumentCore::LoadGeometry(SurfacePath().c_str(), nullptr, &Pool());
         loaded->FinishCompletion();
         return loaded;
     }();
@@ -146,7 +154,7 @@ void BM_LoadAndComplete(benchmark::State& state)
     const std::string path = SurfacePath();
     for (auto _ : state)
     {
-        KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path.c_str(), nullptr);
+        KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path.c_str(), nullptr, &Pool());
         // The whole completion: the lists the viewer makes after its first frame too.
         if (geometry != nullptr)
             geometry->FinishCompletion();

@@ -13,6 +13,7 @@
 //   --benchmark_filter=-/1000000 to leave out the largest fan where that would take hours.
 
 #include "document/KV_DocumentCore.h"
+#include "foundation/KV_Executor.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PSO_ComputeNormals.h"
 #include "surface/KV_PolySurface.h"
@@ -38,6 +39,13 @@
 
 namespace
 {
+// The program's one pool of worker threads, as the viewer hands it to each load.
+KV_Executor& Pool()
+{
+    static KV_Executor executor;
+    return executor;
+}
+
 const unsigned int kColumns = 500;  // cells across, two triangles each: 1,000,000 triangles
 const unsigned int kRows = 1000;
 
@@ -117,7 +125,7 @@ bool LoadInChild(const std::string& path, double& seconds, double& peakMegabytes
     {
         close(channel[0]);
         const auto start = std::chrono::steady_clock::now();
-        KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path.c_str(), nullptr);
+        KV_PolySurfaceGeometry3D* geometry = KV_DocumentCore::LoadGeometry(path.c_str(), nullptr, &Pool());
         // The whole completion: the lists the viewer makes after its first frame too.
         if (geometry != nullptr)
             geometry->FinishCompletion();
