@@ -291,16 +291,17 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor,
     {
         if (!Triangulate(surface, appearance, stop))
             return;
+        // Begun first, as the longest piece. The vertex polygons stay on this thread: the
+        // normals read them when they exist. Without an executor the boundary lists are made
+        // last, on this thread.
+        KV_Task<void> boundaries =
+            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetExecutor(executor);
         normals.SetStopFlag(stop);
         normals.ComputePolygonNormals();
         if (Stopped(stop))
             return;
-        // The vertex polygons stay on this thread: the normals read them when they exist.
-        // Without an executor the boundary lists are made last, on this thread.
-        KV_Task<void> boundaries =
-            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
         normals.RefineVertexNormals();
         if (Stopped(stop))
             return;

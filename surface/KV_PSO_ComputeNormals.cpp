@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -343,6 +344,11 @@ void KV_PSO_ComputeNormals::Refine()
             normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
     };
+    // The tables of neighbours seen, one per piece running, as large as the vertices: a piece
+    // takes one that an earlier piece has finished with, whose marks (vertex + 1) cannot
+    // match a vertex of its own.
+    std::mutex seenLock;
+    std::vector<std::unique_ptr<std::vector<unsigned int>>> seenTables;
     auto refine = [&](unsigned int first, unsigned int last)
     {
         if (storedNeighbours != nullptr)
@@ -352,7 +358,18 @@ void KV_PSO_ComputeNormals::Refine()
                        { return (*storedNeighbours)[i]; });
             return;
         }
-        std::vector<unsigned int> seen(vertexCount, 0);
+        std::unique_ptr<std::vector<unsigned int>> table;
+        {
+            std::lock_guard<std::mutex> lock(seenLock);
+            if (!seenTables.empty())
+            {
+                table = std::move(seenTables.back());
+                seenTables.pop_back();
+            }
+        }
+        if (table == nullptr)
+            table = std::make_unique<std::vector<unsigned int>>(vertexCount, 0);
+        std::vector<unsigned int>& seen = *table;
         KV_List<unsigned int> neighbours(64);
         const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
         auto from = [&](const auto& vertexPolygons)
@@ -368,10 +385,11 @@ void KV_PSO_ComputeNormals::Refine()
             from(*storedPolygons);
         else
             from(*compact);
+        std::lock_guard<std::mutex> lock(seenLock);
+        seenTables.push_back(std::move(table));
     };
     // The vertices in pieces of about equal size, a few per thread, so that a thread that
-    // finishes early takes another; each piece has its own table of neighbours seen, as
-    // large as the vertices, which bounds how many are worth making.
+    // finishes early takes another.
     unsigned int pieces = 1;
     if (mpExecutor != nullptr && mpExecutor->ThreadCount() > 0)
         pieces = std::min({2 * (mpExecutor->ThreadCount() + 1), 16u,

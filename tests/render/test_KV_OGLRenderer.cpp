@@ -5,6 +5,7 @@
 #include "RenderTestSurfaces.h"
 
 #include "foundation/KV_Exception.h"
+#include "foundation/KV_Executor.h"
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -612,12 +613,13 @@ TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
     }
 }
 
-// A textured surface large enough to have its arrays built on a second thread beside the
+// A textured surface large enough to have its arrays built on the executor beside the
 // texture upload gives the arrays and pixels of a rebuild on this thread alone, whether the
 // load marked its texture-coordinate vertices current or a change through the writable
 // surface spoiled that list (drawing finds each coordinate's vertex from the polygons).
 TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
 {
+    KV_Executor executor(2);
     for (const bool changed : {false, true})
     {
         SCOPED_TRACE(changed ? "list changed after the mark" : "list current");
@@ -632,6 +634,7 @@ TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
             for (unsigned int i = 0; i < list.Count(); ++i) list[i] = 0;
         }
         auto* actor = static_cast<KV_PolySurfaceActor3D*>(mkGeometry.CreateActor());
+        actor->SetExecutor(&executor);
         mkRenderer.AddActor(actor);
         mkRenderer.ResetCamera(1);
         mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.4f, 0.0f), 35.0f);
