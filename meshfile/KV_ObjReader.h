@@ -26,7 +26,8 @@
 //
 // With a stop flag (SetStop), Read looks at it every few thousand lines, vertices and
 // polygons (the parser's input ends at the next line once it is set) and then returns false
-// with the surface empty and Deferral() "stopped"; the importer then says "stopped" too.
+// with the surface empty and Deferral() "stopped"; the importer then says "stopped" too. A
+// texture decode already begun is waited for (the picture decoder cannot stop).
 
 #include <atomic>
 #include <string>

@@ -40,8 +40,9 @@
 // justifies it; time and memory are linear in the file's size. The surface (and the
 // appearance) is emptied first and after a refusal holds nothing.
 //
-// With a stop flag (SetStop), Read looks at it every few thousand vertices and faces and
-// once it is set says Refused with Reason() "stopped", the surface emptied.
+// With a stop flag (SetStop), Read looks at it while the file is read and every few thousand
+// vertices and faces, and once it is set says Refused with Reason() "stopped", the surface
+// emptied. A texture decode already begun is waited for (the picture decoder cannot stop).
 //
 // CheckDeclaredSizes does the part of the checks that needs no layout, for every PLY file
 // the library is to read (ASCII included): the library waits for ever on a header without
