@@ -207,14 +207,19 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
     const bool counted = mnVersion >= 2;
     stream.Require(static_cast<std::uint32_t>(count), counted ? 1 : 3 * width);
 
-    polygons.SetCount(static_cast<unsigned int>(count));
+    // The list grows a stretch at a time: making millions of polygons takes long enough
+    // that a stop must be seen between stretches, not only after the last.
+    const unsigned int total = static_cast<unsigned int>(count);
     unsigned int made = 0;
     try
     {
-        for (; made < static_cast<unsigned int>(count); ++made)
+        for (; made < total; ++made)
         {
             if (made % kKV_StopCheckElements == 0)
+            {
                 KV_ThrowIfStopped(mpStop);
+                polygons.SetCount(std::min(total, made + kKV_StopCheckElements));
+            }
             const unsigned int vertices = counted ? stream.U8() : 3;
             if (vertices > kMaxPolygonVertices)
                 throw KV_BadFile();
