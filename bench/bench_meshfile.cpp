@@ -4,6 +4,7 @@
 // default /tmp/orvane-peers/sphere1-converted.ply (made by bench/peers.sh); without it the
 // runs are skipped. Goal: the whole PLY read no slower than the texture decode beside it.
 
+#include "foundation/KV_Executor.h"
 #include "image/KV_ImageReader.h"
 #include "image/KV_MultiImage.h"
 #include "meshfile/KV_MeshImporter.h"
@@ -32,10 +33,13 @@ void ReadPly(benchmark::State& state, bool direct)
         return;
     }
     KV_MeshImporter::UseDirectReaders(direct);
+    // As the viewer reads: its pool decodes the texture beside the geometry.
+    KV_Executor executor;
     for (auto _ : state)
     {
         KV_TexturedPolySurface surface;
         KV_MeshImporter importer(surface);
+        importer.SetExecutor(&executor);
         if (!importer.Read(path))
             state.SkipWithError(importer.Reason().c_str());
         benchmark::DoNotOptimize(surface.PolygonCount());
