@@ -145,6 +145,8 @@ KV_Vector3D FitPlaneNormal(const KV_List<KV_Vector3D>& points, const KV_Vector3D
 
 void KV_PSO_ComputeNormals::ComputePolygonNormals()
 {
+    if (Stopped())
+        return;  // not even the list's storage, the largest part of the work
     KV_PolySurface& surface = *mpSurface;
     const unsigned int polygonCount = surface.PolygonCount();
     KV_List<KV_Vector3D>& normals =

@@ -142,6 +142,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
                 ++mkStart[polygon[k] + 1];
     }
     for (unsigned int v = 0; v < vertexCount; ++v) mkStart[v + 1] += mkStart[v];
+    ThrowIfStopped();  // before the largest allocation
     mkPolygons.resize(mkStart[vertexCount]);
     std::vector<unsigned int> fill(mkStart.begin(), mkStart.end() - 1);
     for (unsigned int p = 0; p < polygonCount; ++p)
