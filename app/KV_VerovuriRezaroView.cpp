@@ -6,6 +6,7 @@
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_ViewServices.h"
+#include "render/KV_PolySurfaceActor3D.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "foundation/KV_Exception.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -353,6 +354,9 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     // A texture uploaded while the surface was completed is this actor's to adopt.
     if (auto* textured = dynamic_cast<KV_TexturedActor3D*>(actor))
         textured->OfferPreparedTexture(&mkPreparedTexture);
+    // A large textured surface's arrays are built on the executor while the pictures go up.
+    if (auto* surfaceActor = dynamic_cast<KV_PolySurfaceActor3D*>(actor))
+        surfaceActor->SetExecutor(mpkExecutor);
     try
     {
         mkRenderer.AddActor(actor);

@@ -70,8 +70,9 @@ void KV_DocumentCore::CompleteGeometry(KV_PolySurfaceGeometry3D& geometry, KV_Ex
         return;
     geometry.SetSurface(surface, false);
     geometry.MarkTextureCoordinateVerticesCurrent();
-    geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& halt)
-                             { KV_CompleteSurfaceAfterDrawing(deferred, &halt); });
+    // The executor outlives the geometries of the loads it serves (the program owns both).
+    geometry.DeferCompletion([executor](KV_PolySurface& deferred, const std::atomic<bool>& halt)
+                             { KV_CompleteSurfaceAfterDrawing(deferred, &halt, executor); });
     geometry.mkMaterial = NewSurfaceMaterial();
 }
 

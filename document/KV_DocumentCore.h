@@ -124,7 +124,8 @@ public:
     // null when the file does not load or is refused, or stop was set. report may be null.
     // The polygon normals, boundaries, vertex polygons and vertex boundary flags are left to
     // the geometry (KV_PolySurfaceGeometry3D::DeferCompletion): its GetSurface() finishes
-    // them, and StartDeferredCompletion(executor) makes them on the executor.
+    // them, and StartDeferredCompletion(executor) makes them on the executor. The executor
+    // given here must outlive the geometry: the deferred step splits its work there too.
     static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
                                                   KV_SurfaceReadReport* report,
                                                   KV_Executor* executor = nullptr,

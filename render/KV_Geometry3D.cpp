@@ -2,7 +2,7 @@
 
 #include "foundation/KV_Dump.h"
 
-unsigned int KV_Geometry3D::munIDCounter = 0;
+std::atomic<unsigned int> KV_Geometry3D::munIDCounter{0};
 
 KV_Material KV_Geometry3D::mkSelectedMaterial(KV_Material::FRONT_AND_DIMMED_BACK,
                                               KV_OGLColour(0.55f, 0.0f, 0.0f, 1.0f),
@@ -21,7 +21,7 @@ void KV_Geometry3D::Dump(std::ostream& os) const
     KV_DumpClass(os, "KV_Geometry3D");
     KV_DumpMember(os, "mbIsSelected", mbIsSelected ? 1 : 0);
     KV_DumpMember(os, "munID", munID);
-    KV_DumpMember(os, "munIDCounter", munIDCounter);
+    KV_DumpMember(os, "munIDCounter", munIDCounter.load());
     KV_DumpMemberName(os, "mkTransform");
     mkTransform.Dump(os);
     os << " mkMaterial:";

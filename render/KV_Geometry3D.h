@@ -9,6 +9,8 @@
 #include "render/KV_OGLTransform.h"
 #include "render/KV_SubjectObserver.h"
 
+#include <atomic>
+
 class KV_Actor3D;
 
 class KV_Geometry3D : public KV_Subject
@@ -38,8 +40,8 @@ public:
     KV_OGLTransform mkTransform;
     KV_Material mkMaterial;
 
-    // The next geometry's number.
-    static unsigned int munIDCounter;
+    // The next geometry's number (geometries are made on load workers too).
+    static std::atomic<unsigned int> munIDCounter;
     // The material of selected polygons, shared by every geometry; its ambient colour is
     // also the colour of every outline the actors draw.
     static KV_Material mkSelectedMaterial;

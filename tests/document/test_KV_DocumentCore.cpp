@@ -167,7 +167,7 @@ TEST(DocumentCoreLoad, FailedLoadKeepsTheSurfaceAndNamesThePath)
     const unsigned int nextId = KV_Geometry3D::munIDCounter;
     KV_DocumentCore document;
     EXPECT_FALSE(document.LoadSurfaceFile(ScratchPath("none.osf").c_str()));
-    EXPECT_EQ(KV_Geometry3D::munIDCounter, nextId + 1);
+    EXPECT_EQ(KV_Geometry3D::munIDCounter.load(), nextId + 1);
     ASSERT_TRUE(document.LoadSurfaceFile(WriteRaw("plain.osf", PlainSquare()).c_str()));
     EXPECT_EQ(document.GetSurfaceGeometry()->munID, nextId + 1);
 

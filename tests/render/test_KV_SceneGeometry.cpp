@@ -91,7 +91,7 @@ TEST(Geometry3D, IdsCountUpAndAreNeverReused)
     EXPECT_EQ(next, a.munID);
     EXPECT_EQ(next + 1, bId);
     EXPECT_EQ(next + 2, c.munID);
-    EXPECT_EQ(next + 3, KV_Geometry3D::munIDCounter);
+    EXPECT_EQ(next + 3, KV_Geometry3D::munIDCounter.load());
 }
 
 TEST(Geometry3D, DefaultAndSelectedMaterials)
