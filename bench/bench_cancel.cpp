@@ -27,26 +27,7 @@ std::string GridPath()
         if (const char* chosen = std::getenv("ORVANE_CANCEL_FILE"))
             return std::string(chosen);
         // 1415 x 1415 squares: 4,004,450 triangles, with a texture.
-        const unsigned int n = 1415;
-        OsfSurface s;
-        for (unsigned int y = 0; y <= n; ++y)
-            for (unsigned int x = 0; x <= n; ++x)
-            {
-                s.vertices.push_back({static_cast<float>(x), static_cast<float>(y),
-                                      static_cast<float>((x * 7 + y * 3) % 5) * 0.1f});
-                s.textureCoordinates.push_back({static_cast<float>(x) / n, static_cast<float>(y) / n});
-            }
-        for (unsigned int y = 0; y < n; ++y)
-            for (unsigned int x = 0; x < n; ++x)
-            {
-                const unsigned int a = y * (n + 1) + x, b = a + 1, c = a + n + 2, d = a + n + 1;
-                s.polygons.push_back({a, b, c});
-                s.polygons.push_back({a, c, d});
-            }
-        s.texturePolygons = s.polygons;
-        s.textureKind = 3;
-        s.textureRows = s.textureColumns = 256;
-        s.texturePixels.assign(256 * 256 * 3, 128);
+        const OsfSurface s = TexturedGridSurface(1415, 256);
         const std::string file = "/tmp/orvane-bench-cancel-" + std::to_string(getpid()) + ".osf";
         WriteOsfFile(file, EncodeRawSurface(s));
         std::atexit([] { std::remove(("/tmp/orvane-bench-cancel-" + std::to_string(getpid()) + ".osf").c_str()); });

@@ -67,30 +67,9 @@ private:
     std::deque<std::function<void()>> mkCalls;
 };
 
-// A flat textured grid of n x n squares (2 n^2 triangles): big enough that each stage
-// takes a while.
 OsfSurface TexturedGrid(unsigned int n)
 {
-    OsfSurface s;
-    for (unsigned int y = 0; y <= n; ++y)
-        for (unsigned int x = 0; x <= n; ++x)
-        {
-            s.vertices.push_back({static_cast<float>(x), static_cast<float>(y), 0.0f});
-            s.textureCoordinates.push_back({static_cast<float>(x) / n, static_cast<float>(y) / n});
-        }
-    for (unsigned int y = 0; y < n; ++y)
-        for (unsigned int x = 0; x < n; ++x)
-        {
-            const unsigned int a = y * (n + 1) + x, b = a + 1, c = a + n + 2, d = a + n + 1;
-            s.polygons.push_back({a, b, c});
-            s.polygons.push_back({a, c, d});
-        }
-    s.texturePolygons = s.polygons;
-    s.textureKind = 3;
-    s.textureRows = 2;
-    s.textureColumns = 2;
-    s.texturePixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255};
-    return s;
+    return TexturedGridSurface(n);
 }
 
 // What the listener heard, in order.

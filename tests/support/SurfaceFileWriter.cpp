@@ -380,3 +380,32 @@ bool WriteOsfFile(const std::string& path, const std::vector<unsigned char>& byt
         bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && written;
 }
+
+OsfSurface TexturedGridSurface(unsigned int n, unsigned int textureSize)
+{
+    OsfSurface s;
+    s.vertices.reserve(std::size_t(n + 1) * (n + 1));
+    s.textureCoordinates.reserve(s.vertices.capacity());
+    for (unsigned int y = 0; y <= n; ++y)
+        for (unsigned int x = 0; x <= n; ++x)
+        {
+            s.vertices.push_back({static_cast<float>(x), static_cast<float>(y),
+                                  static_cast<float>((x * 7 + y * 3) % 5) * 0.1f});
+            s.textureCoordinates.push_back({static_cast<float>(x) / n, static_cast<float>(y) / n});
+        }
+    s.polygons.reserve(std::size_t(2) * n * n);
+    for (unsigned int y = 0; y < n; ++y)
+        for (unsigned int x = 0; x < n; ++x)
+        {
+            const unsigned int a = y * (n + 1) + x, b = a + 1, c = a + n + 2, d = a + n + 1;
+            s.polygons.push_back({a, b, c});
+            s.polygons.push_back({a, c, d});
+        }
+    s.texturePolygons = s.polygons;
+    s.textureKind = 3;
+    s.textureRows = s.textureColumns = textureSize;
+    s.texturePixels.resize(std::size_t(textureSize) * textureSize * 3);
+    for (std::size_t i = 0; i < s.texturePixels.size(); ++i)
+        s.texturePixels[i] = static_cast<unsigned char>(i % 3 == 2 ? 200 : 90 + (i / 3) % 100);
+    return s;
+}

@@ -29,6 +29,11 @@ struct OsfSurface
     std::vector<unsigned char> texturePixels;
 };
 
+// A grid of n x n unit squares, two triangles each (2 n^2 triangles), gently ridged so that
+// its normals differ, with texture coordinates spanning [0, 1] and a grey-blue picture of
+// textureSize x textureSize: a surface of any size that every stage of a load has work on.
+OsfSurface TexturedGridSurface(unsigned int n, unsigned int textureSize = 2);
+
 // A little-endian byte emitter for building files, well-formed or not, by hand.
 class OsfBytes
 {
