@@ -1,6 +1,8 @@
 // osftool: loads a surface file, or a model file of another program, exactly as the
 // viewer's document does (read, check, complete) and reports on it, dumps it, checks its
-// consistency, exports it as a VRML world or converts it to another format. Messages of the program's layers go to stderr as "TEXT: CAPTION" lines.
+// consistency, exports it as a VRML world or converts it to another format, draws it, and
+// finds and measures what lies under the pixels of that picture. Messages of the program's
+// layers go to stderr as "TEXT: CAPTION" lines.
 //
 // Exit status: 0 success; 1 an inconsistent surface (check) or an export or conversion
 // that could not be written; 2 a file that does not load; 64 a usage error.
@@ -14,6 +16,7 @@
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
+#include "tools/osftool_pick.h"
 #include "tools/osftool_render.h"
 
 #include <cstdio>
@@ -64,13 +67,20 @@ const Subcommand kSubcommands[] = {
      "NAME_FORMAT_1.png and on. --format F names the format whatever OUT's extension. Exit\n"
      "status 1, with the reason, when OUT cannot be written or the format cannot hold the\n"
      "surface.\n"},
-    {"render", "render [OPTIONS] FILE OUT.png",
-     "Draws the surface off-screen as the viewer shows it and writes a PNG image;\n"
+    {"render", "render [OPTIONS] FILE OUT.png|OUT.jpg",
+     "Draws the surface off-screen as the viewer shows it and writes a PNG or JPEG image;\n"
      "osftool render --help lists the options.\n"},
+    {"pick", "pick [OPTIONS] FILE X,Y",
+     "Prints the surface point under pixel X,Y of the picture render draws with the same\n"
+     "options, its polygon, that polygon's normal and the texture coordinate there;\n"
+     "osftool pick --help says more.\n"},
+    {"measure", "measure [OPTIONS] FILE X1,Y1 X2,Y2",
+     "Prints the distance between the surface points under two pixels of that picture,\n"
+     "with its x, y and z parts, in the file's units; osftool measure --help says more.\n"},
 };
 
 const char* kCommandUsage =
-    "usage: osftool <info|dump|check|export|convert|render> [--help] ...";
+    "usage: osftool <info|dump|check|export|convert|render|pick|measure> [--help] ...";
 
 void PrintCommandHelp()
 {
@@ -91,6 +101,16 @@ int UsageError(const char* usage)
 {
     std::fprintf(stderr, "usage: osftool %s\n", usage);
     return kExitUsage;
+}
+
+// The word at fault first, then the usage line.
+int UsageError(const char* usage, const char* what, const char* subcommand, const char* word)
+{
+    if (subcommand != nullptr)
+        std::fprintf(stderr, "osftool %s: %s '%s'\n", subcommand, what, word);
+    else
+        std::fprintf(stderr, "osftool: %s '%s'\n", what, word);
+    return UsageError(usage);
 }
 
 bool IsHelp(const char* arg)
@@ -208,6 +228,19 @@ int Render(int argc, char** argv, KV_Executor& executor)
     return OsftoolRenderSurface(surface, argc, argv, &appearance);
 }
 
+int Pick(const char* command, int argc, char** argv, KV_Executor& executor)
+{
+    const int early = OsftoolPickCheckArguments(command, argc, argv);
+    if (early >= 0)
+        return early;
+    // As read, not completed: the polygon numbers are the file's, and each polygon is met
+    // through the same fan of triangles the completion draws.
+    KV_PolySurface surface;
+    if (!Read(argv[OsftoolRenderFileArgument(argc, argv)], surface, executor))
+        return kExitLoadFailed;
+    return OsftoolPickSurface(command, surface, argc, argv, &executor);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -230,12 +263,15 @@ int main(int argc, char** argv)
         if (std::strcmp(argv[1], candidate.name) == 0)
             sub = &candidate;
     if (sub == nullptr)
-        return UsageError(kCommandUsage + std::strlen("usage: osftool "));
+        return UsageError(kCommandUsage + std::strlen("usage: osftool "), "unknown command",
+                          nullptr, argv[1]);
 
     // The program's one pool of worker threads, handed to every stage that splits its work.
     KV_Executor executor;
     if (std::strcmp(sub->name, "render") == 0)
         return Render(argc - 1, argv + 1, executor);
+    if (std::strcmp(sub->name, "pick") == 0 || std::strcmp(sub->name, "measure") == 0)
+        return Pick(sub->name, argc - 1, argv + 1, executor);
 
     // Options, then the positional arguments.
     bool completed = false;
@@ -265,7 +301,7 @@ int main(int argc, char** argv)
         else if (!optionsEnded && converting && std::strncmp(arg, "--format=", 9) == 0)
             format = arg + 9;
         else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0')
-            return UsageError(sub->usage);
+            return UsageError(sub->usage, "unknown option", sub->name, arg);
         else
             args.push_back(arg);
     }

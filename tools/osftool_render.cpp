@@ -7,12 +7,18 @@
 #include "render/KV_ViewDefaults.h"
 #include "image/KV_PngWriter.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+// After <cstdio>: jpeglib.h needs FILE and size_t declared before it.
+#include <jpeglib.h>
 
 namespace
 {
@@ -23,21 +29,9 @@ constexpr int kExitUsage = 64;
 
 const char* kUsage =
     "usage: osftool render [--size WxH] [--wireframe] [--flat] [--no-texture] "
-    "[--background R,G,B] [--turn DEGX,DEGY] FILE OUT.png";
+    "[--background R,G,B] [--turn DEGX,DEGY] FILE OUT.png|OUT.jpg";
 
-struct RenderOptions
-{
-    int width = 640;
-    int height = 480;
-    bool wireframe = false;
-    bool flat = false;
-    bool noTexture = false;
-    int background[3] = {0, 0, 0};
-    float turnX = 0.0f;
-    float turnY = 0.0f;
-    bool help = false;
-    std::vector<const char*> positional;
-};
+using RenderOptions = OsftoolRenderOptions;
 
 bool TakesValue(const char* option)
 {
@@ -84,8 +78,10 @@ bool ParseAngles(const char* text, float* x, float* y)
     return true;
 }
 
-// Returns false with a message on stderr for anything the grammar does not allow.
-bool ParseOptions(int argc, char** argv, RenderOptions& options)
+}  // namespace
+
+bool OsftoolParseRenderOptions(const char* command, int argc, char** argv,
+                               OsftoolRenderOptions& options)
 {
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i)
@@ -132,7 +128,7 @@ bool ParseOptions(int argc, char** argv, RenderOptions& options)
         {
             if (i + 1 >= argc)
             {
-                std::fprintf(stderr, "osftool render: %s needs a value\n", arg.c_str());
+                std::fprintf(stderr, "osftool %s: %s needs a value\n", command, arg.c_str());
                 return false;
             }
             value = argv[++i];
@@ -142,7 +138,7 @@ bool ParseOptions(int argc, char** argv, RenderOptions& options)
             int size[2];
             if (!ParseIntegers(value.c_str(), 'x', 2, 1, 16384, size))
             {
-                std::fprintf(stderr, "osftool render: --size takes WxH, each 1 to 16384\n");
+                std::fprintf(stderr, "osftool %s: --size takes WxH, each 1 to 16384\n", command);
                 return false;
             }
             options.width = size[0];
@@ -152,7 +148,8 @@ bool ParseOptions(int argc, char** argv, RenderOptions& options)
         {
             if (!ParseIntegers(value.c_str(), ',', 3, 0, 255, options.background))
             {
-                std::fprintf(stderr, "osftool render: --background takes R,G,B, each 0 to 255\n");
+                std::fprintf(stderr, "osftool %s: --background takes R,G,B, each 0 to 255\n",
+                             command);
                 return false;
             }
         }
@@ -160,35 +157,128 @@ bool ParseOptions(int argc, char** argv, RenderOptions& options)
         {
             if (!ParseAngles(value.c_str(), &options.turnX, &options.turnY))
             {
-                std::fprintf(stderr, "osftool render: --turn takes DEGX,DEGY in degrees\n");
+                std::fprintf(stderr, "osftool %s: --turn takes DEGX,DEGY in degrees\n", command);
                 return false;
             }
         }
         else
         {
-            std::fprintf(stderr, "osftool render: unknown option %s\n", arg.c_str());
+            std::fprintf(stderr, "osftool %s: unknown option '%s'\n", command, name.c_str());
             return false;
         }
     }
     return true;
 }
 
+namespace
+{
 void PrintHelp()
 {
     std::printf("%s\n\n", kUsage);
     std::printf(
         "Draws FILE off-screen as the viewer shows it just after opening (two lights, a\n"
-        "perspective view framing the whole surface, the texture on) and writes OUT.png.\n"
-        "Needs an X display with OpenGL (GLX).\n\n"
-        "  --size WxH          picture size in pixels (default 640x480)\n"
-        "  --wireframe         draw the triangles' outlines only\n"
-        "  --flat              flat shading instead of smooth shading\n"
-        "  --no-texture        draw with the surface material instead of the texture\n"
-        "  --background R,G,B  background colour, each 0 to 255 (default 0,0,0)\n"
-        "  --turn DEGX,DEGY    turn the surface about the screen's x axis, then its y axis,\n"
-        "                      through the surface centroid\n\n"
+        "perspective view framing the whole surface, the texture on) and writes the picture\n"
+        "as PNG (OUT.png) or JPEG (OUT.jpg or OUT.jpeg). Needs an X display with OpenGL (GLX).\n\n"
+        "%s\n"
         "Exit status: 0 written, 1 drawing or writing failed, 2 FILE does not load,\n"
-        "3 no usable X display, 64 usage error.\n");
+        "3 no usable X display, 64 usage error.\n",
+        OsftoolRenderOptionsHelp());
+}
+
+enum class PictureFormat
+{
+    Png,
+    Jpeg,
+    Unknown
+};
+
+// By the name's extension, in any case.
+PictureFormat FormatOf(const char* path)
+{
+    const std::string name = path;
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return PictureFormat::Unknown;
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == "png")
+        return PictureFormat::Png;
+    if (extension == "jpg" || extension == "jpeg")
+        return PictureFormat::Jpeg;
+    return PictureFormat::Unknown;
+}
+
+// libjpeg reports a failure by calling error_exit, which must not return: it jumps back to
+// WriteJpeg with the library's message.
+struct JpegError
+{
+    jpeg_error_mgr manager;
+    std::jmp_buf back;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void JpegErrorExit(j_common_ptr info)
+{
+    JpegError* error = reinterpret_cast<JpegError*>(info->err);
+    (*info->err->format_message)(info, error->message);
+    std::longjmp(error->back, 1);
+}
+
+// Baseline JPEG, quality 95, top row first (the image's row 0 is its bottom). A partly
+// written file is removed.
+bool WriteJpeg(const KV_Image<KV_RGB8>& picture, const char* path, std::string& error)
+{
+    if (picture.IsEmpty())
+    {
+        error = "the picture is empty";
+        return false;
+    }
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr)
+    {
+        error = std::string("cannot create the file: ") + std::strerror(errno);
+        return false;
+    }
+    jpeg_compress_struct info;
+    JpegError jpegError;
+    info.err = jpeg_std_error(&jpegError.manager);
+    jpegError.manager.error_exit = JpegErrorExit;
+    if (setjmp(jpegError.back) != 0)
+    {
+        jpeg_destroy_compress(&info);
+        std::fclose(file);
+        std::remove(path);
+        error = std::string("the JPEG library failed: ") + jpegError.message;
+        return false;
+    }
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = static_cast<JDIMENSION>(picture.Cols());
+    info.image_height = static_cast<JDIMENSION>(picture.Rows());
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    const int rows = picture.Rows();
+    while (info.next_scanline < info.image_height)
+    {
+        // libjpeg takes rows as writable pointers but only reads them.
+        const KV_RGB8* row = picture.Row(rows - 1 - static_cast<int>(info.next_scanline));
+        JSAMPROW samples = const_cast<JSAMPROW>(reinterpret_cast<const JSAMPLE*>(row));
+        jpeg_write_scanlines(&info, &samples, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const bool closed = std::fclose(file) == 0;
+    if (!closed)
+    {
+        std::remove(path);
+        error = "the file could not be written to the end";
+        return false;
+    }
+    return true;
 }
 
 int UsageError()
@@ -267,6 +357,17 @@ int Draw(KV_OGLRenderer& renderer, KV_PolySurfaceGeometry3D& geometry, const Ren
 }
 }  // namespace
 
+const char* OsftoolRenderOptionsHelp()
+{
+    return "  --size WxH          picture size in pixels (default 640x480)\n"
+           "  --wireframe         draw the triangles' outlines only\n"
+           "  --flat              flat shading instead of smooth shading\n"
+           "  --no-texture        draw with the surface material instead of the texture\n"
+           "  --background R,G,B  background colour, each 0 to 255 (default 0,0,0)\n"
+           "  --turn DEGX,DEGY    turn the surface about the screen's x axis, then its y axis,\n"
+           "                      through the surface centroid\n";
+}
+
 int OsftoolRenderFileArgument(int argc, char** argv)
 {
     bool optionsEnded = false;
@@ -292,7 +393,7 @@ namespace
 // (help printed, or a usage error).
 int ReadArguments(int argc, char** argv, RenderOptions& options)
 {
-    if (!ParseOptions(argc, argv, options))
+    if (!OsftoolParseRenderOptions("render", argc, argv, options))
         return UsageError();
     if (options.help)
     {
@@ -301,6 +402,14 @@ int ReadArguments(int argc, char** argv, RenderOptions& options)
     }
     if (options.positional.size() != 2)
         return UsageError();
+    if (FormatOf(options.positional[1]) == PictureFormat::Unknown)
+    {
+        std::fprintf(stderr,
+                     "osftool render: cannot tell the picture format of '%s': name it .png, "
+                     ".jpg or .jpeg\n",
+                     options.positional[1]);
+        return UsageError();
+    }
     return -1;
 }
 }  // namespace
@@ -367,7 +476,10 @@ int OsftoolRenderSurface(const KV_PolySurface& completedSurface, int argc, char*
         return status;
 
     std::string error;
-    if (!KV_PngWriter::Write(picture, outPath, error))
+    const bool written = FormatOf(outPath) == PictureFormat::Jpeg
+                             ? WriteJpeg(picture, outPath, error)
+                             : KV_PngWriter::Write(picture, outPath, error);
+    if (!written)
     {
         std::fprintf(stderr, "Failed to save file %s\nosftool render: %s\n", outPath,
                      error.c_str());
