@@ -19,6 +19,12 @@
 
 namespace
 {
+const char kStopped[] = "stopped";
+
+bool Stopped(const std::atomic<bool>* stop)
+{
+    return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
 
 bool SizeAllowed(unsigned long width, unsigned long height, std::string& error)
 {
@@ -131,7 +137,8 @@ struct JpegState
     std::vector<unsigned char> pixels;
 };
 
-bool RunJpeg(JpegState& state, const unsigned char* data, std::size_t size, std::string& error)
+bool RunJpeg(JpegState& state, const unsigned char* data, std::size_t size, std::string& error,
+             const std::atomic<bool>* stop)
 {
     if (setjmp(state.error.jump))
     {
@@ -156,6 +163,12 @@ bool RunJpeg(JpegState& state, const unsigned char* data, std::size_t size, std:
     state.pixels.resize(rowBytes * state.info.output_height);
     while (state.info.output_scanline < state.info.output_height)
     {
+        // A large picture takes long enough to decode that a stop is seen on the way.
+        if (state.info.output_scanline % 64 == 0 && Stopped(stop))
+        {
+            error = kStopped;
+            return false;
+        }
         JSAMPROW row = state.pixels.data() + rowBytes * state.info.output_scanline;
         jpeg_read_scanlines(&state.info, &row, 1);
     }
@@ -164,13 +177,13 @@ bool RunJpeg(JpegState& state, const unsigned char* data, std::size_t size, std:
 }
 
 bool DecodeJpeg(const unsigned char* data, std::size_t size, KV_MultiImage& target,
-                std::string& error)
+                std::string& error, const std::atomic<bool>* stop)
 {
     JpegState state;
     state.info.err = jpeg_std_error(&state.error.manager);
     state.error.manager.error_exit = OnJpegError;
     state.error.manager.emit_message = OnJpegMessage;
-    const bool decoded = RunJpeg(state, data, size, error);
+    const bool decoded = RunJpeg(state, data, size, error, stop);
     const int width = static_cast<int>(state.info.output_width);
     const int height = static_cast<int>(state.info.output_height);
     const bool colour = state.info.output_components == 3;
@@ -215,7 +228,7 @@ bool DecodeStb(const unsigned char* data, std::size_t size, KV_MultiImage& targe
 }  // namespace
 
 bool KV_ImageReader::Decode(const unsigned char* data, std::size_t size, KV_MultiImage& image,
-                            std::string& error)
+                            std::string& error, const std::atomic<bool>* stop)
 {
     static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     if (data == nullptr || size == 0)
@@ -223,14 +236,20 @@ bool KV_ImageReader::Decode(const unsigned char* data, std::size_t size, KV_Mult
         error = "the picture file is empty";
         return false;
     }
+    if (Stopped(stop))
+    {
+        error = kStopped;
+        return false;
+    }
     if (size >= 8 && std::memcmp(data, kPng, 8) == 0)
         return DecodePng(data, size, image, error);
     if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-        return DecodeJpeg(data, size, image, error);
+        return DecodeJpeg(data, size, image, error, stop);
     return DecodeStb(data, size, image, error);
 }
 
-bool KV_ImageReader::ReadFile(const std::string& path, KV_MultiImage& image, std::string& error)
+bool KV_ImageReader::ReadFile(const std::string& path, KV_MultiImage& image, std::string& error,
+                              const std::atomic<bool>* stop)
 {
     std::ifstream file(path, std::ios::binary);
     if (!file)
@@ -245,5 +264,5 @@ bool KV_ImageReader::ReadFile(const std::string& path, KV_MultiImage& image, std
         error = "cannot read the file";
         return false;
     }
-    return Decode(bytes.data(), bytes.size(), image, error);
+    return Decode(bytes.data(), bytes.size(), image, error, stop);
 }

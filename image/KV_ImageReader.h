@@ -8,7 +8,11 @@
 // of no known format, a damaged or truncated file, a CMYK JPEG, or a picture of more than
 // kMaxPixels pixels or a side over kMaxSide (refused before any pixel storage is made, so
 // a few bytes cannot claim gigabytes).
+//
+// With a stop flag, a decode that sees it set returns false with the error "stopped": a
+// JPEG looks at it between rows, the other formats before they begin.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -21,8 +25,9 @@ public:
     static const unsigned int kMaxSide = 32768;
 
     static bool Decode(const unsigned char* data, std::size_t size, KV_MultiImage& image,
-                       std::string& error);
+                       std::string& error, const std::atomic<bool>* stop = nullptr);
     // Reads the whole file, then decodes it; a file that cannot be read is "cannot read the
     // file".
-    static bool ReadFile(const std::string& path, KV_MultiImage& image, std::string& error);
+    static bool ReadFile(const std::string& path, KV_MultiImage& image, std::string& error,
+                         const std::atomic<bool>* stop = nullptr);
 };

@@ -46,10 +46,10 @@ struct TextureMessage
 
 // Finds and decodes a material's picture; on failure, failure holds the message.
 bool LoadTextureFile(const std::string& modelPath, KV_MaterialTexture& texture,
-                     TextureMessage& failure)
+                     TextureMessage& failure, const std::atomic<bool>* stop)
 {
     return KV_ReadModelTexture(modelPath, texture.name, *texture.image, failure.text,
-                               failure.caption);
+                               failure.caption, stop);
 }
 
 // Something the import library would read differently, or refuse: the file goes to it.
@@ -423,7 +423,7 @@ public:
         Entry& entry = mkTextures[found->second];
         if (!entry.done)  // skipped as not needed after all: decode it now
         {
-            entry.texture->loaded = LoadTextureFile(mkPath, *entry.texture, entry.failure);
+            entry.texture->loaded = LoadTextureFile(mkPath, *entry.texture, entry.failure, mpStop);
             entry.done = true;
         }
         failure = entry.failure;
@@ -449,7 +449,8 @@ private:
                 continue;
             try
             {
-                entry.texture->loaded = LoadTextureFile(mkPath, *entry.texture, entry.failure);
+                entry.texture->loaded =
+                    LoadTextureFile(mkPath, *entry.texture, entry.failure, mpStop);
             }
             catch (const std::exception& e)  // out of memory: the texture is left out
             {

@@ -482,14 +482,16 @@ struct TextureResult
     std::string message, caption;
 };
 
-TextureResult ReadTexture(const std::string& modelPath, const std::string& name)
+TextureResult ReadTexture(const std::string& modelPath, const std::string& name,
+                          const std::atomic<bool>* stop)
 {
     TextureResult result;
     try
     {
         result.image = std::make_unique<KV_MultiImage>();
         result.loaded =
-            KV_ReadModelTexture(modelPath, name, *result.image, result.message, result.caption);
+            KV_ReadModelTexture(modelPath, name, *result.image, result.message, result.caption,
+                                stop);
     }
     catch (const std::bad_alloc&)
     {
@@ -629,7 +631,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                            {
                                if (abandoned.load(std::memory_order_relaxed) || KV_IsStopped(stop))
                                    return TextureResult();
-                               return ReadTexture(path, name);
+                               return ReadTexture(path, name, stop);
                            });
 
     const ValueLoader values(header.bigEndian);

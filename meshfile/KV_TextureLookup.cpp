@@ -34,7 +34,8 @@ std::string FindCaseInsensitive(const fs::path& folder, const std::string& name)
 }  // namespace
 
 bool KV_ReadModelTexture(const std::string& modelPath, const std::string& name,
-                         KV_MultiImage& image, std::string& message, std::string& caption)
+                         KV_MultiImage& image, std::string& message, std::string& caption,
+                         const std::atomic<bool>* stop)
 {
     std::string written = name;
     std::replace(written.begin(), written.end(), '\\', '/');
@@ -49,7 +50,7 @@ bool KV_ReadModelTexture(const std::string& modelPath, const std::string& name,
         std::error_code code;
         if (!fs::is_regular_file(candidate, code))
             return false;
-        if (KV_ImageReader::ReadFile(candidate, image, error))
+        if (KV_ImageReader::ReadFile(candidate, image, error, stop))
             return true;
         decodeError = candidate + ": " + error;
         return false;
@@ -67,6 +68,12 @@ bool KV_ReadModelTexture(const std::string& modelPath, const std::string& name,
     }
     if (loaded)
         return true;
+    if (stop != nullptr && stop->load(std::memory_order_relaxed))
+    {
+        message.clear();
+        caption.clear();
+        return false;
+    }
     std::string places;
     for (const std::string& place : tried) places += (places.empty() ? "" : ", ") + place;
     if (!decodeError.empty())

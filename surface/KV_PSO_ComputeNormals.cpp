@@ -151,8 +151,11 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     const unsigned int polygonCount = surface.PolygonCount();
     KV_List<KV_Vector3D>& normals =
         KV_Ensure(surface.mpPolygonNormals, std::max(1024u, polygonCount));
-    topology::Reset(normals, polygonCount);
-    normals.SetCount(polygonCount);
+    // Grown a stretch (one block) at a time, with a look at the stop flag before each: the
+    // storage of millions of normals takes long enough to make by itself. A stopped list
+    // holds only the normals made, so its count says it is not whole.
+    const unsigned int kStretch = 1u << 16;
+    topology::Reset(normals, std::min(polygonCount, kStretch));
     KV_List<KV_Vector3D> points(16);
     KV_PlaneFitter fitter;
     if (polygonCount == 0)
@@ -167,6 +170,8 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
     {
         if (start % 8192 == 0 && Stopped())
             return;
+        if (start % kStretch == 0)
+            normals.SetCount(std::min(polygonCount, start + kStretch));
         const unsigned int size = std::min(kBatch, polygonCount - start);
         KV_Vector3D normal[kBatch];
         bool triangle[kBatch];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -61,7 +62,9 @@ bool Opposite(const DirectedEdge& a, const DirectedEdge& b)
     return a.first == b.second && a.second == b.first;
 }
 
-// Stable LSD radix sort of directed edges by (smaller, larger) vertex.
+// Stable LSD radix sort of directed edges by (smaller, larger) vertex. Each pass looks at the
+// stop flag as it goes: on millions of edges a pass is long, and so would be a zeroed buffer,
+// which is why the second one is left unset (every slot is written before it is read).
 void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 {
     unsigned int largest = 0;
@@ -71,7 +74,10 @@ void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 
     const unsigned int kDigitBits = 11;
     const unsigned int kBuckets = 1u << kDigitBits;
-    std::vector<DirectedEdge> buffer(edges.size());
+    const std::size_t count = edges.size();
+    std::unique_ptr<DirectedEdge[]> buffer(new DirectedEdge[count]);
+    DirectedEdge* from = edges.data();
+    DirectedEdge* to = buffer.get();
     std::vector<std::size_t> offsets(kBuckets + 1);
     // Less significant key first: the larger vertex, then the smaller.
     for (int part = 0; part < 2; ++part)
@@ -84,14 +90,23 @@ void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
                     part == 0 ? std::max(e.first, e.second) : std::min(e.first, e.second);
                 return (v >> shift) & (kBuckets - 1);
             };
-            ThrowIfStopped();
             std::fill(offsets.begin(), offsets.end(), 0);
-            for (const DirectedEdge& e : edges) ++offsets[digit(e) + 1];
+            for (std::size_t i = 0; i < count; ++i)
+            {
+                ThrowIfStoppedAt(static_cast<unsigned int>(i));
+                ++offsets[digit(from[i]) + 1];
+            }
             for (unsigned int k = 0; k < kBuckets; ++k) offsets[k + 1] += offsets[k];
-            for (const DirectedEdge& e : edges) buffer[offsets[digit(e)]++] = e;
-            edges.swap(buffer);
+            for (std::size_t i = 0; i < count; ++i)
+            {
+                ThrowIfStoppedAt(static_cast<unsigned int>(i));
+                to[offsets[digit(from[i])]++] = from[i];
+            }
+            std::swap(from, to);
         }
     }
+    if (from != edges.data())
+        std::copy(from, from + count, edges.data());
 }
 
 // The number of entries of polygon equal to v.

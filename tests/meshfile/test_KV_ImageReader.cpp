@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 
 TEST(ImageReader, PngRoundTripKeepsPixelsOrientationAndKind)
@@ -79,6 +80,13 @@ TEST(ImageReader, RealJpegAndTgaFiles)
         ASSERT_TRUE(KV_ImageReader::ReadFile(folder + name, image, error)) << error;
         EXPECT_TRUE(image.IsColour());
         EXPECT_GT(image.Rows(), 0);
+        // A set stop flag ends the decode with "stopped" and leaves the image held.
+        const std::atomic<bool> stop{true};
+        KV_MultiImage kept;
+        kept.SetImage(new KV_Image<unsigned char>(1, 1));
+        EXPECT_FALSE(KV_ImageReader::ReadFile(folder + name, kept, error, &stop));
+        EXPECT_EQ(error, "stopped");
+        EXPECT_EQ(kept.Rows(), 1);
     }
     KV_MultiImage image;
     std::string error;
