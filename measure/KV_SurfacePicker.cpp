@@ -67,15 +67,22 @@ bool EntersBox(const KV_Ray& ray, const float lo[3], const float hi[3], double& 
 }  // namespace
 
 // Builds the hierarchy top down, each range split at its middle along the widest spread of
-// triangle box centres. Halving makes the shape of the tree depend on the triangle count
-// alone, so every subtree knows where its nodes go and subtrees can be made side by side.
+// triangle centres. Halving makes the shape of the tree depend on the triangle count alone,
+// so every subtree knows where its nodes go and subtrees can be made side by side. The
+// split works on a compact list of centres; the boxes are made bottom up, from the corners
+// at the leaves.
 class KV_SurfacePicker::Builder
 {
 public:
-    Builder(std::vector<Node>& nodes, std::vector<std::uint32_t>& order,
-            const std::vector<float>& boxes, KV_Executor* executor,
-            const std::atomic<bool>* stop)
-        : mkNodes(nodes), mkOrder(order), mkBoxes(boxes), mpExecutor(executor), mpStop(stop)
+    struct Item
+    {
+        float centre[3];
+        Triangle triangle;
+    };
+
+    Builder(const KV_SurfacePicker& picker, std::vector<Node>& nodes, std::vector<Item>& items,
+            KV_Executor* executor, const std::atomic<bool>* stop)
+        : mkPicker(picker), mkNodes(nodes), mkItems(items), mpExecutor(executor), mpStop(stop)
     {
     }
 
@@ -91,55 +98,66 @@ public:
         return nodes;
     }
 
-    // Fills node `node` and its subtree from mkOrder[begin, end).
+    // Fills node `node` and its subtree from mkItems[begin, end).
     void Make(std::uint32_t node, std::uint32_t begin, std::uint32_t end, int depth)
     {
         const std::uint32_t count = end - begin;
         if (count >= 1024 && Stopped())
             return;
         Node& out = mkNodes[node];
-        float centreLo[3], centreHi[3];
         for (int i = 0; i < 3; ++i)
         {
-            out.lo[i] = centreLo[i] = std::numeric_limits<float>::max();
-            out.hi[i] = centreHi[i] = -std::numeric_limits<float>::max();
-        }
-        for (std::uint32_t k = begin; k < end; ++k)
-        {
-            const float* box = &mkBoxes[std::size_t(mkOrder[k]) * 6];
-            for (int i = 0; i < 3; ++i)
-            {
-                out.lo[i] = std::min(out.lo[i], box[i]);
-                out.hi[i] = std::max(out.hi[i], box[i + 3]);
-                const float centre = Centre(box, i);
-                centreLo[i] = std::min(centreLo[i], centre);
-                centreHi[i] = std::max(centreHi[i], centre);
-            }
+            out.lo[i] = std::numeric_limits<float>::max();
+            out.hi[i] = -std::numeric_limits<float>::max();
         }
         if (count <= kLeafSize)
         {
+            for (std::uint32_t k = begin; k < end; ++k)
+            {
+                Vector p[3];
+                mkPicker.Corners(mkItems[k].triangle, p);
+                for (int c = 0; c < 3; ++c)
+                    for (int i = 0; i < 3; ++i)
+                    {
+                        // Vertices are floats: the box holds them exactly.
+                        const float value = static_cast<float>(p[c][i]);
+                        out.lo[i] = std::min(out.lo[i], value);
+                        out.hi[i] = std::max(out.hi[i], value);
+                    }
+            }
             out.first = begin;
             out.count = count;
             return;
         }
+        float lo[3], hi[3];
+        for (int i = 0; i < 3; ++i)
+        {
+            lo[i] = std::numeric_limits<float>::max();
+            hi[i] = -std::numeric_limits<float>::max();
+        }
+        for (std::uint32_t k = begin; k < end; ++k)
+            for (int i = 0; i < 3; ++i)
+            {
+                lo[i] = std::min(lo[i], mkItems[k].centre[i]);
+                hi[i] = std::max(hi[i], mkItems[k].centre[i]);
+            }
         int axis = 0;
         for (int i = 1; i < 3; ++i)
-            if (centreHi[i] - centreLo[i] > centreHi[axis] - centreLo[axis])
+            if (hi[i] - lo[i] > hi[axis] - lo[axis])
                 axis = i;
         const std::uint32_t middle = begin + count / 2;
-        // Ties broken by triangle number: the split is one order, whoever makes it.
-        const std::vector<float>& boxes = mkBoxes;
-        std::nth_element(mkOrder.begin() + begin, mkOrder.begin() + middle, mkOrder.begin() + end,
-                         [&boxes, axis](std::uint32_t a, std::uint32_t b)
+        // Ties broken by polygon and corner: the split is one order, whoever makes it.
+        std::nth_element(mkItems.begin() + begin, mkItems.begin() + middle, mkItems.begin() + end,
+                         [axis](const Item& a, const Item& b)
                          {
-                             const float ca = Centre(&boxes[std::size_t(a) * 6], axis);
-                             const float cb = Centre(&boxes[std::size_t(b) * 6], axis);
-                             return ca < cb || (ca == cb && a < b);
+                             if (a.centre[axis] != b.centre[axis])
+                                 return a.centre[axis] < b.centre[axis];
+                             return a.triangle.polygon < b.triangle.polygon ||
+                                    (a.triangle.polygon == b.triangle.polygon &&
+                                     a.triangle.corner < b.triangle.corner);
                          });
         const std::uint32_t left = node + 1;
         const std::uint32_t right = left + NodesFor(count / 2);
-        out.first = right;
-        out.count = 0;
         if (mpExecutor != nullptr && depth < kSpawnDepth && count >= kSpawnFrom)
         {
             KV_Task<void> other = KV_Spawn(mpExecutor, [this, right, middle, end, depth]
@@ -152,6 +170,14 @@ public:
             Make(left, begin, middle, depth + 1);
             Make(right, middle, end, depth + 1);
         }
+        for (const std::uint32_t child : {left, right})
+            for (int i = 0; i < 3; ++i)
+            {
+                out.lo[i] = std::min(out.lo[i], mkNodes[child].lo[i]);
+                out.hi[i] = std::max(out.hi[i], mkNodes[child].hi[i]);
+            }
+        out.first = right;
+        out.count = 0;
     }
 
     bool Stopped() const
@@ -160,14 +186,9 @@ public:
     }
 
 private:
-    static float Centre(const float* box, int axis)
-    {
-        return box[axis] * 0.5f + box[axis + 3] * 0.5f;
-    }
-
+    const KV_SurfacePicker& mkPicker;
     std::vector<Node>& mkNodes;
-    std::vector<std::uint32_t>& mkOrder;
-    const std::vector<float>& mkBoxes;
+    std::vector<Item>& mkItems;
     KV_Executor* mpExecutor;
     const std::atomic<bool>* mpStop;
     // Node counts of subtrees, made before any piece runs (read only afterwards).
@@ -205,7 +226,22 @@ bool KV_SurfacePicker::Build(const KV_TexturedPolySurface& surface, KV_Executor*
     Clear();
     mpSurface = &surface;
     const unsigned int polygonCount = surface.PolygonCount();
-    std::vector<float> boxes;
+    // One slot per fan triangle, counted first so that the list is made once.
+    std::size_t fan = 0;
+    for (unsigned int j = 0; j < polygonCount; ++j)
+    {
+        const unsigned int corners = (*surface.mpPolygons)[j].Count();
+        fan += corners > 2 ? corners - 2 : 0;
+    }
+    using Item = Builder::Item;
+    std::vector<Item> items;
+    // Triangle numbers are 32 bits: a surface past that many is refused, not wrapped.
+    if (fan >= 0xffffffffu / 2)
+    {
+        Clear();
+        return true;
+    }
+    items.reserve(fan);
     for (unsigned int j = 0; j < polygonCount; ++j)
     {
         if (j % 16384 == 0 && stop != nullptr && stop->load(std::memory_order_relaxed))
@@ -218,27 +254,24 @@ bool KV_SurfacePicker::Build(const KV_TexturedPolySurface& surface, KV_Executor*
         {
             const Triangle triangle{j, k};
             Vector p[3];
-            // A triangle count past what the indices hold is refused, not wrapped.
-            if (!Corners(triangle, p) || mkTriangles.size() >= 0xffffffffu / 2)
+            if (!Corners(triangle, p))
                 continue;
-            mkTriangles.push_back(triangle);
+            Item item;
             for (int i = 0; i < 3; ++i)
             {
-                boxes.push_back(static_cast<float>(std::min({p[0][i], p[1][i], p[2][i]})));
+                const double low = std::min({p[0][i], p[1][i], p[2][i]});
+                const double high = std::max({p[0][i], p[1][i], p[2][i]});
+                item.centre[i] = static_cast<float>(low * 0.5 + high * 0.5);
             }
-            for (int i = 0; i < 3; ++i)
-            {
-                boxes.push_back(static_cast<float>(std::max({p[0][i], p[1][i], p[2][i]})));
-            }
+            item.triangle = triangle;
+            items.push_back(item);
         }
     }
-    const auto count = static_cast<std::uint32_t>(mkTriangles.size());
+    const auto count = static_cast<std::uint32_t>(items.size());
     if (count == 0)
         return true;
 
-    std::vector<std::uint32_t> order(count);
-    for (std::uint32_t i = 0; i < count; ++i) order[i] = i;
-    Builder builder(mkNodes, order, boxes, executor, stop);
+    Builder builder(*this, mkNodes, items, executor, stop);
     mkNodes.resize(builder.NodesFor(count));
     builder.Make(0, 0, count, 0);
     if (builder.Stopped())
@@ -247,9 +280,8 @@ bool KV_SurfacePicker::Build(const KV_TexturedPolySurface& surface, KV_Executor*
         return false;
     }
     // The triangles in leaf order, so that a leaf reads one stretch.
-    std::vector<Triangle> ordered(count);
-    for (std::uint32_t i = 0; i < count; ++i) ordered[i] = mkTriangles[order[i]];
-    mkTriangles.swap(ordered);
+    mkTriangles.resize(count);
+    for (std::uint32_t i = 0; i < count; ++i) mkTriangles[i] = items[i].triangle;
     return true;
 }
 

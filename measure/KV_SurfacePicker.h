@@ -1,7 +1,7 @@
 #pragma once
 // KV_SurfacePicker: finds the polygon of a surface that a ray meets first, through a
-// bounding-volume hierarchy over the surface's triangles made once (n log n time, about 40
-// bytes a triangle while it is made and 16 after). A polygon of more than three corners
+// bounding-volume hierarchy over the surface's triangles made once (n log n time, about 45
+// bytes a triangle while it is made and 25 after). A polygon of more than three corners
 // is split for the test into the fan (0, k-1, k) that drawing uses, and reported by its own
 // index in the surface's polygon list.
 //
