@@ -2,6 +2,8 @@
 
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_PlyReader.h"
+#include "meshfile/KV_ReadStop.h"
+#include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_FileBytes.h"
 
 #include <nlohmann/json.hpp>
@@ -109,10 +111,10 @@ bool OffKeyword(const std::string& word, unsigned int& perVertex, bool& dimensio
     return word.compare(at, std::string::npos, "OFF") == 0;
 }
 
-bool CheckOff(const std::string& path, std::string& reason)
+bool CheckOff(const std::string& path, std::string& reason, const std::atomic<bool>* stop)
 {
     KV_FileBytes bytes;
-    if (!bytes.Load(path.c_str()))
+    if (!bytes.Load(path.c_str(), stop))
         return true;
     OffWords words(bytes.Data(), bytes.Data() + bytes.Size());
     std::string word;
@@ -139,7 +141,9 @@ bool CheckOff(const std::string& path, std::string& reason)
     // Every vertex takes its coordinates, every face at least its corner count.
     const std::uint64_t vertexWords = vertices * perVertex;
     std::uint64_t held = 0;
-    while (held < vertexWords + faces && words.Next(nullptr)) ++held;
+    while (held < vertexWords + faces && words.Next(nullptr))
+        if (++held % kKV_StopCheckElements == 0 && KV_IsStopped(stop))
+            return true;
     if (held >= vertexWords + faces)
         return true;
     const bool fewVertices = held < vertexWords;
@@ -471,14 +475,14 @@ bool CheckGltf(const std::string& path, std::string& reason)
 }  // namespace
 
 bool KV_CheckDeclaredSizes(const std::string& path, const std::string& format,
-                           std::string& reason)
+                           std::string& reason, const std::atomic<bool>* stop)
 {
     try
     {
         if (format == "ply")
-            return KV_PlyReader::CheckDeclaredSizes(path, reason);
+            return KV_PlyReader::CheckDeclaredSizes(path, reason, stop);
         if (format == "off")
-            return CheckOff(path, reason);
+            return CheckOff(path, reason, stop);
         if (format == "gltf" || format == "glb")
             return CheckGltf(path, reason);
     }

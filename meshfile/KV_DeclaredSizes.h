@@ -17,7 +17,9 @@
 // format, or when it cannot be read here at all (the library then says what it makes of
 // it). Time and memory are linear in the file's size; nothing is allocated for a count.
 
+#include <atomic>
 #include <string>
 
+// A set stop flag ends the walk early with true: the caller looks at the flag.
 bool KV_CheckDeclaredSizes(const std::string& path, const std::string& format,
-                           std::string& reason);
+                           std::string& reason, const std::atomic<bool>* stop = nullptr);

@@ -193,8 +193,10 @@ bool KV_MeshImporter::Read(const std::string& path)
         return Stop();
     // What a file declares is held against what it holds before the library sees it: some of
     // its readers allocate for any count a header claims, or wait for data that never comes.
-    if (!KV_CheckDeclaredSizes(path, mkFormat, mkReason))
+    if (!KV_CheckDeclaredSizes(path, mkFormat, mkReason, mpStop))
         return false;
+    if (Stopped())
+        return Stop();
 
     KV_ImportHandBack handBack;
     if (!KV_RunImportChild(

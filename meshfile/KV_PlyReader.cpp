@@ -935,7 +935,8 @@ void KV_PlyReader::ClearResult()
         mpAppearance->Clear();
 }
 
-bool KV_PlyReader::CheckDeclaredSizes(const std::string& path, std::string& reason)
+bool KV_PlyReader::CheckDeclaredSizes(const std::string& path, std::string& reason,
+                                      const std::atomic<bool>* stop)
 {
     {
         std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -949,7 +950,7 @@ bool KV_PlyReader::CheckDeclaredSizes(const std::string& path, std::string& reas
             return true;
     }
     KV_FileBytes bytes;
-    if (!bytes.Load(path.c_str()))
+    if (!bytes.Load(path.c_str(), stop))
         return true;
     Header header;
     switch (ParseHeader(bytes.Data(), bytes.Size(), header, false))

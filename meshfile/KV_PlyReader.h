@@ -84,7 +84,8 @@ public:
     // types) whose header does not end or whose data cannot hold every element the header
     // declares: each value of each instance, each list as long as its count says. True for
     // every other file, which this does not judge. Linear in the file's size.
-    static bool CheckDeclaredSizes(const std::string& path, std::string& reason);
+    static bool CheckDeclaredSizes(const std::string& path, std::string& reason,
+                                   const std::atomic<bool>* stop = nullptr);
 
 private:
     void ClearResult();
