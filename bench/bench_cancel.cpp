@@ -64,8 +64,7 @@ void BM_CancelLatency(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_CancelLatency)
-    ->Arg(0)->Arg(100)->Arg(400)->Arg(800)->Arg(1200)->Arg(1800)->Arg(2600)->Arg(3500)->Arg(4500)
-    ->Arg(6000)->Arg(8000)
+    ->DenseRange(0, 1800, 150)
     ->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 BENCHMARK_MAIN();
