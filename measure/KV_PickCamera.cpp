@@ -22,8 +22,7 @@ std::array<double, 4> Transform(const Matrix& m, const std::array<double, 4>& v)
 
 bool Finite(const std::array<double, 4>& v)
 {
-    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) &&
-           std::isfinite(v[3]);
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]) && std::isfinite(v[3]);
 }
 }  // namespace
 

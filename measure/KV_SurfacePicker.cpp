@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <new>
 
 namespace
 {
@@ -180,10 +181,7 @@ public:
         out.count = 0;
     }
 
-    bool Stopped() const
-    {
-        return mpStop != nullptr && mpStop->load(std::memory_order_relaxed);
-    }
+    bool Stopped() const { return mpStop != nullptr && mpStop->load(std::memory_order_relaxed); }
 
 private:
     const KV_SurfacePicker& mkPicker;
@@ -223,6 +221,20 @@ bool KV_SurfacePicker::Corners(const Triangle& triangle, Vector corners[3]) cons
 bool KV_SurfacePicker::Build(const KV_TexturedPolySurface& surface, KV_Executor* executor,
                              const std::atomic<bool>* stop)
 {
+    try
+    {
+        return BuildHierarchy(surface, executor, stop);
+    }
+    catch (const std::bad_alloc&)
+    {
+        Clear();
+        return false;
+    }
+}
+
+bool KV_SurfacePicker::BuildHierarchy(const KV_TexturedPolySurface& surface, KV_Executor* executor,
+                                      const std::atomic<bool>* stop)
+{
     Clear();
     mpSurface = &surface;
     const unsigned int polygonCount = surface.PolygonCount();
@@ -239,7 +251,7 @@ bool KV_SurfacePicker::Build(const KV_TexturedPolySurface& surface, KV_Executor*
     if (fan >= 0xffffffffu / 2)
     {
         Clear();
-        return true;
+        return false;
     }
     items.reserve(fan);
     for (unsigned int j = 0; j < polygonCount; ++j)
@@ -325,7 +337,11 @@ bool KV_SurfacePicker::Test(const KV_Ray& ray, std::uint32_t index, Candidate& b
 
 bool KV_SurfacePicker::Pick(const KV_Ray& ray, KV_PickHit& hit) const
 {
-    if (mkNodes.empty())
+    // A ray with a NaN in it would enter every box and meet nothing.
+    for (int i = 0; i < 3; ++i)
+        if (!std::isfinite(ray.origin[i]) || !std::isfinite(ray.direction[i]))
+            return false;
+    if (mkNodes.empty() || std::isnan(ray.tMin) || std::isnan(ray.tMax))
         return false;
     Candidate best{0.0, 0.0, 0.0, 0};
     bool found = false;
@@ -386,8 +402,7 @@ void KV_SurfacePicker::Fill(const KV_Ray& /*ray*/, const Candidate& best, KV_Pic
     const double w0 = 1.0 - best.u - best.v;
     KV_PickHit out;
     // From the corners rather than along the ray: the point lies on the drawn triangle.
-    for (int i = 0; i < 3; ++i)
-        out.mkPoint[i] = w0 * p[0][i] + best.u * p[1][i] + best.v * p[2][i];
+    for (int i = 0; i < 3; ++i) out.mkPoint[i] = w0 * p[0][i] + best.u * p[1][i] + best.v * p[2][i];
     out.munPolygon = triangle.polygon;
     out.mrT = best.t;
 

@@ -53,7 +53,8 @@ public:
     // Makes the hierarchy over surface, which the picker reads from then on: it must outlive
     // the picker and keep its vertices, polygons and texture unchanged (build again after an
     // edit). With an executor the first splits are made side by side, with the same
-    // hierarchy as without. False, the picker empty, when stop was set before the end.
+    // hierarchy as without. False, the picker empty, when stop was set before the end, when
+    // memory ran out, or for a surface of 2^31 triangles or more.
     bool Build(const KV_TexturedPolySurface& surface, KV_Executor* executor = nullptr,
                const std::atomic<bool>* stop = nullptr);
     // Forgets the surface and the hierarchy.
@@ -94,6 +95,9 @@ private:
     };
     class Builder;
 
+    // Build without its catch of a failed allocation.
+    bool BuildHierarchy(const KV_TexturedPolySurface& surface, KV_Executor* executor,
+                        const std::atomic<bool>* stop);
     bool Corners(const Triangle& triangle, std::array<double, 3> corners[3]) const;
     bool Test(const KV_Ray& ray, std::uint32_t index, Candidate& best, bool found) const;
     void Fill(const KV_Ray& ray, const Candidate& best, KV_PickHit& hit) const;

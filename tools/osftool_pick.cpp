@@ -203,7 +203,11 @@ int OsftoolPickSurface(const char* command, const KV_PolySurface& surface, int a
         return status;
     const KV_PickCamera camera = OsftoolViewCamera(surface, options);
     KV_SurfacePicker picker;
-    picker.Build(surface, executor);
+    if (!picker.Build(surface, executor))
+    {
+        std::fprintf(stderr, "osftool %s: not enough memory to search the surface\n", command);
+        return kExitNoSurface;
+    }
     std::vector<KV_PickHit> hits;
     for (const auto& pixel : pixels)
     {

@@ -77,8 +77,8 @@ void MakeBumpySheets(KV_TexturedPolySurface& s)
             for (int i = 0; i <= n; ++i)
             {
                 const double x = scale * (i - n / 2.0), y = scale * (j - n / 2.0);
-                const double z = layer * 3.0 + 0.8 * std::sin(0.7 * x + 0.3 * y) *
-                                                   std::cos(0.4 * y - 0.2 * x);
+                const double z =
+                    layer * 3.0 + 0.8 * std::sin(0.7 * x + 0.3 * y) * std::cos(0.4 * y - 0.2 * x);
                 s.Vertices().Append(KV_Vector3D(float(x), float(y), float(z)));
             }
         for (int j = 0; j < n; ++j)
@@ -168,10 +168,10 @@ TEST(SurfacePicker, HierarchyAnswersAsEveryTriangleDoes)
     // Straight down through vertices, edges and faces of both sheets, slanted ones, one
     // along the sheet, and ones that miss.
     const double table[][6] = {
-        {0, 0, 10, 0, 0, -20},        {0.5, 0.5, 10, 0, 0, -20},   {0.25, 0, 10, 0, 0, -20},
-        {-3, 2, 10, 0.1, -0.2, -20},  {11.9, -11.9, 10, 0, 0, -20}, {12, 12, 10, 0, 0, -20},
-        {30, 30, 10, 0, 0, -20},      {-20, 0, 0.1, 40, 0, 0},      {0, 0, -10, 0, 0, 20},
-        {5, 5, 10, -1, -1, -2},       {0, 0, 1.5, 0, 0, 0.001},     {0, 0, 10, 0, 0, 0},
+        {0, 0, 10, 0, 0, -20},       {0.5, 0.5, 10, 0, 0, -20},    {0.25, 0, 10, 0, 0, -20},
+        {-3, 2, 10, 0.1, -0.2, -20}, {11.9, -11.9, 10, 0, 0, -20}, {12, 12, 10, 0, 0, -20},
+        {30, 30, 10, 0, 0, -20},     {-20, 0, 0.1, 40, 0, 0},      {0, 0, -10, 0, 0, 20},
+        {5, 5, 10, -1, -1, -2},      {0, 0, 1.5, 0, 0, 0.001},     {0, 0, 10, 0, 0, 0},
     };
     for (const auto& r : table)
     {
@@ -221,9 +221,9 @@ TEST(SurfacePicker, ReportsTheFilePolygonItsOwnNormalAndTheTexture)
     // Polygon 0 a triangle, 1 a pentagon lying in z = 1 (met by its third fan triangle at
     // (0.9, 0.1)), 2 a clockwise square below it.
     KV_TexturedPolySurface s;
-    const float v[][3] = {{5, 5, 0}, {6, 5, 0}, {5, 6, 0},                       // 0-2
+    const float v[][3] = {{5, 5, 0}, {6, 5, 0}, {5, 6, 0},                              // 0-2
                           {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0.5f, 1.5f, 1}, {0, 1, 1},  // 3-7
-                          {0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};           // 8-11
+                          {0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};                  // 8-11
     for (const auto& p : v) s.Vertices().Append(KV_Vector3D(p[0], p[1], p[2]));
     AddPolygon(s, {0, 1, 2});
     AddPolygon(s, {3, 4, 5, 6, 7});
@@ -293,11 +293,11 @@ TEST(SurfacePicker, LeavesOutWhatCannotBeDrawnAndStops)
     KV_TexturedPolySurface s;
     MakeGrid(s, 2, 1);  // polygons 0, 1; vertices 0-5
     s.Vertices().Append(KV_Vector3D(std::numeric_limits<float>::quiet_NaN(), 0, 0));  // 6
-    AddPolygon(s, {0, 1, 99});     // a corner past the vertices
-    AddPolygon(s, {0, 1});         // two corners
-    AddPolygon(s, {});             // none
-    AddPolygon(s, {6, 1, 4});      // a NaN corner
-    AddPolygon(s, {0, 0, 0, 0});   // no area
+    AddPolygon(s, {0, 1, 99});    // a corner past the vertices
+    AddPolygon(s, {0, 1});        // two corners
+    AddPolygon(s, {});            // none
+    AddPolygon(s, {6, 1, 4});     // a NaN corner
+    AddPolygon(s, {0, 0, 0, 0});  // no area
     KV_SurfacePicker picker;
     ASSERT_TRUE(picker.Build(s));
     EXPECT_EQ(picker.TriangleCount(), 2u + 2u + 2u);  // two squares and the flat fan
@@ -310,6 +310,10 @@ TEST(SurfacePicker, LeavesOutWhatCannotBeDrawnAndStops)
     ray.origin = {0, 0, 1};  // the corner the flat fan sits on: still square 0
     ASSERT_TRUE(picker.Pick(ray, hit));
     EXPECT_EQ(hit.munPolygon, 0u);
+
+    KV_Ray broken = ray;
+    broken.direction[1] = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(picker.Pick(broken, hit));
 
     const std::atomic<bool> stop{true};
     KV_TexturedPolySurface large;
@@ -348,10 +352,10 @@ TEST(SurfaceMeasures, PolygonSetsOfAGrid)
         {{}, 0, 0, 0, 0},
         {{5}, 1, 1, 4, 4},
         {{0, 1, 4, 5}, 4, 4, 8, 8},
-        {{0, 1, 4}, 3, 3, 8, 8},                        // an L
-        {{0, 5}, 2, 2, 8, 8},                           // touching at a corner only
+        {{0, 1, 4}, 3, 3, 8, 8},                             // an L
+        {{0, 5}, 2, 2, 8, 8},                                // touching at a corner only
         {{0, 1, 2, 3, 4, 7, 8, 9, 10, 11}, 10, 10, 20, 20},  // a ring: outline and hole
-        {{5, 5, 5, 1000, 6}, 2, 2, 6, 6},               // repeats and strays ignored
+        {{5, 5, 5, 1000, 6}, 2, 2, 6, 6},                    // repeats and strays ignored
     };
     for (const auto& c : cases)
     {
@@ -363,8 +367,8 @@ TEST(SurfaceMeasures, PolygonSetsOfAGrid)
     }
     // A square split into two triangles: the diagonal is inside, not boundary.
     KV_BasePolySurface split;
-    for (const auto& p : {KV_Vector3D(0, 0, 0), KV_Vector3D(2, 0, 0), KV_Vector3D(2, 2, 0),
-                          KV_Vector3D(0, 2, 0)})
+    for (const auto& p :
+         {KV_Vector3D(0, 0, 0), KV_Vector3D(2, 0, 0), KV_Vector3D(2, 2, 0), KV_Vector3D(0, 2, 0)})
         split.Vertices().Append(p);
     AddPolygon(split, {0, 1, 2});
     AddPolygon(split, {0, 2, 3});

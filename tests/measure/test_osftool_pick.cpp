@@ -20,7 +20,7 @@ OsfSurface Box(float x0, float x1, float y0, float y1, float z0, float z1)
     OsfSurface s;
     for (int k = 0; k < 8; ++k)
         s.vertices.push_back({k & 1 ? x1 : x0, k & 2 ? y1 : y0, k & 4 ? z1 : z0});
-    s.polygons = {{0, 2, 3}, {0, 3, 1}, {0, 1, 5, 4}, {2, 6, 7, 3},
+    s.polygons = {{0, 2, 3},    {0, 3, 1},    {0, 1, 5, 4}, {2, 6, 7, 3},
                   {0, 4, 6, 2}, {1, 3, 7, 5}, {4, 5, 7, 6}};
     return s;
 }
@@ -53,8 +53,8 @@ TEST(OsftoolPick, BoxCentreLiesOnTheSideShown)
         int axis;                            // the side's normal: +-(axis + 1)
         double sign, plane;
     } cases[] = {
-        {"0,0", {6}, 2, 1, 30.5},    {"0,90", {4}, 0, -1, 10},  {"0,-90", {5}, 0, 1, 12},
-        {"90,0", {3}, 1, 1, 21},     {"-90,0", {2}, 1, -1, 20}, {"0,180", {0, 1}, 2, -1, 30},
+        {"0,0", {6}, 2, 1, 30.5}, {"0,90", {4}, 0, -1, 10},  {"0,-90", {5}, 0, 1, 12},
+        {"90,0", {3}, 1, 1, 21},  {"-90,0", {2}, 1, -1, 20}, {"0,180", {0, 1}, 2, -1, 30},
     };
     const double centre[3] = {11, 20.5, 30.25};
     for (const auto& c : cases)
@@ -113,8 +113,8 @@ TEST(OsftoolMeasure, AcrossAUnitCubesFace)
 
 TEST(OsftoolPick, TexturedSquareGivesItsCoordinate)
 {
-    const ToolRun run = Osftool("pick " + Quoted(WriteRaw("square.osf", TexturedSquare())) +
-                                " 320,240");
+    const ToolRun run =
+        Osftool("pick " + Quoted(WriteRaw("square.osf", TexturedSquare())) + " 320,240");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Values(run.out, "polygon"), std::vector<double>{0});
     EXPECT_EQ(Values(run.out, "normal"), (std::vector<double>{0, 0, 1}));
@@ -143,7 +143,8 @@ TEST(OsftoolPick, UsageErrorsNameTheWordAtFault)
         {"pick " + file, "usage: osftool pick "},
         {"pick " + file + " 10", "osftool pick: '10' is no pixel: write X,Y"},
         {"pick " + file + " 640,0", "osftool pick: pixel 640,0 lies outside the 640x480 picture"},
-        {"pick --size 8x8 " + file + " 3,8", "osftool pick: pixel 3,8 lies outside the 8x8 picture"},
+        {"pick --size 8x8 " + file + " 3,8",
+         "osftool pick: pixel 3,8 lies outside the 8x8 picture"},
         {"pick --bogus " + file + " 1,1", "osftool pick: unknown option '--bogus'"},
         {"measure " + file + " 1,1", "usage: osftool measure "},
         {"measure --turn=1 " + file + " 1,1 2,2", "osftool measure: --turn takes DEGX,DEGY"},

@@ -74,8 +74,8 @@ bool ReadJpeg(const std::string& path, Picture& picture)
     picture.rgb.resize(static_cast<std::size_t>(picture.width) * picture.height * 3);
     while (info.output_scanline < info.output_height)
     {
-        JSAMPROW row = &picture.rgb[static_cast<std::size_t>(info.output_scanline) *
-                                    picture.width * 3];
+        JSAMPROW row =
+            &picture.rgb[static_cast<std::size_t>(info.output_scanline) * picture.width * 3];
         jpeg_read_scanlines(&info, &row, 1);
     }
     jpeg_finish_decompress(&info);
@@ -93,8 +93,8 @@ OsftoolRenderOptions Options(const std::string& args)
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(&w[0]);
     OsftoolRenderOptions options;
-    EXPECT_TRUE(OsftoolParseRenderOptions("pick", static_cast<int>(argv.size()), argv.data(),
-                                          options));
+    EXPECT_TRUE(
+        OsftoolParseRenderOptions("pick", static_cast<int>(argv.size()), argv.data(), options));
     return options;
 }
 
@@ -180,8 +180,8 @@ TEST(OsftoolPickDisplay, EveryPixelShowsWhatItsRayMeets)
                     ++outline;
                 else
                     ADD_FAILURE() << c.file << " " << c.options << ": pixel " << x << "," << y
-                                  << (drawn ? " drawn but not met" : " met but not drawn")
-                                  << " (" << ++wrong << ")";
+                                  << (drawn ? " drawn but not met" : " met but not drawn") << " ("
+                                  << ++wrong << ")";
                 if (wrong > 10)
                     return;
             }
@@ -194,9 +194,9 @@ TEST(OsftoolPickDisplay, EveryPixelShowsWhatItsRayMeets)
         ASSERT_GE(surfacePixel[0], 0);
         ASSERT_GE(backgroundPixel[0], 0);
         const std::string at = " " + Quoted(c.file) + " ";
-        const ToolRun onSurface = Osftool("pick " + c.options + at +
-                                          std::to_string(surfacePixel[0]) + "," +
-                                          std::to_string(surfacePixel[1]));
+        const ToolRun onSurface =
+            Osftool("pick " + c.options + at + std::to_string(surfacePixel[0]) + "," +
+                    std::to_string(surfacePixel[1]));
         EXPECT_EQ(onSurface.status, 0) << onSurface.err;
         EXPECT_EQ(onSurface.out.rfind("point: ", 0), 0u) << onSurface.out;
         const std::string background =
@@ -232,6 +232,8 @@ TEST(OsftoolPickDisplay, JpegIsThePictureThePngHolds)
     double flipped = 0.0;
     for (int y = 0; y < 90; ++y)
         for (int x = 0; x < 120 * 3; ++x)
-            flipped += std::abs(int(lossless.rgb[y * 360 + x]) - int(lossy.rgb[(89 - y) * 360 + x]));
-    EXPECT_GT(flipped / lossless.rgb.size(), 8.0) << "the sample should not look the same upside down";
+            flipped +=
+                std::abs(int(lossless.rgb[y * 360 + x]) - int(lossy.rgb[(89 - y) * 360 + x]));
+    EXPECT_GT(flipped / lossless.rgb.size(), 8.0)
+        << "the sample should not look the same upside down";
 }
