@@ -1,5 +1,4 @@
 #include "document/KV_DocumentCore.h"
-#include "foundation/KV_Executor.h"
 
 #include "tests/tools/FixtureFiles.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -452,29 +451,6 @@ void ExpectSameCompletion(const KV_PolySurface& a, const KV_PolySurface& b)
     EXPECT_EQ(BytesOf(a.mpTextureCoordinateVertices), BytesOf(b.mpTextureCoordinateVertices));
 }
 }  // namespace
-
-TEST(KV_CompleteSurface, ConcurrentCompletionEqualsSequentialBitForBit)
-{
-    KV_PolySurface sample;
-    KV_SurfaceReadReport report;
-    ASSERT_TRUE(
-        KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
-    KV_Executor executor(3);
-    for (const KV_PolySurface& original : {sample, HoledQuadGrid()})
-    {
-        KV_PolySurface sequential(original), concurrent(original);
-        KV_CompleteSurface(sequential, nullptr);
-        KV_CompleteSurface(concurrent, &executor);
-        ASSERT_NE(nullptr, concurrent.mpBoundaries);
-        EXPECT_GT(concurrent.mpBoundaries->Count(), 0u);
-        ExpectSameCompletion(sequential, concurrent);
-        ASSERT_NE(nullptr, concurrent.mpExtents);
-        for (const auto& pick : {&KV_SurfaceExtents::Minimum, &KV_SurfaceExtents::Maximum,
-                                 &KV_SurfaceExtents::Centroid})
-            EXPECT_EQ(0, std::memcmp(&((*sequential.mpExtents).*pick)(),
-                                     &((*concurrent.mpExtents).*pick)(), sizeof(KV_Vector3D)));
-    }
-}
 
 // A second part asked to stop (a window closed right after the first frame) returns without
 // finishing the polygon normals, and leaves no list half made: one of the full count would
