@@ -385,73 +385,6 @@ TEST(DocumentCorePieces, LoadGeometryHandsOverAGeometryOrNull)
     EXPECT_EQ(KV_DocumentCore::LoadGeometry(ScratchPath("absent.osf").c_str(), nullptr), nullptr);
 }
 
-namespace
-{
-// Every element of a list as bytes, so that floating-point values compare bit for bit.
-template <typename T>
-std::vector<unsigned char> BytesOf(const KV_List<T>* list)
-{
-    std::vector<unsigned char> bytes;
-    if (list == nullptr)
-        return bytes;
-    for (unsigned int i = 0; i < list->Count(); ++i)
-    {
-        const auto* p = reinterpret_cast<const unsigned char*>(&(*list)[i]);
-        bytes.insert(bytes.end(), p, p + sizeof(T));
-    }
-    return bytes;
-}
-
-template <typename L>
-std::vector<std::vector<unsigned int>> ListsOf(const KV_List<L>* lists)
-{
-    std::vector<std::vector<unsigned int>> v;
-    if (lists != nullptr)
-        for (unsigned int i = 0; i < lists->Count(); ++i) v.push_back(Indices((*lists)[i]));
-    return v;
-}
-
-// A rippled 40 x 30 grid of quads with two holes and a ragged edge: triangulation, boundary
-// loops and vertex normals with every neighbour count.
-KV_PolySurface HoledQuadGrid()
-{
-    const int columns = 40, rows = 30;
-    KV_PolySurface s;
-    for (int j = 0; j <= rows; ++j)
-        for (int i = 0; i <= columns; ++i)
-            s.Vertices().Append(
-                KV_Vector3D(0.1f * i, 0.1f * j, 0.3f * std::sin(0.4f * i) * std::cos(0.3f * j)));
-    for (int j = 0; j < rows; ++j)
-        for (int i = 0; i < columns; ++i)
-        {
-            const bool hole =
-                (i >= 5 && i < 9 && j >= 5 && j < 8) || (i >= 20 && i < 22 && j >= 14 && j < 20);
-            if (hole || (j == rows - 1 && i % 3 == 0))
-                continue;
-            const unsigned int a = j * (columns + 1) + i;
-            KV_Polygon quad;
-            quad.Append(a);
-            quad.Append(a + 1);
-            quad.Append(a + columns + 2);
-            quad.Append(a + columns + 1);
-            s.Polygons().Append(quad);
-        }
-    return s;
-}
-
-// Two completions of one surface made the same lists, bit for bit.
-void ExpectSameCompletion(const KV_PolySurface& a, const KV_PolySurface& b)
-{
-    EXPECT_EQ(PolygonsOf(a.mpPolygons), PolygonsOf(b.mpPolygons));
-    EXPECT_EQ(BytesOf(a.mpPolygonNormals), BytesOf(b.mpPolygonNormals));
-    EXPECT_EQ(BytesOf(a.mpVertexNormals), BytesOf(b.mpVertexNormals));
-    EXPECT_EQ(ListsOf(a.mpBoundaries), ListsOf(b.mpBoundaries));
-    EXPECT_EQ(ListsOf(a.mpVertexPolygons), ListsOf(b.mpVertexPolygons));
-    EXPECT_EQ(BytesOf(a.mpVertexBoundaries), BytesOf(b.mpVertexBoundaries));
-    EXPECT_EQ(BytesOf(a.mpTextureCoordinateVertices), BytesOf(b.mpTextureCoordinateVertices));
-}
-}  // namespace
-
 // A second part asked to stop (a window closed right after the first frame) returns without
 // finishing the polygon normals, and leaves no list half made: one of the full count would
 // be taken as whole by its readers.
@@ -471,32 +404,3 @@ TEST(KV_CompleteSurface, StoppedSecondPartLeavesItsListsAbsent)
     EXPECT_EQ(surface.PolygonCount(), surface.mpPolygonNormals->Count());
 }
 
-// The viewer's completion in two parts (what drawing needs, then the rest) gives the lists
-// and extents of the whole completion; extents that came with the surface are made again.
-TEST(KV_CompleteSurface, TwoPartCompletionEqualsTheWholeOne)
-{
-    KV_PolySurface sample;
-    KV_SurfaceReadReport report;
-    ASSERT_TRUE(
-        KV_ReadSurfaceFile(KV_String(ORVANE_SOURCE_DIR "/data/sample.osf"), sample, report));
-    // Extents that came with the surface and no longer fit it (as a file may hold them).
-    KV_PolySurface stale = HoledQuadGrid();
-    stale.mpExtents = new KV_SurfaceExtents;
-    stale.mpExtents->Compute(stale.mpVertices, stale.mpPolygons);
-    (*stale.mpVertices)[0].z = 5.0f;
-    // A textured surface large enough for the texture-coordinate vertices to be made on a
-    // thread of their own, with a seam and a coordinate no texture polygon uses.
-    for (const KV_PolySurface& original :
-         {sample, HoledQuadGrid(), stale, TexturedSeamGrid(200, 170)})
-    {
-        KV_PolySurface whole(original), parts(original);
-        KV_CompleteSurface(whole);
-        KV_CompleteSurfaceForDrawing(parts);
-        EXPECT_EQ(nullptr, parts.mpBoundaries);
-        KV_CompleteSurfaceAfterDrawing(parts);
-        ExpectSameCompletion(whole, parts);
-        ASSERT_TRUE(whole.mpExtents != nullptr && parts.mpExtents != nullptr);
-        EXPECT_TRUE(*whole.mpExtents == *parts.mpExtents);
-        EXPECT_EQ(whole.mpExtents->MaximumPolygonSize(), 3u);
-    }
-}

@@ -6,6 +6,7 @@
 #include "foundation/KV_Executor.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceExtents.h"
+#include "tests/render/RenderTestSurfaces.h"
 #include "tests/tools/FixtureFiles.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +161,29 @@ TEST(KV_SurfacePreparation, ExecutorsReadAndCompleteAsTheCallingThreadAlone)
             KV_CompleteSurfaceAfterDrawing(split, nullptr, executor);
             ExpectSameLists(whole, split);
         }
+    }
+}
+
+// The two parts redo extents that came with the surface and no longer fit it (as a file may
+// hold them), and keep a texture seam and a coordinate no texture polygon uses, on a surface
+// large enough for the texture-coordinate vertices to be a piece of their own.
+TEST(KV_SurfacePreparation, TwoPartsRedoStaleExtentsAndKeepTextureSeams)
+{
+    KV_PolySurface stale;
+    Read(WriteRaw("stale.osf", RippledGrid(40)), stale);
+    stale.mpExtents = new KV_SurfaceExtents;
+    stale.mpExtents->Compute(stale.mpVertices, stale.mpPolygons);
+    (*stale.mpVertices)[0].z = 5.0f;
+    for (const KV_PolySurface& original : {stale, TexturedSeamGrid(200, 170)})
+    {
+        KV_PolySurface whole(original), parts(original);
+        KV_CompleteSurface(whole);
+        KV_CompleteSurfaceForDrawing(parts);
+        EXPECT_EQ(nullptr, parts.mpBoundaries);
+        KV_CompleteSurfaceAfterDrawing(parts);
+        ExpectSameLists(whole, parts);
+        ASSERT_NE(nullptr, parts.mpExtents);
+        EXPECT_EQ(parts.mpExtents->MaximumPolygonSize(), 3u);
     }
 }
 
