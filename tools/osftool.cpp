@@ -16,6 +16,7 @@
 #include "surface/KV_PolySurface.h"
 #include "vrml/KV_VRMLWriter.h"
 
+#include "tools/osftool_exit.h"
 #include "tools/osftool_pick.h"
 #include "tools/osftool_render.h"
 
@@ -28,10 +29,6 @@
 namespace
 {
 
-const int kExitOk = 0;
-const int kExitFailed = 1;
-const int kExitLoadFailed = 2;
-const int kExitUsage = 64;
 
 struct Subcommand
 {

@@ -5,6 +5,7 @@
 #include "render/KV_BoundingBox3D.h"
 #include "render/KV_OGLTransform.h"
 #include "surface/KV_PolySurface.h"
+#include "tools/osftool_exit.h"
 #include "tools/osftool_render.h"
 
 #include <algorithm>
@@ -18,9 +19,6 @@
 
 namespace
 {
-constexpr int kExitOk = 0;
-constexpr int kExitNoSurface = 1;
-constexpr int kExitUsage = 64;
 
 const char* kOptionsUsage =
     "[--size WxH] [--wireframe] [--flat] [--no-texture] [--background R,G,B] "

@@ -5,6 +5,7 @@
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "render/KV_ViewDefaults.h"
+#include "tools/osftool_exit.h"
 #include "image/KV_PngWriter.h"
 
 #include <cctype>
@@ -22,10 +23,6 @@
 
 namespace
 {
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitNoDisplay = 3;
-constexpr int kExitUsage = 64;
 
 const char* kUsage =
     "usage: osftool render [--size WxH] [--wireframe] [--flat] [--no-texture] "

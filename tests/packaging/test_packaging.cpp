@@ -166,13 +166,14 @@ TEST(BashCompletion, CompletesSubcommandsOptionsAndFileTypes)
         const char* line;
         const char* offered;
     } cases[] = {
-        {"osftool ", "--help --version check convert dump export info render "},
+        {"osftool ", "--help --version check convert dump export info measure pick render "},
         {"osftool ex", "export "},
         {"osftool dump --", "--completed --help "},
         {"osftool info ", "a.osf b.osf "},
         {"osftool export a.osf ", "d.wrl "},
         {"osftool render --size 10x10 a.osf ", "c.png "},
         {"osftool render --no", "--no-texture "},
+        {"osftool pick --w", "--wireframe "},
     };
     for (const auto& c : cases) EXPECT_EQ(Completions(c.line), c.offered) << c.line;
 }

@@ -285,25 +285,35 @@ TEST(OsftoolUsage, HelpExitsZero)
     }
 }
 
-TEST(OsftoolUsage, UsageErrorsExitSixtyFourWithOneLine)
+// A wrong word is named on a line of its own before the usage line; a missing or extra
+// argument gets the usage line alone.
+TEST(OsftoolUsage, UsageErrorsExitSixtyFourNamingTheWrongWord)
 {
     const std::string file = Quoted(WriteRaw("square.osf", PlainSquare()));
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "usage: osftool <"},
-        {"frobnicate " + file, "usage: osftool <"},
-        {"info", "usage: osftool info FILE\n"},
-        {"info " + file + " " + file, "usage: osftool info FILE\n"},
-        {"info --completed " + file, "usage: osftool info FILE\n"},
-        {"dump --bogus " + file, "usage: osftool dump [--completed] FILE\n"},
-        {"check", "usage: osftool check FILE\n"},
-        {"export " + file, "usage: osftool export FILE OUT.wrl\n"},
+    const struct
+    {
+        std::string args;
+        std::string wrong;  // the first line, when a word is at fault
+        std::string usage;
+    } cases[] = {
+        {"", "", "usage: osftool <"},
+        {"frobnicate " + file, "osftool: unknown command 'frobnicate'\n", "usage: osftool <"},
+        {"info", "", "usage: osftool info FILE\n"},
+        {"info " + file + " " + file, "", "usage: osftool info FILE\n"},
+        {"info --completed " + file, "osftool info: unknown option '--completed'\n",
+         "usage: osftool info FILE\n"},
+        {"dump --bogus " + file, "osftool dump: unknown option '--bogus'\n",
+         "usage: osftool dump [--completed] FILE\n"},
+        {"check", "", "usage: osftool check FILE\n"},
+        {"export " + file, "", "usage: osftool export FILE OUT.wrl\n"},
     };
     for (const auto& c : cases)
     {
-        const ToolRun run = Osftool(c.first);
-        EXPECT_EQ(run.status, 64) << c.first;
-        EXPECT_EQ(run.err.rfind(c.second, 0), 0u) << c.first << ": " << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        const ToolRun run = Osftool(c.args);
+        EXPECT_EQ(run.status, 64) << c.args;
+        EXPECT_EQ(run.err.rfind(c.wrong + c.usage, 0), 0u) << c.args << ": " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.wrong.empty() ? 1 : 2)
+            << run.err;
         EXPECT_EQ(run.out, "");
     }
 }
