@@ -5,6 +5,8 @@
 #include "app/KV_SplashWnd.h"
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
 #include <wx/button.h>
 #include <wx/config.h>
@@ -161,6 +163,16 @@ bool CMainFrame::CreateMenuBar()
     bar->Append(view, "&View");
     bar->Append(help, "&Help");
     SetMenuBar(bar);
+    // Every shortcut the menus show, for OnCharHook.
+    std::vector<wxAcceleratorEntry> shortcuts;
+    for (size_t m = 0; m < bar->GetMenuCount(); ++m)
+        for (const wxMenuItem* item : bar->GetMenu(m)->GetMenuItems())
+        {
+            const std::unique_ptr<wxAcceleratorEntry> shortcut(item->GetAccel());
+            if (shortcut != nullptr && shortcut->IsOk())
+                shortcuts.emplace_back(shortcut->GetFlags(), shortcut->GetKeyCode(), item->GetId());
+        }
+    mkShortcuts = wxAcceleratorTable(static_cast<int>(shortcuts.size()), shortcuts.data());
     UpdateRecentFileMenu(wxFileHistory(KV_RECENT_FILE_COUNT, KV_MenuId(ID_FILE_MRU_FILE1)));
     return true;
 }
@@ -321,6 +333,11 @@ void CMainFrame::OnIdle(wxIdleEvent& event)
     event.Skip();
 }
 
+// The place is the corner of the window manager's frame around the window, as the toolkit
+// reads it once the window is shown, and as Move puts it back. The size is the window's
+// client area: the manager adds its frame (title bar, borders) around that, and a frame
+// size saved and restored as a window size would grow by the frame's size every run, since
+// a new window does not know its frame until it is shown.
 void CMainFrame::RestorePlacement()
 {
     wxConfigBase* config = wxConfigBase::Get(false);
@@ -328,17 +345,19 @@ void CMainFrame::RestorePlacement()
         return;
     long x = 0, y = 0, width = 0, height = 0;
     if (!config->Read("/Window/X", &x) || !config->Read("/Window/Y", &y) ||
-        !config->Read("/Window/Width", &width) || !config->Read("/Window/Height", &height))
+        !config->Read("/Window/ClientWidth", &width) ||
+        !config->Read("/Window/ClientHeight", &height))
         return;
     // A size from a larger screen or a place on a display that is gone would leave the
     // window unreachable.
-    if (width < 200 || height < 150 || width > 16384 || height > 16384)
+    if (width < 200 || height < 100 || width > 16384 || height > 16384)
         return;
     const wxRect rect(static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
                       static_cast<int>(height));
     if (wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(40, 10)) == wxNOT_FOUND)
         return;
-    SetSize(rect);
+    Move(rect.GetTopLeft());
+    SetClientSize(rect.GetSize());
     if (config->ReadBool("/Window/Maximized", false))
         Maximize();
 }
@@ -352,11 +371,12 @@ void CMainFrame::SavePlacement()
     const bool maximised = IsMaximized();
     if (!maximised)
     {
-        const wxRect rect = GetRect();
-        config->Write("/Window/X", static_cast<long>(rect.x));
-        config->Write("/Window/Y", static_cast<long>(rect.y));
-        config->Write("/Window/Width", static_cast<long>(rect.width));
-        config->Write("/Window/Height", static_cast<long>(rect.height));
+        const wxPoint place = GetPosition();
+        const wxSize size = GetClientSize();
+        config->Write("/Window/X", static_cast<long>(place.x));
+        config->Write("/Window/Y", static_cast<long>(place.y));
+        config->Write("/Window/ClientWidth", static_cast<long>(size.x));
+        config->Write("/Window/ClientHeight", static_cast<long>(size.y));
     }
     config->Write("/Window/Maximized", maximised);
     config->Flush();
@@ -379,7 +399,34 @@ void CMainFrame::OnCharHook(wxKeyEvent& event)
         CancelLoad();
         return;
     }
+    // The menus' shortcuts are the toolkit's to find only when the window with the keyboard
+    // has not taken the key itself. The 3D view has the keyboard once it has been clicked,
+    // and its input method takes every plain key that types a character (1 to 6, 0) without
+    // using it. So the frame carries out a shortcut of its menus here, whichever child has
+    // the keyboard, as the menu would: only while the command is enabled.
+    if (const wxAcceleratorEntry* shortcut = mkShortcuts.GetEntry(event))
+    {
+        if (RunShortcut(shortcut->GetCommand()))
+            return;
+    }
     event.Skip();
+}
+
+bool CMainFrame::RunShortcut(int id)
+{
+    wxUpdateUIEvent state(id);
+    state.SetEventObject(this);
+    GetEventHandler()->ProcessEvent(state);
+    if (state.GetSetEnabled() && !state.GetEnabled())
+        return false;
+    wxCommandEvent command(wxEVT_MENU, id);
+    command.SetEventObject(this);
+    // A check item's command says the state it turns to, as the menu's would.
+    const wxMenuItem* item = GetMenuBar() != nullptr ? GetMenuBar()->FindItem(id) : nullptr;
+    if (item != nullptr && item->IsCheckable())
+        command.SetInt(state.GetSetChecked() ? !state.GetChecked() : !item->IsChecked());
+    GetEventHandler()->ProcessEvent(command);
+    return true;
 }
 
 void CMainFrame::OnCancelLoad(wxCommandEvent&)

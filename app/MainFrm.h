@@ -5,6 +5,7 @@
 
 #include "app/KV_VerovuriRezaroDoc.h"
 
+#include <wx/accel.h>
 #include <wx/frame.h>
 #include <wx/timer.h>
 
@@ -65,13 +66,17 @@ private:
     void OnIdle(wxIdleEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnCharHook(wxKeyEvent& event);
+    // Carries out a menu command as its shortcut does; false when the command is disabled.
+    bool RunShortcut(int id);
     void OnCancelLoad(wxCommandEvent& event);
     bool IsLoading() const { return mkIsLoading && mkIsLoading(); }
     void CancelLoad();
     void PlaceLoadControls();
-    // The window's size and place from the last run, when the settings hold them and they
-    // still meet a display; otherwise the toolkit's choice stays.
+    // The window's place and client size from the last run, when the settings hold them and
+    // they still meet a display; otherwise the toolkit's choice stays.
     void RestorePlacement();
+    // Keeps the place of the window manager's frame and the window's client size (only
+    // whether it is maximised, when it is).
     void SavePlacement();
     void OnExit(wxCommandEvent& event);
     void OnRecentFile(wxCommandEvent& event);
@@ -80,6 +85,8 @@ private:
     wxWindow* mpkCommandTarget = nullptr;
     int mnRecentFiles = 0;  // entries the recent-file list shows
     wxMenu* mpkFileMenu = nullptr;
+    // The menus' shortcuts, each with its command.
+    wxAcceleratorTable mkShortcuts;
     wxGauge* mpkLoadGauge = nullptr;
     wxButton* mpkLoadCancel = nullptr;
     // Moves the gauge while a load shows its progress.

@@ -15,8 +15,10 @@
 #include <wx/utils.h>
 
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <csignal>
@@ -31,6 +33,8 @@ namespace
 {
 pid_t gnServerPid = 0;
 bool gbServerWithoutGLX = false;
+bool gbWindowManagerWanted = false;
+pid_t gnWindowManagerPid = 0;
 
 // Test programs of one executable may run side by side: each process keeps its settings in
 // a folder of its own, removed at exit when every test passed (kept for a look otherwise).
@@ -114,12 +118,88 @@ void StartPrivateServer()
     std::atexit(StopPrivateServer);
 }
 
+void StopWindowManager()
+{
+    if (gnWindowManagerPid > 0)
+    {
+        kill(gnWindowManagerPid, SIGTERM);
+        waitpid(gnWindowManagerPid, nullptr, 0);
+        gnWindowManagerPid = 0;
+    }
+}
+
+// Whether a window manager has announced itself on the display's root window.
+bool WindowManagerAnnounced(Display* display)
+{
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    const bool found = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                          XA_WINDOW, &type, &format, &count, &after,
+                                          &data) == Success &&
+                       type == XA_WINDOW && count == 1;
+    if (data != nullptr)
+        XFree(data);
+    return found;
+}
+
+// openbox on the process's own server only: on the display of the run it would take over the
+// windows of every other test.
+void StartWindowManager()
+{
+    if (gnServerPid <= 0)
+        return;
+    const pid_t pid = fork();
+    if (pid == 0)
+    {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0)
+        {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0)
+        return;
+    gnWindowManagerPid = pid;
+    std::atexit(StopWindowManager);
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+    {
+        StopWindowManager();
+        return;
+    }
+    bool announced = false;
+    for (int i = 0; i < 200 && !announced; ++i)
+    {
+        announced = WindowManagerAnnounced(display);
+        if (!announced)
+        {
+            if (waitpid(pid, nullptr, WNOHANG) == pid)
+            {
+                gnWindowManagerPid = 0;  // it ended (not installed, or refused)
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    XCloseDisplay(display);
+    if (!announced)
+        StopWindowManager();
+}
+
 bool StartToolkit()
 {
     static bool started = false;
     if (started)
         return true;
     StartPrivateServer();
+    if (gbWindowManagerWanted)
+        StartWindowManager();
     KV_PrepareToolkitEnvironment();
     setenv("XDG_CONFIG_HOME", (ProcessFolder() + "/config").c_str(), 1);
     wxApp::SetInstance(new KV_VerovuriRezaroApp);
@@ -147,6 +227,54 @@ std::string Utf8(const wxString& text)
 void AppHarness::UseServerWithoutOpenGL()
 {
     gbServerWithoutGLX = true;
+}
+
+void AppHarness::UseWindowManager()
+{
+    gbWindowManagerWanted = true;
+}
+
+bool AppHarness::HasWindowManager()
+{
+    return gnWindowManagerPid > 0;
+}
+
+std::string AppHarness::InputLock()
+{
+    const char* display = std::getenv("DISPLAY");
+    std::string name = "/tmp/orvane-tests-input";
+    for (const char* c = display != nullptr ? display : ""; *c != '\0'; ++c)
+        name += std::isdigit(static_cast<unsigned char>(*c)) ? *c : '-';
+    return name;
+}
+
+// ---- ShellActor
+
+ShellActor::ShellActor(const std::string& script)
+{
+    mnPid = fork();
+    if (mnPid == 0)
+    {
+        execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+}
+
+ShellActor::~ShellActor()
+{
+    if (mnPid > 0 && mnStatus < 0)
+    {
+        kill(mnPid, SIGKILL);
+        waitpid(mnPid, nullptr, 0);
+    }
+}
+
+bool ShellActor::Finished()
+{
+    int status = 0;
+    if (mnStatus < 0 && mnPid > 0 && waitpid(mnPid, &status, WNOHANG) == mnPid)
+        mnStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return mnStatus >= 0;
 }
 
 void ScriptedPrompts::Message(const wxString& text, const wxString& caption)

@@ -92,13 +92,40 @@ public:
 
     // Before the first harness of the process: its X server offers no OpenGL.
     static void UseServerWithoutOpenGL();
+    // Before the first harness of the process: a window manager (openbox) runs on the
+    // process's own X server, as on a desktop: it frames, places and focuses the windows.
+    static void UseWindowManager();
+    // Whether it runs (false when openbox or a private X server could not be started).
+    static bool HasWindowManager();
 
     // A file name in the running test case's own scratch folder.
     static std::string ScratchPath(const std::string& name);
     static std::string SamplePath();
 
+    // The lock held by whoever gives a window of the display the keyboard or the pointer
+    // (flock on this file): tests running side by side on one display share both.
+    static std::string InputLock();
+
 private:
     ScriptedPrompts mkPrompts;
     KV_Prompts* mpkPreviousPrompts = nullptr;
     bool mbRunning = false;
+};
+
+// A shell script run beside the test, as a person at the display would act (xdotool);
+// Finished() reaps it without waiting. Killed when destroyed unfinished.
+class ShellActor
+{
+public:
+    explicit ShellActor(const std::string& script);
+    ~ShellActor();
+    ShellActor(const ShellActor&) = delete;
+    ShellActor& operator=(const ShellActor&) = delete;
+    bool Finished();
+    // The script's exit status once finished (128 when a signal ended it), -1 before.
+    int ExitStatus() const { return mnStatus; }
+
+private:
+    int mnPid = -1;
+    int mnStatus = -1;
 };

@@ -19,14 +19,12 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#undef Status  // Xlib's macro; Actor::Status is this file's own
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,51 +34,14 @@
 
 namespace
 {
-// A shell script run beside the test; Finished() reaps it.
-class Actor
-{
-public:
-    explicit Actor(const std::string& script)
-    {
-        mnPid = fork();
-        if (mnPid == 0)
-        {
-            execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-    }
-    ~Actor()
-    {
-        if (mnPid > 0 && mnStatus < 0)
-        {
-            kill(mnPid, SIGKILL);
-            waitpid(mnPid, nullptr, 0);
-        }
-    }
-    bool Finished()
-    {
-        int status = 0;
-        if (mnStatus < 0 && mnPid > 0 && waitpid(mnPid, &status, WNOHANG) == mnPid)
-            mnStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-        return mnStatus >= 0;
-    }
-    int Status() const { return mnStatus; }
-
-private:
-    pid_t mnPid = -1;
-    int mnStatus = -1;
-};
+using Actor = ShellActor;
 
 // The keyboard focus and the pointer are the display's, shared by every test running on it:
 // whoever gives a window the keyboard and types, or raises a window and clicks in it, holds
 // this lock meanwhile (flock), or another test's keys would land in this test's window.
 std::string InputLock()
 {
-    const char* display = std::getenv("DISPLAY");
-    std::string name = "/tmp/orvane-tests-input";
-    for (const char* c = display != nullptr ? display : ""; *c != '\0'; ++c)
-        name += std::isdigit(static_cast<unsigned char>(*c)) ? *c : '-';
-    return name;
+    return AppHarness::InputLock();
 }
 
 // Script lines: wait (at most 15 s) for a shown window titled exactly `title` of the process
@@ -170,7 +131,7 @@ protected:
     void Drive(Actor& actor, const std::string& what)
     {
         EXPECT_TRUE(mpkApp->PumpUntil([&] { return actor.Finished(); }, 30000)) << what;
-        EXPECT_EQ(actor.Status(), 0) << what << ": the window never came";
+        EXPECT_EQ(actor.ExitStatus(), 0) << what << ": the window never came";
         EXPECT_TRUE(mpkApp->WaitForFrame()) << what << ": no frame drawn after it";
     }
 
