@@ -47,13 +47,19 @@ wxString KV_SaveAsWildcard()
            "PLY, binary (*.ply)|*.ply|STL, binary (*.stl)|*.stl|Orvane Surface Files (*.osf)|*.osf";
 }
 
+wxString KV_CountOf(unsigned long count, const char* one, const char* many)
+{
+    return wxString::Format("%lu %s", count, count == 1 ? one : many);
+}
+
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
                         const KV_SurfaceReadReport* report)
 {
     // Counts and texture only: no need to wait for the lists finished after the first frame.
     const KV_PolySurface& surface = geometry.DrawingSurface();
     const unsigned int polygons = report ? report->munPolygonsAsRead : surface.PolygonCount();
-    wxString text = wxString::Format("%u vertices, %u polygons, ", surface.VertexCount(), polygons);
+    wxString text = KV_CountOf(surface.VertexCount(), "vertex", "vertices") + ", " +
+                    KV_CountOf(polygons, "polygon", "polygons") + ", ";
     if (surface.HasTextureMap())
         text += wxString::Format("%d x %d texture", surface.mpTextureMap->Cols(),
                                  surface.mpTextureMap->Rows());

@@ -8,8 +8,11 @@
 class KV_PolySurfaceGeometry3D;
 struct KV_SurfaceReadReport;
 
-// "N vertices, M polygons, W x H texture" (or "no texture") of a loaded geometry; M counts
-// the polygons as read when report is given, else the triangles.
+// "1 vertex", "2 vertices": a count and its noun, singular for one only.
+wxString KV_CountOf(unsigned long count, const char* one, const char* many);
+// "N vertices, M polygons, W x H texture" (or "no texture") of a loaded geometry, singular
+// nouns for counts of one; M counts the polygons as read when report is given, else the
+// triangles.
 wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
                         const KV_SurfaceReadReport* report);
 // Writes the geometry's surface in the format path's extension names (glb, gltf, obj, ply,

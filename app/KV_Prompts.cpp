@@ -10,6 +10,7 @@
 #include <wx/msgdlg.h>
 #include <wx/thread.h>
 
+#include <chrono>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -18,7 +19,23 @@ namespace
 {
 KV_Prompts gkDefaultPrompts;
 KV_Prompts* gpkPrompts = &gkDefaultPrompts;
+// Only the user-interface thread shows report boxes and reads this.
+double gdReportBoxSeconds = 0.0;
+
+// A report's box, its time open counted.
+void ShowReportBox(const wxString& body, const wxString& title)
+{
+    const auto opened = std::chrono::steady_clock::now();
+    KV_Prompts::Get().Message(body, title);
+    gdReportBoxSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - opened).count();
+}
 }  // namespace
+
+double KV_ReportBoxSeconds()
+{
+    return gdReportBoxSeconds;
+}
 
 void KV_Prompts::Message(const wxString& text, const wxString& caption)
 {
@@ -97,7 +114,7 @@ void KV_InstallReportMessageBoxes()
             const wxString body = wxString::FromUTF8(text), title = wxString::FromUTF8(caption);
             if (wxThread::IsMain() || wxTheApp == nullptr)
             {
-                KV_Prompts::Get().Message(body, title);
+                ShowReportBox(body, title);
                 return;
             }
             // A report from a worker: the box belongs to the user-interface thread. The
@@ -105,7 +122,7 @@ void KV_InstallReportMessageBoxes()
             // is waited for at exit); only a report that ends the program waits to be seen.
             if (kind == KV_ReportKind::Message)
             {
-                wxTheApp->CallAfter([body, title] { KV_Prompts::Get().Message(body, title); });
+                wxTheApp->CallAfter([body, title] { ShowReportBox(body, title); });
                 return;
             }
             auto shown = std::make_shared<std::promise<void>>();
@@ -113,7 +130,7 @@ void KV_InstallReportMessageBoxes()
             wxTheApp->CallAfter(
                 [body, title, shown]
                 {
-                    KV_Prompts::Get().Message(body, title);
+                    ShowReportBox(body, title);
                     shown->set_value();
                 });
             seen.wait();

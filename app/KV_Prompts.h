@@ -42,3 +42,8 @@ bool KV_ConfirmOverwrite(const wxString& path);
 // Routes the core's reports (KV_Report.h) to task-modal message boxes: the report's text in
 // the body, its caption in the title bar. Fatal reports end the process after the box.
 void KV_InstallReportMessageBoxes();
+
+// Seconds the user-interface thread has spent so far waiting on those boxes (from the box's
+// opening until the user closed it): what an operation that showed one takes out of its own
+// time. Read on the user-interface thread only.
+double KV_ReportBoxSeconds();

@@ -23,5 +23,8 @@ public:
     static constexpr const char* kTitle = "Surface Properties";
 
 private:
+    // The height of one row of the list.
+    int RowHeight() const;
+
     wxListCtrl* mpkList = nullptr;
 };

@@ -12,6 +12,7 @@
 #include <wx/filename.h>
 #include <wx/time.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
@@ -76,6 +77,8 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path, Wait wait)
         return false;
 
     const long long start = wxGetUTCTimeMillis().GetValue();
+    // A report's box (a texture not found) may stay open during the load: not load time.
+    const double boxSeconds = KV_ReportBoxSeconds();
     const wxString name = wxFileName(path).GetFullName();
     KV_DocumentCore::LoadListener listener;
     listener.mkStageBegins = [this, name](KV_LoadJob::Stage stage)
@@ -101,7 +104,8 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path, Wait wait)
             }
         }
     };
-    listener.mkFinished = [this, path, start](KV_LoadJob::Outcome outcome, std::exception_ptr error)
+    listener.mkFinished = [this, path, start, boxSeconds](KV_LoadJob::Outcome outcome,
+                                                          std::exception_ptr error)
     {
         if (error)
         {
@@ -111,7 +115,7 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path, Wait wait)
                 mpkProgress->EndLoadProgress(KV_IDLE_PROMPT);
             std::rethrow_exception(error);
         }
-        LoadFinished(path, outcome, start);
+        LoadFinished(path, outcome, start, boxSeconds);
     };
     // Reading is the first stage: say so at once, before the worker has begun.
     if (mpkProgress != nullptr)
@@ -141,7 +145,7 @@ void KV_VerovuriRezaroDoc::CancelLoad()
 }
 
 void KV_VerovuriRezaroDoc::LoadFinished(const wxString& path, KV_LoadJob::Outcome outcome,
-                                        long long startMs)
+                                        long long startMs, double boxSecondsAtStart)
 {
     meLastOutcome = outcome;
     // One not adopted by the new surface's actor (a failed load) goes.
@@ -159,10 +163,12 @@ void KV_VerovuriRezaroDoc::LoadFinished(const wxString& path, KV_LoadJob::Outcom
     const wxString summary = KV_LoadSummary(geometry, GetReadReport());
     if (mpkProgress != nullptr && geometry.DrawingSurface().HasTextureMap())
         mpkProgress->ShowLoadStage(kStagePreparingTexture);
+    const double seconds =
+        static_cast<double>(wxGetUTCTimeMillis().GetValue() - startMs) / 1000.0 -
+        (KV_ReportBoxSeconds() - boxSecondsAtStart);
     if (mpkProgress != nullptr)
-        mpkProgress->EndLoadProgress(wxString::Format(
-            "%s, loaded in %.1f s", summary,
-            static_cast<double>(wxGetUTCTimeMillis().GetValue() - startMs) / 1000.0));
+        mpkProgress->EndLoadProgress(
+            wxString::Format("%s, loaded in %.1f s", summary, std::max(seconds, 0.0)));
 
     if (mkRecentFileListener)
         mkRecentFileListener(path);

@@ -117,8 +117,10 @@ public:
     static constexpr const char* kOpenFailedFormat = "Cannot open the file %s.";
 
 private:
-    // The end of a load begun by LoadSurfaceFile.
-    void LoadFinished(const wxString& path, KV_LoadJob::Outcome outcome, long long startMs);
+    // The end of a load begun by LoadSurfaceFile at startMs, when report boxes had been open
+    // for boxSecondsAtStart (KV_ReportBoxSeconds).
+    void LoadFinished(const wxString& path, KV_LoadJob::Outcome outcome, long long startMs,
+                      double boxSecondsAtStart);
 
     KV_DocumentCore mkCore;
     KV_Executor* mpkExecutor = nullptr;

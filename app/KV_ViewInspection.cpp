@@ -1,5 +1,6 @@
 // The view's inspection commands and pictures: Surface Properties, Show Holes, the standard
 // views, zooming with the mouse wheel, Save Image and Copy View.
+#include "app/KV_DocumentCoreBridge.h"
 #include "app/KV_ImageSizeDlg.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
@@ -140,7 +141,7 @@ void KV_VerovuriRezaroView::OnShowHoles(wxCommandEvent&)
         const KV_PolySurface& surface = geometry->GetSurface();
         const unsigned int loops = surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u;
         mkServices.MainWindow()->SetStatusText(
-            wxString::Format("%u boundary loops (holes) outlined", loops), 0);
+            KV_CountOf(loops, "boundary loop (hole)", "boundary loops (holes)") + " outlined", 0);
     }
     Repaint();
 }

@@ -282,6 +282,8 @@ void ScriptedPrompts::Message(const wxString& text, const wxString& caption)
     // Also on the error stream, where a test of a program that ends can see it.
     std::fprintf(stderr, "message box: %s | %s\n", Utf8(text).c_str(), Utf8(caption).c_str());
     mkMessages.push_back({Utf8(text), Utf8(caption)});
+    if (mnMessageMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(mnMessageMs));
 }
 
 bool ScriptedPrompts::AskYesNo(const wxString& text, const wxString& caption)

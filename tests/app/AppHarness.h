@@ -35,6 +35,8 @@ public:
                             const wxString& defaultExtension, const wxString& wildcard) override;
 
     std::vector<Shown> mkMessages;
+    // How long each message box stays open (a person reading it), in milliseconds.
+    int mnMessageMs = 0;
     std::vector<Shown> mkQuestions;
     std::deque<bool> mkAnswers;        // empty: No
     std::deque<wxColour> mkColours;    // empty: Cancel

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <wx/clipbrd.h>
+#include <wx/listctrl.h>
 #include <wx/menu.h>
 #include <wx/regex.h>
 #include <wx/timer.h>
@@ -167,12 +168,14 @@ std::string ColourAt(const wxImage& image, int x, int y)
     return names.at((R ? 4 : 0) | (G ? 2 : 0) | (B ? 1 : 0));
 }
 
-// Answers the Surface Properties dialog after reading its rows.
+// Answers the Surface Properties dialog after reading its rows, and, shown on the screen,
+// counts the rows that hide below its list's visible part (-1: no list).
 class ReadProperties : public wxExpectModalBase<KV_SurfacePropertiesDlg, ReadProperties>
 {
 public:
-    explicit ReadProperties(std::map<std::string, std::string>* rows, wxString* title)
-        : mpkRows(rows), mpkTitle(title)
+    explicit ReadProperties(std::map<std::string, std::string>* rows, wxString* title,
+                            int* hidden = nullptr)
+        : mpkRows(rows), mpkTitle(title), mpnHidden(hidden)
     {
     }
 
@@ -181,12 +184,36 @@ protected:
     {
         *mpkTitle = dialog->GetTitle();
         for (const auto& row : dialog->Rows()) (*mpkRows)[row.first] = row.second;
+        if (mpnHidden != nullptr)
+        {
+            *mpnHidden = -1;
+            dialog->Show();
+            for (int i = 0; i < 40; ++i)
+            {
+                wxTheApp->Yield(true);
+                wxMilliSleep(10);
+            }
+            for (wxWindow* child : dialog->GetChildren())
+                if (auto* list = dynamic_cast<wxListCtrl*>(child))
+                {
+                    *mpnHidden = 0;
+                    for (long i = 0; i < list->GetItemCount(); ++i)
+                    {
+                        wxRect row;
+                        if (!list->GetItemRect(i, row) ||
+                            row.GetBottom() >= list->GetClientSize().y)
+                            ++*mpnHidden;
+                    }
+                }
+            dialog->Hide();
+        }
         return wxID_OK;
     }
 
 private:
     std::map<std::string, std::string>* mpkRows;
     wxString* mpkTitle;
+    int* mpnHidden;
 };
 
 // Answers the image size dialog with a size (or the proposed one when empty).
@@ -237,8 +264,11 @@ TEST_F(InspectionTest, PropertiesOfATubeWithTwoHoles)
     EXPECT_TRUE(mkApp.IsEnabled(ID_VIEW_PROPERTIES));
     std::map<std::string, std::string> rows;
     wxString title;
-    wxTEST_DIALOG(mkApp.Command(ID_VIEW_PROPERTIES), ReadProperties(&rows, &title));
+    int hidden = -2;
+    wxTEST_DIALOG(mkApp.Command(ID_VIEW_PROPERTIES), ReadProperties(&rows, &title, &hidden));
     EXPECT_EQ(title, wxString("Surface Properties"));
+    // Every row shows without scrolling.
+    EXPECT_EQ(hidden, 0);
     EXPECT_EQ(rows["file"], path);
     EXPECT_EQ(rows["encoding"], "raw");
     EXPECT_EQ(rows["vertices"], "8");
@@ -304,6 +334,17 @@ TEST_F(InspectionTest, ShowHolesOutlinesTheLoopsAndCountsThem)
     EXPECT_GT(outlined, 100);
     mkApp.Command(ID_VIEW_SHOW_HOLES);
     EXPECT_FALSE(mkApp.IsChecked(ID_VIEW_SHOW_HOLES));
+}
+
+TEST_F(InspectionTest, ShowHolesSaysOneLoopInTheSingular)
+{
+    // The tube with its top closed: a cup, open at the bottom only.
+    OsfSurface cup = TwoHoleTube();
+    cup.polygons.push_back({4, 5, 6, 7});
+    StartWith(Write("cup.osf", cup));
+    mkApp.Command(ID_VIEW_SHOW_HOLES);
+    EXPECT_EQ(mkApp.Frame()->GetStatusBar()->GetStatusText(0),
+              wxString("1 boundary loop (hole) outlined"));
 }
 
 TEST_F(InspectionTest, EachStandardViewShowsItsSideOfTheCube)

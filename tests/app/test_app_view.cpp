@@ -19,6 +19,7 @@
 #include <wx/dir.h>
 #include <wx/dnd.h>
 #include <wx/filename.h>
+#include <wx/statusbr.h>
 #include <wx/toolbar.h>
 #include <wx/dcmemory.h>
 #include <wx/print.h>
@@ -160,6 +161,35 @@ TEST_F(ViewTest, DroppedFileOpensLikeTheCommandLine)
     ASSERT_NE(Doc()->mpkSurfaceGeometry, nullptr);
     EXPECT_EQ(Renderer().GetActorCount(), 1u);
     EXPECT_EQ(mkApp.Frame()->GetTitle(), wxString("sample.osf - Orvane Image View"));
+}
+
+TEST_F(ViewTest, LoadTimeLeavesOutTheTimeAWarningStayedOpen)
+{
+    // A textured triangle whose picture is missing: the load warns, and the warning stays
+    // open 2.5 s, far longer than the load itself takes.
+    const std::string model = AppHarness::ScratchPath("missing-texture.obj");
+    std::ofstream(AppHarness::ScratchPath("missing-texture.mtl")) << "newmtl skin\nmap_Kd gone.png\n";
+    std::ofstream(model) << "mtllib missing-texture.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\n"
+                            "vt 0 0\nvt 1 0\nvt 0 1\nusemtl skin\nf 1/1 2/2 3/3\n";
+    mkApp.Prompts().mnMessageMs = 2500;
+    auto loadedIn = [this]
+    {
+        const wxString status = mkApp.Frame()->GetStatusBar()->GetStatusText(0);
+        double seconds = -1.0;
+        EXPECT_EQ(std::sscanf(status.utf8_str(),
+                              "3 vertices, 1 polygon, no texture, loaded in %lf s", &seconds),
+                  1)
+            << status;
+        return seconds;
+    };
+    // From the command line (read before the window shows), then opened in the background.
+    ASSERT_TRUE(mkApp.Start({model}));
+    EXPECT_LT(loadedIn(), 2.5) << "command line";
+    Doc()->CloseSurface();
+    ASSERT_TRUE(mkApp.Open(model));
+    EXPECT_LT(loadedIn(), 2.5) << "opened";
+    ASSERT_EQ(mkApp.Prompts().mkMessages.size(), 2u);
+    EXPECT_EQ(mkApp.Prompts().mkMessages[1].caption, "Texture not found");
 }
 
 TEST(ExportName, PathWithoutItsLastFourCharactersAndWrl)
