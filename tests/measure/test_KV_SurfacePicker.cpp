@@ -1,7 +1,6 @@
-// Picking and measuring without a display: the camera's rays against a pinhole worked out by
-// hand, the hierarchy's answers against every triangle tried in turn, what a hit reports
-// (file polygon, own normal, texture coordinate, texel), bad data, and the polygon-set and
-// rectangle measures on grids whose figures are known.
+// Picking and measuring without a display: the camera against a pinhole worked out by hand,
+// the hierarchy against every triangle tried in turn (made alone and with an executor), what
+// a hit reports, bad data, and the measures on grids whose figures are known.
 #include "foundation/KV_Executor.h"
 #include "image/KV_MultiImage.h"
 #include "measure/KV_PickCamera.h"
@@ -14,11 +13,13 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace
 {
 using Point = std::array<double, 3>;
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 void AddPolygon(KV_BasePolySurface& s, std::initializer_list<unsigned int> corners)
 {
@@ -27,27 +28,33 @@ void AddPolygon(KV_BasePolySurface& s, std::initializer_list<unsigned int> corne
     s.Polygons().Append(polygon);
 }
 
-// An n x m grid of unit squares in the plane z = 0 from (x0, y0), counter-clockwise seen
-// from +z (or clockwise when flipped); square (i, j) is polygon j * n + i.
-void MakeGrid(KV_BasePolySurface& s, int n, int m, double x0 = 0, double y0 = 0,
-              bool flipped = false)
+// An n x m sheet of squares of the given side from (x0, y0) at height z, counter-clockwise
+// seen from +z (clockwise when flipped); square (i, j) is the sheet's polygon j * n + i.
+// Bumpy: wavy heights, and a fifth of the squares split into two triangles.
+void AddSheet(KV_BasePolySurface& s, int n, int m, double x0, double y0, double side = 1,
+              double z = 0, bool bumpy = false, bool flipped = false)
 {
+    const unsigned int base = s.VertexCount(), w = n + 1;
     for (int j = 0; j <= m; ++j)
         for (int i = 0; i <= n; ++i)
-            s.Vertices().Append(KV_Vector3D(float(x0 + i), float(y0 + j), 0.0f));
-    for (int j = 0; j < m; ++j)
-        for (int i = 0; i < n; ++i)
         {
-            const unsigned int a = j * (n + 1) + i, b = a + 1, c = a + n + 2, d = a + n + 1;
-            if (flipped)
-                AddPolygon(s, {a, d, c, b});
+            const double x = x0 + side * i, y = y0 + side * j;
+            const double bump = 0.8 * std::sin(0.7 * x + 0.3 * y) * std::cos(0.4 * y - 0.2 * x);
+            s.Vertices().Append(KV_Vector3D(float(x), float(y), float(z + (bumpy ? bump : 0))));
+        }
+    for (unsigned int j = 0; j < unsigned(m); ++j)
+        for (unsigned int i = 0; i < unsigned(n); ++i)
+        {
+            const unsigned int a = base + j * w + i, b = a + 1, c = a + w + 1, d = a + w;
+            if (bumpy && (i * 7 + j * 3) % 5 == 0)
+                AddPolygon(s, {a, b, c}), AddPolygon(s, {a, c, d});
             else
-                AddPolygon(s, {a, b, c, d});
+                flipped ? AddPolygon(s, {a, d, c, b}) : AddPolygon(s, {a, b, c, d});
         }
 }
 
-// Looking down -z from (0, 0, 10) with a 90 degree field of view into a 100 x 100 picture:
-// a point (x, y, 0) lands at picture (50 + 5x, 50 - 5y).
+// Looking down -z from (0, 0, 10) with a 90 degree view into a 100 x 100 picture: a point
+// (x, y, 0) lands at picture (50 + 5x, 50 - 5y).
 KV_PickCamera Pinhole()
 {
     KV_PickCamera camera;
@@ -58,265 +65,175 @@ KV_PickCamera Pinhole()
     return camera;
 }
 
-Point At(const KV_Ray& ray, double t)
+KV_Ray Ray(Point origin, Point direction, double tMin = 0, double tMax = 1)
 {
-    return {ray.origin[0] + t * ray.direction[0], ray.origin[1] + t * ray.direction[1],
-            ray.origin[2] + t * ray.direction[2]};
-}
-
-// A bumpy sheet of mixed triangles and quads with a second, smaller sheet floating above
-// it, so that rays meet several layers: a small random-ish mesh.
-void MakeBumpySheets(KV_TexturedPolySurface& s, int n = 24)
-{
-    for (int layer = 0; layer < 2; ++layer)
-    {
-        const unsigned int base = s.VertexCount();
-        const double scale = layer == 0 ? 1.0 : 0.5;
-        for (int j = 0; j <= n; ++j)
-            for (int i = 0; i <= n; ++i)
-            {
-                const double x = scale * (i - n / 2.0), y = scale * (j - n / 2.0);
-                const double z =
-                    layer * 3.0 + 0.8 * std::sin(0.7 * x + 0.3 * y) * std::cos(0.4 * y - 0.2 * x);
-                s.Vertices().Append(KV_Vector3D(float(x), float(y), float(z)));
-            }
-        for (int j = 0; j < n; ++j)
-            for (int i = 0; i < n; ++i)
-            {
-                const unsigned int a = base + j * (n + 1) + i, b = a + 1, c = a + n + 2,
-                                   d = a + n + 1;
-                if ((i * 7 + j * 3) % 5 == 0)
-                {
-                    AddPolygon(s, {a, b, c});
-                    AddPolygon(s, {a, c, d});
-                }
-                else
-                {
-                    AddPolygon(s, {a, b, c, d});
-                }
-            }
-    }
+    KV_Ray ray;
+    ray.origin = origin, ray.direction = direction, ray.tMin = tMin, ray.tMax = tMax;
+    return ray;
 }
 }  // namespace
 
-TEST(PickCamera, RaysMeetThePlaneWhereAPinholeSaysTheyDo)
+TEST(PickCamera, MeetsThePlaneWhereAPinholeSaysAndRefusesWhatItCannotInvert)
 {
     const KV_PickCamera camera = Pinhole();
-    // (picture x, picture y) -> the point of z = 0 it shows.
-    const struct
-    {
-        double x, y, wantX, wantY;
-    } cases[] = {{50, 50, 0, 0}, {75, 30, 5, 4}, {0, 100, -10, -10}, {12.5, 87.5, -7.5, -7.5}};
-    for (const auto& c : cases)
+    // Picture point (x, y) -> the point of z = 0 it shows; pixel (74, 29) at its centre.
+    const double cases[][5] = {{50, 50, 0, 0, 0},
+                               {75, 30, 5, 4, 0},
+                               {0, 100, -10, -10, 0},
+                               {12.5, 87.5, -7.5, -7.5, 0},
+                               {74, 29, 4.9, 4.1, 0.5}};
+    for (const auto& [x, y, wantX, wantY, centre] : cases)
     {
         KV_Ray ray;
-        ASSERT_TRUE(camera.RayThroughPoint(c.x, c.y, ray)) << c.x << "," << c.y;
-        ASSERT_NE(ray.direction[2], 0.0);
+        ASSERT_TRUE(centre > 0 ? camera.RayThroughPixel(int(x), int(y), ray)
+                               : camera.RayThroughPoint(x, y, ray));
         const double t = -ray.origin[2] / ray.direction[2];
-        EXPECT_GT(t, ray.tMin);
-        EXPECT_LT(t, ray.tMax);
-        const Point p = At(ray, t);
-        EXPECT_NEAR(p[0], c.wantX, 1e-9);
-        EXPECT_NEAR(p[1], c.wantY, 1e-9);
-        double x, y, depth;
-        ASSERT_TRUE(camera.Project(p, x, y, depth));
-        EXPECT_NEAR(x, c.x, 1e-9);
-        EXPECT_NEAR(y, c.y, 1e-9);
-        EXPECT_GT(depth, 0.0);
-        EXPECT_LT(depth, 1.0);
+        EXPECT_TRUE(t > ray.tMin && t < ray.tMax) << x << "," << y;
+        const Point p{ray.origin[0] + t * ray.direction[0], ray.origin[1] + t * ray.direction[1]};
+        EXPECT_NEAR(p[0], wantX, 1e-9) << x << "," << y;
+        EXPECT_NEAR(p[1], wantY, 1e-9) << x << "," << y;
+        double px, py, depth;
+        ASSERT_TRUE(camera.Project(p, px, py, depth));
+        EXPECT_NEAR(px, x + centre, 1e-9);
+        EXPECT_NEAR(py, y + centre, 1e-9);
+        EXPECT_TRUE(depth > 0 && depth < 1) << depth;
     }
-    // Pixel (74, 29) is sampled at its centre, (74.5, 29.5).
-    KV_Ray ray;
-    ASSERT_TRUE(camera.RayThroughPixel(74, 29, ray));
-    const Point p = At(ray, -ray.origin[2] / ray.direction[2]);
-    EXPECT_NEAR(p[0], 4.9, 1e-9);
-    EXPECT_NEAR(p[1], 4.1, 1e-9);
-}
-
-TEST(PickCamera, RefusesWhatItCannotInvertOrOutsideItsViewport)
-{
-    KV_Ray ray;
-    const KV_Ray untouched = ray;
-    KV_PickCamera flat = Pinhole();
-    flat.mkProjection = KV_PerspectiveMatrix(0.0, 1.0, 1.0, 100.0);  // no height: singular
-    KV_PickCamera empty = Pinhole();
-    empty.mkViewport = {0, 0, 0, 100};
-    KV_PickCamera notFinite = Pinhole();
-    notFinite.mkModelView[12] = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_FALSE(flat.RayThroughPoint(50, 50, ray));
-    EXPECT_FALSE(empty.RayThroughPoint(50, 50, ray));
-    EXPECT_FALSE(notFinite.RayThroughPoint(50, 50, ray));
-    EXPECT_FALSE(Pinhole().RayThroughPoint(101, 50, ray));
-    EXPECT_FALSE(Pinhole().RayThroughPoint(50, std::numeric_limits<double>::infinity(), ray));
-    EXPECT_EQ(ray.origin, untouched.origin);
+    // Refused, the ray untouched: a singular projection, an empty viewport, a NaN matrix, a
+    // point outside the viewport or not finite.
+    KV_PickCamera flat = camera, empty = camera, notFinite = camera;
+    flat.mkProjection = KV_PerspectiveMatrix(0.0, 1.0, 1.0, 100.0);
+    empty.mkViewport[2] = 0;
+    notFinite.mkModelView[12] = kNaN;
+    const std::pair<KV_PickCamera, Point> refused[] = {
+        {flat, {50, 50}},
+        {empty, {50, 50}},
+        {notFinite, {50, 50}},
+        {camera, {101, 50}},
+        {camera, {50, std::numeric_limits<double>::infinity()}}};
+    for (const auto& [refuser, at] : refused)
+    {
+        KV_Ray ray = Ray({7, 7, 7}, {0, 0, 0});
+        EXPECT_FALSE(refuser.RayThroughPoint(at[0], at[1], ray)) << at[0] << "," << at[1];
+        EXPECT_EQ(ray.origin, (Point{7, 7, 7}));
+    }
     double x = 0, y = 0, depth = 0;
-    EXPECT_FALSE(Pinhole().Project({0, 0, 20}, x, y, depth));  // behind the eye
+    EXPECT_FALSE(camera.Project({0, 0, 20}, x, y, depth));  // behind the eye
 }
 
 TEST(SurfacePicker, HierarchyAnswersAsEveryTriangleDoes)
 {
-    KV_TexturedPolySurface surface;
-    MakeBumpySheets(surface);
-    KV_SurfacePicker picker;
-    ASSERT_TRUE(picker.Build(surface));
-
-    std::vector<KV_Ray> rays;
-    // Straight down through vertices, edges and faces of both sheets, slanted ones, one
-    // along the sheet, and ones that miss.
-    const double table[][6] = {
-        {0, 0, 10, 0, 0, -20},       {0.5, 0.5, 10, 0, 0, -20},    {0.25, 0, 10, 0, 0, -20},
-        {-3, 2, 10, 0.1, -0.2, -20}, {11.9, -11.9, 10, 0, 0, -20}, {12, 12, 10, 0, 0, -20},
-        {30, 30, 10, 0, 0, -20},     {-20, 0, 0.1, 40, 0, 0},      {0, 0, -10, 0, 0, 20},
-        {5, 5, 10, -1, -1, -2},      {0, 0, 1.5, 0, 0, 0.001},     {0, 0, 10, 0, 0, 0},
-    };
-    for (const auto& r : table)
-    {
-        KV_Ray ray;
-        ray.origin = {r[0], r[1], r[2]};
-        ray.direction = {r[3], r[4], r[5]};
-        rays.push_back(ray);
-    }
-    // And rays from above, slanted every way, some ending before they reach the sheets, in
-    // a fixed pseudo-random order.
-    unsigned int seed = 12345;
-    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) / 65536 % 32768 / 32768.0; };
-    for (int k = 0; k < 400; ++k)
-    {
-        KV_Ray ray;
-        ray.origin = {-12 + 24 * next(), -12 + 24 * next(), 8 + 4 * next()};
-        ray.direction = {6 * next() - 3, 6 * next() - 3, -10};
-        ray.tMin = 0.1 * next();
-        ray.tMax = 0.7 + next();
-        rays.push_back(ray);
-    }
-    int hits = 0;
-    for (std::size_t k = 0; k < rays.size(); ++k)
-    {
-        KV_PickHit fast, slow;
-        const bool found = picker.PickEveryTriangle(rays[k], slow);
-        ASSERT_EQ(picker.Pick(rays[k], fast), found) << "ray " << k;
-        if (!found)
-            continue;
-        ++hits;
-        EXPECT_EQ(fast.munPolygon, slow.munPolygon) << "ray " << k;
-        EXPECT_EQ(fast.mrT, slow.mrT) << "ray " << k;
-        EXPECT_EQ(fast.mkPoint, slow.mkPoint) << "ray " << k;
-    }
-    // The table's misses are misses, and most of the others meet something.
-    EXPECT_GT(hits, 250);
-    KV_PickHit hit;
-    EXPECT_FALSE(picker.Pick(rays[6], hit));
-    EXPECT_TRUE(picker.Pick(rays[0], hit));
-    EXPECT_NEAR(hit.mkPoint[2], 3.0, 1e-6);  // the upper sheet is met first
-}
-
-TEST(SurfacePicker, ExecutorMakesTheSameHierarchy)
-{
-    // Large enough (over 200,000 triangles) for the first splits to go to the executor.
-    KV_TexturedPolySurface surface;
-    MakeBumpySheets(surface, 300);
-    KV_SurfacePicker alone, threaded;
-    ASSERT_TRUE(alone.Build(surface));
+    // A small mesh, held against every triangle; and one of over 200,000 triangles whose
+    // first splits go to the executor, held against its hierarchy made alone.
     KV_Executor executor(2);
-    ASSERT_TRUE(threaded.Build(surface, &executor));
-    ASSERT_GT(alone.TriangleCount(), 200000u);
-    EXPECT_EQ(alone.NodeCount(), threaded.NodeCount());
-    for (int k = 0; k < 200; ++k)
+    for (const int n : {24, 300})
     {
-        KV_Ray ray;
-        ray.origin = {-150 + 1.5 * k + 0.01, 140 - 1.4 * k, 10};
-        ray.direction = {0.05 * (k % 7), -0.03 * (k % 5), -20};
-        KV_PickHit a, b;
-        const bool found = alone.Pick(ray, a);
-        ASSERT_EQ(threaded.Pick(ray, b), found) << "ray " << k;
-        if (found)
+        // A bumpy sheet about the origin and a half-size one floating 3 above it.
+        const double d = n;
+        KV_TexturedPolySurface surface;
+        AddSheet(surface, n, n, -d / 2, -d / 2, 1, 0, true);
+        AddSheet(surface, n, n, -d / 4, -d / 4, 0.5, 3, true);
+        KV_SurfacePicker picker, alone;
+        ASSERT_TRUE(picker.Build(surface, n > 24 ? &executor : nullptr));
+        ASSERT_TRUE(alone.Build(surface));
+        EXPECT_EQ(picker.NodeCount(), alone.NodeCount());
+        EXPECT_EQ(picker.TriangleCount() > 200000u, n > 24);
+        // Through vertices, edges and faces, along the sheet, from below, ending short, with
+        // no direction, missing; then slanted rays from above in a fixed pseudo-random order.
+        std::vector<KV_Ray> rays = {
+            Ray({0, 0, 10}, {0, 0, -20}),     Ray({0.5, 0.5, 10}, {0, 0, -20}),
+            Ray({0.25, 0, 10}, {0, 0, -20}),  Ray({-3, 2, 10}, {0.1, -0.2, -20}),
+            Ray({-d, 0, 0.1}, {2 * d, 0, 0}), Ray({0, 0, -10}, {0, 0, 20}),
+            Ray({0, 0, 1.5}, {0, 0, 0.001}),  Ray({0, 0, 10}, {0, 0, 0}),
+            Ray({d, d, 10}, {0, 0, -20})};
+        unsigned int seed = 12345;
+        auto next = [&seed]
+        { return (seed = seed * 1103515245u + 12345u) / 65536 % 32768 / 32768.0; };
+        for (int k = 0; k < (n > 24 ? 200 : 400); ++k)
+            rays.push_back(Ray({d * (next() - 0.5), d * (next() - 0.5), 8 + 4 * next()},
+                               {6 * next() - 3, 6 * next() - 3, -10}, 0.1 * next(), 0.7 + next()));
+        std::size_t hits = 0;
+        for (std::size_t k = 0; k < rays.size(); ++k)
         {
-            EXPECT_EQ(a.munPolygon, b.munPolygon) << "ray " << k;
-            EXPECT_EQ(a.mrT, b.mrT) << "ray " << k;
+            KV_PickHit fast, slow;
+            const bool found =
+                n > 24 ? alone.Pick(rays[k], slow) : picker.PickEveryTriangle(rays[k], slow);
+            ASSERT_EQ(picker.Pick(rays[k], fast), found) << n << " ray " << k;
+            hits += found;
+            if (found)
+            {
+                EXPECT_TRUE(fast.munPolygon == slow.munPolygon && fast.mrT == slow.mrT &&
+                            fast.mkPoint == slow.mkPoint)
+                    << n << " ray " << k;
+            }
         }
+        EXPECT_GT(hits, rays.size() / 2);
+        KV_PickHit hit;
+        EXPECT_FALSE(picker.Pick(rays.at(8), hit));
+        ASSERT_TRUE(picker.Pick(rays[0], hit));
+        EXPECT_NEAR(hit.mkPoint[2], 3.0, 1e-6);  // the upper sheet is met first
     }
-    // A stop already set ends either way.
-    const std::atomic<bool> stop{true};
-    EXPECT_FALSE(threaded.Build(surface, &executor, &stop));
-    EXPECT_EQ(threaded.NodeCount(), 0u);
 }
 
 TEST(SurfacePicker, ReportsTheFilePolygonItsOwnNormalAndTheTexture)
 {
-    // Polygon 0 a triangle, 1 a pentagon lying in z = 1 (met by its third fan triangle at
-    // (0.9, 0.1)), 2 a clockwise square below it.
+    // Polygon 0 a triangle, 1 a pentagon in z = 1 (met at (0.9, 0.1) by its third fan
+    // triangle), 2 a clockwise square below it. Texture coordinates are x, y; the 2 x 2
+    // picture's bottom row is red, green.
     KV_TexturedPolySurface s;
-    const float v[][3] = {{5, 5, 0}, {6, 5, 0}, {5, 6, 0},                              // 0-2
-                          {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0.5f, 1.5f, 1}, {0, 1, 1},  // 3-7
-                          {0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};                  // 8-11
-    for (const auto& p : v) s.Vertices().Append(KV_Vector3D(p[0], p[1], p[2]));
+    const float v[][3] = {{5, 5, 0},       {6, 5, 0}, {5, 6, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1},
+                          {0.5f, 1.5f, 1}, {0, 1, 1}, {0, 0, 0}, {0, 1, 0}, {1, 1, 0}, {1, 0, 0}};
+    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(16);
+    for (const auto& p : v)
+    {
+        s.Vertices().Append(KV_Vector3D(p[0], p[1], p[2]));
+        s.mpTextureCoordinates->Append(KV_Vector2D(p[0], p[1]));
+    }
     AddPolygon(s, {0, 1, 2});
     AddPolygon(s, {3, 4, 5, 6, 7});
     AddPolygon(s, {8, 9, 10, 11});
-    // Texture coordinates equal to x, y; a 2 x 2 picture, bottom row red, green.
-    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(16);
-    for (unsigned int i = 0; i < s.VertexCount(); ++i)
-        s.mpTextureCoordinates->Append(KV_Vector2D((*s.mpVertices)[i].x, (*s.mpVertices)[i].y));
     s.mpTexturePolygons = new KV_List<KV_Polygon>(16);
     for (unsigned int j = 0; j < s.PolygonCount(); ++j)
         s.mpTexturePolygons->Append((*s.mpPolygons)[j]);
     auto* image = new KV_Image<KV_RGB8>(2, 2);
-    (*image)(0, 0) = KV_RGB8(255, 0, 0);
-    (*image)(0, 1) = KV_RGB8(0, 255, 0);
-    (*image)(1, 0) = KV_RGB8(0, 0, 255);
-    (*image)(1, 1) = KV_RGB8(255, 255, 255);
+    (*image)(0, 0) = KV_RGB8(255, 0, 0), (*image)(0, 1) = KV_RGB8(0, 255, 0);
+    (*image)(1, 0) = KV_RGB8(0, 0, 255), (*image)(1, 1) = KV_RGB8(255, 255, 255);
     s.mpTextureMap = new KV_MultiImage;
     s.mpTextureMap->SetImage(image);
 
     KV_SurfacePicker picker;
     ASSERT_TRUE(picker.Build(s));
     EXPECT_EQ(picker.TriangleCount(), 1u + 3u + 2u);
-    const struct
+    // From (x, y, 5) down (dz -1) or from (x, y, -5) up (dz 1): the polygon, its own
+    // normal's z whichever side the ray came from, the point's z, the texel (clamped last).
+    const std::tuple<double, double, double, unsigned int, double, double, KV_RGB8> cases[] = {
+        {0.9, 0.1, -1, 1, 1, 1, KV_RGB8(0, 255, 0)},
+        {0.2, 0.8, -1, 1, 1, 1, KV_RGB8(0, 0, 255)},
+        {0.2, 0.2, 1, 2, -1, 0, KV_RGB8(255, 0, 0)},
+        {5.2, 5.2, 1, 0, 1, 0, KV_RGB8(255, 255, 255)}};
+    for (const auto& [x, y, dz, polygon, nz, z, colour] : cases)
     {
-        double x, y, dz;  // from z = 5, down (dz -1) or from z = -5 up (dz 1)
-        unsigned int polygon;
-        Point normal, point;
-        KV_RGB8 colour;
-    } cases[] = {
-        {0.9, 0.1, -1, 1, {0, 0, 1}, {0.9, 0.1, 1}, KV_RGB8(0, 255, 0)},
-        {0.2, 0.8, -1, 1, {0, 0, 1}, {0.2, 0.8, 1}, KV_RGB8(0, 0, 255)},
-        {0.2, 0.2, 1, 2, {0, 0, -1}, {0.2, 0.2, 0}, KV_RGB8(255, 0, 0)},
-        {5.2, 5.2, -1, 0, {0, 0, 1}, {5.2, 5.2, 0}, KV_RGB8(255, 255, 255)},  // clamped
-    };
-    for (const auto& c : cases)
-    {
-        KV_Ray ray;
-        ray.origin = {c.x, c.y, -5 * c.dz};
-        ray.direction = {0, 0, 10 * c.dz};
         KV_PickHit hit;
-        ASSERT_TRUE(picker.Pick(ray, hit)) << c.x << "," << c.y;
-        EXPECT_EQ(hit.munPolygon, c.polygon);
-        for (int i = 0; i < 3; ++i)
-        {
-            EXPECT_NEAR(hit.mkNormal[i], c.normal[i], 1e-12) << c.x << "," << c.y;
-            EXPECT_NEAR(hit.mkPoint[i], c.point[i], 1e-6) << c.x << "," << c.y;
-        }
-        ASSERT_TRUE(hit.mbHasTextureCoordinate);
-        EXPECT_NEAR(hit.mkTextureCoordinate[0], c.x, 1e-6);
-        EXPECT_NEAR(hit.mkTextureCoordinate[1], c.y, 1e-6);
-        ASSERT_TRUE(hit.mbHasColour);
-        EXPECT_EQ(hit.mkColour, c.colour) << c.x << "," << c.y;
+        ASSERT_TRUE(picker.Pick(Ray({x, y, -5 * dz}, {0, 0, 10 * dz}), hit)) << x << "," << y;
+        EXPECT_EQ(hit.munPolygon, polygon) << x << "," << y;
+        EXPECT_EQ(hit.mkNormal, (Point{0, 0, nz})) << x << "," << y;
+        EXPECT_NEAR(std::hypot(hit.mkPoint[0] - x, hit.mkPoint[1] - y, hit.mkPoint[2] - z), 0,
+                    1e-6);
+        ASSERT_TRUE(hit.mbHasTextureCoordinate && hit.mbHasColour);
+        EXPECT_NEAR(hit.mkTextureCoordinate[0], x, 1e-6);
+        EXPECT_NEAR(hit.mkTextureCoordinate[1], y, 1e-6);
+        EXPECT_EQ(hit.mkColour, colour) << x << "," << y;
     }
     // Without a texture polygon of its size, no coordinate is made up.
     (*s.mpTexturePolygons)[1].SetCount(3);
-    KV_Ray ray;
-    ray.origin = {0.9, 0.1, 5};
-    ray.direction = {0, 0, -10};
     KV_PickHit hit;
-    ASSERT_TRUE(picker.Pick(ray, hit));
-    EXPECT_FALSE(hit.mbHasTextureCoordinate);
-    EXPECT_FALSE(hit.mbHasColour);
+    ASSERT_TRUE(picker.Pick(Ray({0.9, 0.1, 5}, {0, 0, -10}), hit));
+    EXPECT_FALSE(hit.mbHasTextureCoordinate || hit.mbHasColour);
 }
 
 TEST(SurfacePicker, LeavesOutWhatCannotBeDrawnAndStops)
 {
     KV_TexturedPolySurface s;
-    MakeGrid(s, 2, 1);  // polygons 0, 1; vertices 0-5
+    AddSheet(s, 2, 1, 0, 0);  // polygons 0, 1; vertices 0-5
     s.Vertices().Append(KV_Vector3D(std::numeric_limits<float>::quiet_NaN(), 0, 0));  // 6
     AddPolygon(s, {0, 1, 99});    // a corner past the vertices
     AddPolygon(s, {0, 1});        // two corners
@@ -326,101 +243,81 @@ TEST(SurfacePicker, LeavesOutWhatCannotBeDrawnAndStops)
     KV_SurfacePicker picker;
     ASSERT_TRUE(picker.Build(s));
     EXPECT_EQ(picker.TriangleCount(), 2u + 2u + 2u);  // two squares and the flat fan
-    KV_Ray ray;
-    ray.origin = {0.5, 0.5, 1};
-    ray.direction = {0, 0, -2};
     KV_PickHit hit;
-    ASSERT_TRUE(picker.Pick(ray, hit));
-    EXPECT_EQ(hit.munPolygon, 0u);
-    ray.origin = {0, 0, 1};  // the corner the flat fan sits on: still square 0
-    ASSERT_TRUE(picker.Pick(ray, hit));
-    EXPECT_EQ(hit.munPolygon, 0u);
+    // Inside square 0, and on the corner the flat fan sits on: still square 0.
+    for (const Point& origin : {Point{0.5, 0.5, 1}, Point{0, 0, 1}})
+    {
+        ASSERT_TRUE(picker.Pick(Ray(origin, {0, 0, -2}), hit));
+        EXPECT_EQ(hit.munPolygon, 0u);
+    }
+    EXPECT_FALSE(picker.Pick(Ray({0, 0, 1}, {0, kNaN, -2}), hit));
 
-    KV_Ray broken = ray;
-    broken.direction[1] = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_FALSE(picker.Pick(broken, hit));
-
+    // A stop already set ends the build, alone or with an executor, leaving nothing built.
     const std::atomic<bool> stop{true};
     KV_TexturedPolySurface large;
-    MakeGrid(large, 200, 200);
-    EXPECT_FALSE(picker.Build(large, nullptr, &stop));
-    EXPECT_EQ(picker.TriangleCount(), 0u);
-    EXPECT_FALSE(picker.Pick(ray, hit));
+    AddSheet(large, 400, 400, 0, 0);
+    KV_Executor executor(2);
+    for (KV_Executor* e : {static_cast<KV_Executor*>(nullptr), &executor})
+    {
+        ASSERT_TRUE(picker.Build(s));
+        EXPECT_FALSE(picker.Build(large, e, &stop));
+        EXPECT_EQ(picker.TriangleCount() + picker.NodeCount(), 0u);
+        EXPECT_FALSE(picker.Pick(Ray({0.5, 0.5, 1}, {0, 0, -2}), hit));
+    }
     KV_TexturedPolySurface none;
     EXPECT_TRUE(picker.Build(none));
-    EXPECT_FALSE(picker.Pick(ray, hit));
-}
-
-TEST(SurfaceMeasures, DistanceHasItsParts)
-{
-    const KV_Distance d = KV_MeasureDistance({1, 2, 3}, {4, 6, 3});
-    EXPECT_DOUBLE_EQ(d.mrLength, 5.0);
-    EXPECT_EQ(d.mkParts, (Point{3, 4, 0}));
+    EXPECT_FALSE(picker.Pick(Ray({0.5, 0.5, 1}, {0, 0, -2}), hit));
 }
 
 TEST(SurfaceMeasures, PolygonSetsOfAGrid)
 {
-    // A 4 x 3 grid of unit squares, numbered row by row from the lower left:
+    // A 4 x 3 grid of unit squares, numbered row by row from the lower left, and over its
+    // lower-left 2 x 2 the triangles 12 and 13, whose shared diagonal is no boundary:
     //   8  9 10 11
     //   4  5  6  7
     //   0  1  2  3
     KV_BasePolySurface grid;
-    MakeGrid(grid, 4, 3);
-    const struct
+    AddSheet(grid, 4, 3, 0, 0);
+    AddPolygon(grid, {0, 2, 12});
+    AddPolygon(grid, {0, 12, 10});
+    // The set: count, area, boundary edges and length.
+    const std::tuple<std::vector<unsigned int>, unsigned int, double, unsigned int, double>
+        cases[] = {{{}, 0, 0, 0, 0},
+                   {{5}, 1, 1, 4, 4},
+                   {{0, 1, 4, 5}, 4, 4, 8, 8},
+                   {{0, 1, 4}, 3, 3, 8, 8},                             // an L
+                   {{0, 5}, 2, 2, 8, 8},                                // touching at a corner only
+                   {{0, 1, 2, 3, 4, 7, 8, 9, 10, 11}, 10, 10, 20, 20},  // a ring: outline and hole
+                   {{5, 5, 5, 1000, 6}, 2, 2, 6, 6},  // repeats and strays ignored
+                   {{12, 13}, 2, 4, 4, 8},
+                   {{13}, 1, 2, 3, 4 + std::sqrt(8.0)}};
+    for (const auto& [set, count, area, edges, length] : cases)
     {
-        std::vector<unsigned int> set;
-        unsigned int count;
-        double area;
-        unsigned int edges;
-        double length;
-    } cases[] = {
-        {{}, 0, 0, 0, 0},
-        {{5}, 1, 1, 4, 4},
-        {{0, 1, 4, 5}, 4, 4, 8, 8},
-        {{0, 1, 4}, 3, 3, 8, 8},                             // an L
-        {{0, 5}, 2, 2, 8, 8},                                // touching at a corner only
-        {{0, 1, 2, 3, 4, 7, 8, 9, 10, 11}, 10, 10, 20, 20},  // a ring: outline and hole
-        {{5, 5, 5, 1000, 6}, 2, 2, 6, 6},                    // repeats and strays ignored
-    };
-    for (const auto& c : cases)
-    {
-        const KV_PolygonSetMeasure m = KV_MeasurePolygons(grid, c.set);
-        EXPECT_EQ(m.munCount, c.count) << ::testing::PrintToString(c.set);
-        EXPECT_NEAR(m.mrArea, c.area, 1e-9) << ::testing::PrintToString(c.set);
-        EXPECT_EQ(m.munBoundaryEdges, c.edges) << ::testing::PrintToString(c.set);
-        EXPECT_NEAR(m.mrBoundaryLength, c.length, 1e-9) << ::testing::PrintToString(c.set);
+        const KV_PolygonSetMeasure m = KV_MeasurePolygons(grid, set);
+        const std::string name = ::testing::PrintToString(set);
+        EXPECT_EQ(m.munCount, count) << name;
+        EXPECT_NEAR(m.mrArea, area, 1e-9) << name;
+        EXPECT_EQ(m.munBoundaryEdges, edges) << name;
+        EXPECT_NEAR(m.mrBoundaryLength, length, 1e-9) << name;
     }
-    // A square split into two triangles: the diagonal is inside, not boundary.
-    KV_BasePolySurface split;
-    for (const auto& p :
-         {KV_Vector3D(0, 0, 0), KV_Vector3D(2, 0, 0), KV_Vector3D(2, 2, 0), KV_Vector3D(0, 2, 0)})
-        split.Vertices().Append(p);
-    AddPolygon(split, {0, 1, 2});
-    AddPolygon(split, {0, 2, 3});
-    const KV_PolygonSetMeasure both = KV_MeasurePolygons(split, {0, 1});
-    EXPECT_NEAR(both.mrArea, 4.0, 1e-9);
-    EXPECT_NEAR(both.mrBoundaryLength, 8.0, 1e-9);
-    const KV_PolygonSetMeasure one = KV_MeasurePolygons(split, {1});
-    EXPECT_NEAR(one.mrArea, 2.0, 1e-9);
-    EXPECT_NEAR(one.mrBoundaryLength, 4.0 + std::sqrt(8.0), 1e-9);
 }
 
 TEST(SurfaceMeasures, RectangleSelectsCentresInsideThatFaceTheCamera)
 {
-    // An 8 x 8 grid from (-4, -4) seen by the pinhole: square (i, j) has its centre at
+    // An 8 x 8 grid from (-4, -4) under the pinhole: square (i, j) has its centre at
     // (i - 3.5, j - 3.5), landing at picture (50 + 5x, 50 - 5y).
     KV_BasePolySurface front, back;
-    MakeGrid(front, 8, 8, -4, -4);
-    MakeGrid(back, 8, 8, -4, -4, true);
+    AddSheet(front, 8, 8, -4, -4);
+    AddSheet(back, 8, 8, -4, -4, 1, 0, false, true);
     const KV_PickCamera camera = Pinhole();
-    // The lower-right quarter of the picture: x > 0 and y < 0, squares i >= 4, j < 4.
+    // The picture's lower-right quarter: x > 0 and y < 0, squares i >= 4, j < 4.
     std::vector<unsigned int> quarter;
     for (unsigned int j = 0; j < 4; ++j)
         for (unsigned int i = 4; i < 8; ++i) quarter.push_back(j * 8 + i);
     EXPECT_EQ(KV_SelectPolygonsInRectangle(front, camera, 100, 100, 50, 50), quarter);
     EXPECT_TRUE(KV_SelectPolygonsInRectangle(back, camera, 50, 50, 100, 100).empty());
     EXPECT_EQ(KV_SelectPolygonsInRectangle(back, camera, 50, 50, 100, 100, false), quarter);
-    // A rectangle around one centre, (0.5, 0.5) -> (52.5, 47.5): square (4, 4).
+    // Around one centre, (0.5, 0.5) -> (52.5, 47.5): square (4, 4).
     EXPECT_EQ(KV_SelectPolygonsInRectangle(front, camera, 51, 46, 54, 49),
               std::vector<unsigned int>{36});
     const std::atomic<bool> stop{true};
