@@ -98,6 +98,7 @@ TEST_F(WindowManagerTest, DigitKeysAfterADragInTheViewShowTheMenusStandardViews)
              << " " << middle.y + 40 << " sleep 0.2 mouseup 1\n";
         Drive(drag.str(), "drag before " + what);
         mpkApp->Pump(200);
+        EXPECT_EQ(wxWindow::FindFocus(), view) << "the view has not taken the keyboard";
         EXPECT_TRUE(mpkApp->WaitForFrame());
         return AppHarness::Capture(view);
     };
