@@ -399,11 +399,11 @@ void CMainFrame::OnCharHook(wxKeyEvent& event)
         CancelLoad();
         return;
     }
-    // The menus' shortcuts are the toolkit's to find only when the window with the keyboard
-    // has not taken the key itself. The 3D view has the keyboard once it has been clicked,
-    // and its input method takes every plain key that types a character (1 to 6, 0) without
-    // using it. So the frame carries out a shortcut of its menus here, whichever child has
-    // the keyboard, as the menu would: only while the command is enabled.
+    // The toolkit looks for the menus' shortcuts only after the window with the keyboard has
+    // declined the key. The 3D view has the keyboard once it has been clicked, and there
+    // plain keys (1 to 6, 0) end unused without reaching the menus. So the frame carries out
+    // a shortcut of its menus here, whichever child has the keyboard, as the menu would:
+    // only while the command is enabled.
     if (const wxAcceleratorEntry* shortcut = mkShortcuts.GetEntry(event))
     {
         if (RunShortcut(shortcut->GetCommand()))
