@@ -103,8 +103,18 @@ void KV_Light::Apply() const
     glLightfv(light, GL_AMBIENT, mkAmbient.Data());
     glLightfv(light, GL_SPECULAR, mkSpecular.Data());
     glLightfv(light, GL_DIFFUSE, mkDiffuse.Data());
+    // GL_POSITION is taken through the model-view matrix current at the call: set under the
+    // identity, a light's direction is the same in eye space whatever the last frame left
+    // there (a standard view, a new file and an off-screen picture are lit alike).
     const GLfloat direction[4] = {mkPosition.x, mkPosition.y, mkPosition.z, 0.0f};
+    GLint mode = GL_MODELVIEW;
+    glGetIntegerv(GL_MATRIX_MODE, &mode);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
     glLightfv(light, GL_POSITION, direction);
+    glPopMatrix();
+    glMatrixMode(static_cast<GLenum>(mode));
     if (mbLightOn)
         glEnable(light);
     else

@@ -333,6 +333,26 @@ TEST_F(SceneTest, BackFacesAreAQuarterAsBright)
     EXPECT_NEAR(front.blue / 4.0, back.blue, 1.5);
 }
 
+// Light 0 lies along the viewing axis after a camera reset, whatever the last frame in the
+// window turned: a standard view or a newly opened file is lit the same whatever came before
+// it, and as a picture drawn off-screen (a fresh context) lights it.
+TEST_F(SceneTest, LightZeroFollowsTheViewingAxisWhateverTheLastFrameTurned)
+{
+    Show(Square());
+    for (float angle : {0.0f, 70.0f, 180.0f})
+    {
+        mkRenderer.RotateWorld(KV_Vector3D(0.3f, 1.0f, 0.0f), angle);
+        mkRenderer.Render();
+        mkRenderer.ResetCamera(1);
+        GLfloat position[4] = {};
+        glGetLightfv(GL_LIGHT0, GL_POSITION, position);
+        EXPECT_NEAR(position[0], 0.0f, 1e-5f) << angle;
+        EXPECT_NEAR(position[1], 0.0f, 1e-5f) << angle;
+        EXPECT_NEAR(position[2], 1.0f, 1e-5f) << angle;
+        EXPECT_EQ(position[3], 0.0f) << angle;
+    }
+}
+
 TEST_F(SceneTest, SelectedPolygonsUseTheSelectedMaterialEvenWhenTextured)
 {
     KV_PolySurfaceActor3D* actor = Show(RedGreenSquare(), true);
