@@ -39,6 +39,9 @@ const CommandPrompt kPrompts[] = {
     {ID_FILE_SAVE_IMAGE, "Save the view as a PNG or JPEG picture\nSave Image"},
     {ID_EDIT_COPY_VIEW, "Copy the view to the clipboard as a picture\nCopy View"},
     {ID_LOAD_CANCEL, "Stop loading the surface file\nCancel"},
+    {ID_VIEW_MEASURE,
+     "Click the surface to show a point; a second click measures the distance (Esc clears)"
+     "\nMeasure"},
 };
 }  // namespace
 

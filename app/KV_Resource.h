@@ -51,6 +51,14 @@ constexpr int ID_VIEW_FIT = 33109;
 constexpr int ID_FILE_SAVE_IMAGE = 33110;
 constexpr int ID_EDIT_COPY_VIEW = 33111;
 constexpr int ID_LOAD_CANCEL = 33112;
+// Measuring: Measure mode (clicks pick points and distances), the polygon selection and its
+// file, and the orthographic projection.
+constexpr int ID_VIEW_MEASURE = 33113;
+constexpr int ID_EDIT_SELECT_ALL = 33114;
+constexpr int ID_EDIT_INVERT_SELECTION = 33115;
+constexpr int ID_EDIT_CLEAR_SELECTION = 33116;
+constexpr int ID_FILE_SAVE_SELECTION = 33117;
+constexpr int ID_VIEW_ORTHOGRAPHIC = 33118;
 
 // The toolkit identifier of a command number and back. Command numbers from 0x8000 to
 // 0xFFFF map onto 0 to 0x7FFF; none of them meets the toolkit's own identifiers

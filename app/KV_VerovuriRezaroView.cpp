@@ -9,6 +9,7 @@
 #include "render/KV_PolySurfaceActor3D.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "foundation/KV_Exception.h"
+#include "measure/KV_SurfacePicker.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "render/KV_TexturedActor3D.h"
 #include "render/KV_ViewDefaults.h"
@@ -195,6 +196,7 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
          KV_MenuId(ID_EDIT_TOGGLE_TEXTURE));
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateRotate, this, KV_MenuId(ID_EDIT_ROTATE));
     BindInspectionCommands();
+    BindMeasureCommands();
 }
 
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
@@ -365,6 +367,7 @@ void KV_VerovuriRezaroView::AddSurfaceActor(KV_Actor3D* actor)
     {
         ShowMessage(kMsgAddActor);
     }
+    ForgetPicker();
     ResetView();
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
@@ -431,6 +434,7 @@ void KV_VerovuriRezaroView::OnUpdate(int hint, KV_PolySurfaceGeometry3D* geometr
     {
         if (hint == KV_VerovuriRezaroDoc::HINT_REMOVE_GEOMETRY)
         {
+            ForgetPicker();
             AbandonLevelOfDetail();
             try
             {
@@ -469,6 +473,8 @@ void KV_VerovuriRezaroView::OnButtonDown(wxMouseEvent& event)
         CaptureMouse();
     event.Skip();  // focus and the toolkit's own handling
     const wxPoint position = event.GetPosition();
+    if (mbMeasuring && event.GetEventType() == wxEVT_LEFT_DOWN)
+        mkMeasure.Press(position.x, position.y);
     switch (mkController.ButtonDown(position.x, position.y, KeyFlagsOf(event),
                                     event.GetEventType() == wxEVT_LEFT_DOWN))
     {
@@ -491,6 +497,10 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
         ReleaseMouse();
     SetCursor(wxNullCursor);
     mkController.ButtonUp();
+    const wxPoint position = event.GetPosition();
+    if (mbMeasuring && event.GetEventType() == wxEVT_LEFT_UP &&
+        mkMeasure.Release(position.x, position.y))
+        MeasureClick(position.x, position.y);
 }
 
 void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
@@ -503,6 +513,8 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
     // The pointer moves in the window's logical pixels, whatever the pixels drawn.
     const wxPoint position = event.GetPosition();
     const wxSize size = GetClientSize();
+    if (mbMeasuring)
+        mkMeasure.Move(position.x, position.y);
     mkController.MouseMove(position.x, position.y, KeyFlagsOf(event), size.x, size.y);
     event.Skip();
 }
@@ -602,6 +614,7 @@ void KV_VerovuriRezaroView::OnFileClose(wxCommandEvent&)
         mkController.StopRotation();
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr)
     {
+        ForgetPicker();
         AbandonLevelOfDetail();
         try
         {

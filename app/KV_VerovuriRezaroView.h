@@ -18,6 +18,7 @@
 #include "app/KV_ViewRenderer.h"
 #include "render/KV_TexturedActor3D.h"
 #include "view/KV_CoarseCopy.h"
+#include "view/KV_MeasureSession.h"
 #include "view/KV_ViewController.h"
 
 class KV_VerovuriRezaroDoc;
@@ -26,6 +27,8 @@ class KV_Actor3D;
 class KV_Executor;
 class KV_ViewServices;
 class KV_MultiImage;
+class KV_PolySurface;
+class KV_SurfacePicker;
 class wxDC;
 class wxPageSetupDialogData;
 class wxPrintout;
@@ -88,6 +91,12 @@ public:
     // projection are unchanged afterwards.
     wxImage RenderImage(int width, int height);
     bool AreHolesShown() const { return mbHolesShown; }
+    // Measure mode: whether it is on, and the points picked so far.
+    bool IsMeasuring() const { return mbMeasuring; }
+    const KV_MeasureSession& Measure() const { return mkMeasure; }
+    // The surface point under window point (x, y) (logical pixels) in the last frame drawn
+    // on screen; false where no surface shows. Makes the picker on first use.
+    bool PickAt(int x, int y, KV_PickHit& hit);
     // Level of detail: whether the coarse copy of the surface has arrived, and whether the
     // last frame drew it.
     bool HasCoarseSurface();
@@ -199,6 +208,17 @@ private:
     // The empty view's hint, drawn in the background colour of the moment.
     void UpdateHint();
 
+    // Measure mode (KV_ViewMeasure.cpp): a click without a drag picks a point, a second
+    // one measures the distance to it, Esc clears; drags still turn the view.
+    void BindMeasureCommands();
+    void OnMeasureMode(wxCommandEvent& event);
+    void OnUpdateMeasureMode(wxUpdateUIEvent& event);
+    void OnKeyDown(wxKeyEvent& event);
+    void MeasureClick(int x, int y);
+    void ClearMeasure();
+    // The surface shown changed or went: the picker made for it is dropped with the marks.
+    void ForgetPicker();
+
     // Level of detail (KV_ViewLevelOfDetail.cpp): when the controller says so (shortly
     // after the first full frame of a new surface) a coarse copy of its triangles, sized by
     // that frame's time, is made on the executor; while the controller calls for coarse
@@ -227,5 +247,10 @@ private:
     KV_PreparedTexture mkPreparedTexture;
     wxColour mkHintBackground;
     KV_PrintFit mkLastPrintFit;
+    bool mbMeasuring = false;
+    KV_MeasureSession mkMeasure;
+    std::unique_ptr<KV_SurfacePicker> mpkPicker;
+    // The surface the picker was made for.
+    const KV_PolySurface* mpkPickedSurface = nullptr;
     KV_ViewServices& mkServices;
 };

@@ -155,6 +155,9 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                {{ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter",
                  "Show the counts, extents, holes and consistency of the surface"},
                 {ID_VIEW_SHOW_HOLES, "Show &Holes", "Outline every boundary loop of the surface"},
+                {ID_VIEW_MEASURE, "&Measure\tM",
+                 "Click the surface to show a point; a second click measures the distance "
+                 "(Esc clears)"},
                 {0, nullptr, nullptr},
                 {ID_VIEW_FRONT, "&Front\t1", "Look at the surface from the front"},
                 {ID_VIEW_BACK, "&Back\t2", "Look at the surface from the back"},

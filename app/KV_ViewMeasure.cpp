@@ -1,0 +1,249 @@
+// The view's Measure mode: a click on the surface picks the point under the pointer with
+// the camera the last frame was drawn with, the status bar tells what was picked, and the
+// renderer marks the points (and the distance between two) over the surface.
+#include "app/KV_Resource.h"
+#include "app/KV_VerovuriRezaroDoc.h"
+#include "app/KV_VerovuriRezaroView.h"
+#include "app/KV_ViewServices.h"
+#include "measure/KV_SurfaceMeasures.h"
+#include "render/KV_Geometry3D.h"
+#include "render/KV_PolySurfaceGeometry3D.h"
+
+#include <wx/dcmemory.h>
+#include <wx/frame.h>
+#include <wx/image.h>
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <new>
+
+namespace
+{
+// Text laid over the frame: white letters on a dark box, read on every surface colour.
+KV_ScreenPicture TextPicture(const wxString& text, const wxFont& font)
+{
+    KV_ScreenPicture picture;
+    if (text.empty())
+        return picture;
+    wxBitmap bitmap(1, 1);
+    wxMemoryDC dc(bitmap);
+    dc.SetFont(font);
+    const wxSize extent = dc.GetTextExtent(text);
+    bitmap = wxBitmap(extent.x + 6, extent.y + 4);
+    dc.SelectObject(bitmap);
+    dc.SetBackground(wxBrush(wxColour(40, 40, 40)));
+    dc.Clear();
+    dc.SetTextForeground(*wxWHITE);
+    dc.DrawText(text, 3, 2);
+    dc.SelectObject(wxNullBitmap);
+    const wxImage image = bitmap.ConvertToImage();
+    picture.mnWidth = image.GetWidth();
+    picture.mnHeight = image.GetHeight();
+    picture.mkPixels.resize(static_cast<std::size_t>(picture.mnWidth) * picture.mnHeight * 3);
+    for (int y = 0; y < picture.mnHeight; ++y)
+        std::copy_n(image.GetData() +
+                        static_cast<std::size_t>(picture.mnHeight - 1 - y) * picture.mnWidth * 3,
+                    picture.mnWidth * 3,
+                    picture.mkPixels.data() + static_cast<std::size_t>(y) * picture.mnWidth * 3);
+    return picture;
+}
+}  // namespace
+
+// ---- Renderer: the camera of the frame and the marks
+
+void KV_ViewRenderer::CaptureCameraAndDrawMarks()
+{
+    const KV_Actor3D* actor = GetActors().begin()->second.Get();
+    KV_Geometry3D* geometry = actor != nullptr ? actor->GetGeometry() : nullptr;
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    // The model-view matrix the surface was drawn with: camera, world, then the geometry's
+    // own transform, as the actor applies them.
+    mkCameraTransform.mbResetGLMatrix = true;
+    mkCameraTransform.Apply();
+    mkWorldTransform.mbResetGLMatrix = false;
+    mkWorldTransform.Apply();
+    if (geometry != nullptr)
+        geometry->mkTransform.Apply();
+    glGetDoublev(GL_MODELVIEW_MATRIX, mkLastCamera.mkModelView.data());
+    glGetDoublev(GL_PROJECTION_MATRIX, mkLastCamera.mkProjection.data());
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    mkLastCamera.mkViewport = {viewport[0], viewport[1], viewport[2], viewport[3]};
+    mkLastCamera.mnPictureHeight = mbIsWindowSizeSet ? mkWindowSize[1] : viewport[3];
+    mbHasCamera = true;
+
+    if (!mkMarks.empty())
+    {
+        glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_POINT_BIT | GL_LINE_BIT);
+        glDisable(GL_LIGHTING);
+        glDisable(GL_DEPTH_TEST);
+        glDisable(GL_TEXTURE_2D);
+        glDisable(GL_BLEND);
+        if (mkMarks.size() >= 2)
+        {
+            glLineWidth(2.0f);
+            glColor3f(1.0f, 0.85f, 0.0f);
+            glBegin(GL_LINES);
+            glVertex3dv(mkMarks[0].data());
+            glVertex3dv(mkMarks[1].data());
+            glEnd();
+        }
+        glPointSize(7.0f);
+        glColor3f(1.0f, 0.2f, 0.1f);
+        glBegin(GL_POINTS);
+        for (const auto& point : mkMarks)
+            glVertex3dv(point.data());
+        glEnd();
+        glPopAttrib();
+    }
+    glPopMatrix();
+
+    // The label beside the middle of the line, wholly inside the picture.
+    double x = 0.0, y = 0.0, depth = 0.0;
+    if (mkMarks.size() < 2 || mkMarkLabel.IsEmpty())
+        return;
+    std::array<double, 3> middle{};
+    for (int i = 0; i < 3; ++i)
+        middle[i] = (mkMarks[0][i] + mkMarks[1][i]) / 2.0;
+    if (!mkLastCamera.Project(middle, x, y, depth) || viewport[2] <= mkMarkLabel.mnWidth ||
+        viewport[3] <= mkMarkLabel.mnHeight)
+        return;
+    const int left = std::clamp(static_cast<int>(x) + 8 - viewport[0], 0,
+                                viewport[2] - mkMarkLabel.mnWidth);
+    const int bottom = std::clamp(mkLastCamera.mnPictureHeight - static_cast<int>(y) + 8 -
+                                      viewport[1],
+                                  0, viewport[3] - mkMarkLabel.mnHeight);
+    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glDisable(GL_LIGHTING);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glDisable(GL_BLEND);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0.0, viewport[2], 0.0, viewport[3], -1.0, 1.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glRasterPos2i(left, bottom);
+    glDrawPixels(mkMarkLabel.mnWidth, mkMarkLabel.mnHeight, GL_RGB, GL_UNSIGNED_BYTE,
+                 mkMarkLabel.mkPixels.data());
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
+// ---- View
+
+void KV_VerovuriRezaroView::BindMeasureCommands()
+{
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnMeasureMode, this, KV_MenuId(ID_VIEW_MEASURE));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateMeasureMode, this,
+         KV_MenuId(ID_VIEW_MEASURE));
+    Bind(wxEVT_KEY_DOWN, &KV_VerovuriRezaroView::OnKeyDown, this);
+}
+
+void KV_VerovuriRezaroView::OnMeasureMode(wxCommandEvent&)
+{
+    mbMeasuring = !mbMeasuring;
+    ClearMeasure();
+    if (mkServices.MainWindow() != nullptr)
+        mkServices.MainWindow()->SetStatusText(
+            mbMeasuring ? "Measure: click the surface" : KV_IDLE_PROMPT, 0);
+}
+
+void KV_VerovuriRezaroView::OnUpdateMeasureMode(wxUpdateUIEvent& event)
+{
+    event.Enable(mkRenderer.GetActorCount() > 0);
+    event.Check(mbMeasuring);
+}
+
+void KV_VerovuriRezaroView::OnKeyDown(wxKeyEvent& event)
+{
+    if (event.GetKeyCode() == WXK_ESCAPE && !mkMeasure.Picks().empty())
+    {
+        ClearMeasure();
+        if (mkServices.MainWindow() != nullptr)
+            mkServices.MainWindow()->SetStatusText(KV_IDLE_PROMPT, 0);
+        return;
+    }
+    event.Skip();
+}
+
+void KV_VerovuriRezaroView::ClearMeasure()
+{
+    mkMeasure.Clear();
+    mkRenderer.SetMarks({}, KV_ScreenPicture());
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::ForgetPicker()
+{
+    mpkPicker.reset();
+    mpkPickedSurface = nullptr;
+    ClearMeasure();
+}
+
+bool KV_VerovuriRezaroView::PickAt(int x, int y, KV_PickHit& hit)
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    KV_PickCamera camera;
+    if (geometry == nullptr || !mkRenderer.LastCamera(camera))
+        return false;
+    const KV_PolySurface& surface =
+        static_cast<const KV_PolySurfaceGeometry3D*>(geometry)->GetSurface();
+    // Made on the first pick of a surface: most surfaces are looked at, never measured.
+    if (mpkPicker == nullptr || mpkPickedSurface != &surface)
+    {
+        wxBusyCursor wait;
+        mpkPicker.reset(new (std::nothrow) KV_SurfacePicker);
+        if (mpkPicker == nullptr || !mpkPicker->Build(surface, mpkExecutor))
+        {
+            mpkPicker.reset();
+            mpkPickedSurface = nullptr;
+            if (mkServices.MainWindow() != nullptr)
+                mkServices.MainWindow()->SetStatusText(
+                    "Not enough memory to search the surface", 0);
+            return false;
+        }
+        mpkPickedSurface = &surface;
+    }
+    // The pointer moves in logical pixels; the frame is drawn in device pixels. The ray
+    // passes through the middle of the pointer's pixel, as osftool picks a pixel's centre.
+    const double scale = GetContentScaleFactor();
+    KV_Ray ray;
+    return camera.RayThroughPoint((x + 0.5) * scale, (y + 0.5) * scale, ray) &&
+           mpkPicker->Pick(ray, hit);
+}
+
+void KV_VerovuriRezaroView::MeasureClick(int x, int y)
+{
+    KV_PickHit hit;
+    wxFrame* frame = mkServices.MainWindow();
+    if (!PickAt(x, y, hit))
+    {
+        if (frame != nullptr && mpkPicker != nullptr)
+            frame->SetStatusText("No surface under the pointer", 0);
+        return;
+    }
+    mkMeasure.AddPick(hit);
+    std::vector<std::array<double, 3>> points;
+    for (const KV_PickHit& pick : mkMeasure.Picks())
+        points.push_back(pick.mkPoint);
+    KV_ScreenPicture label;
+    if (points.size() == 2)
+        label = TextPicture(
+            KV_MeasureNumber(KV_MeasureDistance(points[0], points[1]).mrLength),
+            GetFont().Scaled(static_cast<float>(GetContentScaleFactor())));
+    mkRenderer.SetMarks(std::move(points), std::move(label));
+    if (frame != nullptr)
+        frame->SetStatusText(mkMeasure.StatusText(), 0);
+    Repaint();
+}

@@ -1,0 +1,87 @@
+#include "view/KV_MeasureSession.h"
+
+#include "measure/KV_SurfaceMeasures.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+std::string KV_MeasureNumber(double value)
+{
+    if (value == 0.0)
+        value = 0.0;  // no "-0"
+    char text[64];
+    std::snprintf(text, sizeof text, "%.7g", value);
+    return text;
+}
+
+std::string KV_MeasureTriple(const std::array<double, 3>& v)
+{
+    return KV_MeasureNumber(v[0]) + " " + KV_MeasureNumber(v[1]) + " " + KV_MeasureNumber(v[2]);
+}
+
+std::string KV_PickText(const KV_PickHit& hit)
+{
+    std::string text = "Point " + KV_MeasureTriple(hit.mkPoint) + ", polygon " +
+                       std::to_string(hit.munPolygon) + ", normal " +
+                       KV_MeasureTriple(hit.mkNormal);
+    if (hit.mbHasTextureCoordinate)
+        text += ", texture " + KV_MeasureNumber(hit.mkTextureCoordinate[0]) + " " +
+                KV_MeasureNumber(hit.mkTextureCoordinate[1]);
+    if (hit.mbHasColour)
+        text += ", texel " + std::to_string(hit.mkColour.red) + " " +
+                std::to_string(hit.mkColour.green) + " " + std::to_string(hit.mkColour.blue);
+    return text;
+}
+
+std::string KV_DistanceText(const std::array<double, 3>& a, const std::array<double, 3>& b)
+{
+    const KV_Distance distance = KV_MeasureDistance(a, b);
+    // A surface file names no unit: the numbers are in whatever its coordinates mean.
+    return "Distance " + KV_MeasureNumber(distance.mrLength) + " (x " +
+           KV_MeasureNumber(distance.mkParts[0]) + ", y " + KV_MeasureNumber(distance.mkParts[1]) +
+           ", z " + KV_MeasureNumber(distance.mkParts[2]) + ") in the file's units";
+}
+
+void KV_MeasureSession::Press(int x, int y)
+{
+    mbPressed = true;
+    mbStrayed = false;
+    mnDownX = x;
+    mnDownY = y;
+}
+
+void KV_MeasureSession::Move(int x, int y)
+{
+    if (mbPressed && (std::abs(x - mnDownX) > kClickSlop || std::abs(y - mnDownY) > kClickSlop))
+        mbStrayed = true;
+}
+
+bool KV_MeasureSession::Release(int x, int y)
+{
+    Move(x, y);
+    const bool click = mbPressed && !mbStrayed;
+    mbPressed = false;
+    return click;
+}
+
+void KV_MeasureSession::AddPick(const KV_PickHit& hit)
+{
+    if (mkPicks.size() >= 2)
+        mkPicks.clear();
+    mkPicks.push_back(hit);
+}
+
+void KV_MeasureSession::Clear()
+{
+    mkPicks.clear();
+    mbPressed = false;
+}
+
+std::string KV_MeasureSession::StatusText() const
+{
+    if (mkPicks.size() == 1)
+        return KV_PickText(mkPicks[0]);
+    if (mkPicks.size() == 2)
+        return KV_DistanceText(mkPicks[0].mkPoint, mkPicks[1].mkPoint);
+    return std::string();
+}

@@ -1,0 +1,54 @@
+#pragma once
+// KV_MeasureSession: the view's Measure mode apart from its window. It tells a click from a
+// drag, keeps the one or two points picked so far and words what the status bar shows of
+// them: a picked point with its polygon, normal and texture, or the distance between two
+// points with its x, y and z parts. Numbers are written as osftool writes them, so that both
+// can be compared digit for digit.
+
+#include "measure/KV_SurfacePicker.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+// Whole numbers without a fraction, the rest with the seven digits a float holds; never
+// "-0".
+std::string KV_MeasureNumber(double value);
+// "x y z" of KV_MeasureNumber.
+std::string KV_MeasureTriple(const std::array<double, 3>& v);
+// "Point x y z, polygon N, normal x y z" and, on a textured surface, ", texture u v" and
+// ", texel R G B".
+std::string KV_PickText(const KV_PickHit& hit);
+// "Distance d (x dx, y dy, z dz) in the file's units" from a to b.
+std::string KV_DistanceText(const std::array<double, 3>& a, const std::array<double, 3>& b);
+
+class KV_MeasureSession
+{
+public:
+    // A button that comes up no further than this (in window pixels, either way) from where
+    // it went down, and never strayed further, clicked; otherwise it dragged.
+    static constexpr int kClickSlop = 2;
+
+    // The left button went down at (x, y).
+    void Press(int x, int y);
+    // The pointer moved to (x, y) with the button held.
+    void Move(int x, int y);
+    // The button came up at (x, y): whether that was a click. A release without a press
+    // is none.
+    bool Release(int x, int y);
+
+    // A point picked: the first and second make a measure; a third begins a new one from
+    // itself.
+    void AddPick(const KV_PickHit& hit);
+    // Esc, a new surface or leaving Measure mode: no points.
+    void Clear();
+    const std::vector<KV_PickHit>& Picks() const { return mkPicks; }
+    // The status bar's text for the picks so far; empty without one.
+    std::string StatusText() const;
+
+private:
+    bool mbPressed = false;
+    bool mbStrayed = false;
+    int mnDownX = 0, mnDownY = 0;
+    std::vector<KV_PickHit> mkPicks;
+};
