@@ -6,6 +6,8 @@
 #include "meshfile/KV_MeshImporter.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
+#include <new>
+
 bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
                        wxString& error)
 {
@@ -19,6 +21,43 @@ bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString&
     std::string reason;
     if (KV_MeshExporter::Write(geometry.GetSurface(), file, format, reason, &geometry.Appearance()))
         return true;
+    error = wxString::FromUTF8(reason.c_str());
+    return false;
+}
+
+bool KV_SaveSelectionAs(const KV_PolySurfaceGeometry3D& geometry,
+                        const std::vector<unsigned int>& selected, const wxString& path,
+                        wxString& error)
+{
+    const std::string file(path.fn_str());
+    const KV_MeshFormat format = KV_MeshExporter::FormatOfPath(file);
+    if (format == KV_MeshFormat::None)
+    {
+        error = "Give the file one of the extensions glb, gltf, obj, ply, stl or osf.";
+        return false;
+    }
+    std::string reason;
+    try
+    {
+        KV_PolySurface part(geometry.GetSurface());
+        // Every polygon not selected goes, and the vertices only they used.
+        KV_List<unsigned int> others(1024);
+        std::size_t next = 0;
+        for (unsigned int i = 0; i < part.PolygonCount(); ++i)
+        {
+            while (next < selected.size() && selected[next] < i)
+                ++next;
+            if (next == selected.size() || selected[next] != i)
+                others.Append(i);
+        }
+        part.RemovePolygons(others);
+        if (KV_MeshExporter::Write(part, file, format, reason))
+            return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        reason = "Not enough memory to copy the selected polygons.";
+    }
     error = wxString::FromUTF8(reason.c_str());
     return false;
 }

@@ -4,6 +4,8 @@
 
 #include <wx/string.h>
 
+#include <vector>
+
 
 class KV_PolySurfaceGeometry3D;
 struct KV_SurfaceReadReport;
@@ -19,6 +21,13 @@ wxString KV_LoadSummary(const KV_PolySurfaceGeometry3D& geometry,
 // stl, osf); false with the reason in error when it cannot.
 bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
                        wxString& error);
+// Writes only the polygons selected (increasing indices into the geometry's polygon list)
+// as KV_SaveGeometryAs writes the whole surface: the vertices they use, their texture
+// coordinates and the texture. What a model file carried beside the surface (materials,
+// colours) is left out, being tied to the whole surface's counts.
+bool KV_SaveSelectionAs(const KV_PolySurfaceGeometry3D& geometry,
+                        const std::vector<unsigned int>& selected, const wxString& path,
+                        wxString& error);
 // The Open dialog's filters: all readable files first, then surface files (*.osf), then each
 // format the importer reads.
 wxString KV_OpenWildcard();

@@ -40,8 +40,15 @@ const CommandPrompt kPrompts[] = {
     {ID_EDIT_COPY_VIEW, "Copy the view to the clipboard as a picture\nCopy View"},
     {ID_LOAD_CANCEL, "Stop loading the surface file\nCancel"},
     {ID_VIEW_MEASURE,
-     "Click the surface to show a point; a second click measures the distance (Esc clears)"
+     "Click the surface to show a point; a second click measures the distance (Esc clears); "
+     "Shift+drag selects polygons, Ctrl+Shift+drag deselects"
      "\nMeasure"},
+    {ID_EDIT_SELECT_ALL, "Select every polygon of the surface\nSelect All"},
+    {ID_EDIT_INVERT_SELECTION,
+     "Select the polygons not selected and deselect the others\nInvert Selection"},
+    {ID_EDIT_CLEAR_SELECTION, "Deselect every polygon\nClear Selection"},
+    {ID_FILE_SAVE_SELECTION,
+     "Save only the selected polygons as glTF, OBJ, PLY, STL or surface file\nSave Selection As"},
 };
 }  // namespace
 

@@ -474,7 +474,16 @@ void KV_VerovuriRezaroView::OnButtonDown(wxMouseEvent& event)
     event.Skip();  // focus and the toolkit's own handling
     const wxPoint position = event.GetPosition();
     if (mbMeasuring && event.GetEventType() == wxEVT_LEFT_DOWN)
+    {
+        // In Measure mode Shift+drag draws a selection rectangle instead of rolling.
+        if (event.ShiftDown() && mkRenderer.GetActorCount() > 0)
+        {
+            mkController.StopRotation();
+            BeginSelection(position.x, position.y, event.ControlDown());
+            return;
+        }
         mkMeasure.Press(position.x, position.y);
+    }
     switch (mkController.ButtonDown(position.x, position.y, KeyFlagsOf(event),
                                     event.GetEventType() == wxEVT_LEFT_DOWN))
     {
@@ -496,8 +505,14 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
     if (HasCapture())
         ReleaseMouse();
     SetCursor(wxNullCursor);
-    mkController.ButtonUp();
     const wxPoint position = event.GetPosition();
+    if (mbSelecting)
+    {
+        if (event.GetEventType() == wxEVT_LEFT_UP)
+            EndSelection(position.x, position.y);
+        return;
+    }
+    mkController.ButtonUp();
     if (mbMeasuring && event.GetEventType() == wxEVT_LEFT_UP &&
         mkMeasure.Release(position.x, position.y))
         MeasureClick(position.x, position.y);
@@ -505,6 +520,13 @@ void KV_VerovuriRezaroView::OnButtonUp(wxMouseEvent& event)
 
 void KV_VerovuriRezaroView::OnCaptureLost(wxMouseCaptureLostEvent&)
 {
+    // A rectangle whose button-up will not come is dropped.
+    if (mbSelecting)
+    {
+        mbSelecting = false;
+        mkRenderer.SetRubberBand(false, 0, 0, 0, 0);
+        Repaint();
+    }
     SetCursor(wxNullCursor);
 }
 
@@ -513,6 +535,12 @@ void KV_VerovuriRezaroView::OnMouseMove(wxMouseEvent& event)
     // The pointer moves in the window's logical pixels, whatever the pixels drawn.
     const wxPoint position = event.GetPosition();
     const wxSize size = GetClientSize();
+    if (mbSelecting)
+    {
+        DragSelection(position.x, position.y);
+        event.Skip();
+        return;
+    }
     if (mbMeasuring)
         mkMeasure.Move(position.x, position.y);
     mkController.MouseMove(position.x, position.y, KeyFlagsOf(event), size.x, size.y);

@@ -13,6 +13,7 @@
 #include <wx/timer.h>
 
 #include <memory>
+#include <vector>
 
 #include "app/KV_PrintFit.h"
 #include "app/KV_ViewRenderer.h"
@@ -94,6 +95,10 @@ public:
     // Measure mode: whether it is on, and the points picked so far.
     bool IsMeasuring() const { return mbMeasuring; }
     const KV_MeasureSession& Measure() const { return mkMeasure; }
+    // The camera of the last frame on screen (false before one with a surface).
+    bool LastCamera(KV_PickCamera& camera) const { return mkRenderer.LastCamera(camera); }
+    // The selected polygons, in increasing order.
+    const std::vector<unsigned int>& Selection() const { return mkSelection; }
     // The surface point under window point (x, y) (logical pixels) in the last frame drawn
     // on screen; false where no surface shows. Makes the picker on first use.
     bool PickAt(int x, int y, KV_PickHit& hit);
@@ -216,8 +221,20 @@ private:
     void OnKeyDown(wxKeyEvent& event);
     void MeasureClick(int x, int y);
     void ClearMeasure();
-    // The surface shown changed or went: the picker made for it is dropped with the marks.
+    // The surface shown changed or went: the picker made for it is dropped with the marks
+    // and the selection.
     void ForgetPicker();
+    // Selection in Measure mode: Shift+drag adds the polygons of a rectangle, Ctrl+Shift+drag
+    // takes them away; the Edit menu selects all, inverts or clears; Save Selection As
+    // writes the selected polygons alone.
+    void BeginSelection(int x, int y, bool remove);
+    void DragSelection(int x, int y);
+    void EndSelection(int x, int y);
+    // selection: increasing polygon indices, each once.
+    void ApplySelection(std::vector<unsigned int> selection);
+    void OnSelectionCommand(wxCommandEvent& event);
+    void OnSaveSelection(wxCommandEvent& event);
+    void OnUpdateSaveSelection(wxUpdateUIEvent& event);
 
     // Level of detail (KV_ViewLevelOfDetail.cpp): when the controller says so (shortly
     // after the first full frame of a new surface) a coarse copy of its triangles, sized by
@@ -252,5 +269,9 @@ private:
     std::unique_ptr<KV_SurfacePicker> mpkPicker;
     // The surface the picker was made for.
     const KV_PolySurface* mpkPickedSurface = nullptr;
+    std::vector<unsigned int> mkSelection;
+    bool mbSelecting = false;
+    bool mbSelectionRemoves = false;
+    wxPoint mkSelectionStart;
     KV_ViewServices& mkServices;
 };

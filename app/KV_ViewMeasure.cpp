@@ -1,6 +1,8 @@
 // The view's Measure mode: a click on the surface picks the point under the pointer with
 // the camera the last frame was drawn with, the status bar tells what was picked, and the
 // renderer marks the points (and the distance between two) over the surface.
+#include "app/KV_DocumentCoreBridge.h"
+#include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"
 #include "app/KV_VerovuriRezaroDoc.h"
 #include "app/KV_VerovuriRezaroView.h"
@@ -10,6 +12,7 @@
 #include "render/KV_PolySurfaceGeometry3D.h"
 
 #include <wx/dcmemory.h>
+#include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/image.h>
 
@@ -100,22 +103,30 @@ void KV_ViewRenderer::CaptureCameraAndDrawMarks()
     }
     glPopMatrix();
 
+    DrawOverlay(viewport);
+}
+
+void KV_ViewRenderer::DrawOverlay(const int viewport[4])
+{
     // The label beside the middle of the line, wholly inside the picture.
     double x = 0.0, y = 0.0, depth = 0.0;
-    if (mkMarks.size() < 2 || mkMarkLabel.IsEmpty())
+    const bool label = mkMarks.size() >= 2 && !mkMarkLabel.IsEmpty();
+    if (!label && !mbRubberBand)
         return;
     std::array<double, 3> middle{};
-    for (int i = 0; i < 3; ++i)
-        middle[i] = (mkMarks[0][i] + mkMarks[1][i]) / 2.0;
-    if (!mkLastCamera.Project(middle, x, y, depth) || viewport[2] <= mkMarkLabel.mnWidth ||
-        viewport[3] <= mkMarkLabel.mnHeight)
-        return;
-    const int left = std::clamp(static_cast<int>(x) + 8 - viewport[0], 0,
-                                viewport[2] - mkMarkLabel.mnWidth);
-    const int bottom = std::clamp(mkLastCamera.mnPictureHeight - static_cast<int>(y) + 8 -
-                                      viewport[1],
-                                  0, viewport[3] - mkMarkLabel.mnHeight);
-    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT);
+    if (label)
+        for (int i = 0; i < 3; ++i)
+            middle[i] = (mkMarks[0][i] + mkMarks[1][i]) / 2.0;
+    const bool labelFits = label && mkLastCamera.Project(middle, x, y, depth) &&
+                           viewport[2] > mkMarkLabel.mnWidth && viewport[3] > mkMarkLabel.mnHeight;
+    const int left = labelFits ? std::clamp(static_cast<int>(x) + 8 - viewport[0], 0,
+                                            viewport[2] - mkMarkLabel.mnWidth)
+                               : 0;
+    const int bottom = labelFits ? std::clamp(mkLastCamera.mnPictureHeight -
+                                                  static_cast<int>(y) + 8 - viewport[1],
+                                              0, viewport[3] - mkMarkLabel.mnHeight)
+                                 : 0;
+    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LINE_BIT);
     glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
     glDisable(GL_LIGHTING);
     glDisable(GL_DEPTH_TEST);
@@ -128,10 +139,25 @@ void KV_ViewRenderer::CaptureCameraAndDrawMarks()
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glRasterPos2i(left, bottom);
-    glDrawPixels(mkMarkLabel.mnWidth, mkMarkLabel.mnHeight, GL_RGB, GL_UNSIGNED_BYTE,
-                 mkMarkLabel.mkPixels.data());
+    if (labelFits)
+    {
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glRasterPos2i(left, bottom);
+        glDrawPixels(mkMarkLabel.mnWidth, mkMarkLabel.mnHeight, GL_RGB, GL_UNSIGNED_BYTE,
+                     mkMarkLabel.mkPixels.data());
+    }
+    if (mbRubberBand)
+    {
+        // Window coordinates run up from the bottom; the band's pixels are their centres.
+        const double top = mkLastCamera.mnPictureHeight - viewport[1];
+        glColor3f(1.0f, 1.0f, 1.0f);
+        glBegin(GL_LINE_LOOP);
+        glVertex2d(mkRubberBand[0] + 0.5 - viewport[0], top - mkRubberBand[1] - 0.5);
+        glVertex2d(mkRubberBand[2] + 0.5 - viewport[0], top - mkRubberBand[1] - 0.5);
+        glVertex2d(mkRubberBand[2] + 0.5 - viewport[0], top - mkRubberBand[3] - 0.5);
+        glVertex2d(mkRubberBand[0] + 0.5 - viewport[0], top - mkRubberBand[3] - 0.5);
+        glEnd();
+    }
     glPopMatrix();
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
@@ -148,6 +174,16 @@ void KV_VerovuriRezaroView::BindMeasureCommands()
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateMeasureMode, this,
          KV_MenuId(ID_VIEW_MEASURE));
     Bind(wxEVT_KEY_DOWN, &KV_VerovuriRezaroView::OnKeyDown, this);
+    for (int command : {ID_EDIT_SELECT_ALL, ID_EDIT_INVERT_SELECTION, ID_EDIT_CLEAR_SELECTION})
+    {
+        Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSelectionCommand, this, KV_MenuId(command));
+        Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateNeedsActors, this,
+             KV_MenuId(command));
+    }
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSaveSelection, this,
+         KV_MenuId(ID_FILE_SAVE_SELECTION));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateSaveSelection, this,
+         KV_MenuId(ID_FILE_SAVE_SELECTION));
 }
 
 void KV_VerovuriRezaroView::OnMeasureMode(wxCommandEvent&)
@@ -186,6 +222,10 @@ void KV_VerovuriRezaroView::ClearMeasure()
 
 void KV_VerovuriRezaroView::ForgetPicker()
 {
+    // The geometry of a new surface starts without a selection.
+    mkSelection.clear();
+    mbSelecting = false;
+    mkRenderer.SetRubberBand(false, 0, 0, 0, 0);
     mpkPicker.reset();
     mpkPickedSurface = nullptr;
     ClearMeasure();
@@ -246,4 +286,107 @@ void KV_VerovuriRezaroView::MeasureClick(int x, int y)
     if (frame != nullptr)
         frame->SetStatusText(mkMeasure.StatusText(), 0);
     Repaint();
+}
+
+// ---- Selection
+
+void KV_VerovuriRezaroView::BeginSelection(int x, int y, bool remove)
+{
+    mbSelecting = true;
+    mbSelectionRemoves = remove;
+    mkSelectionStart = wxPoint(x, y);
+    DragSelection(x, y);
+}
+
+void KV_VerovuriRezaroView::DragSelection(int x, int y)
+{
+    const double scale = GetContentScaleFactor();
+    mkRenderer.SetRubberBand(true, static_cast<int>(mkSelectionStart.x * scale),
+                             static_cast<int>(mkSelectionStart.y * scale),
+                             static_cast<int>(x * scale), static_cast<int>(y * scale));
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::EndSelection(int x, int y)
+{
+    mbSelecting = false;
+    mkRenderer.SetRubberBand(false, 0, 0, 0, 0);
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    KV_PickCamera camera;
+    if (geometry == nullptr || !mkRenderer.LastCamera(camera))
+    {
+        Repaint();
+        return;
+    }
+    const KV_PolySurface& surface =
+        static_cast<const KV_PolySurfaceGeometry3D*>(geometry)->GetSurface();
+    // Corners at the middles of the pixels under the pointer, as picks are made.
+    const double scale = GetContentScaleFactor();
+    std::vector<unsigned int> picked;
+    {
+        wxBusyCursor wait;
+        picked = KV_SelectPolygonsInRectangle(
+            surface, camera, (mkSelectionStart.x + 0.5) * scale,
+            (mkSelectionStart.y + 0.5) * scale, (x + 0.5) * scale, (y + 0.5) * scale);
+    }
+    ApplySelection(KV_CombineSelection(mkSelection, picked, mbSelectionRemoves));
+}
+
+void KV_VerovuriRezaroView::ApplySelection(std::vector<unsigned int> selection)
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry == nullptr)
+        return;
+    mkSelection = std::move(selection);
+    geometry->SetSelectedPolygons(mkSelection);
+    const KV_PolySurface& surface =
+        static_cast<const KV_PolySurfaceGeometry3D*>(geometry)->GetSurface();
+    if (mkServices.MainWindow() != nullptr)
+        mkServices.MainWindow()->SetStatusText(
+            KV_SelectionText(KV_MeasurePolygons(surface, mkSelection)), 0);
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnSelectionCommand(wxCommandEvent& event)
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry == nullptr)
+        return;
+    const unsigned int count = geometry->DrawingSurface().PolygonCount();
+    switch (KV_CommandNumber(event.GetId()))
+    {
+        case ID_EDIT_SELECT_ALL:
+            ApplySelection(KV_InvertSelection({}, count));
+            break;
+        case ID_EDIT_INVERT_SELECTION:
+            ApplySelection(KV_InvertSelection(mkSelection, count));
+            break;
+        default:
+            ApplySelection({});
+            break;
+    }
+}
+
+void KV_VerovuriRezaroView::OnUpdateSaveSelection(wxUpdateUIEvent& event)
+{
+    event.Enable(!mkSelection.empty() && mpkDocument != nullptr &&
+                 mpkDocument->mpkSurfaceGeometry != nullptr);
+}
+
+void KV_VerovuriRezaroView::OnSaveSelection(wxCommandEvent&)
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry == nullptr || mkSelection.empty())
+        return;
+    const wxFileName name(mpkDocument->GetPathName());
+    const wxString path = KV_Prompts::Get().ChooseSavePath(
+        this, "Save Selection As", name.GetPathWithSep() + name.GetName() + "-selection.glb",
+        ".glb", KV_SaveAsWildcard());
+    if (path.empty() || !KV_ConfirmOverwrite(path))
+        return;
+    wxBusyCursor wait;
+    wxString error;
+    if (!KV_SaveSelectionAs(*geometry, mkSelection, path, error))
+        KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path) + "\n" + error,
+                                  KV_APP_TITLE);
 }

@@ -25,6 +25,13 @@ public:
         mkMarks = std::move(points);
         mkMarkLabel = std::move(label);
     }
+    // The selection rectangle being dragged, in picture coordinates (y down); none when
+    // shown is false.
+    void SetRubberBand(bool shown, int x0, int y0, int x1, int y1)
+    {
+        mbRubberBand = shown;
+        mkRubberBand = {x0, y0, x1, y1};
+    }
     // The camera of the last frame drawn on screen, the first actor's own transform
     // included; false before a frame with an actor.
     bool LastCamera(KV_PickCamera& camera) const
@@ -49,10 +56,14 @@ public:
 private:
     // KV_ViewMeasure.cpp.
     void CaptureCameraAndDrawMarks();
+    // The distance label and the selection rectangle, in window pixels.
+    void DrawOverlay(const int viewport[4]);
 
     KV_ScreenPicture mkHint;
     std::vector<std::array<double, 3>> mkMarks;
     KV_ScreenPicture mkMarkLabel;
     KV_PickCamera mkLastCamera;
     bool mbHasCamera = false;
+    bool mbRubberBand = false;
+    std::array<int, 4> mkRubberBand{};
 };

@@ -118,6 +118,7 @@ bool CMainFrame::CreateMenuBar()
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_EXPORT, "&Export");
     AppendCommand(file, ID_FILE_SAVE_AS_FORMAT, "Save &As...");
+    AppendCommand(file, ID_FILE_SAVE_SELECTION, "Save Se&lection As...");
     AppendCommand(file, ID_FILE_SAVE_IMAGE, "Save &Image...");
     file->AppendSeparator();
     AppendCommand(file, ID_FILE_PRINT, "&Print...\tCtrl+P");
@@ -141,6 +142,10 @@ bool CMainFrame::CreateMenuBar()
     AppendCommand(edit, ID_EDIT_SURFACE_COLOUR, "Surface &Colour");
     edit->AppendSeparator();
     AppendCommand(edit, ID_EDIT_COPY_VIEW, "Copy &View");
+    edit->AppendSeparator();
+    AppendCommand(edit, ID_EDIT_SELECT_ALL, "Select A&ll");
+    AppendCommand(edit, ID_EDIT_INVERT_SELECTION, "&Invert Selection");
+    AppendCommand(edit, ID_EDIT_CLEAR_SELECTION, "Cl&ear Selection");
 
     wxMenu* view = new wxMenu;
     AppendCommand(view, ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter");

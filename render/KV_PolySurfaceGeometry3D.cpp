@@ -100,6 +100,24 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
     Notify(HINT_TEXTURE_CHANGED, nullptr);
 }
 
+void KV_PolySurfaceGeometry3D::SetSelectedPolygons(const std::vector<unsigned int>& selected)
+{
+    const unsigned int count = mkSurface.PolygonCount();
+    std::vector<std::pair<bool, unsigned int>>().swap(mkPolygonSelection);
+    mbPolygonSelectionMade = false;
+    mkSelectedPolyIndices.Clear();
+    mkUnselectedPolyIndices.Clear();
+    std::size_t next = 0;
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        while (next < selected.size() && selected[next] < i)
+            ++next;
+        (next < selected.size() && selected[next] == i ? mkSelectedPolyIndices
+                                                       : mkUnselectedPolyIndices)
+            .Append(i);
+    }
+}
+
 const std::vector<std::pair<bool, unsigned int>>& KV_PolySurfaceGeometry3D::PolygonSelection() const
 {
     if (!mbPolygonSelectionMade)

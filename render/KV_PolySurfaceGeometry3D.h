@@ -87,6 +87,9 @@ public:
     const KV_SurfaceAppearance& Appearance() const { return mkAppearance; }
     KV_SurfaceAppearance& Appearance() { return mkAppearance; }
 
+    // Marks the polygons of selected (indices in increasing order, each once) selected and
+    // every other one unselected; indices past the polygon list are ignored.
+    void SetSelectedPolygons(const std::vector<unsigned int>& selected);
     const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
     const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
     // (selected, polygon index), one per polygon in polygon order. Made when first asked

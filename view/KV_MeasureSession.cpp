@@ -2,7 +2,9 @@
 
 #include "measure/KV_SurfaceMeasures.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 
 std::string KV_MeasureNumber(double value)
@@ -40,6 +42,46 @@ std::string KV_DistanceText(const std::array<double, 3>& a, const std::array<dou
     return "Distance " + KV_MeasureNumber(distance.mrLength) + " (x " +
            KV_MeasureNumber(distance.mkParts[0]) + ", y " + KV_MeasureNumber(distance.mkParts[1]) +
            ", z " + KV_MeasureNumber(distance.mkParts[2]) + ") in the file's units";
+}
+
+std::vector<unsigned int> KV_CombineSelection(const std::vector<unsigned int>& current,
+                                              const std::vector<unsigned int>& picked,
+                                              bool remove)
+{
+    std::vector<unsigned int> result;
+    result.reserve(remove ? current.size() : current.size() + picked.size());
+    if (remove)
+        std::set_difference(current.begin(), current.end(), picked.begin(), picked.end(),
+                            std::back_inserter(result));
+    else
+        std::set_union(current.begin(), current.end(), picked.begin(), picked.end(),
+                       std::back_inserter(result));
+    return result;
+}
+
+std::vector<unsigned int> KV_InvertSelection(const std::vector<unsigned int>& current,
+                                             unsigned int count)
+{
+    std::vector<unsigned int> result;
+    std::size_t next = 0;
+    for (unsigned int i = 0; i < count; ++i)
+    {
+        while (next < current.size() && current[next] < i)
+            ++next;
+        if (next == current.size() || current[next] != i)
+            result.push_back(i);
+    }
+    return result;
+}
+
+std::string KV_SelectionText(const KV_PolygonSetMeasure& measure)
+{
+    if (measure.munCount == 0)
+        return "No polygons selected";
+    return std::to_string(measure.munCount) +
+           (measure.munCount == 1 ? " polygon selected, area " : " polygons selected, area ") +
+           KV_MeasureNumber(measure.mrArea) + ", boundary length " +
+           KV_MeasureNumber(measure.mrBoundaryLength) + " (the file's units)";
 }
 
 void KV_MeasureSession::Press(int x, int y)

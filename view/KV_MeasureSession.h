@@ -22,6 +22,20 @@ std::string KV_PickText(const KV_PickHit& hit);
 // "Distance d (x dx, y dy, z dz) in the file's units" from a to b.
 std::string KV_DistanceText(const std::array<double, 3>& a, const std::array<double, 3>& b);
 
+struct KV_PolygonSetMeasure;
+
+// The selection after a rectangle: current with picked added, or taken away when remove.
+// Both and the result in increasing order, each index once.
+std::vector<unsigned int> KV_CombineSelection(const std::vector<unsigned int>& current,
+                                              const std::vector<unsigned int>& picked,
+                                              bool remove);
+// Every polygon of count not in current (increasing order).
+std::vector<unsigned int> KV_InvertSelection(const std::vector<unsigned int>& current,
+                                             unsigned int count);
+// "N polygons selected, area A, boundary length L (the file's units)"; "No polygons
+// selected" for none.
+std::string KV_SelectionText(const KV_PolygonSetMeasure& measure);
+
 class KV_MeasureSession
 {
 public:

@@ -9,12 +9,15 @@
 #include "app/MainFrm.h"
 
 #include <wx/frame.h>
+#include <wx/image.h>
 #include <wx/statusbr.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -81,12 +84,33 @@ void ExpectSameNumbers(const std::string& status, const std::string& osftool)
     ExpectSameNumbers(status, Numbers(osftool));
 }
 
+// A flat grid of side x side unit squares in the plane z = 0, facing +z (the viewer), each
+// square two triangles: a known count, area and outline for every block of squares.
+std::string GridFile(int side)
+{
+    const std::string path = AppHarness::ScratchPath("grid.obj");
+    std::ofstream out(path);
+    for (int y = 0; y <= side; ++y)
+        for (int x = 0; x <= side; ++x)
+            out << "v " << x << " " << y << " 0\n";
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+        {
+            const int a = y * (side + 1) + x + 1, b = a + 1, c = a + side + 2, d = a + side + 1;
+            out << "f " << a << " " << b << " " << c << "\nf " << a << " " << c << " " << d
+                << "\n";
+        }
+    return path;
+}
+
 class MeasureTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override {}
+
+    void Start(const std::string& path)
     {
-        ASSERT_TRUE(mkApp.Start({AppHarness::SamplePath()}));
+        ASSERT_TRUE(mkApp.Start({path}));
         ASSERT_TRUE(mkApp.PumpUntil([this] { return View()->IsRendererReady(); }, 5000));
         ASSERT_TRUE(mkApp.PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
         ASSERT_TRUE(mkApp.WaitForFrame());
@@ -102,12 +126,41 @@ protected:
         mkApp.WaitForFrame();
     }
 
+    // Where a point of the surface shows in the view.
+    wxPoint Screen(double x, double y, double z)
+    {
+        KV_PickCamera camera;
+        double px = 0.0, py = 0.0, depth = 0.0;
+        EXPECT_TRUE(View()->LastCamera(camera));
+        EXPECT_TRUE(camera.Project({x, y, z}, px, py, depth));
+        return wxPoint(static_cast<int>(px), static_cast<int>(py));
+    }
+
+    // A left drag from a to b with Shift held, and Ctrl when control.
+    void ShiftDrag(const wxPoint& a, const wxPoint& b, bool control)
+    {
+        for (const auto& step : {std::make_pair(wxEVT_LEFT_DOWN, a),
+                                 std::make_pair(wxEVT_MOTION, (a + b) / 2),
+                                 std::make_pair(wxEVT_MOTION, b), std::make_pair(wxEVT_LEFT_UP, b)})
+        {
+            wxMouseEvent event(step.first);
+            event.SetEventObject(View());
+            event.SetPosition(step.second);
+            event.m_leftDown = step.first != wxEVT_LEFT_UP;
+            event.m_shiftDown = true;
+            event.m_controlDown = control;
+            View()->GetEventHandler()->ProcessEvent(event);
+        }
+        mkApp.WaitForFrame();
+    }
+
     AppHarness mkApp;
 };
 }  // namespace
 
 TEST_F(MeasureTest, ClicksGiveOsftoolsNumbersForTheSamePixels)
 {
+    Start(AppHarness::SamplePath());
     EXPECT_FALSE(mkApp.IsChecked(ID_VIEW_MEASURE));
     ASSERT_TRUE(mkApp.IsEnabled(ID_VIEW_MEASURE));
     mkApp.Command(ID_VIEW_MEASURE);
@@ -159,4 +212,84 @@ TEST_F(MeasureTest, ClicksGiveOsftoolsNumbersForTheSamePixels)
     EXPECT_FALSE(mkApp.IsChecked(ID_VIEW_MEASURE));
     Click(first);
     EXPECT_TRUE(View()->Measure().Picks().empty());
+}
+
+TEST_F(MeasureTest, RectanglesSelectAndDeselectAndTheSelectionSavesAlone)
+{
+    Start(GridFile(10));
+    mkApp.Command(ID_VIEW_MEASURE);
+    EXPECT_FALSE(mkApp.IsEnabled(ID_FILE_SAVE_SELECTION));
+    const wxImage before = AppHarness::Capture(View());
+    const wxPoint inside = Screen(3.5, 3.5, 0.0);
+
+    struct Case
+    {
+        // A rectangle from grid point (x0, y0) to (x1, y1); or a command.
+        double x0, y0, x1, y1;
+        bool remove;
+        int command;
+        const char* status;
+        std::size_t count;
+    };
+    const Case cases[] = {
+        // 4 x 4 squares: their triangles' centres lie inside, the neighbours' a third out.
+        {2, 2, 6, 6, false, 0, "32 polygons selected, area 16, boundary length 16", 32},
+        // Dragged the other way round, overlapping: only the 8 new squares add.
+        {8, 6, 4, 2, false, 0, "48 polygons selected, area 24, boundary length 20", 48},
+        {2, 2, 4, 6, true, 0, "32 polygons selected, area 16, boundary length 16", 32},
+        // The rest: the grid's outline and the hole's.
+        {0, 0, 0, 0, false, ID_EDIT_INVERT_SELECTION,
+         "168 polygons selected, area 84, boundary length 56", 168},
+        {0, 0, 0, 0, false, ID_EDIT_SELECT_ALL,
+         "200 polygons selected, area 100, boundary length 40", 200},
+        {0, 0, 0, 0, false, ID_EDIT_CLEAR_SELECTION, "No polygons selected", 0},
+        {2, 2, 4, 6, false, 0, "16 polygons selected, area 8, boundary length 12", 16},
+    };
+    for (const Case& c : cases)
+    {
+        if (c.command != 0)
+            mkApp.Command(c.command);
+        else
+            ShiftDrag(Screen(c.x0, c.y0, 0), Screen(c.x1, c.y1, 0), c.remove);
+        EXPECT_EQ(Status(), std::string(c.status) + (c.count ? " (the file's units)" : ""))
+            << c.status;
+        EXPECT_EQ(View()->Selection().size(), c.count) << c.status;
+    }
+    // The rectangles did not roll the view, and the selected polygons show in their own
+    // material.
+    EXPECT_NE(before.GetRed(inside.x, inside.y) + 256 * before.GetGreen(inside.x, inside.y),
+              AppHarness::Capture(View()).GetRed(inside.x, inside.y) +
+                  256 * AppHarness::Capture(View()).GetGreen(inside.x, inside.y));
+    EXPECT_EQ(Screen(3.5, 3.5, 0.0), inside);
+
+    // Save Selection As writes those 16 triangles and the 15 grid points they use.
+    const std::string saved = AppHarness::ScratchPath("selection.obj");
+    mkApp.Prompts().mkSavePaths.push_back(saved);
+    ASSERT_TRUE(mkApp.IsEnabled(ID_FILE_SAVE_SELECTION));
+    mkApp.Command(ID_FILE_SAVE_SELECTION);
+    std::ifstream in(saved);
+    int faces = 0, vertices = 0;
+    double xMin = 1e9, xMax = -1e9, yMin = 1e9, yMax = -1e9;
+    for (std::string line; std::getline(in, line);)
+    {
+        std::istringstream words(line);
+        std::string kind;
+        words >> kind;
+        faces += kind == "f";
+        if (kind == "v")
+        {
+            double x = 0, y = 0;
+            words >> x >> y;
+            ++vertices;
+            xMin = std::min(xMin, x), xMax = std::max(xMax, x);
+            yMin = std::min(yMin, y), yMax = std::max(yMax, y);
+        }
+    }
+    EXPECT_EQ(faces, 16);
+    EXPECT_EQ(vertices, 15);
+    EXPECT_EQ(xMin, 2.0);
+    EXPECT_EQ(xMax, 4.0);
+    EXPECT_EQ(yMin, 2.0);
+    EXPECT_EQ(yMax, 6.0);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
 }

@@ -122,6 +122,8 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                 {ID_FILE_EXPORT, "&Export", "Export 3D surface as VRML"},
                 {ID_FILE_SAVE_AS_FORMAT, "Save &As...",
                  "Save the 3D surface as glTF, OBJ, PLY, STL or surface file"},
+                {ID_FILE_SAVE_SELECTION, "Save Se&lection As...",
+                 "Save only the selected polygons as glTF, OBJ, PLY, STL or surface file"},
                 {ID_FILE_SAVE_IMAGE, "Save &Image...",
                  "Save the view as a PNG or JPEG picture"},  // added
                 {0, nullptr, nullptr},
@@ -149,7 +151,12 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
          {ID_EDIT_SURFACE_COLOUR, "Surface &Colour", "Edit surface color"},
          {0, nullptr, nullptr},  // added
          {ID_EDIT_COPY_VIEW, "Copy &View",
-          "Copy the view to the clipboard as a picture"}});  // added
+          "Copy the view to the clipboard as a picture"},  // added
+         {0, nullptr, nullptr},
+         {ID_EDIT_SELECT_ALL, "Select A&ll", "Select every polygon of the surface"},
+         {ID_EDIT_INVERT_SELECTION, "&Invert Selection",
+          "Select the polygons not selected and deselect the others"},
+         {ID_EDIT_CLEAR_SELECTION, "Cl&ear Selection", "Deselect every polygon"}});
 
     ExpectMenu(bar->GetMenu(2),
                {{ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter",
@@ -157,7 +164,7 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                 {ID_VIEW_SHOW_HOLES, "Show &Holes", "Outline every boundary loop of the surface"},
                 {ID_VIEW_MEASURE, "&Measure\tM",
                  "Click the surface to show a point; a second click measures the distance "
-                 "(Esc clears)"},
+                 "(Esc clears); Shift+drag selects polygons, Ctrl+Shift+drag deselects"},
                 {0, nullptr, nullptr},
                 {ID_VIEW_FRONT, "&Front\t1", "Look at the surface from the front"},
                 {ID_VIEW_BACK, "&Back\t2", "Look at the surface from the back"},

@@ -2,6 +2,8 @@
 // distances, and the words and digits the status bar shows.
 #include "view/KV_MeasureSession.h"
 
+#include "measure/KV_SurfaceMeasures.h"
+
 #include <gtest/gtest.h>
 
 namespace
@@ -74,4 +76,33 @@ TEST(MeasureSession, TexturedPickAndNumbers)
     EXPECT_EQ(KV_MeasureNumber(123456789.0), "1.234568e+08");
     EXPECT_EQ(KV_DistanceText({0, 0, 0}, {0, 0, -2}),
               "Distance 2 (x 0, y 0, z -2) in the file's units");
+}
+
+TEST(MeasureSession, SelectionSetsAndTheirText)
+{
+    using List = std::vector<unsigned int>;
+    struct Case
+    {
+        List current, picked;
+        bool remove;
+        List result;
+    };
+    const Case cases[] = {
+        {{}, {2, 5}, false, {2, 5}},
+        {{1, 2, 3}, {2, 4}, false, {1, 2, 3, 4}},
+        {{1, 2, 3}, {2, 4}, true, {1, 3}},
+        {{1}, {}, true, {1}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(KV_CombineSelection(c.current, c.picked, c.remove), c.result);
+    EXPECT_EQ(KV_InvertSelection({0, 2, 9}, 5), (List{1, 3, 4}));
+    EXPECT_EQ(KV_InvertSelection({}, 3), (List{0, 1, 2}));
+
+    KV_PolygonSetMeasure measure;
+    EXPECT_EQ(KV_SelectionText(measure), "No polygons selected");
+    measure.munCount = 1;
+    measure.mrArea = 0.5;
+    measure.mrBoundaryLength = 3.414213562;
+    EXPECT_EQ(KV_SelectionText(measure),
+              "1 polygon selected, area 0.5, boundary length 3.414214 (the file's units)");
 }
