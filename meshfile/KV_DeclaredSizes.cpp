@@ -1,5 +1,6 @@
 #include "meshfile/KV_DeclaredSizes.h"
 
+#include "foundation/KV_Counted.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_PlyReader.h"
 #include "meshfile/KV_ReadStop.h"
@@ -147,9 +148,10 @@ bool CheckOff(const std::string& path, std::string& reason, const std::atomic<bo
     if (held >= vertexWords + faces)
         return true;
     const bool fewVertices = held < vertexWords;
-    reason = "the file declares " + std::to_string(fewVertices ? vertices : faces) +
-             (fewVertices ? " vertices" : " faces") + " but holds only " +
-             std::to_string(bytes.Size()) + " bytes";
+    reason = "the file declares " +
+             (fewVertices ? KV_Counted(vertices, "vertex", "vertices")
+                          : KV_Counted(faces, "face", "faces")) +
+             " but holds only " + KV_Counted(bytes.Size(), "byte", "bytes");
     return false;
 }
 
@@ -375,7 +377,7 @@ bool CheckGltfJson(const Json& gltf, const std::string& path, bool binary,
                 {
                     reason = "accessor " + std::to_string(a) + " declares " +
                              std::to_string(sparseCount) + " sparse values but their buffer view " +
-                             "holds only " + std::to_string(viewLength[view]) + " bytes";
+                             "holds only " + KV_Counted(viewLength[view], "byte", "bytes");
                     return false;
                 }
             }
@@ -402,7 +404,7 @@ bool CheckGltfJson(const Json& gltf, const std::string& path, bool binary,
         {
             reason = "accessor " + std::to_string(a) + " declares " + std::to_string(count) +
                      " values but its buffer view holds only " +
-                     std::to_string(viewLength[viewIndex]) + " bytes";
+                     KV_Counted(viewLength[viewIndex], "byte", "bytes");
             return false;
         }
     }
@@ -439,7 +441,7 @@ bool CheckGltf(const std::string& path, std::string& reason)
     const std::uint64_t declared = Le32(head.data() + 8);
     if (declared > size)
     {
-        reason = "the file declares " + std::to_string(declared) + " bytes but holds only " +
+        reason = "the file declares " + KV_Counted(declared, "byte", "bytes") + " but holds only " +
                  std::to_string(size);
         return false;
     }

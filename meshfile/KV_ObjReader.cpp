@@ -1,5 +1,6 @@
 #include "meshfile/KV_ObjReader.h"
 
+#include "foundation/KV_Counted.h"
 #include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "meshfile/KV_BitWelder.h"
@@ -270,7 +271,7 @@ Survey SurveyLines(const FileBytes& bytes, bool wantColours, const std::atomic<b
             {
                 const std::size_t n = CountWords(rest, end);
                 if ((n != 3 && n != 6) || !PlainNumbers(rest, end, false))
-                    throw Defer{"a vertex of " + std::to_string(n) + " words"};
+                    throw Defer{"a vertex of " + KV_Counted(n, "word", "words")};
                 ++survey.vertices;
                 coloured += n == 6;
                 if (n == 6 && wantColours)
@@ -280,15 +281,15 @@ Survey SurveyLines(const FileBytes& bytes, bool wantColours, const std::atomic<b
             {
                 const std::size_t n = CountWords(rest, end);
                 if ((n != 2 && n != 3) || !PlainNumbers(rest, end, false))
-                    throw Defer{"a texture coordinate of " + std::to_string(n) + " words"};
+                    throw Defer{"a texture coordinate of " + KV_Counted(n, "word", "words")};
                 ++survey.coordinates;
             }
             else if (keyword == "o" || keyword == "g" || keyword == "usemtl" || keyword == "mtllib")
             {
                 const std::vector<std::string> words = Words(rest, end);
                 if (words.size() != 1)
-                    throw Defer{"a name of " + std::to_string(words.size()) + " words after " +
-                                keyword};
+                    throw Defer{"a name of " + KV_Counted(words.size(), "word", "words") +
+                                " after " + keyword};
                 if (keyword == "mtllib")
                     survey.libraries.push_back(words[0]);
             }

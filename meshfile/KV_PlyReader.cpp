@@ -1,5 +1,6 @@
 #include "meshfile/KV_PlyReader.h"
 
+#include "foundation/KV_Counted.h"
 #include "foundation/KV_Executor.h"
 #include "foundation/KV_Report.h"
 #include "image/KV_MultiImage.h"
@@ -353,11 +354,14 @@ struct Declared
 
 std::string DeclaredTooMany(const Element& element, std::uint64_t bytes)
 {
-    const std::string what = element.name == "vertex" ? "vertices"
+    const std::string one = element.name == "vertex" ? "vertex"
+                            : element.name == "face" ? "face"
+                                                     : "\"" + element.name + "\" element";
+    const std::string many = element.name == "vertex" ? "vertices"
                              : element.name == "face" ? "faces"
                                                       : "\"" + element.name + "\" elements";
-    return "the file declares " + std::to_string(element.count) + " " + what +
-           " but holds only " + std::to_string(bytes) + " bytes";
+    return "the file declares " + KV_Counted(element.count, one.c_str(), many.c_str()) +
+           " but holds only " + KV_Counted(bytes, "byte", "bytes");
 }
 
 // Throws Declared unless the bytes left can hold the element's instances at their smallest
@@ -838,7 +842,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     {
                         ClearResult();
                         mkReason = "a face names vertex " + std::to_string(index) +
-                                   " of a mesh of " + std::to_string(vertexCount) + " vertices";
+                                   " of a mesh of " + KV_Counted(vertexCount, "vertex", "vertices");
                         return Outcome::Refused;
                     }
                     target[j] = welded[index];

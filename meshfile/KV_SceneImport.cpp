@@ -1,5 +1,6 @@
 #include "meshfile/KV_SceneImport.h"
 
+#include "foundation/KV_Counted.h"
 #include "foundation/KV_Report.h"
 #include "meshfile/KV_BitWelder.h"
 #include "meshfile/KV_GltfCoordinates.h"
@@ -326,7 +327,7 @@ bool KV_ImportScene(const std::string& path, const std::string& format,
                 {
                     ClearResult(surface, appearance);
                     reason = "a face names vertex " + std::to_string(index) + " of a mesh of " +
-                               std::to_string(mesh.mNumVertices) + " vertices";
+                               KV_Counted(mesh.mNumVertices, "vertex", "vertices");
                     return false;
                 }
                 target[j] = welded[index];

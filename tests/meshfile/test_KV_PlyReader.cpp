@@ -465,6 +465,8 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
          "the file declares 4000000000 vertices but holds only 36 bytes"},
         {"face_count_lies", faces("4294967295", "uchar int", face({0, 1, 2})),
          KV_PlyReader::Outcome::Refused, "the file declares 4294967295 faces but holds only 13 bytes"},
+        {"one_face_missing", faces("1", "uchar int", ""), KV_PlyReader::Outcome::Refused,
+         "the file declares 1 face but holds only 0 bytes"},
         {"list_count_lies", faces("1", "uchar int", lying + face({0, 1, 2})),
          KV_PlyReader::Outcome::Refused, "ends inside its element face"},
         {"list_count_negative",
