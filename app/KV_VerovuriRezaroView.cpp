@@ -563,6 +563,7 @@ void KV_VerovuriRezaroView::OnTimer(wxTimerEvent& event)
 
 void KV_VerovuriRezaroView::OnResetPosition(wxCommandEvent&)
 {
+    RestoreRotationCentre();
     ResetView();
 }
 

@@ -235,6 +235,12 @@ private:
     void OnSelectionCommand(wxCommandEvent& event);
     void OnSaveSelection(wxCommandEvent& event);
     void OnUpdateSaveSelection(wxUpdateUIEvent& event);
+    // Navigation: the wheel over the surface zooms toward the point under the pointer
+    // (false, nothing done, where no surface shows there); a double-click on the surface
+    // turns the view about the point clicked until Fit or Reset Position.
+    bool ZoomTowardPointer(const wxPoint& position, int rotation);
+    void OnDoubleClick(wxMouseEvent& event);
+    void RestoreRotationCentre();
 
     // Level of detail (KV_ViewLevelOfDetail.cpp): when the controller says so (shortly
     // after the first full frame of a new surface) a coarse copy of its triangles, sized by

@@ -155,6 +155,8 @@ void KV_VerovuriRezaroView::OnUpdateShowHoles(wxUpdateUIEvent& event)
 void KV_VerovuriRezaroView::OnStandardView(wxCommandEvent& event)
 {
     const int command = KV_CommandNumber(event.GetId());
+    if (command == ID_VIEW_FIT)
+        RestoreRotationCentre();
     for (const StandardViewCommand& view : kStandardViews)
         if (view.command == command)
             mkController.ShowStandardView(view.view);
@@ -162,7 +164,10 @@ void KV_VerovuriRezaroView::OnStandardView(wxCommandEvent& event)
 
 void KV_VerovuriRezaroView::OnMouseWheel(wxMouseEvent& event)
 {
-    if (event.GetWheelAxis() == wxMOUSE_WHEEL_VERTICAL)
+    // Over the surface the wheel zooms toward the point under the pointer; elsewhere
+    // toward the middle of the view.
+    if (event.GetWheelAxis() == wxMOUSE_WHEEL_VERTICAL &&
+        !ZoomTowardPointer(event.GetPosition(), event.GetWheelRotation()))
         mkController.Wheel(event.GetWheelRotation());
 }
 

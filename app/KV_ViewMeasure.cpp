@@ -8,6 +8,7 @@
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/KV_ViewServices.h"
 #include "measure/KV_SurfaceMeasures.h"
+#include "render/KV_ClippingVolume.h"
 #include "render/KV_Geometry3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
@@ -174,6 +175,7 @@ void KV_VerovuriRezaroView::BindMeasureCommands()
     Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateMeasureMode, this,
          KV_MenuId(ID_VIEW_MEASURE));
     Bind(wxEVT_KEY_DOWN, &KV_VerovuriRezaroView::OnKeyDown, this);
+    Bind(wxEVT_LEFT_DCLICK, &KV_VerovuriRezaroView::OnDoubleClick, this);
     for (int command : {ID_EDIT_SELECT_ALL, ID_EDIT_INVERT_SELECTION, ID_EDIT_CLEAR_SELECTION})
     {
         Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSelectionCommand, this, KV_MenuId(command));
@@ -389,4 +391,57 @@ void KV_VerovuriRezaroView::OnSaveSelection(wxCommandEvent&)
     if (!KV_SaveSelectionAs(*geometry, mkSelection, path, error))
         KV_Prompts::Get().Message(wxString::Format("Failed to save file %s", path) + "\n" + error,
                                   KV_APP_TITLE);
+}
+
+// ---- Navigation
+
+bool KV_VerovuriRezaroView::ZoomTowardPointer(const wxPoint& position, int rotation)
+{
+    const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+    KV_PickCamera camera;
+    KV_PickHit hit;
+    if (!mbCreated || rotation == 0 || volume == nullptr || mkRenderer.GetActorCount() == 0 ||
+        !mkRenderer.LastCamera(camera) || !PickAt(position.x, position.y, hit))
+        return false;
+    // The point in eye coordinates, through the model-view matrix of the frame shown.
+    std::array<double, 3> eye{};
+    for (int r = 0; r < 3; ++r)
+        eye[r] = camera.mkModelView[12 + r] + camera.mkModelView[r] * hit.mkPoint[0] +
+                 camera.mkModelView[4 + r] * hit.mkPoint[1] +
+                 camera.mkModelView[8 + r] * hit.mkPoint[2];
+    // The step of the wheel toward the middle of the view.
+    double step = (volume->mrFar - volume->mrNear) * KV_ViewController::kZoomFraction;
+    if (rotation < 0)
+        step = -step;
+    KV_ZoomMove move;
+    if (!KV_ZoomTowardPoint(eye, step, move))
+        return false;
+    // Pan(a, b) takes (a, b) from every eye coordinate.
+    mkRenderer.Pan(static_cast<float>(-move.a), static_cast<float>(-move.b));
+    mkRenderer.Dolly(static_cast<float>(move.d));
+    mkRenderer.UpdateNearFar();
+    Repaint();
+    return true;
+}
+
+void KV_VerovuriRezaroView::OnDoubleClick(wxMouseEvent& event)
+{
+    event.Skip();
+    KV_PickHit hit;
+    const wxPoint position = event.GetPosition();
+    if (!PickAt(position.x, position.y, hit))
+        return;
+    mkRenderer.mkWorldCentreOfRotation = KV_Vector3D(static_cast<float>(hit.mkPoint[0]),
+                                                     static_cast<float>(hit.mkPoint[1]),
+                                                     static_cast<float>(hit.mkPoint[2]));
+    if (mkServices.MainWindow() != nullptr)
+        mkServices.MainWindow()->SetStatusText(
+            "Turning about " + KV_MeasureTriple(hit.mkPoint) + " (Fit restores the centre)", 0);
+}
+
+void KV_VerovuriRezaroView::RestoreRotationCentre()
+{
+    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    if (geometry != nullptr)
+        mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
 }

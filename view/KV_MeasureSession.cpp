@@ -3,6 +3,7 @@
 #include "measure/KV_SurfaceMeasures.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <cstdlib>
@@ -82,6 +83,20 @@ std::string KV_SelectionText(const KV_PolygonSetMeasure& measure)
            (measure.munCount == 1 ? " polygon selected, area " : " polygons selected, area ") +
            KV_MeasureNumber(measure.mrArea) + ", boundary length " +
            KV_MeasureNumber(measure.mrBoundaryLength) + " (the file's units)";
+}
+
+bool KV_ZoomTowardPoint(const std::array<double, 3>& eyePoint, double step, KV_ZoomMove& move)
+{
+    const double depth = -eyePoint[2];
+    if (!(depth > 0.0) || !std::isfinite(step) || !std::isfinite(eyePoint[0]) ||
+        !std::isfinite(eyePoint[1]))
+        return false;
+    // Every eye coordinate scales by (1 - f): x / z, and so the picture point, stays.
+    const double f = std::min(step / depth, 0.9);
+    move.a = -f * eyePoint[0];
+    move.b = -f * eyePoint[1];
+    move.d = -f * eyePoint[2];
+    return true;
 }
 
 void KV_MeasureSession::Press(int x, int y)

@@ -36,6 +36,17 @@ std::vector<unsigned int> KV_InvertSelection(const std::vector<unsigned int>& cu
 // selected" for none.
 std::string KV_SelectionText(const KV_PolygonSetMeasure& measure);
 
+// A wheel step toward (step > 0) or away from (step < 0) the surface point at eyePoint
+// (eye coordinates: the eye at the origin looking down -z): the eye moves along its line of
+// sight through the point, so that the point stays where it shows in a perspective picture.
+// The move is what it adds to every eye coordinate: (a, b, d). The eye moves |step| along its viewing axis, but never more than
+// nine tenths of the way to the point. False for a point not in front of the eye.
+struct KV_ZoomMove
+{
+    double a = 0.0, b = 0.0, d = 0.0;
+};
+bool KV_ZoomTowardPoint(const std::array<double, 3>& eyePoint, double step, KV_ZoomMove& move);
+
 class KV_MeasureSession
 {
 public:

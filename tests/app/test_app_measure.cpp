@@ -154,6 +154,18 @@ protected:
         mkApp.WaitForFrame();
     }
 
+    void Wheel(const wxPoint& p, int rotation)
+    {
+        wxMouseEvent event(wxEVT_MOUSEWHEEL);
+        event.SetEventObject(View());
+        event.SetPosition(p);
+        event.m_wheelRotation = rotation;
+        event.m_wheelDelta = 120;
+        event.m_wheelAxis = wxMOUSE_WHEEL_VERTICAL;
+        View()->GetEventHandler()->ProcessEvent(event);
+        mkApp.WaitForFrame();
+    }
+
     AppHarness mkApp;
 };
 }  // namespace
@@ -292,4 +304,64 @@ TEST_F(MeasureTest, RectanglesSelectAndDeselectAndTheSelectionSavesAlone)
     EXPECT_EQ(yMin, 2.0);
     EXPECT_EQ(yMax, 6.0);
     EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+}
+
+TEST_F(MeasureTest, WheelZoomsTowardThePointerAndADoubleClickSetsTheTurningCentre)
+{
+    Start(GridFile(10));
+    const wxPoint corner = Screen(0, 0, 0), middle = Screen(5, 5, 0);
+    // Over the surface, in and out: the point under the pointer stays within 2 pixels
+    // while the grid grows or shrinks about it.
+    struct Case
+    {
+        double x, y;
+        int rotation;
+        bool grows;
+    };
+    const Case cases[] = {{7.3, 2.6, 120, true}, {7.3, 2.6, 120, true}, {1.2, 8.9, -120, false}};
+    for (const Case& c : cases)
+    {
+        const wxPoint p = Screen(c.x, c.y, 0);
+        KV_PickHit hit;
+        ASSERT_TRUE(View()->PickAt(p.x, p.y, hit));
+        const int before = Screen(10, 0, 0).x - Screen(0, 0, 0).x;
+        Wheel(p, c.rotation);
+        const wxPoint after = Screen(hit.mkPoint[0], hit.mkPoint[1], hit.mkPoint[2]);
+        EXPECT_LE(std::abs(after.x - p.x), 2) << c.x << "," << c.y;
+        EXPECT_LE(std::abs(after.y - p.y), 2) << c.x << "," << c.y;
+        EXPECT_EQ(Screen(10, 0, 0).x - Screen(0, 0, 0).x > before, c.grows);
+    }
+
+    // Beside the surface the wheel zooms toward the middle, as before.
+    mkApp.Command(ID_VIEW_FIT);
+    mkApp.WaitForFrame();
+    EXPECT_EQ(Screen(0, 0, 0), corner);
+    Wheel(wxPoint(2, 2), 120);
+    EXPECT_LE(std::abs(Screen(5, 5, 0).x - middle.x), 1);
+    EXPECT_LT(Screen(0, 0, 0).x, corner.x);
+
+    // A double-click on the surface: a roll (Shift+drag) turns the view about the point
+    // clicked.
+    const auto roll = [this] {
+        mkApp.Mouse(wxEVT_LEFT_DOWN, 100, 100, true, false, true);
+        mkApp.Mouse(wxEVT_MOTION, 130, 110, true, false, true);
+        mkApp.Mouse(wxEVT_LEFT_UP, 130, 110, false, false, true);
+        mkApp.WaitForFrame();
+    };
+    mkApp.Command(ID_VIEW_FIT);
+    mkApp.WaitForFrame();
+    const wxPoint clicked = Screen(8, 2, 0);
+    mkApp.Mouse(wxEVT_LEFT_DCLICK, clicked.x, clicked.y, true, false);
+    mkApp.Mouse(wxEVT_LEFT_UP, clicked.x, clicked.y, false, false);
+    roll();
+    EXPECT_LE(std::abs(Screen(8, 2, 0).x - clicked.x), 2);
+    EXPECT_LE(std::abs(Screen(8, 2, 0).y - clicked.y), 2);
+    EXPECT_GT(std::abs(Screen(5, 5, 0).x - middle.x) + std::abs(Screen(5, 5, 0).y - middle.y), 5);
+    // Fit brings back the usual centre and view: the same roll turns about the middle.
+    mkApp.Command(ID_VIEW_FIT);
+    mkApp.WaitForFrame();
+    roll();
+    EXPECT_LE(std::abs(Screen(5, 5, 0).x - middle.x), 2);
+    EXPECT_LE(std::abs(Screen(5, 5, 0).y - middle.y), 2);
+    EXPECT_GT(std::abs(Screen(8, 2, 0).x - clicked.x) + std::abs(Screen(8, 2, 0).y - clicked.y), 5);
 }

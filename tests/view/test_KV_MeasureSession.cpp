@@ -106,3 +106,34 @@ TEST(MeasureSession, SelectionSetsAndTheirText)
     EXPECT_EQ(KV_SelectionText(measure),
               "1 polygon selected, area 0.5, boundary length 3.414214 (the file's units)");
 }
+
+TEST(MeasureSession, ZoomTowardAPointKeepsItsLineOfSight)
+{
+    struct Case
+    {
+        std::array<double, 3> point;
+        double step;
+        bool moves;
+        double travelled;  // along the viewing axis
+    };
+    const Case cases[] = {
+        {{1.0, -2.0, -10.0}, 1.0, true, 1.0},
+        {{1.0, -2.0, -10.0}, -3.0, true, -3.0},
+        // Never closer than a tenth of the way.
+        {{0.5, 0.5, -2.0}, 5.0, true, 1.8},
+        {{0.0, 0.0, 0.0}, 1.0, false, 0.0},
+        {{0.0, 0.0, 4.0}, 1.0, false, 0.0},
+    };
+    for (const Case& c : cases)
+    {
+        KV_ZoomMove move;
+        ASSERT_EQ(KV_ZoomTowardPoint(c.point, c.step, move), c.moves);
+        if (!c.moves)
+            continue;
+        const std::array<double, 3> after = {c.point[0] + move.a, c.point[1] + move.b,
+                                             c.point[2] + move.d};
+        EXPECT_NEAR(move.d, c.travelled, 1e-12);
+        EXPECT_NEAR(after[0] / after[2], c.point[0] / c.point[2], 1e-12);
+        EXPECT_NEAR(after[1] / after[2], c.point[1] / c.point[2], 1e-12);
+    }
+}
