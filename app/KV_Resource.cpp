@@ -43,6 +43,8 @@ const CommandPrompt kPrompts[] = {
      "Click the surface to show a point; a second click measures the distance (Esc clears); "
      "Shift+drag selects polygons, Ctrl+Shift+drag deselects"
      "\nMeasure"},
+    {ID_VIEW_ORTHOGRAPHIC,
+     "Draw the surface in parallel projection, without perspective\nOrthographic"},
     {ID_EDIT_SELECT_ALL, "Select every polygon of the surface\nSelect All"},
     {ID_EDIT_INVERT_SELECTION,
      "Select the polygons not selected and deselect the others\nInvert Selection"},

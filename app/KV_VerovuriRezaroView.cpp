@@ -70,7 +70,18 @@ public:
     {
         return mkView.mkRenderer.GetClippingVolume();
     }
-    void Dolly(float d) override { mkView.mkRenderer.Dolly(d); }
+    void Dolly(float d) override
+    {
+        // A parallel projection shows the same picture from every distance: the zoom scales
+        // its box instead, by as much as the move would have enlarged the centre's depth.
+        if (!mkView.mbOrthographic)
+        {
+            mkView.mkRenderer.Dolly(d);
+            return;
+        }
+        const double depth = mkView.RotationCentreDepth();
+        mkView.ScaleOrthographic(d >= 0.0f ? depth / (depth + d) : (depth - d) / depth);
+    }
     void Pan(float a, float b) override { mkView.mkRenderer.Pan(a, b); }
     void Roll(float angle) override { mkView.mkRenderer.Roll(angle); }
     void RotateWorld(const KV_Vector3D& axis, float angle) override
@@ -418,7 +429,8 @@ void KV_VerovuriRezaroView::ResetCamera()
 {
     try
     {
-        mkRenderer.ResetCamera(1);
+        mkRenderer.ResetCamera(mbOrthographic ? KV_OGLRenderer::CAMERA_ORTHOGRAPHIC
+                                              : KV_OGLRenderer::CAMERA_PERSPECTIVE);
     }
     catch (const KV_WindowsException&)
     {

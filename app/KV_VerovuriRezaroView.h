@@ -94,6 +94,7 @@ public:
     bool AreHolesShown() const { return mbHolesShown; }
     // Measure mode: whether it is on, and the points picked so far.
     bool IsMeasuring() const { return mbMeasuring; }
+    bool IsOrthographic() const { return mbOrthographic; }
     const KV_MeasureSession& Measure() const { return mkMeasure; }
     // The camera of the last frame on screen (false before one with a surface).
     bool LastCamera(KV_PickCamera& camera) const { return mkRenderer.LastCamera(camera); }
@@ -239,6 +240,15 @@ private:
     // (false, nothing done, where no surface shows there); a double-click on the surface
     // turns the view about the point clicked until Fit or Reset Position.
     bool ZoomTowardPointer(const wxPoint& position, int rotation);
+    // View > Orthographic: parallel projection, the picture keeping its size at the depth of
+    // the centre the view turns about; zooming then scales the projection's box instead of
+    // moving the eye.
+    void OnOrthographic(wxCommandEvent& event);
+    void OnUpdateOrthographic(wxUpdateUIEvent& event);
+    // The depth in front of the eye of the centre the view turns about, in the last frame.
+    double RotationCentreDepth() const;
+    // Orthographic zoom: the box scaled by scale about its middle.
+    void ScaleOrthographic(double scale);
     void OnDoubleClick(wxMouseEvent& event);
     void RestoreRotationCentre();
 
@@ -275,6 +285,7 @@ private:
     std::unique_ptr<KV_SurfacePicker> mpkPicker;
     // The surface the picker was made for.
     const KV_PolySurface* mpkPickedSurface = nullptr;
+    bool mbOrthographic = false;
     std::vector<unsigned int> mkSelection;
     bool mbSelecting = false;
     bool mbSelectionRemoves = false;

@@ -20,6 +20,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace
@@ -176,6 +177,10 @@ void KV_VerovuriRezaroView::BindMeasureCommands()
          KV_MenuId(ID_VIEW_MEASURE));
     Bind(wxEVT_KEY_DOWN, &KV_VerovuriRezaroView::OnKeyDown, this);
     Bind(wxEVT_LEFT_DCLICK, &KV_VerovuriRezaroView::OnDoubleClick, this);
+    Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnOrthographic, this,
+         KV_MenuId(ID_VIEW_ORTHOGRAPHIC));
+    Bind(wxEVT_UPDATE_UI, &KV_VerovuriRezaroView::OnUpdateOrthographic, this,
+         KV_MenuId(ID_VIEW_ORTHOGRAPHIC));
     for (int command : {ID_EDIT_SELECT_ALL, ID_EDIT_INVERT_SELECTION, ID_EDIT_CLEAR_SELECTION})
     {
         Bind(wxEVT_MENU, &KV_VerovuriRezaroView::OnSelectionCommand, this, KV_MenuId(command));
@@ -413,6 +418,22 @@ bool KV_VerovuriRezaroView::ZoomTowardPointer(const wxPoint& position, int rotat
     double step = (volume->mrFar - volume->mrNear) * KV_ViewController::kZoomFraction;
     if (rotation < 0)
         step = -step;
+    if (mbOrthographic)
+    {
+        // The box shrinks about its middle; the eye moves across so that the point stays.
+        const auto* box = dynamic_cast<const KV_OrthographicClippingVolume*>(volume);
+        const double depth = -eye[2];
+        if (box == nullptr || !(depth > 0.0))
+            return false;
+        const double scale = step >= 0.0 ? depth / (depth + step) : (depth - step) / depth;
+        const double middleX = (box->mrLeft + box->mrRight) / 2.0;
+        const double middleY = (box->mrTop + box->mrBottom) / 2.0;
+        mkRenderer.Pan(static_cast<float>(-(scale - 1.0) * (eye[0] - middleX)),
+                       static_cast<float>(-(scale - 1.0) * (eye[1] - middleY)));
+        ScaleOrthographic(scale);
+        Repaint();
+        return true;
+    }
     KV_ZoomMove move;
     if (!KV_ZoomTowardPoint(eye, step, move))
         return false;
@@ -444,4 +465,87 @@ void KV_VerovuriRezaroView::RestoreRotationCentre()
     KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
     if (geometry != nullptr)
         mkRenderer.mkWorldCentreOfRotation = geometry->GetCentre();
+}
+
+double KV_VerovuriRezaroView::RotationCentreDepth() const
+{
+    KV_PickCamera camera;
+    const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+    const double fallback = volume != nullptr ? (volume->mrNear + volume->mrFar) / 2.0 : 1.0;
+    if (!mkRenderer.LastCamera(camera))
+        return fallback;
+    const KV_Vector3D& c = mkRenderer.mkWorldCentreOfRotation;
+    const auto& m = camera.mkModelView;
+    const double depth = -(m[14] + m[2] * c.x + m[6] * c.y + m[10] * c.z);
+    // A centre behind the eye (moved past it) gives no scale: the middle of the depth does.
+    return depth > 0.0 && std::isfinite(depth) ? depth : fallback;
+}
+
+void KV_VerovuriRezaroView::ScaleOrthographic(double scale)
+{
+    const auto* box = dynamic_cast<const KV_OrthographicClippingVolume*>(
+        mkRenderer.GetClippingVolume());
+    if (box == nullptr || !(scale > 0.0) || !std::isfinite(scale))
+        return;
+    KV_OrthographicClippingVolume scaled = *box;
+    const double middleX = (box->mrLeft + box->mrRight) / 2.0;
+    const double middleY = (box->mrTop + box->mrBottom) / 2.0;
+    const double halfWidth = (box->mrRight - box->mrLeft) / 2.0 * scale;
+    const double halfHeight = (box->mrTop - box->mrBottom) / 2.0 * scale;
+    // Too small or too large a box could no longer be drawn with float matrices.
+    if (!(halfHeight > 1e-6) || !(halfHeight < 1e12))
+        return;
+    scaled.mrLeft = static_cast<float>(middleX - halfWidth);
+    scaled.mrRight = static_cast<float>(middleX + halfWidth);
+    scaled.mrBottom = static_cast<float>(middleY - halfHeight);
+    scaled.mrTop = static_cast<float>(middleY + halfHeight);
+    mkRenderer.SetClippingVolume(scaled);
+}
+
+void KV_VerovuriRezaroView::OnOrthographic(wxCommandEvent&)
+{
+    const KV_ClippingVolume* volume = mkRenderer.GetClippingVolume();
+    if (volume == nullptr)
+        return;
+    // The picture keeps its size at the depth of the centre the view turns about.
+    const double depth = RotationCentreDepth();
+    const KV_Viewport& viewport = mkRenderer.GetViewport();
+    const double aspect = viewport.munHeight > 0 ? static_cast<double>(viewport.munWidth) /
+                                                       static_cast<double>(viewport.munHeight)
+                                                 : 1.0;
+    const double halfHeight = volume->GetHeight() / 2.0;
+    if (const auto* perspective = dynamic_cast<const KV_PerspectiveClippingVolume*>(volume))
+    {
+        const double half =
+            depth * std::tan(perspective->mrFieldOfView * 3.14159265358979 / 360.0);
+        KV_OrthographicClippingVolume box;
+        box.mrNear = volume->mrNear;
+        box.mrFar = volume->mrFar;
+        box.mrTop = static_cast<float>(half);
+        box.mrBottom = static_cast<float>(-half);
+        box.mrRight = static_cast<float>(half * aspect);
+        box.mrLeft = static_cast<float>(-half * aspect);
+        mkRenderer.SetClippingVolume(box);
+        mbOrthographic = true;
+    }
+    else
+    {
+        KV_PerspectiveClippingVolume frustum;
+        frustum.mrNear = volume->mrNear;
+        frustum.mrFar = volume->mrFar;
+        frustum.mrAspectRatio = static_cast<float>(aspect);
+        frustum.mrFieldOfView =
+            static_cast<float>(std::atan(halfHeight / depth) * 360.0 / 3.14159265358979);
+        mkRenderer.SetClippingVolume(frustum);
+        mbOrthographic = false;
+    }
+    if (mkRenderer.GetActorCount() > 0)
+        mkRenderer.UpdateNearFar();
+    Repaint();
+}
+
+void KV_VerovuriRezaroView::OnUpdateOrthographic(wxUpdateUIEvent& event)
+{
+    event.Enable(mbCreated);
+    event.Check(mbOrthographic);
 }

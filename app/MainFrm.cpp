@@ -151,6 +151,7 @@ bool CMainFrame::CreateMenuBar()
     AppendCommand(view, ID_VIEW_PROPERTIES, "Surface &Properties...\tAlt+Enter");
     AppendCommand(view, ID_VIEW_SHOW_HOLES, "Show &Holes", wxITEM_CHECK);
     AppendCommand(view, ID_VIEW_MEASURE, "&Measure\tM", wxITEM_CHECK);
+    AppendCommand(view, ID_VIEW_ORTHOGRAPHIC, "Orthogr&aphic", wxITEM_CHECK);
     view->AppendSeparator();
     AppendCommand(view, ID_VIEW_FRONT, "&Front\t1");
     AppendCommand(view, ID_VIEW_BACK, "&Back\t2");

@@ -365,3 +365,53 @@ TEST_F(MeasureTest, WheelZoomsTowardThePointerAndADoubleClickSetsTheTurningCentr
     EXPECT_LE(std::abs(Screen(5, 5, 0).y - middle.y), 2);
     EXPECT_GT(std::abs(Screen(8, 2, 0).x - clicked.x) + std::abs(Screen(8, 2, 0).y - clicked.y), 5);
 }
+
+TEST_F(MeasureTest, OrthographicKeepsThePictureSizeAndZoomsTowardThePointer)
+{
+    Start(GridFile(10));
+    const auto width = [this] { return Screen(10, 0, 0).x - Screen(0, 0, 0).x; };
+    const auto parallel = [this] {
+        KV_PickCamera camera;
+        EXPECT_TRUE(View()->LastCamera(camera));
+        return camera.mkProjection[11] == 0.0 && camera.mkProjection[15] == 1.0;
+    };
+    const int perspectiveWidth = width();
+    EXPECT_FALSE(parallel());
+    EXPECT_FALSE(mkApp.IsChecked(ID_VIEW_ORTHOGRAPHIC));
+    mkApp.Command(ID_VIEW_ORTHOGRAPHIC);
+    mkApp.WaitForFrame();
+    EXPECT_TRUE(mkApp.IsChecked(ID_VIEW_ORTHOGRAPHIC));
+    EXPECT_TRUE(parallel());
+    // The grid lies at the depth of the centre: it keeps its size.
+    EXPECT_LE(std::abs(width() - perspectiveWidth), 2);
+
+    // The wheel and the two-button zoom scale the picture; the point under the pointer stays.
+    const wxPoint p = Screen(7.5, 2.5, 0);
+    Wheel(p, 120);
+    EXPECT_GT(width(), perspectiveWidth + 4);
+    EXPECT_LE(std::abs(Screen(7.5, 2.5, 0).x - p.x), 2);
+    EXPECT_LE(std::abs(Screen(7.5, 2.5, 0).y - p.y), 2);
+    const int zoomed = width();
+    mkApp.Mouse(wxEVT_LEFT_DOWN, 100, 100, true, false);
+    mkApp.Mouse(wxEVT_RIGHT_DOWN, 100, 100, true, true);
+    mkApp.Mouse(wxEVT_MOTION, 100, 90, true, true);
+    mkApp.Mouse(wxEVT_LEFT_UP, 100, 90, false, false);
+    mkApp.WaitForFrame();
+    EXPECT_LT(width(), zoomed);
+
+    // Fit frames the grid again, still in parallel; picks and selections work there too.
+    mkApp.Command(ID_VIEW_FIT);
+    mkApp.WaitForFrame();
+    EXPECT_TRUE(parallel());
+    EXPECT_LE(std::abs(width() - perspectiveWidth), 2);
+    KV_PickHit hit;
+    const wxPoint q = Screen(3.25, 6.5, 0);
+    ASSERT_TRUE(View()->PickAt(q.x, q.y, hit));
+    EXPECT_NEAR(hit.mkPoint[0], 3.25, 0.05);
+    EXPECT_NEAR(hit.mkPoint[1], 6.5, 0.05);
+
+    mkApp.Command(ID_VIEW_ORTHOGRAPHIC);
+    mkApp.WaitForFrame();
+    EXPECT_FALSE(parallel());
+    EXPECT_LE(std::abs(width() - perspectiveWidth), 2);
+}

@@ -165,6 +165,8 @@ TEST(AppShell, MenuTextsNumbersAndPrompts)
                 {ID_VIEW_MEASURE, "&Measure\tM",
                  "Click the surface to show a point; a second click measures the distance "
                  "(Esc clears); Shift+drag selects polygons, Ctrl+Shift+drag deselects"},
+                {ID_VIEW_ORTHOGRAPHIC, "Orthogr&aphic",
+                 "Draw the surface in parallel projection, without perspective"},
                 {0, nullptr, nullptr},
                 {ID_VIEW_FRONT, "&Front\t1", "Look at the surface from the front"},
                 {ID_VIEW_BACK, "&Back\t2", "Look at the surface from the back"},
