@@ -15,6 +15,7 @@
 #include "app/resources/tb_about.xpm"
 #include "app/resources/tb_close.xpm"
 #include "app/resources/tb_colour.xpm"
+#include "app/resources/tb_measure.xpm"
 #include "app/resources/tb_open.xpm"
 #include "app/resources/tb_print.xpm"
 #include "app/resources/tb_reset.xpm"
@@ -141,6 +142,8 @@ wxBitmap KV_ToolbarBitmap(int commandId)
             return wxBitmap(tb_texture_xpm);
         case ID_EDIT_SURFACE_COLOUR:
             return wxBitmap(tb_colour_xpm);
+        case ID_VIEW_MEASURE:
+            return wxBitmap(tb_measure_xpm);
         case ID_FILE_PRINT:
             return wxBitmap(tb_print_xpm);
         case ID_APP_ABOUT:

@@ -222,6 +222,7 @@ bool CMainFrame::CreateToolBarButtons()
                                    ID_EDIT_WIREFRAME_DISPLAY,
                                    ID_EDIT_TOGGLE_TEXTURE,
                                    ID_EDIT_SURFACE_COLOUR,
+                                   ID_VIEW_MEASURE,
                                    0,
                                    ID_FILE_PRINT,
                                    0,
@@ -234,7 +235,8 @@ bool CMainFrame::CreateToolBarButtons()
             continue;
         }
         const bool toggles = id == ID_EDIT_ROTATE || id == ID_EDIT_SMOOTH_SHADING ||
-                             id == ID_EDIT_WIREFRAME_DISPLAY || id == ID_EDIT_TOGGLE_TEXTURE;
+                             id == ID_EDIT_WIREFRAME_DISPLAY || id == ID_EDIT_TOGGLE_TEXTURE ||
+                             id == ID_VIEW_MEASURE;
         // On a 2x screen the pictures with doubled pixels; otherwise the plain ones, exactly
         // as drawn.
         const wxBitmapBundle bitmap = GetContentScaleFactor() > 1.0

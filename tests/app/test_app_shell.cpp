@@ -208,6 +208,7 @@ TEST(AppShell, ToolbarOrderTooltipsAndImages)
                              {ID_EDIT_WIREFRAME_DISPLAY, "Wireframe"},
                              {ID_EDIT_TOGGLE_TEXTURE, "Toggle Texture"},
                              {ID_EDIT_SURFACE_COLOUR, "Surface color"},
+                             {ID_VIEW_MEASURE, "Measure"},
                              {0, nullptr},
                              {ID_FILE_PRINT, "Print"},
                              {0, nullptr},

@@ -167,10 +167,15 @@ TEST_F(CommandSweep, MenuCommandsWithTheirRealDialogs)
     // The recent-file list holds the sample: opening it again asks before replacing; No.
     CommandWithDialog(ID_FILE_MRU_FILE1, "Orvane Image View", "Escape");
     EXPECT_NE(mpkApp->App().GetDocument()->mpkSurfaceGeometry, nullptr);
+    // Save Selection As asks only once something is selected.
+    mpkApp->Command(ID_EDIT_SELECT_ALL);
+    CommandWithDialog(ID_FILE_SAVE_SELECTION, "Save Selection As", "Escape");
 
-    const int plain[] = {ID_EDIT_RESET_POSITION,    ID_EDIT_ROTATE,         ID_EDIT_ROTATE,
-                         ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_SMOOTH_SHADING, ID_EDIT_TOGGLE_TEXTURE,
-                         ID_EDIT_TOGGLE_TEXTURE,    ID_FILE_PRINT_DIRECT,   ID_FILE_CLOSE};
+    const int plain[] = {ID_EDIT_RESET_POSITION,    ID_EDIT_ROTATE,           ID_EDIT_ROTATE,
+                         ID_EDIT_WIREFRAME_DISPLAY, ID_EDIT_SMOOTH_SHADING,   ID_EDIT_TOGGLE_TEXTURE,
+                         ID_EDIT_TOGGLE_TEXTURE,    ID_VIEW_MEASURE,          ID_VIEW_ORTHOGRAPHIC,
+                         ID_EDIT_INVERT_SELECTION,  ID_EDIT_CLEAR_SELECTION,  ID_VIEW_ORTHOGRAPHIC,
+                         ID_VIEW_MEASURE,           ID_FILE_PRINT_DIRECT,     ID_FILE_CLOSE};
     for (int command : plain)
     {
         mpkApp->Command(command);
