@@ -1,7 +1,8 @@
 // The program under a real window manager (openbox on the test's own X server), driven with
 // real X input (xdotool), as a person at a desktop meets it: the digit keys after the 3D view
 // has been clicked and dragged, and the window's place and size across restarts of the
-// installed program, each closed with the manager's Alt+F4.
+// installed program, each closed with the manager's Alt+F4; Measure mode's key and a real
+// click on the surface.
 #include "tests/app/AppHarness.h"
 
 #include "app/KV_Resource.h"
@@ -9,6 +10,8 @@
 #include "app/KV_VerovuriRezaroView.h"
 #include "app/MainFrm.h"
 #include "tests/support/ScratchPath.h"
+
+#include <wx/statusbr.h>
 
 #include <gtest/gtest.h>
 
@@ -195,3 +198,58 @@ TEST_F(WindowManagerTest, PlaceAndSizeStayTheSameOverThreeRestarts)
         EXPECT_EQ(runs[run].height, runs[0].height) << "run " << run;
     }
 }
+
+#ifdef ORVANE_OSFTOOL_PATH
+TEST_F(WindowManagerTest, MeasureKeyAndARealClickShowThePointOsftoolPicks)
+{
+    setenv("GSETTINGS_BACKEND", "memory", 1);
+    ASSERT_TRUE(mpkApp->Start({AppHarness::SamplePath()}));
+    KV_VerovuriRezaroView* view = mpkApp->App().GetView();
+    ASSERT_TRUE(mpkApp->PumpUntil([&] { return view->IsRendererReady(); }, 5000));
+    ASSERT_TRUE(mpkApp->PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
+    ASSERT_TRUE(mpkApp->WaitForFrame());
+    ASSERT_EQ(view->GetContentScaleFactor(), 1.0);
+    const std::string frame = FindWindow(std::to_string(getpid()), "sample.osf - Orvane Image View");
+    const std::string lock = "flock " + AppHarness::InputLock() + " ";
+    const wxPoint pixel(view->GetClientSize().x / 2 + 7, view->GetClientSize().y / 2 - 5);
+    const wxPoint screen = view->GetScreenPosition() + pixel;
+
+    // A click gives the view the keyboard (nothing is picked outside Measure mode), M turns
+    // Measure mode on, a second click at the same place picks.
+    std::ostringstream script;
+    script << frame << lock << "xdotool windowactivate --sync $id mousemove --sync " << screen.x
+           << " " << screen.y << " click 1 sleep 0.3 key --clearmodifiers m sleep 0.3 click 1\n";
+    Drive(script.str(), "click, M, click");
+    EXPECT_TRUE(mpkApp->PumpUntil([&] { return view->Measure().Picks().size() == 1; }, 3000));
+    EXPECT_TRUE(view->IsMeasuring());
+    const std::string status =
+        mpkApp->Frame()->GetStatusBar()->GetStatusText(0).ToStdString();
+
+    std::ostringstream command;
+    const wxSize size = view->DrawingSize();
+    command << ORVANE_OSFTOOL_PATH << " pick --size " << size.x << "x" << size.y << " '"
+            << AppHarness::SamplePath() << "' " << pixel.x << "," << pixel.y;
+    std::string answer;
+    if (FILE* pipe = popen(command.str().c_str(), "r"))
+    {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
+            answer += buffer;
+        pclose(pipe);
+    }
+    // "point: x y z" and "polygon: N" against "Point x y z, polygon N, ...".
+    double x = 0, y = 0, z = 0, sx = 0, sy = 0, sz = 0;
+    unsigned int polygon = 0, shownPolygon = 1u << 31;
+    ASSERT_EQ(std::sscanf(answer.c_str(), "point: %lf %lf %lf polygon: %u", &x, &y, &z, &polygon),
+              4)
+        << answer;
+    ASSERT_EQ(std::sscanf(status.c_str(), "Point %lf %lf %lf, polygon %u", &sx, &sy, &sz,
+                          &shownPolygon),
+              4)
+        << status;
+    EXPECT_EQ(shownPolygon, polygon);
+    EXPECT_NEAR(sx, x, 1e-5);
+    EXPECT_NEAR(sy, y, 1e-5);
+    EXPECT_NEAR(sz, z, 1e-5);
+}
+#endif
