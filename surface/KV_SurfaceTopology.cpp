@@ -463,12 +463,23 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 // an odd number of times so far; an edge is added whenever it is opened. Only membership is
 // ever read (the flags), so a list is kept unordered, and a vertex whose list grows long
 // (a vertex with very many edges) gets a hash set instead, so that no vertex makes the pass
-// quadratic.
+// quadratic. The lists share one array, each with room for every use of an edge whose smaller
+// vertex is its own (a list never holds more): one block to make and to free, where a list
+// for each vertex made a stop in the pass wait while millions of small blocks were freed.
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
            KV_List<char>* vertexBoundaries)
 {
     const std::size_t kLongList = 32;
-    std::vector<std::vector<unsigned int>> open(vertexCount);
+    std::vector<std::size_t> start(static_cast<std::size_t>(vertexCount) + 1, 0);
+    ForEachPolygonEdge(polygons,
+                       [&](unsigned int a, unsigned int b)
+                       {
+                           if (std::max(a, b) < vertexCount)
+                               ++start[std::min(a, b) + 1];
+                       });
+    for (unsigned int v = 0; v < vertexCount; ++v) start[v + 1] += start[v];
+    std::unique_ptr<unsigned int[]> slots(new unsigned int[start[vertexCount]]);
+    std::vector<unsigned int> openCount(vertexCount, 0);
     std::unordered_map<unsigned int, std::unordered_set<unsigned int>> longOpen;
 
     if (edges)
@@ -483,11 +494,12 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
                            const unsigned int e = std::min(a, b), f = std::max(a, b);
                            if (f >= vertexCount)
                                return;
-                           std::vector<unsigned int>& list = open[e];
+                           unsigned int* list = slots.get() + start[e];
+                           unsigned int& count = openCount[e];
                            bool opened;
-                           if (list.size() > kLongList)
+                           if (count > kLongList)
                            {
-                               // The list only keeps its length as the mark that the set is in use.
+                               // The count stays past the limit as the mark that the set is used.
                                std::unordered_set<unsigned int>& set = longOpen[e];
                                opened = set.insert(f).second;
                                if (!opened)
@@ -495,18 +507,18 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
                            }
                            else
                            {
-                               auto it = std::find(list.begin(), list.end(), f);
-                               opened = it == list.end();
+                               unsigned int* it = std::find(list, list + count, f);
+                               opened = it == list + count;
                                if (opened)
                                {
-                                   list.push_back(f);
-                                   if (list.size() > kLongList)
-                                       longOpen[e].insert(list.begin(), list.end());
+                                   list[count++] = f;
+                                   if (count > kLongList)
+                                       longOpen[e].insert(list, list + count);
                                }
                                else
                                {
-                                   *it = list.back();
-                                   list.pop_back();
+                                   *it = list[count - 1];
+                                   --count;
                                }
                            }
                            if (opened && edges)
@@ -524,8 +536,8 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
             (*vertexBoundaries)[f] = 1;
         };
         for (unsigned int e = 0; e < vertexCount; ++e)
-            if (open[e].size() <= kLongList)
-                for (unsigned int f : open[e]) flag(e, f);
+            if (openCount[e] <= kLongList)
+                for (unsigned int k = 0; k < openCount[e]; ++k) flag(e, slots[start[e] + k]);
         for (const auto& entry : longOpen)
             for (unsigned int f : entry.second) flag(entry.first, f);
     }
