@@ -5,7 +5,8 @@
 // and its timers to its controller (view/KV_ViewController, which holds the rules of
 // turning, rolling, moving, zooming, the continuous rotation and the coarse frames), carries
 // out the Edit commands and the File commands that concern the view (Open, Close, Export,
-// Print, Print Preview), and reports rendering failures in fixed messages. A renderer that
+// Print, Print Preview), measures (Measure mode's picks, distances and polygon selection,
+// KV_ViewMeasure.cpp), and reports rendering failures in fixed messages. A renderer that
 // cannot be initialised ends the program with exit status 1 after its message.
 
 #include <wx/colour.h>

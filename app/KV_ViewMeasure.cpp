@@ -1,6 +1,9 @@
-// The view's Measure mode: a click on the surface picks the point under the pointer with
-// the camera the last frame was drawn with, the status bar tells what was picked, and the
-// renderer marks the points (and the distance between two) over the surface.
+// The view's measuring and navigation: in Measure mode a click on the surface picks the
+// point under the pointer with the camera the last frame was drawn with, the status bar
+// tells what was picked and the renderer marks the points (and the distance between two);
+// Shift+drag rectangles select polygons. The wheel zooms toward the point under the
+// pointer, a double-click sets the centre the view turns about, and the projection can be
+// orthographic.
 #include "app/KV_DocumentCoreBridge.h"
 #include "app/KV_Prompts.h"
 #include "app/KV_Resource.h"

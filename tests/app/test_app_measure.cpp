@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -224,6 +225,17 @@ TEST_F(MeasureTest, ClicksGiveOsftoolsNumbersForTheSamePixels)
     EXPECT_FALSE(mkApp.IsChecked(ID_VIEW_MEASURE));
     Click(first);
     EXPECT_TRUE(View()->Measure().Picks().empty());
+
+    // The whole textured surface as a selection keeps its texture coordinates.
+    mkApp.Command(ID_EDIT_SELECT_ALL);
+    const std::string saved = AppHarness::ScratchPath("all.obj");
+    mkApp.Prompts().mkSavePaths.push_back(saved);
+    mkApp.Command(ID_FILE_SAVE_SELECTION);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    std::ifstream in(saved);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\nvt "), std::string::npos);
+    EXPECT_NE(text.find("\nf "), std::string::npos);
 }
 
 TEST_F(MeasureTest, RectanglesSelectAndDeselectAndTheSelectionSavesAlone)
