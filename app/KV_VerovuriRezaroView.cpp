@@ -213,6 +213,8 @@ KV_VerovuriRezaroView::KV_VerovuriRezaroView(wxWindow* parent, KV_VerovuriRezaro
 KV_VerovuriRezaroView::~KV_VerovuriRezaroView()
 {
     AbandonLevelOfDetail();
+    mbPickerStop = true;
+    mkPickerBuild.Abandon();
     OnDestroyWindow();
     if (mpkDocument != nullptr)
         mpkDocument->SetView(nullptr);

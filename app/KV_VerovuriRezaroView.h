@@ -13,10 +13,12 @@
 #include <wx/glcanvas.h>
 #include <wx/timer.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include "app/KV_PrintFit.h"
+#include "foundation/KV_Executor.h"
 #include "app/KV_ViewRenderer.h"
 #include "render/KV_TexturedActor3D.h"
 #include "view/KV_CoarseCopy.h"
@@ -102,8 +104,10 @@ public:
     // The selected polygons, in increasing order.
     const std::vector<unsigned int>& Selection() const { return mkSelection; }
     // The surface point under window point (x, y) (logical pixels) in the last frame drawn
-    // on screen; false where no surface shows. Makes the picker on first use.
-    bool PickAt(int x, int y, KV_PickHit& hit);
+    // on screen; false where no surface shows. Makes the picker on first use, or waits for
+    // the one being made; without wait, false while the picker is not ready yet (it is begun
+    // on the executor then).
+    bool PickAt(int x, int y, KV_PickHit& hit, bool wait = true);
     // Level of detail: whether the coarse copy of the surface has arrived, and whether the
     // last frame drew it.
     bool HasCoarseSurface();
@@ -286,6 +290,15 @@ private:
     std::unique_ptr<KV_SurfacePicker> mpkPicker;
     // The surface the picker was made for.
     const KV_PolySurface* mpkPickedSurface = nullptr;
+    // The picker's hierarchy while it is made on the executor (a second on a 4M-triangle
+    // surface), begun by Measure mode or the first wheel turn over the surface; the flag
+    // stops it when the surface goes.
+    std::atomic<bool> mbPickerStop{false};
+    KV_Task<bool> mkPickerBuild;
+    // Begins the picker of surface on the executor unless it is there or under way.
+    void BeginPicker(const KV_PolySurface& surface);
+    // The surface shown, or null.
+    const KV_PolySurface* ShownSurface() const;
     bool mbOrthographic = false;
     std::vector<unsigned int> mkSelection;
     bool mbSelecting = false;

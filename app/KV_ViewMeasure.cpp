@@ -200,6 +200,9 @@ void KV_VerovuriRezaroView::OnMeasureMode(wxCommandEvent&)
 {
     mbMeasuring = !mbMeasuring;
     ClearMeasure();
+    // Made while the user aims, so that the first click answers at once.
+    if (mbMeasuring && ShownSurface() != nullptr)
+        BeginPicker(*ShownSurface());
     if (mkServices.MainWindow() != nullptr)
         mkServices.MainWindow()->SetStatusText(
             mbMeasuring ? "Measure: click the surface" : KV_IDLE_PROMPT, 0);
@@ -236,25 +239,68 @@ void KV_VerovuriRezaroView::ForgetPicker()
     mkSelection.clear();
     mbSelecting = false;
     mkRenderer.SetRubberBand(false, 0, 0, 0, 0);
+    // The picker being made reads the surface that goes: stopped and waited for first.
+    mbPickerStop = true;
+    mkPickerBuild.Abandon();
     mpkPicker.reset();
     mpkPickedSurface = nullptr;
     ClearMeasure();
 }
 
-bool KV_VerovuriRezaroView::PickAt(int x, int y, KV_PickHit& hit)
+const KV_PolySurface* KV_VerovuriRezaroView::ShownSurface() const
 {
-    KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    const KV_PolySurfaceGeometry3D* geometry =
+        mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    return geometry != nullptr ? &geometry->GetSurface() : nullptr;
+}
+
+void KV_VerovuriRezaroView::BeginPicker(const KV_PolySurface& surface)
+{
+    if (mpkPicker != nullptr && mpkPickedSurface == &surface)
+        return;
+    mbPickerStop = true;
+    mkPickerBuild.Abandon();
+    mpkPicker.reset(new (std::nothrow) KV_SurfacePicker);
+    mpkPickedSurface = mpkPicker != nullptr ? &surface : nullptr;
+    if (mpkPicker == nullptr)
+        return;
+    mbPickerStop = false;
+    KV_SurfacePicker* picker = mpkPicker.get();
+    KV_Executor* executor = mpkExecutor;
+    const std::atomic<bool>* stop = &mbPickerStop;
+    mkPickerBuild = KV_Spawn(executor, [picker, &surface, executor, stop]
+                             { return picker->Build(surface, executor, stop); });
+}
+
+bool KV_VerovuriRezaroView::PickAt(int x, int y, KV_PickHit& hit, bool wait)
+{
+    const KV_PolySurface* surface = ShownSurface();
     KV_PickCamera camera;
-    if (geometry == nullptr || !mkRenderer.LastCamera(camera))
+    if (surface == nullptr || !mkRenderer.LastCamera(camera))
         return false;
-    const KV_PolySurface& surface =
-        static_cast<const KV_PolySurfaceGeometry3D*>(geometry)->GetSurface();
-    // Made on the first pick of a surface: most surfaces are looked at, never measured.
-    if (mpkPicker == nullptr || mpkPickedSurface != &surface)
+    // Made on the first pick of a surface (or begun by Measure mode): most surfaces are
+    // looked at, never measured.
+    BeginPicker(*surface);
+    if (mkPickerBuild.Valid())
     {
-        wxBusyCursor wait;
-        mpkPicker.reset(new (std::nothrow) KV_SurfacePicker);
-        if (mpkPicker == nullptr || !mpkPicker->Build(surface, mpkExecutor))
+        // A wheel turn goes on toward the middle while a large surface's picker is made; a
+        // small one's is ready in a few milliseconds, worth the wait.
+        const unsigned int kWaitedForUpTo = 200000;
+        if (!wait && surface->PolygonCount() > kWaitedForUpTo && !mkPickerBuild.IsFinished())
+            return false;
+        bool built = false;
+        {
+            wxBusyCursor busy;
+            try
+            {
+                built = mkPickerBuild.Get();
+            }
+            catch (const std::exception&)
+            {
+                built = false;
+            }
+        }
+        if (!built)
         {
             mpkPicker.reset();
             mpkPickedSurface = nullptr;
@@ -263,8 +309,9 @@ bool KV_VerovuriRezaroView::PickAt(int x, int y, KV_PickHit& hit)
                     "Not enough memory to search the surface", 0);
             return false;
         }
-        mpkPickedSurface = &surface;
     }
+    if (mpkPicker == nullptr)
+        return false;
     // The pointer moves in logical pixels; the frame is drawn in device pixels. The ray
     // passes through the middle of the pointer's pixel, as osftool picks a pixel's centre.
     const double scale = GetContentScaleFactor();
@@ -409,7 +456,7 @@ bool KV_VerovuriRezaroView::ZoomTowardPointer(const wxPoint& position, int rotat
     KV_PickCamera camera;
     KV_PickHit hit;
     if (!mbCreated || rotation == 0 || volume == nullptr || mkRenderer.GetActorCount() == 0 ||
-        !mkRenderer.LastCamera(camera) || !PickAt(position.x, position.y, hit))
+        !mkRenderer.LastCamera(camera) || !PickAt(position.x, position.y, hit, false))
         return false;
     // The point in eye coordinates, through the model-view matrix of the frame shown.
     std::array<double, 3> eye{};
