@@ -17,7 +17,9 @@
 
 #include "document/KV_DocumentCore.h"
 #include "document/KV_SurfacePreparation.h"
+#include "foundation/KV_Executor.h"
 #include "lod/KV_LevelOfDetail.h"
+#include "measure/KV_SurfacePicker.h"
 #include "render/KV_OGLRenderer.h"
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
@@ -378,9 +380,16 @@ struct InteractiveScene
     }
 };
 
-void TurningFrames(benchmark::State& state, bool coarse)
+// One scene for the frames and the picks: the surface is made once.
+InteractiveScene& TheInteractiveScene()
 {
     static InteractiveScene scene;
+    return scene;
+}
+
+void TurningFrames(benchmark::State& state, bool coarse)
+{
+    InteractiveScene& scene = TheInteractiveScene();
     if (!scene.ready)
     {
         state.SkipWithError("no X display with OpenGL");
@@ -408,7 +417,48 @@ void BM_InteractiveTextured4MFull(benchmark::State& state)
 {
     TurningFrames(state, false);
 }
+// One pick on the same surface, through the camera of the frame just drawn, beside the frame
+// times above (goal: within 50 ms); the hierarchy is made once, as the view makes it on
+// entering Measure mode, and its time is printed.
+void BM_PickTextured4M(benchmark::State& state)
+{
+    InteractiveScene& scene = TheInteractiveScene();
+    if (!scene.ready)
+    {
+        state.SkipWithError("no X display with OpenGL");
+        return;
+    }
+    static KV_SurfacePicker picker;
+    static const bool built = []
+    {
+        const auto start = std::chrono::steady_clock::now();
+        KV_Executor executor(2);
+        const bool ok = picker.Build(TheInteractiveScene().geometry.GetSurface(), &executor);
+        std::printf("Picking hierarchy over %zu triangles made in %.2f s (2 threads)\n",
+                    picker.TriangleCount(),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                        .count());
+        return ok;
+    }();
+    scene.renderer->Render();
+    KV_PickCamera camera;
+    glGetDoublev(GL_MODELVIEW_MATRIX, camera.mkModelView.data());
+    glGetDoublev(GL_PROJECTION_MATRIX, camera.mkProjection.data());
+    glGetIntegerv(GL_VIEWPORT, camera.mkViewport.data());
+    camera.mnPictureHeight = kHeight;
+    KV_Ray ray;
+    if (!built || !camera.RayThroughPixel(kWidth / 2, kHeight / 2, ray))
+    {
+        state.SkipWithError("no picker or no ray");
+        return;
+    }
+    KV_PickHit hit;
+    for (auto _ : state) benchmark::DoNotOptimize(picker.Pick(ray, hit));
+    state.counters["hit"] = picker.Pick(ray, hit) ? 1 : 0;
+}
+
 BENCHMARK(BM_InteractiveTextured4M)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_PickTextured4M)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_InteractiveTextured4MFull)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
