@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 namespace
@@ -150,4 +151,18 @@ std::vector<unsigned int> KV_SelectPolygonsInRectangle(const KV_BasePolySurface&
         selected.push_back(j);
     }
     return selected;
+}
+
+std::string KV_MeasureNumber(double value)
+{
+    if (value == 0.0)
+        value = 0.0;  // no "-0"
+    char text[64];
+    std::snprintf(text, sizeof text, "%.7g", value);
+    return text;
+}
+
+std::string KV_MeasureTriple(const std::array<double, 3>& v)
+{
+    return KV_MeasureNumber(v[0]) + " " + KV_MeasureNumber(v[1]) + " " + KV_MeasureNumber(v[2]);
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <string>
 #include <vector>
 
 class KV_BasePolySurface;
@@ -20,6 +21,13 @@ struct KV_Distance
 
 // From a to b.
 KV_Distance KV_MeasureDistance(const std::array<double, 3>& a, const std::array<double, 3>& b);
+
+// How measures are written, by osftool and the viewer alike (so that both can be compared
+// digit for digit): whole numbers without a fraction, the rest with the seven digits a float
+// holds; never "-0".
+std::string KV_MeasureNumber(double value);
+// "x y z" of KV_MeasureNumber.
+std::string KV_MeasureTriple(const std::array<double, 3>& v);
 
 struct KV_PolygonSetMeasure
 {

@@ -113,20 +113,6 @@ int ReadArguments(const char* command, int argc, char** argv, OsftoolRenderOptio
     return -1;
 }
 
-// Whole numbers without a fraction, the rest with the seven digits a float holds.
-std::string Number(double value)
-{
-    if (value == 0.0)
-        value = 0.0;  // no "-0"
-    char text[64];
-    std::snprintf(text, sizeof text, "%.7g", value);
-    return text;
-}
-
-std::string Triple(const std::array<double, 3>& v)
-{
-    return Number(v[0]) + " " + Number(v[1]) + " " + Number(v[2]);
-}
 }  // namespace
 
 KV_PickCamera OsftoolViewCamera(const KV_PolySurface& surface, const OsftoolRenderOptions& options)
@@ -221,21 +207,24 @@ int OsftoolPickSurface(const char* command, const KV_PolySurface& surface, int a
     if (IsMeasure(command))
     {
         const KV_Distance distance = KV_MeasureDistance(hits[0].mkPoint, hits[1].mkPoint);
-        std::printf("from: %s\nto: %s\n", Triple(hits[0].mkPoint).c_str(),
-                    Triple(hits[1].mkPoint).c_str());
-        std::printf("distance: %s\nx: %s\ny: %s\nz: %s\n", Number(distance.mrLength).c_str(),
-                    Number(distance.mkParts[0]).c_str(), Number(distance.mkParts[1]).c_str(),
-                    Number(distance.mkParts[2]).c_str());
+        std::printf("from: %s\nto: %s\n", KV_MeasureTriple(hits[0].mkPoint).c_str(),
+                    KV_MeasureTriple(hits[1].mkPoint).c_str());
+        std::printf("distance: %s\nx: %s\ny: %s\nz: %s\n",
+                    KV_MeasureNumber(distance.mrLength).c_str(),
+                    KV_MeasureNumber(distance.mkParts[0]).c_str(),
+                    KV_MeasureNumber(distance.mkParts[1]).c_str(),
+                    KV_MeasureNumber(distance.mkParts[2]).c_str());
         std::printf("unit: the file's (its coordinates carry no unit of their own)\n");
     }
     else
     {
         const KV_PickHit& hit = hits[0];
-        std::printf("point: %s\npolygon: %u\nnormal: %s\n", Triple(hit.mkPoint).c_str(),
-                    hit.munPolygon, Triple(hit.mkNormal).c_str());
+        std::printf("point: %s\npolygon: %u\nnormal: %s\n", KV_MeasureTriple(hit.mkPoint).c_str(),
+                    hit.munPolygon, KV_MeasureTriple(hit.mkNormal).c_str());
         if (hit.mbHasTextureCoordinate)
-            std::printf("texture coordinate: %s %s\n", Number(hit.mkTextureCoordinate[0]).c_str(),
-                        Number(hit.mkTextureCoordinate[1]).c_str());
+            std::printf("texture coordinate: %s %s\n",
+                        KV_MeasureNumber(hit.mkTextureCoordinate[0]).c_str(),
+                        KV_MeasureNumber(hit.mkTextureCoordinate[1]).c_str());
     }
     return std::fflush(stdout) == 0 ? kExitOk : kExitNoSurface;
 }

@@ -8,20 +8,6 @@
 #include <iterator>
 #include <cstdlib>
 
-std::string KV_MeasureNumber(double value)
-{
-    if (value == 0.0)
-        value = 0.0;  // no "-0"
-    char text[64];
-    std::snprintf(text, sizeof text, "%.7g", value);
-    return text;
-}
-
-std::string KV_MeasureTriple(const std::array<double, 3>& v)
-{
-    return KV_MeasureNumber(v[0]) + " " + KV_MeasureNumber(v[1]) + " " + KV_MeasureNumber(v[2]);
-}
-
 std::string KV_PickText(const KV_PickHit& hit)
 {
     std::string text = "Point " + KV_MeasureTriple(hit.mkPoint) + ", polygon " +

@@ -5,17 +5,13 @@
 // points with its x, y and z parts. Numbers are written as osftool writes them, so that both
 // can be compared digit for digit.
 
+#include "measure/KV_SurfaceMeasures.h"
 #include "measure/KV_SurfacePicker.h"
 
 #include <array>
 #include <string>
 #include <vector>
 
-// Whole numbers without a fraction, the rest with the seven digits a float holds; never
-// "-0".
-std::string KV_MeasureNumber(double value);
-// "x y z" of KV_MeasureNumber.
-std::string KV_MeasureTriple(const std::array<double, 3>& v);
 // "Point x y z, polygon N, normal x y z" and, on a textured surface, ", texture u v" and
 // ", texel R G B".
 std::string KV_PickText(const KV_PickHit& hit);
