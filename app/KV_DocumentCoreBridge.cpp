@@ -1,6 +1,5 @@
 #include "app/KV_DocumentCoreBridge.h"
 
-
 #include "document/KV_DocumentCore.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "meshfile/KV_MeshImporter.h"
@@ -8,16 +7,25 @@
 
 #include <new>
 
+namespace
+{
+// The format a Save As path names by its extension; None, with the message, for any other.
+KV_MeshFormat SaveFormat(const std::string& file, wxString& error)
+{
+    const KV_MeshFormat format = KV_MeshExporter::FormatOfPath(file);
+    if (format == KV_MeshFormat::None)
+        error = "Give the file one of the extensions glb, gltf, obj, ply, stl or osf.";
+    return format;
+}
+}  // namespace
+
 bool KV_SaveGeometryAs(const KV_PolySurfaceGeometry3D& geometry, const wxString& path,
                        wxString& error)
 {
     const std::string file(path.fn_str());
-    const KV_MeshFormat format = KV_MeshExporter::FormatOfPath(file);
+    const KV_MeshFormat format = SaveFormat(file, error);
     if (format == KV_MeshFormat::None)
-    {
-        error = "Give the file one of the extensions glb, gltf, obj, ply, stl or osf.";
         return false;
-    }
     std::string reason;
     if (KV_MeshExporter::Write(geometry.GetSurface(), file, format, reason, &geometry.Appearance()))
         return true;
@@ -30,12 +38,9 @@ bool KV_SaveSelectionAs(const KV_PolySurfaceGeometry3D& geometry,
                         wxString& error)
 {
     const std::string file(path.fn_str());
-    const KV_MeshFormat format = KV_MeshExporter::FormatOfPath(file);
+    const KV_MeshFormat format = SaveFormat(file, error);
     if (format == KV_MeshFormat::None)
-    {
-        error = "Give the file one of the extensions glb, gltf, obj, ply, stl or osf.";
         return false;
-    }
     std::string reason;
     try
     {
