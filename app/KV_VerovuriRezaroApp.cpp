@@ -113,10 +113,13 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
     // 6. The command line: an optional surface file (options start with '-').
     wxString path;
     mbBenchmarkFirstFrame = false;
+    mbBenchmarkIdle = false;
     for (const wxString& argument : arguments)
     {
         if (argument == "--benchmark-first-frame")
             mbBenchmarkFirstFrame = true;
+        else if (argument == "--benchmark-idle")
+            mbBenchmarkIdle = true;
         else if (!argument.StartsWith("-") && path.empty())
             path = argument;
     }
@@ -194,6 +197,13 @@ wxFrame* KV_VerovuriRezaroApp::MainWindow() const
 void KV_VerovuriRezaroApp::BenchmarkFirstFrameShown()
 {
     mbBenchmarkFirstFrame = false;
+    if (mpkMainFrame != nullptr)
+        mpkMainFrame->Close();
+}
+
+void KV_VerovuriRezaroApp::BenchmarkIdleReached()
+{
+    mbBenchmarkIdle = false;
     if (mpkMainFrame != nullptr)
         mpkMainFrame->Close();
 }

@@ -64,6 +64,8 @@ public:
     bool BenchmarkFirstFrame() const override { return mbBenchmarkFirstFrame; }
     // The first frame has been reported: the program ends.
     void BenchmarkFirstFrameShown() override;
+    bool BenchmarkIdle() const override { return mbBenchmarkIdle; }
+    void BenchmarkIdleReached() override;
     wxFrame* MainWindow() const override;
 
 private:
@@ -84,6 +86,7 @@ private:
     CMainFrame* mpkMainFrame = nullptr;
     KV_VerovuriRezaroView* mpkView = nullptr;
     bool mbBenchmarkFirstFrame = false;
+    bool mbBenchmarkIdle = false;
 };
 
 wxDECLARE_APP(KV_VerovuriRezaroApp);

@@ -275,6 +275,11 @@ private:
     KV_ViewController mkController;
     // Numbered as KV_ViewTimer numbers them, from 1.
     wxTimer mkTimers[3];
+    // --benchmark-idle: looks, from the first frame on, for the moment no work on the
+    // surface is left in the background.
+    wxTimer mkIdleWatch;
+    int mnIdleTicks = 0;
+    void OnIdleWatch(wxTimerEvent& event);
     bool mbCreated = false;
     bool mbCleanedUp = false;
     bool mbShowingRenderError = false;

@@ -20,4 +20,8 @@ public:
     // the call that says it has been drawn.
     virtual bool BenchmarkFirstFrame() const = 0;
     virtual void BenchmarkFirstFrameShown() = 0;
+    // Whether the program ends once a surface is shown and no work on it is left in the
+    // background (--benchmark-idle), and the call that says so.
+    virtual bool BenchmarkIdle() const = 0;
+    virtual void BenchmarkIdleReached() = 0;
 };

@@ -21,7 +21,9 @@ bool AnswerInformationOption(int argc, char** argv)
                 "  -h, --help               show this help and exit\n"
                 "  --version                print the version and exit\n"
                 "  --benchmark-first-frame  print the time of the first frame showing FILE on\n"
-                "                           standard output, then quit (start-up timing)\n");
+                "                           standard output, then quit (start-up timing)\n"
+                "  --benchmark-idle         print the time when FILE is shown and no work on it\n"
+                "                           is left in the background, then quit\n");
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0)

@@ -213,6 +213,7 @@ void KV_ViewController::OnTimer(KV_ViewTimer timer)
                 mkHost.StartTimer(KV_ViewTimer::LevelOfDetail, kLodDelayMs, true);
                 return;
             }
+            mbLodScheduled = false;
             mkHost.MakeCoarseCopy(mdLodFrameSeconds);
             break;
     }
@@ -248,6 +249,7 @@ void KV_ViewController::FrameDrawn(bool coarse, double seconds)
     {
         mbLodPending = false;
         mdLodFrameSeconds = seconds;
+        mbLodScheduled = true;
         mkHost.StartTimer(KV_ViewTimer::LevelOfDetail, kLodDelayMs, true);
     }
 }
@@ -261,5 +263,6 @@ void KV_ViewController::SurfaceAdded()
 
 void KV_ViewController::CancelCoarseCopy()
 {
+    mbLodScheduled = false;
     mkHost.StopTimer(KV_ViewTimer::LevelOfDetail);
 }

@@ -127,6 +127,9 @@ public:
     void ToggleRotation();
     void StopRotation();
     bool IsRotating() const { return mbRotating; }
+    // Whether the coarse copy of the surface shown is still to be begun (its first full
+    // frame not drawn yet, or the delay after it not over).
+    bool IsCoarseCopyPending() const { return mbLodPending || mbLodScheduled; }
 
     // ---- Timers
     // One of the controller's timers fired.
@@ -161,6 +164,7 @@ private:
     bool mbRotating = false;
     bool mbMoving = false;
     bool mbLodPending = false;
+    bool mbLodScheduled = false;
     bool mbLastFrameCoarse = false;
     double mdLastFullFrame = 0.0;
     double mdLodFrameSeconds = 0.0;
