@@ -1,5 +1,6 @@
 #include "meshfile/KV_ImportChild.h"
 
+#include "meshfile/KV_ImportSandbox.h"
 #include "meshfile/KV_ImportWire.h"
 #include "meshfile/KV_ReadStop.h"
 
@@ -29,6 +30,11 @@ namespace
 // The longest the wait goes without looking at the stop flag.
 const int kStopLookMilliseconds = 20;
 
+// Whether a child has been started before: each child drops its rights before the library
+// reads the file (KV_EnterImportSandbox), and what this kernel lacks for it is the same for
+// all of them, so only the first says so.
+std::atomic<bool> gbChildStarted(false);
+
 bool WriteAll(int fd, const std::vector<unsigned char>& bytes)
 {
     std::size_t done = 0;
@@ -50,6 +56,7 @@ pid_t StartChild(const std::string& path, bool table,
                  const std::function<void(int)>& forkedImport, const int channel[2])
 {
     const std::string helper = KV_ImportHelperProgram();
+    const bool sandboxSaid = gbChildStarted.exchange(true);
     pid_t child = -1;
     if (!helper.empty())
     {
@@ -62,11 +69,20 @@ pid_t StartChild(const std::string& path, bool table,
                                    parent.c_str(),
                                    table ? "table" : "surface",
                                    nullptr};
+        // Our environment, and after the first child the word that what the sandbox lacks
+        // has been said.
+        const std::string said = std::string(kImportSandboxSaidVariable) + "=1";
+        std::vector<char*> environment;
+        for (char** variable = environ; *variable != nullptr; ++variable)
+            environment.push_back(*variable);
+        if (sandboxSaid)
+            environment.push_back(const_cast<char*>(said.c_str()));
+        environment.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, channel[1], 3);
         if (posix_spawn(&child, helper.c_str(), &actions, nullptr,
-                        const_cast<char* const*>(arguments), environ) != 0)
+                        const_cast<char* const*>(arguments), environment.data()) != 0)
             child = -1;
         posix_spawn_file_actions_destroy(&actions);
         return child;
@@ -76,6 +92,10 @@ pid_t StartChild(const std::string& path, bool table,
     {
         close(channel[0]);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The fork reads the same untrusted file as the helper would: the same rights go.
+        if (sandboxSaid)
+            setenv(kImportSandboxSaidVariable, "1", 1);
+        KV_SayImportSandboxLacks(KV_EnterImportSandbox(path));
         forkedImport(channel[1]);
         _exit(1);
     }
