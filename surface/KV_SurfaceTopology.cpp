@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <unordered_map>
@@ -543,7 +544,7 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
     }
 }
 
-std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons)
+std::vector<DirectedEdge> UnchainedBoundaryEdgesBySort(const KV_List<KV_Polygon>* polygons)
 {
     std::vector<DirectedEdge> edges;
     std::size_t corners = 0;
@@ -578,6 +579,165 @@ std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* poly
         count -= 2;
     }
     edges.resize(count);
+    return edges;
+}
+
+namespace
+{
+// The directed edges sorted as SortByUndirectedKey sorts them, handed out one slice of
+// smaller vertices at a time, from the largest down: only a slice of the list is ever held,
+// not the whole list and a sort buffer beside it (two 96 MB arrays for 4M triangles). Each
+// slice is made by one pass over the polygons (edges land in polygon order, so the order
+// among equal keys is kept) and ordered by the larger vertex within each smaller one.
+class SortedEdgeSlices
+{
+public:
+    // vertexRange: one past the largest vertex index; degrees: for each smaller vertex, the
+    // number of edges whose smaller vertex it is.
+    SortedEdgeSlices(const KV_List<KV_Polygon>* polygons, std::vector<std::uint32_t> degrees,
+                     std::size_t total, std::size_t sliceEdges)
+        : mpPolygons(polygons), mkDegrees(std::move(degrees)), munSliceEdges(sliceEdges),
+          munHigh(mkDegrees.size()), munTotal(total)
+    {
+    }
+
+    // Makes the next slice below the last one; false when none is left. The slice holds the
+    // edges of global positions [Begin(), Begin() + Slice().size()).
+    bool Next()
+    {
+        if (munHigh == 0)
+            return false;
+        // Whole smaller vertices, about kSliceEdges edges, at least one vertex.
+        std::size_t edges = 0;
+        std::size_t low = munHigh;
+        while (low > 0 && (edges == 0 || edges + mkDegrees[low - 1] <= munSliceEdges))
+            edges += mkDegrees[--low];
+        mkSlice.clear();
+        mkSlice.resize(edges);
+        mkOffsets.assign(munHigh - low + 1, 0);
+        for (std::size_t v = low; v < munHigh; ++v)
+            mkOffsets[v - low + 1] = mkOffsets[v - low] + mkDegrees[v];
+        const std::size_t lowVertex = low, highVertex = munHigh;
+        ForEachPolygonEdge(mpPolygons,
+                           [&](unsigned int a, unsigned int b)
+                           {
+                               const unsigned int smaller = std::min(a, b);
+                               if (smaller >= lowVertex && smaller < highVertex)
+                                   mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
+                           });
+        // Within one smaller vertex, by the larger one, keeping the polygon order.
+        std::size_t begin = 0;
+        for (std::size_t v = low; v < munHigh; ++v)
+        {
+            const std::size_t end = begin + mkDegrees[v];
+            auto larger = [](const DirectedEdge& x, const DirectedEdge& y)
+            { return std::max(x.first, x.second) < std::max(y.first, y.second); };
+            if (end - begin <= 32)
+            {
+                for (std::size_t i = begin + 1; i < end; ++i)
+                    for (std::size_t j = i; j > begin && larger(mkSlice[j], mkSlice[j - 1]); --j)
+                        std::swap(mkSlice[j], mkSlice[j - 1]);
+            }
+            else
+            {
+                std::stable_sort(mkSlice.begin() + static_cast<std::ptrdiff_t>(begin),
+                                 mkSlice.begin() + static_cast<std::ptrdiff_t>(end), larger);
+            }
+            begin = end;
+        }
+        munTotal -= edges;
+        munHigh = low;
+        return true;
+    }
+    std::size_t Begin() const { return munTotal; }
+    const std::vector<DirectedEdge>& Slice() const { return mkSlice; }
+
+private:
+    const KV_List<KV_Polygon>* mpPolygons;
+    std::vector<std::uint32_t> mkDegrees;
+    std::size_t munSliceEdges;
+    std::vector<std::uint32_t> mkOffsets;
+    std::vector<DirectedEdge> mkSlice;
+    std::size_t munHigh;
+    std::size_t munTotal;
+};
+}  // namespace
+
+// The same list as UnchainedBoundaryEdgesBySort, without holding every edge. That one walks
+// the sorted list from the end down, cancelling opposite neighbours and filling each
+// cancelled pair's places with the last two edges of the list. Seen from the walk, the edges
+// above the current place are a deque: an edge the walk passes joins it at the bottom, and a
+// cancelled pair moves the deque's top two edges, in their order, to its bottom. Only the
+// survivors are held; the sorted list is made and walked a slice at a time.
+std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons,
+                                                 std::size_t sliceEdges)
+{
+    std::size_t corners = 0;
+    unsigned int largest = 0;
+    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
+    {
+        ThrowIfStoppedAt(p);
+        const KV_Polygon& polygon = (*polygons)[p];
+        corners += polygon.Count();
+        for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
+    }
+    // Vertex numbers far beyond the corners (a damaged file) would make the degree table larger
+    // than the edges themselves: those lists are sorted whole.
+    if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
+        return UnchainedBoundaryEdgesBySort(polygons);
+    std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
+    SortedEdgeSlices sorted(polygons, std::move(degrees), corners, sliceEdges);
+
+    std::deque<DirectedEdge> above;  // bottom first
+    DirectedEdge lowest[2] = {};     // the edges at places 0 and 1, which the walk leaves
+    std::ptrdiff_t i = static_cast<std::ptrdiff_t>(corners) - 1;
+    while (sorted.Next())
+    {
+        ThrowIfStopped();
+        const std::vector<DirectedEdge>& slice = sorted.Slice();
+        const std::ptrdiff_t begin = static_cast<std::ptrdiff_t>(sorted.Begin());
+        for (std::ptrdiff_t k = 0; k < 2; ++k)
+            if (k >= begin && k < begin + static_cast<std::ptrdiff_t>(slice.size()))
+                lowest[k] = slice[static_cast<std::size_t>(k - begin)];
+        auto at = [&](std::ptrdiff_t place) { return slice[static_cast<std::size_t>(place - begin)]; };
+        // An opposite pair shares its smaller vertex, so never straddles two slices.
+        while (i >= 2 && i >= begin)
+        {
+            if (i - 1 >= begin && Opposite(at(i), at(i - 1)))
+            {
+                if (above.size() >= 2)
+                {
+                    const DirectedEdge top = above.back();
+                    above.pop_back();
+                    const DirectedEdge next = above.back();
+                    above.pop_back();
+                    above.push_front(top);
+                    above.push_front(next);
+                }
+                i -= 2;
+            }
+            else
+            {
+                above.push_front(at(i));
+                i -= 1;
+            }
+        }
+    }
+
+    // What the walk leaves: the places it did not reach, then the deque.
+    std::vector<DirectedEdge> edges;
+    edges.reserve(static_cast<std::size_t>(std::max<std::ptrdiff_t>(i + 1, 0)) + above.size());
+    for (std::ptrdiff_t k = 0; k <= i; ++k) edges.push_back(lowest[k]);
+    edges.insert(edges.end(), above.begin(), above.end());
+    above.clear();
+    const std::size_t count = edges.size();
+    if (count >= 2 && Opposite(edges[1], edges[0]))
+    {
+        edges[1] = edges[count - 1];
+        edges[0] = edges[count - 2];
+        edges.resize(count - 2);
+    }
     return edges;
 }
 

@@ -175,7 +175,11 @@ struct DirectedEdge
 };
 // Directed polygon edges, sorted by (smaller, larger) with polygon order kept among equals,
 // with the opposite pairs cancelled: the boundary edges before chaining.
-std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons);
+// Holds only a slice of about sliceEdges sorted edges at a time (32 MB by default).
+std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons,
+                                                 std::size_t sliceEdges = std::size_t(1) << 22);
+// The same list from one sort of every directed edge: the reference the tests compare with.
+std::vector<DirectedEdge> UnchainedBoundaryEdgesBySort(const KV_List<KV_Polygon>* polygons);
 // Reorders edges so that, for each position i from 1 on, the edge at i is the first edge at
 // or after i that starts where the edge at i-1 ends, when there is one.
 void ChainEdges(std::vector<DirectedEdge>& edges);

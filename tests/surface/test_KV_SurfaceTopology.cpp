@@ -537,3 +537,40 @@ TEST(SurfaceTopology, DerivationsStopWhenTheirScopesFlagIsSet)
     }
     EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
 }
+
+TEST(SurfaceTopology, SlicedBoundaryEdgesMatchTheWholeSort)
+{
+    // Rough grids, a soup of repeated and turned triangles over few vertices (long runs of
+    // equal keys, pairs cancelling next to the list's first places), tiny lists, and vertex
+    // numbers far past the corners (sorted whole); every slice size from one vertex up.
+    std::vector<KV_PolySurface> surfaces(26);
+    for (unsigned int seed = 1; seed <= 20; ++seed) MakeRoughSurface(surfaces[seed - 1], 3 + seed % 9, seed);
+    std::mt19937 random(11);
+    for (unsigned int t = 0; t < 300; ++t)
+    {
+        const unsigned int a = random() % 6, b = random() % 6, c = random() % 6;
+        surfaces[20].Polygons().Append(MakePolygon({a, b, c}));
+    }
+    const std::vector<std::vector<unsigned int>> small = {{0}, {0, 1}, {1, 0}, {0, 1, 2}, {2, 1, 0, 1, 2}};
+    for (std::size_t k = 0; k < small.size(); ++k)
+    {
+        KV_Polygon polygon;
+        for (unsigned int v : small[k]) polygon.Append(v);
+        surfaces[21 + k].Polygons().Append(polygon);
+        surfaces[21 + k].Polygons().Append(MakePolygon({0, 2, 1}));
+        if (k == 4)
+            surfaces[21 + k].Polygons().Append(MakePolygon({4000000000u, 1, 7}));
+    }
+    for (std::size_t k = 0; k < surfaces.size(); ++k)
+    {
+        const auto whole = topology::UnchainedBoundaryEdgesBySort(surfaces[k].mpPolygons);
+        for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(1) << 22})
+        {
+            const auto sliced = topology::UnchainedBoundaryEdges(surfaces[k].mpPolygons, slice);
+            ASSERT_EQ(sliced.size(), whole.size()) << "surface " << k << ", slice " << slice;
+            for (std::size_t e = 0; e < whole.size(); ++e)
+                ASSERT_TRUE(sliced[e].first == whole[e].first && sliced[e].second == whole[e].second)
+                    << "surface " << k << ", slice " << slice << ", edge " << e;
+        }
+    }
+}
