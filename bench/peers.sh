@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
-# Side-by-side benchmark against a peer viewer (f3d, from Debian) on the benchmark sphere:
-# launch to first frame for orvane-view and f3d, and osftool export, at 1M and 4M
-# triangles (and 16M with --16m). Wall time and peak RSS from /usr/bin/time -v, medians of
+# Side-by-side benchmark against a peer viewer (f3d, from Debian) and the floor (bench/
+# floor_viewer.c: the least a viewer must do, in plain C and OpenGL 1.1) on the benchmark
+# sphere: launch to first frame, launch until idle (every background job done: the peak
+# memory of the whole load), osftool info and osftool export, at 1M and 4M triangles (16M
+# with --16m, 64M with --64m). Wall time and peak RSS from /usr/bin/time -v, medians of
 # the runs (the programs take turns run by run), all under one Xvfb. Prints one markdown table with the ratios to the peer.
 # Not part of the test suite.
 #
-#   bench/peers.sh [--16m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
+#   bench/peers.sh [--16m] [--64m] [--sizes "1 4"] [--runs N] [--build DIR] [--before DIR] [--data DIR]
 #                  [--no-export] [--no-formats] [--no-materials]
 #
-#   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16)
+#   --sizes LIST  the sizes in millions of triangles (default "1 4"; --16m adds 16, --64m
+#                 adds 16 and 64: the 64M sphere takes about 3 GB as .osf and 1.5 GB as PLY)
 #   --build DIR   the build folder with orvane-view, osftool and make_sample (default: build)
 #   --before DIR  a build folder of another commit, measured in the same run as "before"
 #   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
@@ -31,6 +34,7 @@ do_materials=1
 while [ $# -gt 0 ]; do
   case $1 in
     --16m) sizes=(1 4 16) ;;
+    --64m) sizes=(1 4 16 64) ;;
     --sizes) read -r -a sizes <<<"$2"; shift ;;
     --runs) runs=$2; shift ;;
     --build) build=$(cd "$2" && pwd); shift ;;
@@ -39,7 +43,7 @@ while [ $# -gt 0 ]; do
     --no-export) do_export=0 ;;
     --no-formats) do_formats=0 ;;
     --no-materials) do_materials=0 ;;
-    *) echo "usage: bench/peers.sh [--16m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats]" >&2; exit 64 ;;
+    *) echo "usage: bench/peers.sh [--16m] [--64m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats]" >&2; exit 64 ;;
   esac
   shift
 done
@@ -63,6 +67,7 @@ find_tool() {  # DIR NAME: the program's path in a build folder
   echo "$found"
 }
 make_sample=$(find_tool "$build" make_sample)
+floor_viewer=$(find_tool "$build" floor_viewer)
 
 mkdir -p "$data"
 for m in "${sizes[@]}"; do
@@ -112,7 +117,7 @@ finish() {
   echo "  $key: ${wall[$key]} s, ${rss[$key]} MiB (runs: ${walls[$key]:-})" >&2
 }
 
-# Program columns: "after" (this build), optionally "before", and the peer.
+# Program columns: "after" (this build), optionally "before", the floor and the peer.
 columns=(after)
 [ -n "$before" ] && columns=(before after)
 view_after=$(find_tool "$build" orvane-view)
@@ -126,6 +131,10 @@ fi
 works=()
 add_work() { works+=("$1"); }
 for m in "${sizes[@]}"; do add_work "launch to first frame, ${m}M triangles|view|$m"; done
+# Until idle: the viewer's peak is that of the whole load, deferred lists and coarse copy
+# included. The floor and f3d have no background work: their columns repeat the first frame.
+for m in "${sizes[@]}"; do add_work "launch until idle, ${m}M triangles|idle|$m"; done
+for m in "${sizes[@]}"; do add_work "osftool info, ${m}M triangles|info|$m"; done
 if [ "$do_export" -eq 1 ]; then
   for m in "${sizes[@]}"; do add_work "osftool export, ${m}M triangles|export|$m"; done
 fi
@@ -159,11 +168,21 @@ run_work() {
     before:view | after:view)
       local v=view_$column
       measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m.osf" ;;
+    before:idle | after:idle)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-idle "$data/sphere$m.osf" ;;
+    before:info | after:info)
+      local o=osftool_$column
+      measure "$key" "${!o}" info "$data/sphere$m.osf" ;;
+    floor:view | floor:idle)
+      measure "$key" "$floor_viewer" "$data/sphere$m.ply" "$data/sphere$m.png" ;;
+    floor:view-ply)
+      measure "$key" "$floor_viewer" "$data/sphere$m-converted.ply" "$data/sphere$m-converted_ply.png" ;;
     before:export | after:export)
       local o=osftool_$column
       measure "$key" "${!o}" export "$data/sphere$m.osf" "$scratch/export.wrl"
       rm -f "$scratch/export.wrl" ;;
-    peer:view)
+    peer:view | peer:idle)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
         --texture-base-color="$data/sphere$m.png" "$data/sphere$m.ply" ;;
     before:view-materials | after:view-materials)
@@ -184,9 +203,9 @@ for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   echo "$label" >&2
   for ((i = 0; i < runs; i++)); do
-    for column in "${columns[@]}" peer; do run_work "$column" "$kind" "$m"; done
+    for column in "${columns[@]}" floor peer; do run_work "$column" "$kind" "$m"; done
   done
-  for column in "${columns[@]}" peer; do finish "$column|$kind|$m"; done
+  for column in "${columns[@]}" floor peer; do finish "$column|$kind|$m"; done
 done
 
 cell() {  # KEY: "wall s, rss MiB" or "-"
@@ -209,8 +228,8 @@ echo "Medians of $runs runs taken in turns, $(nproc) cores, $(glxinfo 2>/dev/nul
 echo
 header="| work |"; rule="|---|"
 for column in "${columns[@]}"; do header+=" this project ($column) |"; rule+="---|"; done
-header+=" peer f3d | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
-rule+="---|---|---|"
+header+=" floor | peer f3d | ratio to the floor (time, memory) | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
+rule+="---|---|---|---|---|"
 echo "$header"
 echo "$rule"
 previous=()
@@ -218,8 +237,13 @@ for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   line="| $label |"
   for column in "${columns[@]}"; do line+=" $(cell "$column|$kind|$m") |"; done
-  line+=" $(cell "peer|$kind|$m") |"
-  line+=" $(ratio "after|$kind|$m" "peer|$kind|$m") |"
+  line+=" $(cell "floor|$kind|$m") | $(cell "peer|$kind|$m") |"
+  if [ "$kind" = info ]; then
+    # osftool info has no peer: it is compared with the viewer's own first frame.
+    line+=" $(ratio "after|info|$m" "after|view|$m") of the viewer's first frame | - |"
+  else
+    line+=" $(ratio "after|$kind|$m" "floor|$kind|$m") | $(ratio "after|$kind|$m" "peer|$kind|$m") |"
+  fi
   # The same work at the size before (1M to 4M, 4M to 16M): linear growth is the size ratio.
   before_size=
   for p in "${previous[@]}"; do [ "${p%%|*}" = "$kind" ] && before_size=${p#*|}; done
