@@ -3,6 +3,12 @@
 
 #include <wx/dialog.h>
 
+#include <string>
+
+// "Version <project version>", as the about box and the splash picture show it; the
+// version is the build's (CMake's project version), never written out by hand.
+std::string KV_VersionText();
+
 class CAboutDlg : public wxDialog
 {
 public:
@@ -10,8 +16,9 @@ public:
 
     // The texts of the about box, exactly as shown.
     static constexpr const char* kTitle = "About Orvane Image View";
-    static constexpr const char* kVersionLine = "Orvane Image View, Version 1.0";
+    static std::string VersionLine();  // "Orvane Image View, Version <project version>"
     static constexpr const char* kSecondLine = "A viewer for textured 3D polygon surfaces";
+    static constexpr const char* kLicenceLine = "Licence: MIT";
     static constexpr const char* kControlsGroup = "Viewer Controls:";
     static constexpr const char* kControlLines[3] = {"Left Mouse Button:          Rotate",
                                                      "Right Mouse Button:       Translate",

@@ -1,5 +1,6 @@
 #include "app/KV_AppPictures.h"
 
+#include "app/AboutDlg.h"
 #include "app/KV_Resource.h"
 
 #include <wx/dcmemory.h>
@@ -82,7 +83,7 @@ wxBitmap MakeSplashBitmap(int scale)
     dc.SetFont(wxFont(wxFontInfo(20).Family(wxFONTFAMILY_SWISS).Bold()));
     dc.DrawText(KV_APP_TITLE, 18, 180);
     dc.SetFont(wxFont(wxFontInfo(10).Family(wxFONTFAMILY_SWISS)));
-    dc.DrawText("Version 1.0", 20, 218);
+    dc.DrawText(KV_VersionText(), 20, 218);
     dc.SetPen(wxPen(wxColour(200, 200, 220)));
     dc.SetBrush(*wxTRANSPARENT_BRUSH);
     dc.DrawRectangle(0, 0, kSplashWidth, kSplashHeight);
