@@ -140,8 +140,9 @@ std::string ApplyLandlock(const std::string& modelPath, int& abi)
     const std::uint64_t read = (kFsReadFile | kFsReadDir) & attr.handledAccessFs;
     for (const fs::path& folder : ReadableFolders(modelPath))
         AllowBeneath(ruleset, folder, read);
-    // This process's own entry: the sanitizers' runtimes read their maps there after the
-    // set-up (to report a fault), and it tells nothing the process does not already hold.
+    // This process's own entry: the C library (the main thread's stack bounds) and the
+    // sanitizers' runtimes may read its maps after the set-up, and it tells nothing the
+    // process does not already hold.
     // /proc/self resolves to this process's own folder, so a later child's is not included.
     AllowBeneath(ruleset, "/proc/self", read);
     const bool restricted = syscall(__NR_landlock_restrict_self, ruleset, 0) == 0;
