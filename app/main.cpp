@@ -1,5 +1,6 @@
 // orvane-view: the Orvane Image View program.
 #include "app/KV_VerovuriRezaroApp.h"
+#include "foundation/KV_HugePages.h"
 
 #include <cstdio>
 #include <cstring>
@@ -40,5 +41,6 @@ int main(int argc, char** argv)
 {
     if (AnswerInformationOption(argc, argv))
         return 0;
+    KV_RestartWithHugePages(argv);
     return KV_RunApplication(argc, argv);
 }

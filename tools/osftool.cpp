@@ -10,6 +10,7 @@
 #include "document/KV_DocumentCore.h"
 #include "document/KV_SurfacePreparation.h"
 #include "document/KV_SurfaceProperties.h"
+#include "foundation/KV_HugePages.h"
 #include "foundation/KV_Executor.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "surface/KV_SurfaceAppearance.h"
@@ -242,6 +243,7 @@ int Pick(const char* command, int argc, char** argv, KV_Executor& executor)
 
 int main(int argc, char** argv)
 {
+    KV_RestartWithHugePages(argv);
     if (argc < 2)
         return UsageError(kCommandUsage + std::strlen("usage: osftool "));
     if (IsHelp(argv[1]))

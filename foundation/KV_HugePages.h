@@ -1,0 +1,17 @@
+#pragma once
+// Transparent huge pages for the C library's allocator. Loading a large surface touches
+// hundreds of megabytes of fresh memory; with 4 KB pages each page costs a fault (dear under
+// virtualisation: a third of a 4M-triangle load here), with 2 MB pages one fault covers 512.
+// Kernels commonly give huge pages only to memory that asks for them (madvise mode), and the
+// allocator asks only when told so at start-up (GLIBC_TUNABLES glibc.malloc.hugetlb=1), so the
+// programs start themselves again once with that setting.
+
+// The GLIBC_TUNABLES value that adds the setting to current (null: none set), or "" when
+// current already holds a hugetlb setting (the user's choice, or the second start).
+const char* KV_HugePageTunables(const char* current, char* buffer, unsigned long size);
+
+// Starts executable again with argv and the setting added to the environment, when the
+// kernel can give huge pages on request, the C library knows the setting and it is not set
+// yet; returns, changing nothing, otherwise or when the start fails. Sanitizer builds, whose
+// allocator is their own, always return.
+void KV_RestartWithHugePages(char** argv, const char* executable = "/proc/self/exe");
