@@ -16,6 +16,13 @@ struct FileCloser
 };
 
 const std::size_t kMapAtLeast = 1u << 20;
+// MADV_POPULATE_WRITE (Linux 5.14), named here for older headers; older kernels refuse it and
+// the pages are then made present as the read reaches them.
+#ifdef MADV_POPULATE_WRITE
+const int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+const int kPopulateWrite = 23;
+#endif
 }  // namespace
 
 KV_FileBytes::~KV_FileBytes() { Release(); }
@@ -37,10 +44,14 @@ bool KV_FileBytes::Allocate(std::size_t capacity)
     Release();
     if (capacity >= kMapAtLeast)
     {
-        void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        // Huge pages where the kernel gives them on request (one fault per 2 MB); else
+        // every page made present at once, as a mapping made with MAP_POPULATE would be.
+        void* p = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                       -1, 0);
         if (p != MAP_FAILED)
         {
+            if (madvise(p, capacity, MADV_HUGEPAGE) != 0)
+                madvise(p, capacity, kPopulateWrite);
             mpData = static_cast<unsigned char*>(p);
             munCapacity = capacity;
             mbMapped = true;
