@@ -1,7 +1,9 @@
 #include "document/KV_SurfaceProperties.h"
 
+#include "foundation/KV_Executor.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceAppearance.h"
+#include "surface/KV_SurfaceTopology.h"
 
 #include <algorithm>
 #include <cmath>
@@ -40,38 +42,11 @@ double TwiceArea(const KV_Vector3D& a, const KV_Vector3D& b, const KV_Vector3D& 
     return std::sqrt(cx * cx + cy * cy + cz * cz);
 }
 
-// Edges named by more than two polygons, found by sorting every polygon edge as a pair
-// of vertex indices (lower first).
+// Edges named by more than two polygons (the topology sorts every polygon edge, a slice of
+// vertices at a time).
 unsigned int OversharedEdges(const KV_PolySurface& surface)
 {
-    if (surface.mpPolygons == nullptr)
-        return 0;
-    std::vector<std::uint64_t> edges;
-    std::size_t corners = 0;
-    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
-        corners += (*surface.mpPolygons)[i].Count();
-    edges.reserve(corners);
-    for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
-    {
-        const KV_Polygon& polygon = (*surface.mpPolygons)[i];
-        const unsigned int n = polygon.Count();
-        for (unsigned int j = 0; j < n; ++j)
-        {
-            const std::uint64_t a = polygon[j], b = polygon[(j + 1) % n];
-            if (a != b)
-                edges.push_back(a < b ? (a << 32 | b) : (b << 32 | a));
-        }
-    }
-    std::sort(edges.begin(), edges.end());
-    unsigned int overshared = 0;
-    for (std::size_t i = 0; i < edges.size();)
-    {
-        std::size_t j = i + 1;
-        while (j < edges.size() && edges[j] == edges[i]) ++j;
-        overshared += j - i > 2 ? 1 : 0;
-        i = j;
-    }
-    return overshared;
+    return static_cast<unsigned int>(KV_SurfaceTopology::OversharedEdgeCount(surface.mpPolygons));
 }
 
 // Runs the surface's consistency check with its step lines caught; returns the last line
@@ -101,8 +76,14 @@ bool CheckQuietly(KV_PolySurface& surface, std::string& detail)
 
 KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_SurfaceReadReport& report,
                                        KV_PolySurface& completed,
-                                       const KV_SurfaceAppearance* appearance)
+                                       const KV_SurfaceAppearance* appearance,
+                                       KV_Executor* executor)
 {
+    // The consistency check recomputes every list to compare: the longest step, run beside
+    // the others (it only reads the surface, as they do).
+    std::string detail;
+    KV_Task<bool> consistency =
+        KV_Spawn(executor, [&completed, &detail] { return CheckQuietly(completed, detail); });
     KV_SurfaceProperties p;
     p.mkFile = file;
     p.mkRead = report;
@@ -167,7 +148,8 @@ KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_Surface
         for (unsigned int i = 0; i < completed.mpVertexBoundaries->Count(); ++i)
             p.munBoundaryVertices += (*completed.mpVertexBoundaries)[i] != 0;
     p.munOvershared = OversharedEdges(completed);
-    p.mbConsistent = CheckQuietly(completed, p.mkConsistencyDetail);
+    p.mbConsistent = consistency.Get();
+    p.mkConsistencyDetail = detail;
     if (p.mbConsistent)
         p.mkConsistencyDetail.clear();
     return p;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+class KV_Executor;
 class KV_PolySurface;
 class KV_SurfaceAppearance;
 
@@ -45,10 +46,12 @@ struct KV_SurfaceProperties
 // Measures a completed surface (KV_CompleteSurface) read with report from file. The
 // consistency check's step lines are kept, not written to the error stream. Takes time
 // in n log n of the polygon count (the shared edges are found by sorting). appearance is
-// what a model file carried beside the surface (materials, vertex colours), or null.
+// what a model file carried beside the surface (materials, vertex colours), or null. With an
+// executor the consistency check runs beside the other measures.
 KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_SurfaceReadReport& report,
                                        KV_PolySurface& completed,
-                                       const KV_SurfaceAppearance* appearance = nullptr);
+                                       const KV_SurfaceAppearance* appearance = nullptr,
+                                       KV_Executor* executor = nullptr);
 
 // The figures as (key, value) pairs in a fixed order; numbers as %g.
 std::vector<std::pair<std::string, std::string>> KV_SurfacePropertyLines(

@@ -663,6 +663,55 @@ private:
 };
 }  // namespace
 
+std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t sliceEdges)
+{
+    std::size_t corners = 0;
+    unsigned int largest = 0;
+    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
+    {
+        ThrowIfStoppedAt(p);
+        const KV_Polygon& polygon = (*polygons)[p];
+        corners += polygon.Count();
+        for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
+    }
+    std::size_t overshared = 0;
+    auto countRuns = [&overshared](const std::vector<DirectedEdge>& sorted)
+    {
+        // Sorted by (smaller, larger): equal edges are neighbours. An edge from a vertex to
+        // itself is no edge.
+        for (std::size_t i = 0; i < sorted.size();)
+        {
+            const unsigned int a = std::min(sorted[i].first, sorted[i].second);
+            const unsigned int b = std::max(sorted[i].first, sorted[i].second);
+            std::size_t j = i + 1;
+            while (j < sorted.size() && std::min(sorted[j].first, sorted[j].second) == a &&
+                   std::max(sorted[j].first, sorted[j].second) == b)
+                ++j;
+            overshared += a != b && j - i > 2 ? 1 : 0;
+            i = j;
+        }
+    };
+    if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
+    {
+        std::vector<DirectedEdge> edges;
+        edges.reserve(corners);
+        ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
+        SortByUndirectedKey(edges);
+        countRuns(edges);
+        return overshared;
+    }
+    std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
+    // Slices hold whole smaller vertices, so no run of equal edges straddles two.
+    SortedEdgeSlices sorted(polygons, std::move(degrees), corners, sliceEdges);
+    while (sorted.Next())
+    {
+        ThrowIfStopped();
+        countRuns(sorted.Slice());
+    }
+    return overshared;
+}
+
 // The same list as UnchainedBoundaryEdgesBySort, without holding every edge. That one walks
 // the sorted list from the end down, cancelling opposite neighbours and filling each
 // cancelled pair's places with the last two edges of the list. Seen from the walk, the edges

@@ -180,6 +180,10 @@ std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* poly
                                                  std::size_t sliceEdges = std::size_t(1) << 22);
 // The same list from one sort of every directed edge: the reference the tests compare with.
 std::vector<DirectedEdge> UnchainedBoundaryEdgesBySort(const KV_List<KV_Polygon>* polygons);
+// The number of undirected edges (two different vertices) named by more than two polygon
+// edges, a polygon naming one twice counting twice; sorted a slice at a time, as above.
+std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons,
+                                std::size_t sliceEdges = std::size_t(1) << 22);
 // Reorders edges so that, for each position i from 1 on, the edge at i is the first edge at
 // or after i that starts where the edge at i-1 ends, when there is one.
 void ChainEdges(std::vector<DirectedEdge>& edges);

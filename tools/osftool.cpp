@@ -140,7 +140,7 @@ int Info(const char* path, KV_Executor& executor)
     }
     KV_CompleteSurface(surface, &executor, &appearance);
     const KV_SurfaceProperties properties =
-        KV_MeasureSurface(path, report, surface, &appearance);
+        KV_MeasureSurface(path, report, surface, &appearance, &executor);
     for (const auto& line : KV_SurfacePropertyLines(properties))
         std::printf("%s: %s\n", line.first.c_str(), line.second.c_str());
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailed;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <random>
 #include <vector>
 
@@ -538,7 +539,7 @@ TEST(SurfaceTopology, DerivationsStopWhenTheirScopesFlagIsSet)
     EXPECT_EQ(AsVectors(*s.mpBoundaries), (Lists{{0, 1, 2, 3}}));
 }
 
-TEST(SurfaceTopology, SlicedBoundaryEdgesMatchTheWholeSort)
+TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
 {
     // Rough grids, a soup of repeated and turned triangles over few vertices (long runs of
     // equal keys, pairs cancelling next to the list's first places), tiny lists, and vertex
@@ -563,9 +564,23 @@ TEST(SurfaceTopology, SlicedBoundaryEdgesMatchTheWholeSort)
     }
     for (std::size_t k = 0; k < surfaces.size(); ++k)
     {
+        // Edges of more than two polygon edges, counted directly.
+        std::map<std::pair<unsigned int, unsigned int>, unsigned int> uses;
+        const KV_List<KV_Polygon>& polygons = *surfaces[k].mpPolygons;
+        for (unsigned int p = 0; p < polygons.Count(); ++p)
+            for (unsigned int j = 0; j < polygons[p].Count(); ++j)
+            {
+                const unsigned int a = polygons[p][j], b = polygons[p][(j + 1) % polygons[p].Count()];
+                if (a != b)
+                    ++uses[{std::min(a, b), std::max(a, b)}];
+            }
+        std::size_t overshared = 0;
+        for (const auto& use : uses) overshared += use.second > 2 ? 1 : 0;
         const auto whole = topology::UnchainedBoundaryEdgesBySort(surfaces[k].mpPolygons);
         for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(1) << 22})
         {
+            EXPECT_EQ(topology::OversharedEdgeCount(surfaces[k].mpPolygons, slice), overshared)
+                << "surface " << k << ", slice " << slice;
             const auto sliced = topology::UnchainedBoundaryEdges(surfaces[k].mpPolygons, slice);
             ASSERT_EQ(sliced.size(), whole.size()) << "surface " << k << ", slice " << slice;
             for (std::size_t e = 0; e < whole.size(); ++e)
