@@ -161,7 +161,7 @@ const char* const kRefusedCalls[] = {
     "execve", "execveat",
     // No look into or control of other processes, no file descriptor taken from them.
     "ptrace", "process_vm_readv", "process_vm_writev", "process_madvise", "pidfd_getfd",
-    "kcmp",
+    "pidfd_send_signal", "kcmp",
     // No file made, renamed, removed, linked, truncated or changed in its attributes.
     "creat", "rename", "renameat", "renameat2", "unlink", "unlinkat", "rmdir", "mkdir",
     "mkdirat", "mknod", "mknodat", "link", "linkat", "symlink", "symlinkat", "truncate",
@@ -178,6 +178,21 @@ const char* const kRefusedCalls[] = {
 // The flags that open a file for writing, or make or empty one.
 const int kWritingOpenFlags[] = {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC};
 
+// Adds a rule for the call of that name, with at most one comparison of its arguments;
+// failure keeps the first rule that could not be added. A call this architecture lacks is
+// skipped.
+void AddRule(scmp_filter_ctx filter, std::uint32_t action, const char* name,
+             const scmp_arg_cmp* compare, std::string& failure)
+{
+    const int number = seccomp_syscall_resolve_name(name);
+    if (number < 0)
+        return;
+    const int added = compare == nullptr ? seccomp_rule_add(filter, action, number, 0)
+                                         : seccomp_rule_add_array(filter, action, number, 1, compare);
+    if (added != 0 && failure.empty())
+        failure = std::string("the filter refused a rule for ") + name;
+}
+
 // The filter; empty when loaded, else why not.
 std::string ApplySeccomp()
 {
@@ -189,39 +204,24 @@ std::string ApplySeccomp()
     // On every thread, should a library have started one.
     seccomp_attr_set(filter, SCMP_FLTATR_CTL_TSYNC, 1);
     for (const char* name : kRefusedCalls)
-    {
-        const int number = seccomp_syscall_resolve_name(name);
-        if (number < 0)
-            continue;
-        if (seccomp_rule_add(filter, refuse, number, 0) != 0 && failure.empty())
-            failure = std::string("the filter refused a rule for ") + name;
-    }
+        AddRule(filter, refuse, name, nullptr, failure);
     // open and openat for writing: one rule per flag (any one of them refuses the call).
-    struct OpenCall
+    for (const int flag : kWritingOpenFlags)
     {
-        const char* name;
-        unsigned int flagsArgument;
-    };
-    for (const OpenCall call : {OpenCall{"open", 1}, OpenCall{"openat", 2}})
-    {
-        const int number = seccomp_syscall_resolve_name(call.name);
-        if (number < 0)
-            continue;
-        for (const int flag : kWritingOpenFlags)
-        {
-            const scmp_datum_t bit = static_cast<scmp_datum_t>(flag);
-            if (seccomp_rule_add(filter, refuse, number, 1,
-                                 SCMP_CMP(call.flagsArgument, SCMP_CMP_MASKED_EQ, bit, bit)) != 0 &&
-                failure.empty())
-                failure = std::string("the filter refused a rule for ") + call.name;
-        }
+        const scmp_datum_t bit = static_cast<scmp_datum_t>(flag);
+        const scmp_arg_cmp openFlag = {1, SCMP_CMP_MASKED_EQ, bit, bit};
+        const scmp_arg_cmp openatFlag = {2, SCMP_CMP_MASKED_EQ, bit, bit};
+        AddRule(filter, refuse, "open", &openFlag, failure);
+        AddRule(filter, refuse, "openat", &openatFlag, failure);
     }
+    // Signals only to this process: kernels before Landlock's signal scope (ABI 6) would
+    // let it stop or kill the program that started it, or any other of the user's.
+    const scmp_arg_cmp notSelf = {0, SCMP_CMP_NE, static_cast<scmp_datum_t>(getpid()), 0};
+    for (const char* name : {"kill", "tkill", "tgkill", "rt_sigqueueinfo", "rt_tgsigqueueinfo"})
+        AddRule(filter, refuse, name, &notSelf, failure);
     // openat2 hands its flags in memory the filter cannot read: it is refused as unknown, so
     // that a caller falls back to openat, whose flags are seen.
-    const int openat2 = seccomp_syscall_resolve_name("openat2");
-    if (openat2 >= 0 && seccomp_rule_add(filter, SCMP_ACT_ERRNO(ENOSYS), openat2, 0) != 0 &&
-        failure.empty())
-        failure = "the filter refused a rule for openat2";
+    AddRule(filter, SCMP_ACT_ERRNO(ENOSYS), "openat2", nullptr, failure);
     if (failure.empty())
     {
         const int loaded = seccomp_load(filter);

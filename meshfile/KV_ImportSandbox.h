@@ -19,7 +19,7 @@ struct KV_ImportSandbox
     bool landlock = false;
     // The system-call filter is loaded: sockets, starting programs, tracing and reading
     // other processes, opening a file for writing, making, renaming, removing or truncating
-    // files, and signals to other processes fail with EPERM.
+    // files, and signals to any other process fail with EPERM.
     bool seccomp = false;
     // One line that says what could not be applied, and why; empty when all of it was.
     std::string lacking;

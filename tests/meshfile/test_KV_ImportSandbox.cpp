@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -260,6 +261,9 @@ const Attempt kAttempts[] = {
          return Result(process_vm_readv(getppid(), &local, 1, &remote, 1, 0));
      },
      EPERM},
+    {"SignalsItself", false, [](const Layout&) { return Result(kill(getpid(), 0)); }, 0},
+    {"SignalsItsParent", false, [](const Layout&) { return Result(kill(getppid(), 0)); }, EPERM},
+    {"SignalsItsGroup", false, [](const Layout&) { return Result(kill(0, 0)); }, EPERM},
     {"SetsUpIoUring", false,
      [](const Layout&)
      {
@@ -315,6 +319,38 @@ TEST(ImportSandbox, SaysWhatItApplied)
     EXPECT_EQ(answer.landlock, KernelLandlockAbi() > 0 ? 1 : 0);
     if (KernelLandlockAbi() == 0)
         GTEST_SKIP() << "this kernel has no Landlock: only the filter was applied";
+}
+
+// What the kernel lacks is one line on stderr, said by the first import child only: the
+// later ones find the word in their environment.
+TEST(ImportSandbox, SaysWhatIsLackingOnce)
+{
+    struct Case
+    {
+        const char* lacking;
+        bool saidBefore;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"import sandbox: this kernel has no Landlock", false,
+         "import sandbox: this kernel has no Landlock\n"},
+        {"import sandbox: this kernel has no Landlock", true, ""},
+        {"", false, ""},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(std::string(c.lacking) + (c.saidBefore ? ", said before" : ""));
+        if (c.saidBefore)
+            setenv(kImportSandboxSaidVariable, "1", 1);
+        else
+            unsetenv(kImportSandboxSaidVariable);
+        KV_ImportSandbox applied;
+        applied.lacking = c.lacking;
+        ::testing::internal::CaptureStderr();
+        KV_SayImportSandboxLacks(applied);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.expected);
+    }
+    unsetenv(kImportSandboxSaidVariable);
 }
 
 #if defined(__SANITIZE_ADDRESS__)
