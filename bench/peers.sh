@@ -178,6 +178,11 @@ run_work() {
       measure "$key" "$floor_viewer" "$data/sphere$m.ply" "$data/sphere$m.png" ;;
     floor:view-ply)
       measure "$key" "$floor_viewer" "$data/sphere$m-converted.ply" "$data/sphere$m-converted_ply.png" ;;
+    # The floor again with the allocator asking for huge pages, as the viewer's does.
+    hugefloor:view | hugefloor:idle)
+      measure "$key" env GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$floor_viewer" "$data/sphere$m.ply" "$data/sphere$m.png" ;;
+    hugefloor:view-ply)
+      measure "$key" env GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$floor_viewer" "$data/sphere$m-converted.ply" "$data/sphere$m-converted_ply.png" ;;
     before:export | after:export)
       local o=osftool_$column
       measure "$key" "${!o}" export "$data/sphere$m.osf" "$scratch/export.wrl"
@@ -203,9 +208,9 @@ for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   echo "$label" >&2
   for ((i = 0; i < runs; i++)); do
-    for column in "${columns[@]}" floor peer; do run_work "$column" "$kind" "$m"; done
+    for column in "${columns[@]}" floor hugefloor peer; do run_work "$column" "$kind" "$m"; done
   done
-  for column in "${columns[@]}" floor peer; do finish "$column|$kind|$m"; done
+  for column in "${columns[@]}" floor hugefloor peer; do finish "$column|$kind|$m"; done
 done
 
 cell() {  # KEY: "wall s, rss MiB" or "-"
@@ -228,8 +233,8 @@ echo "Medians of $runs runs taken in turns, $(nproc) cores, $(glxinfo 2>/dev/nul
 echo
 header="| work |"; rule="|---|"
 for column in "${columns[@]}"; do header+=" this project ($column) |"; rule+="---|"; done
-header+=" floor | peer f3d | ratio to the floor (time, memory) | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
-rule+="---|---|---|---|---|"
+header+=" floor | floor with huge pages | peer f3d | ratio to the floor (time, memory) | ratio to the peer (time, memory) | growth from the size before (time, memory) |"
+rule+="---|---|---|---|---|---|"
 echo "$header"
 echo "$rule"
 previous=()
@@ -237,7 +242,7 @@ for work in "${works[@]}"; do
   IFS='|' read -r label kind m <<<"$work"
   line="| $label |"
   for column in "${columns[@]}"; do line+=" $(cell "$column|$kind|$m") |"; done
-  line+=" $(cell "floor|$kind|$m") | $(cell "peer|$kind|$m") |"
+  line+=" $(cell "floor|$kind|$m") | $(cell "hugefloor|$kind|$m") | $(cell "peer|$kind|$m") |"
   if [ "$kind" = info ]; then
     # osftool info has no peer: it is compared with the viewer's own first frame.
     line+=" $(ratio "after|info|$m" "after|view|$m") of the viewer's first frame | - |"
