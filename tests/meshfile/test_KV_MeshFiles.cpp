@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -288,6 +289,26 @@ TEST(RealModels, GltfCornersLandOnTheSameTexels)
     }
 }
 
+// A copy of the text model at path in a scratch folder, its mention of the picture folder
+// `named` (as "../X/") turned into a subfolder holding the .tga pictures of folder.
+std::string CopyWithPicturesBeneath(const std::string& path, const std::string& folder,
+                                    const std::string& named)
+{
+    const fs::path copy = fs::path(TestScratchPath("beneath")) / fs::path(path).filename();
+    fs::create_directories(copy.parent_path() / "X");
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".tga")
+            fs::copy_file(entry.path(), copy.parent_path() / "X" / entry.path().filename(),
+                          fs::copy_options::overwrite_existing);
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    std::string model = text.str();
+    for (std::size_t at = model.find(named); at != std::string::npos; at = model.find(named, at))
+        model.replace(at, named.size(), "X/");
+    std::ofstream(copy) << model;
+    return copy.string();
+}
+
 TEST(RealModels, CountsAndTextures)
 {
     if (!fs::exists(kModels))
@@ -317,9 +338,13 @@ TEST(RealModels, CountsAndTextures)
     for (const Model& model : models)
     {
         SCOPED_TRACE(model.path);
-        const std::string path = kModels + model.path;
+        std::string path = kModels + model.path;
         if (!fs::exists(path))
             continue;
+        // The import reads only beneath the model's folder: a model naming pictures in a
+        // folder beside its own ("../X/") is read from a copy that holds them beneath it.
+        if (std::string(model.path) == "Collada/kwxport_test_vcolors.dae")
+            path = CopyWithPicturesBeneath(path, kModels + "X", "../X/");
         ReportRecorder reports;
         KV_PolySurface surface;
         KV_SurfaceReadReport report;
