@@ -3,7 +3,9 @@
 // The child is the import helper program (KV_ImportHelperProgram), started afresh, or, where
 // there is none, a fork of this process. The waiting side holds it to a time limit, reads its
 // hand-back from the pipe, kills it when it is late or the caller stops, reaps it, and says
-// in words how it ended. The helper's side of the same exchange is here too.
+// in words how it ended. The helper's side of the same exchange is here too. Either child
+// gives up its rights before the library reads the file (KV_EnterImportSandbox): it may read
+// only beneath the model's folder, write no file, start no program and open no socket.
 
 #include <atomic>
 #include <cstddef>
