@@ -60,9 +60,12 @@ for tool in Xvfb /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "peers.sh: $tool is missing" >&2; exit 1; }
 done
 
-find_tool() {  # DIR NAME: the program's path in a build folder
+find_tool() {  # DIR NAME: the program's path in a build folder (not a copy installed by a test)
   local found
-  found=$(find "$1" -type f -name "$2" -perm -u+x 2>/dev/null | head -1)
+  for place in app tools bench tests/app; do
+    [ -x "$1/$place/$2" ] && [ -f "$1/$place/$2" ] && { echo "$1/$place/$2"; return; }
+  done
+  found=$(find "$1" -type f -name "$2" -perm -u+x -not -path '*/test-tmp/*' -not -path '*/_CPack_Packages/*' 2>/dev/null | head -1)
   [ -n "$found" ] || { echo "peers.sh: no $2 in $1" >&2; exit 1; }
   echo "$found"
 }
