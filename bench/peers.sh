@@ -17,6 +17,7 @@
 #   --data DIR    where the surfaces are made and kept between runs (default: /tmp/orvane-peers)
 #   --no-formats  leave out the sphere as OBJ and as binary PLY written by osftool convert
 #   --no-materials  leave out the 4M-triangle OBJ with 8 materials of 4096 x 4096 pixels
+#   --only REGEX  measure only the works whose label matches (grep -E), e.g. "info|as ply"
 #
 # More rows: add a line to the work list below (see add_work); each work is measured once
 # per program column that has a command for it.
@@ -31,6 +32,7 @@ sizes=(1 4)
 do_export=1
 do_formats=1
 do_materials=1
+only=
 while [ $# -gt 0 ]; do
   case $1 in
     --16m) sizes=(1 4 16) ;;
@@ -43,7 +45,8 @@ while [ $# -gt 0 ]; do
     --no-export) do_export=0 ;;
     --no-formats) do_formats=0 ;;
     --no-materials) do_materials=0 ;;
-    *) echo "usage: bench/peers.sh [--16m] [--64m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats]" >&2; exit 64 ;;
+    --only) only=$2; shift ;;
+    *) echo "usage: bench/peers.sh [--16m] [--64m] [--sizes LIST] [--runs N] [--build DIR] [--before DIR] [--data DIR] [--no-export] [--no-formats] [--no-materials] [--only REGEX]" >&2; exit 64 ;;
   esac
   shift
 done
@@ -132,7 +135,9 @@ fi
 
 # The works: "label|kind|size". Kinds: view (launch to first frame), export (osftool).
 works=()
-add_work() { works+=("$1"); }
+add_work() {
+  if [ -z "$only" ] || grep -qE "$only" <<<"${1%%|*}"; then works+=("$1"); fi
+}
 for m in "${sizes[@]}"; do add_work "launch to first frame, ${m}M triangles|view|$m"; done
 # Until idle: the viewer's peak is that of the whole load, deferred lists and coarse copy
 # included. The floor and f3d have no background work: their columns repeat the first frame.
