@@ -14,6 +14,7 @@ namespace
 {
 const char kSetting[] = "glibc.malloc.hugetlb=1";
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // "madvise" or "always" selected in the kernel's setting: huge pages on request.
 bool KernelGivesHugePages()
 {
@@ -37,6 +38,7 @@ bool LibraryKnowsSetting()
     return false;
 #endif
 }
+#endif
 }  // namespace
 
 const char* KV_HugePageTunables(const char* current, char* buffer, unsigned long size)
