@@ -596,7 +596,12 @@ public:
     // number of edges whose smaller vertex it is.
     SortedEdgeSlices(const KV_List<KV_Polygon>* polygons, std::vector<std::uint32_t> degrees,
                      std::size_t total, std::size_t sliceEdges)
-        : mpPolygons(polygons), mkDegrees(std::move(degrees)), munSliceEdges(sliceEdges),
+        : mpPolygons(polygons), mkDegrees(std::move(degrees)),
+          // Each slice costs a pass over every polygon: with slices of a fixed size the passes
+          // would grow with the surface, and the time with its square. At most eight slices
+          // (an eighth of the list), however large the surface.
+          munSliceEdges(sliceEdges != 0 ? sliceEdges
+                                        : std::max<std::size_t>(std::size_t(1) << 22, total / 8 + 1)),
           munHigh(mkDegrees.size()), munTotal(total)
     {
     }

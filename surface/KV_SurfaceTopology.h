@@ -175,15 +175,16 @@ struct DirectedEdge
 };
 // Directed polygon edges, sorted by (smaller, larger) with polygon order kept among equals,
 // with the opposite pairs cancelled: the boundary edges before chaining.
-// Holds only a slice of about sliceEdges sorted edges at a time (32 MB by default).
+// Holds only a slice of about sliceEdges sorted edges at a time; 0, the default: 4M edges
+// (32 MB) or an eighth of them, whichever is more, so that the passes stay few.
 std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons,
-                                                 std::size_t sliceEdges = std::size_t(1) << 22);
+                                                 std::size_t sliceEdges = 0);
 // The same list from one sort of every directed edge: the reference the tests compare with.
 std::vector<DirectedEdge> UnchainedBoundaryEdgesBySort(const KV_List<KV_Polygon>* polygons);
 // The number of undirected edges (two different vertices) named by more than two polygon
 // edges, a polygon naming one twice counting twice; sorted a slice at a time, as above.
 std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons,
-                                std::size_t sliceEdges = std::size_t(1) << 22);
+                                std::size_t sliceEdges = 0);
 // Reorders edges so that, for each position i from 1 on, the edge at i is the first edge at
 // or after i that starts where the edge at i-1 ends, when there is one.
 void ChainEdges(std::vector<DirectedEdge>& edges);

@@ -577,7 +577,7 @@ TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
         std::size_t overshared = 0;
         for (const auto& use : uses) overshared += use.second > 2 ? 1 : 0;
         const auto whole = topology::UnchainedBoundaryEdgesBySort(surfaces[k].mpPolygons);
-        for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(1) << 22})
+        for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(0)})
         {
             EXPECT_EQ(topology::OversharedEdgeCount(surfaces[k].mpPolygons, slice), overshared)
                 << "surface " << k << ", slice " << slice;
