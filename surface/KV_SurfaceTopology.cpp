@@ -666,9 +666,12 @@ private:
     std::size_t munHigh;
     std::size_t munTotal;
 };
-}  // namespace
 
-std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t sliceEdges)
+// The slices of the polygons' sorted edges; null when there is no edge, or when vertex numbers
+// run far beyond the corners (a damaged file), whose degree table would be larger than the
+// edges themselves: the caller then sorts the whole list.
+std::unique_ptr<SortedEdgeSlices> MakeSortedEdgeSlices(const KV_List<KV_Polygon>* polygons,
+                                                       std::size_t sliceEdges)
 {
     std::size_t corners = 0;
     unsigned int largest = 0;
@@ -679,6 +682,16 @@ std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t
         corners += polygon.Count();
         for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
     }
+    if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
+        return nullptr;
+    std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
+    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
+    return std::make_unique<SortedEdgeSlices>(polygons, std::move(degrees), corners, sliceEdges);
+}
+}  // namespace
+
+std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t sliceEdges)
+{
     std::size_t overshared = 0;
     auto countRuns = [&overshared](const std::vector<DirectedEdge>& sorted)
     {
@@ -696,23 +709,20 @@ std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t
             i = j;
         }
     };
-    if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
+    const std::unique_ptr<SortedEdgeSlices> sorted = MakeSortedEdgeSlices(polygons, sliceEdges);
+    if (!sorted)
     {
         std::vector<DirectedEdge> edges;
-        edges.reserve(corners);
         ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { edges.push_back({a, b}); });
         SortByUndirectedKey(edges);
         countRuns(edges);
         return overshared;
     }
-    std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
-    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
     // Slices hold whole smaller vertices, so no run of equal edges straddles two.
-    SortedEdgeSlices sorted(polygons, std::move(degrees), corners, sliceEdges);
-    while (sorted.Next())
+    while (sorted->Next())
     {
         ThrowIfStopped();
-        countRuns(sorted.Slice());
+        countRuns(sorted->Slice());
     }
     return overshared;
 }
@@ -726,31 +736,19 @@ std::size_t OversharedEdgeCount(const KV_List<KV_Polygon>* polygons, std::size_t
 std::vector<DirectedEdge> UnchainedBoundaryEdges(const KV_List<KV_Polygon>* polygons,
                                                  std::size_t sliceEdges)
 {
-    std::size_t corners = 0;
-    unsigned int largest = 0;
-    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
-        corners += polygon.Count();
-        for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
-    }
-    // Vertex numbers far beyond the corners (a damaged file) would make the degree table larger
-    // than the edges themselves: those lists are sorted whole.
-    if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
+    const std::unique_ptr<SortedEdgeSlices> sorted = MakeSortedEdgeSlices(polygons, sliceEdges);
+    if (!sorted)
         return UnchainedBoundaryEdgesBySort(polygons);
-    std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
-    ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
-    SortedEdgeSlices sorted(polygons, std::move(degrees), corners, sliceEdges);
+    const std::size_t corners = sorted->Begin();
 
     std::deque<DirectedEdge> above;  // bottom first
     DirectedEdge lowest[2] = {};     // the edges at places 0 and 1, which the walk leaves
     std::ptrdiff_t i = static_cast<std::ptrdiff_t>(corners) - 1;
-    while (sorted.Next())
+    while (sorted->Next())
     {
         ThrowIfStopped();
-        const std::vector<DirectedEdge>& slice = sorted.Slice();
-        const std::ptrdiff_t begin = static_cast<std::ptrdiff_t>(sorted.Begin());
+        const std::vector<DirectedEdge>& slice = sorted->Slice();
+        const std::ptrdiff_t begin = static_cast<std::ptrdiff_t>(sorted->Begin());
         for (std::ptrdiff_t k = 0; k < 2; ++k)
             if (k >= begin && k < begin + static_cast<std::ptrdiff_t>(slice.size()))
                 lowest[k] = slice[static_cast<std::size_t>(k - begin)];
