@@ -48,12 +48,14 @@ void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
     // comes on top of it.
     malloc_trim(0);
 #endif
-    // The worker gets copies: the actor may rebuild or lose its arrays meanwhile. The copy
+    // The worker shares the actor's lists: the actor makes new ones when it rebuilds, and
+    // copies the positions before the flat layout adds to them, so those it shares stay as
+    // they are (a copy of each would add a fifth to the memory of a large surface). The copy
     // reaches the actor on this thread, if it is still wanted and the actor still shows the
     // same geometry; a view that let go of it, or is gone, never hears of it (CallAfter is
     // only reached while the copy is wanted, and a view's queued calls go with it).
     mkCoarseCopy.Begin(
-        mpkExecutor, actor->Positions(), actor->Triangles(), target,
+        mpkExecutor, actor->SharedPositions(), actor->SharedTriangles(), target,
         [view = this, geometryId, build](unsigned long serial, std::vector<unsigned int> triangles)
         {
             auto coarse = std::make_shared<std::vector<unsigned int>>(std::move(triangles));

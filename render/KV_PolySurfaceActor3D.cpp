@@ -104,26 +104,26 @@ void KV_PolySurfaceActor3D::BuildArrays()
     std::vector<unsigned int>().swap(mkDrawnCorners);
     std::vector<unsigned int>().swap(mkEdgeCorners);
     mkRanges.clear();
-    const size_t triangleCount = mkTriangles.size() / 3;
+    const size_t triangleCount = (*mpkTriangles).size() / 3;
     size_t drawable = 0;
     bool inOrder = true;
     std::uint32_t lastSlot = 0;
     std::vector<size_t> perSlot(munMaterialCount + 1, 0);
     for (size_t t = 0; t < triangleCount; ++t)
     {
-        if (mkTriangles[3 * t] < 0)
+        if ((*mpkTriangles)[3 * t] < 0)
             continue;
         ++drawable;
         if (munMaterialCount == 0)
             continue;
-        const std::uint32_t slot = mkElementSlots[static_cast<size_t>(mkTriangles[3 * t])];
+        const std::uint32_t slot = mkElementSlots[static_cast<size_t>((*mpkTriangles)[3 * t])];
         inOrder = inOrder && slot >= lastSlot;
         lastSlot = slot;
         ++perSlot[slot];
     }
     munDrawableTriangles = static_cast<unsigned int>(drawable);
     if (drawable != triangleCount || !inOrder)
-        OrderTriangles(mkTriangles, mkDrawnCorners);
+        OrderTriangles((*mpkTriangles), mkDrawnCorners);
     if (drawable == 0)
         return;
     if (munMaterialCount == 0)
@@ -261,13 +261,14 @@ struct StrayCorner
 
 void KV_PolySurfaceActor3D::BuildVertexArrays()
 {
-    mkPositions.clear();
+    // New lists, not cleared ones: the coarse copy in the making may still read the old.
+    mpkPositions = std::make_shared<std::vector<float>>();
     mkNormals.clear();
     mkTextureCoordinates.clear();
     mkColours.clear();
     mkElementSlots.clear();
     mkSlotRepeats.clear();
-    mkTriangles.clear();
+    mpkTriangles = std::make_shared<std::vector<int>>();
     munMaterialCount = 0;
     munElementCount = 0;
     mbRepeatsTexture = false;
@@ -288,7 +289,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         surfaceNormals = nullptr;
     mbTexturedLayout = IsTextured(surface);
     const FittingAppearance look = Fitting(geometry->Appearance(), surface, mbTexturedLayout);
-    mkTriangles.assign(static_cast<size_t>(polygonCount) * 3, -1);
+    (*mpkTriangles).assign(static_cast<size_t>(polygonCount) * 3, -1);
 
     // Homes: element h is vertex h (untextured) or texture coordinate h (textured), with
     // the position of the vertex the coordinate is drawn at: the last corner's to use it, as
@@ -328,7 +329,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             // Each corner its coordinate's element, unless the pass below sorts them out.
             if (inside)
                 for (unsigned int k = 0; k < 3; ++k)
-                    mkTriangles[3 * static_cast<size_t>(p) + k] =
+                    (*mpkTriangles)[3 * static_cast<size_t>(p) + k] =
                         static_cast<int>(texturePolygon[k]);
         }
     }
@@ -370,7 +371,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         std::uint32_t slot = 0;
         if (look.materials != nullptr)
             slot = look.materials[p] == kNoMaterial ? look.materialCount : look.materials[p];
-        int* out = &mkTriangles[3 * static_cast<size_t>(p)];
+        int* out = &(*mpkTriangles)[3 * static_cast<size_t>(p)];
         if (plain)
         {
             for (int k = 0; k < 3; ++k)
@@ -414,7 +415,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     const size_t elementCount = homeCount + extra;
     munElementCount = elementCount;
     munMaterialCount = look.materials != nullptr ? look.materialCount : 0;
-    mkPositions.resize(elementCount * 3, 0.0f);
+    (*mpkPositions).resize(elementCount * 3, 0.0f);
     mkNormals.resize(elementCount * 3, 0.0f);
     if (mbTexturedLayout)
         mkTextureCoordinates.resize(elementCount * 2, 0.0f);
@@ -428,7 +429,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     auto put = [&](size_t element, std::uint32_t vertex, std::uint32_t coordinate,
                    const KV_Vector3D* normal)
     {
-        PutVector(mkPositions, static_cast<unsigned int>(element), (*vertices)[vertex]);
+        PutVector((*mpkPositions), static_cast<unsigned int>(element), (*vertices)[vertex]);
         if (normal != nullptr)
             PutVector(mkNormals, static_cast<unsigned int>(element), *normal);
         else if (look.vertexNormals)
@@ -473,18 +474,18 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             if (look.materials != nullptr)
                 mkElementSlots[element] = stray.slot;
         }
-        mkTriangles[stray.corner] = static_cast<int>(element);
+        (*mpkTriangles)[stray.corner] = static_cast<int>(element);
     }
 
     // Each material's picture repeats when its own coordinates leave the unit square.
     if (look.materials != nullptr)
     {
         mkSlotRepeats.assign(munMaterialCount + 1, 0);
-        for (size_t corner = 0; corner < mkTriangles.size(); ++corner)
+        for (size_t corner = 0; corner < (*mpkTriangles).size(); ++corner)
         {
-            if (mkTriangles[corner - corner % 3] < 0)
+            if ((*mpkTriangles)[corner - corner % 3] < 0)
                 continue;
-            const size_t e = static_cast<size_t>(mkTriangles[corner]);
+            const size_t e = static_cast<size_t>((*mpkTriangles)[corner]);
             const float u = mkTextureCoordinates[2 * e], w = mkTextureCoordinates[2 * e + 1];
             if (!(u >= 0.0f && u <= 1.0f && w >= 0.0f && w <= 1.0f))
                 mkSlotRepeats[mkElementSlots[e]] = 1;
@@ -494,11 +495,15 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
 
 void KV_PolySurfaceActor3D::BuildFlatLayout()
 {
+    // The flat layout's elements are appended to the positions: a list the coarse copy in
+    // the making still reads is copied first.
+    if (mpkPositions.use_count() > 1)
+        mpkPositions = std::make_shared<std::vector<float>>(*mpkPositions);
     if (mbFlatMade)
         return;
     mbFlatMade = true;
     const size_t elementCount = munElementCount;
-    mkFlatTriangles = mkTriangles;
+    mkFlatTriangles = (*mpkTriangles);
     mkFlatNormals = mkNormals;
     // Each triangle's last corner becomes an element only it uses as its last: one of its
     // own corners when that is still free (the triangle turned so that it comes last, which
@@ -510,9 +515,9 @@ void KV_PolySurfaceActor3D::BuildFlatLayout()
         int* c = &mkFlatTriangles[3 * t];
         if (c[0] < 0)
             continue;
-        const float* a = &mkPositions[3 * static_cast<size_t>(c[0])];
-        const float* b = &mkPositions[3 * static_cast<size_t>(c[1])];
-        const float* d = &mkPositions[3 * static_cast<size_t>(c[2])];
+        const float* a = &(*mpkPositions)[3 * static_cast<size_t>(c[0])];
+        const float* b = &(*mpkPositions)[3 * static_cast<size_t>(c[1])];
+        const float* d = &(*mpkPositions)[3 * static_cast<size_t>(c[2])];
         KV_Vector3D normal = CrossProduct(KV_Vector3D(b[0] - a[0], b[1] - a[1], b[2] - a[2]),
                                           KV_Vector3D(d[0] - a[0], d[1] - a[1], d[2] - a[2]));
         const float length = normal.Length();
@@ -545,12 +550,12 @@ void KV_PolySurfaceActor3D::BuildFlatLayout()
         else
         {
             const size_t from = static_cast<size_t>(c[2]);
-            const size_t copy = mkPositions.size() / 3;
+            const size_t copy = (*mpkPositions).size() / 3;
             for (int i = 0; i < 3; ++i)
             {
-                const float position = mkPositions[3 * from + i];
+                const float position = (*mpkPositions)[3 * from + i];
                 const float smooth = mkNormals[3 * from + i];
-                mkPositions.push_back(position);
+                (*mpkPositions).push_back(position);
                 mkNormals.push_back(smooth);
                 mkFlatNormals.push_back(0.0f);
             }
@@ -635,7 +640,7 @@ bool KV_PolySurfaceActor3D::RepeatsTexture(std::uint32_t material) const
 
 const std::vector<int>& KV_PolySurfaceActor3D::DrawnTriangles() const
 {
-    return mbDrawingFlat && mbFlatMade ? mkFlatTriangles : mkTriangles;
+    return mbDrawingFlat && mbFlatMade ? mkFlatTriangles : (*mpkTriangles);
 }
 
 void KV_PolySurfaceActor3D::EnableArrays()
@@ -648,7 +653,7 @@ void KV_PolySurfaceActor3D::EnableArrays()
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
         glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
     }
-    glVertexPointer(3, GL_FLOAT, 0, mkPositions.data());
+    glVertexPointer(3, GL_FLOAT, 0, (*mpkPositions).data());
     glNormalPointer(GL_FLOAT, 0, flat ? mkFlatNormals.data() : mkNormals.data());
     // Red, green and blue of each element's four bytes: the colours draw opaque, as the
     // surface itself does.
@@ -737,7 +742,7 @@ void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int prim
 
 bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_List<unsigned int>& polygons)
 {
-    const size_t triangleCount = mkTriangles.size() / 3;
+    const size_t triangleCount = (*mpkTriangles).size() / 3;
     if (polygons.Count() != triangleCount || triangleCount == 0)
         return false;
     // The answer is kept per list until the list's count or the arrays change.
@@ -761,7 +766,7 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
 {
     const bool flat = mbDrawingFlat && mbFlatMade;
     const std::vector<unsigned int>& drawn = flat ? mkFlatDrawnCorners : mkDrawnCorners;
-    const std::vector<int>& triangles = flat ? mkFlatTriangles : mkTriangles;
+    const std::vector<int>& triangles = flat ? mkFlatTriangles : (*mpkTriangles);
     const unsigned int* corners =
         drawn.empty() ? reinterpret_cast<const unsigned int*>(triangles.data()) : drawn.data();
     const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
@@ -989,7 +994,7 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
     mkCoarseRanges.clear();
     mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
     // Never an index past the arrays the list was made for.
-    const std::size_t elements = mkPositions.size() / 3;
+    const std::size_t elements = (*mpkPositions).size() / 3;
     for (unsigned int index : mkCoarseTriangles)
         if (index >= elements)
         {
@@ -1033,8 +1038,8 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
         if (remap[index] == unused)
         {
             remap[index] = static_cast<unsigned int>(mkCoarsePositions.size() / 3);
-            mkCoarsePositions.insert(mkCoarsePositions.end(), &mkPositions[3 * size_t(index)],
-                                     &mkPositions[3 * size_t(index)] + 3);
+            mkCoarsePositions.insert(mkCoarsePositions.end(), &(*mpkPositions)[3 * size_t(index)],
+                                     &(*mpkPositions)[3 * size_t(index)] + 3);
             mkCoarseNormals.insert(mkCoarseNormals.end(), &mkNormals[3 * size_t(index)],
                                    &mkNormals[3 * size_t(index)] + 3);
             if (textured)
@@ -1145,13 +1150,13 @@ unsigned int KV_PolySurfaceActor3D::DrawForColourPicking(unsigned int firstId)
     glDisableClientState(GL_TEXTURE_COORD_ARRAY);
     // Each polygon's colour is its id: no colour array may replace it.
     EndPlainState();
-    const unsigned int polygonCount = static_cast<unsigned int>(mkTriangles.size() / 3);
+    const unsigned int polygonCount = static_cast<unsigned int>((*mpkTriangles).size() / 3);
     for (unsigned int i = 0; i < polygonCount; ++i)
     {
         const unsigned int id = firstId + i;
         glColor3ub(static_cast<GLubyte>(id & 0xff), static_cast<GLubyte>((id >> 8) & 0xff),
                    static_cast<GLubyte>((id >> 16) & 0xff));
-        if (mkTriangles[3 * static_cast<size_t>(i)] >= 0)
+        if ((*mpkTriangles)[3 * static_cast<size_t>(i)] >= 0)
             DrawTriangle(i, GL_TRIANGLES);
     }
     glPopMatrix();

@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class KV_Executor;
@@ -92,11 +93,15 @@ public:
     // vertex colours), 3 element indices per polygon (-1 for a polygon that is not drawn).
     // After a flat frame the element arrays hold the flat layout's own elements at their
     // end, which no polygon of Triangles() names.
-    const std::vector<float>& Positions() const { return mkPositions; }
+    const std::vector<float>& Positions() const { return *mpkPositions; }
     const std::vector<float>& Normals() const { return mkNormals; }
     const std::vector<float>& TextureCoordinates() const { return mkTextureCoordinates; }
     const std::vector<std::uint8_t>& Colours() const { return mkColours; }
-    const std::vector<int>& Triangles() const { return mkTriangles; }
+    const std::vector<int>& Triangles() const { return *mpkTriangles; }
+    // The same lists, shared with a reader on another thread (the coarse copy in the making):
+    // the actor never changes a list it shares, but makes a new one.
+    std::shared_ptr<const std::vector<float>> SharedPositions() const { return mpkPositions; }
+    std::shared_ptr<const std::vector<int>> SharedTriangles() const { return mpkTriangles; }
     bool HasTexturedLayout() const { return mbTexturedLayout; }
     // How many elements the smooth layout has (the flat layout's come after them).
     std::size_t ElementCount() const { return munElementCount; }
@@ -164,9 +169,9 @@ private:
     void DrawBoundaries() const;
 
     KV_Executor* mpExecutor = nullptr;
-    std::vector<float> mkPositions;
+    std::shared_ptr<std::vector<float>> mpkPositions = std::make_shared<std::vector<float>>();
     std::vector<float> mkNormals;
-    std::vector<int> mkTriangles;
+    std::shared_ptr<std::vector<int>> mpkTriangles = std::make_shared<std::vector<int>>();
     std::vector<float> mkTextureCoordinates;
     std::vector<std::uint8_t> mkColours;
     // Each element's material slot (material index; the material count for none), only
@@ -175,7 +180,7 @@ private:
     std::uint32_t munMaterialCount = 0;
     std::size_t munElementCount = 0;
     // The drawable triangles' corners for the batched path, ordered by material:
-    // mkTriangles itself when every polygon is drawable and no material reorders them
+    // the triangles themselves when every polygon is drawable and no material reorders them
     // (empty then). The edge list for wireframe is made on its first use.
     std::vector<unsigned int> mkDrawnCorners;
     std::vector<unsigned int> mkEdgeCorners;

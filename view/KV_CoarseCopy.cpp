@@ -23,13 +23,15 @@ KV_CoarseCopy::~KV_CoarseCopy()
     Abandon();
 }
 
-unsigned long KV_CoarseCopy::Begin(KV_Executor* executor, std::vector<float> positions,
-                                   std::vector<int> triangles, std::size_t target,
-                                   Deliver deliver)
+unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
+                                   std::shared_ptr<const std::vector<float>> positions,
+                                   std::shared_ptr<const std::vector<int>> triangles,
+                                   std::size_t target, Deliver deliver)
 {
     Abandon();
     // Work posted to an executor without threads would wait for the executor's end.
-    if (executor == nullptr || executor->ThreadCount() == 0 || !deliver)
+    if (executor == nullptr || executor->ThreadCount() == 0 || !deliver || !positions ||
+        !triangles)
         return 0;
     auto job = std::make_shared<Job>();
     job->mkDeliver = std::move(deliver);
@@ -43,8 +45,12 @@ unsigned long KV_CoarseCopy::Begin(KV_Executor* executor, std::vector<float> pos
                 std::vector<unsigned int> coarse;
                 // Let go of before it began (or queued when the executor ends): nothing to do.
                 if (!job->mbStop)
-                    coarse = KV_SimplifyTriangles(std::move(positions), std::move(triangles),
+                    coarse = KV_SimplifyTriangles(positions->data(), positions->size() / 3,
+                                                  triangles->data(), triangles->size() / 3,
                                                   target, &job->mbStop);
+                // The lists are the actor's: let go of them before handing the copy over.
+                positions.reset();
+                triangles.reset();
                 std::lock_guard<std::mutex> lock(job->mkMutex);
                 job->mbDone = true;
                 if (job->mkDeliver && !coarse.empty())

@@ -28,11 +28,14 @@ public:
 
     // Lets go of the copy in the making, then begins one of positions (x, y, z per element)
     // and triangles (three element indices each, as KV_SimplifyTriangles takes them) of
-    // about target triangles on a thread of executor. Returns its serial number, or 0 when
-    // no copy is begun: no executor, or one without threads (the surface is then drawn in
-    // full while it moves), or a queue that cannot take it.
-    unsigned long Begin(KV_Executor* executor, std::vector<float> positions,
-                        std::vector<int> triangles, std::size_t target, Deliver deliver);
+    // about target triangles on a thread of executor. The lists are shared, not copied: their
+    // owner must not change them while the copy holds them (it makes new ones instead).
+    // Returns its serial number, or 0 when no copy is begun: no executor, or one without
+    // threads (the surface is then drawn in full while it moves), no lists, or a queue that
+    // cannot take it.
+    unsigned long Begin(KV_Executor* executor, std::shared_ptr<const std::vector<float>> positions,
+                        std::shared_ptr<const std::vector<int>> triangles, std::size_t target,
+                        Deliver deliver);
     // Lets go of the copy in the making, if any, without waiting for it.
     void Abandon();
     // Whether a copy has begun and not yet finished (nor been let go of).

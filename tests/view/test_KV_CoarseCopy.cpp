@@ -69,6 +69,11 @@ struct Outcome
         changed.notify_all();
     }
 };
+template <typename T>
+std::shared_ptr<const std::vector<T>> Shared(const std::vector<T>& list)
+{
+    return std::make_shared<const std::vector<T>>(list);
+}
 }  // namespace
 
 TEST(CoarseCopy, NotMadeWithoutAThread)
@@ -76,7 +81,9 @@ TEST(CoarseCopy, NotMadeWithoutAThread)
     Grid grid(60);
     Outcome outcome;
     KV_CoarseCopy copy;
-    EXPECT_EQ(copy.Begin(nullptr, grid.positions, grid.triangles, 1000, outcome.Deliver()), 0u);
+    EXPECT_EQ(copy.Begin(nullptr, Shared(grid.positions), Shared(grid.triangles), 1000,
+                         outcome.Deliver()),
+              0u);
     EXPECT_FALSE(copy.IsMaking());
     EXPECT_FALSE(copy.IsCurrent(0));
     EXPECT_TRUE(outcome.delivered.empty());
@@ -89,8 +96,10 @@ TEST(CoarseCopy, MadeOnTheExecutorAndDeliveredOnce)
     KV_Executor executor(1);
     ASSERT_EQ(executor.ThreadCount(), 1u);
     KV_CoarseCopy copy;
-    const unsigned long serial =
-        copy.Begin(&executor, grid.positions, grid.triangles, 20000, outcome.Deliver());
+    // The lists are shared with the copy while it is made, and let go of when it is handed over.
+    const auto positions = Shared(grid.positions);
+    const auto triangles = Shared(grid.triangles);
+    const unsigned long serial = copy.Begin(&executor, positions, triangles, 20000, outcome.Deliver());
     ASSERT_NE(serial, 0u);
     EXPECT_TRUE(copy.IsCurrent(serial));
     {
@@ -105,6 +114,8 @@ TEST(CoarseCopy, MadeOnTheExecutorAndDeliveredOnce)
     EXPECT_GT(outcome.delivered[0].second, 0u);
     EXPECT_LT(outcome.delivered[0].second, grid.triangles.size() / 3);
     EXPECT_LT(outcome.largestIndex, grid.positions.size() / 3);
+    EXPECT_EQ(positions.use_count(), 1);
+    EXPECT_EQ(triangles.use_count(), 1);
     EXPECT_TRUE(copy.IsCurrent(serial));
     copy.Abandon();
     EXPECT_FALSE(copy.IsCurrent(serial));
@@ -127,16 +138,16 @@ TEST(CoarseCopy, LetGoOfWithoutWaitingAndNeverDelivered)
             KV_Executor executor(1);
             outcome.HoldThread(executor);
             auto copy = std::make_unique<KV_CoarseCopy>();
-            const unsigned long first =
-                copy->Begin(&executor, grid.positions, grid.triangles, 5000, outcome.Deliver());
+            const unsigned long first = copy->Begin(&executor, Shared(grid.positions),
+                                                    Shared(grid.triangles), 5000, outcome.Deliver());
             ASSERT_NE(first, 0u);
             EXPECT_TRUE(copy->IsMaking());
             // The executor's one thread is held: each of these returns only if it does not wait.
             if (way.how == 0)
                 copy->Abandon();
             else if (way.how == 1)
-                second = copy->Begin(&executor, grid.positions, grid.triangles, 5000,
-                                     outcome.Deliver());
+                second = copy->Begin(&executor, Shared(grid.positions),
+                                     Shared(grid.triangles), 5000, outcome.Deliver());
             else
                 copy.reset();
             if (copy)
