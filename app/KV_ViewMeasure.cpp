@@ -14,6 +14,7 @@
 #include "render/KV_ClippingVolume.h"
 #include "render/KV_Geometry3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
+#include "render/KV_ScreenPicture.h"
 
 #include <wx/dcmemory.h>
 #include <wx/filename.h>
@@ -131,22 +132,10 @@ void KV_ViewRenderer::DrawOverlay(const int viewport[4])
                                                   static_cast<int>(y) + 8 - viewport[1],
                                               0, viewport[3] - mkMarkLabel.mnHeight)
                                  : 0;
-    glPushAttrib(GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LINE_BIT);
-    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
-    glDisable(GL_LIGHTING);
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_TEXTURE_2D);
-    glDisable(GL_BLEND);
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0.0, viewport[2], 0.0, viewport[3], -1.0, 1.0);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
+    const KV_WindowPixelScope pixels(viewport[2], viewport[3],
+                                     GL_ENABLE_BIT | GL_CURRENT_BIT | GL_LINE_BIT);
     if (labelFits)
     {
-        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
         glRasterPos2i(left, bottom);
         glDrawPixels(mkMarkLabel.mnWidth, mkMarkLabel.mnHeight, GL_RGB, GL_UNSIGNED_BYTE,
                      mkMarkLabel.mkPixels.data());
@@ -163,12 +152,6 @@ void KV_ViewRenderer::DrawOverlay(const int viewport[4])
         glVertex2d(mkRubberBand[0] + 0.5 - viewport[0], top - mkRubberBand[3] - 0.5);
         glEnd();
     }
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopClientAttrib();
-    glPopAttrib();
 }
 
 // ---- View

@@ -19,6 +19,19 @@ struct KV_ScreenPicture
     }
 };
 
+// Drawing in window pixels over a finished frame: while it lives, lighting, depth test,
+// texturing and blending are off and the matrices map the viewport's pixels (origin at its
+// lower left) with unpack alignment 1; all of it, and the enables and pixel-store state
+// named by attributes (besides GL_ENABLE_BIT), is restored when it goes.
+class KV_WindowPixelScope
+{
+public:
+    KV_WindowPixelScope(int viewportWidth, int viewportHeight, unsigned int attributes);
+    ~KV_WindowPixelScope();
+    KV_WindowPixelScope(const KV_WindowPixelScope&) = delete;
+    KV_WindowPixelScope& operator=(const KV_WindowPixelScope&) = delete;
+};
+
 // Draws picture centred in the current viewport; a picture larger than the viewport is
 // clipped by it. Must run inside a frame, with the renderer's context current.
 void KV_DrawScreenPictureCentred(const KV_ScreenPicture& picture);
