@@ -73,18 +73,25 @@ protected:
         EXPECT_EQ(actor.ExitStatus(), 0) << what;
     }
 
+    // Starts the program on the sample and waits for its first frame, the splash gone.
+    void StartOnTheSample(KV_VerovuriRezaroView*& view)
+    {
+        setenv("GSETTINGS_BACKEND", "memory", 1);
+        ASSERT_TRUE(mpkApp->Start({AppHarness::SamplePath()}));
+        view = mpkApp->App().GetView();
+        ASSERT_TRUE(mpkApp->PumpUntil([&] { return view->IsRendererReady(); }, 5000));
+        ASSERT_TRUE(mpkApp->PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
+        ASSERT_TRUE(mpkApp->WaitForFrame());
+    }
+
     std::unique_ptr<AppHarness> mpkApp;
 };
 }  // namespace
 
 TEST_F(WindowManagerTest, DigitKeysAfterADragInTheViewShowTheMenusStandardViews)
 {
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    ASSERT_TRUE(mpkApp->Start({AppHarness::SamplePath()}));
-    KV_VerovuriRezaroView* view = mpkApp->App().GetView();
-    ASSERT_TRUE(mpkApp->PumpUntil([&] { return view->IsRendererReady(); }, 5000));
-    ASSERT_TRUE(mpkApp->PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
-    ASSERT_TRUE(mpkApp->WaitForFrame());
+    KV_VerovuriRezaroView* view = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartOnTheSample(view));
     const std::string frame = FindWindow(std::to_string(getpid()), "sample.osf - Orvane Image View");
     const std::string lock = "flock " + AppHarness::InputLock() + " ";
 
@@ -202,12 +209,8 @@ TEST_F(WindowManagerTest, PlaceAndSizeStayTheSameOverThreeRestarts)
 #ifdef ORVANE_OSFTOOL_PATH
 TEST_F(WindowManagerTest, MeasureKeyAndARealClickShowThePointOsftoolPicks)
 {
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    ASSERT_TRUE(mpkApp->Start({AppHarness::SamplePath()}));
-    KV_VerovuriRezaroView* view = mpkApp->App().GetView();
-    ASSERT_TRUE(mpkApp->PumpUntil([&] { return view->IsRendererReady(); }, 5000));
-    ASSERT_TRUE(mpkApp->PumpUntil([] { return KV_SplashWnd::Current() == nullptr; }, 5000));
-    ASSERT_TRUE(mpkApp->WaitForFrame());
+    KV_VerovuriRezaroView* view = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartOnTheSample(view));
     ASSERT_EQ(view->GetContentScaleFactor(), 1.0);
     const std::string frame = FindWindow(std::to_string(getpid()), "sample.osf - Orvane Image View");
     const std::string lock = "flock " + AppHarness::InputLock() + " ";
