@@ -262,7 +262,7 @@ void BM_TextFlushedPerLine(benchmark::State& state)
         }
         for (unsigned int i = 0; i < s.PolygonCount(); ++i)
         {
-            const KV_Polygon& p = (*s.mpPolygons)[i];
+            const KV_PolygonView& p = (*s.mpPolygons)[i];
             out << "                                        ";
             for (unsigned int j = 0; j < p.Count(); ++j) out << p[j] << " ";
             out << "-1," << std::endl;
@@ -275,7 +275,7 @@ void BM_TextFlushedPerLine(benchmark::State& state)
         }
         for (unsigned int i = 0; i < s.mpTexturePolygons->Count(); ++i)
         {
-            const KV_Polygon& p = (*s.mpTexturePolygons)[i];
+            const KV_PolygonView& p = (*s.mpTexturePolygons)[i];
             out << "                                        ";
             for (unsigned int j = 0; j < p.Count(); ++j) out << p[j] << " ";
             out << "-1," << std::endl;

@@ -42,7 +42,7 @@ void MakeSurface(KV_PolySurface& s, bool quads)
     auto add = [&](std::initializer_list<unsigned int> indices)
     {
         polygons.SetCount(polygons.Count() + 1);
-        KV_Polygon& polygon = polygons[polygons.Count() - 1];
+        KV_PolygonRef polygon = polygons[polygons.Count() - 1];
         for (unsigned int v : indices) polygon.Append(v);
     };
     for (unsigned int y = 0; y < kCells; ++y)

@@ -128,7 +128,7 @@ void PolygonListsOnly(benchmark::State& state)
             list->SetCount(1000000);
             for (unsigned int i = 0; i < 1000000; ++i)
             {
-                KV_Polygon& triangle = (*list)[i];
+                KV_PolygonRef triangle = (*list)[i];
                 triangle.SetCount(3);
                 triangle[0] = i;
                 triangle[1] = i + 1;

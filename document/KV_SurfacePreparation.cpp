@@ -53,7 +53,7 @@ KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& w
     {
         if (StoppedAt(i, stop))
             return KV_SurfaceRejection::Stopped;
-        const KV_Polygon& polygon = (*surface.mpPolygons)[i];
+        const KV_PolygonView& polygon = (*surface.mpPolygons)[i];
         where = i;
         if (polygon.Count() < 3)
             return KV_SurfaceRejection::ShortPolygon;
@@ -87,7 +87,7 @@ KV_TextureDrop CheckTexture(const KV_PolySurface& surface, const std::atomic<boo
     {
         if (StoppedAt(i, stop))
             return KV_TextureDrop::None;
-        const KV_Polygon& texturePolygon = texturePolygons[i];
+        const KV_PolygonView& texturePolygon = texturePolygons[i];
         if (texturePolygon.Count() != (*surface.mpPolygons)[i].Count())
             return KV_TextureDrop::UnpairedTexturePolygons;
         for (unsigned int j = 0; j < texturePolygon.Count(); ++j)

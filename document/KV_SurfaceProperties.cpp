@@ -122,7 +122,7 @@ KV_SurfaceProperties KV_MeasureSurface(const std::string& file, const KV_Surface
         for (unsigned int i = 0; i < completed.PolygonCount(); ++i)
         {
             // A fan over the polygon: exact for the triangles completion leaves.
-            const KV_Polygon& polygon = (*completed.mpPolygons)[i];
+            const KV_PolygonView& polygon = (*completed.mpPolygons)[i];
             for (unsigned int j = 2; j < polygon.Count(); ++j)
                 if (polygon[0] < vertexCount && polygon[j - 1] < vertexCount &&
                     polygon[j] < vertexCount)

@@ -41,18 +41,18 @@ public:
 };
 
 template <typename T>
-class KV_List
+class KV_BlockList
 {
 public:
     static constexpr unsigned int kMaxBlockSize = (1u << 30) - 1;
 
-    explicit KV_List(unsigned int blockSize) { SetHeadBlockSize(CheckedBlockSize(blockSize)); }
+    explicit KV_BlockList(unsigned int blockSize) { SetHeadBlockSize(CheckedBlockSize(blockSize)); }
 
     // Elements of a list of lists are made this way when a block is created; they take their
     // real block size from the list assigned to them, so no message is shown here.
-    KV_List() { SetHeadBlockSize(16); }
+    KV_BlockList() { SetHeadBlockSize(16); }
 
-    KV_List(const KV_List& other)
+    KV_BlockList(const KV_BlockList& other)
     {
         SetHeadBlockSize(other.BlockSize());
         *this = other;
@@ -61,7 +61,7 @@ public:
     // Not virtual: a surface holds millions of lists (two per triangle, one per vertex), and a
     // table pointer would make each of them 8 bytes larger. The lists derived from this one
     // (KV_Polygon, KV_Boundary) add no members and are never deleted through a KV_List*.
-    ~KV_List() { Clear(); }
+    ~KV_BlockList() { Clear(); }
 
     unsigned int Count() const
     {
@@ -236,7 +236,7 @@ public:
         mData.storage = Storage();
     }
 
-    KV_List& operator=(const KV_List& other)
+    KV_BlockList& operator=(const KV_BlockList& other)
     {
         if (&other == this)
             return *this;
@@ -607,6 +607,16 @@ private:
         Storage storage;
         alignas(void*) unsigned char mkInline[kInlineBytes];
     } mData;
+};
+
+// The list every layer names. A list of polygons (KV_Polygon.h) is a class of its own that
+// keeps polygons of one size in a flat run and falls back to this block list otherwise.
+template <typename T>
+class KV_List : public KV_BlockList<T>
+{
+public:
+    using KV_BlockList<T>::KV_BlockList;
+    KV_List() = default;
 };
 
 static_assert(sizeof(KV_List<unsigned int>) == 24, "a list is one head word and 16 bytes of data");

@@ -49,7 +49,7 @@ KV_PolygonSetMeasure KV_MeasurePolygons(const KV_BasePolySurface& surface,
     std::vector<std::pair<unsigned int, unsigned int>> edges;
     for (const unsigned int j : set)
     {
-        const KV_Polygon& polygon = (*surface.mpPolygons)[j];
+        const KV_PolygonView& polygon = (*surface.mpPolygons)[j];
         const unsigned int corners = polygon.Count();
         Vector first, previous, current;
         const bool hasFirst = corners >= 3 && VertexAt(surface, polygon[0], first);
@@ -109,7 +109,7 @@ std::vector<unsigned int> KV_SelectPolygonsInRectangle(const KV_BasePolySurface&
     {
         if (j % 16384 == 0 && stop != nullptr && stop->load(std::memory_order_relaxed))
             return {};
-        const KV_Polygon& polygon = (*surface.mpPolygons)[j];
+        const KV_PolygonView& polygon = (*surface.mpPolygons)[j];
         const unsigned int corners = polygon.Count();
         if (corners < 3)
             continue;

@@ -202,7 +202,7 @@ void KV_SurfacePicker::Clear()
 
 bool KV_SurfacePicker::Corners(const Triangle& triangle, Vector corners[3]) const
 {
-    const KV_Polygon& polygon = (*mpSurface->mpPolygons)[triangle.polygon];
+    const KV_PolygonView& polygon = (*mpSurface->mpPolygons)[triangle.polygon];
     const unsigned int vertexCount = mpSurface->VertexCount();
     const unsigned int index[3] = {polygon[0], polygon[triangle.corner - 1],
                                    polygon[triangle.corner]};
@@ -407,7 +407,7 @@ void KV_SurfacePicker::Fill(const KV_Ray& /*ray*/, const Candidate& best, KV_Pic
     out.mrT = best.t;
 
     // Newell's sum: the polygon's own normal, a fair one for corners slightly off a plane.
-    const KV_Polygon& polygon = (*mpSurface->mpPolygons)[triangle.polygon];
+    const KV_PolygonView& polygon = (*mpSurface->mpPolygons)[triangle.polygon];
     const unsigned int corners = polygon.Count();
     const unsigned int vertexCount = mpSurface->VertexCount();
     Vector sum{0.0, 0.0, 0.0};
@@ -434,7 +434,7 @@ void KV_SurfacePicker::Fill(const KV_Ray& /*ray*/, const Candidate& best, KV_Pic
     if (s.mpTexturePolygons != nullptr && s.mpTextureCoordinates != nullptr &&
         triangle.polygon < s.mpTexturePolygons->Count())
     {
-        const KV_Polygon& texture = (*s.mpTexturePolygons)[triangle.polygon];
+        const KV_PolygonView& texture = (*s.mpTexturePolygons)[triangle.polygon];
         const unsigned int coordinateCount = s.mpTextureCoordinates->Count();
         if (texture.Count() == corners)
         {

@@ -80,7 +80,7 @@ public:
         U32(polygons.Count());
         for (unsigned int p = 0; p < polygons.Count(); ++p)
         {
-            const KV_Polygon& polygon = polygons[p];
+            const KV_PolygonView& polygon = polygons[p];
             U32(polygon.Count());
             if (mpOut == nullptr)
             {

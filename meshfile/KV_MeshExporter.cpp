@@ -130,7 +130,7 @@ struct Source
                       s.mpTexturePolygons->Count() == polygons && polygons > 0;
         for (unsigned int i = 0; coordinates && i < polygons; ++i)
         {
-            const KV_Polygon& tp = (*s.mpTexturePolygons)[i];
+            const KV_PolygonView& tp = (*s.mpTexturePolygons)[i];
             coordinates = tp.Count() == (*s.mpPolygons)[i].Count();
             for (unsigned int j = 0; coordinates && j < tp.Count(); ++j)
                 coordinates = tp[j] < s.mpTextureCoordinates->Count();
@@ -313,7 +313,7 @@ struct SplitVertices
         corners.resize(corner);
         for (unsigned int p = 0; p < polygons.Count(); ++p)
         {
-            const KV_Polygon& polygon = polygons[p];
+            const KV_PolygonView& polygon = polygons[p];
             for (unsigned int j = 0; j < polygon.Count(); ++j)
             {
                 const std::size_t c = start[p] + j;
@@ -870,7 +870,7 @@ bool PutOsfPolygons(Bytes& out, const KV_List<KV_Polygon>& polygons, std::string
     Put32(out, count);
     for (unsigned int p = 0; p < count; ++p)
     {
-        const KV_Polygon& polygon = polygons[p];
+        const KV_PolygonView& polygon = polygons[p];
         if (polygon.Count() > 16)
         {
             error = "the surface file format holds polygons of at most 16 vertices (polygon " +

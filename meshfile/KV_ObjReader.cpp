@@ -858,7 +858,7 @@ bool KV_ObjReader::Read(const std::string& path)
             if (k % kStopCheckEvery == 0)
                 KV_CheckStop(mpStop);
             const unsigned int p = order[k];
-            KV_Polygon& polygon = polygons[static_cast<unsigned int>(k)];
+            KV_PolygonRef polygon = polygons[static_cast<unsigned int>(k)];
             polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
             for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
             {
@@ -997,7 +997,7 @@ bool KV_ObjReader::Read(const std::string& path)
                 if (k % kStopCheckEvery == 0)
                     KV_CheckStop(mpStop);
                 const unsigned int p = order[k];
-                KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
+                KV_PolygonRef polygon = texturePolygons[static_cast<unsigned int>(k)];
                 polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
                 for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
                 {
@@ -1027,7 +1027,7 @@ bool KV_ObjReader::Read(const std::string& path)
             const KV_MaterialTexture* packed = nullptr;
             if (materialOf[p] != kNone && ofMaterial[materialOf[p]]->loaded)
                 packed = ofMaterial[materialOf[p]];
-            KV_Polygon& polygon = texturePolygons[static_cast<unsigned int>(k)];
+            KV_PolygonRef polygon = texturePolygons[static_cast<unsigned int>(k)];
             polygon.SetCount(static_cast<unsigned int>(g.starts[p + 1] - g.starts[p]));
             for (std::size_t c = g.starts[p]; c < g.starts[p + 1]; ++c)
             {

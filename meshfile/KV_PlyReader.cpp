@@ -776,13 +776,9 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             }
             const Property& indexList = face.properties[indexProperty];
             const unsigned int indexSize = SizeOf(indexList.value);
-            // Room for the polygons the remaining bytes can hold (three corners or more
-            // each), not for every face the header claims: faces of no corners take a byte.
-            const std::uint64_t room = std::min<std::uint64_t>(
-                face.count, in.Remaining() / (face.MinimumSize() + 3 * indexSize));
-            polygons.SetCount(static_cast<unsigned int>(room));
-            if (texturePolygons != nullptr)
-                texturePolygons->SetCount(static_cast<unsigned int>(room));
+            // Each face is gathered here and appended whole, so that faces of one size stay
+            // in one flat run.
+            std::vector<unsigned int> faceCorners, faceCoordinates;
             const float origin[2] = {0.0f, 0.0f};
             for (std::uint64_t f = 0; f < face.count; ++f)
             {
@@ -821,16 +817,14 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 }
                 if (count < 3)
                     continue;
-                if (made == polygons.Count())
-                    throw KV_ShortRead();  // cannot be: each polygon took its share of room
-                KV_Polygon& target = polygons[made];
-                target.SetCount(static_cast<unsigned int>(count));
-                KV_Polygon* mapped = nullptr;
+                std::vector<unsigned int>& target = faceCorners;
+                target.resize(count);
+                std::vector<unsigned int>* mapped = nullptr;
                 const Property* list = nullptr;
                 if (texturePolygons != nullptr)
                 {
-                    mapped = &(*texturePolygons)[made];
-                    mapped->SetCount(static_cast<unsigned int>(count));
+                    mapped = &faceCoordinates;
+                    mapped->resize(count);
                     if (cornerValues == 2 * count)
                         list = &face.properties[cornerCoordinates];
                 }
@@ -863,11 +857,11 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     else
                         (*mapped)[j] = coordinates.Index(origin);
                 }
+                polygons.AppendCorners(target.data(), static_cast<unsigned int>(count));
+                if (mapped != nullptr)
+                    texturePolygons->AppendCorners(mapped->data(), static_cast<unsigned int>(count));
                 ++made;
             }
-            polygons.SetCount(made);
-            if (texturePolygons != nullptr)
-                texturePolygons->SetCount(made);
             for (++e; e < header.elements.size(); ++e)
             {
                 where = header.elements[e].name.c_str();

@@ -318,7 +318,7 @@ bool KV_ImportScene(const std::string& path, const std::string& format,
             const aiFace& face = mesh.mFaces[f];
             if (face.mNumIndices < 3)
                 continue;
-            KV_Polygon& target = polygons[polygon++];
+            KV_PolygonRef target = polygons[polygon++];
             target.SetCount(face.mNumIndices);
             for (unsigned int j = 0; j < face.mNumIndices; ++j)
             {
@@ -466,7 +466,7 @@ bool KV_ImportScene(const std::string& path, const std::string& format,
             const aiFace& face = mesh.mFaces[f];
             if (face.mNumIndices < 3)
                 continue;
-            KV_Polygon& target = texturePolygons[polygon++];
+            KV_PolygonRef target = texturePolygons[polygon++];
             target.SetCount(face.mNumIndices);
             for (unsigned int j = 0; j < face.mNumIndices; ++j)
                 target[j] = welded[face.mIndices[j]];

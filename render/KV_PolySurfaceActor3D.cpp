@@ -313,8 +313,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         owner.assign(homeCount, kUnclaimed);
         for (unsigned int p = 0; p < drawn; ++p)
         {
-            const KV_Polygon& polygon = (*surface.mpPolygons)[p];
-            const KV_Polygon& texturePolygon = (*texturePolygons)[p];
+            const KV_PolygonView& polygon = (*surface.mpPolygons)[p];
+            const KV_PolygonView& texturePolygon = (*texturePolygons)[p];
             const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());
             bool inside = n >= 3;
             for (unsigned int k = 0; k < n; ++k)
@@ -350,20 +350,22 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         drawn = 0;
     for (unsigned int p = 0; p < drawn; ++p)
     {
-        const KV_Polygon& polygon = (*surface.mpPolygons)[p];
+        const KV_PolygonView& polygon = (*surface.mpPolygons)[p];
         const size_t firstCorner = cornerOffset;
         cornerOffset += polygon.Count();
         if (polygon.Count() < 3)
             continue;
-        const KV_Polygon* texturePolygon = texturePolygons ? &(*texturePolygons)[p] : nullptr;
-        if (texturePolygon != nullptr && texturePolygon->Count() < 3)
+        const bool textured = texturePolygons != nullptr;
+        const KV_PolygonView texturePolygon =
+            textured ? (*texturePolygons)[p] : KV_PolygonView(nullptr, 0);
+        if (textured && texturePolygon.Count() < 3)
             continue;
         std::uint32_t v[3], home[3];
         bool inside = true;
         for (int k = 0; k < 3; ++k)
         {
             v[k] = polygon[k];
-            home[k] = texturePolygon != nullptr ? (*texturePolygon)[k] : v[k];
+            home[k] = textured ? texturePolygon[k] : v[k];
             inside = inside && v[k] < vertexCount && home[k] < homeCount;
         }
         if (!inside)
@@ -376,7 +378,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         {
             for (int k = 0; k < 3; ++k)
             {
-                if (texturePolygon == nullptr || owner[home[k]] == v[k])
+                if (!textured || owner[home[k]] == v[k])
                     out[k] = static_cast<int>(home[k]);
                 else
                     strays.push_back({v[k], home[k], 0, 0, static_cast<std::uint32_t>(3 * p + k)});
@@ -388,7 +390,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             const std::uint32_t h = home[k];
             const std::uint32_t normal =
                 look.cornerNormals != nullptr ? look.cornerNormals[firstCorner + k] : 0;
-            bool own = texturePolygon == nullptr || owner[h] == v[k];
+            bool own = !textured || owner[h] == v[k];
             if (own && look.cornerNormals != nullptr)
                 own = homeNormal[h] == kUnclaimed || homeNormal[h] == normal;
             if (own && look.materials != nullptr)
@@ -402,7 +404,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
                 out[k] = static_cast<int>(h);
                 continue;
             }
-            strays.push_back({v[k], texturePolygon != nullptr ? h : 0u, normal, slot,
+            strays.push_back({v[k], textured ? h : 0u, normal, slot,
                               static_cast<std::uint32_t>(3 * p + k)});
         }
     }

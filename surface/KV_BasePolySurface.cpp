@@ -82,7 +82,7 @@ void KV_BasePolySurface::Dump(std::ostream& os)
     os << "Faces: " << std::endl;
     for (unsigned int i = 0; i < polygons.Count(); ++i)
     {
-        const KV_Polygon& polygon = polygons[i];
+        const KV_PolygonView& polygon = polygons[i];
         os << std::setw(5) << i << ": (";
         for (unsigned int k = 0; k < polygon.Count(); ++k) os << (k ? "," : "") << polygon[k];
         os << ")" << std::endl;
@@ -95,7 +95,7 @@ bool KV_BasePolySurface::IsValid(unsigned int maximumPolygonSize)
     const unsigned int vertexCount = VertexCount();
     for (unsigned int i = 0; i < PolygonCount(); ++i)
     {
-        const KV_Polygon& polygon = (*mpPolygons)[i];
+        const KV_PolygonView& polygon = (*mpPolygons)[i];
         if (polygon.Count() > maximumPolygonSize)
             return false;
         for (unsigned int k = 0; k < polygon.Count(); ++k)
@@ -195,7 +195,7 @@ void KV_BasePolySurface::CompactVertices(KV_List<KV_Vector3D>** normals)
 
     for (unsigned int i = 0; i < PolygonCount(); ++i)
     {
-        KV_Polygon& polygon = (*mpPolygons)[i];
+        KV_PolygonRef polygon = (*mpPolygons)[i];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             polygon[k] = polygon[k] < vertexCount ? newIndex[polygon[k]] : kMissing;
     }

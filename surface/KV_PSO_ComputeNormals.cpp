@@ -37,7 +37,7 @@ KV_Vector3D TriangleNormal(const KV_Vector3D& p0, const KV_Vector3D& p1, const K
     return n;
 }
 
-KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_Polygon& polygon,
+KV_Vector3D PolygonNormal(const KV_List<KV_Vector3D>* vertices, const KV_PolygonView& polygon,
                           KV_List<KV_Vector3D>& points, KV_PlaneFitter& fitter)
 {
     const unsigned int n = polygon.Count();
@@ -177,7 +177,7 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
         bool triangle[kBatch];
         for (unsigned int k = 0; k < size; ++k)
         {
-            const KV_Polygon& polygon = polygons[start + k];
+            const KV_PolygonView& polygon = polygons[start + k];
             triangle[k] = polygon.Count() == 3;
             if (!triangle[k])
             {

@@ -24,14 +24,11 @@ bool NonEmpty(const KV_List<KV_Edge>* list)
     return list && list->Count() > 0;
 }
 
-void AppendTriangle(KV_List<KV_Polygon>& list, const KV_Polygon& polygon, unsigned int k)
+void AppendTriangle(KV_List<KV_Polygon>& list, const KV_PolygonView& polygon, unsigned int k)
 {
-    // Filled in place: a fresh slot of a new list holds an empty polygon.
-    list.SetCount(list.Count() + 1);
-    KV_Polygon& triangle = list[list.Count() - 1];
-    triangle.Append(polygon[0]);
-    triangle.Append(polygon[k - 1]);
-    triangle.Append(polygon[k]);
+    // Appended whole: a list of triangles keeps them in one flat run.
+    const unsigned int corners[3] = {polygon[0], polygon[k - 1], polygon[k]};
+    list.AppendCorners(corners, 3);
 }
 }  // namespace
 
@@ -66,7 +63,7 @@ void KV_PSO_Triangulate::Triangulate()
     {
         if (j % 65536 == 0 && mpStop != nullptr && mpStop->load(std::memory_order_relaxed))
             return;  // the new lists go, the surface keeps its polygons
-        const KV_Polygon& polygon = polygons[j];
+        const KV_PolygonView& polygon = polygons[j];
         const unsigned int n = polygon.Count();
         if (n < 4)
         {
@@ -78,16 +75,17 @@ void KV_PSO_Triangulate::Triangulate()
         }
         // A texture polygon shorter than its polygon (a file can hold one) cannot be split
         // the same way without reading past its end: it is kept whole, and only it.
-        const KV_Polygon* texture = newTexture ? &(*surface.mpTexturePolygons)[j] : nullptr;
-        const bool splitTexture = texture && texture->Count() >= n;
-        if (texture && !splitTexture)
-            newTexture->Append(*texture);
+        const KV_PolygonView texture =
+            newTexture ? (*surface.mpTexturePolygons)[j] : KV_PolygonView(nullptr, 0);
+        const bool splitTexture = newTexture && texture.Count() >= n;
+        if (newTexture && !splitTexture)
+            newTexture->Append(texture);
         for (unsigned int k = 2; k < n; ++k)
         {
             mkReplacements[j].Append(newPolygons->Count());
             AppendTriangle(*newPolygons, polygon, k);
             if (splitTexture)
-                AppendTriangle(*newTexture, *texture, k);
+                AppendTriangle(*newTexture, texture, k);
         }
     }
 

@@ -1,8 +1,25 @@
 #pragma once
 // KV_Polygon: the vertex indices of one polygon, in order around the polygon. Its own type
 // only so that polygon lists say what they hold; a new polygon grows in blocks of 4 indices.
+//
+// KV_List<KV_Polygon>: a polygon list with the block list's operations that keeps its
+// polygons as one flat run of corners while every polygon in it has the same number of
+// corners (at most kMaxFlatCorners): a triangle then costs 12 bytes instead of a 24-byte list
+// object. The run is made of pieces of kFlatPiece polygons that never move, so no polygon is
+// split and nothing moves as the list grows.
+//
+// Polygons are reached through handles: KV_PolygonView to read, KV_PolygonRef to change.
+// Writing corners in place keeps the list flat. Any other change turns the list, once, into
+// the block list of KV_Polygon it stands for: a polygon of another size, a polygon grown or
+// cut in place, a count past the polygons it has held. Editable(i) gives a real KV_Polygon&
+// the same way. A shrink keeps the polygons past the new count, as a block list keeps its
+// slots, and a later SetCount shows them again.
 
 #include "foundation/KV_List.h"
+
+#include <cstddef>
+#include <memory>
+#include <vector>
 
 class KV_Polygon : public KV_List<unsigned int>
 {
@@ -12,3 +29,163 @@ public:
 
 // KV_List has no virtual destructor: a derived list must stay a list and nothing more.
 static_assert(sizeof(KV_Polygon) == sizeof(KV_List<unsigned int>), "KV_Polygon adds no members");
+
+// A polygon to read: its corners in a flat run, or a KV_Polygon. Valid while the list it came
+// from is not changed other than by writing corners in place.
+class KV_PolygonView
+{
+public:
+    KV_PolygonView(const KV_Polygon& polygon) : mpPolygon(&polygon), munCount(polygon.Count()) {}
+    KV_PolygonView(const unsigned int* corners, unsigned int count)
+        : mpCorners(corners), munCount(count)
+    {
+    }
+
+    unsigned int Count() const { return munCount; }
+    unsigned int operator[](unsigned int j) const
+    {
+        return mpCorners != nullptr ? mpCorners[j] : (*mpPolygon)[j];
+    }
+
+private:
+    const KV_Polygon* mpPolygon = nullptr;
+    const unsigned int* mpCorners = nullptr;
+    unsigned int munCount;
+};
+
+template <>
+class KV_List<KV_Polygon>;
+
+// A polygon to change, by list and position. Assigning one handle to another copies the
+// polygon; the handle is never re-aimed.
+class KV_PolygonRef
+{
+public:
+    KV_PolygonRef(KV_List<KV_Polygon>& list, unsigned int index) : mpList(&list), munIndex(index) {}
+    KV_PolygonRef(const KV_PolygonRef&) = default;
+
+    unsigned int Count() const;
+    unsigned int& operator[](unsigned int j) const;
+    operator KV_PolygonView() const;
+
+    KV_PolygonRef& operator=(const KV_PolygonRef& other) { return Assign(other); }
+    KV_PolygonRef& operator=(const KV_PolygonView& polygon) { return Assign(polygon); }
+    KV_PolygonRef& operator=(const KV_Polygon& polygon) { return Assign(KV_PolygonView(polygon)); }
+    // Another count than the flat run's turns the list into list objects first.
+    void SetCount(unsigned int n) const;
+    void Append(unsigned int corner) const;
+    void Clear() const;
+    // The polygon as a list object (the list turns into list objects).
+    KV_Polygon& Editable() const;
+
+private:
+    KV_PolygonRef& Assign(KV_PolygonView polygon);
+
+    KV_List<KV_Polygon>* mpList;
+    unsigned int munIndex;
+};
+
+template <>
+class KV_List<KV_Polygon>
+{
+public:
+    static constexpr unsigned int kMaxFlatCorners = 64;
+    static constexpr unsigned int kFlatPieceShift = 14;
+    static constexpr unsigned int kFlatPiece = 1u << kFlatPieceShift;
+
+    explicit KV_List(unsigned int blockSize) : mkBlocks(blockSize) {}
+    KV_List() = default;
+    KV_List(const KV_List& other) : mkBlocks(other.BlockSize()) { *this = other; }
+    KV_List& operator=(const KV_List& other);
+    ~KV_List() = default;
+
+    unsigned int Count() const { return mbFlat ? munCount : mkBlocks.Count(); }
+    unsigned int BlockSize() const { return mkBlocks.BlockSize(); }
+    bool HasStorage() const { return mbFlat ? !mkPieces.empty() : mkBlocks.HasStorage(); }
+
+    KV_PolygonView operator[](unsigned int i) const
+    {
+        if (mbFlat)
+            return KV_PolygonView(FlatCorners(i), munCorners);
+        return KV_PolygonView(mkBlocks[i]);
+    }
+    KV_PolygonRef operator[](unsigned int i) { return KV_PolygonRef(*this, i); }
+
+    // Refused, with the block list's message, once the list holds storage.
+    void SetBlockSize(unsigned int n);
+    void Append(const KV_PolygonView& polygon);
+    void Append(const KV_Polygon& polygon) { Append(KV_PolygonView(polygon)); }
+    // Appends one polygon of count corners.
+    void AppendCorners(const unsigned int* corners, unsigned int count);
+    // As the block list: slots that become visible again show what they last held; new ones
+    // are empty polygons, which no flat run holds.
+    void SetCount(unsigned int n);
+    void SetCountTight(unsigned int n);
+    // An empty list sized to n polygons of corners corners each, all zero, to be filled in
+    // place; a list that holds storage, or a size the run cannot keep, gets SetCount(n) and
+    // polygons of that many zero corners as list objects.
+    void SetFlatCount(unsigned int n, unsigned int corners);
+    void Clear();
+
+    // Whether the polygons are kept in a flat run, and how many corners each has there (0
+    // for an empty list that has not held a polygon yet).
+    bool IsFlat() const { return mbFlat; }
+    unsigned int FlatCornerCount() const { return mbFlat ? munCorners : 0; }
+    // The polygon as a list object: a flat list turns into list objects first.
+    KV_Polygon& Editable(unsigned int i)
+    {
+        if (mbFlat)
+            MakeBlocks();
+        return mkBlocks[i];
+    }
+
+private:
+    friend class KV_PolygonRef;
+
+    unsigned int* FlatCorners(unsigned int i) const
+    {
+        return mkPieces[i >> kFlatPieceShift].get() +
+               static_cast<std::size_t>(i & (kFlatPiece - 1)) * munCorners;
+    }
+    // Room for one more made polygon in the run (a new piece when the last is full).
+    void GrowFlat();
+    // Turns the run into the block list of the same polygons, made ones included.
+    void MakeBlocks();
+
+    struct FreePiece
+    {
+        void operator()(unsigned int* p) const;
+    };
+
+    KV_BlockList<KV_Polygon> mkBlocks;
+    std::vector<std::unique_ptr<unsigned int[], FreePiece>> mkPieces;
+    bool mbFlat = true;
+    // Corners per polygon of the run, polygons visible, and polygons the run has held (slots
+    // that a later SetCount shows again).
+    unsigned int munCorners = 0;
+    unsigned int munCount = 0;
+    unsigned int munMade = 0;
+};
+
+// Sets polygon, a list object, to count corners (block size 4, as a polygon made one at a
+// time and assigned): what a flat polygon becomes when its list turns into list objects.
+void KV_AssignCorners(KV_Polygon& polygon, const unsigned int* corners, unsigned int count);
+
+inline unsigned int KV_PolygonRef::Count() const
+{
+    return mpList->mbFlat ? mpList->munCorners : mpList->mkBlocks[munIndex].Count();
+}
+
+inline unsigned int& KV_PolygonRef::operator[](unsigned int j) const
+{
+    if (mpList->mbFlat)
+        return mpList->FlatCorners(munIndex)[j];
+    return mpList->mkBlocks[munIndex][j];
+}
+
+inline KV_PolygonRef::operator KV_PolygonView() const
+{
+    return (*static_cast<const KV_List<KV_Polygon>*>(mpList))[munIndex];
+}
+
+inline KV_Polygon& KV_PolygonRef::Editable() const { return mpList->Editable(munIndex); }

@@ -52,7 +52,7 @@ bool KV_BasePolySurface::CheckConsistency()
         Line("Checking consistency of polygons");
         for (unsigned int i = 0; i < mpPolygons->Count(); ++i)
         {
-            const KV_Polygon& polygon = (*mpPolygons)[i];
+            const KV_PolygonView& polygon = (*mpPolygons)[i];
             for (unsigned int j = 0; j < polygon.Count(); ++j)
             {
                 if (polygon[j] >= vertexCount)
@@ -147,8 +147,8 @@ bool KV_TexturedPolySurface::CheckConsistency()
         }
         for (unsigned int i = 0; i < mpTexturePolygons->Count(); ++i)
         {
-            const KV_Polygon& texturePolygon = (*mpTexturePolygons)[i];
-            const KV_Polygon& polygon = (*mpPolygons)[i];
+            const KV_PolygonView& texturePolygon = (*mpTexturePolygons)[i];
+            const KV_PolygonView& polygon = (*mpPolygons)[i];
             if (texturePolygon.Count() != polygon.Count())
             {
                 std::cerr << "Texture polygon " << i << " has " << texturePolygon.Count()

@@ -94,7 +94,7 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
     const unsigned int polygonCount = polygons ? polygons->Count() : 0;
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         const unsigned int size = polygon.Count();
         if (size < smallest)
             smallest = size;

@@ -43,7 +43,7 @@ void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         const unsigned int n = polygon.Count();
         for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
     }
@@ -111,7 +111,7 @@ void SortByUndirectedKey(std::vector<DirectedEdge>& edges)
 }
 
 // The number of entries of polygon equal to v.
-unsigned int Occurrences(const KV_Polygon& polygon, unsigned int v)
+unsigned int Occurrences(const KV_PolygonView& polygon, unsigned int v)
 {
     unsigned int count = 0;
     const unsigned int n = polygon.Count();
@@ -152,7 +152,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 ++mkStart[polygon[k] + 1];
@@ -164,7 +164,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 mkPolygons[fill[polygon[k]]++] = p;
@@ -182,7 +182,7 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 ++counts[polygon[k]];
@@ -196,7 +196,7 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 result[polygon[k]][counts[polygon[k]]++] = p;
@@ -330,7 +330,7 @@ public:
     // The first position of v in polygon p, or p's length when v is not in it.
     unsigned int FirstPosition(unsigned int p, unsigned int v)
     {
-        const KV_Polygon& polygon = (*mpPolygons)[p];
+        const KV_PolygonView& polygon = (*mpPolygons)[p];
         const unsigned int n = polygon.Count();
         if (n <= kShortPolygon)
         {
@@ -367,7 +367,7 @@ private:
 
     unsigned int Count(unsigned int p, unsigned int v)
     {
-        const KV_Polygon& polygon = (*mpPolygons)[p];
+        const KV_PolygonView& polygon = (*mpPolygons)[p];
         if (polygon.Count() <= kShortPolygon)
             return Occurrences(polygon, v);
         const auto& sorted = SortedPolygon(p);
@@ -383,7 +383,7 @@ private:
         auto found = mkSortedPolygons.find(p);
         if (found != mkSortedPolygons.end())
             return found->second;
-        const KV_Polygon& polygon = (*mpPolygons)[p];
+        const KV_PolygonView& polygon = (*mpPolygons)[p];
         std::vector<std::pair<unsigned int, unsigned int>> sorted(polygon.Count());
         for (unsigned int k = 0; k < polygon.Count(); ++k) sorted[k] = {polygon[k], k};
         std::sort(sorted.begin(), sorted.end());
@@ -402,7 +402,7 @@ private:
             const unsigned int p = around[k];
             if (p >= munPolygonCount)
                 continue;
-            const KV_Polygon& polygon = (*mpPolygons)[p];
+            const KV_PolygonView& polygon = (*mpPolygons)[p];
             if (polygon.Count() > kShortPolygon)
             {
                 busy.large.push_back(k);
@@ -435,7 +435,7 @@ void PolygonPolygonsOf(const KV_List<KV_Polygon>* polygons,
     std::vector<unsigned int> shared;
     for (unsigned int i = 0; i < polygonCount; ++i)
     {
-        const KV_Polygon& polygon = (*polygons)[i];
+        const KV_PolygonView& polygon = (*polygons)[i];
         const unsigned int n = polygon.Count();
         for (unsigned int j = 0; j < n; ++j)
         {
@@ -678,7 +678,7 @@ std::unique_ptr<SortedEdgeSlices> MakeSortedEdgeSlices(const KV_List<KV_Polygon>
     for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_Polygon& polygon = (*polygons)[p];
+        const KV_PolygonView& polygon = (*polygons)[p];
         corners += polygon.Count();
         for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
     }
@@ -961,7 +961,7 @@ void PolygonEdgesOf(const KV_List<KV_Polygon>* polygons, const KV_List<KV_Edge>&
         index.Find(a, b, shared);
         for (unsigned int p : shared)
         {
-            const KV_Polygon& polygon = (*polygons)[p];
+            const KV_PolygonView& polygon = (*polygons)[p];
             const unsigned int n = polygon.Count();
             const unsigned int k = index.FirstPosition(p, a);
             const bool forward = k < n && polygon[k + 1 < n ? k + 1 : 0] == b;
@@ -1110,7 +1110,7 @@ void TextureCoordinatePolygons(unsigned int coordinateCount,
     const unsigned int count = PolygonCount(texturePolygons);
     for (unsigned int i = 0; i < count; ++i)
     {
-        const KV_Polygon& polygon = (*texturePolygons)[i];
+        const KV_PolygonView& polygon = (*texturePolygons)[i];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < coordinateCount)
                 result[polygon[k]].Append(i);
@@ -1125,8 +1125,8 @@ void AssignTextureCoordinateVertices(const KV_List<KV_Polygon>* polygons,
     for (unsigned int i = 0; i < count; ++i)
     {
         ThrowIfStoppedAt(i);
-        const KV_Polygon& polygon = (*polygons)[i];
-        const KV_Polygon& texturePolygon = (*texturePolygons)[i];
+        const KV_PolygonView& polygon = (*polygons)[i];
+        const KV_PolygonView& texturePolygon = (*texturePolygons)[i];
         const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());
         for (unsigned int j = 0; j < n; ++j)
             if (texturePolygon[j] < result.Count())

@@ -95,7 +95,7 @@ void AppendPolygonNeighbours(unsigned int i, const PolygonIndices& around,
     {
         if (around[k] >= polygons.Count())
             continue;
-        const KV_Polygon& polygon = polygons[around[k]];
+        const KV_PolygonView& polygon = polygons[around[k]];
         for (unsigned int m = 0; m < polygon.Count(); ++m)
         {
             const unsigned int w = polygon[m];

@@ -67,7 +67,7 @@ bool KV_TexturedPolySurface::IsValid(unsigned int maximumPolygonSize)
     const unsigned int coordinateCount = mpTextureCoordinates ? mpTextureCoordinates->Count() : 0;
     for (unsigned int i = 0; i < mpTexturePolygons->Count(); ++i)
     {
-        const KV_Polygon& polygon = (*mpTexturePolygons)[i];
+        const KV_PolygonView& polygon = (*mpTexturePolygons)[i];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
         {
             if (polygon[k] >= coordinateCount)
@@ -147,7 +147,7 @@ void KV_TexturedPolySurface::CompactTextureCoordinates()
 
     for (unsigned int i = 0; i < mpTexturePolygons->Count(); ++i)
     {
-        KV_Polygon& polygon = (*mpTexturePolygons)[i];
+        KV_PolygonRef polygon = (*mpTexturePolygons)[i];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             polygon[k] = polygon[k] < count ? newIndex[polygon[k]] : kMissing;
     }

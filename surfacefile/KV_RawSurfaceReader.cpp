@@ -224,7 +224,7 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
             if (vertices > kMaxPolygonVertices)
                 throw KV_BadFile();
             const unsigned char* p = stream.Take(vertices * width);
-            KV_Polygon& polygon = polygons[made];
+            KV_PolygonRef polygon = polygons[made];
             polygon.SetCount(vertices);
             for (unsigned int j = 0; j < vertices; ++j, p += width)
                 polygon[j] = KV_LoadIndex(p, width);

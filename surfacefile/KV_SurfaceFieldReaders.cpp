@@ -87,7 +87,7 @@ void KV_FieldContainerReader::ReadTriangles(KV_ByteCursor& stream, bool texture)
     {
         if (i % kKV_StopCheckElements == 0)
             KV_ThrowIfStopped(mpStop);
-        KV_Polygon& triangle = polygons[i];
+        KV_PolygonRef triangle = polygons[i];
         // Slots a polygon did not hold before have no value of their own: a value the data
         // cannot supply is 0 there rather than whatever the storage held.
         for (unsigned int j = triangle.Count(); j < 3; ++j)

@@ -102,7 +102,7 @@ void WriteIndexLines(VrmlText& out, int level, const KV_List<KV_Polygon>* list)
     const unsigned int count = polygons.Count();
     for (unsigned int i = 0; i < count; ++i)
     {
-        const KV_Polygon& polygon = polygons[i];
+        const KV_PolygonView& polygon = polygons[i];
         out.Indent(level);
         for (unsigned int j = 0; j < polygon.Count(); ++j)
         {

@@ -26,7 +26,8 @@ const KV_PolySurface& SurfaceOf(const KV_DocumentCore& document)
     return document.GetSurfaceGeometry()->GetSurface();
 }
 
-std::vector<unsigned int> Indices(const KV_List<unsigned int>& list)
+template <typename List>
+std::vector<unsigned int> Indices(const List& list)
 {
     std::vector<unsigned int> v;
     for (unsigned int i = 0; i < list.Count(); ++i) v.push_back(list[i]);

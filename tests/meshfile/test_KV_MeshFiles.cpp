@@ -117,8 +117,8 @@ void ExpectSameSurface(const KV_PolySurface& a, const KV_PolySurface& b)
     ASSERT_NE(b.mpTexturePolygons, nullptr);
     for (unsigned int p = 0; p < a.PolygonCount(); ++p)
     {
-        const KV_Polygon& x = (*a.mpPolygons)[p];
-        const KV_Polygon& y = (*b.mpPolygons)[p];
+        const KV_PolygonView& x = (*a.mpPolygons)[p];
+        const KV_PolygonView& y = (*b.mpPolygons)[p];
         ASSERT_EQ(x.Count(), y.Count()) << "polygon " << p;
         for (unsigned int j = 0; j < x.Count(); ++j)
         {
@@ -196,7 +196,7 @@ TEST(MeshExport, OsfRefusesWhatTheEncodingCannotHold)
     const std::string original = TestScratchPath("grid.osf");
     WriteBytes(original, EncodeRawSurface(Grid(false)));
     ASSERT_TRUE(KV_ReadSurfaceFile(original.c_str(), surface, report));
-    KV_Polygon& big = (*surface.mpPolygons)[0];
+    KV_PolygonRef big = (*surface.mpPolygons)[0];
     const unsigned int first = big[0];
     big.SetCount(18);
     for (unsigned int i = 4; i < 18; ++i) big[i] = first;

@@ -75,8 +75,8 @@ void ExpectSame(const Loaded& a, const Loaded& b)
     ASSERT_EQ(s.PolygonCount(), t.PolygonCount());
     for (unsigned int p = 0; p < s.PolygonCount(); ++p)
     {
-        const KV_Polygon& x = (*s.mpPolygons)[p];
-        const KV_Polygon& y = (*t.mpPolygons)[p];
+        const KV_PolygonView& x = (*s.mpPolygons)[p];
+        const KV_PolygonView& y = (*t.mpPolygons)[p];
         ASSERT_EQ(x.Count(), y.Count()) << "polygon " << p;
         for (unsigned int j = 0; j < x.Count(); ++j) ASSERT_EQ(x[j], y[j]) << "polygon " << p;
     }

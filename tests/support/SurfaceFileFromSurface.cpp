@@ -12,7 +12,7 @@ std::vector<std::vector<unsigned int>> PolygonLists(const KV_List<KV_Polygon>* p
     out.reserve(polygons->Count());
     for (unsigned int i = 0; i < polygons->Count(); ++i)
     {
-        const KV_Polygon& polygon = (*polygons)[i];
+        const KV_PolygonView& polygon = (*polygons)[i];
         std::vector<unsigned int> indices(polygon.Count());
         for (unsigned int j = 0; j < polygon.Count(); ++j)
             indices[j] = polygon[j];

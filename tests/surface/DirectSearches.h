@@ -22,7 +22,7 @@ inline void EdgePass(unsigned int vertexCount, const KV_List<KV_Polygon>& polygo
     std::vector<std::vector<unsigned int>> open(vertexCount);
     for (unsigned int p = 0; p < polygons.Count(); ++p)
     {
-        const KV_Polygon& polygon = polygons[p];
+        const KV_PolygonView& polygon = polygons[p];
         for (unsigned int j = 0; j < polygon.Count(); ++j)
         {
             const unsigned int a = polygon[j], b = polygon[(j + 1) % polygon.Count()];

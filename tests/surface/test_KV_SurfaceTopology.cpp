@@ -390,7 +390,7 @@ TEST(SurfaceTopology, BusyVerticesAndLongPolygonsShareEdgesAsTheWalkDoes)
         edgePolygons.push_back(walk(a, b));
         for (unsigned int p : edgePolygons.back())
         {
-            const KV_Polygon& polygon = polygons[p];
+            const KV_PolygonView& polygon = polygons[p];
             unsigned int k = 0;
             while (polygon[k] != a) ++k;
             const bool forward = polygon[(k + 1) % polygon.Count()] == b;
@@ -400,7 +400,7 @@ TEST(SurfaceTopology, BusyVerticesAndLongPolygonsShareEdgesAsTheWalkDoes)
     for (unsigned int p = 0; p < polygons.Count(); ++p)
     {
         topology::ChainPolygonEdges(edges, polygonEdges[p]);
-        const KV_Polygon& polygon = polygons[p];
+        const KV_PolygonView& polygon = polygons[p];
         for (unsigned int j = 0; j < polygon.Count(); ++j)
             for (unsigned int q : walk(polygon[j], polygon[(j + 1) % polygon.Count()]))
                 if (q != p)

@@ -127,7 +127,7 @@ TEST(KV_RawSurfaceReader, IndexWidthFollowsThePolygonCount)
         file.I32(0).I32(0).I32(0).U8(0);
         ASSERT_TRUE(reader.Read(file.Data().data(), file.Size())) << count;
         ASSERT_EQ(surface.PolygonCount(), count);
-        const KV_Polygon& last = (*surface.mpPolygons)[count - 1];
+        const KV_PolygonView& last = (*surface.mpPolygons)[count - 1];
         ASSERT_EQ(last.Count(), 1u);
         EXPECT_EQ(last[0], width == 2 ? count - 1 : 100000 + count - 1);
     }
