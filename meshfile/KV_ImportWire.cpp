@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 #include <new>
 
 namespace
@@ -108,15 +109,18 @@ void TakePolygons(KV_ByteCursor& in, KV_List<KV_Polygon>& polygons,
 {
     const std::uint32_t count = in.U32();
     in.Require(count, 4);
-    polygons.SetCount(count);
+    // Appended whole, so that polygons of one size stay one flat run.
+    polygons.Clear();
+    std::vector<unsigned int> polygon;
     for (std::uint32_t p = 0; p < count; ++p)
     {
         if (p % kStopCheckEvery == 0)
             KV_CheckStop(stop);
         const std::uint32_t corners = in.U32();
         in.Require(corners, 4);
-        polygons[p].SetCount(corners);
-        for (std::uint32_t j = 0; j < corners; ++j) polygons[p][j] = in.U32();
+        polygon.resize(corners);
+        for (std::uint32_t j = 0; j < corners; ++j) polygon[j] = in.U32();
+        polygons.AppendCorners(polygon.data(), corners);
     }
 }
 

@@ -852,7 +852,10 @@ bool KV_ObjReader::Read(const std::string& path)
             g.normalValues = {};
         }
         KV_List<KV_Polygon>& polygons = mkSurface.Polygons();
-        polygons.SetCount(static_cast<unsigned int>(polygonCount));
+        // One flat run when every face has the same number of corners, then filled in place.
+        const unsigned int uniform = KV_UniformCorners(
+            polygonCount, [&](std::size_t p) { return g.starts[p + 1] - g.starts[p]; });
+        polygons.SetFlatCount(static_cast<unsigned int>(polygonCount), uniform);
         for (std::size_t k = 0; k < polygonCount; ++k)
         {
             if (k % kStopCheckEvery == 0)
@@ -980,7 +983,8 @@ bool KV_ObjReader::Read(const std::string& path)
         // Texture coordinates welded in corner order (packed materials' moved into their
         // part of the image); one texture polygon per polygon.
         KV_List<KV_Polygon>& texturePolygons = KV_Ensure(mkSurface.mpTexturePolygons, 1024);
-        texturePolygons.SetCount(static_cast<unsigned int>(polygonCount));
+        texturePolygons.SetFlatCount(static_cast<unsigned int>(polygonCount),
+                                     polygons.FlatCornerCount());
         const bool packed = kept.size() > 1;
         KV_BitWelder<2> welded(packed ? cornerCount + 16 : coordinateCount + 16);
         if (!packed)

@@ -264,7 +264,20 @@ bool KV_ImportScene(const std::string& path, const std::string& format,
     // table, the first colour given to each welded vertex and each corner's normal.
     KV_BitWelder<3> vertices(vertexTotal);
     KV_List<KV_Polygon>& polygons = surface.Polygons();
-    polygons.SetCount(static_cast<unsigned int>(polygonTotal));
+    // One flat run when every face kept has the same number of corners, then filled in place.
+    unsigned int uniform = 0;
+    bool mixed = false;
+    for (const MeshInstance& instance : instances)
+        for (unsigned int f = 0; f < instance.mesh->mNumFaces && !mixed; ++f)
+        {
+            const unsigned int n = instance.mesh->mFaces[f].mNumIndices;
+            if (n < 3)
+                continue;
+            mixed = uniform != 0 && n != uniform;
+            uniform = n;
+        }
+    polygons.SetFlatCount(static_cast<unsigned int>(polygonTotal),
+                          mixed || uniform > KV_List<KV_Polygon>::kMaxFlatCorners ? 0 : uniform);
     std::unique_ptr<KV_ColourCollector> colours;
     if (table && anyColours)
         colours = std::make_unique<KV_ColourCollector>(vertexTotal);
@@ -437,7 +450,7 @@ bool KV_ImportScene(const std::string& path, const std::string& format,
     // their part of the image); one texture polygon per polygon.
     KV_BitWelder<2> coordinates(vertexTotal + 16);
     KV_List<KV_Polygon>& texturePolygons = KV_Ensure(surface.mpTexturePolygons, 1024);
-    texturePolygons.SetCount(polygons.Count());
+    texturePolygons.SetFlatCount(polygons.Count(), polygons.FlatCornerCount());
     polygon = 0;
     for (const MeshInstance& instance : instances)
     {

@@ -154,6 +154,8 @@ void KV_List<KV_Polygon>::SetFlatCount(unsigned int n, unsigned int corners)
     }
     const unsigned int old = Count();
     SetCount(n);
+    if (corners == 0)
+        return;
     const std::vector<unsigned int> zeros(corners, 0u);
     for (unsigned int i = old; i < n; ++i) KV_AssignCorners(Editable(i), zeros.data(), corners);
 }

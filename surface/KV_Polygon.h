@@ -167,6 +167,18 @@ private:
     unsigned int munMade = 0;
 };
 
+// The one corner count of a run of polygon sizes, or 0 when they differ or there are none:
+// what SetFlatCount takes for a list about to be filled in place.
+template <typename SizeOf>
+unsigned int KV_UniformCorners(std::size_t count, SizeOf sizeOf)
+{
+    const std::size_t first = count != 0 ? sizeOf(0) : 0;
+    for (std::size_t i = 1; i < count && first != 0; ++i)
+        if (sizeOf(i) != first)
+            return 0;
+    return first <= KV_List<KV_Polygon>::kMaxFlatCorners ? static_cast<unsigned int>(first) : 0;
+}
+
 // Sets polygon, a list object, to count corners (block size 4, as a polygon made one at a
 // time and assigned): what a flat polygon becomes when its list turns into list objects.
 void KV_AssignCorners(KV_Polygon& polygon, const unsigned int* corners, unsigned int count);

@@ -207,34 +207,21 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
     const bool counted = mnVersion >= 2;
     stream.Require(static_cast<std::uint32_t>(count), counted ? 1 : 3 * width);
 
-    // The list grows a stretch at a time: making millions of polygons takes long enough
-    // that a stop must be seen between stretches, not only after the last.
+    // Each polygon is appended whole, so that a block of one polygon size stays one flat
+    // run; a stop is seen between stretches, not only after the last.
     const unsigned int total = static_cast<unsigned int>(count);
-    unsigned int made = 0;
-    try
+    unsigned int corners[kMaxPolygonVertices];
+    for (unsigned int made = 0; made < total; ++made)
     {
-        for (; made < total; ++made)
-        {
-            if (made % kKV_StopCheckElements == 0)
-            {
-                KV_ThrowIfStopped(mpStop);
-                polygons.SetCount(std::min(total, made + kKV_StopCheckElements));
-            }
-            const unsigned int vertices = counted ? stream.U8() : 3;
-            if (vertices > kMaxPolygonVertices)
-                throw KV_BadFile();
-            const unsigned char* p = stream.Take(vertices * width);
-            KV_PolygonRef polygon = polygons[made];
-            polygon.SetCount(vertices);
-            for (unsigned int j = 0; j < vertices; ++j, p += width)
-                polygon[j] = KV_LoadIndex(p, width);
-        }
-    }
-    catch (...)
-    {
-        // Only the polygons read whole stay in the list.
-        polygons.SetCount(made);
-        throw;
+        if (made % kKV_StopCheckElements == 0)
+            KV_ThrowIfStopped(mpStop);
+        const unsigned int vertices = counted ? stream.U8() : 3;
+        if (vertices > kMaxPolygonVertices)
+            throw KV_BadFile();
+        // Only the polygons read whole are appended.
+        const unsigned char* p = stream.Take(vertices * width);
+        for (unsigned int j = 0; j < vertices; ++j, p += width) corners[j] = KV_LoadIndex(p, width);
+        polygons.AppendCorners(corners, vertices);
     }
 }
 

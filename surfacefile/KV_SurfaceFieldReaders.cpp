@@ -78,8 +78,12 @@ void KV_FieldContainerReader::ReadTriangles(KV_ByteCursor& stream, bool texture)
     RequireElements(count);
     KV_List<KV_Polygon>& polygons =
         KV_Ensure(texture ? mkSurface.mpTexturePolygons : mkSurface.mpPolygons, 1024);
-    // Existing polygons are reused; each is made a triangle whatever it held before.
-    polygons.SetCount(count);
+    // Existing polygons are reused; each is made a triangle whatever it held before. A new
+    // list is one flat run of zero triangles, filled in place.
+    if (polygons.Count() == 0 && !polygons.HasStorage())
+        polygons.SetFlatCount(count, 3);
+    else
+        polygons.SetCount(count);
     const std::size_t supplied = data.Size() / width;
     const unsigned char* p = data.Data();
     std::size_t value = 0;
