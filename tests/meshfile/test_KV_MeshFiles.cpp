@@ -176,6 +176,12 @@ TEST_P(ExactRoundTrip, SurfaceFileThroughFormatAndBack)
     EXPECT_EQ(report.meEncoding, KV_SurfaceEncoding::Raw);
     EXPECT_EQ(report.meChecksum, KV_ChecksumState::Matched);
     ExpectSameSurface(a, c);
+    // Triangles stay one flat run through every reader; a mixed grid cannot be one.
+    for (const KV_PolySurface* s : {&a, &b, &c})
+    {
+        EXPECT_EQ(s->mpPolygons->IsFlat(), trip.triangles);
+        EXPECT_EQ(s->mpTexturePolygons->IsFlat(), trip.triangles);
+    }
     // The texture coordinate lists too, since every coordinate of the grid is used once at
     // its vertex before any seam.
     ASSERT_EQ(a.mpTextureCoordinates->Count(), c.mpTextureCoordinates->Count());
@@ -371,6 +377,13 @@ TEST(RealModels, CountsAndTextures)
         {
             EXPECT_TRUE(surface.CheckConsistency());
         }
+        // Triangulated, every list keeps its polygons in one flat run from the file on.
+        for (const KV_List<KV_Polygon>* list : {surface.mpPolygons, surface.mpTexturePolygons})
+            if (list != nullptr)
+            {
+                EXPECT_TRUE(list->IsFlat());
+                EXPECT_EQ(list->FlatCornerCount(), list->Count() != 0 ? 3u : 0u);
+            }
     }
 }
 
