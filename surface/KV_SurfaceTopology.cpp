@@ -467,8 +467,13 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 // quadratic. The lists share one array, each with room for every use of an edge whose smaller
 // vertex is its own (a list never holds more): one block to make and to free, where a list
 // for each vertex made a stop in the pass wait while millions of small blocks were freed.
+//
+// The edge list follows the order of first use, so it takes one pass with every list at once.
+// The flags alone are made a slice of smaller vertices at a time, with one pass over the
+// polygons a slice: the array then holds a slice's uses (an eighth of them, or 4M, whichever
+// is more), not every use at once (48 MB at 4M triangles).
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
-           KV_List<char>* vertexBoundaries)
+           KV_List<char>* vertexBoundaries, std::size_t sliceUses)
 {
     const std::size_t kLongList = 32;
     std::vector<std::size_t> start(static_cast<std::size_t>(vertexCount) + 1, 0);
@@ -479,7 +484,11 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
                                ++start[std::min(a, b) + 1];
                        });
     for (unsigned int v = 0; v < vertexCount; ++v) start[v + 1] += start[v];
-    std::unique_ptr<unsigned int[]> slots(new unsigned int[start[vertexCount]]);
+    const std::size_t total = start[vertexCount];
+    const std::size_t budget =
+        edges != nullptr ? total
+                         : (sliceUses != 0 ? sliceUses
+                                           : std::max<std::size_t>(std::size_t(1) << 22, total / 8 + 1));
     std::vector<unsigned int> openCount(vertexCount, 0);
     std::unordered_map<unsigned int, std::unordered_set<unsigned int>> longOpen;
 
@@ -489,56 +498,68 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
             static_cast<std::uint64_t>(PolygonCount(polygons)) + vertexCount + 256;
         Reset(*edges, static_cast<unsigned int>(std::min<std::uint64_t>(blockSize, UINT32_MAX)));
     }
-    ForEachPolygonEdge(polygons,
-                       [&](unsigned int a, unsigned int b)
-                       {
-                           const unsigned int e = std::min(a, b), f = std::max(a, b);
-                           if (f >= vertexCount)
-                               return;
-                           unsigned int* list = slots.get() + start[e];
-                           unsigned int& count = openCount[e];
-                           bool opened;
-                           if (count > kLongList)
-                           {
-                               // The count stays past the limit as the mark that the set is used.
-                               std::unordered_set<unsigned int>& set = longOpen[e];
-                               opened = set.insert(f).second;
-                               if (!opened)
-                                   set.erase(f);
-                           }
-                           else
-                           {
-                               unsigned int* it = std::find(list, list + count, f);
-                               opened = it == list + count;
-                               if (opened)
-                               {
-                                   list[count++] = f;
-                                   if (count > kLongList)
-                                       longOpen[e].insert(list, list + count);
-                               }
-                               else
-                               {
-                                   *it = list[count - 1];
-                                   --count;
-                               }
-                           }
-                           if (opened && edges)
-                               edges->Append(KV_Edge(e, f));
-                       });
-
     if (vertexBoundaries)
     {
         Reset(*vertexBoundaries, vertexCount);
         vertexBoundaries->SetCount(vertexCount);
         for (unsigned int v = 0; v < vertexCount; ++v) (*vertexBoundaries)[v] = 0;
+    }
+    std::unique_ptr<unsigned int[]> slots;
+    for (unsigned int low = 0, high = 0; low < vertexCount; low = high)
+    {
+        // Whole smaller vertices, at least one.
+        high = low + 1;
+        while (high < vertexCount && start[high + 1] - start[low] <= budget) ++high;
+        slots.reset();
+        slots.reset(new unsigned int[start[high] - start[low]]);
+        longOpen.clear();
+        ForEachPolygonEdge(polygons,
+                           [&](unsigned int a, unsigned int b)
+                           {
+                               const unsigned int e = std::min(a, b), f = std::max(a, b);
+                               if (f >= vertexCount || e < low || e >= high)
+                                   return;
+                               unsigned int* list = slots.get() + (start[e] - start[low]);
+                               unsigned int& count = openCount[e];
+                               bool opened;
+                               if (count > kLongList)
+                               {
+                                   // The count stays past the limit as the mark that the set is used.
+                                   std::unordered_set<unsigned int>& set = longOpen[e];
+                                   opened = set.insert(f).second;
+                                   if (!opened)
+                                       set.erase(f);
+                               }
+                               else
+                               {
+                                   unsigned int* it = std::find(list, list + count, f);
+                                   opened = it == list + count;
+                                   if (opened)
+                                   {
+                                       list[count++] = f;
+                                       if (count > kLongList)
+                                           longOpen[e].insert(list, list + count);
+                                   }
+                                   else
+                                   {
+                                       *it = list[count - 1];
+                                       --count;
+                                   }
+                               }
+                               if (opened && edges)
+                                   edges->Append(KV_Edge(e, f));
+                           });
+        if (vertexBoundaries == nullptr)
+            continue;
         auto flag = [&](unsigned int e, unsigned int f)
         {
             (*vertexBoundaries)[e] = 1;
             (*vertexBoundaries)[f] = 1;
         };
-        for (unsigned int e = 0; e < vertexCount; ++e)
+        for (unsigned int e = low; e < high; ++e)
             if (openCount[e] <= kLongList)
-                for (unsigned int k = 0; k < openCount[e]; ++k) flag(e, slots[start[e] + k]);
+                for (unsigned int k = 0; k < openCount[e]; ++k)
+                    flag(e, slots[start[e] - start[low] + k]);
         for (const auto& entry : longOpen)
             for (unsigned int f : entry.second) flag(entry.first, f);
     }

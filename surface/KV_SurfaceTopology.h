@@ -136,9 +136,11 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 
 // The edge pass: every undirected edge once per odd use, in order of first use, normalised
 // (smaller, larger). Either output may be null. vertexBoundaries gets one flag per vertex,
-// 1 for both ends of every edge used an odd number of times.
+// 1 for both ends of every edge used an odd number of times. Without the edge list, the
+// flags are made a slice of about sliceUses edge uses at a time (0: an eighth of them, or 4M,
+// whichever is more).
 void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_List<KV_Edge>* edges,
-           KV_List<char>* vertexBoundaries);
+           KV_List<char>* vertexBoundaries, std::size_t sliceUses = 0);
 
 // A derivation made on a worker that may be abandoned (a load cancelled, a window closed
 // right after its first frame): while a StopScope lives on a thread, the derivations on that

@@ -168,6 +168,18 @@ void MakeRoughSurface(KV_PolySurface& s, unsigned int cells, unsigned int seed)
 
 // ---- Hand-built surfaces -------------------------------------------------------------------
 
+// The flags made alone, a slice of smaller vertices at a time, at every slice size from one
+// edge use up, are the flags of the whole pass.
+void ExpectSlicedFlags(const KV_PolySurface& s, const std::vector<char>& flags)
+{
+    for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(0)})
+    {
+        KV_List<char> sliced(16);
+        topology::Edges(s.VertexCount(), s.mpPolygons, nullptr, &sliced, slice);
+        EXPECT_EQ(AsVector(sliced), flags) << "slice " << slice;
+    }
+}
+
 TEST(SurfaceTopology, TwoTrianglesEdgesVertexEdgesAndPolygonEdges)
 {
     KV_PolySurface s;
@@ -277,6 +289,7 @@ TEST(SurfaceTopology, EdgeOfThreePolygonsIsStoredTwiceAndFlagged)
     s.ComputeEdgesAndVertexBoundaries();
     EXPECT_EQ(EdgePairs(*s.mpEdges), slowEdges);
     EXPECT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags);
+    ExpectSlicedFlags(s, slowFlags);
 }
 
 TEST(SurfaceTopology, LoopsMeetingAtAVertex)
@@ -424,6 +437,7 @@ TEST(SurfaceTopology, EdgePassMatchesOpenListsOnRoughSurfaces)
         s.ComputeEdgesAndVertexBoundaries();
         ASSERT_EQ(EdgePairs(*s.mpEdges), slowEdges) << "seed " << seed;
         ASSERT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags) << "seed " << seed;
+        ExpectSlicedFlags(s, slowFlags);
     }
 }
 
@@ -445,6 +459,7 @@ TEST(SurfaceTopology, EdgePassMatchesOpenListsAroundAVertexWithManyEdges)
     s.ComputeEdgesAndVertexBoundaries();
     EXPECT_EQ(EdgePairs(*s.mpEdges), slowEdges);
     EXPECT_EQ(AsVector(*s.mpVertexBoundaries), slowFlags);
+    ExpectSlicedFlags(s, slowFlags);
 }
 
 TEST(SurfaceTopology, BoundaryChainingMatchesTheDirectSearch)
