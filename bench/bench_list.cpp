@@ -98,7 +98,7 @@ void BM_KV_ListOfTriangles(benchmark::State& state)
         polygons->SetCount(n);
         for (unsigned int i = 0; i < n; ++i)
         {
-            KV_List<unsigned int>& p = (*polygons)[i];
+            KV_List<unsigned int>& p = polygons->Editable(i);
             p.SetBlockSize(4);
             p.Append(i);
             p.Append(i + 1);

@@ -28,6 +28,8 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -620,3 +622,244 @@ public:
 };
 
 static_assert(sizeof(KV_List<unsigned int>) == 24, "a list is one head word and 16 bytes of data");
+
+// An index list to read: a stretch of a flat run, or a list object. Valid while the list of
+// lists it came from is not changed other than by writing indices in place.
+class KV_IndexView
+{
+public:
+    KV_IndexView(const KV_List<unsigned int>& list) : mpList(&list), munCount(list.Count()) {}
+    KV_IndexView(const unsigned int* indices, unsigned int count)
+        : mpIndices(indices), munCount(count)
+    {
+    }
+
+    unsigned int Count() const { return munCount; }
+    unsigned int operator[](unsigned int j) const
+    {
+        return mpIndices != nullptr ? mpIndices[j] : (*mpList)[j];
+    }
+
+private:
+    const KV_List<unsigned int>* mpList = nullptr;
+    const unsigned int* mpIndices = nullptr;
+    unsigned int munCount;
+};
+
+template <>
+class KV_List<KV_List<unsigned int>>;
+
+// An index list to change, by list of lists and position. Assigning one handle to another
+// copies the list; the handle is never re-aimed.
+class KV_IndexListRef
+{
+public:
+    KV_IndexListRef(KV_List<KV_List<unsigned int>>& lists, unsigned int index)
+        : mpLists(&lists), munIndex(index)
+    {
+    }
+    KV_IndexListRef(const KV_IndexListRef&) = default;
+
+    unsigned int Count() const;
+    unsigned int& operator[](unsigned int j) const;
+    operator KV_IndexView() const;
+
+    KV_IndexListRef& operator=(const KV_IndexListRef& other);
+    KV_IndexListRef& operator=(const KV_List<unsigned int>& list);
+    // What a list object does; each turns a flat list of lists into list objects first.
+    void SetCount(unsigned int n) const { Editable().SetCount(n); }
+    void SetCountTight(unsigned int n) const { Editable().SetCountTight(n); }
+    void SetBlockSize(unsigned int n) const { Editable().SetBlockSize(n); }
+    void Append(unsigned int x) const { Editable().Append(x); }
+    void Clear() const { Editable().Clear(); }
+    unsigned int BlockSize() const;
+    KV_List<unsigned int>& Editable() const;
+
+private:
+    KV_List<KV_List<unsigned int>>* mpLists;
+    unsigned int munIndex;
+};
+
+// KV_List<KV_List<unsigned int>>: a list of index lists with the block list's operations. A
+// list filled at once by SetFlat keeps every inner list as a stretch of one run of indices,
+// with one start per list (the polygons of each vertex: 56 MB instead of 104 MB at 4M
+// triangles). Reads go through KV_IndexView, changes through KV_IndexListRef; writing an index
+// in place keeps the list flat, and any other change turns it, once, into the block list of
+// list objects holding the same lists (of block size 6, as the vertex polygons are made).
+template <>
+class KV_List<KV_List<unsigned int>>
+{
+public:
+    static constexpr unsigned int kFlatInnerBlockSize = 6;
+
+    explicit KV_List(unsigned int blockSize) : mkBlocks(blockSize) {}
+    KV_List() = default;
+    KV_List(const KV_List& other) : mkBlocks(other.BlockSize()) { *this = other; }
+    KV_List& operator=(const KV_List& other)
+    {
+        if (&other == this)
+            return *this;
+        Clear();
+        mkBlocks.SetBlockSize(other.BlockSize());
+        if (other.mbFlat)
+        {
+            mkStarts = other.mkStarts;
+            mkIndices = other.mkIndices;
+            mbFlat = true;
+        }
+        else
+        {
+            mkBlocks = other.mkBlocks;
+        }
+        return *this;
+    }
+
+    unsigned int Count() const
+    {
+        return mbFlat ? static_cast<unsigned int>(mkStarts.size() - 1) : mkBlocks.Count();
+    }
+    unsigned int BlockSize() const { return mkBlocks.BlockSize(); }
+    bool HasStorage() const { return mbFlat || mkBlocks.HasStorage(); }
+
+    KV_IndexView operator[](unsigned int i) const
+    {
+        if (mbFlat)
+            return KV_IndexView(mkIndices.data() + mkStarts[i], mkStarts[i + 1] - mkStarts[i]);
+        return KV_IndexView(mkBlocks[i]);
+    }
+    KV_IndexListRef operator[](unsigned int i) { return KV_IndexListRef(*this, i); }
+
+    void SetBlockSize(unsigned int n)
+    {
+        if (mbFlat)
+        {
+            ReportMessage("KV_List Block Re-Size error!",
+                          "Invalid attempt to set block size of non-empty list");
+            return;
+        }
+        mkBlocks.SetBlockSize(n);
+    }
+    void Append(const KV_List<unsigned int>& list)
+    {
+        MakeBlocks();
+        mkBlocks.Append(list);
+    }
+    void SetCount(unsigned int n)
+    {
+        MakeBlocks();
+        mkBlocks.SetCount(n);
+    }
+    void SetCountTight(unsigned int n)
+    {
+        MakeBlocks();
+        mkBlocks.SetCountTight(n);
+    }
+    void Clear()
+    {
+        std::vector<unsigned int>().swap(mkStarts);
+        std::vector<unsigned int>().swap(mkIndices);
+        mbFlat = false;
+        mkBlocks.Clear();
+    }
+
+    // Replaces the lists by starts.size() - 1 lists, list i being indices [starts[i],
+    // starts[i + 1]). Starts that do not rise from 0 to indices.size() leave the list empty.
+    void SetFlat(std::vector<unsigned int> starts, std::vector<unsigned int> indices)
+    {
+        Clear();
+        if (starts.empty() || starts.front() != 0 || starts.back() != indices.size() ||
+            starts.size() - 1 > KV_BlockList<unsigned int>::kMaxBlockSize)
+            return;
+        for (std::size_t i = 1; i < starts.size(); ++i)
+            if (starts[i] < starts[i - 1])
+                return;
+        mkStarts = std::move(starts);
+        mkIndices = std::move(indices);
+        mbFlat = true;
+    }
+    bool IsFlat() const { return mbFlat; }
+    // The list as a list object: a flat list of lists turns into list objects first.
+    KV_List<unsigned int>& Editable(unsigned int i)
+    {
+        MakeBlocks();
+        return mkBlocks[i];
+    }
+
+private:
+    friend class KV_IndexListRef;
+
+    void MakeBlocks()
+    {
+        if (!mbFlat)
+            return;
+        // The block list holds no storage while the lists are flat.
+        const unsigned int count = Count();
+        try
+        {
+            mkBlocks.SetCount(count);
+            for (unsigned int i = 0; i < count; ++i)
+            {
+                KV_List<unsigned int>& list = mkBlocks[i];
+                list.SetBlockSize(kFlatInnerBlockSize);
+                const unsigned int n = mkStarts[i + 1] - mkStarts[i];
+                list.SetCountTight(n);
+                for (unsigned int j = 0; j < n; ++j) list[j] = mkIndices[mkStarts[i] + j];
+            }
+        }
+        catch (...)
+        {
+            mkBlocks.Clear();  // still the flat lists they were
+            throw;
+        }
+        std::vector<unsigned int>().swap(mkStarts);
+        std::vector<unsigned int>().swap(mkIndices);
+        mbFlat = false;
+    }
+
+    KV_BlockList<KV_List<unsigned int>> mkBlocks;
+    std::vector<unsigned int> mkStarts;
+    std::vector<unsigned int> mkIndices;
+    bool mbFlat = false;
+};
+
+inline unsigned int KV_IndexListRef::Count() const
+{
+    return static_cast<const KV_List<KV_List<unsigned int>>*>(mpLists)->operator[](munIndex).Count();
+}
+
+inline unsigned int& KV_IndexListRef::operator[](unsigned int j) const
+{
+    if (mpLists->mbFlat)
+        return mpLists->mkIndices[mpLists->mkStarts[munIndex] + j];
+    return mpLists->mkBlocks[munIndex][j];
+}
+
+inline KV_IndexListRef::operator KV_IndexView() const
+{
+    return static_cast<const KV_List<KV_List<unsigned int>>*>(mpLists)->operator[](munIndex);
+}
+
+inline unsigned int KV_IndexListRef::BlockSize() const
+{
+    return mpLists->mbFlat ? KV_List<KV_List<unsigned int>>::kFlatInnerBlockSize
+                           : mpLists->mkBlocks[munIndex].BlockSize();
+}
+
+inline KV_List<unsigned int>& KV_IndexListRef::Editable() const { return mpLists->Editable(munIndex); }
+
+inline KV_IndexListRef& KV_IndexListRef::operator=(const KV_List<unsigned int>& list)
+{
+    Editable() = list;
+    return *this;
+}
+
+inline KV_IndexListRef& KV_IndexListRef::operator=(const KV_IndexListRef& other)
+{
+    // Copied out first: turning the list of lists into list objects moves what other reads.
+    KV_List<unsigned int> copy(KV_List<KV_List<unsigned int>>::kFlatInnerBlockSize);
+    const KV_IndexView view = other;
+    copy.SetCountTight(view.Count());
+    for (unsigned int j = 0; j < view.Count(); ++j) copy[j] = view[j];
+    Editable() = copy;
+    return *this;
+}

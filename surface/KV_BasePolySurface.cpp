@@ -221,7 +221,7 @@ void KV_BasePolySurface::RemoveVertices(const KV_List<unsigned int>& vertices)
     {
         if (vertices[k] >= mpVertexPolygons->Count())
             continue;
-        const KV_List<unsigned int>& around = (*mpVertexPolygons)[vertices[k]];
+        const KV_IndexView around = (*mpVertexPolygons)[vertices[k]];
         for (unsigned int m = 0; m < around.Count(); ++m)
         {
             const unsigned int p = around[m];

@@ -318,7 +318,7 @@ void KV_PSO_ComputeNormals::Refine()
         {
             if (i % 4096 == 0 && Stopped())
                 return;
-            const KV_List<unsigned int>& neighbours = neighboursOf(i);
+            const KV_IndexView neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
             // The plane through the unit directions towards the neighbours, taken in double
@@ -361,7 +361,7 @@ void KV_PSO_ComputeNormals::Refine()
         if (storedNeighbours != nullptr)
         {
             refineWith(first, last,
-                       [&](unsigned int i) -> const KV_List<unsigned int>&
+                       [&](unsigned int i) -> KV_IndexView
                        { return (*storedNeighbours)[i]; });
             return;
         }
@@ -382,7 +382,7 @@ void KV_PSO_ComputeNormals::Refine()
         auto from = [&](const auto& vertexPolygons)
         {
             refineWith(first, last,
-                       [&](unsigned int i) -> const KV_List<unsigned int>&
+                       [&](unsigned int i) -> KV_IndexView
                        {
                            NeighboursOf(i, vertexPolygons, polygons, seen, neighbours);
                            return neighbours;

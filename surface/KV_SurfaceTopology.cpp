@@ -174,33 +174,41 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                     IndexLists& result)
 {
-    MakeInnerLists(result, vertexCount, 6);
-    // Counted first, so that each list is stored in one step and holds only its own entries
-    // (a vertex of a triangle soup has one polygon, not a block of 6).
+    // Counted first, then filled into one run of indices, each vertex's polygons a stretch of
+    // it with one start per vertex (a list object per vertex costs twice as much). The count
+    // pass's starts serve as the fill cursors: once filled, each start has moved to the next
+    // vertex's, and they are shifted back by one place.
+    Reset(result, vertexCount);
     const unsigned int polygonCount = PolygonCount(polygons);
-    std::vector<unsigned int> counts(vertexCount, 0);
+    std::vector<unsigned int> starts(static_cast<std::size_t>(vertexCount) + 1, 0);
+    std::uint64_t total = 0;
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
         const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
-                ++counts[polygon[k]];
+            {
+                ++starts[polygon[k] + 1];
+                ++total;
+            }
     }
-    for (unsigned int v = 0; v < vertexCount; ++v)
-    {
-        ThrowIfStoppedAt(v);
-        result[v].SetCountTight(counts[v]);
-        counts[v] = 0;
-    }
+    if (total > UINT32_MAX)
+        throw KV_ListAllocError();
+    for (unsigned int v = 0; v < vertexCount; ++v) starts[v + 1] += starts[v];
+    ThrowIfStopped();  // before the largest allocation
+    std::vector<unsigned int> indices(static_cast<std::size_t>(total));
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
         const KV_PolygonView& polygon = (*polygons)[p];
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
-                result[polygon[k]][counts[polygon[k]]++] = p;
+                indices[starts[polygon[k]]++] = p;
     }
+    for (unsigned int v = vertexCount; v > 0; --v) starts[v] = starts[v - 1];
+    starts[0] = 0;
+    result.SetFlat(std::move(starts), std::move(indices));
 }
 
 template <typename VertexPolygonLists>
@@ -213,7 +221,7 @@ void VertexVerticesFromPolygonsOf(unsigned int vertexCount, const KV_List<KV_Pol
     const unsigned int listed = std::min(vertexCount, vertexPolygons.Count());
     std::vector<unsigned int> seen(vertexCount, 0);
     for (unsigned int i = 0; i < listed; ++i)
-        AppendPolygonNeighbours(i, vertexPolygons[i], *polygons, seen, result[i]);
+        AppendPolygonNeighbours(i, vertexPolygons[i], *polygons, seen, result.Editable(i));
 }
 
 void VertexVerticesFromPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
@@ -235,7 +243,7 @@ void VertexVerticesFromEdges(unsigned int vertexCount, const KV_List<KV_Edge>& e
     const unsigned int listed = std::min(vertexCount, vertexEdges.Count());
     for (unsigned int i = 0; i < listed; ++i)
     {
-        const KV_List<unsigned int>& around = vertexEdges[i];
+        const KV_IndexView around = vertexEdges[i];
         for (unsigned int k = 0; k < around.Count(); ++k)
         {
             if (around[k] >= edges.Count())

@@ -232,8 +232,8 @@ bool SameLists(const KV_List<Inner>& a, const KV_List<Inner>& b)
         return false;
     for (unsigned int i = 0; i < a.Count(); ++i)
     {
-        const Inner& x = a[i];
-        const Inner& y = b[i];
+        const auto& x = a[i];
+        const auto& y = b[i];
         if (x.Count() != y.Count())
             return false;
         for (unsigned int k = 0; k < x.Count(); ++k)

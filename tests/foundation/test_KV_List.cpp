@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -294,4 +295,76 @@ TEST(KV_List, ListsWhoseFirstBlockLivesInTheObjectGrowCopyAndClear)
     for (int i = 0; i < 100; ++i) ASSERT_EQ(tight[i], i + 0.5);
 
     EXPECT_THROW(KV_List<char>(KV_List<char>::kMaxBlockSize + 1), KV_ListAllocError);
+}
+
+namespace
+{
+using IndexLists = KV_List<KV_List<unsigned int>>;
+
+std::vector<std::vector<unsigned int>> Contents(const IndexLists& lists)
+{
+    std::vector<std::vector<unsigned int>> out(lists.Count());
+    for (unsigned int i = 0; i < lists.Count(); ++i)
+    {
+        const KV_IndexView list = lists[i];
+        for (unsigned int j = 0; j < list.Count(); ++j) out[i].push_back(list[j]);
+    }
+    return out;
+}
+}  // namespace
+
+// A flat list of lists reads as the list objects it stands for, before and after each change;
+// a change other than writing an index in place turns it into list objects, and a copy taken
+// before the change keeps what it held.
+TEST(KV_IndexLists, FlatListsReadAndChangeAsListObjects)
+{
+    using Lists = std::vector<std::vector<unsigned int>>;
+    const Lists start = {{0, 1}, {}, {2}, {3, 4, 5, 6, 7, 8, 9}};
+    struct Change
+    {
+        const char* name;
+        void (*apply)(IndexLists&);
+        Lists expected;
+        bool flat;
+    };
+    const Change changes[] = {
+        {"index written in place", [](IndexLists& l) { l[3][6] = 42; },
+         {{0, 1}, {}, {2}, {3, 4, 5, 6, 7, 8, 42}}, true},
+        {"inner list grown", [](IndexLists& l) { l[1].Append(5); },
+         {{0, 1}, {5}, {2}, {3, 4, 5, 6, 7, 8, 9}}, false},
+        {"one list assigned another", [](IndexLists& l) { l[0] = l[3]; },
+         {{3, 4, 5, 6, 7, 8, 9}, {}, {2}, {3, 4, 5, 6, 7, 8, 9}}, false},
+        {"outer count cut", [](IndexLists& l) { l.SetCount(2); }, {{0, 1}, {}}, false},
+        {"list appended", [](IndexLists& l) { l.Append(KV_List<unsigned int>(4)); },
+         {{0, 1}, {}, {2}, {3, 4, 5, 6, 7, 8, 9}, {}}, false},
+        {"inner list edited", [](IndexLists& l) { l.Editable(2).SetCount(0); },
+         {{0, 1}, {}, {}, {3, 4, 5, 6, 7, 8, 9}}, false},
+    };
+    for (const Change& change : changes)
+    {
+        SCOPED_TRACE(change.name);
+        IndexLists lists(64);
+        lists.SetFlat({0, 2, 2, 3, 10}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+        ASSERT_TRUE(lists.IsFlat());
+        ASSERT_EQ(Contents(lists), start);
+        const IndexLists before(lists);
+        change.apply(lists);
+        EXPECT_EQ(Contents(lists), change.expected);
+        EXPECT_EQ(lists.IsFlat(), change.flat);
+        EXPECT_EQ(lists.BlockSize(), 64u);
+        EXPECT_EQ(Contents(before), start);
+        if (!change.flat && lists.Count() > 2)
+        {
+            EXPECT_EQ(lists.Editable(2).BlockSize(), 6u);
+        }
+    }
+    // Starts that do not rise from 0 to the index count leave the list empty.
+    for (const std::vector<unsigned int>& starts :
+         {std::vector<unsigned int>{}, {1, 3}, {0, 3, 2, 3}, {0, 5}})
+    {
+        IndexLists lists(16);
+        lists.SetFlat(starts, {1, 2, 3});
+        EXPECT_EQ(lists.Count(), 0u);
+        EXPECT_FALSE(lists.IsFlat());
+    }
 }
