@@ -324,10 +324,27 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
     if (!mbCreated || mbShowingRenderError || IsBeingDeleted() ||
         (top != nullptr && wxTheApp->IsScheduledForDestruction(top)))
         return;
+    // The window system asks for the whole window again when, say, the status bar changes:
+    // an unchanged scene shows its kept frame instead of being drawn again (a second for a
+    // large surface, and the drawing's memory beside whatever the load still does).
+    try
+    {
+        if (mbSceneShown && mkRenderer.GetActorCount() > 0 && mkRenderer.RenderKeptFrame())
+        {
+            ++munKeptFrameCount;
+            return;
+        }
+    }
+    catch (const KV_Exception&)
+    {
+        // Drawn anew below.
+    }
     if (mkRenderer.GetActorCount() == 0)
         UpdateHint();
     const bool coarse = PrepareFrameDetail(true);
     const wxLongLong start = wxGetUTCTimeMillis();
+    // Before the frame: a refresh asked for while it is drawn draws the scene again.
+    mbSceneShown = true;
     try
     {
         mkRenderer.Render();
@@ -343,6 +360,7 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
     }
     catch (const KV_Exception&)
     {
+        mbSceneShown = false;
         PrepareFrameDetail(false);
         // The message box lets paints through; one box at a time.
         mbShowingRenderError = true;

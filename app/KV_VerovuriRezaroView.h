@@ -87,8 +87,17 @@ public:
     unsigned int GetKeyFlags() const { return mkController.KeyFlags(); }
     // The fit of the last page drawn for printing (zero before the first).
     const KV_PrintFit& LastPrintFit() const { return mkLastPrintFit; }
-    // Frames drawn on screen so far.
+    // Frames drawn on screen so far (a kept frame shown again is none).
     unsigned long FrameCount() const { return munFrameCount; }
+    // Kept frames shown again for the window system.
+    unsigned long KeptFrameCount() const { return munKeptFrameCount; }
+    // Every refresh asked for, by the program or anyone else, draws the scene anew; only the
+    // window system's own requests to draw the window again may show the kept frame.
+    void Refresh(bool eraseBackground = true, const wxRect* rect = nullptr) override
+    {
+        mbSceneShown = false;
+        wxGLCanvas::Refresh(eraseBackground, rect);
+    }
 
     // The scene drawn off-screen at width x height (each 1 to 8192), top row first; an
     // invalid image when the off-screen context cannot be made. The view's own frame and
@@ -284,6 +293,9 @@ private:
     bool mbCleanedUp = false;
     bool mbShowingRenderError = false;
     unsigned long munFrameCount = 0;
+    unsigned long munKeptFrameCount = 0;
+    // The last frame drawn shows the scene as it is: nothing has asked for a refresh since.
+    bool mbSceneShown = false;
     bool mbHolesShown = false;
     KV_Executor* mpkExecutor = nullptr;
     KV_CoarseCopy mkCoarseCopy;

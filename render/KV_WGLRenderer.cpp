@@ -1,5 +1,7 @@
 #include "render/KV_WGLRenderer.h"
 
+#include "render/KV_ScreenPicture.h"
+
 #include "foundation/KV_Dump.h"
 #include "foundation/KV_Exception.h"
 
@@ -9,6 +11,7 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -573,6 +576,7 @@ void KV_WGLRenderer::Render()
                      mkBackgroundColour.mrBlue, mkBackgroundColour.mrAlpha);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
+    const auto start = std::chrono::steady_clock::now();
     RenderScene();
     glFinish();
 
@@ -582,6 +586,11 @@ void KV_WGLRenderer::Render()
         ReadBackMemoryImage();
         return;
     }
+    // Only a renderer that draws its window alone has the whole picture in its frame.
+    const bool alone = IsFirstOnDeviceContext() && IsLastOnDeviceContext();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    KeepFrame(alone && mrKeepFramesFrom >= 0.0 && seconds >= mrKeepFramesFrom);
     if (IsLastOnDeviceContext())
     {
         XErrorTrap trap(mkDC.mpDisplay);
@@ -590,6 +599,66 @@ void KV_WGLRenderer::Render()
         if (code != 0)
             throw KV_WindowsException(code);
     }
+}
+
+void KV_WGLRenderer::KeepFrame(bool keep)
+{
+    if (!keep)
+    {
+        std::vector<unsigned char>().swap(mkKeptFrame);
+        return;
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (viewport[2] <= 0 || viewport[3] <= 0)
+    {
+        std::vector<unsigned char>().swap(mkKeptFrame);
+        return;
+    }
+    std::copy(viewport, viewport + 4, mnKeptViewport);
+    mkKeptFrame.resize(static_cast<std::size_t>(viewport[2]) * viewport[3] * 4);
+    glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(viewport[0], viewport[1], viewport[2], viewport[3], GL_RGBA, GL_UNSIGNED_BYTE,
+                 mkKeptFrame.data());
+    glPopClientAttrib();
+}
+
+bool KV_WGLRenderer::RenderKeptFrame()
+{
+    if (mkKeptFrame.empty() || mbRendering || mbRenderToMemory || !IsFirstOnDeviceContext() ||
+        !IsLastOnDeviceContext())
+        return false;
+    RenderingFlag rendering(mbRendering);
+    MakeCurrent();
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (!std::equal(viewport, viewport + 4, mnKeptViewport))
+    {
+        std::vector<unsigned char>().swap(mkKeptFrame);
+        return false;
+    }
+    {
+        const KV_WindowPixelScope pixels(viewport[2], viewport[3], GL_CURRENT_BIT);
+        glRasterPos2i(0, 0);
+        glDrawPixels(viewport[2], viewport[3], GL_RGBA, GL_UNSIGNED_BYTE, mkKeptFrame.data());
+    }
+    glFinish();
+    if (glGetError() != GL_NO_ERROR)
+    {
+        for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i)
+        {
+        }
+        std::vector<unsigned char>().swap(mkKeptFrame);
+        return false;
+    }
+    XErrorTrap trap(mkDC.mpDisplay);
+    glXSwapBuffers(mkDC.mpDisplay, mkDC.munWindow);
+    const unsigned int code = trap.Finish();
+    if (code != 0)
+        throw KV_WindowsException(code);
+    return true;
 }
 
 void KV_WGLRenderer::ReadBackMemoryImage()

@@ -28,6 +28,7 @@
 #include "render/KV_OGLObject.h"
 
 #include <ostream>
+#include <vector>
 
 struct _XDisplay;  // Xlib's Display
 
@@ -128,6 +129,16 @@ public:
     // KV_RenderException (and draws nothing) when an OpenGL error is pending at the start;
     // every pending error is cleared first, so the next frame can work.
     virtual void Render();
+    // Shows the last window frame again without drawing the scene, when it was kept and the
+    // viewport is still the one it was drawn for: what an unchanged scene needs when the
+    // window system asks for the window to be drawn again (a change to the status bar redraws
+    // the whole window, and a frame of a large surface takes a second). False, doing nothing,
+    // otherwise. Frames are kept when Render() took at least KeepFramesFrom() seconds; the
+    // picture is the window's size in RGBA bytes.
+    bool RenderKeptFrame();
+    void SetKeepFramesFrom(double seconds) { mrKeepFramesFrom = seconds; }
+    double KeepFramesFrom() const { return mrKeepFramesFrom; }
+    bool HasKeptFrame() const { return !mkKeptFrame.empty(); }
     // Leaves the registry, ends a memory context, destroys the window context and forgets
     // the device context. Throws KV_WindowsException when destroying fails.
     virtual void CleanUp();
@@ -188,6 +199,8 @@ private:
     bool IsFirstOnDeviceContext() const;
     bool IsLastOnDeviceContext() const;
     void Unregister();
+    // Keeps the back buffer's picture for RenderKeptFrame, or drops the kept one.
+    void KeepFrame(bool keep);
     void ReadBackMemoryImage();
     // Destroys the memory objects present; returns the first X error code (0 when none).
     unsigned int DestroyMemoryObjects();
@@ -198,6 +211,10 @@ private:
     bool mbCleanUpCompleted = false;
     KV_DeviceContext mkDC;
     KV_Image<KV_RGB8> mkMemoryImage;
+    // The last window frame, when it took long enough to keep: RGBA rows, the bottom first.
+    std::vector<unsigned char> mkKeptFrame;
+    int mnKeptViewport[4] = {0, 0, 0, 0};
+    double mrKeepFramesFrom = 0.02;
     GLXState* mpkGLX;
 
     static bool mbRendering;

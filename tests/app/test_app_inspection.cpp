@@ -21,6 +21,9 @@
 
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+#include <X11/Xlib.h>
+
 #include <wx/clipbrd.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
@@ -596,6 +599,43 @@ TEST_F(InspectionTest, MotionDrawsTheCoarseCopyAndStillFramesTheFullSurface)
     mkApp.Command(ID_EDIT_ROTATE);
     mkApp.WaitForFrame();
     EXPECT_FALSE(View()->LastFrameWasCoarse());
+}
+
+// The window system asking for the window again (an expose, as a status-bar change makes)
+// shows the kept frame of an unchanged scene, without drawing the surface; a refresh draws it.
+TEST_F(InspectionTest, AnExposeShowsTheKeptFrameAndARefreshDrawsAnew)
+{
+    StartWith(Write("grid.osf", Grid(60)));
+    View()->Renderer().SetKeepFramesFrom(0.0);  // every frame kept, however fast
+    const wxImage drawn = Picture();
+    const unsigned long frames = View()->FrameCount(), kept = View()->KeptFrameCount();
+
+    // Something else over the window: the kept frame, not what the window still holds, must
+    // come back.
+    Display* display = static_cast<Display*>(wxGetDisplay());
+    View()->Renderer().MakeCurrent();
+    glClearColor(1.0f, 0.0f, 1.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    View()->SwapBuffers();
+    const wxImage covered = AppHarness::Capture(View());
+    ASSERT_EQ(covered.GetRed(5, 5), 255);
+    ASSERT_EQ(covered.GetGreen(5, 5), 0);
+
+    XClearArea(display, View()->GetXWindow(), 0, 0, 0, 0, True);
+    XFlush(display);
+    ASSERT_TRUE(mkApp.PumpUntil([&] { return View()->KeptFrameCount() > kept; }, 5000));
+    const wxImage shown = AppHarness::Capture(View());
+    EXPECT_EQ(View()->FrameCount(), frames);
+    ASSERT_EQ(shown.GetWidth(), drawn.GetWidth());
+    ASSERT_EQ(shown.GetHeight(), drawn.GetHeight());
+    EXPECT_EQ(std::memcmp(shown.GetData(), drawn.GetData(),
+                          static_cast<std::size_t>(drawn.GetWidth()) * drawn.GetHeight() * 3),
+              0);
+
+    // A refresh, asked for by anyone, draws the scene again.
+    EXPECT_TRUE(mkApp.WaitForFrame());
+    EXPECT_EQ(View()->FrameCount(), frames + 1);
+    EXPECT_EQ(View()->KeptFrameCount(), kept + 1);
 }
 
 TEST_F(InspectionTest, CopyViewPutsTheViewOnTheClipboard)
