@@ -111,7 +111,7 @@ void KV_List<KV_Polygon>::Append(const KV_PolygonView& polygon)
     mkBlocks.Append(CopyOf(polygon));
 }
 
-void KV_List<KV_Polygon>::SetCount(unsigned int n)
+void KV_List<KV_Polygon>::Resize(unsigned int n, bool tight)
 {
     if (mbFlat && n <= munMade)
     {
@@ -120,19 +120,10 @@ void KV_List<KV_Polygon>::SetCount(unsigned int n)
     }
     if (mbFlat)
         MakeBlocks();
-    mkBlocks.SetCount(n);
-}
-
-void KV_List<KV_Polygon>::SetCountTight(unsigned int n)
-{
-    if (mbFlat && n <= munMade)
-    {
-        munCount = n;
-        return;
-    }
-    if (mbFlat)
-        MakeBlocks();
-    mkBlocks.SetCountTight(n);
+    if (tight)
+        mkBlocks.SetCountTight(n);
+    else
+        mkBlocks.SetCount(n);
 }
 
 void KV_List<KV_Polygon>::SetFlatCount(unsigned int n, unsigned int corners)
@@ -162,9 +153,14 @@ void KV_List<KV_Polygon>::SetFlatCount(unsigned int n, unsigned int corners)
 
 void KV_List<KV_Polygon>::Clear()
 {
-    mkPieces.clear();
     mkBlocks.Clear();
-    mbFlat = true;
+    DropRun(true);
+}
+
+void KV_List<KV_Polygon>::DropRun(bool flat)
+{
+    std::vector<std::unique_ptr<unsigned int[], FreePiece>>().swap(mkPieces);
+    mbFlat = flat;
     munCorners = 0;
     munCount = 0;
     munMade = 0;
@@ -185,12 +181,7 @@ void KV_List<KV_Polygon>::MakeBlocks()
         mkBlocks.Clear();
         throw;
     }
-    mkPieces.clear();
-    mkPieces.shrink_to_fit();
-    mbFlat = false;
-    munCorners = 0;
-    munCount = 0;
-    munMade = 0;
+    DropRun(false);
 }
 
 KV_PolygonRef& KV_PolygonRef::Assign(KV_PolygonView polygon)

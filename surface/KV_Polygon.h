@@ -30,28 +30,9 @@ public:
 // KV_List has no virtual destructor: a derived list must stay a list and nothing more.
 static_assert(sizeof(KV_Polygon) == sizeof(KV_List<unsigned int>), "KV_Polygon adds no members");
 
-// A polygon to read: its corners in a flat run, or a KV_Polygon. Valid while the list it came
-// from is not changed other than by writing corners in place.
-class KV_PolygonView
-{
-public:
-    KV_PolygonView(const KV_Polygon& polygon) : mpPolygon(&polygon), munCount(polygon.Count()) {}
-    KV_PolygonView(const unsigned int* corners, unsigned int count)
-        : mpCorners(corners), munCount(count)
-    {
-    }
-
-    unsigned int Count() const { return munCount; }
-    unsigned int operator[](unsigned int j) const
-    {
-        return mpCorners != nullptr ? mpCorners[j] : (*mpPolygon)[j];
-    }
-
-private:
-    const KV_Polygon* mpPolygon = nullptr;
-    const unsigned int* mpCorners = nullptr;
-    unsigned int munCount;
-};
+// A polygon to read: its corners in a flat run, or a KV_Polygon (the index view of any list).
+// Valid while the list it came from is not changed other than by writing corners in place.
+using KV_PolygonView = KV_IndexView;
 
 template <>
 class KV_List<KV_Polygon>;
@@ -119,8 +100,8 @@ public:
     void AppendCorners(const unsigned int* corners, unsigned int count);
     // As the block list: slots that become visible again show what they last held; new ones
     // are empty polygons, which no flat run holds.
-    void SetCount(unsigned int n);
-    void SetCountTight(unsigned int n);
+    void SetCount(unsigned int n) { Resize(n, false); }
+    void SetCountTight(unsigned int n) { Resize(n, true); }
     // An empty list sized to n polygons of corners corners each, all zero, to be filled in
     // place; a list that holds storage, or a size the run cannot keep, gets SetCount(n) and
     // polygons of that many zero corners as list objects.
@@ -147,10 +128,14 @@ private:
         return mkPieces[i >> kFlatPieceShift].get() +
                static_cast<std::size_t>(i & (kFlatPiece - 1)) * munCorners;
     }
+    // SetCount (tight: SetCountTight) for either form.
+    void Resize(unsigned int n, bool tight);
     // Room for one more made polygon in the run (a new piece when the last is full).
     void GrowFlat();
     // Turns the run into the block list of the same polygons, made ones included.
     void MakeBlocks();
+    // Frees the run; the list is then flat and empty, or (flat false) the block list alone.
+    void DropRun(bool flat);
 
     struct FreePiece
     {
