@@ -6,7 +6,7 @@
 #include "math/KV_Vector3D.h"
 #include "foundation/KV_List.h"
 
-class KV_Polygon;
+#include "surface/KV_Polygon.h"
 
 class KV_SurfaceExtents
 {

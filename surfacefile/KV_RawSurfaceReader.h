@@ -19,15 +19,13 @@
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ByteCursor.h"
 #include "surfacefile/KV_ChecksumState.h"
+#include "surface/KV_Polygon.h"
 
 #include <atomic>
 #include <cstddef>
 
 class KV_Executor;
 class KV_TexturedPolySurface;
-class KV_Polygon;
-template <typename T>
-class KV_List;
 
 class KV_RawSurfaceReader
 {
