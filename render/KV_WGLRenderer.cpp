@@ -610,7 +610,11 @@ void KV_WGLRenderer::KeepFrame(bool keep)
     }
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    if (viewport[2] <= 0 || viewport[3] <= 0)
+    // A window larger than 4096 x 4096 pixels is drawn anew: its picture would cost more
+    // memory than the surface it shows.
+    const std::size_t kMostKeptPixels = std::size_t(4096) * 4096;
+    if (viewport[2] <= 0 || viewport[3] <= 0 ||
+        static_cast<std::size_t>(viewport[2]) * static_cast<std::size_t>(viewport[3]) > kMostKeptPixels)
     {
         std::vector<unsigned char>().swap(mkKeptFrame);
         return;

@@ -134,7 +134,7 @@ public:
     // window system asks for the window to be drawn again (a change to the status bar redraws
     // the whole window, and a frame of a large surface takes a second). False, doing nothing,
     // otherwise. Frames are kept when Render() took at least KeepFramesFrom() seconds; the
-    // picture is the window's size in RGBA bytes.
+    // picture is the window's size in RGBA bytes (none is kept past 4096 x 4096 pixels).
     bool RenderKeptFrame();
     void SetKeepFramesFrom(double seconds) { mrKeepFramesFrom = seconds; }
     double KeepFramesFrom() const { return mrKeepFramesFrom; }
