@@ -1,9 +1,13 @@
 #include "lod/KV_LevelOfDetail.h"
 
+#include "foundation/KV_Executor.h"
+
 #include <meshoptimizer.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <functional>
 #include <limits>
 
@@ -213,7 +217,7 @@ namespace
 std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCount,
                                    const int* triangles, std::size_t triangleCount,
                                    std::size_t targetTriangles, const std::atomic<bool>* stop,
-                                   const std::function<void()>& inputsRead)
+                                   KV_Executor* executor, const std::function<void()>& inputsRead)
 {
     std::vector<unsigned int> coarse;
     if (positions == nullptr || triangles == nullptr || triangleCount <= targetTriangles ||
@@ -247,29 +251,53 @@ std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCo
             return coarse;
         const double share = static_cast<double>(kIntermediateFactor * targetTriangles) /
                              static_cast<double>(usable);
-        Piece piece;
+        // The pieces are made here, one after another (they share the element table), and
+        // simplified beside each other; their triangles join the list in piece order, as on
+        // one thread. Two pieces a thread are held at once, so that memory stays that of a
+        // few pieces.
+        const std::size_t threads = executor != nullptr ? executor->ThreadCount() : 0;
+        const std::size_t held = threads > 0 ? 2 * threads : 1;
+        std::deque<KV_Task<std::vector<unsigned int>>> simplifying;
+        auto join = [&]
+        {
+            const std::vector<unsigned int> part = simplifying.front().Get();
+            simplifying.pop_front();
+            whole.insert(whole.end(), part.begin(), part.end());
+        };
         for (std::size_t begin = 0; begin < order.size(); begin += kPieceTriangles)
         {
             if (Stopped(stop))
+            {
+                // Pieces no thread has begun are not run at all.
+                for (KV_Task<std::vector<unsigned int>>& task : simplifying) task.Abandon();
                 return coarse;
+            }
             const std::size_t end = std::min(order.size(), begin + kPieceTriangles);
-            piece.indices.clear();
-            piece.positions.clear();
-            piece.elements.clear();
+            auto piece = std::make_shared<Piece>();
             for (std::size_t i = begin; i < end; ++i)
             {
                 const int* corner = triangles + 3 * static_cast<std::size_t>(order[i]);
                 const unsigned int corners[3] = {static_cast<unsigned int>(corner[0]),
                                                  static_cast<unsigned int>(corner[1]),
                                                  static_cast<unsigned int>(corner[2])};
-                maker.Add(piece, corners);
+                maker.Add(*piece, corners);
             }
-            maker.Finish(piece);
+            maker.Finish(*piece);
             const std::size_t pieceTarget =
                 3 * std::max<std::size_t>(1, static_cast<std::size_t>(share * (end - begin)));
-            SimplifyPiece(piece, pieceTarget, surfaceExtent, meshopt_SimplifyLockBorder, false,
-                          whole);
+            simplifying.push_back(KV_Spawn(executor,
+                                           [piece, pieceTarget, surfaceExtent]
+                                           {
+                                               std::vector<unsigned int> part;
+                                               SimplifyPiece(*piece, pieceTarget, surfaceExtent,
+                                                             meshopt_SimplifyLockBorder, false,
+                                                             part);
+                                               return part;
+                                           }));
+            if (simplifying.size() >= held)
+                join();
         }
+        while (!simplifying.empty()) join();
     }
     if (Stopped(stop))
         return coarse;
@@ -293,20 +321,23 @@ std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCo
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
                                                std::size_t targetTriangles,
-                                               const std::atomic<bool>* stop)
+                                               const std::atomic<bool>* stop,
+                                               KV_Executor* executor)
 {
-    return Simplify(positions, elementCount, triangles, triangleCount, targetTriangles, stop, {});
+    return Simplify(positions, elementCount, triangles, triangleCount, targetTriangles, stop,
+                    executor, {});
 }
 
 std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
                                                std::vector<int>&& triangles,
                                                std::size_t targetTriangles,
-                                               const std::atomic<bool>* stop)
+                                               const std::atomic<bool>* stop,
+                                               KV_Executor* executor)
 {
     std::vector<float> ownPositions = std::move(positions);
     std::vector<int> ownTriangles = std::move(triangles);
     return Simplify(ownPositions.data(), ownPositions.size() / 3, ownTriangles.data(),
-                    ownTriangles.size() / 3, targetTriangles, stop,
+                    ownTriangles.size() / 3, targetTriangles, stop, executor,
                     [&]
                     {
                         std::vector<float>().swap(ownPositions);

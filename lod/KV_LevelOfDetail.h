@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <vector>
 
+class KV_Executor;
+
 // Simplifies triangles (three element indices each) over positions (three floats per
 // element, elementCount elements) towards targetTriangles. Triangles with an index below 0
 // or not below elementCount are left out, not read. Returns the coarse triangles' element
@@ -17,17 +19,20 @@
 // inputs about 4 bytes per triangle and 4 per element, then what simplifying a list of
 // about twice targetTriangles takes. When stop is given and becomes true the work ends
 // within a fraction of a second (the last step, over that smaller list, excepted) and the
-// result is empty.
+// result is empty. With an executor the list's pieces are simplified beside each other (a
+// few pieces a thread held at once), with the same result.
 std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size_t elementCount,
                                                const int* triangles, std::size_t triangleCount,
                                                std::size_t targetTriangles,
-                                               const std::atomic<bool>* stop = nullptr);
+                                               const std::atomic<bool>* stop = nullptr,
+                                               KV_Executor* executor = nullptr);
 // The same over arrays it is given: each goes as soon as it is no longer needed, before the
 // last and largest step of the work.
 std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
                                                std::vector<int>&& triangles,
                                                std::size_t targetTriangles,
-                                               const std::atomic<bool>* stop = nullptr);
+                                               const std::atomic<bool>* stop = nullptr,
+                                               KV_Executor* executor = nullptr);
 
 // The most triangles a coarse copy is given (the copy is about this size on a machine that
 // draws it in time).

@@ -39,7 +39,7 @@ unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
     try
     {
         executor->Post(
-            [job, serial, target, positions = std::move(positions),
+            [job, serial, target, executor, positions = std::move(positions),
              triangles = std::move(triangles)]() mutable
             {
                 std::vector<unsigned int> coarse;
@@ -47,7 +47,7 @@ unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
                 if (!job->mbStop)
                     coarse = KV_SimplifyTriangles(positions->data(), positions->size() / 3,
                                                   triangles->data(), triangles->size() / 3,
-                                                  target, &job->mbStop);
+                                                  target, &job->mbStop, executor);
                 // The lists are the actor's: let go of them before handing the copy over.
                 positions.reset();
                 triangles.reset();

@@ -2,6 +2,8 @@
 // covered edge to edge, texture seams kept, and bad indices never read.
 #include "lod/KV_LevelOfDetail.h"
 
+#include "foundation/KV_Executor.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -104,6 +106,11 @@ TEST(LevelOfDetail, FewerTrianglesCoveringTheSameSurfaceWithSeamsKept)
             ASSERT_EQ(g.rightChart[coarse[i + 1]], r);
             ASSERT_EQ(g.rightChart[coarse[i + 2]], r);
         }
+        // The pieces simplified beside each other on two threads make the same list.
+        KV_Executor executor(2);
+        EXPECT_EQ(KV_SimplifyTriangles(g.positions.data(), elements, triangles.data(),
+                                       triangles.size() / 3, c.target, nullptr, &executor),
+                  coarse);
         // Asked to stop, it gives nothing.
         const std::atomic<bool> stop{true};
         EXPECT_TRUE(KV_SimplifyTriangles(g.positions.data(), elements, triangles.data(),
