@@ -562,11 +562,8 @@ void KV_WGLRenderer::Render()
     const GLenum pending = glGetError();
     if (pending != GL_NO_ERROR)
     {
-        // OpenGL keeps one flag per kind of error; clear them all so that only this frame
-        // is lost.
-        for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i)
-        {
-        }
+        // Only this frame is lost.
+        ClearGLErrors();
         throw KV_RenderException(pending);
     }
 
@@ -592,13 +589,7 @@ void KV_WGLRenderer::Render()
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     KeepFrame(alone && mrKeepFramesFrom >= 0.0 && seconds >= mrKeepFramesFrom);
     if (IsLastOnDeviceContext())
-    {
-        XErrorTrap trap(mkDC.mpDisplay);
-        glXSwapBuffers(mkDC.mpDisplay, mkDC.munWindow);
-        const unsigned int code = trap.Finish();
-        if (code != 0)
-            throw KV_WindowsException(code);
-    }
+        SwapWindowBuffers();
 }
 
 void KV_WGLRenderer::KeepFrame(bool keep)
@@ -651,18 +642,29 @@ bool KV_WGLRenderer::RenderKeptFrame()
     glFinish();
     if (glGetError() != GL_NO_ERROR)
     {
-        for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i)
-        {
-        }
+        ClearGLErrors();
         std::vector<unsigned char>().swap(mkKeptFrame);
         return false;
     }
+    SwapWindowBuffers();
+    return true;
+}
+
+void KV_WGLRenderer::ClearGLErrors()
+{
+    // OpenGL keeps one flag per kind of error: all of them go.
+    for (int i = 0; i < 32 && glGetError() != GL_NO_ERROR; ++i)
+    {
+    }
+}
+
+void KV_WGLRenderer::SwapWindowBuffers()
+{
     XErrorTrap trap(mkDC.mpDisplay);
     glXSwapBuffers(mkDC.mpDisplay, mkDC.munWindow);
     const unsigned int code = trap.Finish();
     if (code != 0)
         throw KV_WindowsException(code);
-    return true;
 }
 
 void KV_WGLRenderer::ReadBackMemoryImage()

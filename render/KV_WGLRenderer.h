@@ -133,12 +133,11 @@ public:
     // viewport is still the one it was drawn for: what an unchanged scene needs when the
     // window system asks for the window to be drawn again (a change to the status bar redraws
     // the whole window, and a frame of a large surface takes a second). False, doing nothing,
-    // otherwise. Frames are kept when Render() took at least KeepFramesFrom() seconds; the
-    // picture is the window's size in RGBA bytes (none is kept past 4096 x 4096 pixels).
+    // otherwise. Frames are kept when Render() took at least the seconds SetKeepFramesFrom set
+    // (20 ms at first); the picture is the window's size in RGBA bytes (none is kept past
+    // 4096 x 4096 pixels).
     bool RenderKeptFrame();
     void SetKeepFramesFrom(double seconds) { mrKeepFramesFrom = seconds; }
-    double KeepFramesFrom() const { return mrKeepFramesFrom; }
-    bool HasKeptFrame() const { return !mkKeptFrame.empty(); }
     // Leaves the registry, ends a memory context, destroys the window context and forgets
     // the device context. Throws KV_WindowsException when destroying fails.
     virtual void CleanUp();
@@ -201,6 +200,10 @@ private:
     void Unregister();
     // Keeps the back buffer's picture for RenderKeptFrame, or drops the kept one.
     void KeepFrame(bool keep);
+    // Clears every pending OpenGL error flag.
+    static void ClearGLErrors();
+    // Swaps the window's buffers; throws KV_WindowsException on an X error.
+    void SwapWindowBuffers();
     void ReadBackMemoryImage();
     // Destroys the memory objects present; returns the first X error code (0 when none).
     unsigned int DestroyMemoryObjects();

@@ -46,11 +46,11 @@ KV_List<KV_Polygon>& KV_List<KV_Polygon>::operator=(const KV_List& other)
     for (unsigned int i = 0; i < count; i += kFlatPiece)
     {
         const unsigned int n = count - i < kFlatPiece ? count - i : kFlatPiece;
-        GrowFlat();
+        AddPiece();
         std::memcpy(FlatCorners(i), other.FlatCorners(i),
                     static_cast<std::size_t>(n) * munCorners * sizeof(unsigned int));
-        munMade = i + n;
     }
+    munMade = count;
     munCount = count;
     return *this;
 }
@@ -66,19 +66,22 @@ void KV_List<KV_Polygon>::SetBlockSize(unsigned int n)
     mkBlocks.SetBlockSize(n);
 }
 
+void KV_List<KV_Polygon>::AddPiece()
+{
+    mkPieces.reserve(mkPieces.size() + 1);
+    void* piece =
+        std::calloc(static_cast<std::size_t>(kFlatPiece) * munCorners, sizeof(unsigned int));
+    if (piece == nullptr)
+        throw KV_ListAllocError();
+    mkPieces.emplace_back(static_cast<unsigned int*>(piece));
+}
+
 void KV_List<KV_Polygon>::GrowFlat()
 {
     if (munMade == UINT32_MAX)
         throw KV_ListAllocError();
     if (static_cast<std::size_t>(munMade) >= mkPieces.size() * static_cast<std::size_t>(kFlatPiece))
-    {
-        mkPieces.reserve(mkPieces.size() + 1);
-        void* piece = std::calloc(static_cast<std::size_t>(kFlatPiece) * munCorners,
-                                  sizeof(unsigned int));
-        if (piece == nullptr)
-            throw KV_ListAllocError();
-        mkPieces.emplace_back(static_cast<unsigned int*>(piece));
-    }
+        AddPiece();
     ++munMade;
 }
 
@@ -134,11 +137,7 @@ void KV_List<KV_Polygon>::SetFlatCount(unsigned int n, unsigned int corners)
         // Whole pieces at once; calloc's pages are zero already.
         const std::size_t pieces = (static_cast<std::size_t>(n) + kFlatPiece - 1) >> kFlatPieceShift;
         mkPieces.reserve(pieces);
-        for (std::size_t p = 0; p < pieces; ++p)
-        {
-            munMade = static_cast<unsigned int>(p << kFlatPieceShift);
-            GrowFlat();
-        }
+        for (std::size_t p = 0; p < pieces; ++p) AddPiece();
         munMade = n;
         munCount = n;
         return;

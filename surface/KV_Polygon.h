@@ -95,7 +95,14 @@ public:
     // Refused, with the block list's message, once the list holds storage.
     void SetBlockSize(unsigned int n);
     void Append(const KV_PolygonView& polygon);
-    void Append(const KV_Polygon& polygon) { Append(KV_PolygonView(polygon)); }
+    // A list object goes into list objects as it is, without a copy made first.
+    void Append(const KV_Polygon& polygon)
+    {
+        if (mbFlat)
+            Append(KV_PolygonView(polygon));
+        else
+            mkBlocks.Append(polygon);
+    }
     // Appends one polygon of count corners.
     void AppendCorners(const unsigned int* corners, unsigned int count);
     // As the block list: slots that become visible again show what they last held; new ones
@@ -130,6 +137,8 @@ private:
     }
     // SetCount (tight: SetCountTight) for either form.
     void Resize(unsigned int n, bool tight);
+    // One more piece of zero corners at the end of the run.
+    void AddPiece();
     // Room for one more made polygon in the run (a new piece when the last is full).
     void GrowFlat();
     // Turns the run into the block list of the same polygons, made ones included.
