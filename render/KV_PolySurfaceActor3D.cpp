@@ -742,25 +742,11 @@ void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int prim
     glEnd();
 }
 
-bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_List<unsigned int>& polygons)
+bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_PolygonIndexList& polygons) const
 {
+    // A list written out holds some index off the run, so only a run can be the whole.
     const size_t triangleCount = (*mpkTriangles).size() / 3;
-    if (polygons.Count() != triangleCount || triangleCount == 0)
-        return false;
-    // The answer is kept per list until the list's count or the arrays change.
-    const KV_PolySurfaceGeometry3D* geometry = SurfaceGeometry();
-    const int slot = &polygons == &geometry->SelectedPolyIndices() ? 1 : 0;
-    if (mpCheckedList[slot] != &polygons || munCheckedCount[slot] != polygons.Count() ||
-        munCheckedBuild[slot] != munArrayBuilds)
-    {
-        bool whole = true;
-        for (unsigned int i = 0; i < polygons.Count() && whole; ++i) whole = polygons[i] == i;
-        mpCheckedList[slot] = &polygons;
-        munCheckedCount[slot] = polygons.Count();
-        munCheckedBuild[slot] = munArrayBuilds;
-        mbCheckedWhole[slot] = whole;
-    }
-    return mbCheckedWhole[slot];
+    return polygons.IsRun() && polygons.Count() == triangleCount && triangleCount != 0;
 }
 
 void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
@@ -800,7 +786,7 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
     glDrawElements(primitive, static_cast<GLsizei>(count), GL_UNSIGNED_INT, corners + first);
 }
 
-void KV_PolySurfaceActor3D::DrawPolygons(const KV_List<unsigned int>& polygons,
+void KV_PolySurfaceActor3D::DrawPolygons(const KV_PolygonIndexList& polygons,
                                          unsigned int primitive, bool named, bool pictures)
 {
     if (mbBatchedDrawing && cornerCountFits(polygons.Count()))

@@ -44,6 +44,7 @@ class KV_Executor;
 class KV_PolySurfaceGeometry3D;
 class KV_PolySurface;
 class KV_Material;
+class KV_PolygonIndexList;
 
 class KV_PolySurfaceActor3D : public KV_TexturedActor3D
 {
@@ -147,9 +148,9 @@ private:
     void ApplyPendingUpdates();
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
     // Draws the polygons of the list; with pictures, range by range in each one's state.
-    void DrawPolygons(const KV_List<unsigned int>& polygons, unsigned int primitive, bool named,
+    void DrawPolygons(const KV_PolygonIndexList& polygons, unsigned int primitive, bool named,
                       bool pictures);
-    bool IsWholeSurface(const KV_List<unsigned int>& polygons);
+    bool IsWholeSurface(const KV_PolygonIndexList& polygons) const;
     // Draws count corners of the drawn list from first on (a range, or the whole list).
     void DrawCorners(std::size_t first, std::size_t count, unsigned int primitive);
     // Draws the polygons, or the coarse list in their place when that is asked for and
@@ -201,13 +202,6 @@ private:
     std::vector<char> mkMaterialPictures;
     bool mbColoursOn = false;
     unsigned int munDrawableTriangles = 0;
-    // Which selection lists were last found to hold every polygon in order, and the lists'
-    // addresses and counts they were found for (the geometry refills them on SetSurface,
-    // which rebuilds the arrays too).
-    const void* mpCheckedList[2] = {nullptr, nullptr};
-    unsigned int munCheckedCount[2] = {0, 0};
-    unsigned int munCheckedBuild[2] = {0, 0};
-    bool mbCheckedWhole[2] = {false, false};
     bool mbIsBoundaryDisplayed = true;
     bool mbAreHolesShown = false;
     std::vector<unsigned int> mkCoarseTriangles;  // indices into the coarse arrays

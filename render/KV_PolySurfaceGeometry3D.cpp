@@ -4,10 +4,7 @@
 
 #include <algorithm>
 
-KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
-    : mkSelectedPolyIndices(1024), mkUnselectedPolyIndices(1024)
-{
-}
+KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D() = default;
 
 KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
 {
@@ -94,8 +91,7 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
     mbPolygonSelectionMade = false;
     mkSelectedPolyIndices.Clear();
     mkUnselectedPolyIndices.Clear();
-    for (unsigned int i = 0; i < count; ++i)
-        (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).Append(i);
+    (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).SetRun(count);
     Notify(HINT_SURFACE_CHANGED, nullptr);
     Notify(HINT_TEXTURE_CHANGED, nullptr);
 }

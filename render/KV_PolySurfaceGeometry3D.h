@@ -16,6 +16,7 @@
 #include "foundation/KV_Executor.h"
 #include "foundation/KV_List.h"
 #include "render/KV_Geometry3D.h"
+#include "render/KV_PolygonIndexList.h"
 #include "surface/KV_PolySurface.h"
 #include "surface/KV_SurfaceAppearance.h"
 
@@ -90,8 +91,8 @@ public:
     // Marks the polygons of selected (indices in increasing order, each once) selected and
     // every other one unselected; indices past the polygon list are ignored.
     void SetSelectedPolygons(const std::vector<unsigned int>& selected);
-    const KV_List<unsigned int>& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
-    const KV_List<unsigned int>& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
+    const KV_PolygonIndexList& SelectedPolyIndices() const { return mkSelectedPolyIndices; }
+    const KV_PolygonIndexList& UnselectedPolyIndices() const { return mkUnselectedPolyIndices; }
     // (selected, polygon index), one per polygon in polygon order. Made when first asked
     // for after SetSurface: eight bytes a polygon that drawing never reads.
     const std::vector<std::pair<bool, unsigned int>>& PolygonSelection() const;
@@ -109,6 +110,6 @@ private:
     std::atomic<bool> mbTextureVerticesCurrent{false};
     mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
     mutable bool mbPolygonSelectionMade = false;
-    KV_List<unsigned int> mkSelectedPolyIndices;
-    KV_List<unsigned int> mkUnselectedPolyIndices;
+    KV_PolygonIndexList mkSelectedPolyIndices;
+    KV_PolygonIndexList mkUnselectedPolyIndices;
 };
