@@ -42,5 +42,6 @@ int main(int argc, char** argv)
     if (AnswerInformationOption(argc, argv))
         return 0;
     KV_RestartWithHugePages(argv);
+    KV_UseOneAllocatorArena();
     return KV_RunApplication(argc, argv);
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #if defined(__GLIBC__)
 #include <gnu/libc-version.h>
+#include <malloc.h>
 #endif
 
 namespace
@@ -74,5 +75,12 @@ void KV_RestartWithHugePages(char** argv, const char* executable)
         setenv("GLIBC_TUNABLES", before.c_str(), 1);
     else
         unsetenv("GLIBC_TUNABLES");
+#endif
+}
+
+void KV_UseOneAllocatorArena()
+{
+#if defined(__GLIBC__)
+    mallopt(M_ARENA_MAX, 1);
 #endif
 }

@@ -244,6 +244,7 @@ int Pick(const char* command, int argc, char** argv, KV_Executor& executor)
 int main(int argc, char** argv)
 {
     KV_RestartWithHugePages(argv);
+    KV_UseOneAllocatorArena();
     if (argc < 2)
         return UsageError(kCommandUsage + std::strlen("usage: osftool "));
     if (IsHelp(argv[1]))
