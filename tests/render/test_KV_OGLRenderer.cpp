@@ -388,6 +388,12 @@ TEST_F(SceneTest, TexturesAreLimitedTo8192TexelsOnASide)
         glBindTexture(GL_TEXTURE_2D, actor->GetTextureName());
         glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
         EXPECT_LE(width, 8192);
+        // Every level is there, and drawing samples level 0 alone, as before the levels went in.
+        GLint smallest = 0, filter = 0;
+        glGetTexLevelParameteriv(GL_TEXTURE_2D, 13, GL_TEXTURE_WIDTH, &smallest);
+        glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &filter);
+        EXPECT_EQ(1, smallest) << c.width << "x" << c.height;
+        EXPECT_EQ(GL_LINEAR, filter);
         mkRenderer.RemoveActor(geometry.munID);
     }
 }
