@@ -142,8 +142,11 @@ public:
         }
         if (actor->IsDisplayedWireframe())
             glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(actor->Triangles().size()),
-                       GL_UNSIGNED_INT, actor->Triangles().data());
+        // One call over one list: the triangles in one piece of memory, made once.
+        if (mkOneList.size() != actor->Triangles().size())
+            mkOneList = actor->Triangles().ToVector();
+        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(mkOneList.size()), GL_UNSIGNED_INT,
+                       mkOneList.data());
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         glPopMatrix();
         if (mbDisplayList)
@@ -158,6 +161,7 @@ public:
     bool mbDrawElements = false;
     bool mbDisplayList = false;  // with mbDrawElements: compiled once, then called
     GLuint munList = 0;
+    std::vector<int> mkOneList;
 };
 
 // The window, renderer and geometry shared by every benchmark, set up as the view does.
@@ -366,9 +370,9 @@ struct InteractiveScene
         const std::size_t target =
             KV_CoarseTriangleTarget(actor->Triangles().size() / 3, fullFrame);
         start = std::chrono::steady_clock::now();
-        coarse = KV_SimplifyTriangles(actor->Positions().data(), actor->Positions().size() / 3,
-                                      actor->Triangles().data(), actor->Triangles().size() / 3,
-                                      target);
+        coarse = KV_SimplifyTriangleRuns(actor->Positions().data(), actor->Positions().size() / 3,
+                                         actor->Triangles().Runs(), actor->Triangles().RunShift(),
+                                         actor->Triangles().size() / 3, target);
         actor->SetCoarseTriangles(coarse, actor->ArrayBuildCount());
         std::printf(
             "Interactive surface: %u triangles, first full frame %.2f s, coarse copy %zu "

@@ -26,6 +26,17 @@ constexpr std::size_t kIntermediateFactor = 2;
 constexpr float kShapeError = 0.02f;
 constexpr float kSloppyError = 0.05f;
 
+// Triangle t of a list kept in runs of 2^shift triangles each.
+struct TriangleRuns
+{
+    const int* const* runs;
+    unsigned int shift;
+    const int* operator()(std::size_t t) const
+    {
+        return runs[t >> shift] + 3 * (t & ((std::size_t(1) << shift) - 1));
+    }
+};
+
 bool Stopped(const std::atomic<bool>* stop)
 {
     return stop != nullptr && stop->load(std::memory_order_relaxed);
@@ -147,14 +158,14 @@ constexpr std::size_t kCellCount = std::size_t(1) << (3 * kCellBits);
 // surface's box, the cells taken in Morton order (a counting sort: linear time, and 4 bytes
 // a triangle). Empty when stopped.
 std::vector<unsigned int> SpatialOrder(const float* positions, std::size_t elementCount,
-                                       const int* triangles, std::size_t triangleCount,
+                                       const TriangleRuns& triangles, std::size_t triangleCount,
                                        std::size_t usable, const std::atomic<bool>* stop)
 {
     float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
     bool first = true;
     for (std::size_t t = 0; t < triangleCount; ++t)
     {
-        const int* corner = triangles + 3 * t;
+        const int* corner = triangles(t);
         if (!Usable(corner, elementCount))
             continue;
         const float* p = positions + 3 * static_cast<std::size_t>(corner[0]);
@@ -185,15 +196,15 @@ std::vector<unsigned int> SpatialOrder(const float* positions, std::size_t eleme
 
     std::vector<unsigned int> start(kCellCount + 1, 0);
     for (std::size_t t = 0; t < triangleCount; ++t)
-        if (Usable(triangles + 3 * t, elementCount))
-            ++start[cellOf(triangles + 3 * t) + 1];
+        if (Usable(triangles(t), elementCount))
+            ++start[cellOf(triangles(t)) + 1];
     if (Stopped(stop))
         return {};
     for (std::size_t c = 0; c < kCellCount; ++c) start[c + 1] += start[c];
     std::vector<unsigned int> order(usable);
     for (std::size_t t = 0; t < triangleCount; ++t)
-        if (Usable(triangles + 3 * t, elementCount))
-            order[start[cellOf(triangles + 3 * t)]++] = static_cast<unsigned int>(t);
+        if (Usable(triangles(t), elementCount))
+            order[start[cellOf(triangles(t))]++] = static_cast<unsigned int>(t);
     return order;
 }
 
@@ -215,18 +226,18 @@ namespace
 {
 // KV_SimplifyTriangles; inputsRead, when given, is called once the inputs are read no more.
 std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCount,
-                                   const int* triangles, std::size_t triangleCount,
+                                   const TriangleRuns& triangles, std::size_t triangleCount,
                                    std::size_t targetTriangles, const std::atomic<bool>* stop,
                                    KV_Executor* executor, const std::function<void()>& inputsRead)
 {
     std::vector<unsigned int> coarse;
-    if (positions == nullptr || triangles == nullptr || triangleCount <= targetTriangles ||
+    if (positions == nullptr || triangles.runs == nullptr || triangleCount <= targetTriangles ||
         elementCount > std::numeric_limits<unsigned int>::max() ||
         triangleCount > std::numeric_limits<unsigned int>::max())
         return coarse;
     std::size_t usable = 0;
     for (std::size_t t = 0; t < triangleCount; ++t)
-        usable += Usable(triangles + 3 * t, elementCount);
+        usable += Usable(triangles(t), elementCount);
     if (usable <= targetTriangles || Stopped(stop))
         return coarse;
     const float surfaceExtent = Extent(positions, elementCount);
@@ -240,8 +251,8 @@ std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCo
     {
         whole.reserve(usable * 3);
         for (std::size_t t = 0; t < triangleCount; ++t)
-            if (Usable(triangles + 3 * t, elementCount))
-                whole.insert(whole.end(), triangles + 3 * t, triangles + 3 * t + 3);
+            if (Usable(triangles(t), elementCount))
+                whole.insert(whole.end(), triangles(t), triangles(t) + 3);
     }
     else
     {
@@ -276,7 +287,7 @@ std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCo
             auto piece = std::make_shared<Piece>();
             for (std::size_t i = begin; i < end; ++i)
             {
-                const int* corner = triangles + 3 * static_cast<std::size_t>(order[i]);
+                const int* corner = triangles(order[i]);
                 const unsigned int corners[3] = {static_cast<unsigned int>(corner[0]),
                                                  static_cast<unsigned int>(corner[1]),
                                                  static_cast<unsigned int>(corner[2])};
@@ -324,8 +335,11 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
                                                const std::atomic<bool>* stop,
                                                KV_Executor* executor)
 {
-    return Simplify(positions, elementCount, triangles, triangleCount, targetTriangles, stop,
-                    executor, {});
+    if (triangles == nullptr)
+        return {};
+    // One run of every triangle.
+    return Simplify(positions, elementCount, TriangleRuns{&triangles, 63}, triangleCount,
+                    targetTriangles, stop, executor, {});
 }
 
 std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
@@ -336,11 +350,27 @@ std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,
 {
     std::vector<float> ownPositions = std::move(positions);
     std::vector<int> ownTriangles = std::move(triangles);
-    return Simplify(ownPositions.data(), ownPositions.size() / 3, ownTriangles.data(),
+    const int* run = ownTriangles.data();
+    return Simplify(ownPositions.data(), ownPositions.size() / 3, TriangleRuns{&run, 63},
                     ownTriangles.size() / 3, targetTriangles, stop, executor,
                     [&]
                     {
                         std::vector<float>().swap(ownPositions);
                         std::vector<int>().swap(ownTriangles);
                     });
+}
+
+std::vector<unsigned int> KV_SimplifyTriangleRuns(const float* positions, std::size_t elementCount,
+                                                  const std::vector<const int*>& runs,
+                                                  unsigned int runShift, std::size_t triangleCount,
+                                                  std::size_t targetTriangles,
+                                                  const std::atomic<bool>* stop,
+                                                  KV_Executor* executor)
+{
+    if (runs.empty() || runShift > 63 ||
+        std::find(runs.begin(), runs.end(), nullptr) != runs.end() ||
+        (triangleCount > 0 && ((triangleCount - 1) >> runShift) >= runs.size()))
+        return {};
+    return Simplify(positions, elementCount, TriangleRuns{runs.data(), runShift}, triangleCount,
+                    targetTriangles, stop, executor, {});
 }

@@ -26,6 +26,15 @@ std::vector<unsigned int> KV_SimplifyTriangles(const float* positions, std::size
                                                std::size_t targetTriangles,
                                                const std::atomic<bool>* stop = nullptr,
                                                KV_Executor* executor = nullptr);
+// The same over triangles kept in runs of 2^runShift triangles each (triangle t is the three
+// indices at runs[t >> runShift] + 3 * (t % 2^runShift); 63 for one run): a list shared in
+// pieces. Empty when the runs cannot hold triangleCount triangles.
+std::vector<unsigned int> KV_SimplifyTriangleRuns(const float* positions, std::size_t elementCount,
+                                                  const std::vector<const int*>& runs,
+                                                  unsigned int runShift, std::size_t triangleCount,
+                                                  std::size_t targetTriangles,
+                                                  const std::atomic<bool>* stop = nullptr,
+                                                  KV_Executor* executor = nullptr);
 // The same over arrays it is given: each goes as soon as it is no longer needed, before the
 // last and largest step of the work.
 std::vector<unsigned int> KV_SimplifyTriangles(std::vector<float>&& positions,

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstdint>
 
+static_assert(KV_TriangleCorners::kPieceShift == KV_List<KV_Polygon>::kFlatPieceShift,
+              "a shared run's pieces are the polygon list's");
+
 namespace
 {
 // The holder handed out for a surface without a usable texture.
@@ -142,7 +145,7 @@ void KV_PolySurfaceActor3D::BuildArrays()
     }
 }
 
-void KV_PolySurfaceActor3D::OrderTriangles(const std::vector<int>& triangles,
+void KV_PolySurfaceActor3D::OrderTriangles(const KV_TriangleCorners& triangles,
                                            std::vector<unsigned int>& out) const
 {
     const size_t triangleCount = triangles.size() / 3;
@@ -268,12 +271,12 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     mkColours.clear();
     mkElementSlots.clear();
     mkSlotRepeats.clear();
-    mpkTriangles = std::make_shared<std::vector<int>>();
+    mpkTriangles = std::make_shared<KV_TriangleCorners>();
     munMaterialCount = 0;
     munElementCount = 0;
     mbRepeatsTexture = false;
     mbFlatMade = false;
-    std::vector<int>().swap(mkFlatTriangles);
+    std::vector<int>().swap(mkFlatTriangles.Own());
     std::vector<unsigned int>().swap(mkFlatDrawnCorners);
     std::vector<float>().swap(mkFlatNormals);
     ++munArrayBuilds;
@@ -289,7 +292,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         surfaceNormals = nullptr;
     mbTexturedLayout = IsTextured(surface);
     const FittingAppearance look = Fitting(geometry->Appearance(), surface, mbTexturedLayout);
-    (*mpkTriangles).assign(static_cast<size_t>(polygonCount) * 3, -1);
+    std::vector<int>& own = mpkTriangles->Own();
 
     // Homes: element h is vertex h (untextured) or texture coordinate h (textured), with
     // the position of the vertex the coordinate is drawn at: the last corner's to use it, as
@@ -302,7 +305,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     unsigned int homeCount = vertexCount;
     unsigned int drawn = polygonCount;
     bool shared = false;
-    const bool plain = look.cornerNormals == nullptr && look.materials == nullptr;
+    bool everyInside = true;
     if (mbTexturedLayout)
     {
         coordinates = surface.mpTextureCoordinates;
@@ -311,6 +314,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         drawn = std::min(polygonCount, texturePolygons->Count());
         geometry->TakeTextureCoordinateVerticesCurrent();
         owner.assign(homeCount, kUnclaimed);
+        everyInside = drawn == polygonCount;
         for (unsigned int p = 0; p < drawn; ++p)
         {
             const KV_PolygonView& polygon = (*surface.mpPolygons)[p];
@@ -326,11 +330,35 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
                 shared |= owner[t] != kUnclaimed && owner[t] != v;
                 owner[t] = v;
             }
-            // Each corner its coordinate's element, unless the pass below sorts them out.
+            everyInside = everyInside && inside;
+        }
+    }
+    // A surface file's triangles are its texture polygons as they are: their flat run is
+    // shared rather than copied. Otherwise each corner its coordinate's element, unless the
+    // pass below sorts them out.
+    const bool plain = look.cornerNormals == nullptr && look.materials == nullptr;
+    const bool asTexturePolygons = mbTexturedLayout && plain && !shared && everyInside &&
+                                   texturePolygons->FlatCornerCount() == 3 &&
+                                   homeCount <= static_cast<unsigned int>(INT32_MAX);
+    if (asTexturePolygons)
+    {
+        mpkTriangles->Share(texturePolygons->SharedPieces(), polygonCount);
+    }
+    else
+    {
+        own.assign(static_cast<size_t>(polygonCount) * 3, -1);
+        for (unsigned int p = 0; mbTexturedLayout && p < drawn; ++p)
+        {
+            const KV_PolygonView& polygon = (*surface.mpPolygons)[p];
+            const KV_PolygonView& texturePolygon = (*texturePolygons)[p];
+            if (std::min(polygon.Count(), texturePolygon.Count()) < 3)
+                continue;
+            bool inside = true;
+            for (unsigned int k = 0; k < 3; ++k)
+                inside = inside && polygon[k] < vertexCount && texturePolygon[k] < homeCount;
             if (inside)
                 for (unsigned int k = 0; k < 3; ++k)
-                    (*mpkTriangles)[3 * static_cast<size_t>(p) + k] =
-                        static_cast<int>(texturePolygon[k]);
+                    own[3 * static_cast<size_t>(p) + k] = static_cast<int>(texturePolygon[k]);
         }
     }
 
@@ -373,7 +401,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         std::uint32_t slot = 0;
         if (look.materials != nullptr)
             slot = look.materials[p] == kNoMaterial ? look.materialCount : look.materials[p];
-        int* out = &(*mpkTriangles)[3 * static_cast<size_t>(p)];
+        int* out = &own[3 * static_cast<size_t>(p)];
         if (plain)
         {
             for (int k = 0; k < 3; ++k)
@@ -476,7 +504,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             if (look.materials != nullptr)
                 mkElementSlots[element] = stray.slot;
         }
-        (*mpkTriangles)[stray.corner] = static_cast<int>(element);
+        own[stray.corner] = static_cast<int>(element);
     }
 
     // Each material's picture repeats when its own coordinates leave the unit square.
@@ -505,16 +533,17 @@ void KV_PolySurfaceActor3D::BuildFlatLayout()
         return;
     mbFlatMade = true;
     const size_t elementCount = munElementCount;
-    mkFlatTriangles = (*mpkTriangles);
+    std::vector<int>& flatTriangles = mkFlatTriangles.Own();
+    flatTriangles = mpkTriangles->ToVector();
     mkFlatNormals = mkNormals;
     // Each triangle's last corner becomes an element only it uses as its last: one of its
     // own corners when that is still free (the triangle turned so that it comes last, which
     // keeps the winding), else a copy of its last corner made for it.
     std::vector<char> taken(elementCount, 0);
-    const size_t triangleCount = mkFlatTriangles.size() / 3;
+    const size_t triangleCount = flatTriangles.size() / 3;
     for (size_t t = 0; t < triangleCount; ++t)
     {
-        int* c = &mkFlatTriangles[3 * t];
+        int* c = &flatTriangles[3 * t];
         if (c[0] < 0)
             continue;
         const float* a = &(*mpkPositions)[3 * static_cast<size_t>(c[0])];
@@ -640,7 +669,7 @@ bool KV_PolySurfaceActor3D::RepeatsTexture(std::uint32_t material) const
     return material < mkSlotRepeats.size() && mkSlotRepeats[material] != 0;
 }
 
-const std::vector<int>& KV_PolySurfaceActor3D::DrawnTriangles() const
+const KV_TriangleCorners& KV_PolySurfaceActor3D::DrawnTriangles() const
 {
     return mbDrawingFlat && mbFlatMade ? mkFlatTriangles : (*mpkTriangles);
 }
@@ -734,7 +763,7 @@ void KV_PolySurfaceActor3D::ApplyPendingUpdates()
 
 void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int primitive) const
 {
-    const int* corners = &DrawnTriangles()[3 * static_cast<size_t>(polygon)];
+    const int* corners = DrawnTriangles().Triangle(polygon);
     glBegin(primitive);
     glArrayElement(corners[0]);
     glArrayElement(corners[1]);
@@ -754,9 +783,7 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
 {
     const bool flat = mbDrawingFlat && mbFlatMade;
     const std::vector<unsigned int>& drawn = flat ? mkFlatDrawnCorners : mkDrawnCorners;
-    const std::vector<int>& triangles = flat ? mkFlatTriangles : (*mpkTriangles);
-    const unsigned int* corners =
-        drawn.empty() ? reinterpret_cast<const unsigned int*>(triangles.data()) : drawn.data();
+    const KV_TriangleCorners& triangles = flat ? mkFlatTriangles : (*mpkTriangles);
     const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
     if (count == 0 || first + count > cornerCount)
         return;
@@ -770,20 +797,36 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
             mkEdgeCorners.resize(2 * cornerCount);
             for (size_t t = 0; t < cornerCount; t += 3)
             {
+                unsigned int corner[3];
+                for (size_t k = 0; k < 3; ++k)
+                    corner[k] = drawn.empty() ? static_cast<unsigned int>(triangles[t + k])
+                                              : drawn[t + k];
                 unsigned int* edge = &mkEdgeCorners[2 * t];
-                edge[0] = corners[t];
-                edge[1] = corners[t + 1];
-                edge[2] = corners[t + 1];
-                edge[3] = corners[t + 2];
-                edge[4] = corners[t + 2];
-                edge[5] = corners[t];
+                edge[0] = corner[0];
+                edge[1] = corner[1];
+                edge[2] = corner[1];
+                edge[3] = corner[2];
+                edge[4] = corner[2];
+                edge[5] = corner[0];
             }
         }
         glDrawElements(GL_LINES, static_cast<GLsizei>(2 * count), GL_UNSIGNED_INT,
                        mkEdgeCorners.data() + 2 * first);
         return;
     }
-    glDrawElements(primitive, static_cast<GLsizei>(count), GL_UNSIGNED_INT, corners + first);
+    if (!drawn.empty())
+    {
+        glDrawElements(primitive, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
+                       drawn.data() + first);
+        return;
+    }
+    // The triangles themselves, one call per stretch in memory (the pieces of a shared run).
+    triangles.ForEachRun(first, count,
+                         [primitive](const unsigned int* corners, std::size_t n)
+                         {
+                             glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT,
+                                            corners);
+                         });
 }
 
 void KV_PolySurfaceActor3D::DrawPolygons(const KV_PolygonIndexList& polygons,
@@ -808,7 +851,7 @@ void KV_PolySurfaceActor3D::DrawPolygons(const KV_PolygonIndexList& polygons,
             return;
         }
     }
-    const std::vector<int>& triangles = DrawnTriangles();
+    const KV_TriangleCorners& triangles = DrawnTriangles();
     const size_t triangleCount = triangles.size() / 3;
     const unsigned int count = polygons.Count();
     auto drawOne = [&](unsigned int k)

@@ -11,7 +11,8 @@
 // stand for (a coordinate shared by corners at different vertices, as other programs' files
 // do; a vertex or coordinate with several of the file's normals; a coordinate used by two
 // pictures) get further elements after those. A surface file, whose coordinates each belong
-// to one vertex, needs none: its arrays are exactly the one-per-coordinate layout.
+// to one vertex, needs none: its arrays are exactly the one-per-coordinate layout, and its
+// triangle list is the texture polygons' own flat run, shared rather than copied.
 //
 // What the geometry's Appearance() adds, where it fits the surface: each textured material
 // drawn with its own texture object (the one covering most polygons with the main one),
@@ -34,6 +35,7 @@
 
 #include "image/KV_MultiImage.h"
 #include "render/KV_TexturedActor3D.h"
+#include "render/KV_TriangleCorners.h"
 
 #include <cstdint>
 #include <functional>
@@ -98,11 +100,11 @@ public:
     const std::vector<float>& Normals() const { return mkNormals; }
     const std::vector<float>& TextureCoordinates() const { return mkTextureCoordinates; }
     const std::vector<std::uint8_t>& Colours() const { return mkColours; }
-    const std::vector<int>& Triangles() const { return *mpkTriangles; }
+    const KV_TriangleCorners& Triangles() const { return *mpkTriangles; }
     // The same lists, shared with a reader on another thread (the coarse copy in the making):
     // the actor never changes a list it shares, but makes a new one.
     std::shared_ptr<const std::vector<float>> SharedPositions() const { return mpkPositions; }
-    std::shared_ptr<const std::vector<int>> SharedTriangles() const { return mpkTriangles; }
+    std::shared_ptr<const KV_TriangleCorners> SharedTriangles() const { return mpkTriangles; }
     bool HasTexturedLayout() const { return mbTexturedLayout; }
     // How many elements the smooth layout has (the flat layout's come after them).
     std::size_t ElementCount() const { return munElementCount; }
@@ -136,7 +138,7 @@ private:
     void BuildArrays();
     void BuildVertexArrays();
     // The drawable triangles of triangles, ordered by material (stable), three corners each.
-    void OrderTriangles(const std::vector<int>& triangles, std::vector<unsigned int>& out) const;
+    void OrderTriangles(const KV_TriangleCorners& triangles, std::vector<unsigned int>& out) const;
     // Makes the flat layout when it is not made yet for the current arrays.
     void BuildFlatLayout();
     // Uploads the pictures of the appearance's materials other than the main one.
@@ -165,14 +167,14 @@ private:
     void EndPlainState();
     bool RepeatsTexture(std::uint32_t material) const;
     // The triangle list the current shading draws from (per polygon).
-    const std::vector<int>& DrawnTriangles() const;
+    const KV_TriangleCorners& DrawnTriangles() const;
     void DrawBoundingBox() const;
     void DrawBoundaries() const;
 
     KV_Executor* mpExecutor = nullptr;
     std::shared_ptr<std::vector<float>> mpkPositions = std::make_shared<std::vector<float>>();
     std::vector<float> mkNormals;
-    std::shared_ptr<std::vector<int>> mpkTriangles = std::make_shared<std::vector<int>>();
+    std::shared_ptr<KV_TriangleCorners> mpkTriangles = std::make_shared<KV_TriangleCorners>();
     std::vector<float> mkTextureCoordinates;
     std::vector<std::uint8_t> mkColours;
     // Each element's material slot (material index; the material count for none), only
@@ -194,7 +196,7 @@ private:
     // normal per element (the plane's at each triangle's last corner).
     bool mbFlatMade = false;
     bool mbDrawingFlat = false;
-    std::vector<int> mkFlatTriangles;
+    KV_TriangleCorners mkFlatTriangles;
     std::vector<unsigned int> mkFlatDrawnCorners;
     std::vector<float> mkFlatNormals;
     // Per material: 0 no picture, 1 the main texture, 2 its own texture object

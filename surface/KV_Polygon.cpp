@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 
 void KV_AssignCorners(KV_Polygon& polygon, const unsigned int* corners, unsigned int count)
@@ -73,7 +74,48 @@ void KV_List<KV_Polygon>::AddPiece()
         std::calloc(static_cast<std::size_t>(kFlatPiece) * munCorners, sizeof(unsigned int));
     if (piece == nullptr)
         throw KV_ListAllocError();
-    mkPieces.emplace_back(static_cast<unsigned int*>(piece));
+    try
+    {
+        mkPieces.emplace_back(static_cast<unsigned int*>(piece), FreePiece());
+    }
+    catch (...)
+    {
+        std::free(piece);
+        throw KV_ListAllocError();
+    }
+}
+
+std::vector<std::shared_ptr<const unsigned int[]>> KV_List<KV_Polygon>::SharedPieces() const
+{
+    if (!mbFlat)
+        return {};
+    mbShared = true;
+    return std::vector<std::shared_ptr<const unsigned int[]>>(mkPieces.begin(), mkPieces.end());
+}
+
+void KV_List<KV_Polygon>::OwnPiece(std::size_t piece)
+{
+    std::shared_ptr<unsigned int[]>& held = mkPieces[piece];
+    if (held.use_count() == 1)
+    {
+        // The other holders' reads (on their threads) are over once they let go.
+        std::atomic_thread_fence(std::memory_order_acquire);
+        return;
+    }
+    const std::size_t size = static_cast<std::size_t>(kFlatPiece) * munCorners;
+    void* copy = std::malloc(size * sizeof(unsigned int));
+    if (copy == nullptr)
+        throw KV_ListAllocError();
+    std::memcpy(copy, held.get(), size * sizeof(unsigned int));
+    try
+    {
+        held = std::shared_ptr<unsigned int[]>(static_cast<unsigned int*>(copy), FreePiece());
+    }
+    catch (...)
+    {
+        std::free(copy);
+        throw KV_ListAllocError();
+    }
 }
 
 void KV_List<KV_Polygon>::GrowFlat()
@@ -98,9 +140,19 @@ void KV_List<KV_Polygon>::Append(const KV_PolygonView& polygon)
         munCorners = k;
         if (munCount == munMade)
             GrowFlat();
-        // Pieces never move: a polygon of this list appended to it is still where it was.
-        unsigned int* corners = FlatCorners(munCount);
-        for (unsigned int j = 0; j < k; ++j) corners[j] = polygon[j];
+        // Pieces never move: a polygon of this list appended to it is still where it was
+        // (unless its piece was shared and is copied now: the copy is read then).
+        if (mbShared)
+        {
+            const KV_Polygon copy = CopyOf(polygon);
+            unsigned int* corners = WritableCorners(munCount);
+            for (unsigned int j = 0; j < k; ++j) corners[j] = copy[j];
+        }
+        else
+        {
+            unsigned int* corners = FlatCorners(munCount);
+            for (unsigned int j = 0; j < k; ++j) corners[j] = polygon[j];
+        }
         ++munCount;
         return;
     }
@@ -158,7 +210,8 @@ void KV_List<KV_Polygon>::Clear()
 
 void KV_List<KV_Polygon>::DropRun(bool flat)
 {
-    std::vector<std::unique_ptr<unsigned int[], FreePiece>>().swap(mkPieces);
+    std::vector<std::shared_ptr<unsigned int[]>>().swap(mkPieces);
+    mbShared = false;
     mbFlat = flat;
     munCorners = 0;
     munCount = 0;
@@ -188,6 +241,13 @@ KV_PolygonRef& KV_PolygonRef::Assign(KV_PolygonView polygon)
     if (mpList->mbFlat && polygon.Count() == mpList->munCorners)
     {
         // Another polygon of the run never overlaps this one; the same one copies onto itself.
+        if (mpList->mbShared)
+        {
+            const KV_Polygon copy = CopyOf(polygon);
+            unsigned int* corners = mpList->WritableCorners(munIndex);
+            for (unsigned int j = 0; j < copy.Count(); ++j) corners[j] = copy[j];
+            return *this;
+        }
         unsigned int* corners = mpList->FlatCorners(munIndex);
         for (unsigned int j = 0; j < polygon.Count(); ++j) corners[j] = polygon[j];
         return *this;

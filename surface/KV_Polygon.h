@@ -8,6 +8,10 @@
 // object. The run is made of pieces of kFlatPiece polygons that never move, so no polygon is
 // split and nothing moves as the list grows.
 //
+// The run's pieces can be shared with a reader that keeps them (the drawing's triangle list,
+// a thread making a coarse copy): the list never writes into a piece it has shared, but
+// copies the piece first, so the reader goes on seeing the corners as they were when shared.
+//
 // Polygons are reached through handles: KV_PolygonView to read, KV_PolygonRef to change.
 // Writing corners in place keeps the list flat. Any other change turns the list, once, into
 // the block list of KV_Polygon it stands for: a polygon of another size, a polygon grown or
@@ -119,6 +123,10 @@ public:
     // for an empty list that has not held a polygon yet).
     bool IsFlat() const { return mbFlat; }
     unsigned int FlatCornerCount() const { return mbFlat ? munCorners : 0; }
+    // The run's pieces as they are now, each of kFlatPiece polygons of FlatCornerCount()
+    // corners (the last one's polygons past Count() are not to be read); empty for a list of
+    // list objects. The list copies a shared piece before it writes into it.
+    std::vector<std::shared_ptr<const unsigned int[]>> SharedPieces() const;
     // The polygon as a list object: a flat list turns into list objects first.
     KV_Polygon& Editable(unsigned int i)
     {
@@ -135,6 +143,15 @@ private:
         return mkPieces[i >> kFlatPieceShift].get() +
                static_cast<std::size_t>(i & (kFlatPiece - 1)) * munCorners;
     }
+    // FlatCorners for writing: a piece that was shared and is still held elsewhere is
+    // copied first.
+    unsigned int* WritableCorners(unsigned int i)
+    {
+        if (mbShared)
+            OwnPiece(i >> kFlatPieceShift);
+        return FlatCorners(i);
+    }
+    void OwnPiece(std::size_t piece);
     // SetCount (tight: SetCountTight) for either form.
     void Resize(unsigned int n, bool tight);
     // One more piece of zero corners at the end of the run.
@@ -152,8 +169,10 @@ private:
     };
 
     KV_BlockList<KV_Polygon> mkBlocks;
-    std::vector<std::unique_ptr<unsigned int[], FreePiece>> mkPieces;
+    std::vector<std::shared_ptr<unsigned int[]>> mkPieces;
     bool mbFlat = true;
+    // Some piece has been handed out by SharedPieces (it may still be held elsewhere).
+    mutable bool mbShared = false;
     // Corners per polygon of the run, polygons visible, and polygons the run has held (slots
     // that a later SetCount shows again).
     unsigned int munCorners = 0;
@@ -185,7 +204,7 @@ inline unsigned int KV_PolygonRef::Count() const
 inline unsigned int& KV_PolygonRef::operator[](unsigned int j) const
 {
     if (mpList->mbFlat)
-        return mpList->FlatCorners(munIndex)[j];
+        return mpList->WritableCorners(munIndex)[j];
     return mpList->mkBlocks[munIndex][j];
 }
 

@@ -25,7 +25,7 @@ KV_CoarseCopy::~KV_CoarseCopy()
 
 unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
                                    std::shared_ptr<const std::vector<float>> positions,
-                                   std::shared_ptr<const std::vector<int>> triangles,
+                                   std::shared_ptr<const KV_TriangleCorners> triangles,
                                    std::size_t target, Deliver deliver)
 {
     Abandon();
@@ -45,9 +45,10 @@ unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
                 std::vector<unsigned int> coarse;
                 // Let go of before it began (or queued when the executor ends): nothing to do.
                 if (!job->mbStop)
-                    coarse = KV_SimplifyTriangles(positions->data(), positions->size() / 3,
-                                                  triangles->data(), triangles->size() / 3,
-                                                  target, &job->mbStop, executor);
+                    coarse = KV_SimplifyTriangleRuns(
+                        positions->data(), positions->size() / 3, triangles->Runs(),
+                        triangles->RunShift(), triangles->size() / 3, target, &job->mbStop,
+                        executor);
                 // The lists are the actor's: let go of them before handing the copy over.
                 positions.reset();
                 triangles.reset();

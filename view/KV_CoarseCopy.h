@@ -5,6 +5,8 @@
 // next look at its stop flag, and what it shares with its maker stays alive with the work,
 // so the maker may be gone by then.
 
+#include "render/KV_TriangleCorners.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -34,7 +36,7 @@ public:
     // threads (the surface is then drawn in full while it moves), no lists, or a queue that
     // cannot take it.
     unsigned long Begin(KV_Executor* executor, std::shared_ptr<const std::vector<float>> positions,
-                        std::shared_ptr<const std::vector<int>> triangles, std::size_t target,
+                        std::shared_ptr<const KV_TriangleCorners> triangles, std::size_t target,
                         Deliver deliver);
     // Lets go of the copy in the making, if any, without waiting for it.
     void Abandon();

@@ -15,7 +15,10 @@
 #include <cmath>
 #include <set>
 #include <sstream>
+#include <iterator>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -667,7 +670,7 @@ TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
         const std::vector<float> positions = actor->Positions();
         const std::vector<float> normals = actor->Normals();
         const std::vector<float> coordinates = actor->TextureCoordinates();
-        const std::vector<int> triangles = actor->Triangles();
+        const std::vector<int> triangles = actor->Triangles().ToVector();
         const KV_Image<KV_RGB8> beside = Picture();
 
         const unsigned int builds = actor->ArrayBuildCount();
@@ -677,7 +680,7 @@ TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
         EXPECT_TRUE(positions == actor->Positions());
         EXPECT_TRUE(normals == actor->Normals());
         EXPECT_TRUE(coordinates == actor->TextureCoordinates());
-        EXPECT_TRUE(triangles == actor->Triangles());
+        EXPECT_TRUE(triangles == actor->Triangles().ToVector());
         EXPECT_GT(Coverage(rebuilt), 600);
         int differing = 0;
         for (int r = 0; r < kSize; ++r)
@@ -685,4 +688,54 @@ TEST_F(SceneTest, ArraysBuiltBesideTheUploadMatchARebuild)
         EXPECT_EQ(0, differing);
         mkRenderer.RemoveActor(mkGeometry.munID);
     }
+}
+
+// A surface file's triangles are its texture polygons' run, shared, not copied: drawn in
+// every mode exactly as the same surface with a copy of its own, and kept as they were when
+// the surface is written afterwards (until the arrays are built again).
+TEST_F(SceneTest, SharedTexturePolygonRunDrawsAsACopyDoes)
+{
+    const KV_PolySurface shared = TexturedSeamGrid(100, 90);  // 18,000 triangles: two pieces
+    KV_PolySurface copied = shared;
+    copied.mpTexturePolygons->Editable(0);  // list objects: the actor copies the corners
+    struct Mode
+    {
+        const char* name;
+        bool smooth, wireframe;
+    };
+    const Mode modes[] = {{"smooth", true, false}, {"flat", false, false}, {"wireframe", true, true}};
+    std::vector<KV_Image<KV_RGB8>> pictures[2];
+    for (int variant = 0; variant < 2; ++variant)
+    {
+        KV_PolySurfaceActor3D* actor = Show(variant == 0 ? shared : copied);
+        EXPECT_EQ(variant == 0, actor->Triangles().IsShared());
+        for (const Mode& mode : modes)
+        {
+            actor->SetDisplayedSmooth(mode.smooth);
+            actor->SetDisplayedWireframe(mode.wireframe);
+            pictures[variant].push_back(Picture(mode.name));
+        }
+        mkRenderer.RemoveActor(mkGeometry.munID);
+    }
+    for (std::size_t m = 0; m < std::size(modes); ++m)
+    {
+        const KV_Image<KV_RGB8>& a = pictures[0][m];
+        const KV_Image<KV_RGB8>& b = pictures[1][m];
+        int lit = 0, differ = 0;
+        for (int r = 0; r < a.Rows(); ++r)
+            for (int c = 0; c < a.Cols(); ++c)
+            {
+                lit += a(r, c).red + a(r, c).green + a(r, c).blue > 0;
+                differ += !(a(r, c) == b(r, c));
+            }
+        EXPECT_GT(lit, kSize * kSize / 8) << modes[m].name;
+        EXPECT_EQ(0, differ) << modes[m].name;
+    }
+
+    KV_PolySurfaceActor3D* actor = Show(shared);
+    const std::vector<int> before = actor->Triangles().ToVector();
+    KV_List<KV_Polygon>& texturePolygons = *mkGeometry.GetSurface().mpTexturePolygons;
+    texturePolygons[17000][1] = 0;
+    EXPECT_EQ(0u, std::as_const(texturePolygons)[17000][1]);
+    EXPECT_EQ(before, actor->Triangles().ToVector());
 }

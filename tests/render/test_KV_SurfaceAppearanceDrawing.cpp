@@ -208,7 +208,7 @@ TEST_F(AppearanceTest, EveryCornerDrawsItsOwnPositionAndCoordinate)
         KV_PolySurfaceActor3D* actor = Show(s);
         const std::vector<float>& positions = actor->Positions();
         const std::vector<float>& coordinates = actor->TextureCoordinates();
-        const std::vector<int>& triangles = actor->Triangles();
+        const std::vector<int> triangles = actor->Triangles().ToVector();
         ASSERT_TRUE(actor->HasTexturedLayout());
         ASSERT_EQ(3 * s.PolygonCount(), triangles.size());
         const unsigned int count = s.mpTextureCoordinates->Count();
@@ -306,7 +306,8 @@ TEST_F(AppearanceTest, EachMaterialShowsItsOwnPicture)
     mkRenderer.Render();
     check(ReadFront());
 
-    std::vector<unsigned int> all(actor->Triangles().begin(), actor->Triangles().end());
+    const std::vector<int> listed = actor->Triangles().ToVector();
+    std::vector<unsigned int> all(listed.begin(), listed.end());
     actor->SetCoarseTriangles(all, actor->ArrayBuildCount());
     actor->SetDrawCoarse(true);
     ASSERT_TRUE(actor->HasCoarseTriangles());

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace
@@ -28,6 +29,16 @@ void ExpectSame(const KV_List<KV_Polygon>& list, const Reference& reference, int
         ASSERT_EQ(polygon.Count(), reference[i].Count()) << "step " << step << " polygon " << i;
         for (unsigned int j = 0; j < polygon.Count(); ++j)
             ASSERT_EQ(polygon[j], reference[i][j]) << "step " << step << " polygon " << i;
+    }
+}
+
+void ExpectSameList(const KV_List<KV_Polygon>& list, const KV_List<KV_Polygon>& expected)
+{
+    ASSERT_EQ(list.Count(), expected.Count());
+    for (unsigned int i = 0; i < list.Count(); ++i)
+    {
+        ASSERT_EQ(list[i].Count(), expected[i].Count()) << i;
+        for (unsigned int j = 0; j < list[i].Count(); ++j) ASSERT_EQ(list[i][j], expected[i][j]) << i;
     }
 }
 
@@ -206,5 +217,72 @@ TEST(PolygonList, SizedFlatAndFilledInPlace)
             for (unsigned int j = 0; j < c.corners; ++j) ASSERT_EQ(list[i][j], i + j);
         }
         EXPECT_EQ(list.Editable(0).BlockSize(), 4u);
+    }
+}
+
+// Pieces handed out keep the corners they had, whatever the list does next; the list itself
+// shows each change, as if nothing had been shared.
+TEST(PolygonList, SharedPiecesKeepTheirCorners)
+{
+    using Step = void (*)(KV_List<KV_Polygon>&);
+    struct Case
+    {
+        const char* name;
+        Step step;
+        bool copiesAPiece;  // the step writes into a shared piece
+    };
+    const unsigned int n = KV_List<KV_Polygon>::kFlatPiece + 7;
+    const Case cases[] = {
+        {"corner written through a handle", [](KV_List<KV_Polygon>& l) { l[5][1] = 99; }, true},
+        {"polygon assigned in place",
+         [](KV_List<KV_Polygon>& l) { l[n - 1] = Make({7, 8, 9}); }, true},
+        {"polygon of the list assigned to another", [](KV_List<KV_Polygon>& l) { l[3] = l[n - 2]; },
+         true},
+        {"shrunk and appended over kept slots",
+         [](KV_List<KV_Polygon>& l)
+         {
+             l.SetCount(2);
+             l.Append(Make({4, 4, 4}));
+         },
+         true},
+        {"own polygon appended", [](KV_List<KV_Polygon>& l) { l.Append(l[0]); }, true},
+        {"polygon grown", [](KV_List<KV_Polygon>& l) { l[1].Append(5); }, false},
+        {"cleared", [](KV_List<KV_Polygon>& l) { l.Clear(); }, false},
+        {"read", [](KV_List<KV_Polygon>& l) { ASSERT_EQ(std::as_const(l)[3][1], 4u); }, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_List<KV_Polygon> list(1024);
+        Reference reference(1024);
+        for (unsigned int i = 0; i < n; ++i)
+        {
+            const KV_Polygon polygon = Make({i, i + 1, i + 2});
+            list.Append(polygon);
+            reference.Append(polygon);
+        }
+        const auto pieces = list.SharedPieces();
+        ASSERT_EQ(pieces.size(), 2u);
+        const unsigned int* before[2] = {pieces[0].get(), pieces[1].get()};
+        c.step(list);
+        KV_List<KV_Polygon> expected(1024);
+        for (unsigned int i = 0; i < reference.Count(); ++i) expected.Append(reference[i]);
+        c.step(expected);
+        ExpectSameList(list, expected);
+        for (unsigned int i = 0; i < n; ++i)
+        {
+            const unsigned int* corners =
+                pieces[i / KV_List<KV_Polygon>::kFlatPiece].get() +
+                3 * static_cast<std::size_t>(i % KV_List<KV_Polygon>::kFlatPiece);
+            ASSERT_EQ(corners[0], i);
+            ASSERT_EQ(corners[2], i + 2);
+        }
+        // Shared pieces still in the list are the very ones handed out, unless written.
+        if (list.IsFlat() && list.Count() > 2)
+        {
+            const auto now = list.SharedPieces();
+            EXPECT_EQ(c.copiesAPiece, now[0].get() != before[0] || now[1].get() != before[1]);
+            EXPECT_TRUE(now[0].get() == before[0] || now[1].get() == before[1]);
+        }
     }
 }

@@ -69,10 +69,15 @@ struct Outcome
         changed.notify_all();
     }
 };
-template <typename T>
-std::shared_ptr<const std::vector<T>> Shared(const std::vector<T>& list)
+std::shared_ptr<const std::vector<float>> Shared(const std::vector<float>& list)
 {
-    return std::make_shared<const std::vector<T>>(list);
+    return std::make_shared<const std::vector<float>>(list);
+}
+std::shared_ptr<const KV_TriangleCorners> Shared(const std::vector<int>& list)
+{
+    auto corners = std::make_shared<KV_TriangleCorners>();
+    corners->Own() = list;
+    return corners;
 }
 }  // namespace
 
