@@ -89,7 +89,7 @@ std::vector<std::shared_ptr<const unsigned int[]>> KV_List<KV_Polygon>::SharedPi
 {
     if (!mbFlat)
         return {};
-    mbShared = true;
+    mbShared.store(true, std::memory_order_relaxed);
     return std::vector<std::shared_ptr<const unsigned int[]>>(mkPieces.begin(), mkPieces.end());
 }
 
@@ -142,7 +142,7 @@ void KV_List<KV_Polygon>::Append(const KV_PolygonView& polygon)
             GrowFlat();
         // Pieces never move: a polygon of this list appended to it is still where it was
         // (unless its piece was shared and is copied now: the copy is read then).
-        if (mbShared)
+        if (mbShared.load(std::memory_order_relaxed))
         {
             const KV_Polygon copy = CopyOf(polygon);
             unsigned int* corners = WritableCorners(munCount);
@@ -211,7 +211,7 @@ void KV_List<KV_Polygon>::Clear()
 void KV_List<KV_Polygon>::DropRun(bool flat)
 {
     std::vector<std::shared_ptr<unsigned int[]>>().swap(mkPieces);
-    mbShared = false;
+    mbShared.store(false, std::memory_order_relaxed);
     mbFlat = flat;
     munCorners = 0;
     munCount = 0;
@@ -241,7 +241,7 @@ KV_PolygonRef& KV_PolygonRef::Assign(KV_PolygonView polygon)
     if (mpList->mbFlat && polygon.Count() == mpList->munCorners)
     {
         // Another polygon of the run never overlaps this one; the same one copies onto itself.
-        if (mpList->mbShared)
+        if (mpList->mbShared.load(std::memory_order_relaxed))
         {
             const KV_Polygon copy = CopyOf(polygon);
             unsigned int* corners = mpList->WritableCorners(munIndex);

@@ -21,6 +21,7 @@
 
 #include "foundation/KV_List.h"
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -147,7 +148,7 @@ private:
     // copied first.
     unsigned int* WritableCorners(unsigned int i)
     {
-        if (mbShared)
+        if (mbShared.load(std::memory_order_relaxed))
             OwnPiece(i >> kFlatPieceShift);
         return FlatCorners(i);
     }
@@ -171,8 +172,9 @@ private:
     KV_BlockList<KV_Polygon> mkBlocks;
     std::vector<std::shared_ptr<unsigned int[]>> mkPieces;
     bool mbFlat = true;
-    // Some piece has been handed out by SharedPieces (it may still be held elsewhere).
-    mutable bool mbShared = false;
+    // Some piece has been handed out by SharedPieces (it may still be held elsewhere). Set
+    // where the drawing's arrays are built, on whichever thread that is.
+    mutable std::atomic<bool> mbShared{false};
     // Corners per polygon of the run, polygons visible, and polygons the run has held (slots
     // that a later SetCount shows again).
     unsigned int munCorners = 0;
