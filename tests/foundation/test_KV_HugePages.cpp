@@ -8,10 +8,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
-
-#include <malloc.h>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -83,43 +79,3 @@ TEST(HugePages, RestartCarriesTheSettingAndKeepsTheArguments)
     std::remove(out.c_str());
 }
 }  // namespace
-
-// Threads that allocate at the same time all take the one arena: the allocator's own report
-// lists a single heap.
-TEST(HugePages, OneArenaServesEveryThread)
-{
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer's allocator is its own";
-#else
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-    {
-        KV_UseOneAllocatorArena();
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 8; ++t)
-            threads.emplace_back(
-                []
-                {
-                    for (int i = 0; i < 20000; ++i)
-                    {
-                        void* volatile p = std::malloc(static_cast<std::size_t>(64 + i % 4096));
-                        std::free(p);
-                    }
-                });
-        for (std::thread& thread : threads) thread.join();
-        char* text = nullptr;
-        std::size_t size = 0;
-        std::FILE* report = open_memstream(&text, &size);
-        malloc_info(0, report);
-        std::fclose(report);
-        int heaps = 0;
-        for (const char* at = text; (at = std::strstr(at, "<heap nr=")) != nullptr; ++at) ++heaps;
-        _exit(heaps);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(1, WEXITSTATUS(status));
-#endif
-}

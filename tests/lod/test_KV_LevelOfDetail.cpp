@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -157,40 +158,31 @@ TEST(LevelOfDetail, CoarseTargetIsWhatTheFullSurfaceDrawsInAFiftiethOfASecond)
         EXPECT_EQ(KV_CoarseTriangleTarget(c.triangles, c.seconds), c.target) << c.seconds;
 }
 
-// A list kept in runs (the pieces of a shared triangle list) gives the very list the same
-// triangles give in one array; runs that cannot hold the count give nothing.
+// A list kept in runs (a shared triangle list's pieces) gives the list one array gives; runs
+// that cannot hold the count give nothing.
 TEST(LevelOfDetail, TrianglesInRunsAsInOneList)
 {
     const SeamGrid g = MakeSeamGrid(400);  // 320,000 triangles: simplified in pieces
     const std::size_t elements = g.rightChart.size(), count = g.triangles.size() / 3;
     KV_Executor executor(2);
-    const std::vector<unsigned int> whole =
-        KV_SimplifyTriangles(g.positions.data(), elements, g.triangles.data(), count, 5000,
-                             nullptr, &executor);
+    const std::vector<unsigned int> whole = KV_SimplifyTriangles(
+        g.positions.data(), elements, g.triangles.data(), count, 5000, nullptr, &executor);
     ASSERT_FALSE(whole.empty());
-    struct Case
+    // shift, runs dropped from the end, whether the list comes out the same
+    for (const auto& [shift, dropped, same] :
+         {std::tuple{14u, 0u, true}, {10u, 0u, true}, {63u, 0u, true}, {14u, 1u, false}})
     {
-        unsigned int shift;
-        std::size_t runsLeftOut;  // runs dropped from the end
-        bool same;
-    };
-    for (const Case& c : {Case{14, 0, true}, Case{10, 0, true}, Case{63, 0, true},
-                          Case{14, 1, false}, Case{64, 0, false}})
-    {
-        SCOPED_TRACE(c.shift);
         // Each run a copy of its own, so that nothing reads on from one run into the next.
+        const std::size_t per = shift == 63 ? count : std::size_t(1) << shift;
         std::vector<std::vector<int>> copies;
-        const std::size_t per = c.shift >= 63 ? count : std::size_t(1) << c.shift;
+        std::vector<const int*> runs;
         for (std::size_t t = 0; t < count; t += per)
             copies.emplace_back(g.triangles.begin() + 3 * t,
                                 g.triangles.begin() + 3 * std::min(count, t + per));
-        std::vector<const int*> runs;
-        for (std::size_t r = 0; r + c.runsLeftOut < copies.size(); ++r) runs.push_back(copies[r].data());
-        const std::vector<unsigned int> coarse = KV_SimplifyTriangleRuns(
-            g.positions.data(), elements, runs, c.shift, count, 5000, nullptr, &executor);
-        if (c.same)
-            EXPECT_EQ(coarse, whole);
-        else
-            EXPECT_TRUE(coarse.empty());
+        for (std::size_t r = 0; r + dropped < copies.size(); ++r) runs.push_back(copies[r].data());
+        EXPECT_EQ(same ? whole : std::vector<unsigned int>(),
+                  KV_SimplifyTriangleRuns(g.positions.data(), elements, runs, shift, count, 5000,
+                                          nullptr, &executor))
+            << shift;
     }
 }

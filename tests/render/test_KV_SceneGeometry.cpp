@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <sstream>
@@ -150,52 +149,40 @@ TEST(PolySurfaceGeometry3D, SetSurfaceSplitsPolygonsAndNotifiesTwice)
     EXPECT_EQ(0u, empty.UnselectedPolyIndices().Count());
 }
 
-// Every selection splits the polygons into two increasing lists that together hold each
-// polygon once; a list of every polygon (or none) stays a run, which the actor draws in one
-// batch.
+// A selection splits the polygons into two increasing lists holding each polygon once; a
+// list of every polygon from 0 on stays a run (drawn in one batch).
 TEST(PolySurfaceGeometry3D, SelectionSplitsThePolygonsIntoTwoLists)
 {
-    const unsigned int n = 5;
     KV_PolySurface strip;
-    for (unsigned int v = 0; v < n + 2; ++v)
-        strip.Vertices().Append(KV_Vector3D(static_cast<float>(v / 2), static_cast<float>(v % 2), 0));
-    for (unsigned int p = 0; p < n; ++p) AppendTriangle(strip.Polygons(), p, p + 1, p + 2);
-    struct Case
+    for (unsigned int v = 0; v < 7; ++v)
+        strip.Vertices().Append(KV_Vector3D(0.5f * v, v % 2 ? 1.0f : 0.0f, 0));
+    for (unsigned int p = 0; p < 5; ++p) AppendTriangle(strip.Polygons(), p, p + 1, p + 2);
+    const struct
     {
-        std::vector<unsigned int> selected;
-        std::vector<unsigned int> expectSelected;
-        bool selectedRun, unselectedRun;
-    };
-    const Case cases[] = {
-        {{}, {}, true, true},
-        {{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, true, true},
-        {{0, 1}, {0, 1}, true, false},
-        {{3, 4}, {3, 4}, false, true},
-        {{1, 3}, {1, 3}, false, false},
-        {{2, 9, 40}, {2}, false, false},  // past the polygons: ignored
-        {{4}, {4}, false, true},
+        std::vector<unsigned int> selected, expectOn, expectOff;
+        bool onRun, offRun;
+    } cases[] = {
+        {{}, {}, {0, 1, 2, 3, 4}, true, true},
+        {{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}, {}, true, true},
+        {{0, 1}, {0, 1}, {2, 3, 4}, true, false},
+        {{3, 4}, {3, 4}, {0, 1, 2}, false, true},
+        {{1, 3, 9, 40}, {1, 3}, {0, 2, 4}, false, false},  // past the polygons: ignored
     };
     KV_PolySurfaceGeometry3D g;
     g.SetSurface(strip, false);
-    for (const Case& c : cases)
+    for (const auto& c : cases)
     {
         g.SetSelectedPolygons(c.selected);
-        const KV_PolygonIndexList& on = g.SelectedPolyIndices();
-        const KV_PolygonIndexList& off = g.UnselectedPolyIndices();
-        std::vector<unsigned int> got, rest, expectRest;
-        for (unsigned int i = 0; i < on.Count(); ++i) got.push_back(on[i]);
-        for (unsigned int i = 0; i < off.Count(); ++i) rest.push_back(off[i]);
-        for (unsigned int p = 0; p < n; ++p)
-            if (std::find(c.expectSelected.begin(), c.expectSelected.end(), p) ==
-                c.expectSelected.end())
-                expectRest.push_back(p);
-        EXPECT_EQ(c.expectSelected, got);
-        EXPECT_EQ(expectRest, rest);
-        EXPECT_EQ(c.selectedRun, on.IsRun()) << got.size();
-        EXPECT_EQ(c.unselectedRun, off.IsRun()) << rest.size();
-        ASSERT_EQ(n, g.PolygonSelection().size());
-        for (unsigned int p = 0; p < n; ++p)
-            EXPECT_EQ(std::count(got.begin(), got.end(), p) == 1, g.PolygonSelection()[p].first);
+        std::vector<unsigned int> on, off;
+        for (unsigned int i = 0; i < g.SelectedPolyIndices().Count(); ++i)
+            on.push_back(g.SelectedPolyIndices()[i]);
+        for (unsigned int i = 0; i < g.UnselectedPolyIndices().Count(); ++i)
+            off.push_back(g.UnselectedPolyIndices()[i]);
+        EXPECT_EQ(c.expectOn, on);
+        EXPECT_EQ(c.expectOff, off);
+        EXPECT_EQ(c.onRun, g.SelectedPolyIndices().IsRun()) << on.size();
+        EXPECT_EQ(c.offRun, g.UnselectedPolyIndices().IsRun()) << off.size();
+        for (unsigned int p : on) EXPECT_TRUE(g.PolygonSelection()[p].first);
     }
 }
 
