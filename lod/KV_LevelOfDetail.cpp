@@ -236,8 +236,7 @@ std::vector<unsigned int> Simplify(const float* positions, std::size_t elementCo
         triangleCount > std::numeric_limits<unsigned int>::max())
         return coarse;
     std::size_t usable = 0;
-    for (std::size_t t = 0; t < triangleCount; ++t)
-        usable += Usable(triangles(t), elementCount);
+    for (std::size_t t = 0; t < triangleCount; ++t) usable += Usable(triangles(t), elementCount);
     if (usable <= targetTriangles || Stopped(stop))
         return coarse;
     const float surfaceExtent = Extent(positions, elementCount);

@@ -799,8 +799,8 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
             {
                 unsigned int corner[3];
                 for (size_t k = 0; k < 3; ++k)
-                    corner[k] = drawn.empty() ? static_cast<unsigned int>(triangles[t + k])
-                                              : drawn[t + k];
+                    corner[k] =
+                        drawn.empty() ? static_cast<unsigned int>(triangles[t + k]) : drawn[t + k];
                 unsigned int* edge = &mkEdgeCorners[2 * t];
                 edge[0] = corner[0];
                 edge[1] = corner[1];
@@ -821,12 +821,10 @@ void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
         return;
     }
     // The triangles themselves, one call per stretch in memory (the pieces of a shared run).
-    triangles.ForEachRun(first, count,
-                         [primitive](const unsigned int* corners, std::size_t n)
-                         {
-                             glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT,
-                                            corners);
-                         });
+    triangles.ForEachRun(
+        first, count,
+        [primitive](const unsigned int* corners, std::size_t n)
+        { glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT, corners); });
 }
 
 void KV_PolySurfaceActor3D::DrawPolygons(const KV_PolygonIndexList& polygons,

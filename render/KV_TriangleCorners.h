@@ -24,8 +24,8 @@ public:
         munTriangles = 0;
         return mkOwn;
     }
-    // Shares pieces of kPieceTriangles triangles each (the last one may hold fewer of
-    // triangles); every corner must name an element.
+    // Shares pieces of kPieceTriangles triangles each, the last one used only as far as
+    // triangles reaches; every corner must name an element.
     void Share(std::vector<std::shared_ptr<const unsigned int[]>> pieces, std::size_t triangles)
     {
         std::vector<int>().swap(mkOwn);
@@ -36,7 +36,6 @@ public:
 
     // Corners, three per polygon.
     std::size_t size() const { return IsShared() ? 3 * munTriangles : mkOwn.size(); }
-    bool empty() const { return size() == 0; }
     int operator[](std::size_t corner) const { return Triangle(corner / 3)[corner % 3]; }
     // The three corners of polygon t.
     const int* Triangle(std::size_t t) const
@@ -76,13 +75,17 @@ public:
             return {mkOwn.data()};
         std::vector<const int*> runs;
         runs.reserve(mkPieces.size());
-        for (const auto& piece : mkPieces) runs.push_back(reinterpret_cast<const int*>(piece.get()));
+        for (const auto& piece : mkPieces)
+            runs.push_back(reinterpret_cast<const int*>(piece.get()));
         return runs;
     }
     std::vector<int> ToVector() const
     {
-        std::vector<int> all(size());
-        for (std::size_t i = 0; i < all.size(); ++i) all[i] = (*this)[i];
+        std::vector<int> all;
+        all.reserve(size());
+        ForEachRun(0, size(),
+                   [&all](const unsigned int* corners, std::size_t n)
+                   { all.insert(all.end(), corners, corners + n); });
         return all;
     }
 

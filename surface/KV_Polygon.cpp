@@ -2,9 +2,9 @@
 
 #include "foundation/KV_Report.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <atomic>
 #include <cstring>
 
 void KV_AssignCorners(KV_Polygon& polygon, const unsigned int* corners, unsigned int count)
@@ -67,22 +67,26 @@ void KV_List<KV_Polygon>::SetBlockSize(unsigned int n)
     mkBlocks.SetBlockSize(n);
 }
 
-void KV_List<KV_Polygon>::AddPiece()
+std::shared_ptr<unsigned int[]> KV_List<KV_Polygon>::AdoptPiece(void* piece)
 {
-    mkPieces.reserve(mkPieces.size() + 1);
-    void* piece =
-        std::calloc(static_cast<std::size_t>(kFlatPiece) * munCorners, sizeof(unsigned int));
     if (piece == nullptr)
         throw KV_ListAllocError();
     try
     {
-        mkPieces.emplace_back(static_cast<unsigned int*>(piece), FreePiece());
+        return std::shared_ptr<unsigned int[]>(static_cast<unsigned int*>(piece), FreePiece());
     }
     catch (...)
     {
         std::free(piece);
         throw KV_ListAllocError();
     }
+}
+
+void KV_List<KV_Polygon>::AddPiece()
+{
+    mkPieces.reserve(mkPieces.size() + 1);
+    mkPieces.push_back(AdoptPiece(
+        std::calloc(static_cast<std::size_t>(kFlatPiece) * munCorners, sizeof(unsigned int))));
 }
 
 std::vector<std::shared_ptr<const unsigned int[]>> KV_List<KV_Polygon>::SharedPieces() const
@@ -102,20 +106,11 @@ void KV_List<KV_Polygon>::OwnPiece(std::size_t piece)
         std::atomic_thread_fence(std::memory_order_acquire);
         return;
     }
-    const std::size_t size = static_cast<std::size_t>(kFlatPiece) * munCorners;
-    void* copy = std::malloc(size * sizeof(unsigned int));
-    if (copy == nullptr)
-        throw KV_ListAllocError();
-    std::memcpy(copy, held.get(), size * sizeof(unsigned int));
-    try
-    {
-        held = std::shared_ptr<unsigned int[]>(static_cast<unsigned int*>(copy), FreePiece());
-    }
-    catch (...)
-    {
-        std::free(copy);
-        throw KV_ListAllocError();
-    }
+    const std::size_t bytes =
+        static_cast<std::size_t>(kFlatPiece) * munCorners * sizeof(unsigned int);
+    std::shared_ptr<unsigned int[]> copy = AdoptPiece(std::malloc(bytes));
+    std::memcpy(copy.get(), held.get(), bytes);
+    held = std::move(copy);
 }
 
 void KV_List<KV_Polygon>::GrowFlat()

@@ -45,10 +45,10 @@ unsigned long KV_CoarseCopy::Begin(KV_Executor* executor,
                 std::vector<unsigned int> coarse;
                 // Let go of before it began (or queued when the executor ends): nothing to do.
                 if (!job->mbStop)
-                    coarse = KV_SimplifyTriangleRuns(
-                        positions->data(), positions->size() / 3, triangles->Runs(),
-                        triangles->RunShift(), triangles->size() / 3, target, &job->mbStop,
-                        executor);
+                    coarse = KV_SimplifyTriangleRuns(positions->data(), positions->size() / 3,
+                                                     triangles->Runs(), triangles->RunShift(),
+                                                     triangles->size() / 3, target, &job->mbStop,
+                                                     executor);
                 // The lists are the actor's: let go of them before handing the copy over.
                 positions.reset();
                 triangles.reset();
