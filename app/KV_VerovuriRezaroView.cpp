@@ -352,10 +352,10 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         ++munFrameCount;
         mkController.FrameDrawn(coarse, seconds);
         // The surface is on screen: the lists it was shown without are handed to the
-        // executor now (whoever reads them first waits for them, or makes them).
-        if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
-            mkRenderer.GetActorCount() > 0)
-            mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion(mpkExecutor);
+        // executor now, or after the coarse copy when one is coming (whoever reads them
+        // first waits for them, or makes them).
+        if (!mkController.IsCoarseCopyPending() && !IsSimplifying())
+            StartSurfaceCompletion();
         PrepareFrameDetail(false);
     }
     catch (const KV_Exception&)
@@ -380,8 +380,13 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
 
 void KV_VerovuriRezaroView::OnIdleWatch(wxTimerEvent&)
 {
-    const bool busy = mpkLink->IsCompletingSurface() || mkController.IsCoarseCopyPending() ||
-                      IsSimplifying() ||
+    // A coarse copy that came to nothing hands nothing over, and so starts nothing.
+    if (!mkController.IsCoarseCopyPending() && !IsSimplifying())
+        StartSurfaceCompletion();
+    const KV_PolySurfaceGeometry3D* geometry =
+        mpkDocument != nullptr ? mpkDocument->mpkSurfaceGeometry : nullptr;
+    const bool busy = (geometry != nullptr && geometry->IsCompletionOutstanding()) ||
+                      mkController.IsCoarseCopyPending() || IsSimplifying() ||
                       (mkPickerBuild.Valid() && !mkPickerBuild.IsFinished());
     // The finished coarse copy reaches the view through a queued call: two quiet looks in a
     // row let it land first.

@@ -273,6 +273,9 @@ private:
     // in the making without waiting for it.
     void StartLevelOfDetail(double fullFrameSeconds);
     void AbandonLevelOfDetail();
+    // Hands the surface's deferred lists to the executor. Held back while a coarse copy is
+    // coming: the copy's working memory and those lists are never both in the making.
+    void StartSurfaceCompletion();
     // Chooses the coarse copy for the next frame when allowed and called for; returns the
     // choice. Called with false after each frame, so that no other picture draws the copy.
     bool PrepareFrameDetail(bool allowed);

@@ -36,7 +36,10 @@ void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
     // Without worker threads the surface is drawn in full while it moves.
     if (actor == nullptr || actor->Triangles().size() / 3 <= kWorthSimplifying ||
         mpkExecutor == nullptr)
+    {
+        StartSurfaceCompletion();
         return;
+    }
     // As large as this machine draws in time, judged by the first full frame.
     const std::size_t target =
         KV_CoarseTriangleTarget(actor->Triangles().size() / 3, fullFrameSeconds);
@@ -66,8 +69,16 @@ void KV_VerovuriRezaroView::StartLevelOfDetail(double fullFrameSeconds)
                     if (view->mkCoarseCopy.IsCurrent(serial) && current != nullptr &&
                         current->GetGeometry()->munID == geometryId)
                         current->SetCoarseTriangles(std::move(*coarse), build);
+                    view->StartSurfaceCompletion();
                 });
         });
+}
+
+void KV_VerovuriRezaroView::StartSurfaceCompletion()
+{
+    if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
+        mkRenderer.GetActorCount() > 0)
+        mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion(mpkExecutor);
 }
 
 void KV_VerovuriRezaroView::AbandonLevelOfDetail()

@@ -80,6 +80,12 @@ bool KV_PolySurfaceGeometry3D::IsCompletionRunning() const
     return mkPendingStep && mkRunningStep.Valid() && !mkRunningStep.IsFinished();
 }
 
+bool KV_PolySurfaceGeometry3D::IsCompletionOutstanding() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    return mkPendingStep && (!mkRunningStep.Valid() || !mkRunningStep.IsFinished());
+}
+
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)
 {
     // A step still to run would work on the surface that is being replaced.

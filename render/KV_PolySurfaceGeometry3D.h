@@ -63,6 +63,9 @@ public:
     bool IsCompletionDeferred() const;
     // True while the deferred step is with the executor, not yet finished.
     bool IsCompletionRunning() const;
+    // True while a deferred step has yet to finish on the executor: not handed over yet, or
+    // running.
+    bool IsCompletionOutstanding() const;
 
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
     // eight transformed corners). Extents are computed on the fly when the surface has none.

@@ -822,6 +822,9 @@ TEST_F(ViewTest, CoarseCopyInTheMakingHoldsUpNeitherCloseNorOpenNorExit)
     ASSERT_TRUE(mkApp.Open(path));
     ASSERT_TRUE(mkApp.PumpUntil(simplifying, 30000));
     KV_PolySurfaceGeometry3D* first = Doc()->mpkSurfaceGeometry;
+    // The surface's deferred lists wait for the copy: the two are never made at once.
+    EXPECT_TRUE(first->IsCompletionOutstanding());
+    EXPECT_FALSE(first->IsCompletionRunning());
     mkApp.Prompts().mkAnswers.push_back(true);
     ASSERT_TRUE(mkApp.Open(path));
     ASSERT_NE(Doc()->mpkSurfaceGeometry, first);
@@ -832,6 +835,11 @@ TEST_F(ViewTest, CoarseCopyInTheMakingHoldsUpNeitherCloseNorOpenNorExit)
     EXPECT_GT(actor->CoarseTriangleCount(), 0u);
     // As large as this machine draws in time: fewer triangles than the surface in any case.
     EXPECT_LT(actor->CoarseTriangleCount(), grid.polygons.size());
+    // Then they are made on the executor, not left to their first reader.
+    const KV_PolySurfaceGeometry3D* second = Doc()->mpkSurfaceGeometry;
+    ASSERT_TRUE(mkApp.PumpUntil([second] { return !second->IsCompletionOutstanding(); }, 60000));
+    EXPECT_NE(second->DrawingSurface().mpVertexPolygons, nullptr);
+    EXPECT_NE(second->DrawingSurface().mpPolygonNormals, nullptr);
 
     // The program ends while a copy is being made.
     mkApp.Prompts().mkAnswers.push_back(true);
