@@ -133,7 +133,7 @@ public:
             glEnable(GL_TEXTURE_2D);
             glBindTexture(GL_TEXTURE_2D, actor->GetTextureName());
             glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-            glTexCoordPointer(2, GL_FLOAT, 0, actor->TextureCoordinates().data());
+            glTexCoordPointer(2, GL_FLOAT, 0, actor->TextureCoordinateData());
         }
         else
         {

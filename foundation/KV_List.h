@@ -27,7 +27,10 @@
 #include <cstdlib>
 #include <cstddef>
 #include <cstring>
+#include <atomic>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -97,15 +100,97 @@ public:
 
     // Adds one block at the end. Throws KV_ListAllocError when a table cannot grow or the
     // capacity would pass the 32-bit count.
-    void AllocateBlock()
+    void AllocateBlock() { AddBlock(nullptr); }
+
+    // SetCount for a list without storage whose n elements take more than one block: the
+    // blocks are made in one allocation, in order, so that the elements lie in one piece
+    // (the block size, and how the list grows later, are as SetCount makes them). Any other
+    // list gets SetCount.
+    void SetCountInOnePiece(unsigned int n)
+    {
+        static_assert(std::is_trivially_destructible<T>::value,
+                      "a shared piece is freed by its last holder without destructors");
+        const unsigned int blockSize = BlockSize();
+        if (HasStorage() || n <= blockSize)
+        {
+            SetCount(n);
+            return;
+        }
+        const unsigned int blocks = static_cast<unsigned int>((n - 1ull) / blockSize + 1);
+        const std::size_t elements = static_cast<std::size_t>(blocks) * blockSize;
+        if (elements > UINT32_MAX)
+            throw KV_ListAllocError();
+        auto* piece = static_cast<Piece*>(std::malloc(kPieceBytes + elements * sizeof(T)));
+        if (piece == nullptr)
+            throw KV_ListAllocError();
+        new (piece) Piece;
+        T* first = PieceElements(piece);
+        try
+        {
+            for (unsigned int b = 0; b < blocks; ++b)
+            {
+                AddBlock(first + static_cast<std::size_t>(b) * blockSize);
+                if (b >= 1)
+                {
+                    // The tables exist from the second block on: from then on Clear knows
+                    // which blocks are the piece's.
+                    TablesOf(StorageOf()).mpPiece = piece;
+                    TablesOf(StorageOf()).munPieceBlocks = b + 1;
+                }
+            }
+        }
+        catch (...)
+        {
+            if (NumBlocks() <= 1)
+            {
+                // At most the first block, not yet known as the piece's.
+                mData.storage = Storage();
+                ReleasePiece(piece);
+            }
+            else
+            {
+                Clear();
+            }
+            throw;
+        }
+        SetCountField(n);
+    }
+
+    // The elements as one array when SetCountInOnePiece made every block the list holds
+    // (null otherwise), held past the list's own end or clearing. Writes the list makes
+    // later show through.
+    std::shared_ptr<const T> SharedPiece() const
+    {
+        if (IsInline() || NumBlocks() < 2)
+            return nullptr;
+        Tables& tables = TablesOf(StorageOf());
+        if (tables.mpPiece == nullptr || tables.munPieceBlocks != NumBlocks())
+            return nullptr;
+        Piece* piece = tables.mpPiece;
+        piece->munHolders.fetch_add(1, std::memory_order_relaxed);
+        return std::shared_ptr<const T>(PieceElements(piece),
+                                        [piece](const T*) { ReleasePiece(piece); });
+    }
+
+private:
+    // Takes block, when given, as the new block instead of allocating one.
+    void AddBlock(T* given)
     {
         const unsigned int blockSize = BlockSize();
         const unsigned int numBlocks = NumBlocks();
         if (static_cast<std::uint64_t>(blockSize) * (numBlocks + 1ull) > UINT32_MAX)
             throw KV_ListAllocError();
-        if (numBlocks == 0)
+        if (numBlocks == 0 && given == nullptr)
         {
             AllocateFirstBlock(blockSize);
+            return;
+        }
+        if (numBlocks == 0)
+        {
+            ConstructBlock(given, blockSize);
+            mData.storage.mpIndex = given;
+            mData.storage.munNumBlocks = 1;
+            mData.storage.munCapacity = blockSize;
             return;
         }
         if (numBlocks == 1 && Capacity() < blockSize)
@@ -113,7 +198,15 @@ public:
             WidenFirstBlock();
             return;
         }
-        T* block = static_cast<T*>(std::malloc(static_cast<std::size_t>(blockSize) * sizeof(T)));
+        T* block =
+            given != nullptr
+                ? given
+                : static_cast<T*>(std::malloc(static_cast<std::size_t>(blockSize) * sizeof(T)));
+        auto drop = [given](T* b)
+        {
+            if (given == nullptr)
+                std::free(b);
+        };
         if (block == nullptr)
             throw KV_ListAllocError();
         if (numBlocks == 1)
@@ -125,7 +218,7 @@ public:
             }
             catch (...)
             {
-                std::free(block);
+                drop(block);
                 throw;
             }
         }
@@ -135,7 +228,7 @@ public:
             if (numBlocks + 1 > TablesOf(storage).munBlockTableSize &&
                 !GrowIndex(storage, TablesOf(storage).munBlockTableSize * 2ull))
             {
-                std::free(block);
+                drop(block);
                 throw KV_ListAllocError();
             }
         }
@@ -150,7 +243,7 @@ public:
                     std::realloc(tables.mpptBlocks, sizeof(T*) * static_cast<std::size_t>(size));
                 if (p == nullptr)
                 {
-                    std::free(block);
+                    drop(block);
                     throw KV_ListAllocError();
                 }
                 tables.mpptBlocks = static_cast<T**>(p);
@@ -164,7 +257,7 @@ public:
                     size = needed;
                 if (!GrowIndex(storage, size))
                 {
-                    std::free(block);
+                    drop(block);
                     throw KV_ListAllocError();
                 }
             }
@@ -176,6 +269,7 @@ public:
         FillEntries(storage, block, blockSize);
     }
 
+public:
     void Append(const T& x)
     {
         const unsigned int count = Count();
@@ -215,15 +309,20 @@ public:
         else
         {
             Storage& storage = StorageOf();
+            Piece* piece = storage.munNumBlocks > 1 ? TablesOf(storage).mpPiece : nullptr;
+            const unsigned int pieceBlocks =
+                piece != nullptr ? TablesOf(storage).munPieceBlocks : 0;
             for (unsigned int b = 0; b < storage.munNumBlocks; ++b)
             {
                 T* block = BlockOf(storage, b);
                 // A single block may be a short one (SetCountTight); later blocks are whole.
                 const unsigned int size = storage.munNumBlocks == 1 ? storage.munCapacity : blockSize;
                 for (unsigned int k = 0; k < size; ++k) block[k].~T();
-                if (block != InlineBlock())
+                if (block != InlineBlock() && b >= pieceBlocks)
                     std::free(block);
             }
+            if (piece != nullptr)
+                ReleasePiece(piece);
             if (storage.munNumBlocks > 1)
             {
                 if (!IsPowerOfTwo(blockSize))
@@ -244,9 +343,20 @@ public:
             return *this;
         Clear();
         SetHeadBlockSize(CheckedBlockSize(other.BlockSize()));
-        // One growth to the final size, then element-wise assignment in index order.
+        // One growth to the final size, then element-wise assignment in index order. Plain
+        // elements in more than a block are put in one piece, which drawing can share.
         const unsigned int count = other.Count();
-        SetCountTight(count);
+        if constexpr (std::is_trivially_destructible<T>::value)
+        {
+            if (count > BlockSize())
+                SetCountInOnePiece(count);
+            else
+                SetCountTight(count);
+        }
+        else
+        {
+            SetCountTight(count);
+        }
         for (unsigned int i = 0; i < count; ++i) (*this)[i] = other[i];
         return *this;
     }
@@ -330,11 +440,36 @@ private:
         unsigned int munCount;
         unsigned int munBlockSize;
     };
+    // The blocks SetCountInOnePiece makes, in one allocation that its holders share: the
+    // list is one of them.
+    struct Piece
+    {
+        std::atomic<std::size_t> munHolders{1};
+    };
+    static constexpr std::size_t kPieceBytes = (sizeof(Piece) + alignof(std::max_align_t) - 1) /
+                                               alignof(std::max_align_t) *
+                                               alignof(std::max_align_t);
+    static T* PieceElements(Piece* piece)
+    {
+        return reinterpret_cast<T*>(reinterpret_cast<char*>(piece) + kPieceBytes);
+    }
+    static void ReleasePiece(Piece* piece)
+    {
+        if (piece->munHolders.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        {
+            piece->~Piece();
+            std::free(piece);
+        }
+    }
+
     struct Tables
     {
         T** mpptBlocks;
         unsigned int munBlockTableSize;
         unsigned int munElementTableSize;
+        // The first munPieceBlocks blocks lie in mpPiece (null when none do).
+        Piece* mpPiece;
+        unsigned int munPieceBlocks;
     };
     static constexpr std::size_t kTablesBytes = (sizeof(Tables) + alignof(std::max_align_t) - 1) /
                                                 alignof(std::max_align_t) *
@@ -491,6 +626,8 @@ private:
             }
             Tables* tables = new (chunk) Tables;
             T** blocks = reinterpret_cast<T**>(chunk + kTablesBytes);
+            tables->mpPiece = nullptr;
+            tables->munPieceBlocks = 0;
             tables->mpptBlocks = blocks;
             tables->munBlockTableSize = 2;
             tables->munElementTableSize = 0;
@@ -511,6 +648,8 @@ private:
                 throw KV_ListAllocError();
             }
             Tables* tables = new (chunk) Tables;
+            tables->mpPiece = nullptr;
+            tables->munPieceBlocks = 0;
             tables->mpptBlocks = blocks;
             tables->munBlockTableSize = 2;
             tables->munElementTableSize = static_cast<unsigned int>(entries);

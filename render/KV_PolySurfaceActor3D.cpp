@@ -267,7 +267,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     // New lists, not cleared ones: the coarse copy in the making may still read the old.
     mpkPositions = std::make_shared<std::vector<float>>();
     mkNormals.clear();
-    mkTextureCoordinates.clear();
+    std::vector<float>().swap(mkTextureCoordinates);
+    mpkSharedCoordinates.reset();
     mkColours.clear();
     mkElementSlots.clear();
     mkSlotRepeats.clear();
@@ -447,7 +448,12 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     munMaterialCount = look.materials != nullptr ? look.materialCount : 0;
     (*mpkPositions).resize(elementCount * 3, 0.0f);
     mkNormals.resize(elementCount * 3, 0.0f);
-    if (mbTexturedLayout)
+    // A surface file's coordinates, one element each, are taken as they lie when the reader
+    // put them in one piece.
+    static_assert(sizeof(KV_Vector2D) == 2 * sizeof(float), "a coordinate is u, v");
+    if (asTexturePolygons && elementCount == homeCount)
+        mpkSharedCoordinates = coordinates->SharedPiece();
+    if (mbTexturedLayout && !mpkSharedCoordinates)
         mkTextureCoordinates.resize(elementCount * 2, 0.0f);
     if (look.colours != nullptr)
         mkColours.resize(elementCount * 4, 0);
@@ -466,7 +472,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
             PutVector(mkNormals, static_cast<unsigned int>(element), look.normals[vertex]);
         else if (surfaceNormals != nullptr)
             PutVector(mkNormals, static_cast<unsigned int>(element), (*surfaceNormals)[vertex]);
-        if (coordinates != nullptr)
+        if (coordinates != nullptr && !mpkSharedCoordinates)
         {
             mkTextureCoordinates[2 * element] = (*coordinates)[coordinate].u;
             mkTextureCoordinates[2 * element + 1] = (*coordinates)[coordinate].v;
@@ -535,6 +541,13 @@ void KV_PolySurfaceActor3D::BuildFlatLayout()
     const size_t elementCount = munElementCount;
     std::vector<int>& flatTriangles = mkFlatTriangles.Own();
     flatTriangles = mpkTriangles->ToVector();
+    // The flat layout's elements are appended to the coordinates too.
+    if (mpkSharedCoordinates)
+    {
+        const float* shared = TextureCoordinateData();
+        mkTextureCoordinates.assign(shared, shared + 2 * elementCount);
+        mpkSharedCoordinates.reset();
+    }
     mkFlatNormals = mkNormals;
     // Each triangle's last corner becomes an element only it uses as its last: one of its
     // own corners when that is still free (the triangle turned so that it comes last, which
@@ -669,6 +682,23 @@ bool KV_PolySurfaceActor3D::RepeatsTexture(std::uint32_t material) const
     return material < mkSlotRepeats.size() && mkSlotRepeats[material] != 0;
 }
 
+const float* KV_PolySurfaceActor3D::TextureCoordinateData() const
+{
+    return mpkSharedCoordinates ? reinterpret_cast<const float*>(mpkSharedCoordinates.get())
+                                : mkTextureCoordinates.data();
+}
+
+std::size_t KV_PolySurfaceActor3D::TextureCoordinateCount() const
+{
+    return mpkSharedCoordinates ? munElementCount : mkTextureCoordinates.size() / 2;
+}
+
+std::vector<float> KV_PolySurfaceActor3D::TextureCoordinates() const
+{
+    const float* data = TextureCoordinateData();
+    return std::vector<float>(data, data + 2 * TextureCoordinateCount());
+}
+
 const KV_TriangleCorners& KV_PolySurfaceActor3D::DrawnTriangles() const
 {
     return mbDrawingFlat && mbFlatMade ? mkFlatTriangles : (*mpkTriangles);
@@ -682,7 +712,7 @@ void KV_PolySurfaceActor3D::EnableArrays()
     if (mbTexturedLayout)
     {
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        glTexCoordPointer(2, GL_FLOAT, 0, mkTextureCoordinates.data());
+        glTexCoordPointer(2, GL_FLOAT, 0, TextureCoordinateData());
     }
     glVertexPointer(3, GL_FLOAT, 0, (*mpkPositions).data());
     glNormalPointer(GL_FLOAT, 0, flat ? mkFlatNormals.data() : mkNormals.data());
@@ -1060,7 +1090,8 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
     // read over the whole index range), which costs more than the triangles saved.
     const unsigned int unused = ~0u;
     std::vector<unsigned int> remap(elements, unused);
-    const bool textured = mbTexturedLayout && mkTextureCoordinates.size() / 2 >= elements;
+    const bool textured = mbTexturedLayout && TextureCoordinateCount() >= elements;
+    const float* coordinates = TextureCoordinateData();
     const bool coloured = !mkColours.empty() && mkColours.size() / 4 >= elements;
     for (unsigned int& index : mkCoarseTriangles)
     {
@@ -1073,8 +1104,8 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
                                    &mkNormals[3 * size_t(index)] + 3);
             if (textured)
                 mkCoarseTextureCoordinates.insert(mkCoarseTextureCoordinates.end(),
-                                                  &mkTextureCoordinates[2 * size_t(index)],
-                                                  &mkTextureCoordinates[2 * size_t(index)] + 2);
+                                                  coordinates + 2 * size_t(index),
+                                                  coordinates + 2 * size_t(index) + 2);
             if (coloured)
                 mkCoarseColours.insert(mkCoarseColours.end(), &mkColours[4 * size_t(index)],
                                        &mkColours[4 * size_t(index)] + 4);

@@ -44,6 +44,7 @@
 
 class KV_Executor;
 class KV_PolySurfaceGeometry3D;
+class KV_Vector2D;
 class KV_PolySurface;
 class KV_Material;
 class KV_PolygonIndexList;
@@ -98,7 +99,11 @@ public:
     // end, which no polygon of Triangles() names.
     const std::vector<float>& Positions() const { return *mpkPositions; }
     const std::vector<float>& Normals() const { return mkNormals; }
-    const std::vector<float>& TextureCoordinates() const { return mkTextureCoordinates; }
+    std::vector<float> TextureCoordinates() const;
+    // The texture coordinates as OpenGL reads them: two floats an element, TextureCoordinateCount()
+    // elements (the surface's own list when the actor shares it).
+    const float* TextureCoordinateData() const;
+    std::size_t TextureCoordinateCount() const;
     const std::vector<std::uint8_t>& Colours() const { return mkColours; }
     const KV_TriangleCorners& Triangles() const { return *mpkTriangles; }
     // The same lists, shared with a reader on another thread (the coarse copy in the making):
@@ -176,6 +181,9 @@ private:
     std::vector<float> mkNormals;
     std::shared_ptr<KV_TriangleCorners> mpkTriangles = std::make_shared<KV_TriangleCorners>();
     std::vector<float> mkTextureCoordinates;
+    // Instead, the surface's own coordinates in one piece (a surface file's, one element
+    // each): written in place, the list shows through until the arrays are made again.
+    std::shared_ptr<const KV_Vector2D> mpkSharedCoordinates;
     std::vector<std::uint8_t> mkColours;
     // Each element's material slot (material index; the material count for none), only
     // when the triangles are drawn by material: the coarse list finds its ranges by it.

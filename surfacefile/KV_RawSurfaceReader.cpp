@@ -163,7 +163,8 @@ void KV_RawSurfaceReader::ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& 
     const auto n = static_cast<std::uint32_t>(count);
     const unsigned char* p =
         stream.Take(static_cast<std::uint64_t>(n) * KV_PackedElement<T>::kBytes);
-    list.SetCount(n);
+    // In one piece: the drawing can take the coordinates as they lie.
+    list.SetCountInOnePiece(n);
     KV_StorePackedElements(list, p, n);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,62 @@ TEST(KV_List, EveryIndexLayoutKeepsValuesAndAddresses)
         list.Clear();
         list.SetCount(3);
         EXPECT_EQ(list.Capacity(), (3 + blockSize - 1) / blockSize * blockSize);
+    }
+}
+
+// A list filled in one piece (by SetCountInOnePiece, or by copying more than a block of
+// plain elements) is indexed as any other, grows as any other, and hands its piece to a
+// holder that outlives the list's clearing; a list in blocks, in one block or grown past
+// its piece hands out nothing.
+TEST(KV_List, OnePieceIsSharedAndOutlivesTheList)
+{
+    struct Case
+    {
+        unsigned int blockSize, count;
+        bool copied, grownAfter, shared;
+    };
+    const Case cases[] = {
+        {1024, 5000, false, false, true}, {1000, 5000, false, false, true},
+        {3, 10, false, false, true},      {1024, 1024, false, false, false},
+        {256, 100, false, false, false},  {1024, 5000, false, true, false},
+        {1024, 3000, true, false, true},  {7, 7, true, false, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(testing::Message() << c.blockSize << " " << c.count << " " << c.copied);
+        KV_List<unsigned int> list(c.blockSize);
+        if (c.copied)
+        {
+            KV_List<unsigned int> source(c.blockSize);
+            for (unsigned int i = 0; i < c.count; ++i) source.Append(i * 3u);
+            list = source;
+        }
+        else
+        {
+            list.SetCountInOnePiece(c.count);
+            for (unsigned int i = 0; i < c.count; ++i) list[i] = i * 3u;
+        }
+        EXPECT_EQ(list.BlockSize(), c.blockSize);
+        EXPECT_EQ(list.NumBlocks(), (c.count + c.blockSize - 1) / c.blockSize);
+        if (c.grownAfter)
+            for (unsigned int i = 0; i < c.blockSize; ++i) list.Append(7u);
+        std::shared_ptr<const unsigned int> piece = list.SharedPiece();
+        ASSERT_EQ(piece != nullptr, c.shared);
+        for (unsigned int i = 0; i < c.count; ++i)
+        {
+            ASSERT_EQ(list[i], i * 3u);
+            if (piece)
+            {
+                ASSERT_EQ(&list[i], piece.get() + i);
+            }
+        }
+        list.Clear();
+        list.SetCount(2 * c.count);  // new storage over whatever the clearing gave back
+        for (unsigned int i = 0; i < 2 * c.count; ++i) list[i] = 0u;
+        if (piece)
+        {
+            for (unsigned int i = 0; i < c.count; ++i) ASSERT_EQ(piece.get()[i], i * 3u);
+        }
     }
 }
 

@@ -694,6 +694,11 @@ TEST_F(SceneTest, SharedTexturePolygonRunDrawsAsACopyDoes)
     {
         KV_PolySurfaceActor3D* actor = Show(variant == 0 ? shared : copied);
         EXPECT_EQ(variant == 0, actor->Triangles().IsShared());
+        // The coordinates too, as the geometry's copy of the surface holds them.
+        EXPECT_EQ(variant == 0,
+                  actor->TextureCoordinateData() ==
+                      reinterpret_cast<const float*>(
+                          mkGeometry.DrawingSurface().mpTextureCoordinates->FirstBlock()));
         for (int mode = 0; mode < 3; ++mode)  // smooth, flat, wireframe
         {
             actor->SetDisplayedSmooth(mode != 1);
