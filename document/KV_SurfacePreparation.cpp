@@ -1,5 +1,6 @@
 #include "document/KV_SurfacePreparation.h"
 
+#include "foundation/KV_HugePages.h"
 #include "foundation/KV_Executor.h"
 #include "meshfile/KV_MeshImporter.h"
 
@@ -386,15 +387,19 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
-        // Without an executor the boundary lists are made last, on this thread.
+        // Without an executor the boundary lists are made after the vertex polygons, here.
         KV_Task<void> boundaries =
             KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
-        KV_PSO_ComputeNormals normals(&surface);
-        normals.SetStopFlag(stop);
-        normals.ComputePolygonNormals();
         if (!Stopped(stop))
             surface.ComputeVertexPolygons();
         boundaries.Get();
+        // The edge passes behind the boundary lists leave their working memory free in the
+        // allocator's heap, where the polygon normals (one large block of their own) never
+        // reuse it: handed back first, it is not held beside them.
+        KV_ReturnFreeMemory();
+        KV_PSO_ComputeNormals normals(&surface);
+        normals.SetStopFlag(stop);
+        normals.ComputePolygonNormals();
     }
     catch (const KV_SurfaceTopology::Stopped&)
     {

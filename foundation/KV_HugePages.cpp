@@ -84,3 +84,10 @@ void KV_UseOneAllocatorArena()
     mallopt(M_ARENA_MAX, 1);
 #endif
 }
+
+void KV_ReturnFreeMemory()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+}

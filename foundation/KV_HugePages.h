@@ -21,3 +21,8 @@ void KV_RestartWithHugePages(char** argv, const char* executable = "/proc/self/e
 // worker frees while building a surface stays in its arena, of no use to the others: a
 // 4M-triangle load held 30 to 50 MB more at its peak that way. Call it before threads start.
 void KV_UseOneAllocatorArena();
+
+// Hands the memory the allocator holds free back to the system (the C library keeps what was
+// freed at the top of its heap and in its holes for later use). For the quiet moments after
+// a large piece of work whose working memory the next piece cannot reuse.
+void KV_ReturnFreeMemory();
