@@ -868,8 +868,16 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 SkipElement(in, values, header.elements[e]);
             }
         }
+        const bool changed = bytes->Changed();
         bytes.reset();
         KV_CheckStop(mpStop);
+        if (changed)
+        {
+            // Cut short by another program meanwhile: the bytes read are not the file's.
+            ClearResult();
+            mkReason = "the file changed while it was read";
+            return Outcome::Refused;
+        }
         if (made == 0)
         {
             ClearResult();

@@ -83,7 +83,9 @@ bool KV_FieldContainerReader::Read(const KV_String& path)
         mbStopped = mpStop != nullptr && mpStop->load();
         return false;
     }
-    return Read(file.Data(), file.Size());
+    const bool read = Read(file.Data(), file.Size());
+    // Cut short by another program meanwhile: the bytes read are not the file's.
+    return read && !file.Changed();
 }
 
 bool KV_FieldContainerReader::Read(const unsigned char* data, std::size_t size)

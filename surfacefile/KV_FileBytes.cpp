@@ -1,12 +1,16 @@
 #include "surfacefile/KV_FileBytes.h"
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -23,12 +27,126 @@ const int kPopulateWrite = MADV_POPULATE_WRITE;
 #else
 const int kPopulateWrite = 23;
 #endif
+// Files from this size on are mapped rather than read.
+const std::size_t kMapFileFrom = std::size_t(4) << 20;
+
+// The mapped files' ranges, watched by a bus-error handler: a page of a mapping whose file
+// has been cut below it faults with SIGBUS. The handler puts zero pages over the rest of that
+// range, marks it changed and lets the read go on; a fault anywhere else goes to the handler
+// there was before (by default the program ends, as it would have).
+struct GuardedRange
+{
+    std::atomic<std::uintptr_t> first{0};
+    std::atomic<std::uintptr_t> end{0};  // 0: slot free
+    std::atomic<bool> changed{false};
+};
+const int kGuardSlots = 16;
+GuardedRange gkGuarded[kGuardSlots];
+struct sigaction gkPreviousBusAction;
+
+void OnBusError(int signal, siginfo_t* info, void* context)
+{
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (GuardedRange& range : gkGuarded)
+    {
+        const std::uintptr_t end = range.end.load();
+        const std::uintptr_t first = range.first.load();
+        if (end == 0 || at < first || at >= end)
+            continue;
+        const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const std::uintptr_t from = at & ~(page - 1);
+        if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED)
+        {
+            range.changed.store(true);
+            return;
+        }
+        break;
+    }
+    if (gkPreviousBusAction.sa_flags & SA_SIGINFO)
+    {
+        if (gkPreviousBusAction.sa_sigaction != nullptr)
+            gkPreviousBusAction.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (gkPreviousBusAction.sa_handler == SIG_IGN)
+        return;
+    if (gkPreviousBusAction.sa_handler != SIG_DFL && gkPreviousBusAction.sa_handler != nullptr)
+    {
+        gkPreviousBusAction.sa_handler(signal);
+        return;
+    }
+    // The default action: the fault comes again on return and ends the program.
+    std::signal(SIGBUS, SIG_DFL);
+}
+
+bool InstallGuard()
+{
+    static const bool installed = []
+    {
+        struct sigaction action = {};
+        action.sa_sigaction = OnBusError;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        return sigaction(SIGBUS, &action, &gkPreviousBusAction) == 0;
+    }();
+    return installed;
+}
+
+int Guard(const unsigned char* data, std::size_t size)
+{
+    if (!InstallGuard())
+        return -1;
+    for (int slot = 0; slot < kGuardSlots; ++slot)
+    {
+        std::uintptr_t free = 0;
+        GuardedRange& range = gkGuarded[slot];
+        // A slot is claimed by writing its end; its start is written first.
+        const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
+        if (range.end.load() != 0)
+            continue;
+        range.first.store(first);
+        range.changed.store(false);
+        if (range.end.compare_exchange_strong(free, first + size))
+            return slot;
+    }
+    return -1;
+}
 }  // namespace
 
 KV_FileBytes::~KV_FileBytes() { Release(); }
 
+bool KV_FileBytes::Changed() const
+{
+    return mnGuardSlot >= 0 && gkGuarded[mnGuardSlot].changed.load();
+}
+
+bool KV_FileBytes::MapFile(int fd, std::size_t size)
+{
+    Release();
+    void* p = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (p == MAP_FAILED)
+        return false;
+    mpData = static_cast<unsigned char*>(p);
+    // Without a place among the guarded ranges the file is read as before.
+    mnGuardSlot = Guard(mpData, size);
+    if (mnGuardSlot < 0)
+    {
+        munmap(p, size);
+        mpData = nullptr;
+        return false;
+    }
+    munSize = size;
+    munCapacity = size;
+    mbMapped = true;
+    return true;
+}
+
 void KV_FileBytes::Release()
 {
+    if (mnGuardSlot >= 0)
+        gkGuarded[mnGuardSlot].end.store(0);
+    mnGuardSlot = -1;
     if (mbMapped)
         munmap(mpData, munCapacity);
     else
@@ -77,7 +195,17 @@ bool KV_FileBytes::Load(const KV_String& path, const std::atomic<bool>* stop)
     struct stat info;
     std::size_t capacity = 1 << 16;
     if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-        capacity = static_cast<std::size_t>(info.st_size) + 1;
+    {
+        const std::size_t size = static_cast<std::size_t>(info.st_size);
+        if (size >= kMapFileFrom && MapFile(fileno(file.get()), size))
+        {
+            if (stop == nullptr || !stop->load(std::memory_order_relaxed))
+                return true;
+            Release();
+            return false;
+        }
+        capacity = size + 1;
+    }
     if (!Allocate(capacity))
         return false;
 

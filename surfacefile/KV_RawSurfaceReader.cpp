@@ -57,7 +57,12 @@ bool KV_RawSurfaceReader::Read(const KV_String& path)
         mbStopped = IsSet(mpStop);
         return false;
     }
-    return Read(file.Data(), file.Size());
+    const bool read = Read(file.Data(), file.Size());
+    // Cut short by another program meanwhile: the bytes read are not the file's.
+    if (!file.Changed())
+        return read;
+    mkSurface.Clear();
+    return false;
 }
 
 bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)

@@ -75,6 +75,14 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
         mkFailureReason = "stopped";
         return false;
     };
+    // Another program cut the file short while it was read: what was read is not the file.
+    auto changed = [this]
+    {
+        mkSurface.Clear();
+        meEncoding = KV_SurfaceEncoding::None;
+        mkFailureReason = "the file changed while it was read";
+        return false;
+    };
 
     // The file is read once; both readers walk the same bytes.
     KV_FileBytes file;
@@ -98,6 +106,8 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
         meChecksum = raw.Integrity();
         if (raw.Stopped())
             return stopped();
+        if (file.Changed())
+            return changed();
         if (read)
         {
             meEncoding = KV_SurfaceEncoding::Raw;
@@ -119,7 +129,10 @@ bool KV_SurfaceLoader::Load(const KV_String& path)
 
     KV_FieldContainerReader container(mkSurface);
     container.SetStop(mpStop);
-    if (!container.Read(file.Data(), file.Size()))
+    const bool read = container.Read(file.Data(), file.Size());
+    if (file.Changed())
+        return changed();
+    if (!read)
     {
         if (container.Stopped())
             return stopped();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 TEST(KV_ByteCursor, ReadsLittleEndianValuesInOrder)
 {
@@ -97,22 +98,55 @@ TEST(KV_FileBytes, EmptyFileHasNoBytes)
 
 TEST(KV_FileBytes, LargeFilesAndFilesOfUnknownSizeAreReadWhole)
 {
-    // Over a megabyte: the mapped buffer.
-    const std::string path = TestScratchPath("large.bin");
-    std::string content(3u << 20, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i)
-        content[i] = static_cast<char>(i * 7 + (i >> 16));
+    // Over a megabyte: a buffer of mapped memory; over a few: the file itself mapped.
+    for (const std::size_t size : {std::size_t(3) << 20, std::size_t(9) << 20})
+    {
+        const std::string path = TestScratchPath("large.bin");
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>(i * 7 + (i >> 16));
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
+        ASSERT_EQ(std::fclose(f), 0);
+        KV_FileBytes bytes;
+        ASSERT_TRUE(bytes.Load(path.c_str()));
+        ASSERT_EQ(bytes.Size(), content.size());
+        EXPECT_EQ(std::memcmp(bytes.Data(), content.data(), content.size()), 0);
+        EXPECT_FALSE(bytes.Changed());
+    }
+
+    // A file that states no size: read on until its end.
+    KV_FileBytes bytes;
+    ASSERT_TRUE(bytes.Load("/proc/self/status"));
+    const std::string status(reinterpret_cast<const char*>(bytes.Data()), bytes.Size());
+    EXPECT_EQ(status.compare(0, 5, "Name:"), 0);
+}
+
+TEST(KV_FileBytes, AFileCutShortWhileHeldReadsAsZerosAndSaysSo)
+{
+    // Another program truncating the file under a mapping would otherwise end this one
+    // with a bus error at the first byte past the new end.
+    const std::string path = TestScratchPath("cut.bin");
+    const std::string content(std::size_t(8) << 20, '\x5a');
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(std::fwrite(content.data(), 1, content.size(), f), content.size());
     ASSERT_EQ(std::fclose(f), 0);
-    KV_FileBytes bytes;
+    KV_FileBytes bytes, other;
     ASSERT_TRUE(bytes.Load(path.c_str()));
-    ASSERT_EQ(bytes.Size(), content.size());
-    EXPECT_EQ(std::memcmp(bytes.Data(), content.data(), content.size()), 0);
-
-    // A file that states no size: read on until its end.
-    ASSERT_TRUE(bytes.Load("/proc/self/status"));
-    const std::string status(reinterpret_cast<const char*>(bytes.Data()), bytes.Size());
-    EXPECT_EQ(status.compare(0, 5, "Name:"), 0);
+    ASSERT_TRUE(other.Load(path.c_str()));
+    ASSERT_EQ(truncate(path.c_str(), 1 << 20), 0);
+    EXPECT_EQ(bytes.Data()[(1 << 20) - 1], 0x5a);
+    EXPECT_EQ(bytes.Data()[content.size() - 1], 0);
+    EXPECT_EQ(bytes.Data()[(std::size_t(3) << 20) + 5], 0);
+    EXPECT_TRUE(bytes.Changed());
+    // Each mapping answers for itself: the other has not met the cut yet.
+    EXPECT_FALSE(other.Changed());
+    EXPECT_EQ(other.Data()[std::size_t(5) << 20], 0);
+    EXPECT_TRUE(other.Changed());
+    // Loaded again, the file is what it is now.
+    ASSERT_TRUE(bytes.Load(path.c_str()));
+    EXPECT_EQ(bytes.Size(), std::size_t(1) << 20);
+    EXPECT_FALSE(bytes.Changed());
 }
