@@ -2,6 +2,8 @@
 
 #include "surface/KV_Polygon.h"
 
+#include <vector>
+
 namespace
 {
 const unsigned int kLargestSize = 2147483647u;
@@ -87,11 +89,17 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
     mrMinimumRadius = minimumRadius;
     mrMaximumRadius = maximumRadius;
 
+    // The polygons' bounds are those of the vertices they use: each used vertex is marked (a
+    // byte a vertex, written in corner order), then the marked ones are taken in vertex order,
+    // instead of fetching a position for every corner from all over the list. Bounds do not
+    // depend on the order taken, except between 0 and -0, which compare equal and keep the
+    // first met: a bound of zero is taken again in corner order.
     KV_Vector3D polygonMinimum = KV_Vector3D_Largest;
     KV_Vector3D polygonMaximum = -KV_Vector3D_Largest;
     unsigned int smallest = kLargestSize;
     unsigned int largest = 0;
     const unsigned int polygonCount = polygons ? polygons->Count() : 0;
+    std::vector<unsigned char> used(polygonCount > 0 ? vertexCount : 0, 0);
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         const KV_PolygonView& polygon = (*polygons)[p];
@@ -101,12 +109,34 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
         if (size > largest)
             largest = size;
         for (unsigned int k = 0; k < size; ++k)
+            if (polygon[k] < vertexCount)
+                used[polygon[k]] = 1;
+    }
+    for (unsigned int i = 0; i < static_cast<unsigned int>(used.size()); ++i)
+    {
+        if (used[i] == 0)
+            continue;
+        TakeMinimum(polygonMinimum, (*vertices)[i]);
+        TakeMaximum(polygonMaximum, (*vertices)[i]);
+    }
+    const bool zeroBound = polygonMinimum.x == 0.0f || polygonMinimum.y == 0.0f ||
+                           polygonMinimum.z == 0.0f || polygonMaximum.x == 0.0f ||
+                           polygonMaximum.y == 0.0f || polygonMaximum.z == 0.0f;
+    if (zeroBound)
+    {
+        polygonMinimum = KV_Vector3D_Largest;
+        polygonMaximum = -KV_Vector3D_Largest;
+        for (unsigned int p = 0; p < polygonCount; ++p)
         {
-            if (polygon[k] >= vertexCount)
-                continue;
-            const KV_Vector3D& v = (*vertices)[polygon[k]];
-            TakeMinimum(polygonMinimum, v);
-            TakeMaximum(polygonMaximum, v);
+            const KV_PolygonView& polygon = (*polygons)[p];
+            for (unsigned int k = 0; k < polygon.Count(); ++k)
+            {
+                if (polygon[k] >= vertexCount)
+                    continue;
+                const KV_Vector3D& v = (*vertices)[polygon[k]];
+                TakeMinimum(polygonMinimum, v);
+                TakeMaximum(polygonMaximum, v);
+            }
         }
     }
     mkPolygonMinimum = polygonMinimum;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 using Lists = std::vector<std::vector<unsigned int>>;
@@ -321,6 +322,68 @@ TEST(PolySurface, ExtentsOfASurface)
     EXPECT_EQ(e.MinimumPolygonSize(), 3u);
     EXPECT_EQ(e.MaximumPolygonSize(), 4u);
     EXPECT_FLOAT_EQ(e.MaximumRadius(), (KV_Vector3D(10, 10, 10) - e.Centroid()).Length());
+}
+
+TEST(PolySurface, PolygonBoundsAreThoseOfTheCornersInCornerOrder)
+{
+    // The bounds met corner by corner, as a reference: the same values whatever the vertex
+    // order, the sign of a zero bound included (0 and -0 compare equal: the first met stays).
+    struct Case
+    {
+        const char* name;
+        std::vector<KV_Vector3D> vertices;
+        Lists polygons;
+    };
+    std::vector<KV_Vector3D> scattered;
+    for (unsigned int i = 0; i < 200; ++i)
+        scattered.push_back(KV_Vector3D(static_cast<float>((i * 37) % 101) - 50.5f,
+                                        static_cast<float>((i * 53) % 89) + 1.25f,
+                                        -static_cast<float>((i * 71) % 97) - 3.0f));
+    Lists some;  // vertices 150 on unused, one corner past the list
+    for (unsigned int p = 0; p + 2 < 150; p += 3) some.push_back({p + 2, (p * 7) % 150, p});
+    some.push_back({3, 4, 900});
+    const Case cases[] = {
+        {"unused vertices and a corner past the list", scattered, some},
+        {"zero bounds of both signs, -0 met last",
+         {{-0.0f, 1, 1}, {0.0f, 2, 2}, {0.5f, 0.0f, -0.0f}, {1, -0.0f, 0.0f}},
+         {{1, 3, 0}, {2, 3, 1}}},
+        {"zero bounds of both signs, -0 met first",
+         {{0.0f, 1, 1}, {-0.0f, 2, 2}, {0.5f, -0.0f, 0.0f}, {1, 0.0f, -0.0f}},
+         {{1, 3, 0}, {2, 3, 1}}},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_PolySurface s;
+        for (const KV_Vector3D& v : c.vertices) s.Vertices().Append(v);
+        for (const auto& polygon : c.polygons)
+        {
+            KV_Polygon made;
+            for (unsigned int v : polygon) made.Append(v);
+            s.Polygons().Append(made);
+        }
+        s.ComputeExtents();
+        KV_Vector3D low(3.4028235e38f, 3.4028235e38f, 3.4028235e38f), high = -low;
+        for (const auto& polygon : c.polygons)
+            for (unsigned int v : polygon)
+            {
+                if (v >= c.vertices.size())
+                    continue;
+                const KV_Vector3D& p = c.vertices[v];
+                low = KV_Vector3D(p.x < low.x ? p.x : low.x, p.y < low.y ? p.y : low.y,
+                                  p.z < low.z ? p.z : low.z);
+                high = KV_Vector3D(p.x > high.x ? p.x : high.x, p.y > high.y ? p.y : high.y,
+                                   p.z > high.z ? p.z : high.z);
+            }
+        const KV_Vector3D got[2] = {s.mpExtents->PolygonMinimum(), s.mpExtents->PolygonMaximum()};
+        const KV_Vector3D want[2] = {low, high};
+        for (int b = 0; b < 2; ++b)
+            for (float KV_Vector3D::*axis : {&KV_Vector3D::x, &KV_Vector3D::y, &KV_Vector3D::z})
+            {
+                EXPECT_EQ(got[b].*axis, want[b].*axis);
+                EXPECT_EQ(std::signbit(got[b].*axis), std::signbit(want[b].*axis));
+            }
+    }
 }
 
 TEST(PolySurface, ExtentsOfEqualVertices)
