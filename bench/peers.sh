@@ -156,6 +156,8 @@ if [ "$do_formats" -eq 1 ]; then
       fi
       add_work "launch to first frame, ${m}M triangles as $format|view-$format|$m"
     done
+    # Until idle from PLY too: the deferred lists and the coarse copy come after that load.
+    add_work "launch until idle, ${m}M triangles as ply|idle-ply|$m"
   done
 fi
 
@@ -184,12 +186,12 @@ run_work() {
       measure "$key" "${!o}" info "$data/sphere$m.osf" ;;
     floor:view | floor:idle)
       measure "$key" "$floor_viewer" "$data/sphere$m.ply" "$data/sphere$m.png" ;;
-    floor:view-ply)
+    floor:view-ply | floor:idle-ply)
       measure "$key" "$floor_viewer" "$data/sphere$m-converted.ply" "$data/sphere$m-converted_ply.png" ;;
     # The floor again with the allocator asking for huge pages, as the viewer's does.
     hugefloor:view | hugefloor:idle)
       measure "$key" env GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$floor_viewer" "$data/sphere$m.ply" "$data/sphere$m.png" ;;
-    hugefloor:view-ply)
+    hugefloor:view-ply | hugefloor:idle-ply)
       measure "$key" env GLIBC_TUNABLES=glibc.malloc.hugetlb=1 "$floor_viewer" "$data/sphere$m-converted.ply" "$data/sphere$m-converted_ply.png" ;;
     before:export | after:export)
       local o=osftool_$column
@@ -203,6 +205,12 @@ run_work() {
       measure "$key" "${!v}" --benchmark-first-frame "$data/materials8.obj" ;;
     peer:view-materials)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 "$data/materials8.obj" ;;
+    before:idle-ply | after:idle-ply)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-idle "$data/sphere$m-converted.ply" ;;
+    peer:idle-ply)
+      measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 \
+        --texture-base-color="$data/sphere$m-converted_ply.png" "$data/sphere$m-converted.ply" ;;
     before:view-* | after:view-*)
       local v=view_$column
       measure "$key" "${!v}" --benchmark-first-frame "$data/sphere$m-converted.${kind#view-}" ;;
