@@ -904,7 +904,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         }
         mkSurface.mpTextureMap = picture.image.release();
         KV_List<KV_Vector2D>& pairs = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
-        pairs.SetCount(static_cast<unsigned int>(coordinates.Count()));
+        // In one piece, as a surface file's are read: drawing then takes the list as it lies.
+        pairs.SetCountInOnePiece(static_cast<unsigned int>(coordinates.Count()));
         for (std::size_t i = 0; i < coordinates.Count(); ++i)
             std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
         return Outcome::Handled;

@@ -330,6 +330,16 @@ TEST(BothReaders, AgreeOnRealFiles)
     std::string error;
     ASSERT_TRUE(KV_MeshExporter::Write(scan, converted, KV_MeshFormat::Ply, error)) << error;
     ExpectBothAgree(converted);
+    {
+        // The coordinates lie in one piece, which drawing takes instead of a copy.
+        KV_PolySurface read;
+        KV_PlyReader reader(read);
+        ASSERT_EQ(reader.Read(converted), KV_PlyReader::Outcome::Handled) << reader.Reason();
+        ASSERT_GT(read.mpTextureCoordinates->Count(), read.mpTextureCoordinates->BlockSize());
+        const std::shared_ptr<const KV_Vector2D> piece = read.mpTextureCoordinates->SharedPiece();
+        ASSERT_NE(piece, nullptr);
+        EXPECT_EQ(piece.get(), &(*read.mpTextureCoordinates)[0]);
+    }
 
     const std::string models = "/usr/share/assimp/models/PLY/";
     if (!fs::exists(models + "cube_binary.ply") || !fs::exists(models + "Wuson.ply"))
