@@ -387,19 +387,24 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
-        // Without an executor the boundary lists are made after the vertex polygons, here.
-        KV_Task<void> boundaries =
-            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
-        if (!Stopped(stop))
-            surface.ComputeVertexPolygons();
-        boundaries.Get();
-        // The edge passes behind the boundary lists leave their working memory free in the
-        // allocator's heap, where the polygon normals (one large block of their own) never
-        // reuse it: handed back first, it is not held beside them.
+        // The boundary lists first, alone: their edge passes free their working memory into
+        // the allocator's heap, where the vertex polygons and polygon normals (large blocks of
+        // their own) would never reuse it. Handed back before those are made, it is not held
+        // beside them, nor beside the passes themselves.
+        ComputeBoundaryLists(surface, stop);
         KV_ReturnFreeMemory();
+        // Without an executor the vertex polygons are made after the polygon normals, here.
+        KV_Task<void> vertexPolygons = KV_Spawn(executor,
+                                                [&surface, stop]
+                                                {
+                                                    const KV_SurfaceTopology::StopScope scope(stop);
+                                                    if (!Stopped(stop))
+                                                        surface.ComputeVertexPolygons();
+                                                });
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetStopFlag(stop);
         normals.ComputePolygonNormals();
+        vertexPolygons.Get();
     }
     catch (const KV_SurfaceTopology::Stopped&)
     {
