@@ -99,16 +99,16 @@ int Guard(const unsigned char* data, std::size_t size)
         return -1;
     for (int slot = 0; slot < kGuardSlots; ++slot)
     {
+        // Claimed with an end of 1, which every address is past, so that the handler skips the
+        // slot until its start and its real end are both written.
         std::uintptr_t free = 0;
         GuardedRange& range = gkGuarded[slot];
-        // A slot is claimed by writing its end; its start is written first.
-        const std::uintptr_t first = reinterpret_cast<std::uintptr_t>(data);
-        if (range.end.load() != 0)
+        if (!range.end.compare_exchange_strong(free, 1))
             continue;
-        range.first.store(first);
+        range.first.store(reinterpret_cast<std::uintptr_t>(data));
         range.changed.store(false);
-        if (range.end.compare_exchange_strong(free, first + size))
-            return slot;
+        range.end.store(reinterpret_cast<std::uintptr_t>(data) + size);
+        return slot;
     }
     return -1;
 }
