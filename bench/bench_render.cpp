@@ -126,8 +126,8 @@ public:
         geometry->mkMaterial.Apply();
         glEnableClientState(GL_VERTEX_ARRAY);
         glEnableClientState(GL_NORMAL_ARRAY);
-        glVertexPointer(3, GL_FLOAT, 0, actor->Positions().data());
-        glNormalPointer(GL_FLOAT, 0, actor->Normals().data());
+        glVertexPointer(3, GL_FLOAT, 0, actor->PositionData());
+        glNormalPointer(GL_FLOAT, 0, actor->NormalData());
         if (textured)
         {
             glEnable(GL_TEXTURE_2D);
@@ -359,6 +359,8 @@ struct InteractiveScene
         geometry.SetSurface(BenchmarkSurface(2000, 1000), false);
         geometry.mkMaterial = KV_DocumentCore::NewSurfaceMaterial();
         actor = static_cast<KV_PolySurfaceActor3D*>(geometry.CreateActor());
+        // The floor below copies elements one per coordinate, as this layout has them.
+        actor->SetVertexLayoutFrom(~0u);
         renderer->AddActor(actor);
         renderer->ResetCamera(1);
         renderer->mkWorldCentreOfRotation = geometry.GetCentre();
@@ -370,7 +372,8 @@ struct InteractiveScene
         const std::size_t target =
             KV_CoarseTriangleTarget(actor->Triangles().size() / 3, fullFrame);
         start = std::chrono::steady_clock::now();
-        coarse = KV_SimplifyTriangleRuns(actor->Positions().data(), actor->Positions().size() / 3,
+        const std::shared_ptr<const std::vector<float>> elements = actor->SharedPositions();
+        coarse = KV_SimplifyTriangleRuns(elements->data(), elements->size() / 3,
                                          actor->Triangles().Runs(), actor->Triangles().RunShift(),
                                          actor->Triangles().size() / 3, target);
         actor->SetCoarseTriangles(coarse, actor->ArrayBuildCount());
@@ -440,7 +443,10 @@ void BM_FloorTurningCoarseCount(benchmark::State& state)
     }
     // The elements the coarse triangles use, copied into arrays of their own.
     const KV_PolySurfaceActor3D& actor = *scene.actor;
-    std::vector<unsigned int> renumber(actor.Positions().size() / 3, UINT32_MAX);
+    const std::vector<float> elementPositions = actor.Positions();
+    const std::vector<float> elementNormals = actor.Normals();
+    const std::vector<float> elementCoordinates = actor.TextureCoordinates();
+    std::vector<unsigned int> renumber(elementPositions.size() / 3, UINT32_MAX);
     std::vector<float> positions, normals, uv;
     std::vector<unsigned int> triangles;
     for (unsigned int element : scene.coarse)
@@ -450,11 +456,11 @@ void BM_FloorTurningCoarseCount(benchmark::State& state)
             renumber[element] = static_cast<unsigned int>(positions.size() / 3);
             for (int k = 0; k < 3; ++k)
             {
-                positions.push_back(actor.Positions()[3 * element + k]);
-                normals.push_back(actor.Normals()[3 * element + k]);
+                positions.push_back(elementPositions[3 * element + k]);
+                normals.push_back(elementNormals[3 * element + k]);
             }
-            uv.push_back(actor.TextureCoordinates()[2 * element]);
-            uv.push_back(actor.TextureCoordinates()[2 * element + 1]);
+            uv.push_back(elementCoordinates[2 * element]);
+            uv.push_back(elementCoordinates[2 * element + 1]);
         }
         triangles.push_back(renumber[element]);
     }

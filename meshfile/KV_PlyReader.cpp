@@ -887,7 +887,8 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         if (normals)
             normals->Finish(*mpAppearance, positions.Count());
         KV_List<KV_Vector3D>& list = mkSurface.Vertices();
-        list.SetCount(static_cast<unsigned int>(positions.Count()));
+        // In one piece: the drawing can take the positions as they lie.
+        list.SetCountInOnePiece(static_cast<unsigned int>(positions.Count()));
         for (std::size_t i = 0; i < positions.Count(); ++i)
             std::memcpy(&list[static_cast<unsigned int>(i)].x, positions.Key(i).data(), 12);
 

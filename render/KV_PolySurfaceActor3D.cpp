@@ -269,6 +269,17 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     mkNormals.clear();
     std::vector<float>().swap(mkTextureCoordinates);
     mpkSharedCoordinates.reset();
+    mbVertexLayout = false;
+    munCoordinateCount = 0;
+    mpkVertexPositions.reset();
+    mpkVertexNormals.reset();
+    mpkCoordinatePiece.reset();
+    mpkCoordinateTriangles.reset();
+    std::vector<std::uint32_t>().swap(mkSeamTriangles);
+    std::vector<float>().swap(mkSeamPositions);
+    std::vector<float>().swap(mkSeamNormals);
+    std::vector<float>().swap(mkSeamCoordinates);
+    std::vector<unsigned int>().swap(mkSeamEdges);
     mkColours.clear();
     mkElementSlots.clear();
     mkSlotRepeats.clear();
@@ -341,6 +352,10 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     const bool asTexturePolygons = mbTexturedLayout && plain && !shared && everyInside &&
                                    texturePolygons->FlatCornerCount() == 3 &&
                                    homeCount <= static_cast<unsigned int>(INT32_MAX);
+    if (asTexturePolygons && !mbVertexLayoutRefused && polygonCount >= munVertexLayoutFrom &&
+        look.colours == nullptr && look.normals == nullptr && surfaceNormals != nullptr &&
+        BuildVertexLayout(surface))
+        return;
     if (asTexturePolygons)
     {
         mpkTriangles->Share(texturePolygons->SharedPieces(), polygonCount);
@@ -529,8 +544,174 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     }
 }
 
+bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface)
+{
+    // Called with the textured surface file's triangles checked: every polygon and texture
+    // polygon a triangle inside the lists, each coordinate at one vertex.
+    const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+    const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
+    const unsigned int vertexCount = surface.VertexCount();
+    const unsigned int polygonCount = surface.PolygonCount();
+    if (polygons.FlatCornerCount() != 3 || vertexCount > static_cast<unsigned int>(INT32_MAX))
+        return false;
+    std::shared_ptr<const KV_Vector3D> positions = surface.mpVertices->SharedPiece();
+    std::shared_ptr<const KV_Vector3D> normals = surface.mpVertexNormals->SharedPiece();
+    std::shared_ptr<const KV_Vector2D> coordinates = surface.mpTextureCoordinates->SharedPiece();
+    if (!positions || !normals || !coordinates)
+        return false;
+    // Each vertex takes its first corner's coordinate; a triangle with a corner of another
+    // coordinate is a seam triangle. Many of them would cost more than the layout saves.
+    std::vector<std::uint32_t> own(vertexCount, kUnclaimed);
+    std::vector<std::uint32_t> seams;
+    const std::size_t seamLimit = polygonCount / 8;
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const KV_PolygonView polygon = polygons[p];
+        const KV_PolygonView texturePolygon = texturePolygons[p];
+        bool seam = false;
+        for (unsigned int k = 0; k < 3; ++k)
+        {
+            std::uint32_t& claimed = own[polygon[k]];
+            if (claimed == kUnclaimed)
+                claimed = texturePolygon[k];
+            seam = seam || claimed != texturePolygon[k];
+        }
+        if (seam)
+        {
+            if (seams.size() >= seamLimit)
+                return false;
+            seams.push_back(p);
+        }
+    }
+    static_assert(sizeof(KV_Vector3D) == 3 * sizeof(float), "a position is x, y, z");
+    mbVertexLayout = true;
+    munElementCount = vertexCount;
+    munCoordinateCount = surface.mpTextureCoordinates->Count();
+    mpkVertexPositions = std::move(positions);
+    mpkVertexNormals = std::move(normals);
+    mpkCoordinatePiece = std::move(coordinates);
+    mpkTriangles->Share(polygons.SharedPieces(), polygonCount);
+    mpkCoordinateTriangles = std::make_shared<KV_TriangleCorners>();
+    mpkCoordinateTriangles->Share(texturePolygons.SharedPieces(), polygonCount);
+    const KV_Vector2D* uv = mpkCoordinatePiece.get();
+    for (std::size_t t = 0; t < munCoordinateCount; ++t)
+        mbRepeatsTexture = mbRepeatsTexture || !(uv[t].u >= 0.0f && uv[t].u <= 1.0f &&
+                                                 uv[t].v >= 0.0f && uv[t].v <= 1.0f);
+    mkTextureCoordinates.assign(2 * static_cast<std::size_t>(vertexCount), 0.0f);
+    for (unsigned int v = 0; v < vertexCount; ++v)
+        if (own[v] != kUnclaimed)
+        {
+            mkTextureCoordinates[2 * static_cast<std::size_t>(v)] = uv[own[v]].u;
+            mkTextureCoordinates[2 * static_cast<std::size_t>(v) + 1] = uv[own[v]].v;
+        }
+    mkSeamTriangles = std::move(seams);
+    const std::size_t seamCorners = 3 * mkSeamTriangles.size();
+    mkSeamPositions.resize(3 * seamCorners);
+    mkSeamNormals.resize(3 * seamCorners);
+    mkSeamCoordinates.resize(2 * seamCorners);
+    mkSeamEdges.resize(2 * seamCorners);
+    for (std::size_t s = 0; s < mkSeamTriangles.size(); ++s)
+    {
+        const KV_PolygonView polygon = polygons[mkSeamTriangles[s]];
+        const KV_PolygonView texturePolygon = texturePolygons[mkSeamTriangles[s]];
+        for (unsigned int k = 0; k < 3; ++k)
+        {
+            const std::size_t e = 3 * s + k;
+            const KV_Vector3D& p = mpkVertexPositions.get()[polygon[k]];
+            const KV_Vector3D& n = mpkVertexNormals.get()[polygon[k]];
+            std::copy_n(&p.x, 3, &mkSeamPositions[3 * e]);
+            std::copy_n(&n.x, 3, &mkSeamNormals[3 * e]);
+            mkSeamCoordinates[2 * e] = uv[texturePolygon[k]].u;
+            mkSeamCoordinates[2 * e + 1] = uv[texturePolygon[k]].v;
+        }
+        // The lines a-b, b-c, c-a, as the main edge list has them.
+        const unsigned int a = static_cast<unsigned int>(3 * s);
+        const unsigned int edges[6] = {a, a + 1, a + 1, a + 2, a + 2, a};
+        std::copy_n(edges, 6, &mkSeamEdges[6 * s]);
+    }
+    return true;
+}
+
+std::vector<std::uint32_t> KV_PolySurfaceActor3D::CoordinateOwners() const
+{
+    std::vector<std::uint32_t> owner(munCoordinateCount, kUnclaimed);
+    if (!mbVertexLayout)
+        return owner;
+    const std::size_t triangles = mpkTriangles->size() / 3;
+    for (std::size_t t = 0; t < triangles; ++t)
+    {
+        const int* v = mpkTriangles->Triangle(t);
+        const int* c = mpkCoordinateTriangles->Triangle(t);
+        for (int k = 0; k < 3; ++k)
+            owner[static_cast<std::size_t>(c[k])] = static_cast<std::uint32_t>(v[k]);
+    }
+    return owner;
+}
+
+std::shared_ptr<const std::vector<float>> KV_PolySurfaceActor3D::SharedPositions() const
+{
+    if (!mbVertexLayout)
+        return mpkPositions;
+    // One per coordinate, for the coarse copy in the making; let go by it when it is done.
+    const std::vector<std::uint32_t> owner = CoordinateOwners();
+    auto positions = std::make_shared<std::vector<float>>(3 * munCoordinateCount, 0.0f);
+    for (std::size_t t = 0; t < munCoordinateCount; ++t)
+        if (owner[t] != kUnclaimed)
+            std::copy_n(&mpkVertexPositions.get()[owner[t]].x, 3, &(*positions)[3 * t]);
+    return positions;
+}
+
+const float* KV_PolySurfaceActor3D::PositionData() const
+{
+    return mbVertexLayout ? &mpkVertexPositions.get()->x : mpkPositions->data();
+}
+
+const float* KV_PolySurfaceActor3D::NormalData() const
+{
+    return mbVertexLayout ? &mpkVertexNormals.get()->x : mkNormals.data();
+}
+
+std::vector<float> KV_PolySurfaceActor3D::Positions() const
+{
+    if (!mbVertexLayout)
+        return *mpkPositions;
+    return std::vector<float>(PositionData(), PositionData() + 3 * munElementCount);
+}
+
+std::vector<float> KV_PolySurfaceActor3D::Normals() const
+{
+    if (!mbVertexLayout)
+        return mkNormals;
+    return std::vector<float>(NormalData(), NormalData() + 3 * munElementCount);
+}
+
+void KV_PolySurfaceActor3D::PointArrays(bool seams) const
+{
+    const bool flat = mbDrawingFlat && mbFlatMade;
+    if (seams)
+    {
+        glVertexPointer(3, GL_FLOAT, 0, mkSeamPositions.data());
+        glNormalPointer(GL_FLOAT, 0, mkSeamNormals.data());
+        glTexCoordPointer(2, GL_FLOAT, 0, mkSeamCoordinates.data());
+        return;
+    }
+    glVertexPointer(3, GL_FLOAT, 0, PositionData());
+    glNormalPointer(GL_FLOAT, 0, flat ? mkFlatNormals.data() : NormalData());
+    if (mbTexturedLayout)
+        glTexCoordPointer(2, GL_FLOAT, 0, TextureCoordinateData());
+}
+
 void KV_PolySurfaceActor3D::BuildFlatLayout()
 {
+    // Flat shading adds elements of its own, which the surface's lists have no room for.
+    if (mbVertexLayout)
+    {
+        mbVertexLayoutRefused = true;
+        // The same elements per coordinate as the coarse list names: it stays current.
+        const unsigned int builds = munArrayBuilds;
+        BuildArrays();
+        munArrayBuilds = builds;
+    }
     // The flat layout's elements are appended to the positions: a list the coarse copy in
     // the making still reads is copied first.
     if (mpkPositions.use_count() > 1)
@@ -706,16 +887,11 @@ const KV_TriangleCorners& KV_PolySurfaceActor3D::DrawnTriangles() const
 
 void KV_PolySurfaceActor3D::EnableArrays()
 {
-    const bool flat = mbDrawingFlat && mbFlatMade;
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_NORMAL_ARRAY);
     if (mbTexturedLayout)
-    {
         glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-        glTexCoordPointer(2, GL_FLOAT, 0, TextureCoordinateData());
-    }
-    glVertexPointer(3, GL_FLOAT, 0, (*mpkPositions).data());
-    glNormalPointer(GL_FLOAT, 0, flat ? mkFlatNormals.data() : mkNormals.data());
+    PointArrays(false);
     // Red, green and blue of each element's four bytes: the colours draw opaque, as the
     // surface itself does.
     if (!mkColours.empty())
@@ -793,6 +969,22 @@ void KV_PolySurfaceActor3D::ApplyPendingUpdates()
 
 void KV_PolySurfaceActor3D::DrawTriangle(unsigned int polygon, unsigned int primitive) const
 {
+    if (mbVertexLayout && !mkSeamTriangles.empty())
+    {
+        const auto seam = std::lower_bound(mkSeamTriangles.begin(), mkSeamTriangles.end(), polygon);
+        if (seam != mkSeamTriangles.end() && *seam == polygon)
+        {
+            const GLint first = static_cast<GLint>(3 * (seam - mkSeamTriangles.begin()));
+            PointArrays(true);
+            glBegin(primitive);
+            glArrayElement(first);
+            glArrayElement(first + 1);
+            glArrayElement(first + 2);
+            glEnd();
+            PointArrays(false);
+            return;
+        }
+    }
     const int* corners = DrawnTriangles().Triangle(polygon);
     glBegin(primitive);
     glArrayElement(corners[0]);
@@ -808,8 +1000,52 @@ bool KV_PolySurfaceActor3D::IsWholeSurface(const KV_PolygonIndexList& polygons) 
     return polygons.IsRun() && polygons.Count() == triangleCount && triangleCount != 0;
 }
 
+void KV_PolySurfaceActor3D::DrawAroundSeams(std::size_t first, std::size_t count,
+                                            unsigned int primitive)
+{
+    const std::size_t end = (first + count) / 3;
+    std::size_t t = first / 3;
+    std::size_t s = static_cast<std::size_t>(
+        std::lower_bound(mkSeamTriangles.begin(), mkSeamTriangles.end(), t) -
+        mkSeamTriangles.begin());
+    while (t < end)
+    {
+        const std::size_t next =
+            s < mkSeamTriangles.size() && mkSeamTriangles[s] < end ? mkSeamTriangles[s] : end;
+        if (next > t)
+            DrawCornerRun(3 * t, 3 * (next - t), primitive);
+        if (next == end)
+            return;
+        std::size_t run = 1;
+        while (s + run < mkSeamTriangles.size() && mkSeamTriangles[s + run] == next + run &&
+               next + run < end)
+            ++run;
+        PointArrays(true);
+        if (primitive == GL_LINE_LOOP)
+            glDrawElements(GL_LINES, static_cast<GLsizei>(6 * run), GL_UNSIGNED_INT,
+                           mkSeamEdges.data() + 6 * s);
+        else
+            glDrawArrays(primitive, static_cast<GLint>(3 * s), static_cast<GLsizei>(3 * run));
+        PointArrays(false);
+        t = next + run;
+        s += run;
+    }
+}
+
 void KV_PolySurfaceActor3D::DrawCorners(std::size_t first, std::size_t count,
                                         unsigned int primitive)
+{
+    const size_t cornerCount = 3 * static_cast<size_t>(munDrawableTriangles);
+    if (count == 0 || first + count > cornerCount)
+        return;
+    if (mbVertexLayout)
+        DrawAroundSeams(first, count, primitive);
+    else
+        DrawCornerRun(first, count, primitive);
+}
+
+void KV_PolySurfaceActor3D::DrawCornerRun(std::size_t first, std::size_t count,
+                                          unsigned int primitive)
 {
     const bool flat = mbDrawingFlat && mbFlatMade;
     const std::vector<unsigned int>& drawn = flat ? mkFlatDrawnCorners : mkDrawnCorners;
@@ -1053,7 +1289,7 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
     mkCoarseRanges.clear();
     mkCoarseTriangles.resize(mkCoarseTriangles.size() / 3 * 3);
     // Never an index past the arrays the list was made for.
-    const std::size_t elements = (*mpkPositions).size() / 3;
+    const std::size_t elements = mbVertexLayout ? munCoordinateCount : (*mpkPositions).size() / 3;
     for (unsigned int index : mkCoarseTriangles)
         if (index >= elements)
         {
@@ -1090,6 +1326,27 @@ void KV_PolySurfaceActor3D::SetCoarseTriangles(std::vector<unsigned int> triangl
     // read over the whole index range), which costs more than the triangles saved.
     const unsigned int unused = ~0u;
     std::vector<unsigned int> remap(elements, unused);
+    if (mbVertexLayout)
+    {
+        // One element per coordinate, at the vertex that owns it.
+        const std::vector<std::uint32_t> owner = CoordinateOwners();
+        for (unsigned int& index : mkCoarseTriangles)
+        {
+            if (remap[index] == unused)
+            {
+                remap[index] = static_cast<unsigned int>(mkCoarsePositions.size() / 3);
+                const std::uint32_t v = owner[index] == kUnclaimed ? 0 : owner[index];
+                const float* p = &mpkVertexPositions.get()[v].x;
+                const float* n = &mpkVertexNormals.get()[v].x;
+                mkCoarsePositions.insert(mkCoarsePositions.end(), p, p + 3);
+                mkCoarseNormals.insert(mkCoarseNormals.end(), n, n + 3);
+                const float* uv = &mpkCoordinatePiece.get()[index].u;
+                mkCoarseTextureCoordinates.insert(mkCoarseTextureCoordinates.end(), uv, uv + 2);
+            }
+            index = remap[index];
+        }
+        return;
+    }
     const bool textured = mbTexturedLayout && TextureCoordinateCount() >= elements;
     const float* coordinates = TextureCoordinateData();
     const bool coloured = !mkColours.empty() && mkColours.size() / 4 >= elements;

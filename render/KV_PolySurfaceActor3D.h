@@ -23,6 +23,15 @@
 // plane: its last corner (the one OpenGL takes the colour of) is turned into an element of
 // its own with that normal, in a layout made on the first flat frame.
 //
+// A large textured surface of triangles with its coordinates each at one vertex and nothing
+// else of the appearance (a scan's file) is drawn with one element per vertex instead: the
+// positions and normals are the surface's own lists, shared as they lie (in one piece each),
+// and each vertex takes the coordinate of the first corner at it. The few triangles with a
+// corner whose coordinate is another (the texture's seams) are drawn from small arrays of
+// their own, in their place in the order, so that every corner has the same values in the
+// same order as in the one-per-coordinate layout. The coarse copy and its inspection still
+// see one element per coordinate. Flat shading goes back to the one-per-coordinate layout.
+//
 // Polygons that cannot be drawn (fewer than three corners, or a corner beyond the lists)
 // are skipped rather than read past the arrays.
 //
@@ -45,6 +54,7 @@
 class KV_Executor;
 class KV_PolySurfaceGeometry3D;
 class KV_Vector2D;
+class KV_Vector3D;
 class KV_PolySurface;
 class KV_Material;
 class KV_PolygonIndexList;
@@ -97,8 +107,11 @@ public:
     // vertex colours), 3 element indices per polygon (-1 for a polygon that is not drawn).
     // After a flat frame the element arrays hold the flat layout's own elements at their
     // end, which no polygon of Triangles() names.
-    const std::vector<float>& Positions() const { return *mpkPositions; }
-    const std::vector<float>& Normals() const { return mkNormals; }
+    // Copies: PositionData() and NormalData() are the arrays as OpenGL reads them.
+    std::vector<float> Positions() const;
+    std::vector<float> Normals() const;
+    const float* PositionData() const;
+    const float* NormalData() const;
     std::vector<float> TextureCoordinates() const;
     // The texture coordinates as OpenGL reads them: two floats an element, TextureCoordinateCount()
     // elements (the surface's own list when the actor shares it).
@@ -108,9 +121,21 @@ public:
     const KV_TriangleCorners& Triangles() const { return *mpkTriangles; }
     // The same lists, shared with a reader on another thread (the coarse copy in the making):
     // the actor never changes a list it shares, but makes a new one.
-    std::shared_ptr<const std::vector<float>> SharedPositions() const { return mpkPositions; }
-    std::shared_ptr<const KV_TriangleCorners> SharedTriangles() const { return mpkTriangles; }
+    // With one element per vertex, these are one per coordinate all the same (the positions
+    // gathered for the caller, the triangles the texture polygons): the element space the
+    // coarse list is made in and SetCoarseTriangles takes.
+    std::shared_ptr<const std::vector<float>> SharedPositions() const;
+    std::shared_ptr<const KV_TriangleCorners> SharedTriangles() const
+    {
+        return mbVertexLayout ? mpkCoordinateTriangles : mpkTriangles;
+    }
     bool HasTexturedLayout() const { return mbTexturedLayout; }
+    // Drawn with one element per vertex from the surface's own lists (see above).
+    bool HasVertexLayout() const { return mbVertexLayout; }
+    // How many polygons a surface needs for that layout (for tests; 65536 by default).
+    void SetVertexLayoutFrom(unsigned int polygons) { munVertexLayoutFrom = polygons; }
+    // The triangles drawn from the seam arrays, in polygon order.
+    const std::vector<std::uint32_t>& SeamTriangles() const { return mkSeamTriangles; }
     // How many elements the smooth layout has (the flat layout's come after them).
     std::size_t ElementCount() const { return munElementCount; }
     // One run of the drawn triangles that share a picture: material is an index into the
@@ -153,6 +178,17 @@ private:
     void BuildArraysBeside(const std::function<void()>& upload);
     void EnableArrays();
     void ApplyPendingUpdates();
+    // Tries the one-per-vertex layout; false leaves everything for the other layouts.
+    bool BuildVertexLayout(const KV_PolySurface& surface);
+    // Per coordinate, the vertex of the last corner to use it (kUnclaimed where none), from
+    // the shared triangle lists.
+    std::vector<std::uint32_t> CoordinateOwners() const;
+    // Points the arrays at the seam triangles' own arrays, or back at the main ones.
+    void PointArrays(bool seams) const;
+    // Draws corners [first, first + count) of the polygons in order, the seam triangles
+    // from their own arrays.
+    void DrawAroundSeams(std::size_t first, std::size_t count, unsigned int primitive);
+    void DrawCornerRun(std::size_t first, std::size_t count, unsigned int primitive);
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;
     // Draws the polygons of the list; with pictures, range by range in each one's state.
     void DrawPolygons(const KV_PolygonIndexList& polygons, unsigned int primitive, bool named,
@@ -185,6 +221,20 @@ private:
     // each): written in place, the list shows through until the arrays are made again.
     std::shared_ptr<const KV_Vector2D> mpkSharedCoordinates;
     std::vector<std::uint8_t> mkColours;
+    // The one-per-vertex layout: the surface's positions, normals and coordinates in their
+    // pieces, the texture polygons beside mpkTriangles (which are the polygons then), and per
+    // seam triangle three elements of its own (and its edges as line corners over them).
+    bool mbVertexLayout = false;
+    bool mbVertexLayoutRefused = false;
+    unsigned int munVertexLayoutFrom = 65536;
+    std::size_t munCoordinateCount = 0;
+    std::shared_ptr<const KV_Vector3D> mpkVertexPositions;
+    std::shared_ptr<const KV_Vector3D> mpkVertexNormals;
+    std::shared_ptr<const KV_Vector2D> mpkCoordinatePiece;
+    std::shared_ptr<KV_TriangleCorners> mpkCoordinateTriangles;
+    std::vector<std::uint32_t> mkSeamTriangles;
+    std::vector<float> mkSeamPositions, mkSeamNormals, mkSeamCoordinates;
+    std::vector<unsigned int> mkSeamEdges;
     // Each element's material slot (material index; the material count for none), only
     // when the triangles are drawn by material: the coarse list finds its ranges by it.
     std::vector<std::uint32_t> mkElementSlots;

@@ -61,13 +61,19 @@ const KV_List<KV_List<unsigned int>>* StoredPerVertex(const KV_List<KV_List<unsi
 {
     return stored && stored->Count() == vertexCount ? stored : nullptr;
 }
-// Appends to normals, for each vertex, the mean of the normals of its polygons (polygons
-// past the end of polygonNormals left out; a vertex with none gets zero).
+// Sets normals (an empty list) to, for each vertex, the mean of the normals of its polygons
+// (polygons past the end of polygonNormals left out; a vertex with none gets zero).
 template <typename VertexPolygonLists>
 void AverageNormals(const VertexPolygonLists& vertexPolygons,
                     const KV_List<KV_Vector3D>& polygonNormals, KV_List<KV_Vector3D>& normals)
 {
     const unsigned int polygonCount = polygonNormals.Count();
+    // In one piece of several blocks, which the drawing can take as it lies (a list of one
+    // block cannot be shared).
+    const unsigned int kBlock = 1u << 12;
+    if (normals.Count() == 0 && vertexPolygons.Count() > kBlock)
+        normals.SetBlockSize(kBlock);
+    normals.SetCountInOnePiece(vertexPolygons.Count());
     for (unsigned int v = 0; v < vertexPolygons.Count(); ++v)
     {
         const auto& around = vertexPolygons[v];
@@ -82,7 +88,7 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
         }
         if (used > 0)
             sum /= static_cast<float>(used);
-        normals.Append(sum);
+        normals[v] = sum;
     }
 }
 

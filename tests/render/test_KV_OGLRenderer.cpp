@@ -89,6 +89,7 @@ protected:
     {
         mkGeometry.SetSurface(surface, selected);
         auto* actor = static_cast<KV_PolySurfaceActor3D*>(mkGeometry.CreateActor());
+        actor->SetVertexLayoutFrom(munVertexLayoutFrom);
         mkRenderer.AddActor(actor);
         mkRenderer.ResetCamera(1);
         mkRenderer.mkWorldCentreOfRotation = mkGeometry.GetCentre();
@@ -110,6 +111,7 @@ protected:
 
     KV_PolySurfaceGeometry3D mkGeometry;  // outlives the renderer's actors
     PickingRenderer mkRenderer;
+    unsigned int munVertexLayoutFrom = 65536;  // as the actor has it
 };
 
 TEST_F(SceneTest, EmptySceneIsBackgroundOnly)
@@ -724,4 +726,98 @@ TEST_F(SceneTest, SharedTexturePolygonRunDrawsAsACopyDoes)
     const std::vector<int> before = actor->Triangles().ToVector();
     (*mkGeometry.GetSurface().mpTexturePolygons)[17000][1] = 0;
     EXPECT_EQ(before, actor->Triangles().ToVector());
+}
+
+namespace
+{
+// The list's elements again, in one piece as a surface file's reader leaves them.
+template <typename T>
+void InOnePiece(KV_List<T>*& list)
+{
+    auto* piece = new KV_List<T>(1024);
+    piece->SetCountInOnePiece(list->Count());
+    for (unsigned int i = 0; i < list->Count(); ++i) (*piece)[i] = (*list)[i];
+    delete list;
+    list = piece;
+}
+}  // namespace
+
+// A surface file's seamed surface drawn from the surface's own lists (one element per vertex,
+// the seam triangles from their own arrays) gives, in every mode and path, the pixels of the
+// one-element-per-coordinate layout; so does its coarse list, named in coordinates either way.
+TEST_F(SceneTest, VertexLayoutDrawsAsTheCoordinateLayoutDoes)
+{
+    KV_PolySurface s = TexturedSeamGrid(80, 70);  // 11,200 triangles, 5,751 vertices
+    InOnePiece(s.mpVertices);
+    InOnePiece(s.mpTextureCoordinates);
+    KV_PSO_ComputeNormals(&s).ComputeVertexNormals();
+    struct Case
+    {
+        const char* name;
+        bool smooth, wireframe, textured, batched, coarse, picking;
+    };
+    const Case cases[] = {
+        {"smooth-textured", true, false, true, true, false, false},
+        {"wireframe-textured", true, true, true, true, false, false},
+        {"untextured", true, false, false, true, false, false},
+        {"per-triangle-textured", true, false, true, false, false, false},
+        {"per-triangle-wireframe", true, true, true, false, false, false},
+        {"coarse-textured", true, false, true, true, true, false},
+        {"colour-picking", true, false, false, true, false, true},
+        {"flat-textured", false, false, true, true, false, false},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_Image<KV_RGB8> pictures[2];
+        std::vector<float> coarseSource[2];
+        for (int layout = 0; layout < 2; ++layout)
+        {
+            munVertexLayoutFrom = layout == 0 ? 0u : ~0u;
+            KV_PolySurfaceActor3D* actor = Show(s);
+            ASSERT_EQ(layout == 0, actor->HasVertexLayout());
+            if (layout == 0)
+            {
+                EXPECT_EQ(2u * 70u, actor->SeamTriangles().size());
+            }
+            mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.6f, 0.0f), 40.0f);
+            actor->SetDisplayedSmooth(c.smooth);
+            actor->SetDisplayedWireframe(c.wireframe);
+            actor->SetDisplayedTextured(c.textured);
+            actor->SetBatchedDrawing(c.batched);
+            coarseSource[layout] = *actor->SharedPositions();
+            if (c.coarse)
+            {
+                // Every third triangle of the coordinates' list, the seam's among them.
+                const std::vector<int> all = actor->SharedTriangles()->ToVector();
+                std::vector<unsigned int> coarse;
+                for (std::size_t t = 0; t < all.size() / 3; t += 3)
+                    for (int k = 0; k < 3; ++k)
+                        coarse.push_back(static_cast<unsigned int>(all[3 * t + k]));
+                actor->SetCoarseTriangles(coarse, actor->ArrayBuildCount());
+                actor->SetDrawCoarse(true);
+                ASSERT_TRUE(actor->HasCoarseTriangles());
+            }
+            mkRenderer.munPickFirstId = c.picking ? 1 : 0;
+            pictures[layout] = Picture();
+            if (!c.smooth)
+            {
+                EXPECT_FALSE(actor->HasVertexLayout());  // flat went back to the other
+            }
+            mkRenderer.munPickFirstId = 0;
+            mkRenderer.RemoveActor(mkGeometry.munID);
+        }
+        EXPECT_TRUE(coarseSource[0] == coarseSource[1]);
+        EXPECT_GT(Coverage(pictures[1]), c.wireframe ? 200 : 600);
+        int differing = 0;
+        for (int r = 0; r < kSize; ++r)
+            for (int col = 0; col < kSize; ++col)
+                differing += pictures[0](r, col) == pictures[1](r, col) ? 0 : 1;
+        EXPECT_EQ(0, differing);
+        if (differing != 0)
+        {
+            SaveForInspection(pictures[0], std::string("vertex-layout-") + c.name);
+            SaveForInspection(pictures[1], std::string("coordinate-layout-") + c.name);
+        }
+    }
 }
