@@ -49,16 +49,20 @@ KV_PolySurface BenchmarkSurface(unsigned int columns = kColumns, unsigned int ro
 {
     KV_PolySurface s;
     const unsigned int across = columns + 1, down = rows + 1;
+    // In one piece each, as the readers make them: the actor draws from them as they lie.
     KV_List<KV_Vector3D>& vertices = s.Vertices();
-    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(1024);
+    vertices.SetBlockSize(1u << 12);
+    vertices.SetCountInOnePiece(across * down);
+    s.mpTextureCoordinates = new KV_List<KV_Vector2D>(1u << 12);
+    s.mpTextureCoordinates->SetCountInOnePiece(across * down);
     for (unsigned int y = 0; y < down; ++y)
         for (unsigned int x = 0; x < across; ++x)
         {
             // A gentle wave so that the normals differ.
             const float z = 0.05f * static_cast<float>(std::sin(0.05 * x) * std::cos(0.07 * y));
-            vertices.Append(KV_Vector3D(0.01f * x, 0.01f * y, z));
-            s.mpTextureCoordinates->Append(
-                KV_Vector2D(static_cast<float>(x) / columns, static_cast<float>(y) / rows));
+            vertices[y * across + x] = KV_Vector3D(0.01f * x, 0.01f * y, z);
+            (*s.mpTextureCoordinates)[y * across + x] =
+                KV_Vector2D(static_cast<float>(x) / columns, static_cast<float>(y) / rows);
         }
     KV_List<KV_Polygon>& polygons = s.Polygons();
     for (unsigned int y = 0; y < rows; ++y)
@@ -208,9 +212,13 @@ struct Scene
             renderer->CleanUp();
     }
 
-    void AddSurface()
+    // vertexLayoutFrom ~0u: one element per texture coordinate, the layout the actor draws
+    // smaller or untextured surfaces in.
+    void AddSurface(unsigned int vertexLayoutFrom = 65536)
     {
-        renderer->AddActor(geometry.CreateActor());
+        auto* actor = static_cast<KV_PolySurfaceActor3D*>(geometry.CreateActor());
+        actor->SetVertexLayoutFrom(vertexLayoutFrom);
+        renderer->AddActor(actor);
         renderer->ResetCamera(1);
         renderer->mkWorldCentreOfRotation = geometry.GetCentre();
     }
@@ -290,6 +298,30 @@ ORVANE_FRAMES(Textured)
 ORVANE_FRAMES(Wireframe)
 #undef ORVANE_FRAMES
 
+// The actor's frames with one element per texture coordinate instead of per vertex.
+void PerCoordinateFrames(benchmark::State& state, Mode mode)
+{
+    Scene& scene = TheScene();
+    if (!scene.ready)
+    {
+        state.SkipWithError("no X display with OpenGL");
+        return;
+    }
+    scene.renderer->RemoveActor(scene.geometry.munID);
+    scene.AddSurface(~0u);
+    Frames(state, mode, kActor);
+    scene.renderer->RemoveActor(scene.geometry.munID);
+    scene.AddSurface();
+}
+void BM_ActorSmoothPerCoordinate(benchmark::State& state)
+{
+    PerCoordinateFrames(state, kSmooth);
+}
+void BM_ActorTexturedPerCoordinate(benchmark::State& state)
+{
+    PerCoordinateFrames(state, kTextured);
+}
+
 // AddActor (texture upload with mipmaps, array building) through the first finished frame.
 void BM_AddActorToFirstFrame(benchmark::State& state)
 {
@@ -312,10 +344,12 @@ void BM_AddActorToFirstFrame(benchmark::State& state)
 #define ORVANE_FRAMES_RUN(name) \
     BENCHMARK(name)->Arg(800)->Arg(64)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime()
 ORVANE_FRAMES_RUN(BM_ActorSmooth);
+ORVANE_FRAMES_RUN(BM_ActorSmoothPerCoordinate);
 ORVANE_FRAMES_RUN(BM_PerTriangleSmooth);
 ORVANE_FRAMES_RUN(BM_DrawElementsSmooth);
 ORVANE_FRAMES_RUN(BM_DisplayListSmooth);
 ORVANE_FRAMES_RUN(BM_ActorTextured);
+ORVANE_FRAMES_RUN(BM_ActorTexturedPerCoordinate);
 ORVANE_FRAMES_RUN(BM_PerTriangleTextured);
 ORVANE_FRAMES_RUN(BM_DrawElementsTextured);
 ORVANE_FRAMES_RUN(BM_DisplayListTextured);
