@@ -597,13 +597,24 @@ bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface)
     for (std::size_t t = 0; t < munCoordinateCount; ++t)
         mbRepeatsTexture = mbRepeatsTexture || !(uv[t].u >= 0.0f && uv[t].u <= 1.0f &&
                                                  uv[t].v >= 0.0f && uv[t].v <= 1.0f);
-    mkTextureCoordinates.assign(2 * static_cast<std::size_t>(vertexCount), 0.0f);
-    for (unsigned int v = 0; v < vertexCount; ++v)
-        if (own[v] != kUnclaimed)
-        {
-            mkTextureCoordinates[2 * static_cast<std::size_t>(v)] = uv[own[v]].u;
-            mkTextureCoordinates[2 * static_cast<std::size_t>(v) + 1] = uv[own[v]].v;
-        }
+    // Where each vertex's coordinate has the vertex's own number (a file whose coordinates
+    // are per vertex, seams apart), the coordinates are drawn as they lie, as the positions
+    // are; a vertex no corner uses is never read.
+    bool numberedAsVertices = munCoordinateCount >= vertexCount;
+    for (unsigned int v = 0; v < vertexCount && numberedAsVertices; ++v)
+        numberedAsVertices = own[v] == kUnclaimed || own[v] == v;
+    if (numberedAsVertices)
+        mpkSharedCoordinates = mpkCoordinatePiece;
+    else
+    {
+        mkTextureCoordinates.assign(2 * static_cast<std::size_t>(vertexCount), 0.0f);
+        for (unsigned int v = 0; v < vertexCount; ++v)
+            if (own[v] != kUnclaimed)
+            {
+                mkTextureCoordinates[2 * static_cast<std::size_t>(v)] = uv[own[v]].u;
+                mkTextureCoordinates[2 * static_cast<std::size_t>(v) + 1] = uv[own[v]].v;
+            }
+    }
     mkSeamTriangles = std::move(seams);
     const std::size_t seamCorners = 3 * mkSeamTriangles.size();
     mkSeamPositions.resize(3 * seamCorners);

@@ -26,7 +26,8 @@
 // A large textured surface of triangles with its coordinates each at one vertex and nothing
 // else of the appearance (a scan's file) is drawn with one element per vertex instead: the
 // positions and normals are the surface's own lists, shared as they lie (in one piece each),
-// and each vertex takes the coordinate of the first corner at it. The few triangles with a
+// and each vertex takes the coordinate of the first corner at it (the surface's own list
+// too, where each vertex's coordinate has the vertex's number). The few triangles with a
 // corner whose coordinate is another (the texture's seams) are drawn from small arrays of
 // their own, in their place in the order, so that every corner has the same values in the
 // same order as in the one-per-coordinate layout. The coarse copy and its inspection still

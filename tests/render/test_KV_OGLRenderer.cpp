@@ -747,10 +747,25 @@ void InOnePiece(KV_List<T>*& list)
 // one-element-per-coordinate layout; so does its coarse list, named in coordinates either way.
 TEST_F(SceneTest, VertexLayoutDrawsAsTheCoordinateLayoutDoes)
 {
-    KV_PolySurface s = TexturedSeamGrid(80, 70);  // 11,200 triangles, 5,751 vertices
-    InOnePiece(s.mpVertices);
-    InOnePiece(s.mpTextureCoordinates);
-    KV_PSO_ComputeNormals(&s).ComputeVertexNormals();
+    // Coordinates numbered as the vertices (drawn as they lie), and the same numbered
+    // backwards (copied into the vertices' order).
+    KV_PolySurface surfaces[2] = {TexturedSeamGrid(80, 70), {}};  // 11,200 triangles
+    InOnePiece(surfaces[0].mpVertices);
+    InOnePiece(surfaces[0].mpTextureCoordinates);
+    KV_PSO_ComputeNormals(&surfaces[0]).ComputeVertexNormals();
+    surfaces[1] = surfaces[0];
+    {
+        KV_List<KV_Vector2D>& uv = *surfaces[1].mpTextureCoordinates;
+        const unsigned int n = uv.Count();
+        for (unsigned int i = 0; i < n / 2; ++i) std::swap(uv[i], uv[n - 1 - i]);
+        KV_List<KV_Polygon>& texturePolygons = *surfaces[1].mpTexturePolygons;
+        for (unsigned int p = 0; p < texturePolygons.Count(); ++p)
+            for (unsigned int k = 0; k < 3; ++k)
+            {
+                unsigned int& corner = texturePolygons[p][k];
+                corner = n - 1 - corner;
+            }
+    }
     struct Case
     {
         const char* name;
@@ -766,58 +781,65 @@ TEST_F(SceneTest, VertexLayoutDrawsAsTheCoordinateLayoutDoes)
         {"colour-picking", true, false, false, true, false, true},
         {"flat-textured", false, false, true, true, false, false},
     };
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.name);
-        KV_Image<KV_RGB8> pictures[2];
-        std::vector<float> coarseSource[2];
-        for (int layout = 0; layout < 2; ++layout)
+    for (int numbering = 0; numbering < 2; ++numbering)
+        for (const Case& c : cases)
         {
-            munVertexLayoutFrom = layout == 0 ? 0u : ~0u;
-            KV_PolySurfaceActor3D* actor = Show(s);
-            ASSERT_EQ(layout == 0, actor->HasVertexLayout());
-            if (layout == 0)
+            SCOPED_TRACE(std::string(c.name) + (numbering == 0 ? " as vertices" : " backwards"));
+            const KV_PolySurface& s = surfaces[numbering];
+            KV_Image<KV_RGB8> pictures[2];
+            std::vector<float> coarseSource[2];
+            for (int layout = 0; layout < 2; ++layout)
             {
-                EXPECT_EQ(2u * 70u, actor->SeamTriangles().size());
+                munVertexLayoutFrom = layout == 0 ? 0u : ~0u;
+                KV_PolySurfaceActor3D* actor = Show(s);
+                ASSERT_EQ(layout == 0, actor->HasVertexLayout());
+                if (layout == 0)
+                {
+                    EXPECT_EQ(2u * 70u, actor->SeamTriangles().size());
+                    EXPECT_EQ(
+                        numbering == 0,
+                        actor->TextureCoordinateData() ==
+                            reinterpret_cast<const float*>(
+                                mkGeometry.DrawingSurface().mpTextureCoordinates->FirstBlock()));
+                }
+                mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.6f, 0.0f), 40.0f);
+                actor->SetDisplayedSmooth(c.smooth);
+                actor->SetDisplayedWireframe(c.wireframe);
+                actor->SetDisplayedTextured(c.textured);
+                actor->SetBatchedDrawing(c.batched);
+                coarseSource[layout] = *actor->SharedPositions();
+                if (c.coarse)
+                {
+                    // Every third triangle of the coordinates' list, the seam's among them.
+                    const std::vector<int> all = actor->SharedTriangles()->ToVector();
+                    std::vector<unsigned int> coarse;
+                    for (std::size_t t = 0; t < all.size() / 3; t += 3)
+                        for (int k = 0; k < 3; ++k)
+                            coarse.push_back(static_cast<unsigned int>(all[3 * t + k]));
+                    actor->SetCoarseTriangles(coarse, actor->ArrayBuildCount());
+                    actor->SetDrawCoarse(true);
+                    ASSERT_TRUE(actor->HasCoarseTriangles());
+                }
+                mkRenderer.munPickFirstId = c.picking ? 1 : 0;
+                pictures[layout] = Picture();
+                if (!c.smooth)
+                {
+                    EXPECT_FALSE(actor->HasVertexLayout());  // flat went back to the other
+                }
+                mkRenderer.munPickFirstId = 0;
+                mkRenderer.RemoveActor(mkGeometry.munID);
             }
-            mkRenderer.RotateWorld(KV_Vector3D(1.0f, 0.6f, 0.0f), 40.0f);
-            actor->SetDisplayedSmooth(c.smooth);
-            actor->SetDisplayedWireframe(c.wireframe);
-            actor->SetDisplayedTextured(c.textured);
-            actor->SetBatchedDrawing(c.batched);
-            coarseSource[layout] = *actor->SharedPositions();
-            if (c.coarse)
+            EXPECT_TRUE(coarseSource[0] == coarseSource[1]);
+            EXPECT_GT(Coverage(pictures[1]), c.wireframe ? 200 : 600);
+            int differing = 0;
+            for (int r = 0; r < kSize; ++r)
+                for (int col = 0; col < kSize; ++col)
+                    differing += pictures[0](r, col) == pictures[1](r, col) ? 0 : 1;
+            EXPECT_EQ(0, differing);
+            if (differing != 0)
             {
-                // Every third triangle of the coordinates' list, the seam's among them.
-                const std::vector<int> all = actor->SharedTriangles()->ToVector();
-                std::vector<unsigned int> coarse;
-                for (std::size_t t = 0; t < all.size() / 3; t += 3)
-                    for (int k = 0; k < 3; ++k)
-                        coarse.push_back(static_cast<unsigned int>(all[3 * t + k]));
-                actor->SetCoarseTriangles(coarse, actor->ArrayBuildCount());
-                actor->SetDrawCoarse(true);
-                ASSERT_TRUE(actor->HasCoarseTriangles());
+                SaveForInspection(pictures[0], std::string("vertex-layout-") + c.name);
+                SaveForInspection(pictures[1], std::string("coordinate-layout-") + c.name);
             }
-            mkRenderer.munPickFirstId = c.picking ? 1 : 0;
-            pictures[layout] = Picture();
-            if (!c.smooth)
-            {
-                EXPECT_FALSE(actor->HasVertexLayout());  // flat went back to the other
-            }
-            mkRenderer.munPickFirstId = 0;
-            mkRenderer.RemoveActor(mkGeometry.munID);
         }
-        EXPECT_TRUE(coarseSource[0] == coarseSource[1]);
-        EXPECT_GT(Coverage(pictures[1]), c.wireframe ? 200 : 600);
-        int differing = 0;
-        for (int r = 0; r < kSize; ++r)
-            for (int col = 0; col < kSize; ++col)
-                differing += pictures[0](r, col) == pictures[1](r, col) ? 0 : 1;
-        EXPECT_EQ(0, differing);
-        if (differing != 0)
-        {
-            SaveForInspection(pictures[0], std::string("vertex-layout-") + c.name);
-            SaveForInspection(pictures[1], std::string("coordinate-layout-") + c.name);
-        }
-    }
 }
