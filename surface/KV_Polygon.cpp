@@ -77,7 +77,8 @@ std::shared_ptr<unsigned int[]> KV_List<KV_Polygon>::AdoptPiece(void* piece)
     }
     catch (...)
     {
-        std::free(piece);
+        // The holder's constructor has already handed the piece to FreePiece: freeing it
+        // here too would free it twice.
         throw KV_ListAllocError();
     }
 }

@@ -169,7 +169,8 @@ private:
         void operator()(unsigned int* p) const;
     };
     // A piece from the allocator's memory (null: none could be had) in its holder; freed
-    // again when even the holder cannot be made. Throws KV_ListAllocError then.
+    // (by the holder's constructor) when even the holder cannot be made. Throws
+    // KV_ListAllocError then.
     static std::shared_ptr<unsigned int[]> AdoptPiece(void* piece);
 
     KV_BlockList<KV_Polygon> mkBlocks;
