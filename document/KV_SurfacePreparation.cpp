@@ -348,9 +348,10 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetExecutor(executor);
         normals.SetStopFlag(stop);
-        // Made by the refinement, beside its table of vertex polygons with an executor; any
-        // polygon normals the surface came with are not trusted.
+        // Any polygon normals the surface came with are not trusted; those the refinement
+        // needs are made as it goes.
         KV_Release(surface.mpPolygonNormals);
+        normals.SetPolygonNormalsKept(false);
         normals.RefineVertexNormals();
         // One normal per polygon is as large as the vertex positions twice over; the first
         // frame is the peak of a load, so they are made again after it (the same function

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -61,6 +60,16 @@ const KV_List<KV_List<unsigned int>>* StoredPerVertex(const KV_List<KV_List<unsi
 {
     return stored && stored->Count() == vertexCount ? stored : nullptr;
 }
+// Sizes normals (an empty list) to count, in one piece of several blocks, which the drawing
+// can take as it lies (a list of one block cannot be shared).
+void PrepareAverages(KV_List<KV_Vector3D>& normals, unsigned int count)
+{
+    const unsigned int kBlock = 1u << 12;
+    if (normals.Count() == 0 && count > kBlock)
+        normals.SetBlockSize(kBlock);
+    normals.SetCountInOnePiece(count);
+}
+
 // Sets normals (an empty list) to, for each vertex, the mean of the normals of its polygons
 // (polygons past the end of polygonNormals left out; a vertex with none gets zero).
 template <typename VertexPolygonLists>
@@ -68,12 +77,7 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
                     const KV_List<KV_Vector3D>& polygonNormals, KV_List<KV_Vector3D>& normals)
 {
     const unsigned int polygonCount = polygonNormals.Count();
-    // In one piece of several blocks, which the drawing can take as it lies (a list of one
-    // block cannot be shared).
-    const unsigned int kBlock = 1u << 12;
-    if (normals.Count() == 0 && vertexPolygons.Count() > kBlock)
-        normals.SetBlockSize(kBlock);
-    normals.SetCountInOnePiece(vertexPolygons.Count());
+    PrepareAverages(normals, vertexPolygons.Count());
     for (unsigned int v = 0; v < vertexPolygons.Count(); ++v)
     {
         const auto& around = vertexPolygons[v];
@@ -92,17 +96,109 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
     }
 }
 
+// The unit normal of a triangle with the arithmetic of ComputePolygonNormals' batches (the
+// cross product, then its length, then the division), so that a normal made here has the
+// bits of the one that list would hold.
+KV_Vector3D BatchTriangleNormal(const KV_List<KV_Vector3D>* vertices, const KV_PolygonView& t)
+{
+    const KV_Vector3D p0 = Position(vertices, t[0]);
+    const KV_Vector3D p1 = Position(vertices, t[1]);
+    const KV_Vector3D p2 = Position(vertices, t[2]);
+    KV_Vector3D normal((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
+                       (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
+                       (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+    const float length = normal.Length();
+    if (length != 0.0f)
+        normal /= length;
+    return normal;
+}
+
+// The mean of the unit normals of a vertex's triangles, as AverageNormals makes it from the
+// list of them (triangles past the end left out; zero without any).
+KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& around,
+                               const KV_List<KV_Polygon>& triangles,
+                               const KV_List<KV_Vector3D>* vertices)
+{
+    KV_Vector3D sum(0.0f, 0.0f, 0.0f);
+    unsigned int used = 0;
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        if (around[k] >= triangles.Count())
+            continue;
+        sum += BatchTriangleNormal(vertices, triangles[around[k]]);
+        ++used;
+    }
+    if (used > 0)
+        sum /= static_cast<float>(used);
+    return sum;
+}
+
 // The neighbours of one vertex as KV_SurfaceTopology::VertexVerticesFromPolygons lists them
 // (every other vertex of its polygons, once, in order of first meeting), made when needed
-// instead of held for every vertex at once. seen[w] == i + 1 once w is listed for vertex i;
-// each thread has its own.
+// instead of held for every vertex at once. A vertex of few polygons looks each one up among
+// those listed; a larger one sorts its corners (a table as large as the vertices, one per
+// thread, would hold a quarter of a large surface's memory again while the normals are made).
 template <typename VertexPolygonLists>
 void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
-                  const KV_List<KV_Polygon>& polygons, std::vector<unsigned int>& seen,
-                  KV_List<unsigned int>& neighbours)
+                  const KV_List<KV_Polygon>& polygons, unsigned int vertexCount,
+                  std::vector<std::uint64_t>& sorted, KV_List<unsigned int>& neighbours)
 {
     neighbours.SetCount(0);
-    KV_SurfaceTopology::AppendPolygonNeighbours(i, vertexPolygons[i], polygons, seen, neighbours);
+    const auto& around = vertexPolygons[i];
+    const unsigned int polygonCount = polygons.Count();
+    constexpr unsigned int kLookedUp = 48;  // corners: at most ~kLookedUp^2 / 2 comparisons
+    unsigned int corners = 0;
+    for (unsigned int k = 0; k < around.Count() && corners <= kLookedUp; ++k)
+        if (around[k] < polygonCount)
+            corners += polygons[around[k]].Count();
+    if (corners <= kLookedUp)
+    {
+        for (unsigned int k = 0; k < around.Count(); ++k)
+        {
+            if (around[k] >= polygonCount)
+                continue;
+            const KV_PolygonView& polygon = polygons[around[k]];
+            for (unsigned int m = 0; m < polygon.Count(); ++m)
+            {
+                const unsigned int w = polygon[m];
+                if (w == i || w >= vertexCount)
+                    continue;
+                bool listed = false;
+                for (unsigned int j = 0; j < neighbours.Count() && !listed; ++j)
+                    listed = neighbours[j] == w;
+                if (!listed)
+                    neighbours.Append(w);
+            }
+        }
+        return;
+    }
+    // Each corner as (vertex, place met); sorted, the first of each vertex is where it was
+    // first met, and those firsts sorted by place are the list.
+    sorted.clear();
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        if (around[k] >= polygonCount)
+            continue;
+        const KV_PolygonView& polygon = polygons[around[k]];
+        for (unsigned int m = 0; m < polygon.Count(); ++m)
+        {
+            const unsigned int w = polygon[m];
+            if (w != i && w < vertexCount)
+                sorted.push_back((std::uint64_t(w) << 32) | sorted.size());
+        }
+    }
+    std::sort(sorted.begin(), sorted.end());
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < sorted.size(); ++k)
+    {
+        const std::uint64_t vertex = sorted[k] >> 32;
+        if (kept == 0 || vertex != (sorted[kept - 1] & 0xffffffffu))
+            sorted[kept++] = (sorted[k] << 32) | vertex;  // now (place met, vertex)
+    }
+    sorted.resize(kept);
+    std::sort(sorted.begin(), sorted.end());
+    for (const std::uint64_t entry : sorted)
+        neighbours.Append(static_cast<unsigned int>(entry & 0xffffffffu));
 }
 }  // namespace
 
@@ -291,9 +387,24 @@ void KV_PSO_ComputeNormals::Refine()
     // Without stored vertex polygons, one flat table serves both the averaging and the
     // neighbours.
     std::unique_ptr<topology::CompactVertexPolygons> compact;
+    // Triangles whose normals are not to be kept: each vertex's mean is made from its
+    // triangles' normals as the vertex is refined, and the list of them is never held (as
+    // large as the positions twice over).
+    const bool meanAsRefined =
+        !averaged && !mbPolygonNormalsKept && storedPolygons == nullptr &&
+        surface.mpPolygons != nullptr && surface.mpPolygons->FlatCornerCount() == 3 &&
+        (surface.mpPolygonNormals == nullptr ||
+         surface.mpPolygonNormals->Count() != surface.PolygonCount());
     if (storedPolygons == nullptr && (!averaged || storedNeighbours == nullptr))
-        compact = MakeCompactTable(!averaged);
-    if (!averaged)
+        compact = MakeCompactTable(!averaged && !meanAsRefined);
+    if (meanAsRefined)
+    {
+        KV_List<KV_Vector3D>& means =
+            KV_Ensure(surface.mpVertexNormals, std::max(1024u, vertexCount));
+        topology::Reset(means, vertexCount);
+        PrepareAverages(means, vertexCount);
+    }
+    else if (!averaged)
     {
         if (compact == nullptr)
             ComputeVertexNormals();
@@ -324,6 +435,9 @@ void KV_PSO_ComputeNormals::Refine()
         {
             if (i % 4096 == 0 && Stopped())
                 return;
+            if (meanAsRefined)
+                normals[i] = MeanTriangleNormal((*compact)[i], *surface.mpPolygons,
+                                                surface.mpVertices);
             const KV_IndexView neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
@@ -357,11 +471,6 @@ void KV_PSO_ComputeNormals::Refine()
             normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
     };
-    // The tables of neighbours seen, one per piece running, as large as the vertices: a piece
-    // takes one that an earlier piece has finished with, whose marks (vertex + 1) cannot
-    // match a vertex of its own.
-    std::mutex seenLock;
-    std::vector<std::unique_ptr<std::vector<unsigned int>>> seenTables;
     auto refine = [&](unsigned int first, unsigned int last)
     {
         if (storedNeighbours != nullptr)
@@ -371,18 +480,7 @@ void KV_PSO_ComputeNormals::Refine()
                        { return (*storedNeighbours)[i]; });
             return;
         }
-        std::unique_ptr<std::vector<unsigned int>> table;
-        {
-            std::lock_guard<std::mutex> lock(seenLock);
-            if (!seenTables.empty())
-            {
-                table = std::move(seenTables.back());
-                seenTables.pop_back();
-            }
-        }
-        if (table == nullptr)
-            table = std::make_unique<std::vector<unsigned int>>(vertexCount, 0);
-        std::vector<unsigned int>& seen = *table;
+        std::vector<std::uint64_t> sorted;
         KV_List<unsigned int> neighbours(64);
         const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
         auto from = [&](const auto& vertexPolygons)
@@ -390,7 +488,8 @@ void KV_PSO_ComputeNormals::Refine()
             refineWith(first, last,
                        [&](unsigned int i) -> KV_IndexView
                        {
-                           NeighboursOf(i, vertexPolygons, polygons, seen, neighbours);
+                           NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
+                                        neighbours);
                            return neighbours;
                        });
         };
@@ -398,8 +497,6 @@ void KV_PSO_ComputeNormals::Refine()
             from(*storedPolygons);
         else
             from(*compact);
-        std::lock_guard<std::mutex> lock(seenLock);
-        seenTables.push_back(std::move(table));
     };
     // The vertices in pieces of about equal size, a few per thread, so that a thread that
     // finishes early takes another.

@@ -52,6 +52,10 @@ public:
     // A flag that asks the computations to stop early (read every few thousand polygons or
     // vertices); a stopped call leaves its lists unfinished, for the caller to release.
     void SetStopFlag(const std::atomic<bool>* stop) { mpStop = stop; }
+    // False: a caller that lets the polygon normals go after the vertex normals. The
+    // refinement of a surface of triangles then makes each vertex's mean from its triangles'
+    // normals as it goes, the same bits, without the list of them. True by default.
+    void SetPolygonNormalsKept(bool kept) { mbPolygonNormalsKept = kept; }
 
 private:
     // Below this many vertices (or polygons) a piece of its own costs more than it saves.
@@ -70,6 +74,7 @@ private:
     KV_PolySurface* mpSurface;
     KV_Executor* mpExecutor = nullptr;
     const std::atomic<bool>* mpStop = nullptr;
+    bool mbPolygonNormalsKept = true;
 };
 
 // Fits planes one after another: the scatter of the points about their mean, in double

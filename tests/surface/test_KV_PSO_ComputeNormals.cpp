@@ -404,6 +404,75 @@ TEST(ComputeNormals, EveryNeighbourSourceRefinesToTheSameNormalsBitForBit)
     }
 }
 
+// A caller that lets the polygon normals go gets the vertex normals it would have had with
+// them, bit for bit, on one thread or several, without the list ever being made: on a
+// sphere with degenerate triangles (zero normals), a rippled one, and a fan whose centre has
+// more neighbours than are looked up one by one.
+TEST(ComputeNormals, MeansMadeAsRefinedEqualThoseOfTheKeptPolygonNormals)
+{
+    struct Case
+    {
+        const char* name;
+        void (*make)(KV_PolySurface&);
+    };
+    const Case cases[] = {
+        {"sphere with degenerate triangles",
+         [](KV_PolySurface& s)
+         {
+             MakeSphere(s, 40, 80);
+             for (unsigned int p : {500u, 501u, 2000u})
+                 (*s.mpPolygons)[p] = MakePolygon({7, 7, 7});
+         }},
+        {"rippled sphere",
+         [](KV_PolySurface& s)
+         {
+             MakeSphere(s, 60, 90);
+             std::mt19937 random(7);
+             std::uniform_real_distribution<float> ripple(0.97f, 1.03f);
+             for (unsigned int v = 0; v < s.VertexCount(); ++v)
+                 s.Vertices()[v] *= ripple(random);
+         }},
+        {"fan of 300 triangles",
+         [](KV_PolySurface& s)
+         {
+             s.Vertices().Append(KV_Vector3D(0, 0, 0.5f));
+             for (unsigned int j = 0; j < 300; ++j)
+             {
+                 const double phi = 2 * kPi * j / 300;
+                 s.Vertices().Append(KV_Vector3D(static_cast<float>(std::cos(phi)),
+                                                 static_cast<float>(std::sin(phi)),
+                                                 static_cast<float>(0.1 * std::sin(5 * phi))));
+             }
+             for (unsigned int j = 0; j < 300; ++j)
+                 s.Polygons().Append(MakePolygon({0, 1 + j, 1 + (j + 1) % 300}));
+         }},
+    };
+    KV_Executor two(2);
+    for (const Case& c : cases)
+    {
+        KV_PolySurface reference;
+        c.make(reference);
+        KV_PSO_ComputeNormals(&reference).RefineVertexNormals();
+        ASSERT_NE(reference.mpPolygonNormals, nullptr) << c.name;
+        for (KV_Executor* on : {static_cast<KV_Executor*>(nullptr), &two})
+        {
+            KV_PolySurface s;
+            c.make(s);
+            KV_PSO_ComputeNormals normals(&s);
+            normals.SetExecutor(on);
+            normals.SetPolygonNormalsKept(false);
+            normals.RefineVertexNormals();
+            EXPECT_EQ(s.mpPolygonNormals, nullptr) << c.name;
+            ASSERT_EQ(s.mpVertexNormals->Count(), reference.VertexCount()) << c.name;
+            for (unsigned int v = 0; v < reference.VertexCount(); ++v)
+                ASSERT_EQ(std::memcmp(&(*s.mpVertexNormals)[v], &(*reference.mpVertexNormals)[v],
+                                      sizeof(KV_Vector3D)),
+                          0)
+                    << c.name << (on ? ", two threads" : "") << ", vertex " << v;
+        }
+    }
+}
+
 // A flag set before the call: no normal is refined, whether the pieces run here or on an
 // executor.
 TEST(ComputeNormals, StopFlagSetBeforehandLeavesTheAveragesUnrefined)
