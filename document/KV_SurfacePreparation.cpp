@@ -345,6 +345,13 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
                                            if (!Stopped(stop))
                                                surface.RecomputeTextureCoordinateVertices();
                                        });
+        // The extents read only the positions, which the normals do not change: made beside
+        // the refinement's table of vertex polygons, which has the executor to itself.
+        const bool extentsWanted = !extentsMadeHere || surface.mpExtents == nullptr;
+        KV_Task<void> extents;
+        if (extentsWanted && executor != nullptr &&
+            surface.VertexCount() >= kConcurrentTextureVerticesFrom)
+            extents = KV_Spawn(executor, [&surface] { surface.ComputeExtents(); });
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetExecutor(executor);
         normals.SetStopFlag(stop);
@@ -359,7 +366,9 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
         KV_Release(surface.mpPolygonNormals);
         if (Stopped(stop))
             return;
-        if (!extentsMadeHere || surface.mpExtents == nullptr)
+        if (extents.Valid())
+            extents.Get();
+        else if (extentsWanted)
             surface.ComputeExtents();
         if (textureVertices.Valid())
             textureVertices.Get();

@@ -96,37 +96,44 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
     }
 }
 
-// The unit normal of a triangle with the arithmetic of ComputePolygonNormals' batches (the
-// cross product, then its length, then the division), so that a normal made here has the
-// bits of the one that list would hold.
-KV_Vector3D BatchTriangleNormal(const KV_List<KV_Vector3D>* vertices, const KV_PolygonView& t)
-{
-    const KV_Vector3D p0 = Position(vertices, t[0]);
-    const KV_Vector3D p1 = Position(vertices, t[1]);
-    const KV_Vector3D p2 = Position(vertices, t[2]);
-    KV_Vector3D normal((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
-                       (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
-                       (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
-    const float length = normal.Length();
-    if (length != 0.0f)
-        normal /= length;
-    return normal;
-}
-
 // The mean of the unit normals of a vertex's triangles, as AverageNormals makes it from the
-// list of them (triangles past the end left out; zero without any).
+// list of them (triangles past the end left out; zero without any). A batch of cross
+// products is formed before their lengths are taken, as in ComputePolygonNormals, so that
+// the square roots and divisions overlap; the sum is taken in the same order.
+template <typename PositionOf>
 KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& around,
-                               const KV_List<KV_Polygon>& triangles,
-                               const KV_List<KV_Vector3D>* vertices)
+                               const KV_List<KV_Polygon>& triangles, const PositionOf& position)
 {
     KV_Vector3D sum(0.0f, 0.0f, 0.0f);
     unsigned int used = 0;
-    for (unsigned int k = 0; k < around.Count(); ++k)
+    const unsigned int kBatch = 16;
+    for (unsigned int start = 0; start < around.Count(); start += kBatch)
     {
-        if (around[k] >= triangles.Count())
-            continue;
-        sum += BatchTriangleNormal(vertices, triangles[around[k]]);
-        ++used;
+        const unsigned int end = std::min(around.Count(), start + kBatch);
+        KV_Vector3D normal[kBatch];
+        unsigned int size = 0;
+        for (unsigned int k = start; k < end; ++k)
+        {
+            if (around[k] >= triangles.Count())
+                continue;
+            const KV_PolygonView& t = triangles[around[k]];
+            const KV_Vector3D p0 = position(t[0]);
+            const KV_Vector3D p1 = position(t[1]);
+            const KV_Vector3D p2 = position(t[2]);
+            normal[size++] =
+                KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
+                            (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
+                            (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+        }
+        float length[kBatch];
+        for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
+        for (unsigned int k = 0; k < size; ++k)
+        {
+            if (length[k] != 0.0f)
+                normal[k] /= length[k];
+            sum += normal[k];
+        }
+        used += size;
     }
     if (used > 0)
         sum /= static_cast<float>(used);
@@ -153,6 +160,8 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
             corners += polygons[around[k]].Count();
     if (corners <= kLookedUp)
     {
+        unsigned int listed[kLookedUp];
+        unsigned int count = 0;
         for (unsigned int k = 0; k < around.Count(); ++k)
         {
             if (around[k] >= polygonCount)
@@ -161,13 +170,11 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
             for (unsigned int m = 0; m < polygon.Count(); ++m)
             {
                 const unsigned int w = polygon[m];
-                if (w == i || w >= vertexCount)
+                if (w == i || w >= vertexCount ||
+                    std::find(listed, listed + count, w) != listed + count)
                     continue;
-                bool listed = false;
-                for (unsigned int j = 0; j < neighbours.Count() && !listed; ++j)
-                    listed = neighbours[j] == w;
-                if (!listed)
-                    neighbours.Append(w);
+                listed[count++] = w;
+                neighbours.Append(w);
             }
         }
         return;
@@ -429,15 +436,28 @@ void KV_PSO_ComputeNormals::Refine()
     if (storedNeighbours == nullptr && surface.mpPolygons == nullptr)
         return;
 
+    // The positions as one array where they lie in one piece, read three times a triangle.
+    std::shared_ptr<const KV_Vector3D> piece;
+    if (meanAsRefined && surface.mpVertices != nullptr)
+        piece = surface.mpVertices->SharedPiece();
+    const KV_Vector3D* positions = piece.get();
+    const unsigned int positionCount = positions != nullptr ? surface.mpVertices->Count() : 0;
+
     auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
     {
         for (unsigned int i = first; i < last; ++i)
         {
             if (i % 4096 == 0 && Stopped())
                 return;
-            if (meanAsRefined)
+            if (meanAsRefined && positions != nullptr)
+                normals[i] = MeanTriangleNormal(
+                    (*compact)[i], *surface.mpPolygons,
+                    [positions, count = positionCount](unsigned int v)
+                    { return v < count ? positions[v] : KV_Vector3D(0.0f, 0.0f, 0.0f); });
+            else if (meanAsRefined)
                 normals[i] = MeanTriangleNormal((*compact)[i], *surface.mpPolygons,
-                                                surface.mpVertices);
+                                                [&surface](unsigned int v)
+                                                { return Position(surface.mpVertices, v); });
             const KV_IndexView neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;

@@ -432,6 +432,17 @@ TEST(ComputeNormals, MeansMadeAsRefinedEqualThoseOfTheKeptPolygonNormals)
              for (unsigned int v = 0; v < s.VertexCount(); ++v)
                  s.Vertices()[v] *= ripple(random);
          }},
+        {"rippled sphere, positions in one piece",
+         [](KV_PolySurface& s)
+         {
+             MakeSphere(s, 60, 90);
+             const KV_List<KV_Vector3D> appended = s.Vertices();
+             s.Vertices().Clear();
+             s.Vertices().SetCountInOnePiece(appended.Count());
+             for (unsigned int v = 0; v < appended.Count(); ++v)
+                 s.Vertices()[v] = appended[v] * (1.0f + 0.02f * std::sin(0.7f * v));
+             ASSERT_NE(s.Vertices().SharedPiece(), nullptr);
+         }},
         {"fan of 300 triangles",
          [](KV_PolySurface& s)
          {
