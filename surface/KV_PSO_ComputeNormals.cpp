@@ -25,13 +25,19 @@ KV_Vector3D Position(const KV_List<KV_Vector3D>* vertices, unsigned int index)
     return (*vertices)[index];
 }
 
-// The normalised normal of the triangle (p0, p1, p2), written out per component as the
-// components of (p1 - p0) x (p2 - p0).
+// (p1 - p0) x (p2 - p0), written out per component; every triangle normal here is made from
+// it, so that each way of making one gives the same bits.
+inline KV_Vector3D Cross(const KV_Vector3D& p0, const KV_Vector3D& p1, const KV_Vector3D& p2)
+{
+    return KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
+                       (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
+                       (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+}
+
+// The normalised normal of the triangle (p0, p1, p2).
 KV_Vector3D TriangleNormal(const KV_Vector3D& p0, const KV_Vector3D& p1, const KV_Vector3D& p2)
 {
-    KV_Vector3D n((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
-                  (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
-                  (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+    KV_Vector3D n = Cross(p0, p1, p2);
     n.Normalise();
     return n;
 }
@@ -120,10 +126,7 @@ KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& aroun
             const KV_Vector3D p0 = position(t[0]);
             const KV_Vector3D p1 = position(t[1]);
             const KV_Vector3D p2 = position(t[2]);
-            normal[size++] =
-                KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
-                            (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
-                            (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+            normal[size++] = Cross(p0, p1, p2);
         }
         float length[kBatch];
         for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
@@ -138,6 +141,23 @@ KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& aroun
     if (used > 0)
         sum /= static_cast<float>(used);
     return sum;
+}
+
+// Calls visit with each corner of the polygons around vertex i, in order, other than i itself
+// and vertices past vertexCount (polygons past the list's end left out).
+template <typename Around, typename Visit>
+void ForEachOtherCorner(unsigned int i, const Around& around, const KV_List<KV_Polygon>& polygons,
+                        unsigned int vertexCount, Visit visit)
+{
+    for (unsigned int k = 0; k < around.Count(); ++k)
+    {
+        if (around[k] >= polygons.Count())
+            continue;
+        const KV_PolygonView& polygon = polygons[around[k]];
+        for (unsigned int m = 0; m < polygon.Count(); ++m)
+            if (polygon[m] != i && polygon[m] < vertexCount)
+                visit(polygon[m]);
+    }
 }
 
 // The neighbours of one vertex as KV_SurfaceTopology::VertexVerticesFromPolygons lists them
@@ -162,38 +182,21 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
     {
         unsigned int listed[kLookedUp];
         unsigned int count = 0;
-        for (unsigned int k = 0; k < around.Count(); ++k)
-        {
-            if (around[k] >= polygonCount)
-                continue;
-            const KV_PolygonView& polygon = polygons[around[k]];
-            for (unsigned int m = 0; m < polygon.Count(); ++m)
-            {
-                const unsigned int w = polygon[m];
-                if (w == i || w >= vertexCount ||
-                    std::find(listed, listed + count, w) != listed + count)
-                    continue;
-                listed[count++] = w;
-                neighbours.Append(w);
-            }
-        }
+        ForEachOtherCorner(i, around, polygons, vertexCount,
+                           [&](unsigned int w)
+                           {
+                               if (std::find(listed, listed + count, w) != listed + count)
+                                   return;
+                               listed[count++] = w;
+                               neighbours.Append(w);
+                           });
         return;
     }
     // Each corner as (vertex, place met); sorted, the first of each vertex is where it was
     // first met, and those firsts sorted by place are the list.
     sorted.clear();
-    for (unsigned int k = 0; k < around.Count(); ++k)
-    {
-        if (around[k] >= polygonCount)
-            continue;
-        const KV_PolygonView& polygon = polygons[around[k]];
-        for (unsigned int m = 0; m < polygon.Count(); ++m)
-        {
-            const unsigned int w = polygon[m];
-            if (w != i && w < vertexCount)
-                sorted.push_back((std::uint64_t(w) << 32) | sorted.size());
-        }
-    }
+    ForEachOtherCorner(i, around, polygons, vertexCount, [&sorted](unsigned int w)
+                       { sorted.push_back((std::uint64_t(w) << 32) | sorted.size()); });
     std::sort(sorted.begin(), sorted.end());
     std::size_t kept = 0;
     for (std::size_t k = 0; k < sorted.size(); ++k)
@@ -296,10 +299,7 @@ void KV_PSO_ComputeNormals::ComputePolygonNormals()
             const KV_Vector3D p0 = Position(vertices, polygon[0]);
             const KV_Vector3D p1 = Position(vertices, polygon[1]);
             const KV_Vector3D p2 = Position(vertices, polygon[2]);
-            normal[k] =
-                KV_Vector3D((p2.z - p0.z) * p1.y + (p1.z - p2.z) * p0.y + (p0.z - p1.z) * p2.y,
-                            (p1.x - p2.x) * p0.z + (p0.x - p1.x) * p2.z + (p2.x - p0.x) * p1.z,
-                            (p2.y - p0.y) * p1.x + (p0.y - p1.y) * p2.x + (p1.y - p2.y) * p0.x);
+            normal[k] = Cross(p0, p1, p2);
         }
         float length[kBatch];
         for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
