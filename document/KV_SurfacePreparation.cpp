@@ -19,6 +19,8 @@ namespace
 // Below this many polygons a piece of their own for the texture-coordinate vertices costs
 // more than it saves.
 const unsigned int kConcurrentTextureVerticesFrom = 65536;
+// Below this many vertices the extents are made faster here than handed to another thread.
+const unsigned int kConcurrentExtentsFrom = 65536;
 
 bool Stopped(const std::atomic<bool>* stop)
 {
@@ -350,7 +352,7 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
         const bool extentsWanted = !extentsMadeHere || surface.mpExtents == nullptr;
         KV_Task<void> extents;
         if (extentsWanted && executor != nullptr &&
-            surface.VertexCount() >= kConcurrentTextureVerticesFrom)
+            surface.VertexCount() >= kConcurrentExtentsFrom)
             extents = KV_Spawn(executor, [&surface] { surface.ComputeExtents(); });
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetExecutor(executor);
