@@ -9,6 +9,8 @@
 #include "render/KV_PolySurfaceActor3D.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
+#include <wx/app.h>
+
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -78,7 +80,19 @@ void KV_VerovuriRezaroView::StartSurfaceCompletion()
 {
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
         mkRenderer.GetActorCount() > 0)
+    {
+        // A packed copy ready by now lets the picture go before the completion's lists come.
+        mpkDocument->mpkSurfaceGeometry->PackTexture();
         mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion(mpkExecutor);
+    }
+}
+
+void KV_VerovuriRezaroView::StartTexturePacking()
+{
+    if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
+        mkRenderer.GetActorCount() > 0 && !mkRenderer.IsRenderingToMemory())
+        mpkDocument->mpkSurfaceGeometry->StartPackingTexture(
+            mpkExecutor, [](std::function<void()> call) { wxTheApp->CallAfter(std::move(call)); });
 }
 
 void KV_VerovuriRezaroView::AbandonLevelOfDetail()

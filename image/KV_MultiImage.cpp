@@ -6,6 +6,105 @@
 #include "image/KV_ImageProcessing.h"
 #include "image/KV_ImageWriters.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+// Pixels deflated, with what is needed to make the image again and to tell whether it is
+// still the holder's.
+class KV_PackedImage
+{
+public:
+    int rows = 0;
+    int cols = 0;
+    bool colour = false;
+    std::size_t size = 0;  // bytes of pixels
+    unsigned long version = 0;
+    const void* source = nullptr;
+    std::vector<unsigned char> bytes;
+};
+
+namespace
+{
+// Deflated a slice at a time, so that a stop is seen soon and the output grows with what
+// was written rather than with the bound of the whole input.
+constexpr std::size_t kPackSlice = std::size_t(1) << 20;
+// zlib's fastest level: the pixels are packed on a worker, but inflated on whichever thread
+// reads them next, and level 1 inflates as fast as any.
+constexpr int kPackLevel = 1;
+
+bool Deflate(const unsigned char* pixels, std::size_t size, std::size_t limit,
+             std::vector<unsigned char>& out, const std::atomic<bool>* stop)
+{
+    z_stream stream{};
+    if (deflateInit(&stream, kPackLevel) != Z_OK)
+        return false;
+    bool ok = true;
+    std::size_t done = 0;
+    int result = Z_OK;
+    while (ok && result != Z_STREAM_END)
+    {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed))
+        {
+            ok = false;
+            break;
+        }
+        const std::size_t slice = std::min(kPackSlice, size - done);
+        stream.next_in = const_cast<unsigned char*>(pixels + done);
+        stream.avail_in = static_cast<uInt>(slice);
+        done += slice;
+        const int flush = done == size ? Z_FINISH : Z_NO_FLUSH;
+        do
+        {
+            const std::size_t at = out.size();
+            if (at + kPackSlice / 4 > limit)
+            {
+                ok = false;
+                break;
+            }
+            out.resize(at + kPackSlice / 4);
+            stream.next_out = out.data() + at;
+            stream.avail_out = static_cast<uInt>(kPackSlice / 4);
+            result = deflate(&stream, flush);
+            out.resize(out.size() - stream.avail_out);
+            if (result == Z_STREAM_ERROR)
+                ok = false;
+        } while (ok && stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return ok;
+}
+
+bool Inflate(const std::vector<unsigned char>& in, unsigned char* pixels, std::size_t size)
+{
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK)
+        return false;
+    stream.next_in = const_cast<unsigned char*>(in.data());
+    std::size_t given = 0, written = 0;
+    int result = Z_OK;
+    while (result == Z_OK)
+    {
+        // zlib counts in 32 bits: the buffers go in slices.
+        const std::size_t input = std::min(in.size() - given, kPackSlice);
+        stream.avail_in = static_cast<uInt>(input);
+        stream.next_in = const_cast<unsigned char*>(in.data() + given);
+        const std::size_t output = std::min(size - written, kPackSlice);
+        stream.avail_out = static_cast<uInt>(output);
+        stream.next_out = pixels + written;
+        result = inflate(&stream, Z_NO_FLUSH);
+        given += input - stream.avail_in;
+        written += output - stream.avail_out;
+        if (result == Z_BUF_ERROR && (given < in.size() || written < size))
+            result = Z_OK;
+    }
+    inflateEnd(&stream);
+    return result == Z_STREAM_END && written == size;
+}
+}  // namespace
+
 KV_MultiImage::KV_MultiImage(const KV_MultiImage& other)
 {
     *this = other;
@@ -16,6 +115,19 @@ KV_MultiImage& KV_MultiImage::operator=(const KV_MultiImage& other)
     if (&other == this)
         return *this;
     Clear();
+    if (other.IsPacked())
+    {
+        std::lock_guard<std::mutex> lock(other.mkUnpacking);
+        mpkPacked = other.mpkPacked;
+    }
+    if (mpkPacked)
+    {
+        mbIsColour = other.mbIsColour;
+        mnPackedRows = other.mnPackedRows;
+        mnPackedCols = other.mnPackedCols;
+        mbPacked.store(true, std::memory_order_release);
+        return *this;
+    }
     if (other.mpkColourImage != nullptr)
         mpkColourImage = new KV_Image<KV_RGB8>(*other.mpkColourImage);
     if (other.mpkGreyImage != nullptr)
@@ -29,8 +141,17 @@ KV_MultiImage::~KV_MultiImage()
     Clear();
 }
 
+void KV_MultiImage::Changing()
+{
+    Unpack();
+    ++munVersion;
+}
+
 void KV_MultiImage::Clear()
 {
+    ++munVersion;
+    mpkPacked.reset();
+    mbPacked.store(false, std::memory_order_release);
     delete mpkColourImage;
     delete mpkGreyImage;
     mpkColourImage = nullptr;
@@ -39,6 +160,7 @@ void KV_MultiImage::Clear()
 
 void KV_MultiImage::SetImage(KV_Image<KV_RGB8>* image)
 {
+    Changing();
     if (image == mpkColourImage && image != nullptr)
         return;
     Clear();
@@ -48,6 +170,7 @@ void KV_MultiImage::SetImage(KV_Image<KV_RGB8>* image)
 
 void KV_MultiImage::SetImage(KV_Image<unsigned char>* image)
 {
+    Changing();
     if (image == mpkGreyImage && image != nullptr)
         return;
     Clear();
@@ -57,6 +180,7 @@ void KV_MultiImage::SetImage(KV_Image<unsigned char>* image)
 
 KV_Image<KV_RGB8>& KV_MultiImage::GetColourImage()
 {
+    Changing();
     if (mpkColourImage != nullptr)
         return *mpkColourImage;
     KV_Image<KV_RGB8>* colour = new KV_Image<KV_RGB8>();
@@ -72,6 +196,7 @@ KV_Image<KV_RGB8>& KV_MultiImage::GetColourImage()
 
 KV_Image<unsigned char>& KV_MultiImage::GetGreyImage()
 {
+    Changing();
     if (mpkGreyImage != nullptr)
         return *mpkGreyImage;
     KV_Image<unsigned char>* grey = new KV_Image<unsigned char>();
@@ -98,6 +223,8 @@ KV_Image<unsigned char>& KV_MultiImage::GetGreyImage()
 
 int KV_MultiImage::Rows() const
 {
+    if (IsPacked())
+        return mnPackedRows;
     if (mpkColourImage != nullptr)
         return mpkColourImage->Rows();
     return mpkGreyImage != nullptr ? mpkGreyImage->Rows() : 0;
@@ -105,6 +232,8 @@ int KV_MultiImage::Rows() const
 
 int KV_MultiImage::Cols() const
 {
+    if (IsPacked())
+        return mnPackedCols;
     if (mpkColourImage != nullptr)
         return mpkColourImage->Cols();
     return mpkGreyImage != nullptr ? mpkGreyImage->Cols() : 0;
@@ -122,6 +251,7 @@ bool KV_MultiImage::Save(const KV_String& fileName) const
     }
     // The extension follows the last dot after the last path separator (backslash, and "/"
     // on this platform), compared exactly.
+    Unpack();
     const KV_String extension = fileName.Extension();
     if (extension == "gif")
         return mpkColourImage != nullptr ? KV_WriteGIF(*mpkColourImage, fileName)
@@ -143,4 +273,72 @@ void KV_MultiImage::Dump(std::ostream& os) const
     KV_DumpMember(os, "mbIsColour", mbIsColour ? 1 : 0);
     KV_DumpMember(os, "Rows", Rows());
     KV_DumpMember(os, "Cols", Cols());
+}
+
+std::shared_ptr<const KV_PackedImage> KV_MultiImage::PackedCopy(const std::atomic<bool>* stop) const
+{
+    if (IsPacked() || Rows() <= 0 || Cols() <= 0)
+        return nullptr;
+    auto packed = std::make_shared<KV_PackedImage>();
+    packed->rows = Rows();
+    packed->cols = Cols();
+    packed->colour = mpkColourImage != nullptr;
+    const unsigned char* pixels =
+        packed->colour ? reinterpret_cast<const unsigned char*>(mpkColourImage->Data())
+                       : mpkGreyImage->Data();
+    packed->size = static_cast<std::size_t>(packed->rows) * static_cast<std::size_t>(packed->cols) *
+                   (packed->colour ? sizeof(KV_RGB8) : 1);
+    packed->version = munVersion;
+    packed->source = pixels;
+    // Inflating costs a reader time; a picture that hardly shrinks is kept as it is.
+    if (!Deflate(pixels, packed->size, packed->size / 4 * 3, packed->bytes, stop))
+        return nullptr;
+    packed->bytes.shrink_to_fit();
+    return packed;
+}
+
+bool KV_MultiImage::Pack(const std::shared_ptr<const KV_PackedImage>& packed)
+{
+    if (!packed || IsPacked() || packed->version != munVersion || packed->rows != Rows() ||
+        packed->cols != Cols() || packed->colour != (mpkColourImage != nullptr))
+        return false;
+    const void* pixels = packed->colour ? static_cast<const void*>(mpkColourImage->Data())
+                                        : static_cast<const void*>(mpkGreyImage->Data());
+    if (pixels != packed->source)
+        return false;
+    delete mpkColourImage;
+    delete mpkGreyImage;
+    mpkColourImage = nullptr;
+    mpkGreyImage = nullptr;
+    mpkPacked = packed;
+    mnPackedRows = packed->rows;
+    mnPackedCols = packed->cols;
+    mbPacked.store(true, std::memory_order_release);
+    return true;
+}
+
+void KV_MultiImage::UnpackNow() const
+{
+    std::lock_guard<std::mutex> lock(mkUnpacking);
+    if (!mbPacked.load(std::memory_order_relaxed))
+        return;
+    const KV_PackedImage& packed = *mpkPacked;
+    bool ok = false;
+    if (packed.colour)
+    {
+        auto* image = new KV_Image<KV_RGB8>(packed.rows, packed.cols);
+        ok = Inflate(packed.bytes, reinterpret_cast<unsigned char*>(image->Data()), packed.size);
+        mpkColourImage = image;
+    }
+    else
+    {
+        auto* image = new KV_Image<unsigned char>(packed.rows, packed.cols);
+        ok = Inflate(packed.bytes, image->Data(), packed.size);
+        mpkGreyImage = image;
+    }
+    // Only a fault of this process's own memory could spoil the packed bytes.
+    if (!ok)
+        ReportMessage("MultiImage Error", "Unable to unpack the image");
+    mpkPacked.reset();
+    mbPacked.store(false, std::memory_order_release);
 }

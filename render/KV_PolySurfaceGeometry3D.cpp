@@ -4,10 +4,15 @@
 
 #include <algorithm>
 
-KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D() = default;
+KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
+    : mpkSelf(std::make_shared<KV_PolySurfaceGeometry3D*>(this))
+{
+}
 
 KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
 {
+    mpkSelf.reset();
+    StopPackingTexture();
     // A running step works on mkSurface: it stops at its next check and is waited for.
     mbStopStep = true;
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
@@ -22,8 +27,9 @@ const KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface() const
 
 KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
 {
-    // Whoever writes may change the polygons the list was made from.
+    // Whoever writes may change the polygons the list was made from, or the texture.
     mbTextureVerticesCurrent = false;
+    StopPackingTexture();
     FinishCompletion();
     return mkSurface;
 }
@@ -90,6 +96,11 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
 {
     // A step still to run would work on the surface that is being replaced.
     FinishCompletion();
+    StopPackingTexture();
+    {
+        std::lock_guard<std::mutex> lock(mkPackingMutex);
+        meTexturePacking = Packing::NotBegun;
+    }
     mbTextureVerticesCurrent = false;
     mkSurface = surface;
     const unsigned int count = mkSurface.PolygonCount();
@@ -100,6 +111,73 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
     (selected ? mkSelectedPolyIndices : mkUnselectedPolyIndices).SetRun(count);
     Notify(HINT_SURFACE_CHANGED, nullptr);
     Notify(HINT_TEXTURE_CHANGED, nullptr);
+}
+
+void KV_PolySurfaceGeometry3D::StartPackingTexture(KV_Executor* executor, Poster poster)
+{
+    std::lock_guard<std::mutex> lock(mkPackingMutex);
+    if (meTexturePacking != Packing::NotBegun || executor == nullptr || executor->ThreadCount() == 0 ||
+        !poster || !mkSurface.HasTextureMap() || mkSurface.mpTextureMap->IsPacked())
+        return;
+    meTexturePacking = Packing::Making;
+    mbStopPacking = false;
+    const KV_MultiImage* image = mkSurface.mpTextureMap;
+    std::weak_ptr<KV_PolySurfaceGeometry3D*> self = mpkSelf;
+    mkPackingTask = KV_Spawn(
+        executor,
+        [this, image, self, poster = std::move(poster)]
+        {
+            std::shared_ptr<const KV_PackedImage> packed = image->PackedCopy(&mbStopPacking);
+            {
+                std::lock_guard<std::mutex> held(mkPackingMutex);
+                if (meTexturePacking != Packing::Making)
+                    return;
+                meTexturePacking = packed ? Packing::Ready : Packing::Done;
+                mpkPackedTexture = std::move(packed);
+                if (meTexturePacking == Packing::Done)
+                    return;
+            }
+            poster(
+                [self]
+                {
+                    if (std::shared_ptr<KV_PolySurfaceGeometry3D*> geometry = self.lock())
+                        (*geometry)->PackTexture();
+                });
+        });
+}
+
+bool KV_PolySurfaceGeometry3D::PackTexture()
+{
+    std::shared_ptr<const KV_PackedImage> packed;
+    {
+        std::lock_guard<std::mutex> lock(mkPackingMutex);
+        if (meTexturePacking != Packing::Ready)
+            return false;
+        meTexturePacking = Packing::Done;
+        packed = std::move(mpkPackedTexture);
+    }
+    return mkSurface.mpTextureMap != nullptr && mkSurface.mpTextureMap->Pack(packed);
+}
+
+bool KV_PolySurfaceGeometry3D::IsPackingTexture() const
+{
+    std::lock_guard<std::mutex> lock(mkPackingMutex);
+    return meTexturePacking == Packing::Making || meTexturePacking == Packing::Ready;
+}
+
+void KV_PolySurfaceGeometry3D::StopPackingTexture()
+{
+    KV_Task<void> task;
+    {
+        std::lock_guard<std::mutex> lock(mkPackingMutex);
+        task = std::move(mkPackingTask);
+        mpkPackedTexture.reset();
+        // Cut short, it may begin again; a copy taken, or none to make, stays so.
+        if (meTexturePacking == Packing::Making || meTexturePacking == Packing::Ready)
+            meTexturePacking = Packing::NotBegun;
+        mbStopPacking = true;
+    }
+    task.Abandon();
 }
 
 void KV_PolySurfaceGeometry3D::SetSelectedPolygons(const std::vector<unsigned int>& selected)

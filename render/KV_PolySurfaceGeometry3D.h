@@ -67,6 +67,19 @@ public:
     // running.
     bool IsCompletionOutstanding() const;
 
+    // The texture kept packed (KV_MultiImage::Pack) while nothing reads it, once the drawing
+    // has its own copy. StartPackingTexture makes the packed copy on the executor; when it
+    // is ready, poster takes a call to run on this thread (the one that reads the surface
+    // and deletes the geometry), which lets the pixels go if they are unchanged and the
+    // geometry is still there. A writer (the writable GetSurface(), SetSurface) stops a copy
+    // in the making and drops one not yet taken; otherwise it happens once a surface.
+    using Poster = std::function<void(std::function<void()> call)>;
+    void StartPackingTexture(KV_Executor* executor, Poster poster);
+    // Lets the pixels go for the packed copy if one is ready; says whether it did.
+    bool PackTexture();
+    // True from StartPackingTexture until the copy is taken or came to nothing.
+    bool IsPackingTexture() const;
+
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
     // eight transformed corners). Extents are computed on the fly when the surface has none.
     KV_BoundingBox3D GetBoundingBox() const override;
@@ -102,6 +115,7 @@ public:
 
 private:
     KV_SurfaceExtents Extents() const;
+    void StopPackingTexture();
 
     KV_PolySurface mkSurface;
     KV_SurfaceAppearance mkAppearance;
@@ -111,6 +125,21 @@ private:
     mutable KV_Task<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
     std::atomic<bool> mbTextureVerticesCurrent{false};
+    // The texture's packing, under mkPackingMutex (the task is waited for outside it).
+    enum class Packing
+    {
+        NotBegun,
+        Making,
+        Ready,
+        Done
+    };
+    mutable std::mutex mkPackingMutex;
+    Packing meTexturePacking = Packing::NotBegun;
+    KV_Task<void> mkPackingTask;
+    std::shared_ptr<const KV_PackedImage> mpkPackedTexture;
+    std::atomic<bool> mbStopPacking{false};
+    // Held by this geometry alone: a posted call that finds it gone does nothing.
+    std::shared_ptr<KV_PolySurfaceGeometry3D*> mpkSelf;
     mutable std::vector<std::pair<bool, unsigned int>> mkPolygonSelection;
     mutable bool mbPolygonSelectionMade = false;
     KV_PolygonIndexList mkSelectedPolyIndices;
