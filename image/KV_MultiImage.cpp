@@ -59,19 +59,20 @@ bool Deflate(const unsigned char* pixels, std::size_t size, std::size_t limit,
         do
         {
             const std::size_t at = out.size();
-            if (at + kPackSlice / 4 > limit)
+            const std::size_t room = std::min(kPackSlice / 4, limit - at);
+            if (room == 0)
             {
                 ok = false;
                 break;
             }
-            out.resize(at + kPackSlice / 4);
+            out.resize(at + room);
             stream.next_out = out.data() + at;
-            stream.avail_out = static_cast<uInt>(kPackSlice / 4);
+            stream.avail_out = static_cast<uInt>(room);
             result = deflate(&stream, flush);
             out.resize(out.size() - stream.avail_out);
             if (result == Z_STREAM_ERROR)
                 ok = false;
-        } while (ok && stream.avail_out == 0);
+        } while (ok && stream.avail_out == 0 && result != Z_STREAM_END);
     }
     deflateEnd(&stream);
     return ok;

@@ -401,18 +401,10 @@ TEST_F(InspectionTest, WheelZoomsByOneTwoButtonStep)
     EXPECT_NEAR(renderer.GetCameraTransform().GetTranslation().z, after, step * 1e-3f);
 }
 
-TEST_F(InspectionTest, SaveImageWritesTheViewAsPng)
+// The PNG at path against the view's own picture: lit, and the same frame drawn twice (at
+// most a level or two per channel of rounding).
+static void ExpectSavedIsTheScreen(const std::string& path, const wxImage& screen)
 {
-    StartWith(AppHarness::SamplePath());
-    const std::string path = AppHarness::ScratchPath("view.png");
-    mkApp.Prompts().mkSavePaths.push_back(path);
-    wxSize proposed;
-    wxTEST_DIALOG(mkApp.Command(ID_FILE_SAVE_IMAGE), ChooseSize(wxSize(), &proposed));
-    EXPECT_EQ(mkApp.Prompts().mkDialogTitles.back(), wxString("Save Image"));
-    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
-    EXPECT_EQ(proposed, View()->GetClientSize());
-
-    const wxImage screen = Picture();
     wxImage saved;
     ASSERT_TRUE(saved.LoadFile(path, wxBITMAP_TYPE_PNG));
     ASSERT_EQ(saved.GetSize(), screen.GetSize());
@@ -426,8 +418,21 @@ TEST_F(InspectionTest, SaveImageWritesTheViewAsPng)
             lit += saved.GetRed(x, y) + saved.GetGreen(x, y) + saved.GetBlue(x, y) > 48;
         }
     EXPECT_GT(lit, saved.GetWidth() * saved.GetHeight() / 20);
-    // Same frame drawn twice: at most a level or two per channel of rounding.
     EXPECT_LT(difference, 3L * saved.GetWidth() * saved.GetHeight());
+}
+
+TEST_F(InspectionTest, SaveImageWritesTheViewAsPng)
+{
+    StartWith(AppHarness::SamplePath());
+    const std::string path = AppHarness::ScratchPath("view.png");
+    mkApp.Prompts().mkSavePaths.push_back(path);
+    wxSize proposed;
+    wxTEST_DIALOG(mkApp.Command(ID_FILE_SAVE_IMAGE), ChooseSize(wxSize(), &proposed));
+    EXPECT_EQ(mkApp.Prompts().mkDialogTitles.back(), wxString("Save Image"));
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    EXPECT_EQ(proposed, View()->GetClientSize());
+
+    ExpectSavedIsTheScreen(path, Picture());
 
     // A chosen size, as JPEG.
     const std::string jpeg = AppHarness::ScratchPath("big.jpg");
@@ -437,6 +442,47 @@ TEST_F(InspectionTest, SaveImageWritesTheViewAsPng)
     ASSERT_TRUE(big.LoadFile(jpeg, wxBITMAP_TYPE_JPEG));
     EXPECT_EQ(big.GetSize(), wxSize(1600, 1000));
     EXPECT_EQ(View()->RenderImage(8193, 10).IsOk(), false);
+}
+
+// Once shown, the texture is kept packed, and whatever reads its pixels later gets them as
+// the file has them: Save As a PLY writes the picture beside it, which a PNG decoder reads
+// back pixel for pixel as the sample's own picture.
+TEST_F(InspectionTest, PackedTextureIsSavedAsTheFileHasIt)
+{
+    StartWith(AppHarness::SamplePath());
+    const KV_MultiImage* texture =
+        mkApp.App().GetDocument()->mpkSurfaceGeometry->DrawingSurface().mpTextureMap;
+    ASSERT_NE(texture, nullptr);
+    ASSERT_TRUE(mkApp.PumpUntil([texture] { return texture->IsPacked(); }, 20000));
+    const std::string path = AppHarness::ScratchPath("packed.ply");
+    const std::string picture = AppHarness::ScratchPath("packed_ply.png");
+    std::remove(path.c_str());
+    std::remove(picture.c_str());
+    mkApp.Prompts().mkSavePaths.push_back(path);
+    mkApp.Command(ID_FILE_SAVE_AS_FORMAT);
+    EXPECT_TRUE(mkApp.Prompts().mkMessages.empty());
+    EXPECT_FALSE(texture->IsPacked());
+
+    KV_PolySurface sample;
+    KV_SurfaceReadReport report;
+    ASSERT_TRUE(KV_ReadSurfaceFile(KV_String(AppHarness::SamplePath().c_str()), sample, report));
+    const KV_Image<KV_RGB8>* expected = sample.mpTextureMap->ColourImage();
+    ASSERT_NE(expected, nullptr);
+    wxImage saved;
+    ASSERT_TRUE(saved.LoadFile(picture, wxBITMAP_TYPE_PNG));
+    ASSERT_EQ(saved.GetWidth(), expected->Cols());
+    ASSERT_EQ(saved.GetHeight(), expected->Rows());
+    long differing = 0;
+    for (int r = 0; r < expected->Rows(); ++r)
+        for (int c = 0; c < expected->Cols(); ++c)
+        {
+            // Row 0 is the picture's bottom row, the PNG's last.
+            const KV_RGB8 p = (*expected)(r, c);
+            const int y = expected->Rows() - 1 - r;
+            differing += saved.GetRed(c, y) != p.red || saved.GetGreen(c, y) != p.green ||
+                         saved.GetBlue(c, y) != p.blue;
+        }
+    EXPECT_EQ(differing, 0);
 }
 
 TEST_F(InspectionTest, WindowSizeAndPlaceSurviveARestart)

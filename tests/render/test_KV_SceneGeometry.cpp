@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <vector>
 #include <memory>
 #include <sstream>
 
@@ -423,4 +427,69 @@ TEST(Renderer, NearAndFarEncloseTheScene)
     renderer.SetCameraTranslation(KV_Vector3D(0, 0, 0));
     renderer.UpdateNearFar();
     EXPECT_EQ(100.0f, renderer.GetClippingVolume()->mrFar);
+}
+
+// The texture is packed on the executor and let go on the reader's thread, only when the
+// geometry and its picture are as they were when packing began; the pixels read afterwards
+// are the picture's either way.
+TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
+{
+    const struct
+    {
+        const char* name;
+        std::function<void(std::unique_ptr<KV_PolySurfaceGeometry3D>&)> meanwhile;
+        bool packed;
+    } cases[] = {
+        {"nothing", [](std::unique_ptr<KV_PolySurfaceGeometry3D>&) {}, true},
+        {"writable surface asked for",
+         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g->GetSurface(); }, false},
+        {"surface set again",
+         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g->SetSurface(g->DrawingSurface(), false); },
+         false},
+        {"geometry deleted", [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g.reset(); }, false},
+    };
+    KV_Executor executor(1);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_PolySurface surface = Square();
+        AddTexture(surface, ColourImage(512, 512, [](int r, int col)
+                                        { return KV_RGB8{static_cast<unsigned char>(r / 16), 0,
+                                                         static_cast<unsigned char>(col / 32)}; }));
+        const KV_Image<KV_RGB8> picture = *surface.mpTextureMap->ColourImage();
+        auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
+        geometry->SetSurface(surface, false);
+
+        std::mutex lock;
+        std::condition_variable posted;
+        std::vector<std::function<void()>> calls;
+        geometry->StartPackingTexture(&executor, [&](std::function<void()> call)
+                                      {
+                                          std::lock_guard<std::mutex> held(lock);
+                                          calls.push_back(std::move(call));
+                                          posted.notify_all();
+                                      });
+        EXPECT_TRUE(geometry->IsPackingTexture());
+        if (c.packed)
+        {
+            std::unique_lock<std::mutex> held(lock);
+            posted.wait(held, [&] { return !calls.empty(); });
+        }
+        c.meanwhile(geometry);
+        std::vector<std::function<void()>> ready;
+        {
+            std::lock_guard<std::mutex> held(lock);
+            ready.swap(calls);
+        }
+        for (auto& call : ready)
+            call();
+        if (!geometry)
+            continue;
+        const KV_MultiImage& map = *geometry->DrawingSurface().mpTextureMap;
+        EXPECT_EQ(map.IsPacked(), c.packed);
+        EXPECT_FALSE(geometry->PackTexture()) << "once a surface";
+        ASSERT_NE(map.ColourImage(), nullptr);
+        EXPECT_TRUE(std::equal(picture.Data(), picture.Data() + picture.Count(),
+                               map.ColourImage()->Data()));
+    }
 }
