@@ -307,14 +307,17 @@ bool KV_MultiImage::Pack(const std::shared_ptr<const KV_PackedImage>& packed)
                                         : static_cast<const void*>(mpkGreyImage->Data());
     if (pixels != packed->source)
         return false;
-    delete mpkColourImage;
-    delete mpkGreyImage;
-    mpkColourImage = nullptr;
-    mpkGreyImage = nullptr;
+    // Packed before the pixels go, so that the size and kind never read as absent, and under
+    // the lock, so that a reader who finds it packed inflates only once it is.
+    std::lock_guard<std::mutex> lock(mkUnpacking);
     mpkPacked = packed;
     mnPackedRows = packed->rows;
     mnPackedCols = packed->cols;
     mbPacked.store(true, std::memory_order_release);
+    delete mpkColourImage;
+    delete mpkGreyImage;
+    mpkColourImage = nullptr;
+    mpkGreyImage = nullptr;
     return true;
 }
 
