@@ -329,6 +329,9 @@ public:
         }
     }
 
+    // Values lie in this machine's byte order.
+    bool Native() const { return !mbSwap; }
+
 private:
     template <typename T>
     T Load(const unsigned char* p) const
@@ -671,28 +674,65 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         for (std::uint64_t i = 0; withColours && rgba[3] < 0 && i < vertexCount; ++i)
             colour[4 * i + 3] = 255;
         const bool fixed = vertex.Fixed();
-        for (std::uint64_t i = 0; i < vertexCount; ++i)
+        // A row of fixed size has each wanted value at one offset: those alone are read, each
+        // straight into its place.
+        struct Wanted
+        {
+            std::size_t offset;
+            ValueType type;
+            float* values;  // null for a colour
+            unsigned int stride, component;
+        };
+        std::vector<Wanted> wanted;
+        if (fixed)
+        {
+            std::vector<std::size_t> offsets(vertex.properties.size(), 0);
+            for (std::size_t k = 1; k < offsets.size(); ++k)
+                offsets[k] = offsets[k - 1] + SizeOf(vertex.properties[k - 1].value);
+            auto want = [&](int k, float* values, unsigned int stride, unsigned int component)
+            {
+                if (k >= 0)
+                    wanted.push_back(
+                        {offsets[k], vertex.properties[k].value, values, stride, component});
+            };
+            for (unsigned int c = 0; c < 3; ++c)
+                want(xyz[c], point.data(), 3, c);
+            for (unsigned int c = 0; withCoordinates && c < 2; ++c)
+                want(uv[c], st.data(), 2, c);
+            for (unsigned int c = 0; withNormals && c < 3; ++c)
+                want(nxyz[c], normal.data(), 3, c);
+            for (unsigned int c = 0; withColours && c < 4; ++c)
+                want(rgba[c], nullptr, 4, c);
+        }
+        for (std::uint64_t i = 0; fixed && i < vertexCount; ++i)
         {
             if (i % kStopCheckEvery == 0)
                 KV_CheckStop(mpStop);
-            const unsigned char* row = fixed ? in.Take(vertex.MinimumSize()) : nullptr;
-            std::size_t offset = 0;
+            const unsigned char* row = in.Take(vertex.MinimumSize());
+            for (const Wanted& w : wanted)
+            {
+                const unsigned char* value = row + w.offset;
+                if (w.values != nullptr)
+                    w.values[w.stride * i + w.component] = values.Float(value, w.type);
+                else
+                    colour[4 * i + w.component] = w.type == ValueType::UInt8
+                                                      ? value[0]
+                                                      : KV_ColourByte(values.Float(value, w.type));
+            }
+        }
+        for (std::uint64_t i = 0; !fixed && i < vertexCount; ++i)
+        {
+            if (i % kStopCheckEvery == 0)
+                KV_CheckStop(mpStop);
             for (std::size_t k = 0; k < vertex.properties.size(); ++k)
             {
                 const Property& property = vertex.properties[k];
-                const unsigned char* value;
                 if (property.list)
                 {
                     in.Skip(ListCount(in, values, property) * SizeOf(property.value));
                     continue;
                 }
-                if (fixed)
-                {
-                    value = row + offset;
-                    offset += SizeOf(property.value);
-                }
-                else
-                    value = in.Take(SizeOf(property.value));
+                const unsigned char* value = in.Take(SizeOf(property.value));
                 for (int c = 0; c < 3; ++c)
                     if (static_cast<int>(k) == xyz[c])
                         point[3 * i + c] = values.Float(value, property.value);
@@ -780,7 +820,70 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             // in one flat run.
             std::vector<unsigned int> faceCorners, faceCoordinates;
             const float origin[2] = {0.0f, 0.0f};
-            for (std::uint64_t f = 0; f < face.count; ++f)
+            auto badIndex = [&](std::uint32_t index)
+            {
+                ClearResult();
+                mkReason = "a face names vertex " + std::to_string(index) + " of a mesh of " +
+                           KV_Counted(vertexCount, "vertex", "vertices");
+            };
+            std::uint64_t f = 0;
+            // The usual faces (triangles of a byte count and 32-bit indices in this machine's
+            // order, and nothing else) go straight into the flat lists made for all of them;
+            // the first other face leaves the rest to the loop below.
+            const bool plainTriangles =
+                face.properties.size() == 1 && indexList.count == ValueType::UInt8 &&
+                indexSize == 4 && values.Native() && !polygons.HasStorage() &&
+                (texturePolygons == nullptr || !texturePolygons->HasStorage());
+            if (plainTriangles)
+            {
+                polygons.SetFlatCount(static_cast<unsigned int>(face.count), 3);
+                if (texturePolygons != nullptr)
+                    texturePolygons->SetFlatCount(static_cast<unsigned int>(face.count), 3);
+                for (; f < face.count; ++f)
+                {
+                    if (f % kStopCheckEvery == 0)
+                        KV_CheckStop(mpStop);
+                    const std::size_t at = in.Position();
+                    if (*in.Take(1) != 3)
+                    {
+                        in.Seek(at);
+                        break;
+                    }
+                    std::uint32_t index[3];
+                    std::memcpy(index, in.Take(sizeof index), sizeof index);
+                    elements += 3;
+                    if (elements > KV_MeshImporter::kMaxCorners)
+                    {
+                        ClearResult();
+                        mkReason = TooLarge();
+                        return Outcome::Refused;
+                    }
+                    unsigned int* target = &polygons[made][0];
+                    for (unsigned int j = 0; j < 3; ++j)
+                    {
+                        if (index[j] >= vertexCount)
+                        {
+                            badIndex(index[j]);
+                            return Outcome::Refused;
+                        }
+                        target[j] = welded[index[j]];
+                        if (normals)
+                            normals->Corner(welded[index[j]], normalClass[index[j]]);
+                    }
+                    if (texturePolygons != nullptr)
+                    {
+                        unsigned int* mapped = &(*texturePolygons)[made][0];
+                        for (unsigned int j = 0; j < 3; ++j)
+                            mapped[j] = weldedCoordinates.empty() ? coordinates.Index(origin)
+                                                                  : weldedCoordinates[index[j]];
+                    }
+                    ++made;
+                }
+                polygons.SetCount(made);
+                if (texturePolygons != nullptr)
+                    texturePolygons->SetCount(made);
+            }
+            for (; f < face.count; ++f)
             {
                 if (f % kStopCheckEvery == 0)
                     KV_CheckStop(mpStop);
@@ -834,9 +937,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                         values.Integer(indices + std::size_t(j) * indexSize, indexList.value));
                     if (index >= vertexCount)
                     {
-                        ClearResult();
-                        mkReason = "a face names vertex " + std::to_string(index) +
-                                   " of a mesh of " + KV_Counted(vertexCount, "vertex", "vertices");
+                        badIndex(index);
                         return Outcome::Refused;
                     }
                     target[j] = welded[index];

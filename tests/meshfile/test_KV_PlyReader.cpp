@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -75,6 +76,8 @@ struct Layout
     bool extras;   // properties and a last element the readers skip
     bool corners;  // a texcoord list per face instead of per-vertex coordinates
     bool leading;  // an element before the vertices, which the library misreads
+    // Normals and colours in rows of one size, and the triangles before the other faces.
+    bool shadedTrianglesFirst = false;
 };
 
 void PrintTo(const Layout& layout, std::ostream* out)
@@ -95,9 +98,12 @@ std::string GridPly(const Layout& layout)
     vertices.push_back(vertices[5]);
     vertices.back()[3] = 0.9375;                    // 12: the seam copy of vertex 5
     vertices.push_back({9.0, 9.0, 9.0, 0.0, 0.0});  // 13: unused
-    const std::vector<std::vector<int>> faces = {{0, 1, 5, 4},  {1, 2, 6},     {1, 6, 12},
-                                                 {2, 3, 7, 6},  {4, 12, 9, 8}, {3, 7},
-                                                 {5, 6, 10, 9}, {6, 7, 11},    {6, 11, 10}};
+    std::vector<std::vector<int>> faces = {{0, 1, 5, 4},  {1, 2, 6},     {1, 6, 12},
+                                           {2, 3, 7, 6},  {4, 12, 9, 8}, {3, 7},
+                                           {5, 6, 10, 9}, {6, 7, 11},    {6, 11, 10}};
+    if (layout.shadedTrianglesFirst)
+        std::stable_partition(faces.begin(), faces.end(),
+                              [](const std::vector<int>& f) { return f.size() == 3; });
     std::string header = std::string("ply\nformat ") +
                          (layout.big ? "binary_big_endian" : "binary_little_endian") +
                          " 1.0\ncomment TextureFile pic.png\n";
@@ -110,6 +116,9 @@ std::string GridPly(const Layout& layout)
         header += std::string("property ") + layout.coordinate + " " + axis + "\n";
     if (layout.extras)
         header += "property float nx\nproperty uchar red\nproperty list uchar short extra\n";
+    if (layout.shadedTrianglesFirst)
+        header += "property float nx\nproperty float ny\nproperty float nz\n"
+                  "property uchar red\nproperty uchar green\nproperty uchar blue\n";
     if (layout.u != nullptr)
         header += std::string("property float ") + layout.u + "\nproperty float " + layout.v + "\n";
     header += "element face " + std::to_string(faces.size()) + "\n";
@@ -129,8 +138,9 @@ std::string GridPly(const Layout& layout)
         Put(out, "float", 3, layout.big);
         Put(out, "float", 4, layout.big);
     }
-    for (const auto& vertex : vertices)
+    for (std::size_t i = 0; i < vertices.size(); ++i)
     {
+        const auto& vertex = vertices[i];
         // Integer coordinates in thousandths, so that the grid stays a grid.
         const double scale = std::string(layout.coordinate) == "int" ? 1000.0 : 1.0;
         for (int k = 0; k < 3; ++k) Put(out, layout.coordinate, vertex[k] * scale, layout.big);
@@ -140,6 +150,11 @@ std::string GridPly(const Layout& layout)
             Put(out, "uchar", 200, layout.big);
             Put(out, "uchar", 1, layout.big);
             Put(out, "short", -7, layout.big);
+        }
+        if (layout.shadedTrianglesFirst)
+        {
+            for (int k = 0; k < 3; ++k) Put(out, "float", k == 2 ? 1.0 : 0.125 * (i % 3), layout.big);
+            for (int k = 0; k < 3; ++k) Put(out, "uchar", (i * 37 + k * 91) % 256, layout.big);
         }
         if (layout.u != nullptr)
             for (int k = 3; k < 5; ++k) Put(out, "float", vertex[k], layout.big);
@@ -285,7 +300,7 @@ TEST_P(BothReaders, GiveTheSameSurface)
     EXPECT_EQ(surface.VertexCount(), 13u);
     EXPECT_EQ(surface.PolygonCount(), 8u);
     ASSERT_EQ(surface.HasTextureMap(), layout.u != nullptr || layout.corners);
-    if (!surface.HasTextureMap())
+    if (!surface.HasTextureMap() || layout.shadedTrianglesFirst)
         return;
     // The seam: vertex 5's position in polygon 4 (at its copy), with the copy's coordinate.
     EXPECT_EQ((*surface.mpPolygons)[4][1], (*surface.mpPolygons)[0][2]);
@@ -315,7 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
                false},
         Layout{"CornerCoordinates", false, "float", nullptr, nullptr, "uchar", "int", true, true,
                false},
-        Layout{"LeadingElement", true, "float", "s", "t", "uchar", "int", true, false, true}),
+        Layout{"LeadingElement", true, "float", "s", "t", "uchar", "int", true, false, true},
+        Layout{"ShadedTrianglesFirst", false, "float", "s", "t", "uchar", "int", false, false,
+               false, true}),
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
 // The sample scan as osftool convert writes it, and real files nobody here wrote: one binary,
