@@ -386,8 +386,8 @@ void KV_VerovuriRezaroView::OnIdleWatch(wxTimerEvent&)
         StartSurfaceCompletion();
     const KV_PolySurfaceGeometry3D* geometry =
         mpkDocument != nullptr ? mpkDocument->mpkSurfaceGeometry : nullptr;
-    const bool busy = (geometry != nullptr && (geometry->IsCompletionOutstanding() ||
-                                               geometry->IsPackingTexture())) ||
+    const bool busy = (geometry != nullptr &&
+                       (geometry->IsCompletionOutstanding() || geometry->IsPackingTexture())) ||
                       mkController.IsCoarseCopyPending() || IsSimplifying() ||
                       (mkPickerBuild.Valid() && !mkPickerBuild.IsFinished());
     // The finished coarse copy reaches the view through a queued call: two quiet looks in a

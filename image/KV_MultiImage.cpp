@@ -9,7 +9,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 // Pixels deflated, with what is needed to make the image again and to tell whether it is
@@ -96,9 +95,11 @@ bool Inflate(const std::vector<unsigned char>& in, unsigned char* pixels, std::s
         stream.avail_out = static_cast<uInt>(output);
         stream.next_out = pixels + written;
         result = inflate(&stream, Z_NO_FLUSH);
+        const bool progress = stream.avail_in != input || stream.avail_out != output;
         given += input - stream.avail_in;
         written += output - stream.avail_out;
-        if (result == Z_BUF_ERROR && (given < in.size() || written < size))
+        // Out of room in a slice is no error while the slices move on.
+        if (result == Z_BUF_ERROR && progress)
             result = Z_OK;
     }
     inflateEnd(&stream);

@@ -44,9 +44,10 @@ public:
     // Destroys the held image, if any.
     void Clear();
 
+    // (Packed first: a reader inflating meanwhile sets the images before it says unpacked.)
     bool HasImage() const
     {
-        return mpkColourImage != nullptr || mpkGreyImage != nullptr || IsPacked();
+        return IsPacked() || mpkColourImage != nullptr || mpkGreyImage != nullptr;
     }
     // The kind: true for colour, false for grey (also false when nothing has been held yet).
     bool IsColour() const { return mbIsColour; }

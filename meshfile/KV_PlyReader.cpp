@@ -695,14 +695,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     wanted.push_back(
                         {offsets[k], vertex.properties[k].value, values, stride, component});
             };
-            for (unsigned int c = 0; c < 3; ++c)
-                want(xyz[c], point.data(), 3, c);
-            for (unsigned int c = 0; withCoordinates && c < 2; ++c)
-                want(uv[c], st.data(), 2, c);
-            for (unsigned int c = 0; withNormals && c < 3; ++c)
-                want(nxyz[c], normal.data(), 3, c);
-            for (unsigned int c = 0; withColours && c < 4; ++c)
-                want(rgba[c], nullptr, 4, c);
+            for (unsigned int c = 0; c < 3; ++c) want(xyz[c], point.data(), 3, c);
+            for (unsigned int c = 0; withCoordinates && c < 2; ++c) want(uv[c], st.data(), 2, c);
+            for (unsigned int c = 0; withNormals && c < 3; ++c) want(nxyz[c], normal.data(), 3, c);
+            for (unsigned int c = 0; withColours && c < 4; ++c) want(rgba[c], nullptr, 4, c);
         }
         for (std::uint64_t i = 0; fixed && i < vertexCount; ++i)
         {

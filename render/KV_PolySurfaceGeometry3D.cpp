@@ -116,8 +116,9 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
 void KV_PolySurfaceGeometry3D::StartPackingTexture(KV_Executor* executor, Poster poster)
 {
     std::lock_guard<std::mutex> lock(mkPackingMutex);
-    if (meTexturePacking != Packing::NotBegun || executor == nullptr || executor->ThreadCount() == 0 ||
-        !poster || !mkSurface.HasTextureMap() || mkSurface.mpTextureMap->IsPacked())
+    if (meTexturePacking != Packing::NotBegun || executor == nullptr ||
+        executor->ThreadCount() == 0 || !poster || !mkSurface.HasTextureMap() ||
+        mkSurface.mpTextureMap->IsPacked())
         return;
     meTexturePacking = Packing::Making;
     mbStopPacking = false;

@@ -218,8 +218,7 @@ KV_MultiImage Picture(int rows, int cols, bool colour, bool noise)
     {
         auto* pixels = new KV_Image<unsigned char>(rows, cols);
         for (int r = 0; r < rows; ++r)
-            for (int c = 0; c < cols; ++c)
-                (*pixels)(r, c) = value(r, c, 0);
+            for (int c = 0; c < cols; ++c) (*pixels)(r, c) = value(r, c, 0);
         image.SetImage(pixels);
     }
     return image;
@@ -330,10 +329,7 @@ TEST(KV_MultiImage, ReadersOnSeveralThreadsShareOneInflation)
     ASSERT_TRUE(image.Pack(image.PackedCopy()));
     std::vector<std::vector<unsigned char>> seen(4);
     std::vector<std::thread> readers;
-    for (auto& s : seen)
-        readers.emplace_back([&image, &s] { s = Bytes(image); });
-    for (auto& t : readers)
-        t.join();
-    for (const auto& s : seen)
-        EXPECT_EQ(s, before);
+    for (auto& s : seen) readers.emplace_back([&image, &s] { s = Bytes(image); });
+    for (auto& t : readers) t.join();
+    for (const auto& s : seen) EXPECT_EQ(s, before);
 }

@@ -117,8 +117,9 @@ std::string GridPly(const Layout& layout)
     if (layout.extras)
         header += "property float nx\nproperty uchar red\nproperty list uchar short extra\n";
     if (layout.shadedTrianglesFirst)
-        header += "property float nx\nproperty float ny\nproperty float nz\n"
-                  "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+        header +=
+            "property float nx\nproperty float ny\nproperty float nz\n"
+            "property uchar red\nproperty uchar green\nproperty uchar blue\n";
     if (layout.u != nullptr)
         header += std::string("property float ") + layout.u + "\nproperty float " + layout.v + "\n";
     header += "element face " + std::to_string(faces.size()) + "\n";
@@ -153,7 +154,8 @@ std::string GridPly(const Layout& layout)
         }
         if (layout.shadedTrianglesFirst)
         {
-            for (int k = 0; k < 3; ++k) Put(out, "float", k == 2 ? 1.0 : 0.125 * (i % 3), layout.big);
+            for (int k = 0; k < 3; ++k)
+                Put(out, "float", k == 2 ? 1.0 : 0.125 * (i % 3), layout.big);
             for (int k = 0; k < 3; ++k) Put(out, "uchar", (i * 37 + k * 91) % 256, layout.big);
         }
         if (layout.u != nullptr)

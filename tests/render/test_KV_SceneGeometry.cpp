@@ -444,18 +444,22 @@ TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
         {"writable surface asked for",
          [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g->GetSurface(); }, false},
         {"surface set again",
-         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g->SetSurface(g->DrawingSurface(), false); },
+         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g)
+         { g->SetSurface(g->DrawingSurface(), false); },
          false},
-        {"geometry deleted", [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g.reset(); }, false},
+        {"geometry deleted", [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g.reset(); },
+         false},
     };
     KV_Executor executor(1);
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         KV_PolySurface surface = Square();
-        AddTexture(surface, ColourImage(512, 512, [](int r, int col)
-                                        { return KV_RGB8{static_cast<unsigned char>(r / 16), 0,
-                                                         static_cast<unsigned char>(col / 32)}; }));
+        AddTexture(surface, ColourImage(512, 512,
+                                        [](int r, int col) {
+                                            return KV_RGB8{static_cast<unsigned char>(r / 16), 0,
+                                                           static_cast<unsigned char>(col / 32)};
+                                        }));
         const KV_Image<KV_RGB8> picture = *surface.mpTextureMap->ColourImage();
         auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
         geometry->SetSurface(surface, false);
@@ -463,7 +467,8 @@ TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
         std::mutex lock;
         std::condition_variable posted;
         std::vector<std::function<void()>> calls;
-        geometry->StartPackingTexture(&executor, [&](std::function<void()> call)
+        geometry->StartPackingTexture(&executor,
+                                      [&](std::function<void()> call)
                                       {
                                           std::lock_guard<std::mutex> held(lock);
                                           calls.push_back(std::move(call));
@@ -481,8 +486,7 @@ TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
             std::lock_guard<std::mutex> held(lock);
             ready.swap(calls);
         }
-        for (auto& call : ready)
-            call();
+        for (auto& call : ready) call();
         if (!geometry)
             continue;
         const KV_MultiImage& map = *geometry->DrawingSurface().mpTextureMap;
