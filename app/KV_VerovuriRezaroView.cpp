@@ -354,7 +354,7 @@ void KV_VerovuriRezaroView::OnPaint(wxPaintEvent&)
         // The surface is on screen: the lists it was shown without are handed to the
         // executor now, or after the coarse copy when one is coming (whoever reads them
         // first waits for them, or makes them).
-        StartTexturePacking();
+        StartPicturePacking();
         if (!mkController.IsCoarseCopyPending() && !IsSimplifying())
             StartSurfaceCompletion();
         PrepareFrameDetail(false);
@@ -387,7 +387,7 @@ void KV_VerovuriRezaroView::OnIdleWatch(wxTimerEvent&)
     const KV_PolySurfaceGeometry3D* geometry =
         mpkDocument != nullptr ? mpkDocument->mpkSurfaceGeometry : nullptr;
     const bool busy = (geometry != nullptr &&
-                       (geometry->IsCompletionOutstanding() || geometry->IsPackingTexture())) ||
+                       (geometry->IsCompletionOutstanding() || geometry->IsPackingPictures())) ||
                       mkController.IsCoarseCopyPending() || IsSimplifying() ||
                       (mkPickerBuild.Valid() && !mkPickerBuild.IsFinished());
     // The finished coarse copy reaches the view through a queued call: two quiet looks in a

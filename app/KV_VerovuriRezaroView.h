@@ -276,8 +276,8 @@ private:
     // Hands the surface's deferred lists to the executor. Held back while a coarse copy is
     // coming: the copy's working memory and those lists are never both in the making.
     void StartSurfaceCompletion();
-    // Once the surface is on screen its texture is kept packed (the drawing has its own).
-    void StartTexturePacking();
+    // Once the surface is on screen its pictures are kept packed (the drawing has its own).
+    void StartPicturePacking();
     // Chooses the coarse copy for the next frame when allowed and called for; returns the
     // choice. Called with false after each frame, so that no other picture draws the copy.
     bool PrepareFrameDetail(bool allowed);

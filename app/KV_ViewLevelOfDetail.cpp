@@ -81,17 +81,17 @@ void KV_VerovuriRezaroView::StartSurfaceCompletion()
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
         mkRenderer.GetActorCount() > 0)
     {
-        // A packed copy ready by now lets the picture go before the completion's lists come.
-        mpkDocument->mpkSurfaceGeometry->PackTexture();
+        // Packed copies ready by now let the pictures go before the completion's lists come.
+        mpkDocument->mpkSurfaceGeometry->PackPictures();
         mpkDocument->mpkSurfaceGeometry->StartDeferredCompletion(mpkExecutor);
     }
 }
 
-void KV_VerovuriRezaroView::StartTexturePacking()
+void KV_VerovuriRezaroView::StartPicturePacking()
 {
     if (mpkDocument != nullptr && mpkDocument->mpkSurfaceGeometry != nullptr &&
         mkRenderer.GetActorCount() > 0 && !mkRenderer.IsRenderingToMemory())
-        mpkDocument->mpkSurfaceGeometry->StartPackingTexture(
+        mpkDocument->mpkSurfaceGeometry->StartPackingPictures(
             mpkExecutor, [](std::function<void()> call) { wxTheApp->CallAfter(std::move(call)); });
 }
 

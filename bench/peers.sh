@@ -169,6 +169,8 @@ if [ "$do_materials" -eq 1 ]; then
     "$make_sample" --obj-materials 4 8 "$data/materials8.obj"
   fi
   add_work "launch to first frame, 4M triangles as OBJ with 8 materials of 4096x4096|view-materials|4"
+  # Until idle: the pictures are kept packed by then.
+  add_work "launch until idle, 4M triangles as OBJ with 8 materials of 4096x4096|idle-materials|4"
 fi
 
 # run_work COLUMN KIND SIZE: measures one cell (nothing when the column has no command).
@@ -203,7 +205,10 @@ run_work() {
     before:view-materials | after:view-materials)
       local v=view_$column
       measure "$key" "${!v}" --benchmark-first-frame "$data/materials8.obj" ;;
-    peer:view-materials)
+    before:idle-materials | after:idle-materials)
+      local v=view_$column
+      measure "$key" "${!v}" --benchmark-idle "$data/materials8.obj" ;;
+    peer:view-materials | peer:idle-materials)
       measure "$key" f3d --output="$scratch/f3d.png" --resolution=800,600 "$data/materials8.obj" ;;
     before:idle-ply | after:idle-ply)
       local v=view_$column

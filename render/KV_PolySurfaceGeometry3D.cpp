@@ -12,7 +12,7 @@ KV_PolySurfaceGeometry3D::KV_PolySurfaceGeometry3D()
 KV_PolySurfaceGeometry3D::~KV_PolySurfaceGeometry3D()
 {
     mpkSelf.reset();
-    StopPackingTexture();
+    StopPackingPictures();
     // A running step works on mkSurface: it stops at its next check and is waited for.
     mbStopStep = true;
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
@@ -29,7 +29,7 @@ KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
 {
     // Whoever writes may change the polygons the list was made from, or the texture.
     mbTextureVerticesCurrent = false;
-    StopPackingTexture();
+    StopPackingPictures();
     FinishCompletion();
     return mkSurface;
 }
@@ -96,10 +96,10 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
 {
     // A step still to run would work on the surface that is being replaced.
     FinishCompletion();
-    StopPackingTexture();
+    StopPackingPictures();
     {
         std::lock_guard<std::mutex> lock(mkPackingMutex);
-        meTexturePacking = Packing::NotBegun;
+        mePacking = Packing::NotBegun;
     }
     mbTextureVerticesCurrent = false;
     mkSurface = surface;
@@ -113,69 +113,99 @@ void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool se
     Notify(HINT_TEXTURE_CHANGED, nullptr);
 }
 
-void KV_PolySurfaceGeometry3D::StartPackingTexture(KV_Executor* executor, Poster poster)
+void KV_PolySurfaceGeometry3D::StartPackingPictures(KV_Executor* executor, Poster poster)
 {
     std::lock_guard<std::mutex> lock(mkPackingMutex);
-    if (meTexturePacking != Packing::NotBegun || executor == nullptr ||
-        executor->ThreadCount() == 0 || !poster || !mkSurface.HasTextureMap() ||
-        mkSurface.mpTextureMap->IsPacked())
+    if (mePacking != Packing::NotBegun || executor == nullptr || executor->ThreadCount() == 0 ||
+        !poster)
         return;
-    meTexturePacking = Packing::Making;
+    // The material pictures are held for the work, so that none goes while it is read.
+    const KV_MultiImage* texture =
+        mkSurface.HasTextureMap() && !mkSurface.mpTextureMap->IsPacked() ? mkSurface.mpTextureMap
+                                                                          : nullptr;
+    std::vector<std::shared_ptr<const KV_MultiImage>> pictures;
+    for (const KV_SurfaceMaterial& material : mkAppearance.materials)
+        if (material.image && material.image->HasImage() && !material.image->IsPacked() &&
+            std::find(pictures.begin(), pictures.end(), material.image) == pictures.end())
+            pictures.push_back(material.image);
+    if (texture == nullptr && pictures.empty())
+        return;
+    mePacking = Packing::Making;
     mbStopPacking = false;
-    const KV_MultiImage* image = mkSurface.mpTextureMap;
     std::weak_ptr<KV_PolySurfaceGeometry3D*> self = mpkSelf;
     mkPackingTask = KV_Spawn(
         executor,
-        [this, image, self, poster = std::move(poster)]
+        [this, texture, pictures = std::move(pictures), self, poster = std::move(poster)]
         {
-            std::shared_ptr<const KV_PackedImage> packed = image->PackedCopy(&mbStopPacking);
+            std::vector<PackedPicture> made;
+            if (texture != nullptr)
+                if (auto packed = texture->PackedCopy(&mbStopPacking))
+                    made.push_back({nullptr, std::move(packed)});
+            for (const auto& picture : pictures)
+                if (auto packed = picture->PackedCopy(&mbStopPacking))
+                    made.push_back({picture, std::move(packed)});
             {
                 std::lock_guard<std::mutex> held(mkPackingMutex);
-                if (meTexturePacking != Packing::Making)
+                if (mePacking != Packing::Making)
                     return;
-                meTexturePacking = packed ? Packing::Ready : Packing::Done;
-                mpkPackedTexture = std::move(packed);
-                if (meTexturePacking == Packing::Done)
+                mePacking = made.empty() ? Packing::Done : Packing::Ready;
+                mkPackedPictures = std::move(made);
+                if (mePacking == Packing::Done)
                     return;
             }
             poster(
                 [self]
                 {
                     if (std::shared_ptr<KV_PolySurfaceGeometry3D*> geometry = self.lock())
-                        (*geometry)->PackTexture();
+                        (*geometry)->PackPictures();
                 });
         });
 }
 
-bool KV_PolySurfaceGeometry3D::PackTexture()
+bool KV_PolySurfaceGeometry3D::PackPictures()
 {
-    std::shared_ptr<const KV_PackedImage> packed;
+    std::vector<PackedPicture> ready;
     {
         std::lock_guard<std::mutex> lock(mkPackingMutex);
-        if (meTexturePacking != Packing::Ready)
+        if (mePacking != Packing::Ready)
             return false;
-        meTexturePacking = Packing::Done;
-        packed = std::move(mpkPackedTexture);
+        mePacking = Packing::Done;
+        ready.swap(mkPackedPictures);
     }
-    return mkSurface.mpTextureMap != nullptr && mkSurface.mpTextureMap->Pack(packed);
+    bool packed = false;
+    for (PackedPicture& p : ready)
+    {
+        if (!p.picture)
+        {
+            packed = (mkSurface.mpTextureMap != nullptr && mkSurface.mpTextureMap->Pack(p.packed)) ||
+                     packed;
+            continue;
+        }
+        // Only a picture the appearance still holds. Packing changes how it is held, never
+        // what a reader of it sees, which is why a picture shared as unchangeable may be.
+        const bool held = std::any_of(mkAppearance.materials.begin(), mkAppearance.materials.end(),
+                                      [&p](const KV_SurfaceMaterial& m) { return m.image == p.picture; });
+        packed = (held && const_cast<KV_MultiImage&>(*p.picture).Pack(p.packed)) || packed;
+    }
+    return packed;
 }
 
-bool KV_PolySurfaceGeometry3D::IsPackingTexture() const
+bool KV_PolySurfaceGeometry3D::IsPackingPictures() const
 {
     std::lock_guard<std::mutex> lock(mkPackingMutex);
-    return meTexturePacking == Packing::Making || meTexturePacking == Packing::Ready;
+    return mePacking == Packing::Making || mePacking == Packing::Ready;
 }
 
-void KV_PolySurfaceGeometry3D::StopPackingTexture()
+void KV_PolySurfaceGeometry3D::StopPackingPictures()
 {
     KV_Task<void> task;
     {
         std::lock_guard<std::mutex> lock(mkPackingMutex);
         task = std::move(mkPackingTask);
-        mpkPackedTexture.reset();
-        // Cut short, it may begin again; a copy taken, or none to make, stays so.
-        if (meTexturePacking == Packing::Making || meTexturePacking == Packing::Ready)
-            meTexturePacking = Packing::NotBegun;
+        mkPackedPictures.clear();
+        // Cut short, it may begin again; copies taken, or none to make, stay so.
+        if (mePacking == Packing::Making || mePacking == Packing::Ready)
+            mePacking = Packing::NotBegun;
         mbStopPacking = true;
     }
     task.Abandon();

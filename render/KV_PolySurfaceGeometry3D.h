@@ -67,18 +67,20 @@ public:
     // running.
     bool IsCompletionOutstanding() const;
 
-    // The texture kept packed (KV_MultiImage::Pack) while nothing reads it, once the drawing
-    // has its own copy. StartPackingTexture makes the packed copy on the executor; when it
-    // is ready, poster takes a call to run on this thread (the one that reads the surface
-    // and deletes the geometry), which lets the pixels go if they are unchanged and the
-    // geometry is still there. A writer (the writable GetSurface(), SetSurface) stops a copy
-    // in the making and drops one not yet taken; otherwise it happens once a surface.
+    // The pictures (the texture map and the appearance's material pictures) kept packed
+    // (KV_MultiImage::Pack) while nothing reads them, once the drawing has its own copies.
+    // StartPackingPictures makes the packed copies on the executor; when they are ready,
+    // poster takes a call to run on this thread (the one that reads the surface and deletes
+    // the geometry), which lets the pixels go of each picture that is unchanged and still
+    // the geometry's, if the geometry is still there. A writer (the writable GetSurface(),
+    // SetSurface) stops copies in the making and drops those not yet taken; otherwise it
+    // happens once a surface.
     using Poster = std::function<void(std::function<void()> call)>;
-    void StartPackingTexture(KV_Executor* executor, Poster poster);
-    // Lets the pixels go for the packed copy if one is ready; says whether it did.
-    bool PackTexture();
-    // True from StartPackingTexture until the copy is taken or came to nothing.
-    bool IsPackingTexture() const;
+    void StartPackingPictures(KV_Executor* executor, Poster poster);
+    // Lets the pixels go for the packed copies if they are ready; says whether any went.
+    bool PackPictures();
+    // True from StartPackingPictures until the copies are taken or came to nothing.
+    bool IsPackingPictures() const;
 
     // The extents' corner box carried through mkTransform (an axis-aligned box around the
     // eight transformed corners). Extents are computed on the fly when the surface has none.
@@ -115,7 +117,7 @@ public:
 
 private:
     KV_SurfaceExtents Extents() const;
-    void StopPackingTexture();
+    void StopPackingPictures();
 
     KV_PolySurface mkSurface;
     KV_SurfaceAppearance mkAppearance;
@@ -125,7 +127,7 @@ private:
     mutable KV_Task<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
     std::atomic<bool> mbTextureVerticesCurrent{false};
-    // The texture's packing, under mkPackingMutex (the task is waited for outside it).
+    // The pictures' packing, under mkPackingMutex (the task is waited for outside it).
     enum class Packing
     {
         NotBegun,
@@ -133,10 +135,16 @@ private:
         Ready,
         Done
     };
+    // A packed copy of a material's picture, or (picture null) of the texture map.
+    struct PackedPicture
+    {
+        std::shared_ptr<const KV_MultiImage> picture;
+        std::shared_ptr<const KV_PackedImage> packed;
+    };
     mutable std::mutex mkPackingMutex;
-    Packing meTexturePacking = Packing::NotBegun;
+    Packing mePacking = Packing::NotBegun;
     KV_Task<void> mkPackingTask;
-    std::shared_ptr<const KV_PackedImage> mpkPackedTexture;
+    std::vector<PackedPicture> mkPackedPictures;
     std::atomic<bool> mbStopPacking{false};
     // Held by this geometry alone: a posted call that finds it gone does nothing.
     std::shared_ptr<KV_PolySurfaceGeometry3D*> mpkSelf;

@@ -429,9 +429,9 @@ TEST(Renderer, NearAndFarEncloseTheScene)
     EXPECT_EQ(100.0f, renderer.GetClippingVolume()->mrFar);
 }
 
-// The texture is packed on the executor and let go on the reader's thread, only when the
-// geometry and its picture are as they were when packing began; the pixels read afterwards
-// are the picture's either way.
+// The texture and a material's picture are packed on the executor and let go on the reader's
+// thread, only when the geometry and its pictures are as they were when packing began; the
+// pixels read afterwards are the pictures' either way.
 TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
 {
     const struct
@@ -462,19 +462,21 @@ TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
                                         }));
         const KV_Image<KV_RGB8> picture = *surface.mpTextureMap->ColourImage();
         auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
+        auto material = std::make_shared<KV_MultiImage>(*surface.mpTextureMap);
+        geometry->Appearance().materials.push_back({"other", material, true});
         geometry->SetSurface(surface, false);
 
         std::mutex lock;
         std::condition_variable posted;
         std::vector<std::function<void()>> calls;
-        geometry->StartPackingTexture(&executor,
+        geometry->StartPackingPictures(&executor,
                                       [&](std::function<void()> call)
                                       {
                                           std::lock_guard<std::mutex> held(lock);
                                           calls.push_back(std::move(call));
                                           posted.notify_all();
                                       });
-        EXPECT_TRUE(geometry->IsPackingTexture());
+        EXPECT_TRUE(geometry->IsPackingPictures());
         if (c.packed)
         {
             std::unique_lock<std::mutex> held(lock);
@@ -489,11 +491,14 @@ TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
         for (auto& call : ready) call();
         if (!geometry)
             continue;
-        const KV_MultiImage& map = *geometry->DrawingSurface().mpTextureMap;
-        EXPECT_EQ(map.IsPacked(), c.packed);
-        EXPECT_FALSE(geometry->PackTexture()) << "once a surface";
-        ASSERT_NE(map.ColourImage(), nullptr);
-        EXPECT_TRUE(std::equal(picture.Data(), picture.Data() + picture.Count(),
-                               map.ColourImage()->Data()));
+        EXPECT_FALSE(geometry->PackPictures()) << "once a surface";
+        for (const KV_MultiImage* map : {static_cast<const KV_MultiImage*>(geometry->DrawingSurface().mpTextureMap),
+                                         static_cast<const KV_MultiImage*>(material.get())})
+        {
+            EXPECT_EQ(map->IsPacked(), c.packed);
+            ASSERT_NE(map->ColourImage(), nullptr);
+            EXPECT_TRUE(std::equal(picture.Data(), picture.Data() + picture.Count(),
+                                   map->ColourImage()->Data()));
+        }
     }
 }
