@@ -843,6 +843,13 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     if (*in.Take(1) != 3)
                     {
                         in.Seek(at);
+                        // Faces of another size from the first on: their own flat run.
+                        if (made == 0)
+                        {
+                            polygons.Clear();
+                            if (texturePolygons != nullptr)
+                                texturePolygons->Clear();
+                        }
                         break;
                     }
                     std::uint32_t index[3];

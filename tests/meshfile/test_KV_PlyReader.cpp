@@ -554,3 +554,49 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
             << size << ": " << reader.Reason();
     }
 }
+
+// Faces all of one size stay one flat run whichever size it is; faces of two sizes give the
+// same polygons in the same order either way round.
+TEST(PlyReader, FacesOfOneSizeStayFlat)
+{
+    const struct
+    {
+        const char* name;
+        std::vector<std::vector<int>> faces;
+        bool flat;
+    } cases[] = {
+        {"triangles", {{0, 1, 2}, {0, 2, 3}}, true},
+        {"quads", {{0, 1, 2, 3}, {3, 2, 1, 0}}, true},
+        {"triangles, then a quad", {{0, 1, 2}, {0, 1, 2, 3}, {0, 2, 3}}, false},
+        {"a quad, then triangles", {{0, 1, 2, 3}, {0, 1, 2}, {0, 2, 3}}, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::string out = "ply\nformat binary_little_endian 1.0\nelement vertex 4\nproperty float "
+                          "x\nproperty float y\nproperty float z\nelement face " +
+                          std::to_string(c.faces.size()) +
+                          "\nproperty list uchar int vertex_indices\nend_header\n";
+        for (int v = 0; v < 4; ++v)
+            for (double value : {double(v & 1), double(v >> 1), 0.0}) Put(out, "float", value, false);
+        for (const auto& face : c.faces)
+        {
+            Put(out, "uchar", static_cast<double>(face.size()), false);
+            for (int index : face) Put(out, "int", index, false);
+        }
+        const std::string path = TestScratchPath("faces.ply");
+        WriteText(path, out);
+        KV_PolySurface surface;
+        KV_PlyReader reader(surface);
+        ASSERT_EQ(reader.Read(path), KV_PlyReader::Outcome::Handled) << reader.Reason();
+        EXPECT_EQ(surface.mpPolygons->IsFlat(), c.flat);
+        ASSERT_EQ(surface.PolygonCount(), c.faces.size());
+        for (std::size_t p = 0; p < c.faces.size(); ++p)
+        {
+            const KV_PolygonView polygon = (*surface.mpPolygons)[static_cast<unsigned int>(p)];
+            ASSERT_EQ(polygon.Count(), c.faces[p].size());
+            for (unsigned int j = 0; j < polygon.Count(); ++j)
+                EXPECT_EQ(polygon[j], static_cast<unsigned int>(c.faces[p][j]));
+        }
+    }
+}
