@@ -9,13 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
-#include <vector>
+#include <future>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 namespace
 {
@@ -432,73 +432,52 @@ TEST(Renderer, NearAndFarEncloseTheScene)
 // The texture and a material's picture are packed on the executor and let go on the reader's
 // thread, only when the geometry and its pictures are as they were when packing began; the
 // pixels read afterwards are the pictures' either way.
-TEST(PolySurfaceGeometry3D, TexturePackedOnlyWhenNothingChangedMeanwhile)
+TEST(PolySurfaceGeometry3D, PicturesPackedOnlyWhenNothingChangedMeanwhile)
 {
+    using Geometry = std::unique_ptr<KV_PolySurfaceGeometry3D>;
     const struct
     {
         const char* name;
-        std::function<void(std::unique_ptr<KV_PolySurfaceGeometry3D>&)> meanwhile;
+        std::function<void(Geometry&)> meanwhile;
         bool packed;
     } cases[] = {
-        {"nothing", [](std::unique_ptr<KV_PolySurfaceGeometry3D>&) {}, true},
-        {"writable surface asked for",
-         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g->GetSurface(); }, false},
-        {"surface set again",
-         [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g)
-         { g->SetSurface(g->DrawingSurface(), false); },
-         false},
-        {"geometry deleted", [](std::unique_ptr<KV_PolySurfaceGeometry3D>& g) { g.reset(); },
-         false},
+        {"nothing", [](Geometry&) {}, true},
+        {"writable surface asked for", [](Geometry& g) { g->GetSurface(); }, false},
+        {"surface set again", [](Geometry& g) { g->SetSurface(g->DrawingSurface(), false); }, false},
+        {"geometry deleted", [](Geometry& g) { g.reset(); }, false},
     };
     KV_Executor executor(1);
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.name);
         KV_PolySurface surface = Square();
-        AddTexture(surface, ColourImage(512, 512,
-                                        [](int r, int col) {
-                                            return KV_RGB8{static_cast<unsigned char>(r / 16), 0,
-                                                           static_cast<unsigned char>(col / 32)};
-                                        }));
+        AddTexture(surface, ColourImage(512, 512, [](int r, int col)
+                                        { return KV_RGB8{static_cast<unsigned char>(r / 16), 0, static_cast<unsigned char>(col / 32)}; }));
         const KV_Image<KV_RGB8> picture = *surface.mpTextureMap->ColourImage();
+        // Posted once at most; every change below waits for the packing work to end, and the
+        // geometry goes (waiting for it) before the promise.
+        std::promise<std::function<void()>> posted;
+        std::future<std::function<void()>> call = posted.get_future();
         auto geometry = std::make_unique<KV_PolySurfaceGeometry3D>();
         auto material = std::make_shared<KV_MultiImage>(*surface.mpTextureMap);
         geometry->Appearance().materials.push_back({"other", material, true});
         geometry->SetSurface(surface, false);
-
-        std::mutex lock;
-        std::condition_variable posted;
-        std::vector<std::function<void()>> calls;
-        geometry->StartPackingPictures(&executor,
-                                      [&](std::function<void()> call)
-                                      {
-                                          std::lock_guard<std::mutex> held(lock);
-                                          calls.push_back(std::move(call));
-                                          posted.notify_all();
-                                      });
+        geometry->StartPackingPictures(&executor, [&posted](std::function<void()> f)
+                                       { posted.set_value(std::move(f)); });
         EXPECT_TRUE(geometry->IsPackingPictures());
         if (c.packed)
-        {
-            std::unique_lock<std::mutex> held(lock);
-            posted.wait(held, [&] { return !calls.empty(); });
-        }
+            call.wait();
         c.meanwhile(geometry);
-        std::vector<std::function<void()>> ready;
-        {
-            std::lock_guard<std::mutex> held(lock);
-            ready.swap(calls);
-        }
-        for (auto& call : ready) call();
+        if (call.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+            call.get()();
         if (!geometry)
             continue;
         EXPECT_FALSE(geometry->PackPictures()) << "once a surface";
-        for (const KV_MultiImage* map : {static_cast<const KV_MultiImage*>(geometry->DrawingSurface().mpTextureMap),
-                                         static_cast<const KV_MultiImage*>(material.get())})
+        for (const KV_MultiImage* map : {static_cast<const KV_MultiImage*>(geometry->DrawingSurface().mpTextureMap), static_cast<const KV_MultiImage*>(material.get())})
         {
             EXPECT_EQ(map->IsPacked(), c.packed);
             ASSERT_NE(map->ColourImage(), nullptr);
-            EXPECT_TRUE(std::equal(picture.Data(), picture.Data() + picture.Count(),
-                                   map->ColourImage()->Data()));
+            EXPECT_TRUE(std::equal(picture.Data(), picture.Data() + picture.Count(), map->ColourImage()->Data()));
         }
     }
 }
