@@ -15,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -76,8 +75,6 @@ struct Layout
     bool extras;   // properties and a last element the readers skip
     bool corners;  // a texcoord list per face instead of per-vertex coordinates
     bool leading;  // an element before the vertices, which the library misreads
-    // Normals and colours in rows of one size, and the triangles before the other faces.
-    bool shadedTrianglesFirst = false;
 };
 
 void PrintTo(const Layout& layout, std::ostream* out)
@@ -98,12 +95,9 @@ std::string GridPly(const Layout& layout)
     vertices.push_back(vertices[5]);
     vertices.back()[3] = 0.9375;                    // 12: the seam copy of vertex 5
     vertices.push_back({9.0, 9.0, 9.0, 0.0, 0.0});  // 13: unused
-    std::vector<std::vector<int>> faces = {{0, 1, 5, 4},  {1, 2, 6},     {1, 6, 12},
-                                           {2, 3, 7, 6},  {4, 12, 9, 8}, {3, 7},
-                                           {5, 6, 10, 9}, {6, 7, 11},    {6, 11, 10}};
-    if (layout.shadedTrianglesFirst)
-        std::stable_partition(faces.begin(), faces.end(),
-                              [](const std::vector<int>& f) { return f.size() == 3; });
+    const std::vector<std::vector<int>> faces = {{0, 1, 5, 4},  {1, 2, 6},     {1, 6, 12},
+                                                 {2, 3, 7, 6},  {4, 12, 9, 8}, {3, 7},
+                                                 {5, 6, 10, 9}, {6, 7, 11},    {6, 11, 10}};
     std::string header = std::string("ply\nformat ") +
                          (layout.big ? "binary_big_endian" : "binary_little_endian") +
                          " 1.0\ncomment TextureFile pic.png\n";
@@ -116,10 +110,6 @@ std::string GridPly(const Layout& layout)
         header += std::string("property ") + layout.coordinate + " " + axis + "\n";
     if (layout.extras)
         header += "property float nx\nproperty uchar red\nproperty list uchar short extra\n";
-    if (layout.shadedTrianglesFirst)
-        header +=
-            "property float nx\nproperty float ny\nproperty float nz\n"
-            "property uchar red\nproperty uchar green\nproperty uchar blue\n";
     if (layout.u != nullptr)
         header += std::string("property float ") + layout.u + "\nproperty float " + layout.v + "\n";
     header += "element face " + std::to_string(faces.size()) + "\n";
@@ -139,9 +129,8 @@ std::string GridPly(const Layout& layout)
         Put(out, "float", 3, layout.big);
         Put(out, "float", 4, layout.big);
     }
-    for (std::size_t i = 0; i < vertices.size(); ++i)
+    for (const auto& vertex : vertices)
     {
-        const auto& vertex = vertices[i];
         // Integer coordinates in thousandths, so that the grid stays a grid.
         const double scale = std::string(layout.coordinate) == "int" ? 1000.0 : 1.0;
         for (int k = 0; k < 3; ++k) Put(out, layout.coordinate, vertex[k] * scale, layout.big);
@@ -151,12 +140,6 @@ std::string GridPly(const Layout& layout)
             Put(out, "uchar", 200, layout.big);
             Put(out, "uchar", 1, layout.big);
             Put(out, "short", -7, layout.big);
-        }
-        if (layout.shadedTrianglesFirst)
-        {
-            for (int k = 0; k < 3; ++k)
-                Put(out, "float", k == 2 ? 1.0 : 0.125 * (i % 3), layout.big);
-            for (int k = 0; k < 3; ++k) Put(out, "uchar", (i * 37 + k * 91) % 256, layout.big);
         }
         if (layout.u != nullptr)
             for (int k = 3; k < 5; ++k) Put(out, "float", vertex[k], layout.big);
@@ -302,7 +285,7 @@ TEST_P(BothReaders, GiveTheSameSurface)
     EXPECT_EQ(surface.VertexCount(), 13u);
     EXPECT_EQ(surface.PolygonCount(), 8u);
     ASSERT_EQ(surface.HasTextureMap(), layout.u != nullptr || layout.corners);
-    if (!surface.HasTextureMap() || layout.shadedTrianglesFirst)
+    if (!surface.HasTextureMap())
         return;
     // The seam: vertex 5's position in polygon 4 (at its copy), with the copy's coordinate.
     EXPECT_EQ((*surface.mpPolygons)[4][1], (*surface.mpPolygons)[0][2]);
@@ -332,9 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
                false},
         Layout{"CornerCoordinates", false, "float", nullptr, nullptr, "uchar", "int", true, true,
                false},
-        Layout{"LeadingElement", true, "float", "s", "t", "uchar", "int", true, false, true},
-        Layout{"ShadedTrianglesFirst", false, "float", "s", "t", "uchar", "int", false, false,
-               false, true}),
+        Layout{"LeadingElement", true, "float", "s", "t", "uchar", "int", true, false, true}),
     [](const ::testing::TestParamInfo<Layout>& info) { return std::string(info.param.name); });
 
 // The sample scan as osftool convert writes it, and real files nobody here wrote: one binary,
@@ -535,6 +516,28 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
         }
     }
 
+    // Faces all of one size stay one flat run, whichever the size; mixed sizes keep theirs.
+    const struct
+    {
+        std::string body;
+        bool flat;
+        unsigned int first, second;  // corners of each face
+    } runs[] = {{face({0, 1, 2, 1}) + face({2, 1, 0, 0}), true, 4, 4},
+                {face({0, 1, 2}) + face({0, 1, 2, 1}), false, 3, 4},
+                {face({0, 1, 2, 1}) + face({0, 1, 2}), false, 4, 3}};
+    for (const auto& run : runs)
+    {
+        const std::string path = TestScratchPath("faces.ply");
+        WriteText(path, faces("2", "uchar int", run.body));
+        KV_PolySurface surface;
+        KV_PlyReader reader(surface);
+        ASSERT_EQ(reader.Read(path), KV_PlyReader::Outcome::Handled) << reader.Reason();
+        EXPECT_EQ(surface.mpPolygons->IsFlat(), run.flat);
+        ASSERT_EQ(surface.PolygonCount(), 2u);
+        EXPECT_EQ((*surface.mpPolygons)[0].Count(), run.first);
+        EXPECT_EQ((*surface.mpPolygons)[1].Count(), run.second);
+    }
+
     // Every prefix of a whole file that ends inside its data is refused (the texture left
     // out: looking for it once per prefix would only cost time).
     const Layout layout{"", true, "double", "s", "t", "ushort", "uint", true, true, true};
@@ -552,51 +555,5 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
         ASSERT_TRUE(reader.Reason().find("ends inside its element") != std::string::npos ||
                     reader.Reason().find("the file declares") != std::string::npos)
             << size << ": " << reader.Reason();
-    }
-}
-
-// Faces all of one size stay one flat run whichever size it is; faces of two sizes give the
-// same polygons in the same order either way round.
-TEST(PlyReader, FacesOfOneSizeStayFlat)
-{
-    const struct
-    {
-        const char* name;
-        std::vector<std::vector<int>> faces;
-        bool flat;
-    } cases[] = {
-        {"triangles", {{0, 1, 2}, {0, 2, 3}}, true},
-        {"quads", {{0, 1, 2, 3}, {3, 2, 1, 0}}, true},
-        {"triangles, then a quad", {{0, 1, 2}, {0, 1, 2, 3}, {0, 2, 3}}, false},
-        {"a quad, then triangles", {{0, 1, 2, 3}, {0, 1, 2}, {0, 2, 3}}, false},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.name);
-        std::string out = "ply\nformat binary_little_endian 1.0\nelement vertex 4\nproperty float "
-                          "x\nproperty float y\nproperty float z\nelement face " +
-                          std::to_string(c.faces.size()) +
-                          "\nproperty list uchar int vertex_indices\nend_header\n";
-        for (int v = 0; v < 4; ++v)
-            for (double value : {double(v & 1), double(v >> 1), 0.0}) Put(out, "float", value, false);
-        for (const auto& face : c.faces)
-        {
-            Put(out, "uchar", static_cast<double>(face.size()), false);
-            for (int index : face) Put(out, "int", index, false);
-        }
-        const std::string path = TestScratchPath("faces.ply");
-        WriteText(path, out);
-        KV_PolySurface surface;
-        KV_PlyReader reader(surface);
-        ASSERT_EQ(reader.Read(path), KV_PlyReader::Outcome::Handled) << reader.Reason();
-        EXPECT_EQ(surface.mpPolygons->IsFlat(), c.flat);
-        ASSERT_EQ(surface.PolygonCount(), c.faces.size());
-        for (std::size_t p = 0; p < c.faces.size(); ++p)
-        {
-            const KV_PolygonView polygon = (*surface.mpPolygons)[static_cast<unsigned int>(p)];
-            ASSERT_EQ(polygon.Count(), c.faces[p].size());
-            for (unsigned int j = 0; j < polygon.Count(); ++j)
-                EXPECT_EQ(polygon[j], static_cast<unsigned int>(c.faces[p][j]));
-        }
     }
 }
