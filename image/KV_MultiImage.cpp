@@ -162,7 +162,6 @@ void KV_MultiImage::Clear()
 
 void KV_MultiImage::SetImage(KV_Image<KV_RGB8>* image)
 {
-    Changing();
     if (image == mpkColourImage && image != nullptr)
         return;
     Clear();
@@ -172,7 +171,6 @@ void KV_MultiImage::SetImage(KV_Image<KV_RGB8>* image)
 
 void KV_MultiImage::SetImage(KV_Image<unsigned char>* image)
 {
-    Changing();
     if (image == mpkGreyImage && image != nullptr)
         return;
     Clear();

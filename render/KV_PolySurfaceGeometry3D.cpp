@@ -175,17 +175,17 @@ bool KV_PolySurfaceGeometry3D::PackPictures()
     bool packed = false;
     for (PackedPicture& p : ready)
     {
-        if (!p.picture)
-        {
-            packed = (mkSurface.mpTextureMap != nullptr && mkSurface.mpTextureMap->Pack(p.packed)) ||
-                     packed;
-            continue;
-        }
-        // Only a picture the appearance still holds. Packing changes how it is held, never
-        // what a reader of it sees, which is why a picture shared as unchangeable may be.
-        const bool held = std::any_of(mkAppearance.materials.begin(), mkAppearance.materials.end(),
-                                      [&p](const KV_SurfaceMaterial& m) { return m.image == p.picture; });
-        packed = (held && const_cast<KV_MultiImage&>(*p.picture).Pack(p.packed)) || packed;
+        // The texture map, or a picture the appearance still holds. Packing changes how a
+        // picture is held, never what a reader of it sees, which is why one shared as
+        // unchangeable may be packed.
+        KV_MultiImage* picture = mkSurface.mpTextureMap;
+        if (p.picture)
+            picture = std::any_of(mkAppearance.materials.begin(), mkAppearance.materials.end(),
+                                  [&p](const KV_SurfaceMaterial& m) { return m.image == p.picture; })
+                          ? const_cast<KV_MultiImage*>(p.picture.get())
+                          : nullptr;
+        if (picture != nullptr && picture->Pack(p.packed))
+            packed = true;
     }
     return packed;
 }
