@@ -3,6 +3,9 @@
 #include "document/KV_DocumentCore.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <system_error>
 
 // What the worker and the posted calls share: a cancelled job's calls may still be queued
@@ -17,6 +20,11 @@ struct KV_LoadJob::State
     std::atomic<bool> mbFinished{false};
     // The geometry the texture call may read, held until the last call has run.
     std::unique_ptr<KV_PolySurfaceGeometry3D> mpkGeometry;
+    // RunHere without a poster: the calls wait here for the thread that asked for the load.
+    bool mbHere = false;
+    std::mutex mkHereLock;
+    std::condition_variable mkHereWake;
+    std::deque<std::function<void()>> mkHereCalls;
 
     // Hands work to the interface thread; it runs there only while the job is not cancelled.
     void Post(std::function<void()> work, const std::shared_ptr<State>& self)
@@ -27,9 +35,31 @@ struct KV_LoadJob::State
                 work();
         };
         if (mkPoster)
+        {
             mkPoster(std::move(call));
+        }
+        else if (mbHere)
+        {
+            const std::lock_guard<std::mutex> lock(mkHereLock);
+            mkHereCalls.push_back(std::move(call));
+            mkHereWake.notify_one();
+        }
         else
+        {
             call();
+        }
+    }
+
+    void Finish()
+    {
+        if (!mbHere)
+        {
+            mbFinished = true;
+            return;
+        }
+        const std::lock_guard<std::mutex> lock(mkHereLock);
+        mbFinished = true;
+        mkHereWake.notify_one();
     }
 };
 
@@ -66,8 +96,44 @@ void KV_LoadJob::Start()
 
 void KV_LoadJob::RunHere()
 {
-    mpkState->mbFinished = false;
-    Work(mpkState);
+    // The state and the worker are held here, not through this job: the last call may let
+    // the job go before it returns.
+    const std::shared_ptr<State> state = mpkState;
+    state->mbFinished = false;
+    if (state->mkPoster)
+    {
+        Work(state);
+        return;
+    }
+    // The worker reads and completes while this thread runs what it posts: the texture goes
+    // up while the surface is completed, as it does beside an interface that goes on.
+    state->mbHere = true;
+    std::thread worker;
+    try
+    {
+        worker = std::thread([state] { Work(state); });
+    }
+    catch (const std::system_error&)
+    {
+        state->mbHere = false;
+        Work(state);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(state->mkHereLock);
+    for (;;)
+    {
+        state->mkHereWake.wait(lock, [&state]
+                               { return !state->mkHereCalls.empty() || state->mbFinished.load(); });
+        if (state->mkHereCalls.empty())
+            break;  // finished, and every call has run
+        std::function<void()> call = std::move(state->mkHereCalls.front());
+        state->mkHereCalls.pop_front();
+        lock.unlock();
+        call();
+        lock.lock();
+    }
+    lock.unlock();
+    worker.join();
 }
 
 void KV_LoadJob::Cancel()
@@ -135,5 +201,5 @@ void KV_LoadJob::Work(const std::shared_ptr<State>& state)
                 state->mkListener.mkFinished(std::move(*result));
         },
         state);
-    state->mbFinished = true;
+    state->Finish();
 }

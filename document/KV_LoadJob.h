@@ -71,7 +71,10 @@ public:
 
     // Starts the worker; when the system gives no thread, the load runs here instead.
     void Start();
-    // The whole load on the calling thread (for a caller with nothing else to do).
+    // The whole load before returning, for a caller with nothing else to do. Without a
+    // poster the calls run on the calling thread as they come, while a worker reads and
+    // completes (on the calling thread alone when the system gives no thread); with one, all
+    // of it runs here.
     void RunHere();
     void Cancel();
     bool IsCancelled() const;

@@ -328,10 +328,21 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
     {
         // The triangulation makes the extents of a surface that has none, and fanning a
         // polygon into triangles keeps every corner, so only extents that came with the file
-        // are made again below (the same values either way).
-        const bool extentsMadeHere = surface.mpExtents == nullptr;
-        if (!Triangulate(surface, appearance, stop))
+        // are made again below (the same values either way). Triangles in one flat run have
+        // nothing to fan: their extents are made below, beside the refinement's table, instead
+        // of by the triangulation ahead of it.
+        const bool triangles =
+            surface.mpPolygons != nullptr && surface.mpPolygons->FlatCornerCount() == 3;
+        const bool extentsMadeHere = surface.mpExtents == nullptr && !triangles;
+        if (triangles)
+        {
+            if (appearance != nullptr)
+                appearance->Triangulate(*surface.mpPolygons);
+        }
+        else if (!Triangulate(surface, appearance, stop))
+        {
             return;
+        }
         // The texture-coordinate vertices read only the polygons and texture polygons, which
         // nothing below changes, and are written by nothing below: on a large surface they
         // are a piece of their own. Drawing takes them as they are made here (the actors

@@ -18,6 +18,12 @@ public:
     KV_Image() = default;
     // An image of rows x cols pixels, all zero (black).
     KV_Image(int rows, int cols) { SetSize(rows, cols); }
+    // An image of rows x cols pixels copied from pixels, row after row.
+    KV_Image(int rows, int cols, const T* pixels)
+    {
+        this->SetBounds(0, std::max(rows, 0) - 1, 0, std::max(cols, 0) - 1);
+        std::copy(pixels, pixels + this->Count(), this->Data());
+    }
     KV_Image(const KV_Image& other) : KV_Array2D<T>(other) {}
     KV_Image& operator=(const KV_Image& other)
     {

@@ -327,10 +327,15 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         geometry->TakeTextureCoordinateVerticesCurrent();
         owner.assign(homeCount, kUnclaimed);
         everyInside = drawn == polygonCount;
+        const bool runs =
+            surface.mpPolygons->FlatCornerCount() == 3 && texturePolygons->FlatCornerCount() == 3;
         for (unsigned int p = 0; p < drawn; ++p)
         {
-            const KV_PolygonView& polygon = (*surface.mpPolygons)[p];
-            const KV_PolygonView& texturePolygon = (*texturePolygons)[p];
+            // Two runs of triangles are read as they lie, without a view per polygon.
+            const KV_PolygonView polygon =
+                runs ? KV_PolygonView(surface.mpPolygons->RunCorners(p), 3) : (*surface.mpPolygons)[p];
+            const KV_PolygonView texturePolygon =
+                runs ? KV_PolygonView(texturePolygons->RunCorners(p), 3) : (*texturePolygons)[p];
             const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());
             bool inside = n >= 3;
             for (unsigned int k = 0; k < n; ++k)
@@ -566,8 +571,8 @@ bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface)
     const std::size_t seamLimit = polygonCount / 8;
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
-        const KV_PolygonView polygon = polygons[p];
-        const KV_PolygonView texturePolygon = texturePolygons[p];
+        const unsigned int* polygon = polygons.RunCorners(p);
+        const unsigned int* texturePolygon = texturePolygons.RunCorners(p);
         bool seam = false;
         for (unsigned int k = 0; k < 3; ++k)
         {

@@ -102,8 +102,9 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
     }
 }
 
-// The mean of the unit normals of a vertex's triangles, as AverageNormals makes it from the
-// list of them (triangles past the end left out; zero without any). A batch of cross
+// The mean of the unit normals of a vertex's triangles (a flat run of them), as
+// AverageNormals makes it from the list of them (triangles past the end left out; zero
+// without any). A batch of cross
 // products is formed before their lengths are taken, as in ComputePolygonNormals, so that
 // the square roots and divisions overlap; the sum is taken in the same order.
 template <typename PositionOf>
@@ -122,7 +123,7 @@ KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& aroun
         {
             if (around[k] >= triangles.Count())
                 continue;
-            const KV_PolygonView& t = triangles[around[k]];
+            const unsigned int* t = triangles.RunCorners(around[k]);
             const KV_Vector3D p0 = position(t[0]);
             const KV_Vector3D p1 = position(t[1]);
             const KV_Vector3D p2 = position(t[2]);
@@ -149,11 +150,14 @@ template <typename Around, typename Visit>
 void ForEachOtherCorner(unsigned int i, const Around& around, const KV_List<KV_Polygon>& polygons,
                         unsigned int vertexCount, Visit visit)
 {
+    const bool run = polygons.FlatCornerCount() != 0;
     for (unsigned int k = 0; k < around.Count(); ++k)
     {
         if (around[k] >= polygons.Count())
             continue;
-        const KV_PolygonView& polygon = polygons[around[k]];
+        const KV_PolygonView polygon = run ? KV_PolygonView(polygons.RunCorners(around[k]),
+                                                            polygons.FlatCornerCount())
+                                           : polygons[around[k]];
         for (unsigned int m = 0; m < polygon.Count(); ++m)
             if (polygon[m] != i && polygon[m] < vertexCount)
                 visit(polygon[m]);
@@ -175,9 +179,10 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
     const unsigned int polygonCount = polygons.Count();
     constexpr unsigned int kLookedUp = 48;  // corners: at most ~kLookedUp^2 / 2 comparisons
     unsigned int corners = 0;
+    const unsigned int runCorners = polygons.FlatCornerCount();
     for (unsigned int k = 0; k < around.Count() && corners <= kLookedUp; ++k)
         if (around[k] < polygonCount)
-            corners += polygons[around[k]].Count();
+            corners += runCorners != 0 ? runCorners : polygons[around[k]].Count();
     if (corners <= kLookedUp)
     {
         unsigned int listed[kLookedUp];

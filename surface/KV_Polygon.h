@@ -128,6 +128,9 @@ public:
     // corners (the last one's polygons past Count() are not to be read); empty for a list of
     // list objects. The list copies a shared piece before it writes into it.
     std::vector<std::shared_ptr<const unsigned int[]>> SharedPieces() const;
+    // The FlatCornerCount() corners of polygon i of a flat run, read straight from the run
+    // (no view made): for passes over millions of polygons that know the list is flat.
+    const unsigned int* RunCorners(unsigned int i) const { return FlatCorners(i); }
     // The polygon as a list object: a flat list turns into list objects first.
     KV_Polygon& Editable(unsigned int i)
     {

@@ -149,10 +149,14 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     : mkStart(static_cast<std::size_t>(vertexCount) + 1, 0)
 {
     const unsigned int polygonCount = PolygonCount(polygons);
+    // A run of triangles is read as it lies, without a view per polygon.
+    const bool run = polygonCount > 0 && polygons->FlatCornerCount() == 3;
+    auto corners = [polygons, run](unsigned int p)
+    { return run ? KV_PolygonView(polygons->RunCorners(p), 3) : (*polygons)[p]; };
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
+        const KV_PolygonView polygon = corners(p);
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 ++mkStart[polygon[k] + 1];
@@ -164,7 +168,7 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
     for (unsigned int p = 0; p < polygonCount; ++p)
     {
         ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
+        const KV_PolygonView polygon = corners(p);
         for (unsigned int k = 0; k < polygon.Count(); ++k)
             if (polygon[k] < vertexCount)
                 mkPolygons[fill[polygon[k]]++] = p;

@@ -34,6 +34,25 @@ struct RaiseOnExit
 };
 }  // namespace
 
+// The pixels of the file's picture, copied out of its bytes.
+struct KV_RawSurfaceReader::TexturePixels
+{
+    std::unique_ptr<KV_Image<KV_RGB8>> colour;
+    std::unique_ptr<KV_Image<unsigned char>> grey;
+};
+
+KV_RawSurfaceReader::TexturePixels KV_RawSurfaceReader::CopyPixels(const TextureHead& head)
+{
+    TexturePixels pixels;
+    const int rows = static_cast<int>(head.rows), columns = static_cast<int>(head.columns);
+    if (head.kind == 3)
+        pixels.colour = std::make_unique<KV_Image<KV_RGB8>>(
+            rows, columns, reinterpret_cast<const KV_RGB8*>(head.bytes));
+    else
+        pixels.grey = std::make_unique<KV_Image<unsigned char>>(rows, columns, head.bytes);
+    return pixels;
+}
+
 KV_RawSurfaceReader::KV_RawSurfaceReader(KV_TexturedPolySurface& surface) : mkSurface(surface) {}
 
 bool KV_RawSurfaceReader::HasRawExtension(const KV_String& path)
@@ -102,15 +121,29 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         {
             ReadPolygonBlock(stream, polygons);
         }
+        // The picture of a large file, past the blocks between, is copied on a piece of its
+        // own while this thread reads them. A file whose blocks up to the picture do not all
+        // parse has it read here, in file order.
+        KV_Task<TexturePixels> picture;
+        if (first.Valid())
+        {
+            KV_ByteCursor ahead = stream;
+            TextureHead head;
+            if (SkipPolygonBlock(ahead) && SkipPackedElements<KV_Vector2D>(ahead) &&
+                SkipPackedElements<KV_Vector3D>(ahead) && PeekTexture(ahead, head) &&
+                head.rows * head.columns * head.kind >= kConcurrentChecksumBytes)
+                picture = KV_Spawn(mpExecutor, [head] { return CopyPixels(head); });
+        }
         try
         {
             ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
             ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
             ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
-            ReadTexture(stream);
+            ReadTexture(stream, picture.Valid() ? &picture : nullptr);
         }
         catch (...)
         {
+            picture.Abandon();
             // What the polygons met comes first, as it would in file order.
             if (first.Valid())
                 first.Get();
@@ -262,44 +295,74 @@ bool KV_RawSurfaceReader::SkipPolygonBlock(KV_ByteCursor& stream) const
     }
 }
 
-void KV_RawSurfaceReader::ReadTexture(KV_ByteCursor& stream)
+template <typename T>
+bool KV_RawSurfaceReader::SkipPackedElements(KV_ByteCursor& stream)
 {
-    const unsigned char kind = stream.U8();
-    if (kind != 1 && kind != 3)
+    try
+    {
+        const std::int32_t count = stream.I32();
+        if (count > 0)
+            stream.Skip(static_cast<std::uint64_t>(count) * KV_PackedElement<T>::kBytes);
+        return true;
+    }
+    catch (const KV_ShortRead&)
+    {
+        return false;
+    }
+}
+
+void KV_RawSurfaceReader::ReadTextureHead(KV_ByteCursor& stream, TextureHead& head)
+{
+    head.kind = stream.U8();
+    if (head.kind != 1 && head.kind != 3)
+        return;
+    head.rows = stream.U32();
+    head.columns = stream.U32();
+    // The pixel byte count must fit 32 bits, and an image holds at most 2^31 - 1 pixels.
+    const std::uint64_t pixels = head.rows * head.columns;
+    if (pixels * head.kind > UINT32_MAX || head.rows > INT32_MAX || head.columns > INT32_MAX ||
+        pixels > INT32_MAX)
+        throw KV_BadFile();
+    head.bytes = stream.Take(pixels * head.kind);
+}
+
+bool KV_RawSurfaceReader::PeekTexture(KV_ByteCursor& stream, TextureHead& head)
+{
+    try
+    {
+        ReadTextureHead(stream, head);
+        return head.kind == 1 || head.kind == 3;
+    }
+    catch (const KV_ShortRead&)
+    {
+        return false;
+    }
+    catch (const KV_BadFile&)
+    {
+        return false;
+    }
+}
+
+void KV_RawSurfaceReader::ReadTexture(KV_ByteCursor& stream, KV_Task<TexturePixels>* copied)
+{
+    TextureHead head;
+    ReadTextureHead(stream, head);
+    if (head.kind != 1 && head.kind != 3)
     {
         mkSurface.ClearTexture();
         return;
     }
-    const std::uint64_t rows = stream.U32();
-    const std::uint64_t columns = stream.U32();
-    // The pixel byte count must fit 32 bits, and an image holds at most 2^31 - 1 pixels.
-    const std::uint64_t pixels = rows * columns;
-    if (pixels * kind > UINT32_MAX || rows > INT32_MAX || columns > INT32_MAX || pixels > INT32_MAX)
-        throw KV_BadFile();
-    const unsigned char* bytes = stream.Take(pixels * kind);
-
+    // A copy begun ahead was made from this same place in the file.
+    TexturePixels pixels = copied != nullptr ? copied->Get() : CopyPixels(head);
     if (mkSurface.mpTextureMap == nullptr)
         mkSurface.mpTextureMap = new KV_MultiImage();
-    unsigned char* storage;
-    if (kind == 3)
-    {
-        std::unique_ptr<KV_Image<KV_RGB8>> colour(
-            new KV_Image<KV_RGB8>(static_cast<int>(rows), static_cast<int>(columns)));
-        storage = reinterpret_cast<unsigned char*>(colour->Data());
-        mkSurface.mpTextureMap->SetImage(colour.release());
-    }
+    if (pixels.colour != nullptr)
+        mkSurface.mpTextureMap->SetImage(pixels.colour.release());
     else
-    {
-        std::unique_ptr<KV_Image<unsigned char>> grey(
-            new KV_Image<unsigned char>(static_cast<int>(rows), static_cast<int>(columns)));
-        storage = grey->Data();
-        mkSurface.mpTextureMap->SetImage(grey.release());
-    }
-    if (pixels > 0)
-        std::memcpy(storage, bytes, pixels * kind);
+        mkSurface.mpTextureMap->SetImage(pixels.grey.release());
 
     // A 0 x 0 image is no texture: coordinates and texture polygons go with it.
-    if (rows == 0 && columns == 0)
+    if (head.rows == 0 && head.columns == 0)
         mkSurface.ClearTexture();
 }
 

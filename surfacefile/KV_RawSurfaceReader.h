@@ -11,8 +11,8 @@
 // image whose size does not fit 32 bits or that no image can hold. A version-3 file must
 // also pass its integrity check. After a false result the surface keeps what was read.
 //
-// With an executor (SetExecutor) a large file's integrity check and its first polygon block
-// are pieces of their own, read while this thread goes on with the rest: the same surface,
+// With an executor (SetExecutor) a large file's integrity check, its first polygon block and
+// the copy of its picture are pieces of their own, read while this thread goes on with the rest: the same surface,
 // and the same failure, as read on one thread. With a stop flag (SetStop) Read returns false
 // soon after the flag is set, Stopped() then true.
 
@@ -25,6 +25,8 @@
 #include <cstddef>
 
 class KV_Executor;
+template <typename R>
+class KV_Task;
 class KV_TexturedPolySurface;
 
 class KV_RawSurfaceReader
@@ -68,7 +70,25 @@ private:
     bool SkipPolygonBlock(KV_ByteCursor& stream) const;
     template <typename T>
     void ReadPackedElements(KV_ByteCursor& stream, KV_List<T>& list);
-    void ReadTexture(KV_ByteCursor& stream);
+    template <typename T>
+    static bool SkipPackedElements(KV_ByteCursor& stream);
+    // Where the picture lies and what it is; kind other than 1 or 3: no picture (the rest is
+    // not read).
+    struct TextureHead
+    {
+        unsigned char kind = 0;
+        std::uint64_t rows = 0;
+        std::uint64_t columns = 0;
+        const unsigned char* bytes = nullptr;
+    };
+    struct TexturePixels;
+    static void ReadTextureHead(KV_ByteCursor& stream, TextureHead& head);
+    // ReadTextureHead that says false where it would throw or finds no picture.
+    static bool PeekTexture(KV_ByteCursor& stream, TextureHead& head);
+    static TexturePixels CopyPixels(const TextureHead& head);
+    // copied: the pixels of this picture, being copied on a piece of their own (null: copied
+    // here).
+    void ReadTexture(KV_ByteCursor& stream, KV_Task<TexturePixels>* copied);
     // False also when stop or abandoned is found set before the end (the answer is then
     // not used).
     static bool IntegrityHolds(const unsigned char* data, std::size_t size,
