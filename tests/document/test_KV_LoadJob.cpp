@@ -76,6 +76,7 @@ OsfSurface TexturedGrid(unsigned int n)
 struct Heard
 {
     std::vector<std::string> events;
+    std::vector<std::thread::id> threads;  // where each event was heard
     KV_LoadJob::Result result;
     unsigned int textureOwner = 0;
 
@@ -83,10 +84,14 @@ struct Heard
     {
         KV_LoadJob::Listener listener;
         listener.mkStageBegins = [this](KV_LoadJob::Stage stage)
-        { events.push_back(stage == KV_LoadJob::STAGE_READING ? "reading" : "completing"); };
+        {
+            events.push_back(stage == KV_LoadJob::STAGE_READING ? "reading" : "completing");
+            threads.push_back(std::this_thread::get_id());
+        };
         listener.mkTextureReady = [this](const KV_PolySurfaceGeometry3D& geometry)
         {
             events.push_back("texture");
+            threads.push_back(std::this_thread::get_id());
             textureOwner = geometry.munID;
             // The image is there to upload while the worker completes the surface.
             EXPECT_TRUE(geometry.DrawingSurface().HasTextureMap());
@@ -95,6 +100,7 @@ struct Heard
         {
             events.push_back(finished.meOutcome == KV_LoadJob::Outcome::Loaded ? "loaded"
                                                                                : "failed");
+            threads.push_back(std::this_thread::get_id());
             result = std::move(finished);
         };
         return listener;
@@ -117,15 +123,29 @@ TEST(KV_LoadJobTest, CallsArriveOnTheInterfaceInOrderWithAndWithoutExecutor)
         {ScratchPath("job-absent.osf"), {"reading", "failed"}},
     };
     KV_Executor executor(2);
+    // Started beside an interface that runs the posted calls, or run to its end by a caller
+    // that waits (no poster): either way every call is heard on the caller's thread.
+    for (const bool here : {false, true})
     for (KV_Executor* pool : {static_cast<KV_Executor*>(nullptr), &executor})
         for (const auto& c : cases)
         {
             InterfaceQueue queue;
             Heard heard;
-            KV_LoadJob job(c.path.c_str(), pool, queue.Poster(), heard.Listener());
-            job.Start();
-            ASSERT_TRUE(queue.RunUntil([&] { return heard.Finished(); })) << c.path;
+            KV_LoadJob job(c.path.c_str(), pool, here ? KV_LoadJob::Poster() : queue.Poster(),
+                           heard.Listener());
+            if (here)
+            {
+                job.RunHere();
+                EXPECT_TRUE(job.IsFinished());
+            }
+            else
+            {
+                job.Start();
+                ASSERT_TRUE(queue.RunUntil([&] { return heard.Finished(); })) << c.path;
+            }
             EXPECT_EQ(heard.events, c.events) << c.path;
+            EXPECT_EQ(heard.threads,
+                      std::vector<std::thread::id>(c.events.size(), std::this_thread::get_id()));
             ASSERT_TRUE(heard.result.mpkReport) << c.path;
             if (c.events.back() == "loaded")
             {

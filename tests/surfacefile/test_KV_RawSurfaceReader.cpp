@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <tuple>
 
 namespace
@@ -233,19 +234,23 @@ TEST(KV_RawSurfaceReader, Version3NeedsItsIntegrityTail)
     EXPECT_FALSE(reader.Read(untagged.data(), untagged.size()));
 }
 
-// A file large enough that its checksum runs beside the reading (with an executor): the
-// same verdicts as without, and a reading that stops early (truncation, bad data) leaves no
+// A file large enough that its checksum runs beside the reading, and its picture (colour or
+// grey) is copied beside the lists before it (with an executor): the same pixels and
+// verdicts as without, and a reading that stops early (truncation, bad data) leaves no
 // checksum running on freed bytes.
 TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
 {
-    OsfSurface big = PyramidSurface();
-    big.textureRows = 1200;
-    big.textureColumns = 1300;
-    big.texturePixels.resize(std::size_t(1200) * 1300 * 3);
+    for (const auto& [kind, rows, columns] : {std::tuple{3, 1200, 1300}, std::tuple{1, 2100, 2000}})
+    {
+    SCOPED_TRACE(kind == 3 ? "colour" : "grey");
+    OsfSurface big = PyramidSurface(kind);
+    big.textureRows = rows;
+    big.textureColumns = columns;
+    big.texturePixels.resize(std::size_t(rows) * columns * kind);
     for (std::size_t i = 0; i < big.texturePixels.size(); ++i)
         big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
     const auto good = EncodeRawSurface(big);
-    ASSERT_GT(good.size(), std::size_t(4) << 20);
+    ASSERT_GT(big.texturePixels.size(), std::size_t(4) << 20);
     KV_Executor two(2);
     for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
     {
@@ -255,6 +260,13 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
         reader.SetExecutor(executor);
         ASSERT_TRUE(reader.Read(good.data(), good.size()));
         EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
+        const KV_MultiImage& picture = *surface.mpTextureMap;
+        ASSERT_EQ(picture.Rows(), rows);
+        ASSERT_EQ(picture.Cols(), columns);
+        const unsigned char* pixels =
+            kind == 3 ? reinterpret_cast<const unsigned char*>(picture.ColourImage()->Data())
+                      : picture.GreyImage()->Data();
+        EXPECT_EQ(std::memcmp(pixels, big.texturePixels.data(), big.texturePixels.size()), 0);
 
         // One changed bit in the polygons, in the picture, and in the checksum itself.
         for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
@@ -275,6 +287,7 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
             EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
             EXPECT_TRUE(reader.Truncated());
         }
+    }
     }
 }
 
