@@ -169,12 +169,13 @@ void ForEachOtherCorner(unsigned int i, const Around& around, const KV_List<KV_P
 // instead of held for every vertex at once. A vertex of few polygons looks each one up among
 // those listed; a larger one sorts its corners (a table as large as the vertices, one per
 // thread, would hold a quarter of a large surface's memory again while the normals are made).
+// The view returned reads neighbours, which holds them until the next call.
 template <typename VertexPolygonLists>
-void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
-                  const KV_List<KV_Polygon>& polygons, unsigned int vertexCount,
-                  std::vector<std::uint64_t>& sorted, KV_List<unsigned int>& neighbours)
+KV_IndexView NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
+                          const KV_List<KV_Polygon>& polygons, unsigned int vertexCount,
+                          std::vector<std::uint64_t>& sorted, std::vector<unsigned int>& neighbours)
 {
-    neighbours.SetCount(0);
+    neighbours.clear();
     const auto& around = vertexPolygons[i];
     const unsigned int polygonCount = polygons.Count();
     constexpr unsigned int kLookedUp = 48;  // corners: at most ~kLookedUp^2 / 2 comparisons
@@ -190,12 +191,13 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
         ForEachOtherCorner(i, around, polygons, vertexCount,
                            [&](unsigned int w)
                            {
-                               if (std::find(listed, listed + count, w) != listed + count)
-                                   return;
+                               for (unsigned int k = 0; k < count; ++k)
+                                   if (listed[k] == w)
+                                       return;
                                listed[count++] = w;
-                               neighbours.Append(w);
                            });
-        return;
+        neighbours.assign(listed, listed + count);
+        return KV_IndexView(neighbours.data(), count);
     }
     // Each corner as (vertex, place met); sorted, the first of each vertex is where it was
     // first met, and those firsts sorted by place are the list.
@@ -213,7 +215,8 @@ void NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygons,
     sorted.resize(kept);
     std::sort(sorted.begin(), sorted.end());
     for (const std::uint64_t entry : sorted)
-        neighbours.Append(static_cast<unsigned int>(entry & 0xffffffffu));
+        neighbours.push_back(static_cast<unsigned int>(entry & 0xffffffffu));
+    return KV_IndexView(neighbours.data(), static_cast<unsigned int>(neighbours.size()));
 }
 }  // namespace
 
@@ -506,16 +509,16 @@ void KV_PSO_ComputeNormals::Refine()
             return;
         }
         std::vector<std::uint64_t> sorted;
-        KV_List<unsigned int> neighbours(64);
+        std::vector<unsigned int> neighbours;
+        neighbours.reserve(64);
         const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
         auto from = [&](const auto& vertexPolygons)
         {
             refineWith(first, last,
                        [&](unsigned int i) -> KV_IndexView
                        {
-                           NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
-                                        neighbours);
-                           return neighbours;
+                           return NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
+                                               neighbours);
                        });
         };
         if (storedPolygons != nullptr)
