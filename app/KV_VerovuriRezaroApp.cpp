@@ -123,13 +123,17 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
         else if (!argument.StartsWith("-") && path.empty())
             path = argument;
     }
+    CreateDocument();
+    // The file is read while the windows are made; before they show there is nothing else
+    // to do, and the load runs to its end.
+    if (!path.empty() && !mpkDocument->OnOpenDocument(wxFileName(path).GetAbsolutePath(),
+                                                      KV_VerovuriRezaroDoc::Wait::Later))
+        return false;
     if (!CreateDocumentWindows())
         return false;
     if (!path.empty())
     {
-        // Before the window shows there is nothing else to do: the load runs to its end here.
-        if (!mpkDocument->OnOpenDocument(wxFileName(path).GetAbsolutePath(),
-                                         KV_VerovuriRezaroDoc::Wait::Yes))
+        if (!mpkDocument->FinishLoad())
             return false;
     }
     else
@@ -148,12 +152,16 @@ bool KV_VerovuriRezaroApp::InitInstance(const wxArrayString& arguments)
     return true;
 }
 
-bool KV_VerovuriRezaroApp::CreateDocumentWindows()
+void KV_VerovuriRezaroApp::CreateDocument()
 {
     if (!mpkExecutor)
         mpkExecutor = std::make_unique<KV_Executor>();
     mpkDocument = std::make_unique<KV_VerovuriRezaroDoc>();
     mpkDocument->SetExecutor(mpkExecutor.get());
+}
+
+bool KV_VerovuriRezaroApp::CreateDocumentWindows()
+{
     mpkMainFrame = new CMainFrame;
     if (!mpkMainFrame->Create())
     {

@@ -71,6 +71,8 @@ public:
 private:
     void LoadStdProfileSettings();
     void SaveStdProfileSettings();
+    // The executor and the document; then the main frame and the view beside them.
+    void CreateDocument();
     bool CreateDocumentWindows();
     void OnAppAbout(wxCommandEvent& event);
     void OnFilePrintSetup(wxCommandEvent& event);

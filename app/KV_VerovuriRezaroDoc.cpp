@@ -125,10 +125,16 @@ bool KV_VerovuriRezaroDoc::LoadSurfaceFile(const wxString& path, Wait wait)
         poster = [](std::function<void()> call) { wxTheApp->CallAfter(std::move(call)); };
     meLastOutcome = KV_LoadJob::Outcome::Failed;
     mkCore.BeginLoad(KV_String(path.fn_str()), mpkExecutor, std::move(poster), std::move(listener),
-                     wait == Wait::Yes);
+                     wait != Wait::No, wait == Wait::Later);
     if (wait == Wait::Yes)
         return meLastOutcome == KV_LoadJob::Outcome::Loaded;
     return true;
+}
+
+bool KV_VerovuriRezaroDoc::FinishLoad()
+{
+    mkCore.FinishLoad();
+    return meLastOutcome == KV_LoadJob::Outcome::Loaded;
 }
 
 void KV_VerovuriRezaroDoc::CancelLoad()

@@ -52,12 +52,13 @@ public:
     void OnNewDocument();
 
     // How a load runs: in the background while the interface goes on (its result comes
-    // later), or to its end before the call returns (the command line, before the window
-    // shows).
+    // later), to its end before the call returns, or begun now and ended by FinishLoad (the
+    // command line: the file is read while the windows are made, before they show).
     enum class Wait
     {
         No,
-        Yes
+        Yes,
+        Later
     };
     // The open path for every way of opening a file. A file that does not open for reading
     // gets the open-failure message and false, and nothing changes; otherwise LoadSurfaceFile.
@@ -70,6 +71,9 @@ public:
     // without a message.
     bool LoadSurfaceFile(const wxString& path, Wait wait = Wait::No);
     bool IsLoading() const { return mkCore.IsLoading(); }
+    // The end of a load begun with Wait::Later: its calls run here (the view must exist by
+    // now). True when the surface loaded.
+    bool FinishLoad();
     // Stops the running load ("Loading cancelled"); nothing happens without one.
     void CancelLoad();
     // How the last load ended (Failed before the first).

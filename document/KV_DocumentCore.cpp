@@ -135,7 +135,8 @@ void KV_DocumentCore::Adopt(std::unique_ptr<KV_PolySurfaceGeometry3D> geometry,
 }
 
 bool KV_DocumentCore::BeginLoad(const KV_String& path, KV_Executor* executor,
-                                KV_LoadJob::Poster poster, LoadListener listener, bool here)
+                                KV_LoadJob::Poster poster, LoadListener listener, bool here,
+                                bool finishLater)
 {
     if (mpkLoad)
         return false;
@@ -167,11 +168,19 @@ bool KV_DocumentCore::BeginLoad(const KV_String& path, KV_Executor* executor,
             finished(result.meOutcome, result.mpkError);
     };
     mpkLoad = std::make_unique<KV_LoadJob>(path, executor, std::move(poster), std::move(calls));
-    if (here)
+    if (here && finishLater)
+        mpkLoad->StartHere();
+    else if (here)
         mpkLoad->RunHere();
     else
         mpkLoad->Start();
     return true;
+}
+
+void KV_DocumentCore::FinishLoad()
+{
+    if (mpkLoad)
+        mpkLoad->FinishHere();
 }
 
 void KV_DocumentCore::CancelLoad()

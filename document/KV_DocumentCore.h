@@ -92,9 +92,11 @@ public:
         std::function<void(KV_LoadJob::Outcome outcome, std::exception_ptr error)> mkFinished;
     };
     // Starts loading path on a load job; false (nothing started) while another load runs.
-    // With here, the load runs on the calling thread and has ended on return.
+    // With here, the load has ended on return (KV_LoadJob::RunHere); with finishLater as
+    // well, it has only begun, and FinishLoad runs its calls and returns at its end.
     bool BeginLoad(const KV_String& path, KV_Executor* executor, KV_LoadJob::Poster poster,
-                   LoadListener listener, bool here = false);
+                   LoadListener listener, bool here = false, bool finishLater = false);
+    void FinishLoad();
     bool IsLoading() const { return mpkLoad != nullptr; }
     // Stops the running load: its worker is left to end its piece of work under way (it is
     // waited for when the document goes, or when it has ended anyway); the document stays

@@ -96,34 +96,45 @@ void KV_LoadJob::Start()
 
 void KV_LoadJob::RunHere()
 {
-    // The state and the worker are held here, not through this job: the last call may let
-    // the job go before it returns.
-    const std::shared_ptr<State> state = mpkState;
-    state->mbFinished = false;
-    if (state->mkPoster)
+    if (mpkState->mkPoster)
     {
-        Work(state);
+        mpkState->mbFinished = false;
+        Work(mpkState);
         return;
     }
-    // The worker reads and completes while this thread runs what it posts: the texture goes
-    // up while the surface is completed, as it does beside an interface that goes on.
-    state->mbHere = true;
-    std::thread worker;
+    StartHere();
+    FinishHere();
+}
+
+void KV_LoadJob::StartHere()
+{
+    // The worker reads and completes while the calling thread runs what it posts (in
+    // FinishHere): the texture goes up while the surface is completed, as it does beside an
+    // interface that goes on.
+    mpkState->mbFinished = false;
+    mpkState->mbHere = true;
     try
     {
-        worker = std::thread([state] { Work(state); });
+        mkWorker = std::thread([state = mpkState] { Work(state); });
     }
     catch (const std::system_error&)
     {
-        state->mbHere = false;
-        Work(state);
-        return;
+        mpkState->mbHere = false;
+        Work(mpkState);
     }
+}
+
+void KV_LoadJob::FinishHere()
+{
+    // The state and the worker are held here, not through this job: the last call may let
+    // the job go before it returns.
+    const std::shared_ptr<State> state = mpkState;
+    std::thread worker = std::move(mkWorker);
     std::unique_lock<std::mutex> lock(state->mkHereLock);
     for (;;)
     {
-        state->mkHereWake.wait(lock, [&state]
-                               { return !state->mkHereCalls.empty() || state->mbFinished.load(); });
+        state->mkHereWake.wait(
+            lock, [&state] { return !state->mkHereCalls.empty() || state->mbFinished.load(); });
         if (state->mkHereCalls.empty())
             break;  // finished, and every call has run
         std::function<void()> call = std::move(state->mkHereCalls.front());
@@ -133,7 +144,8 @@ void KV_LoadJob::RunHere()
         lock.lock();
     }
     lock.unlock();
-    worker.join();
+    if (worker.joinable())
+        worker.join();
 }
 
 void KV_LoadJob::Cancel()

@@ -76,6 +76,11 @@ public:
     // completes (on the calling thread alone when the system gives no thread); with one, all
     // of it runs here.
     void RunHere();
+    // RunHere in two halves, for a caller with something of its own to do meanwhile (no
+    // poster): StartHere starts the worker, whose calls wait; FinishHere runs them on the
+    // calling thread as they come and returns once the last has run.
+    void StartHere();
+    void FinishHere();
     void Cancel();
     bool IsCancelled() const;
     // The worker has ended (or never started).

@@ -333,7 +333,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         {
             // Two runs of triangles are read as they lie, without a view per polygon.
             const KV_PolygonView polygon =
-                runs ? KV_PolygonView(surface.mpPolygons->RunCorners(p), 3) : (*surface.mpPolygons)[p];
+                runs ? KV_PolygonView(surface.mpPolygons->RunCorners(p), 3)
+                     : (*surface.mpPolygons)[p];
             const KV_PolygonView texturePolygon =
                 runs ? KV_PolygonView(texturePolygons->RunCorners(p), 3) : (*texturePolygons)[p];
             const unsigned int n = std::min(polygon.Count(), texturePolygon.Count());

@@ -155,9 +155,9 @@ void ForEachOtherCorner(unsigned int i, const Around& around, const KV_List<KV_P
     {
         if (around[k] >= polygons.Count())
             continue;
-        const KV_PolygonView polygon = run ? KV_PolygonView(polygons.RunCorners(around[k]),
-                                                            polygons.FlatCornerCount())
-                                           : polygons[around[k]];
+        const KV_PolygonView polygon =
+            run ? KV_PolygonView(polygons.RunCorners(around[k]), polygons.FlatCornerCount())
+                : polygons[around[k]];
         for (unsigned int m = 0; m < polygon.Count(); ++m)
             if (polygon[m] != i && polygon[m] < vertexCount)
                 visit(polygon[m]);
@@ -515,8 +515,7 @@ void KV_PSO_ComputeNormals::Refine()
         auto from = [&](const auto& vertexPolygons)
         {
             refineWith(first, last,
-                       [&](unsigned int i) -> KV_IndexView
-                       {
+                       [&](unsigned int i) -> KV_IndexView {
                            return NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
                                                neighbours);
                        });

@@ -12,9 +12,9 @@
 // also pass its integrity check. After a false result the surface keeps what was read.
 //
 // With an executor (SetExecutor) a large file's integrity check, its first polygon block and
-// the copy of its picture are pieces of their own, read while this thread goes on with the rest: the same surface,
-// and the same failure, as read on one thread. With a stop flag (SetStop) Read returns false
-// soon after the flag is set, Stopped() then true.
+// the copy of its picture are pieces of their own, read while this thread goes on with the rest:
+// the same surface, and the same failure, as read on one thread. With a stop flag (SetStop) Read
+// returns false soon after the flag is set, Stopped() then true.
 
 #include "foundation/KV_String.h"
 #include "surfacefile/KV_ByteCursor.h"

@@ -124,45 +124,64 @@ TEST(KV_LoadJobTest, CallsArriveOnTheInterfaceInOrderWithAndWithoutExecutor)
     };
     KV_Executor executor(2);
     // Started beside an interface that runs the posted calls, or run to its end by a caller
-    // that waits (no poster): either way every call is heard on the caller's thread.
-    for (const bool here : {false, true})
-    for (KV_Executor* pool : {static_cast<KV_Executor*>(nullptr), &executor})
-        for (const auto& c : cases)
-        {
-            InterfaceQueue queue;
-            Heard heard;
-            KV_LoadJob job(c.path.c_str(), pool, here ? KV_LoadJob::Poster() : queue.Poster(),
-                           heard.Listener());
-            if (here)
+    // that waits (no poster), at once or after work of its own: either way every call is
+    // heard on the caller's thread.
+    enum Run
+    {
+        Started,
+        Here,
+        HereAfterOwnWork
+    };
+    for (const Run run : {Started, Here, HereAfterOwnWork})
+        for (KV_Executor* pool : {static_cast<KV_Executor*>(nullptr), &executor})
+            for (const auto& c : cases)
             {
-                job.RunHere();
-                EXPECT_TRUE(job.IsFinished());
-            }
-            else
-            {
-                job.Start();
-                ASSERT_TRUE(queue.RunUntil([&] { return heard.Finished(); })) << c.path;
-            }
-            EXPECT_EQ(heard.events, c.events) << c.path;
-            EXPECT_EQ(heard.threads,
-                      std::vector<std::thread::id>(c.events.size(), std::this_thread::get_id()));
-            ASSERT_TRUE(heard.result.mpkReport) << c.path;
-            if (c.events.back() == "loaded")
-            {
-                ASSERT_NE(heard.result.mpkGeometry, nullptr);
-                const KV_PolySurface& surface = heard.result.mpkGeometry->GetSurface();
-                EXPECT_GT(surface.PolygonCount(), 0u);
-                EXPECT_NE(surface.mpBoundaries, nullptr);  // the deferred lists finish on demand
-                if (heard.textureOwner != 0)
+                InterfaceQueue queue;
+                Heard heard;
+                KV_LoadJob job(c.path.c_str(), pool,
+                               run == Started ? queue.Poster() : KV_LoadJob::Poster(),
+                               heard.Listener());
+                if (run == Here)
                 {
-                    EXPECT_EQ(heard.textureOwner, heard.result.mpkGeometry->munID);
+                    job.RunHere();
+                }
+                else if (run == HereAfterOwnWork)
+                {
+                    job.StartHere();
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    EXPECT_TRUE(heard.events.empty());  // nothing heard until asked for
+                    job.FinishHere();
+                }
+                else
+                {
+                    job.Start();
+                    ASSERT_TRUE(queue.RunUntil([&] { return heard.Finished(); })) << c.path;
+                }
+                if (run != Started)
+                {
+                    EXPECT_TRUE(job.IsFinished());
+                }
+                EXPECT_EQ(heard.events, c.events) << c.path;
+                EXPECT_EQ(heard.threads, std::vector<std::thread::id>(c.events.size(),
+                                                                      std::this_thread::get_id()));
+                ASSERT_TRUE(heard.result.mpkReport) << c.path;
+                if (c.events.back() == "loaded")
+                {
+                    ASSERT_NE(heard.result.mpkGeometry, nullptr);
+                    const KV_PolySurface& surface = heard.result.mpkGeometry->GetSurface();
+                    EXPECT_GT(surface.PolygonCount(), 0u);
+                    EXPECT_NE(surface.mpBoundaries,
+                              nullptr);  // the deferred lists finish on demand
+                    if (heard.textureOwner != 0)
+                    {
+                        EXPECT_EQ(heard.textureOwner, heard.result.mpkGeometry->munID);
+                    }
+                }
+                else
+                {
+                    EXPECT_EQ(heard.result.mpkReport->meRejection, KV_SurfaceRejection::LoadFailed);
                 }
             }
-            else
-            {
-                EXPECT_EQ(heard.result.mpkReport->meRejection, KV_SurfaceRejection::LoadFailed);
-            }
-        }
 }
 
 TEST(KV_LoadJobTest, CancelAtEachStageEndsTheJobAndNothingMoreIsHeard)

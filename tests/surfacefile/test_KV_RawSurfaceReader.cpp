@@ -242,52 +242,52 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
 {
     for (const auto& [kind, rows, columns] : {std::tuple{3, 1200, 1300}, std::tuple{1, 2100, 2000}})
     {
-    SCOPED_TRACE(kind == 3 ? "colour" : "grey");
-    OsfSurface big = PyramidSurface(kind);
-    big.textureRows = rows;
-    big.textureColumns = columns;
-    big.texturePixels.resize(std::size_t(rows) * columns * kind);
-    for (std::size_t i = 0; i < big.texturePixels.size(); ++i)
-        big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
-    const auto good = EncodeRawSurface(big);
-    ASSERT_GT(big.texturePixels.size(), std::size_t(4) << 20);
-    KV_Executor two(2);
-    for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
-    {
-        SCOPED_TRACE(executor ? "executor" : "no executor");
-        KV_PolySurface surface;
-        KV_RawSurfaceReader reader(surface);
-        reader.SetExecutor(executor);
-        ASSERT_TRUE(reader.Read(good.data(), good.size()));
-        EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
-        const KV_MultiImage& picture = *surface.mpTextureMap;
-        ASSERT_EQ(picture.Rows(), rows);
-        ASSERT_EQ(picture.Cols(), columns);
-        const unsigned char* pixels =
-            kind == 3 ? reinterpret_cast<const unsigned char*>(picture.ColourImage()->Data())
-                      : picture.GreyImage()->Data();
-        EXPECT_EQ(std::memcmp(pixels, big.texturePixels.data(), big.texturePixels.size()), 0);
-
-        // One changed bit in the polygons, in the picture, and in the checksum itself.
-        for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
+        SCOPED_TRACE(kind == 3 ? "colour" : "grey");
+        OsfSurface big = PyramidSurface(kind);
+        big.textureRows = rows;
+        big.textureColumns = columns;
+        big.texturePixels.resize(std::size_t(rows) * columns * kind);
+        for (std::size_t i = 0; i < big.texturePixels.size(); ++i)
+            big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
+        const auto good = EncodeRawSurface(big);
+        ASSERT_GT(big.texturePixels.size(), std::size_t(4) << 20);
+        KV_Executor two(2);
+        for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
         {
-            auto bad = good;
-            bad[at] ^= 0x10;
-            EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
-        }
-        auto flipped = good;
-        flipped[good.size() / 2] ^= 0x10;
-        reader.Read(flipped.data(), flipped.size());
-        EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
+            SCOPED_TRACE(executor ? "executor" : "no executor");
+            KV_PolySurface surface;
+            KV_RawSurfaceReader reader(surface);
+            reader.SetExecutor(executor);
+            ASSERT_TRUE(reader.Read(good.data(), good.size()));
+            EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
+            const KV_MultiImage& picture = *surface.mpTextureMap;
+            ASSERT_EQ(picture.Rows(), rows);
+            ASSERT_EQ(picture.Cols(), columns);
+            const unsigned char* pixels =
+                kind == 3 ? reinterpret_cast<const unsigned char*>(picture.ColourImage()->Data())
+                          : picture.GreyImage()->Data();
+            EXPECT_EQ(std::memcmp(pixels, big.texturePixels.data(), big.texturePixels.size()), 0);
 
-        // Cut short in the picture: refused as truncated (the checksum was already going).
-        for (int round = 0; round < 8; ++round)
-        {
-            std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
-            EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
-            EXPECT_TRUE(reader.Truncated());
+            // One changed bit in the polygons, in the picture, and in the checksum itself.
+            for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
+            {
+                auto bad = good;
+                bad[at] ^= 0x10;
+                EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
+            }
+            auto flipped = good;
+            flipped[good.size() / 2] ^= 0x10;
+            reader.Read(flipped.data(), flipped.size());
+            EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
+
+            // Cut short in the picture: refused as truncated (the checksum was already going).
+            for (int round = 0; round < 8; ++round)
+            {
+                std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
+                EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
+                EXPECT_TRUE(reader.Truncated());
+            }
         }
-    }
     }
 }
 
