@@ -35,6 +35,14 @@ bool StoppedAt(unsigned int polygon, const std::atomic<bool>* stop)
     return polygon % kStopCheckPolygons == 0 && Stopped(stop);
 }
 
+// Polygon i of polygons, read straight from the run when the list is one (runCorners, its
+// FlatCornerCount(), not 0).
+KV_PolygonView PolygonAt(const KV_List<KV_Polygon>& polygons, unsigned int runCorners,
+                         unsigned int i)
+{
+    return runCorners != 0 ? KV_PolygonView(polygons.RunCorners(i), runCorners) : polygons[i];
+}
+
 // Stopped: the flag was found set, and nothing more is known.
 KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& where,
                                   const std::atomic<bool>* stop)
@@ -52,11 +60,12 @@ KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& w
             return KV_SurfaceRejection::NonFiniteVertex;
         }
     }
+    const unsigned int run = surface.PolygonCount() > 0 ? surface.mpPolygons->FlatCornerCount() : 0;
     for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
     {
         if (StoppedAt(i, stop))
             return KV_SurfaceRejection::Stopped;
-        const KV_PolygonView& polygon = (*surface.mpPolygons)[i];
+        const KV_PolygonView polygon = PolygonAt(*surface.mpPolygons, run, i);
         where = i;
         if (polygon.Count() < 3)
             return KV_SurfaceRejection::ShortPolygon;
@@ -86,12 +95,14 @@ KV_TextureDrop CheckTexture(const KV_PolySurface& surface, const std::atomic<boo
         return KV_TextureDrop::UnpairedTexturePolygons;
     const unsigned int coordinateCount =
         surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0;
+    const unsigned int textureRun = texturePolygons.FlatCornerCount();
+    const unsigned int run = surface.mpPolygons->FlatCornerCount();
     for (unsigned int i = 0; i < texturePolygons.Count(); ++i)
     {
         if (StoppedAt(i, stop))
             return KV_TextureDrop::None;
-        const KV_PolygonView& texturePolygon = texturePolygons[i];
-        if (texturePolygon.Count() != (*surface.mpPolygons)[i].Count())
+        const KV_PolygonView texturePolygon = PolygonAt(texturePolygons, textureRun, i);
+        if (texturePolygon.Count() != PolygonAt(*surface.mpPolygons, run, i).Count())
             return KV_TextureDrop::UnpairedTexturePolygons;
         for (unsigned int j = 0; j < texturePolygon.Count(); ++j)
             if (texturePolygon[j] >= coordinateCount)
@@ -132,6 +143,12 @@ bool KV_CountPolygonsAsRead(const KV_PolySurface& surface, KV_SurfaceReadReport&
                             const std::atomic<bool>* stop)
 {
     report.munPolygonsAsRead = surface.PolygonCount();
+    // A run holds polygons of one size.
+    if (surface.PolygonCount() > 0 && surface.mpPolygons->FlatCornerCount() != 0)
+    {
+        report.mkPolygonSizes[surface.mpPolygons->FlatCornerCount()] = surface.PolygonCount();
+        return !Stopped(stop);
+    }
     std::vector<unsigned int> small(32, 0);
     for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
     {

@@ -510,6 +510,9 @@ TextureResult ReadTexture(const std::string& modelPath, const std::string& name,
     return result;
 }
 
+// Below this many vertices a piece of their own costs more than it saves.
+const std::uint64_t kConcurrentVerticesFrom = 65536;
+
 const char* const kUnended = "the file ends inside its header (it has no end_header line)";
 
 std::string TooLarge()
@@ -700,21 +703,50 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             for (unsigned int c = 0; withNormals && c < 3; ++c) want(nxyz[c], normal.data(), 3, c);
             for (unsigned int c = 0; withColours && c < 4; ++c) want(rgba[c], nullptr, 4, c);
         }
-        for (std::uint64_t i = 0; fixed && i < vertexCount; ++i)
+        // Rows [first, last), the first at rows.
+        auto readRows = [&](std::uint64_t first, std::uint64_t last, const unsigned char* row)
         {
-            if (i % kStopCheckEvery == 0)
-                KV_CheckStop(mpStop);
-            const unsigned char* row = in.Take(vertex.MinimumSize());
-            for (const Wanted& w : wanted)
+            const std::size_t rowSize = vertex.MinimumSize();
+            for (std::uint64_t i = first; i < last; ++i, row += rowSize)
             {
-                const unsigned char* value = row + w.offset;
-                if (w.values != nullptr)
-                    w.values[w.stride * i + w.component] = values.Float(value, w.type);
-                else
-                    colour[4 * i + w.component] = w.type == ValueType::UInt8
-                                                      ? value[0]
-                                                      : KV_ColourByte(values.Float(value, w.type));
+                if (i % kStopCheckEvery == 0)
+                    KV_CheckStop(mpStop);
+                for (const Wanted& w : wanted)
+                {
+                    const unsigned char* value = row + w.offset;
+                    if (w.values != nullptr)
+                        w.values[w.stride * i + w.component] = values.Float(value, w.type);
+                    else
+                        colour[4 * i + w.component] =
+                            w.type == ValueType::UInt8 ? value[0]
+                                                       : KV_ColourByte(values.Float(value, w.type));
+                }
             }
+        };
+        if (fixed)
+        {
+            // The declared rows fit the file (RequireDeclared). Those of a large element are
+            // read in two halves at once: each value has a place of its own.
+            const unsigned char* rows = in.Take(vertexCount * vertex.MinimumSize());
+            const std::uint64_t half =
+                mpExecutor != nullptr && vertexCount >= kConcurrentVerticesFrom ? vertexCount / 2
+                                                                                : vertexCount;
+            KV_Task<void> second;
+            if (half < vertexCount)
+                second = KV_Spawn(mpExecutor, [&readRows, half, vertexCount,
+                                               at = rows + half * vertex.MinimumSize()]
+                                  { readRows(half, vertexCount, at); });
+            try
+            {
+                readRows(0, half, rows);
+            }
+            catch (...)
+            {
+                second.Abandon();
+                throw;
+            }
+            if (second.Valid())
+                second.Get();
         }
         for (std::uint64_t i = 0; !fixed && i < vertexCount; ++i)
         {
@@ -748,24 +780,43 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         const std::uint64_t kAhead = 16;
         KV_BitWelder<3> positions(vertexCount);
         std::vector<unsigned int> welded(vertexCount);
-        for (std::uint64_t i = 0; i < vertexCount; ++i)
-        {
-            if (i % kStopCheckEvery == 0)
-                KV_CheckStop(mpStop);
-            if (i + kAhead < vertexCount)
-                positions.Prefetch(&point[3 * (i + kAhead)]);
-            welded[i] = positions.Index(&point[3 * i]);
-        }
         KV_BitWelder<2> coordinates(textured ? vertexCount + 16 : 0);
         std::vector<unsigned int> weldedCoordinates(withCoordinates ? vertexCount : 0);
-        for (std::uint64_t i = 0; withCoordinates && i < vertexCount; ++i)
+        auto weldCoordinates = [&]
         {
-            if (i % kStopCheckEvery == 0)
-                KV_CheckStop(mpStop);
-            if (i + kAhead < vertexCount)
-                coordinates.Prefetch(&st[2 * (i + kAhead)]);
-            weldedCoordinates[i] = coordinates.Index(&st[2 * i]);
+            for (std::uint64_t i = 0; withCoordinates && i < vertexCount; ++i)
+            {
+                if (i % kStopCheckEvery == 0)
+                    KV_CheckStop(mpStop);
+                if (i + kAhead < vertexCount)
+                    coordinates.Prefetch(&st[2 * (i + kAhead)]);
+                weldedCoordinates[i] = coordinates.Index(&st[2 * i]);
+            }
+        };
+        // The two welders share nothing: those of a large element work at once.
+        KV_Task<void> coordinatesWelded;
+        if (withCoordinates && mpExecutor != nullptr && vertexCount >= kConcurrentVerticesFrom)
+            coordinatesWelded = KV_Spawn(mpExecutor, weldCoordinates);
+        try
+        {
+            for (std::uint64_t i = 0; i < vertexCount; ++i)
+            {
+                if (i % kStopCheckEvery == 0)
+                    KV_CheckStop(mpStop);
+                if (i + kAhead < vertexCount)
+                    positions.Prefetch(&point[3 * (i + kAhead)]);
+                welded[i] = positions.Index(&point[3 * i]);
+            }
         }
+        catch (...)
+        {
+            coordinatesWelded.Abandon();
+            throw;
+        }
+        if (coordinatesWelded.Valid())
+            coordinatesWelded.Get();
+        else
+            weldCoordinates();
         std::vector<float>().swap(point);
         std::vector<float>().swap(st);
         // The first colour of each welded vertex, in file order; each file vertex's normal.
@@ -830,7 +881,87 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 face.properties.size() == 1 && indexList.count == ValueType::UInt8 &&
                 indexSize == 4 && values.Native() && !polygons.HasStorage() &&
                 (texturePolygons == nullptr || !texturePolygons->HasStorage());
-            if (plainTriangles)
+            // A large block of such faces alone, each coordinate with its vertex, is read in
+            // two halves at once: each face has its own place in the lists, and a face that
+            // names a vertex outside the mesh is reported as the first of them in the file.
+            const std::uint64_t kRecord = 1 + 3 * sizeof(std::uint32_t);
+            bool halves = plainTriangles && !normals && mpExecutor != nullptr &&
+                          face.count >= kConcurrentVerticesFrom &&
+                          (texturePolygons == nullptr || !weldedCoordinates.empty()) &&
+                          in.Remaining() / kRecord >= face.count &&
+                          elements + 3 * face.count <= KV_MeshImporter::kMaxCorners;
+            const unsigned char* records = halves ? in.Take(0) : nullptr;
+            for (std::uint64_t k = 0; halves && k < face.count; ++k)
+                halves = records[kRecord * k] == 3;
+            if (halves)
+            {
+                // The lists' memory is made ready (the system zeroes it) on two threads too.
+                KV_Task<void> textureRoom;
+                if (texturePolygons != nullptr)
+                    textureRoom = KV_Spawn(mpExecutor, [texturePolygons, &face] {
+                        texturePolygons->SetFlatCount(static_cast<unsigned int>(face.count), 3);
+                    });
+                polygons.SetFlatCount(static_cast<unsigned int>(face.count), 3);
+                if (textureRoom.Valid())
+                    textureRoom.Get();
+                in.Skip(kRecord * face.count);
+                elements += 3 * face.count;
+                struct Fault
+                {
+                    std::uint64_t face = UINT64_MAX;
+                    std::uint32_t index = 0;
+                };
+                auto readFaces = [&](std::uint64_t first, std::uint64_t last, Fault& fault)
+                {
+                    for (std::uint64_t k = first; k < last; ++k)
+                    {
+                        if (k % kStopCheckEvery == 0)
+                            KV_CheckStop(mpStop);
+                        std::uint32_t index[3];
+                        std::memcpy(index, records + kRecord * k + 1, sizeof index);
+                        const unsigned int at = static_cast<unsigned int>(k);
+                        unsigned int* target = &polygons[at][0];
+                        for (unsigned int j = 0; j < 3; ++j)
+                        {
+                            if (index[j] >= vertexCount)
+                            {
+                                fault = Fault{k, index[j]};
+                                return;
+                            }
+                            target[j] = welded[index[j]];
+                        }
+                        if (texturePolygons != nullptr)
+                        {
+                            unsigned int* mapped = &(*texturePolygons)[at][0];
+                            for (unsigned int j = 0; j < 3; ++j)
+                                mapped[j] = weldedCoordinates[index[j]];
+                        }
+                    }
+                };
+                const std::uint64_t half = face.count / 2;
+                Fault early, late;
+                KV_Task<void> second = KV_Spawn(mpExecutor, [&readFaces, half, &face, &late]
+                                                { readFaces(half, face.count, late); });
+                try
+                {
+                    readFaces(0, half, early);
+                }
+                catch (...)
+                {
+                    second.Abandon();
+                    throw;
+                }
+                second.Get();
+                const Fault& first = early.face != UINT64_MAX ? early : late;
+                if (first.face != UINT64_MAX)
+                {
+                    badIndex(first.index);
+                    return Outcome::Refused;
+                }
+                made = static_cast<unsigned int>(face.count);
+                f = face.count;
+            }
+            else if (plainTriangles)
             {
                 polygons.SetFlatCount(static_cast<unsigned int>(face.count), 3);
                 if (texturePolygons != nullptr)
@@ -990,11 +1121,29 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         }
         if (normals)
             normals->Finish(*mpAppearance, positions.Count());
+        // The coordinates' list is made beside the positions' (each in one piece, as a
+        // surface file's are read: the drawing can take them as they lie). It goes with the
+        // rest of the texture data when the picture does not load.
+        KV_List<KV_Vector2D>* madePairs =
+            textured ? &KV_Ensure(mkSurface.mpTextureCoordinates, 1024) : nullptr;
+        auto makePairs = [madePairs, &coordinates]
+        {
+            KV_List<KV_Vector2D>& pairs = *madePairs;
+            pairs.SetCountInOnePiece(static_cast<unsigned int>(coordinates.Count()));
+            for (std::size_t i = 0; i < coordinates.Count(); ++i)
+                std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
+        };
+        KV_Task<void> pairsMade;
+        if (textured && coordinates.Count() >= kConcurrentVerticesFrom)
+            pairsMade = KV_Spawn(mpExecutor, makePairs);
         KV_List<KV_Vector3D>& list = mkSurface.Vertices();
-        // In one piece: the drawing can take the positions as they lie.
         list.SetCountInOnePiece(static_cast<unsigned int>(positions.Count()));
         for (std::size_t i = 0; i < positions.Count(); ++i)
             std::memcpy(&list[static_cast<unsigned int>(i)].x, positions.Key(i).data(), 12);
+        if (pairsMade.Valid())
+            pairsMade.Get();
+        else if (textured)
+            makePairs();
 
         if (!textured)
             return Outcome::Handled;
@@ -1008,11 +1157,6 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             return Outcome::Handled;
         }
         mkSurface.mpTextureMap = picture.image.release();
-        KV_List<KV_Vector2D>& pairs = KV_Ensure(mkSurface.mpTextureCoordinates, 1024);
-        // In one piece, as a surface file's are read: drawing then takes the list as it lies.
-        pairs.SetCountInOnePiece(static_cast<unsigned int>(coordinates.Count()));
-        for (std::size_t i = 0; i < coordinates.Count(); ++i)
-            std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
         return Outcome::Handled;
     }
     catch (const KV_StopSeen&)
