@@ -3,6 +3,7 @@
 // wrote), and broken files refused with a reason.
 
 #include "document/KV_SurfacePreparation.h"
+#include "foundation/KV_Executor.h"
 #include "meshfile/KV_MeshExporter.h"
 #include "meshfile/KV_MeshImporter.h"
 #include "meshfile/KV_PlyReader.h"
@@ -555,5 +556,77 @@ TEST(PlyReader, RefusesBrokenFilesWithAReason)
         ASSERT_TRUE(reader.Reason().find("ends inside its element") != std::string::npos ||
                     reader.Reason().find("the file declares") != std::string::npos)
             << size << ": " << reader.Reason();
+    }
+}
+
+// A grid large enough that, with an executor, its vertex rows, its two welders and its faces
+// are read in pieces at once: the same surface as on one thread, and the same refusal for a
+// face that names a vertex outside the mesh wherever it lies. A face of another size leaves
+// the pieces to the reading on one thread.
+TEST(PlyReader, ReadsLargeFilesInPiecesAsOnOneThread)
+{
+    const int n = 300;  // n x n vertices, the last column a seam copy of the first
+    std::string vertices;
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+        {
+            const int column = c == n - 1 ? 0 : c;
+            for (double value : {0.01 * column, 0.01 * r, 0.001 * ((r * 7 + column * 3) % 11),
+                                 c / (n - 1.0), r / (n - 1.0)})
+                Put(vertices, "float", value, false);
+        }
+    std::vector<std::vector<int>> faces;
+    for (int r = 0; r + 1 < n; ++r)
+        for (int c = 0; c + 1 < n; ++c)
+        {
+            const int a = r * n + c;
+            faces.push_back({a, a + 1, a + n + 1});
+            faces.push_back({a, a + n + 1, a + n});
+        }
+    const std::size_t late = faces.size() - 100;
+    struct Case
+    {
+        const char* name;
+        std::vector<std::pair<std::size_t, int>> changed;  // face, index of its first corner
+        bool quad;                                         // face late a quad instead
+    };
+    const Case cases[] = {
+        {"whole", {}, false},
+        {"a bad face late", {{late, n * n + 5}}, false},
+        {"bad faces early and late", {{1000, n * n + 7}, {late, n * n + 5}}, false},
+        {"a quad late", {}, true},
+    };
+    WritePicture(TestScratchPath("pic.png"));
+    KV_Executor two(2);
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        std::vector<std::vector<int>> written = faces;
+        for (const auto& [face, index] : c.changed) written[face][0] = index;
+        if (c.quad)
+            written[late].push_back(written[late][0] + 2);
+        std::string body;
+        for (const std::vector<int>& face : written)
+        {
+            Put(body, "uchar", static_cast<double>(face.size()), false);
+            for (int v : face) Put(body, "int", v, false);
+        }
+        const std::string path = TestScratchPath("large.ply");
+        WriteText(path, "ply\nformat binary_little_endian 1.0\ncomment TextureFile pic.png\n"
+                        "element vertex " + std::to_string(n * n) +
+                            "\nproperty float x\nproperty float y\nproperty float z\n"
+                            "property float s\nproperty float t\nelement face " +
+                            std::to_string(written.size()) +
+                            "\nproperty list uchar int vertex_indices\nend_header\n" + vertices +
+                            body);
+        KV_PolySurface alone, pieces;
+        KV_PlyReader one(alone), several(pieces);
+        several.SetExecutor(&two);
+        const KV_PlyReader::Outcome outcome = one.Read(path);
+        ASSERT_EQ(several.Read(path), outcome);
+        EXPECT_EQ(several.Reason(), one.Reason());
+        EXPECT_EQ(outcome == KV_PlyReader::Outcome::Handled, c.changed.empty());
+        if (outcome == KV_PlyReader::Outcome::Handled)
+            ExpectSameSurface(pieces, alone, true);
     }
 }
