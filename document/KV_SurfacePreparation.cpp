@@ -16,9 +16,6 @@
 
 namespace
 {
-// Below this many polygons a piece of their own for the texture-coordinate vertices costs
-// more than it saves.
-const unsigned int kConcurrentTextureVerticesFrom = 65536;
 // Below this many vertices the extents are made faster here than handed to another thread.
 const unsigned int kConcurrentExtentsFrom = 65536;
 
@@ -61,6 +58,25 @@ KV_SurfaceRejection CheckGeometry(const KV_PolySurface& surface, unsigned int& w
         }
     }
     const unsigned int run = surface.PolygonCount() > 0 ? surface.mpPolygons->FlatCornerCount() : 0;
+    if (run >= 3)
+    {
+        // A run of polygons of three corners or more: only the indices are looked at.
+        for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
+        {
+            if (StoppedAt(i, stop))
+                return KV_SurfaceRejection::Stopped;
+            const unsigned int* corners = surface.mpPolygons->RunCorners(i);
+            unsigned int largest = 0;
+            for (unsigned int j = 0; j < run; ++j) largest = std::max(largest, corners[j]);
+            if (largest >= vertexCount)
+            {
+                where = i;
+                return KV_SurfaceRejection::VertexIndexOutOfRange;
+            }
+        }
+        where = 0;
+        return KV_SurfaceRejection::None;
+    }
     for (unsigned int i = 0; i < surface.PolygonCount(); ++i)
     {
         if (StoppedAt(i, stop))
@@ -97,6 +113,21 @@ KV_TextureDrop CheckTexture(const KV_PolySurface& surface, const std::atomic<boo
         surface.mpTextureCoordinates ? surface.mpTextureCoordinates->Count() : 0;
     const unsigned int textureRun = texturePolygons.FlatCornerCount();
     const unsigned int run = surface.mpPolygons->FlatCornerCount();
+    if (textureRun != 0 && textureRun == run)
+    {
+        // Two runs of one size pair up: only the indices are looked at.
+        for (unsigned int i = 0; i < texturePolygons.Count(); ++i)
+        {
+            if (StoppedAt(i, stop))
+                return KV_TextureDrop::None;
+            const unsigned int* corners = texturePolygons.RunCorners(i);
+            unsigned int largest = 0;
+            for (unsigned int j = 0; j < run; ++j) largest = std::max(largest, corners[j]);
+            if (largest >= coordinateCount)
+                return KV_TextureDrop::TextureIndexOutOfRange;
+        }
+        return KV_TextureDrop::None;
+    }
     for (unsigned int i = 0; i < texturePolygons.Count(); ++i)
     {
         if (StoppedAt(i, stop))
@@ -360,21 +391,6 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
         {
             return;
         }
-        // The texture-coordinate vertices read only the polygons and texture polygons, which
-        // nothing below changes, and are written by nothing below: on a large surface they
-        // are a piece of their own. Drawing takes them as they are made here (the actors
-        // make the list again only after a change).
-        const bool textured = surface.HasTextureMap();
-        KV_Task<void> textureVertices;
-        if (textured && executor != nullptr &&
-            surface.PolygonCount() >= kConcurrentTextureVerticesFrom)
-            textureVertices = KV_Spawn(executor,
-                                       [&surface, stop]
-                                       {
-                                           const KV_SurfaceTopology::StopScope scope(stop);
-                                           if (!Stopped(stop))
-                                               surface.RecomputeTextureCoordinateVertices();
-                                       });
         // The extents read only the positions, which the normals do not change: made beside
         // the refinement's table of vertex polygons, which has the executor to itself.
         const bool extentsWanted = !extentsMadeHere || surface.mpExtents == nullptr;
@@ -400,10 +416,6 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
             extents.Get();
         else if (extentsWanted)
             surface.ComputeExtents();
-        if (textureVertices.Valid())
-            textureVertices.Get();
-        else if (textured)
-            surface.RecomputeTextureCoordinateVertices();
     }
     catch (const KV_SurfaceTopology::Stopped&)
     {
@@ -421,6 +433,7 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
         KV_Release(surface.mpBoundaries);
         KV_Release(surface.mpVertexPolygons);
         KV_Release(surface.mpVertexBoundaries);
+        KV_Release(surface.mpTextureCoordinateVertices);
     };
     // The lists under way when a window is closed right after the first frame look at the
     // flag on the way, so that the close does not wait for all of them.
@@ -440,6 +453,10 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
                                                     const KV_SurfaceTopology::StopScope scope(stop);
                                                     if (!Stopped(stop))
                                                         surface.ComputeVertexPolygons();
+                                                    // Read only by what asks for the whole
+                                                    // surface: made after the first frame.
+                                                    if (!Stopped(stop) && surface.HasTextureMap())
+                                                        surface.RecomputeTextureCoordinateVertices();
                                                 });
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetStopFlag(stop);

@@ -100,15 +100,15 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor = nullptr
                         const std::atomic<bool>* stop = nullptr);
 
 // KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
-// list. The first part makes what drawing reads: triangulation, refined vertex normals,
-// extents and the geometry vertex of each texture coordinate; the polygon normals the
-// vertex normals are made from are released again, as drawing does not read them. The
-// second part makes the rest: polygon normals, boundaries, vertex polygons and vertex
-// boundary flags. It reads only the vertices and the polygons and writes only its four
-// lists, so it may run on another thread while the surface is drawn. Together they give the
-// lists KV_CompleteSurface gives, bit for bit, with any executor or none.
+// list. The first part makes what drawing reads: triangulation, refined vertex normals and
+// extents; the polygon normals the vertex normals are made from are released again, as
+// drawing does not read them. The second part makes the rest: polygon normals, boundaries,
+// vertex polygons, vertex boundary flags and the geometry vertex of each texture
+// coordinate. It reads only the vertices, the polygons and the texture polygons and writes
+// only its five lists, so it may run on another thread while the surface is drawn. Together
+// they give the lists KV_CompleteSurface gives, bit for bit, with any executor or none.
 // With stop set the first part returns soon, its lists in no defined state (the caller
-// throws the surface away); the second returns soon with its four lists absent, as it
+// throws the surface away); the second returns soon with its five lists absent, as it
 // leaves them when it throws (memory exhausted), so that a reader knows to make them.
 void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor = nullptr,
                                   KV_SurfaceAppearance* appearance = nullptr,
