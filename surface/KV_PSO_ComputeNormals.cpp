@@ -444,9 +444,10 @@ void KV_PSO_ComputeNormals::Refine()
     if (storedNeighbours == nullptr && surface.mpPolygons == nullptr)
         return;
 
-    // The positions as one array where they lie in one piece, read three times a triangle.
+    // The positions as one array where they lie in one piece, read three times a triangle
+    // and once a neighbour.
     std::shared_ptr<const KV_Vector3D> piece;
-    if (meanAsRefined && surface.mpVertices != nullptr)
+    if (surface.mpVertices != nullptr)
         piece = surface.mpVertices->SharedPiece();
     const KV_Vector3D* positions = piece.get();
     const unsigned int positionCount = positions != nullptr ? surface.mpVertices->Count() : 0;
@@ -483,7 +484,11 @@ void KV_PSO_ComputeNormals::Refine()
                 double dx[kBatch], dy[kBatch], dz[kBatch], toUnit[kBatch];
                 for (unsigned int k = 0; k < size; ++k)
                 {
-                    const KV_Vector3D p = Position(surface.mpVertices, neighbours[start + k]);
+                    const unsigned int v = neighbours[start + k];
+                    const KV_Vector3D p =
+                        positions == nullptr  ? Position(surface.mpVertices, v)
+                        : v < positionCount ? positions[v]
+                                              : KV_Vector3D(0.0f, 0.0f, 0.0f);
                     dx[k] = static_cast<double>(p.x) - centre.x;
                     dy[k] = static_cast<double>(p.y) - centre.y;
                     dz[k] = static_cast<double>(p.z) - centre.z;
