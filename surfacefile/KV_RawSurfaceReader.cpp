@@ -249,8 +249,43 @@ void KV_RawSurfaceReader::ReadPolygonBlock(KV_ByteCursor& stream, KV_List<KV_Pol
     // Each polygon is appended whole, so that a block of one polygon size stays one flat
     // run; a stop is seen between stretches, not only after the last.
     const unsigned int total = static_cast<unsigned int>(count);
+    unsigned int made = 0;
+    // A block of triangles (what our writer and most scanners write) goes straight into a
+    // flat run made for all of them; the first polygon of another size hands the rest to
+    // the loop below, and only the polygons read whole are kept when the file ends early.
+    // The run is made only for as many triangles as the rest of the file can hold.
+    if (counted && !polygons.HasStorage() && stream.Remaining() / (1 + 3 * width) >= total)
+    {
+        polygons.SetFlatCount(total, 3);
+        try
+        {
+            for (; made < total; ++made)
+            {
+                if (made % kKV_StopCheckElements == 0)
+                    KV_ThrowIfStopped(mpStop);
+                const std::size_t at = stream.Position();
+                if (stream.U8() != 3)
+                {
+                    stream.Seek(at);
+                    break;
+                }
+                const unsigned char* p = stream.Take(3 * width);
+                unsigned int* corner = &polygons[made][0];
+                for (unsigned int j = 0; j < 3; ++j, p += width) corner[j] = KV_LoadIndex(p, width);
+            }
+        }
+        catch (...)
+        {
+            polygons.SetCount(made);
+            throw;
+        }
+        if (made == 0)
+            polygons.Clear();  // polygons of another size from the first on: their own run
+        else
+            polygons.SetCount(made);
+    }
     unsigned int corners[kMaxPolygonVertices];
-    for (unsigned int made = 0; made < total; ++made)
+    for (; made < total; ++made)
     {
         if (made % kKV_StopCheckElements == 0)
             KV_ThrowIfStopped(mpStop);
