@@ -8,6 +8,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstdint>
 
 static_assert(KV_TriangleCorners::kPieceShift == KV_List<KV_Polygon>::kFlatPieceShift,
@@ -179,6 +180,61 @@ void KV_PolySurfaceActor3D::OrderTriangles(const KV_TriangleCorners& triangles,
 namespace
 {
 const std::uint32_t kUnclaimed = 0xffffffffu;
+}  // namespace
+
+// Each vertex takes its first corner's coordinate; a triangle with a corner of another
+// coordinate is a seam triangle. More seams than seamLimit: refused (the rest is not looked
+// at). The polygons and texture polygons are runs of triangles inside their lists.
+struct KV_PolySurfaceActor3D::VertexClaims
+{
+    std::vector<std::uint32_t> own;  // per vertex
+    std::vector<std::uint32_t> seams;
+    bool refused = false;
+};
+
+KV_PolySurfaceActor3D::VertexClaims KV_PolySurfaceActor3D::ClaimCoordinates(
+    const KV_PolySurface& surface)
+{
+    const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+    const KV_List<KV_Polygon>& texturePolygons = *surface.mpTexturePolygons;
+    const unsigned int vertexCount = surface.VertexCount();
+    VertexClaims claims;
+    claims.own.assign(vertexCount, kUnclaimed);
+    const unsigned int polygonCount = polygons.Count();
+    const std::size_t seamLimit = polygonCount / 8;
+    for (unsigned int p = 0; p < polygonCount; ++p)
+    {
+        const unsigned int* polygon = polygons.RunCorners(p);
+        const unsigned int* texturePolygon = texturePolygons.RunCorners(p);
+        bool seam = false;
+        for (unsigned int k = 0; k < 3; ++k)
+        {
+            if (polygon[k] >= vertexCount)
+            {
+                // Made beside the pass that finds such a corner: nothing is claimed.
+                claims.refused = true;
+                return claims;
+            }
+            std::uint32_t& claimed = claims.own[polygon[k]];
+            if (claimed == kUnclaimed)
+                claimed = texturePolygon[k];
+            seam = seam || claimed != texturePolygon[k];
+        }
+        if (seam)
+        {
+            if (claims.seams.size() >= seamLimit)
+            {
+                claims.refused = true;
+                return claims;
+            }
+            claims.seams.push_back(p);
+        }
+    }
+    return claims;
+}
+
+namespace
+{
 
 // The parts of a model's appearance that fit the surface, usable without further checks.
 struct FittingAppearance
@@ -314,6 +370,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     const KV_List<KV_Vector2D>* coordinates = nullptr;
     const KV_List<KV_Polygon>* texturePolygons = nullptr;
     std::vector<std::uint32_t> owner;  // per coordinate; kUnclaimed where no corner uses it
+    KV_Task<VertexClaims> claims;
     unsigned int homeCount = vertexCount;
     unsigned int drawn = polygonCount;
     bool shared = false;
@@ -329,6 +386,13 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         everyInside = drawn == polygonCount;
         const bool runs =
             surface.mpPolygons->FlatCornerCount() == 3 && texturePolygons->FlatCornerCount() == 3;
+        // Where the one-per-vertex layout may follow, its claims are made beside this pass
+        // (both only read the two lists).
+        if (runs && mpExecutor != nullptr && !mbVertexLayoutRefused &&
+            polygonCount >= munVertexLayoutFrom && drawn == polygonCount &&
+            look.cornerNormals == nullptr && look.materials == nullptr &&
+            look.colours == nullptr && look.normals == nullptr && surfaceNormals != nullptr)
+            claims = KV_Spawn(mpExecutor, [&surface] { return ClaimCoordinates(surface); });
         for (unsigned int p = 0; p < drawn; ++p)
         {
             // Two runs of triangles are read as they lie, without a view per polygon.
@@ -359,9 +423,15 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
                                    texturePolygons->FlatCornerCount() == 3 &&
                                    homeCount <= static_cast<unsigned int>(INT32_MAX);
     if (asTexturePolygons && !mbVertexLayoutRefused && polygonCount >= munVertexLayoutFrom &&
-        look.colours == nullptr && look.normals == nullptr && surfaceNormals != nullptr &&
-        BuildVertexLayout(surface))
-        return;
+        look.colours == nullptr && look.normals == nullptr && surfaceNormals != nullptr)
+    {
+        std::optional<VertexClaims> made;
+        if (claims.Valid())
+            made = claims.Get();
+        if (BuildVertexLayout(surface, made ? &*made : nullptr))
+            return;
+    }
+    claims.Abandon();
     if (asTexturePolygons)
     {
         mpkTriangles->Share(texturePolygons->SharedPieces(), polygonCount);
@@ -550,7 +620,7 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
     }
 }
 
-bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface)
+bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface, VertexClaims* claimed)
 {
     // Called with the textured surface file's triangles checked: every polygon and texture
     // polygon a triangle inside the lists, each coordinate at one vertex.
@@ -565,30 +635,14 @@ bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface)
     std::shared_ptr<const KV_Vector2D> coordinates = surface.mpTextureCoordinates->SharedPiece();
     if (!positions || !normals || !coordinates)
         return false;
-    // Each vertex takes its first corner's coordinate; a triangle with a corner of another
-    // coordinate is a seam triangle. Many of them would cost more than the layout saves.
-    std::vector<std::uint32_t> own(vertexCount, kUnclaimed);
-    std::vector<std::uint32_t> seams;
-    const std::size_t seamLimit = polygonCount / 8;
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        const unsigned int* polygon = polygons.RunCorners(p);
-        const unsigned int* texturePolygon = texturePolygons.RunCorners(p);
-        bool seam = false;
-        for (unsigned int k = 0; k < 3; ++k)
-        {
-            std::uint32_t& claimed = own[polygon[k]];
-            if (claimed == kUnclaimed)
-                claimed = texturePolygon[k];
-            seam = seam || claimed != texturePolygon[k];
-        }
-        if (seam)
-        {
-            if (seams.size() >= seamLimit)
-                return false;
-            seams.push_back(p);
-        }
-    }
+    // Many seam triangles would cost more than the layout saves.
+    VertexClaims claims = claimed != nullptr
+                              ? std::move(*claimed)
+                              : ClaimCoordinates(surface);
+    if (claims.refused)
+        return false;
+    const std::vector<std::uint32_t>& own = claims.own;
+    std::vector<std::uint32_t>& seams = claims.seams;
     static_assert(sizeof(KV_Vector3D) == 3 * sizeof(float), "a position is x, y, z");
     mbVertexLayout = true;
     munElementCount = vertexCount;

@@ -180,7 +180,10 @@ private:
     void EnableArrays();
     void ApplyPendingUpdates();
     // Tries the one-per-vertex layout; false leaves everything for the other layouts.
-    bool BuildVertexLayout(const KV_PolySurface& surface);
+    // claimed: the claims of the surface as it is, made already (null: made here).
+    struct VertexClaims;
+    static VertexClaims ClaimCoordinates(const KV_PolySurface& surface);
+    bool BuildVertexLayout(const KV_PolySurface& surface, VertexClaims* claimed = nullptr);
     // Per coordinate, the vertex of the last corner to use it (kUnclaimed where none), from
     // the shared triangle lists.
     std::vector<std::uint32_t> CoordinateOwners() const;
