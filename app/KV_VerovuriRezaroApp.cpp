@@ -175,6 +175,8 @@ bool KV_VerovuriRezaroApp::CreateDocumentWindows()
     if (!KV_VerovuriRezaroView::IsWindowFormatAvailable())
     {
         KV_Prompts::Get().Message(KV_VerovuriRezaroView::kMsgInitialise, KV_APP_TITLE);
+        // A file being read meanwhile is let go before the program ends.
+        mpkDocument->CancelLoad();
         std::exit(1);
     }
     mpkView = new KV_VerovuriRezaroView(mpkMainFrame, mpkDocument.get(), *this);
