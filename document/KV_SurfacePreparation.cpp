@@ -446,18 +446,18 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
         // beside them, nor beside the passes themselves.
         ComputeBoundaryLists(surface, stop);
         KV_ReturnFreeMemory();
-        // Without an executor the vertex polygons are made after the polygon normals, here.
-        KV_Task<void> vertexPolygons = KV_Spawn(executor,
-                                                [&surface, stop]
-                                                {
-                                                    const KV_SurfaceTopology::StopScope scope(stop);
-                                                    if (!Stopped(stop))
-                                                        surface.ComputeVertexPolygons();
-                                                    // Read only by what asks for the whole
-                                                    // surface: made after the first frame.
-                                                    if (!Stopped(stop) && surface.HasTextureMap())
-                                                        surface.RecomputeTextureCoordinateVertices();
-                                                });
+        // Without an executor the vertex polygons are made after the polygon normals, here,
+        // and with them the geometry vertex of each texture coordinate (read only by what
+        // asks for the whole surface, so made after the first frame).
+        auto vertexLists = [&surface, stop]
+        {
+            const KV_SurfaceTopology::StopScope scope(stop);
+            if (!Stopped(stop))
+                surface.ComputeVertexPolygons();
+            if (!Stopped(stop) && surface.HasTextureMap())
+                surface.RecomputeTextureCoordinateVertices();
+        };
+        KV_Task<void> vertexPolygons = KV_Spawn(executor, vertexLists);
         KV_PSO_ComputeNormals normals(&surface);
         normals.SetStopFlag(stop);
         normals.ComputePolygonNormals();

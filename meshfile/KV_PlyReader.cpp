@@ -898,9 +898,11 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 // The lists' memory is made ready (the system zeroes it) on two threads too.
                 KV_Task<void> textureRoom;
                 if (texturePolygons != nullptr)
-                    textureRoom = KV_Spawn(mpExecutor, [texturePolygons, &face] {
-                        texturePolygons->SetFlatCount(static_cast<unsigned int>(face.count), 3);
-                    });
+                    textureRoom = KV_Spawn(mpExecutor,
+                                           [texturePolygons, &face] {
+                                               texturePolygons->SetFlatCount(
+                                                   static_cast<unsigned int>(face.count), 3);
+                                           });
                 polygons.SetFlatCount(static_cast<unsigned int>(face.count), 3);
                 if (textureRoom.Valid())
                     textureRoom.Get();

@@ -390,8 +390,8 @@ void KV_PolySurfaceActor3D::BuildVertexArrays()
         // (both only read the two lists).
         if (runs && mpExecutor != nullptr && !mbVertexLayoutRefused &&
             polygonCount >= munVertexLayoutFrom && drawn == polygonCount &&
-            look.cornerNormals == nullptr && look.materials == nullptr &&
-            look.colours == nullptr && look.normals == nullptr && surfaceNormals != nullptr)
+            look.cornerNormals == nullptr && look.materials == nullptr && look.colours == nullptr &&
+            look.normals == nullptr && surfaceNormals != nullptr)
             claims = KV_Spawn(mpExecutor, [&surface] { return ClaimCoordinates(surface); });
         for (unsigned int p = 0; p < drawn; ++p)
         {
@@ -636,9 +636,7 @@ bool KV_PolySurfaceActor3D::BuildVertexLayout(const KV_PolySurface& surface, Ver
     if (!positions || !normals || !coordinates)
         return false;
     // Many seam triangles would cost more than the layout saves.
-    VertexClaims claims = claimed != nullptr
-                              ? std::move(*claimed)
-                              : ClaimCoordinates(surface);
+    VertexClaims claims = claimed != nullptr ? std::move(*claimed) : ClaimCoordinates(surface);
     if (claims.refused)
         return false;
     const std::vector<std::uint32_t>& own = claims.own;

@@ -485,10 +485,9 @@ void KV_PSO_ComputeNormals::Refine()
                 for (unsigned int k = 0; k < size; ++k)
                 {
                     const unsigned int v = neighbours[start + k];
-                    const KV_Vector3D p =
-                        positions == nullptr  ? Position(surface.mpVertices, v)
-                        : v < positionCount ? positions[v]
-                                              : KV_Vector3D(0.0f, 0.0f, 0.0f);
+                    const KV_Vector3D p = positions == nullptr ? Position(surface.mpVertices, v)
+                                          : v < positionCount  ? positions[v]
+                                                               : KV_Vector3D(0.0f, 0.0f, 0.0f);
                     dx[k] = static_cast<double>(p.x) - centre.x;
                     dy[k] = static_cast<double>(p.y) - centre.y;
                     dz[k] = static_cast<double>(p.z) - centre.z;

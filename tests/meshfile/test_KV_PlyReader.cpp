@@ -612,13 +612,14 @@ TEST(PlyReader, ReadsLargeFilesInPiecesAsOnOneThread)
             for (int v : face) Put(body, "int", v, false);
         }
         const std::string path = TestScratchPath("large.ply");
-        WriteText(path, "ply\nformat binary_little_endian 1.0\ncomment TextureFile pic.png\n"
-                        "element vertex " + std::to_string(n * n) +
-                            "\nproperty float x\nproperty float y\nproperty float z\n"
-                            "property float s\nproperty float t\nelement face " +
-                            std::to_string(written.size()) +
-                            "\nproperty list uchar int vertex_indices\nend_header\n" + vertices +
-                            body);
+        WriteText(path,
+                  "ply\nformat binary_little_endian 1.0\ncomment TextureFile pic.png\n"
+                  "element vertex " +
+                      std::to_string(n * n) +
+                      "\nproperty float x\nproperty float y\nproperty float z\n"
+                      "property float s\nproperty float t\nelement face " +
+                      std::to_string(written.size()) +
+                      "\nproperty list uchar int vertex_indices\nend_header\n" + vertices + body);
         KV_PolySurface alone, pieces;
         KV_PlyReader one(alone), several(pieces);
         several.SetExecutor(&two);
