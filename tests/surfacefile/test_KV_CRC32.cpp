@@ -73,3 +73,33 @@ TEST(KV_CRC32, AgreesWithABitwiseChecksumAtEveryLengthAndSplit)
         ASSERT_EQ(split.Value(), expected) << n;
     }
 }
+
+TEST(KV_CRC32, AgreesWithABitwiseChecksumOnLongAndMisalignedBlocks)
+{
+    // Long blocks are folded many bytes a step, with a head and a tail taken on their own:
+    // starts off every alignment, lengths on both sides of the step sizes, and splits that
+    // leave each piece its own head and tail.
+    std::vector<unsigned char> bytes(70000);
+    std::uint32_t seed = 987654321;
+    for (auto& b : bytes)
+    {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<unsigned char>(seed >> 16);
+    }
+    const struct
+    {
+        std::size_t start, count, split;
+    } kCases[] = {{0, 127, 60},      {1, 128, 1},       {3, 129, 64},  {7, 255, 128},
+                  {5, 256, 255},     {2, 1024, 511},    {9, 4096, 17}, {13, 4099, 4098},
+                  {0, 65536, 32768}, {11, 69000, 12345}};
+    for (const auto& c : kCases)
+    {
+        const unsigned char* block = bytes.data() + c.start;
+        const std::uint32_t expected = OsfChecksum(block, c.count);
+        EXPECT_EQ(KV_CRC32::Of(block, c.count), expected) << c.start << " " << c.count;
+        KV_CRC32 split;
+        split.Update(block, c.split);
+        split.Update(block + c.split, c.count - c.split);
+        EXPECT_EQ(split.Value(), expected) << c.start << " " << c.count << " " << c.split;
+    }
+}
