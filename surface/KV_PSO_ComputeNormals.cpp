@@ -350,13 +350,15 @@ std::unique_ptr<topology::CompactVertexPolygons> KV_PSO_ComputeNormals::MakeComp
     KV_PolySurface& surface = *mpSurface;
     const unsigned int vertexCount = surface.VertexCount();
     const std::atomic<bool>* stop = mpStop;
-    auto make = [&surface, vertexCount, stop]
+    KV_Executor* executor = surface.PolygonCount() >= kConcurrentFrom ? mpExecutor : nullptr;
+    auto make = [&surface, vertexCount, stop, executor]
     {
         // On whichever thread makes it, the table looks at the flag on the way.
         std::optional<topology::StopScope> scope;
         if (stop != nullptr)
             scope.emplace(stop);
-        return std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons);
+        return std::make_unique<topology::CompactVertexPolygons>(vertexCount, surface.mpPolygons,
+                                                                 executor);
     };
     const bool normalsMissing = surface.mpPolygonNormals == nullptr ||
                                 surface.mpPolygonNormals->Count() != surface.PolygonCount();

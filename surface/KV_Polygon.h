@@ -21,8 +21,10 @@
 
 #include "foundation/KV_List.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -223,3 +225,43 @@ inline KV_PolygonRef::operator KV_PolygonView() const
 }
 
 inline KV_Polygon& KV_PolygonRef::Editable() const { return mpList->Editable(munIndex); }
+
+// Calls visit(p, corners) for each polygon p of [first, last) in order, corners read by
+// position and counted by Count(). A flat run is read a piece at a time, its corners as they
+// lie, with no view made per polygon. between(p) is called before each stretch of at most
+// kFlatPiece polygons (where a long pass looks at its stop flag).
+template <typename Between, typename Visit>
+void KV_ForEachPolygon(const KV_List<KV_Polygon>& polygons, unsigned int first, unsigned int last,
+                       Between between, Visit visit)
+{
+    using List = KV_List<KV_Polygon>;
+    const unsigned int n = polygons.FlatCornerCount();
+    struct Corners
+    {
+        const unsigned int* at;
+        unsigned int count;
+        unsigned int Count() const { return count; }
+        unsigned int operator[](unsigned int k) const { return at[k]; }
+    };
+    for (unsigned int p = first; p < last;)
+    {
+        between(p);
+        const std::uint64_t pieceEnd =
+            (std::uint64_t(p) & ~std::uint64_t(List::kFlatPiece - 1)) + List::kFlatPiece;
+        const unsigned int end = static_cast<unsigned int>(std::min<std::uint64_t>(last, pieceEnd));
+        if (n == 0)
+        {
+            for (unsigned int q = p; q < end; ++q) visit(q, polygons[q]);
+        }
+        else
+        {
+            // Three corners, the common case, as a constant the compiler can unroll.
+            const unsigned int* corners = polygons.RunCorners(p);
+            if (n == 3)
+                for (unsigned int q = p; q < end; ++q, corners += 3) visit(q, Corners{corners, 3});
+            else
+                for (unsigned int q = p; q < end; ++q, corners += n) visit(q, Corners{corners, n});
+        }
+        p = end;
+    }
+}

@@ -2,6 +2,7 @@
 
 #include "surface/KV_Polygon.h"
 
+#include <memory>
 #include <vector>
 
 namespace
@@ -49,7 +50,23 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
                                 const KV_List<KV_Polygon>* polygons)
 {
     const unsigned int vertexCount = vertices ? vertices->Count() : 0;
+    // Positions in one piece are read as an array, without a block look-up per vertex.
+    const std::shared_ptr<const KV_Vector3D> piece =
+        vertices != nullptr ? vertices->SharedPiece() : nullptr;
+    if (piece != nullptr)
+        ComputeFrom(
+            vertexCount, [p = piece.get()](unsigned int i) -> const KV_Vector3D& { return p[i]; },
+            polygons);
+    else
+        ComputeFrom(
+            vertexCount,
+            [vertices](unsigned int i) -> const KV_Vector3D& { return (*vertices)[i]; }, polygons);
+}
 
+template <typename PositionOf>
+void KV_SurfaceExtents::ComputeFrom(unsigned int vertexCount, const PositionOf& position,
+                                    const KV_List<KV_Polygon>* polygons)
+{
     // Summed in double: a million float additions would otherwise drift visibly. Bounds
     // and sizes are kept in locals: stores to the members on every element would chain
     // each comparison to the previous store.
@@ -58,7 +75,7 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
     KV_Vector3D maximum = -KV_Vector3D_Largest;
     for (unsigned int i = 0; i < vertexCount; ++i)
     {
-        const KV_Vector3D& v = (*vertices)[i];
+        const KV_Vector3D& v = position(i);
         sumX += v.x;
         sumY += v.y;
         sumZ += v.z;
@@ -79,7 +96,7 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
         mkCentroid = centroid;
         for (unsigned int i = 0; i < vertexCount; ++i)
         {
-            const float radius = ((*vertices)[i] - centroid).Length();
+            const float radius = (position(i) - centroid).Length();
             if (radius < minimumRadius)
                 minimumRadius = radius;
             if (radius > maximumRadius)
@@ -100,44 +117,46 @@ void KV_SurfaceExtents::Compute(const KV_List<KV_Vector3D>* vertices,
     unsigned int largest = 0;
     const unsigned int polygonCount = polygons ? polygons->Count() : 0;
     std::vector<unsigned char> used(polygonCount > 0 ? vertexCount : 0, 0);
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        const KV_PolygonView& polygon = (*polygons)[p];
-        const unsigned int size = polygon.Count();
-        if (size < smallest)
-            smallest = size;
-        if (size > largest)
-            largest = size;
-        for (unsigned int k = 0; k < size; ++k)
-            if (polygon[k] < vertexCount)
-                used[polygon[k]] = 1;
-    }
+    auto nothing = [](unsigned int) {};
+    if (polygonCount > 0)
+        KV_ForEachPolygon(*polygons, 0, polygonCount, nothing,
+                          [&](unsigned int, const auto& polygon)
+                          {
+                              const unsigned int size = polygon.Count();
+                              if (size < smallest)
+                                  smallest = size;
+                              if (size > largest)
+                                  largest = size;
+                              for (unsigned int k = 0; k < size; ++k)
+                                  if (polygon[k] < vertexCount)
+                                      used[polygon[k]] = 1;
+                          });
     for (unsigned int i = 0; i < static_cast<unsigned int>(used.size()); ++i)
     {
         if (used[i] == 0)
             continue;
-        TakeMinimum(polygonMinimum, (*vertices)[i]);
-        TakeMaximum(polygonMaximum, (*vertices)[i]);
+        TakeMinimum(polygonMinimum, position(i));
+        TakeMaximum(polygonMaximum, position(i));
     }
     const bool zeroBound = polygonMinimum.x == 0.0f || polygonMinimum.y == 0.0f ||
                            polygonMinimum.z == 0.0f || polygonMaximum.x == 0.0f ||
                            polygonMaximum.y == 0.0f || polygonMaximum.z == 0.0f;
-    if (zeroBound)
+    if (zeroBound && polygonCount > 0)
     {
         polygonMinimum = KV_Vector3D_Largest;
         polygonMaximum = -KV_Vector3D_Largest;
-        for (unsigned int p = 0; p < polygonCount; ++p)
-        {
-            const KV_PolygonView& polygon = (*polygons)[p];
-            for (unsigned int k = 0; k < polygon.Count(); ++k)
-            {
-                if (polygon[k] >= vertexCount)
-                    continue;
-                const KV_Vector3D& v = (*vertices)[polygon[k]];
-                TakeMinimum(polygonMinimum, v);
-                TakeMaximum(polygonMaximum, v);
-            }
-        }
+        KV_ForEachPolygon(*polygons, 0, polygonCount, nothing,
+                          [&](unsigned int, const auto& polygon)
+                          {
+                              for (unsigned int k = 0; k < polygon.Count(); ++k)
+                              {
+                                  if (polygon[k] >= vertexCount)
+                                      continue;
+                                  const KV_Vector3D& v = position(polygon[k]);
+                                  TakeMinimum(polygonMinimum, v);
+                                  TakeMaximum(polygonMaximum, v);
+                              }
+                          });
     }
     mkPolygonMinimum = polygonMinimum;
     mkPolygonMaximum = polygonMaximum;

@@ -32,6 +32,11 @@ public:
     unsigned int& MaximumPolygonSize() { return munMaximumPolygonSize; }
 
 private:
+    // Compute with the position of vertex i as position(i).
+    template <typename PositionOf>
+    void ComputeFrom(unsigned int vertexCount, const PositionOf& position,
+                     const KV_List<KV_Polygon>* polygons);
+
     KV_Vector3D mkCentroid;
     KV_Vector3D mkMinimum;
     KV_Vector3D mkMaximum;

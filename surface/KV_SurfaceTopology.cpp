@@ -1,5 +1,7 @@
 #include "surface/KV_SurfaceTopology.h"
 
+#include "foundation/KV_Executor.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <deque>
@@ -144,74 +146,132 @@ unsigned int EndVertex(const KV_List<KV_Edge>& edges, int reference)
 const std::size_t kDirectChainLimit = 16;
 }  // namespace
 
-CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
-                                             const KV_List<KV_Polygon>* polygons)
-    : mkStart(static_cast<std::size_t>(vertexCount) + 1, 0)
+namespace
 {
+// visit(p, corners) for polygons [first, last), looking at the stop flag on the way.
+template <typename Visit>
+void ForEachPolygon(const KV_List<KV_Polygon>& polygons, unsigned int first, unsigned int last,
+                    Visit visit)
+{
+    KV_ForEachPolygon(
+        polygons, first, last, [](unsigned int) { ThrowIfStopped(); }, visit);
+}
+
+// The uses of each vertex by polygons [first, last), added into counts[v + 1].
+void CountUses(const KV_List<KV_Polygon>& polygons, unsigned int first, unsigned int last,
+               unsigned int vertexCount, unsigned int* counts)
+{
+    ForEachPolygon(polygons, first, last,
+                   [counts, vertexCount](unsigned int, const auto& corners)
+                   {
+                       for (unsigned int k = 0; k < corners.Count(); ++k)
+                           if (corners[k] < vertexCount)
+                               ++counts[corners[k] + 1];
+                   });
+}
+
+// Writes each polygon of [first, last) at its vertices' cursors, moving them on.
+void FillUses(const KV_List<KV_Polygon>& polygons, unsigned int first, unsigned int last,
+              unsigned int vertexCount, unsigned int* cursors, unsigned int* indices)
+{
+    ForEachPolygon(polygons, first, last,
+                   [cursors, indices, vertexCount](unsigned int p, const auto& corners)
+                   {
+                       for (unsigned int k = 0; k < corners.Count(); ++k)
+                           if (corners[k] < vertexCount)
+                               indices[cursors[corners[k]]++] = p;
+                   });
+}
+
+// Below this many polygons the table is made in one piece.
+const unsigned int kHalvesFrom = 1u << 16;
+
+// Each vertex's polygons, each once per use, in polygon order: row v of indices is
+// [starts[v], starts[v + 1]). With an executor the polygons are taken in two halves at once,
+// each counting and then filling its own part of every row (the first half's uses come first
+// in each row, as they do in one pass); a half holds one more count a vertex while it works.
+void BuildVertexPolygonRows(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                            KV_Executor* executor, std::vector<unsigned int>& starts,
+                            std::vector<unsigned int>& indices)
+{
+    starts.assign(static_cast<std::size_t>(vertexCount) + 1, 0);
+    indices.clear();
     const unsigned int polygonCount = PolygonCount(polygons);
-    // A run of triangles is read as it lies, without a view per polygon.
-    const bool run = polygonCount > 0 && polygons->FlatCornerCount() == 3;
-    auto corners = [polygons, run](unsigned int p)
-    { return run ? KV_PolygonView(polygons->RunCorners(p), 3) : (*polygons)[p]; };
-    for (unsigned int p = 0; p < polygonCount; ++p)
+    const bool halves = executor != nullptr && polygonCount >= kHalvesFrom && vertexCount > 0;
+    const unsigned int middle = halves ? polygonCount / 2 : polygonCount;
+    std::vector<unsigned int> second;
+    const std::atomic<bool>* stop = tStop;
+    KV_Task<void> counted;
+    if (halves)
     {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView polygon = corners(p);
-        for (unsigned int k = 0; k < polygon.Count(); ++k)
-            if (polygon[k] < vertexCount)
-                ++mkStart[polygon[k] + 1];
+        second.assign(static_cast<std::size_t>(vertexCount) + 1, 0);
+        counted =
+            KV_Spawn(executor,
+                     [&, stop]
+                     {
+                         const StopScope scope(stop);
+                         CountUses(*polygons, middle, polygonCount, vertexCount, second.data());
+                     });
     }
-    for (unsigned int v = 0; v < vertexCount; ++v) mkStart[v + 1] += mkStart[v];
+    if (polygonCount > 0)
+        CountUses(*polygons, 0, middle, vertexCount, starts.data());
+    if (counted.Valid())
+        counted.Get();
+    // starts[v + 1] holds the first half's uses of v and second[v + 1] the second's: the
+    // running total makes the starts, and each second-half cursor begins after its row's
+    // first-half uses.
+    std::uint64_t total = 0;
+    for (unsigned int v = 0; v < vertexCount; ++v)
+    {
+        const unsigned int first = starts[v + 1];
+        starts[v] = static_cast<unsigned int>(total);  // a cursor until the fill is done
+        if (halves)
+        {
+            second[v] = static_cast<unsigned int>(total + first);
+            total += second[v + 1];
+        }
+        total += first;
+        if (total > UINT32_MAX)
+            throw KV_ListAllocError();
+    }
     ThrowIfStopped();  // before the largest allocation
-    mkPolygons.resize(mkStart[vertexCount]);
-    std::vector<unsigned int> fill(mkStart.begin(), mkStart.end() - 1);
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView polygon = corners(p);
-        for (unsigned int k = 0; k < polygon.Count(); ++k)
-            if (polygon[k] < vertexCount)
-                mkPolygons[fill[polygon[k]]++] = p;
-    }
+    indices.resize(static_cast<std::size_t>(total));
+    KV_Task<void> filled;
+    if (halves)
+        filled = KV_Spawn(executor,
+                          [&, stop]
+                          {
+                              const StopScope scope(stop);
+                              FillUses(*polygons, middle, polygonCount, vertexCount, second.data(),
+                                       indices.data());
+                          });
+    if (polygonCount > 0)
+        FillUses(*polygons, 0, middle, vertexCount, starts.data(), indices.data());
+    if (filled.Valid())
+        filled.Get();
+    // Filled, each row's last cursor (the second half's, or the only one) has moved on to the
+    // next row's start.
+    const std::vector<unsigned int>& moved = halves ? second : starts;
+    for (unsigned int v = vertexCount; v > 0; --v) starts[v] = moved[v - 1];
+    starts[0] = 0;
+}
+}  // namespace
+
+CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
+                                             const KV_List<KV_Polygon>* polygons,
+                                             KV_Executor* executor)
+{
+    BuildVertexPolygonRows(vertexCount, polygons, executor, mkStart, mkPolygons);
 }
 
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-                    IndexLists& result)
+                    IndexLists& result, KV_Executor* executor)
 {
-    // Counted first, then filled into one run of indices, each vertex's polygons a stretch of
-    // it with one start per vertex (a list object per vertex costs twice as much). The count
-    // pass's starts serve as the fill cursors: once filled, each start has moved to the next
-    // vertex's, and they are shifted back by one place.
+    // One run of indices, each vertex's polygons a stretch of it with one start per vertex
+    // (a list object per vertex costs twice as much).
     Reset(result, vertexCount);
-    const unsigned int polygonCount = PolygonCount(polygons);
-    std::vector<unsigned int> starts(static_cast<std::size_t>(vertexCount) + 1, 0);
-    std::uint64_t total = 0;
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
-        for (unsigned int k = 0; k < polygon.Count(); ++k)
-            if (polygon[k] < vertexCount)
-            {
-                ++starts[polygon[k] + 1];
-                ++total;
-            }
-    }
-    if (total > UINT32_MAX)
-        throw KV_ListAllocError();
-    for (unsigned int v = 0; v < vertexCount; ++v) starts[v + 1] += starts[v];
-    ThrowIfStopped();  // before the largest allocation
-    std::vector<unsigned int> indices(static_cast<std::size_t>(total));
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
-        for (unsigned int k = 0; k < polygon.Count(); ++k)
-            if (polygon[k] < vertexCount)
-                indices[starts[polygon[k]]++] = p;
-    }
-    for (unsigned int v = vertexCount; v > 0; --v) starts[v] = starts[v - 1];
-    starts[0] = 0;
+    std::vector<unsigned int> starts, indices;
+    BuildVertexPolygonRows(vertexCount, polygons, executor, starts, indices);
     result.SetFlat(std::move(starts), std::move(indices));
 }
 

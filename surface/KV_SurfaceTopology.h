@@ -26,6 +26,8 @@
 #include <atomic>
 #include <vector>
 
+class KV_Executor;
+
 namespace KV_SurfaceTopology
 {
 using IndexLists = KV_List<KV_List<unsigned int>>;
@@ -46,15 +48,17 @@ void Reset(KV_List<T>& list, unsigned int blockSize)
 }
 
 // For each vertex, the polygons that use it, each polygon once per use, in polygon order.
+// With an executor a large list is made in two halves at once (the same lists).
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-                    IndexLists& result);
+                    IndexLists& result, KV_Executor* executor = nullptr);
 
 // The vertex polygons in one flat array: the same lists as VertexPolygons, for temporaries,
 // without a heap block per vertex. Read-only; rows are valid while the object lives.
 class CompactVertexPolygons
 {
 public:
-    CompactVertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons);
+    CompactVertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                          KV_Executor* executor = nullptr);
 
     class Row
     {

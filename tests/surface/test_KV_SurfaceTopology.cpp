@@ -3,6 +3,7 @@
 
 #include "DirectSearches.h"
 #include "SurfaceFixtures.h"
+#include "foundation/KV_Executor.h"
 #include "surface/KV_SurfaceTopology.h"
 
 #include <gtest/gtest.h>
@@ -602,5 +603,59 @@ TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
                 ASSERT_TRUE(sliced[e].first == whole[e].first && sliced[e].second == whole[e].second)
                     << "surface " << k << ", slice " << slice << ", edge " << e;
         }
+    }
+}
+
+TEST(SurfaceTopology, VertexPolygonsMadeInTwoHalvesAreTheOnePassLists)
+{
+    // Large enough to be made in two halves: triangles and quads in flat runs, corners past
+    // the vertices in both halves, and polygons as list objects with a vertex named twice;
+    // each with an executor and without, against a direct count. A set flag stops the halves.
+    const std::pair<const char*, std::function<void(KV_PolySurface&)>> cases[] = {
+        {"triangles", [](KV_PolySurface& s) { MakeGrid(s, 190); }},
+        {"quads", [](KV_PolySurface& s) { MakeGrid(s, 260, 0.0, 1, true); }},
+        {"corners past the vertices",
+         [](KV_PolySurface& s)
+         {
+             MakeGrid(s, 190);
+             s.Polygons()[5][1] = 4000000000u;
+             s.Polygons()[70000][2] = s.VertexCount();
+         }},
+        {"list objects", [](KV_PolySurface& s)
+         {
+             MakeGrid(s, 190);
+             s.Polygons().Append(MakePolygon({0, 1, 0, 2}));
+         }}};
+    KV_Executor executor(2);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.first);
+        KV_PolySurface s;
+        c.second(s);
+        const unsigned int n = s.VertexCount();
+        const KV_List<KV_Polygon>& polygons = *s.mpPolygons;
+        ASSERT_GE(polygons.Count(), 65536u);
+        Lists expected(n);
+        for (unsigned int p = 0; p < polygons.Count(); ++p)
+            for (unsigned int k = 0; k < polygons[p].Count(); ++k)
+                if (polygons[p][k] < n)
+                    expected[polygons[p][k]].push_back(p);
+        for (KV_Executor* e : {static_cast<KV_Executor*>(nullptr), &executor})
+        {
+            KV_List<KV_List<unsigned int>> lists(16);
+            topology::VertexPolygons(n, s.mpPolygons, lists, e);
+            EXPECT_EQ(AsVectors(lists), expected) << (e != nullptr ? "halves" : "one pass");
+            const topology::CompactVertexPolygons compact(n, s.mpPolygons, e);
+            Lists rows(compact.Count());
+            for (unsigned int v = 0; v < compact.Count(); ++v)
+                for (unsigned int k = 0; k < compact[v].Count(); ++k)
+                    rows[v].push_back(compact[v][k]);
+            EXPECT_EQ(rows, expected) << (e != nullptr ? "halves" : "one pass");
+        }
+        const std::atomic<bool> set{true};
+        const topology::StopScope scope(&set);
+        KV_List<KV_List<unsigned int>> stopped(16);
+        EXPECT_THROW(topology::VertexPolygons(n, s.mpPolygons, stopped, &executor),
+                     topology::Stopped);
     }
 }
