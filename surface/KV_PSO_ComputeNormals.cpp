@@ -8,6 +8,7 @@
 #include "surface/KV_SurfaceTopology.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -102,14 +103,47 @@ void AverageNormals(const VertexPolygonLists& vertexPolygons,
     }
 }
 
+// The unit normals of the triangles met lately, by triangle number modulo the table's size.
+// A vertex shares each triangle with two others, numbered close to it in a surface whose
+// vertices and triangles run in rows (scans, grids, spheres): the table holds two rows of
+// triangles of any but the largest of them, so that most triangles are made once, not three
+// times. A triangle that has left the table is made again, with the same bits.
+class RecentTriangleNormals
+{
+public:
+    RecentTriangleNormals() : mkEntries(kSize) {}
+
+    const KV_Vector3D* Find(unsigned int t) const
+    {
+        const Entry& entry = mkEntries[t & (kSize - 1)];
+        return entry.triangle == t ? &entry.normal : nullptr;
+    }
+    void Keep(unsigned int t, const KV_Vector3D& normal)
+    {
+        Entry& entry = mkEntries[t & (kSize - 1)];
+        entry.triangle = t;
+        entry.normal = normal;
+    }
+
+private:
+    static constexpr unsigned int kSize = 1u << 14;
+    struct Entry
+    {
+        unsigned int triangle = UINT_MAX;  // none: no triangle of a list has this number
+        KV_Vector3D normal{0.0f, 0.0f, 0.0f};
+    };
+    std::vector<Entry> mkEntries;
+};
+
 // The mean of the unit normals of a vertex's triangles (a flat run of them), as
 // AverageNormals makes it from the list of them (triangles past the end left out; zero
-// without any). A batch of cross
-// products is formed before their lengths are taken, as in ComputePolygonNormals, so that
-// the square roots and divisions overlap; the sum is taken in the same order.
+// without any). A batch of cross products is formed before their lengths are taken, as in
+// ComputePolygonNormals, so that the square roots and divisions overlap; the sum is taken in
+// the same order. Triangles in recent are taken from there, and those made are kept there.
 template <typename PositionOf>
 KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& around,
-                               const KV_List<KV_Polygon>& triangles, const PositionOf& position)
+                               const KV_List<KV_Polygon>& triangles, const PositionOf& position,
+                               RecentTriangleNormals& recent)
 {
     KV_Vector3D sum(0.0f, 0.0f, 0.0f);
     unsigned int used = 0;
@@ -118,23 +152,36 @@ KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& aroun
     {
         const unsigned int end = std::min(around.Count(), start + kBatch);
         KV_Vector3D normal[kBatch];
+        unsigned int made[kBatch];  // the triangles of normal[] made here, 0 for those found
         unsigned int size = 0;
         for (unsigned int k = start; k < end; ++k)
         {
-            if (around[k] >= triangles.Count())
+            const unsigned int t = around[k];
+            if (t >= triangles.Count())
                 continue;
-            const unsigned int* t = triangles.RunCorners(around[k]);
-            const KV_Vector3D p0 = position(t[0]);
-            const KV_Vector3D p1 = position(t[1]);
-            const KV_Vector3D p2 = position(t[2]);
+            if (const KV_Vector3D* found = recent.Find(t))
+            {
+                made[size] = 0;
+                normal[size++] = *found;
+                continue;
+            }
+            const unsigned int* c = triangles.RunCorners(t);
+            const KV_Vector3D p0 = position(c[0]);
+            const KV_Vector3D p1 = position(c[1]);
+            const KV_Vector3D p2 = position(c[2]);
+            made[size] = t + 1;
             normal[size++] = Cross(p0, p1, p2);
         }
         float length[kBatch];
-        for (unsigned int k = 0; k < size; ++k) length[k] = normal[k].Length();
+        for (unsigned int k = 0; k < size; ++k) length[k] = made[k] != 0 ? normal[k].Length() : 1.0f;
         for (unsigned int k = 0; k < size; ++k)
         {
-            if (length[k] != 0.0f)
-                normal[k] /= length[k];
+            if (made[k] != 0)
+            {
+                if (length[k] != 0.0f)
+                    normal[k] /= length[k];
+                recent.Keep(made[k] - 1, normal[k]);
+            }
             sum += normal[k];
         }
         used += size;
@@ -456,6 +503,9 @@ void KV_PSO_ComputeNormals::Refine()
 
     auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
     {
+        std::optional<RecentTriangleNormals> recent;
+        if (meanAsRefined)
+            recent.emplace();
         for (unsigned int i = first; i < last; ++i)
         {
             if (i % 4096 == 0 && Stopped())
@@ -464,11 +514,12 @@ void KV_PSO_ComputeNormals::Refine()
                 normals[i] = MeanTriangleNormal(
                     (*compact)[i], *surface.mpPolygons,
                     [positions, count = positionCount](unsigned int v)
-                    { return v < count ? positions[v] : KV_Vector3D(0.0f, 0.0f, 0.0f); });
+                    { return v < count ? positions[v] : KV_Vector3D(0.0f, 0.0f, 0.0f); },
+                    *recent);
             else if (meanAsRefined)
-                normals[i] = MeanTriangleNormal((*compact)[i], *surface.mpPolygons,
-                                                [&surface](unsigned int v)
-                                                { return Position(surface.mpVertices, v); });
+                normals[i] = MeanTriangleNormal(
+                    (*compact)[i], *surface.mpPolygons,
+                    [&surface](unsigned int v) { return Position(surface.mpVertices, v); }, *recent);
             const KV_IndexView neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
