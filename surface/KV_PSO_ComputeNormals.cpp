@@ -173,7 +173,8 @@ KV_Vector3D MeanTriangleNormal(const topology::CompactVertexPolygons::Row& aroun
             normal[size++] = Cross(p0, p1, p2);
         }
         float length[kBatch];
-        for (unsigned int k = 0; k < size; ++k) length[k] = made[k] != 0 ? normal[k].Length() : 1.0f;
+        for (unsigned int k = 0; k < size; ++k)
+            length[k] = made[k] != 0 ? normal[k].Length() : 1.0f;
         for (unsigned int k = 0; k < size; ++k)
         {
             if (made[k] != 0)
@@ -517,9 +518,10 @@ void KV_PSO_ComputeNormals::Refine()
                     { return v < count ? positions[v] : KV_Vector3D(0.0f, 0.0f, 0.0f); },
                     *recent);
             else if (meanAsRefined)
-                normals[i] = MeanTriangleNormal(
-                    (*compact)[i], *surface.mpPolygons,
-                    [&surface](unsigned int v) { return Position(surface.mpVertices, v); }, *recent);
+                normals[i] = MeanTriangleNormal((*compact)[i], *surface.mpPolygons,
+                                                [&surface](unsigned int v)
+                                                { return Position(surface.mpVertices, v); },
+                                                *recent);
             const KV_IndexView neighbours = neighboursOf(i);
             if (neighbours.Count() <= 3)
                 continue;
