@@ -223,7 +223,6 @@ KV_IndexView NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygo
                           const KV_List<KV_Polygon>& polygons, unsigned int vertexCount,
                           std::vector<std::uint64_t>& sorted, std::vector<unsigned int>& neighbours)
 {
-    neighbours.clear();
     const auto& around = vertexPolygons[i];
     const unsigned int polygonCount = polygons.Count();
     constexpr unsigned int kLookedUp = 48;  // corners: at most ~kLookedUp^2 / 2 comparisons
@@ -234,21 +233,46 @@ KV_IndexView NeighboursOf(unsigned int i, const VertexPolygonLists& vertexPolygo
             corners += runCorners != 0 ? runCorners : polygons[around[k]].Count();
     if (corners <= kLookedUp)
     {
-        unsigned int listed[kLookedUp];
+        // Listed straight into neighbours' storage, which keeps room for them all.
+        if (neighbours.size() < kLookedUp)
+            neighbours.resize(kLookedUp);
+        unsigned int* listed = neighbours.data();
         unsigned int count = 0;
-        ForEachOtherCorner(i, around, polygons, vertexCount,
-                           [&](unsigned int w)
-                           {
-                               for (unsigned int k = 0; k < count; ++k)
-                                   if (listed[k] == w)
-                                       return;
-                               listed[count++] = w;
-                           });
-        neighbours.assign(listed, listed + count);
-        return KV_IndexView(neighbours.data(), count);
+        if (runCorners == 3)
+        {
+            // Triangles read as they lie. Each corner is compared with every one listed and
+            // written past them, kept only when new: no branch to mispredict on the outcome.
+            for (unsigned int k = 0; k < around.Count(); ++k)
+            {
+                if (around[k] >= polygonCount)
+                    continue;
+                const unsigned int* c = polygons.RunCorners(around[k]);
+                for (unsigned int m = 0; m < 3; ++m)
+                {
+                    const unsigned int w = c[m];
+                    bool seen = w == i || w >= vertexCount;
+                    for (unsigned int j = 0; j < count; ++j) seen |= listed[j] == w;
+                    listed[count] = w;
+                    count += seen ? 0u : 1u;
+                }
+            }
+        }
+        else
+        {
+            ForEachOtherCorner(i, around, polygons, vertexCount,
+                               [&](unsigned int w)
+                               {
+                                   for (unsigned int k = 0; k < count; ++k)
+                                       if (listed[k] == w)
+                                           return;
+                                   listed[count++] = w;
+                               });
+        }
+        return KV_IndexView(listed, count);
     }
     // Each corner as (vertex, place met); sorted, the first of each vertex is where it was
     // first met, and those firsts sorted by place are the list.
+    neighbours.clear();
     sorted.clear();
     ForEachOtherCorner(i, around, polygons, vertexCount, [&sorted](unsigned int w)
                        { sorted.push_back((std::uint64_t(w) << 32) | sorted.size()); });
@@ -550,7 +574,7 @@ void KV_PSO_ComputeNormals::Refine()
                 for (unsigned int k = 0; k < size; ++k)
                 {
                     const double length = std::sqrt(dx[k] * dx[k] + dy[k] * dy[k] + dz[k] * dz[k]);
-                    toUnit[k] = length != 0.0 ? 1.0 / length : 1.0;
+                    toUnit[k] = 1.0 / (length != 0.0 ? length : 1.0);  // no branch
                 }
                 for (unsigned int k = 0; k < size; ++k)
                     scatter.Add(dx[k] * toUnit[k], dy[k] * toUnit[k], dz[k] * toUnit[k]);
