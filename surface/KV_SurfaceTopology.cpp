@@ -186,16 +186,17 @@ void FillUses(const KV_List<KV_Polygon>& polygons, unsigned int first, unsigned 
 // Below this many polygons the table is made in one piece.
 const unsigned int kHalvesFrom = 1u << 16;
 
-// Each vertex's polygons, each once per use, in polygon order: row v of indices is
-// [starts[v], starts[v + 1]). With an executor the polygons are taken in two halves at once,
-// each counting and then filling its own part of every row (the first half's uses come first
-// in each row, as they do in one pass); a half holds one more count a vertex while it works.
+// Each vertex's polygons, each once per use, in polygon order: row v of the indices is
+// [starts[v], starts[v + 1]), in storage of a given size that room(size) returns (not
+// cleared: every place is written). With an executor the polygons are taken in two halves
+// at once, each counting and then filling its own part of every row (the first half's uses
+// come first in each row, as they do in one pass); a half holds one more count a vertex
+// while it works, and the system makes the storage's pages for both halves as they write.
+template <typename Room>
 void BuildVertexPolygonRows(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
-                            KV_Executor* executor, std::vector<unsigned int>& starts,
-                            std::vector<unsigned int>& indices)
+                            KV_Executor* executor, std::vector<unsigned int>& starts, Room room)
 {
     starts.assign(static_cast<std::size_t>(vertexCount) + 1, 0);
-    indices.clear();
     const unsigned int polygonCount = PolygonCount(polygons);
     const bool halves = executor != nullptr && polygonCount >= kHalvesFrom && vertexCount > 0;
     const unsigned int middle = halves ? polygonCount / 2 : polygonCount;
@@ -235,7 +236,7 @@ void BuildVertexPolygonRows(unsigned int vertexCount, const KV_List<KV_Polygon>*
             throw KV_ListAllocError();
     }
     ThrowIfStopped();  // before the largest allocation
-    indices.resize(static_cast<std::size_t>(total));
+    unsigned int* const indices = room(static_cast<std::size_t>(total));
     KV_Task<void> filled;
     if (halves)
         filled = KV_Spawn(executor,
@@ -243,10 +244,10 @@ void BuildVertexPolygonRows(unsigned int vertexCount, const KV_List<KV_Polygon>*
                           {
                               const StopScope scope(stop);
                               FillUses(*polygons, middle, polygonCount, vertexCount, second.data(),
-                                       indices.data());
+                                       indices);
                           });
     if (polygonCount > 0)
-        FillUses(*polygons, 0, middle, vertexCount, starts.data(), indices.data());
+        FillUses(*polygons, 0, middle, vertexCount, starts.data(), indices);
     if (filled.Valid())
         filled.Get();
     // Filled, each row's last cursor (the second half's, or the only one) has moved on to the
@@ -261,7 +262,13 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
                                              const KV_List<KV_Polygon>* polygons,
                                              KV_Executor* executor)
 {
-    BuildVertexPolygonRows(vertexCount, polygons, executor, mkStart, mkPolygons);
+    BuildVertexPolygonRows(vertexCount, polygons, executor, mkStart,
+                           [this](std::size_t size)
+                           {
+                               // Left unset: the fill writes every place.
+                               mkPolygons.reset(new unsigned int[size]);
+                               return mkPolygons.get();
+                           });
 }
 
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
@@ -271,7 +278,12 @@ void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygon
     // (a list object per vertex costs twice as much).
     Reset(result, vertexCount);
     std::vector<unsigned int> starts, indices;
-    BuildVertexPolygonRows(vertexCount, polygons, executor, starts, indices);
+    BuildVertexPolygonRows(vertexCount, polygons, executor, starts,
+                           [&indices](std::size_t size)
+                           {
+                               indices.resize(size);
+                               return indices.data();
+                           });
     result.SetFlat(std::move(starts), std::move(indices));
 }
 

@@ -24,6 +24,7 @@
 #include "surface/KV_Polygon.h"
 
 #include <atomic>
+#include <memory>
 #include <vector>
 
 class KV_Executor;
@@ -75,12 +76,12 @@ public:
     unsigned int Count() const { return static_cast<unsigned int>(mkStart.size() - 1); }
     Row operator[](unsigned int v) const
     {
-        return Row(mkPolygons.data() + mkStart[v], mkStart[v + 1] - mkStart[v]);
+        return Row(mkPolygons.get() + mkStart[v], mkStart[v + 1] - mkStart[v]);
     }
 
 private:
     std::vector<unsigned int> mkStart;  // row v is [mkStart[v], mkStart[v + 1])
-    std::vector<unsigned int> mkPolygons;
+    std::unique_ptr<unsigned int[]> mkPolygons;
 };
 
 // The functions below that read vertex polygons take either form.
