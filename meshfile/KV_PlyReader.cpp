@@ -778,9 +778,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             }
         }
         const std::uint64_t kAhead = 16;
-        KV_BitWelder<3> positions(vertexCount);
+        // The tuples stay in the rows read (point, st) until the lists are made from them.
+        KV_BitWelder<3> positions(vertexCount, point.data());
         std::vector<unsigned int> welded(vertexCount);
-        KV_BitWelder<2> coordinates(textured ? vertexCount + 16 : 0);
+        KV_BitWelder<2> coordinates(textured ? vertexCount + 16 : 0, st.data());
         std::vector<unsigned int> weldedCoordinates(withCoordinates ? vertexCount : 0);
         auto weldCoordinates = [&]
         {
@@ -790,7 +791,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     KV_CheckStop(mpStop);
                 if (i + kAhead < vertexCount)
                     coordinates.Prefetch(&st[2 * (i + kAhead)]);
-                weldedCoordinates[i] = coordinates.Index(&st[2 * i]);
+                weldedCoordinates[i] = coordinates.IndexAt(i);
             }
         };
         // The two welders share nothing: those of a large element work at once.
@@ -805,7 +806,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                     KV_CheckStop(mpStop);
                 if (i + kAhead < vertexCount)
                     positions.Prefetch(&point[3 * (i + kAhead)]);
-                welded[i] = positions.Index(&point[3 * i]);
+                welded[i] = positions.IndexAt(i);
             }
         }
         catch (...)
@@ -817,8 +818,6 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             coordinatesWelded.Get();
         else
             weldCoordinates();
-        std::vector<float>().swap(point);
-        std::vector<float>().swap(st);
         // The first colour of each welded vertex, in file order; each file vertex's normal.
         std::unique_ptr<KV_ColourCollector> colours;
         if (withColours)
@@ -895,6 +894,10 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
                 halves = records[kRecord * k] == 3;
             if (halves)
             {
+                // Every tuple is welded (the faces take their coordinates from the vertices):
+                // the tables go first, so that the lists below can have their memory.
+                positions.ReleaseTable();
+                coordinates.ReleaseTable();
                 // The lists' memory is made ready (the system zeroes it) on two threads too.
                 KV_Task<void> textureRoom;
                 if (texturePolygons != nullptr)
@@ -1133,7 +1136,7 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
             KV_List<KV_Vector2D>& pairs = *madePairs;
             pairs.SetCountInOnePiece(static_cast<unsigned int>(coordinates.Count()));
             for (std::size_t i = 0; i < coordinates.Count(); ++i)
-                std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.Key(i).data(), 8);
+                std::memcpy(&pairs[static_cast<unsigned int>(i)].u, coordinates.KeyOf(i).data(), 8);
         };
         KV_Task<void> pairsMade;
         if (textured && coordinates.Count() >= kConcurrentVerticesFrom)
@@ -1141,11 +1144,14 @@ KV_PlyReader::Outcome KV_PlyReader::Read(const std::string& path)
         KV_List<KV_Vector3D>& list = mkSurface.Vertices();
         list.SetCountInOnePiece(static_cast<unsigned int>(positions.Count()));
         for (std::size_t i = 0; i < positions.Count(); ++i)
-            std::memcpy(&list[static_cast<unsigned int>(i)].x, positions.Key(i).data(), 12);
+            std::memcpy(&list[static_cast<unsigned int>(i)].x, positions.KeyOf(i).data(), 12);
         if (pairsMade.Valid())
             pairsMade.Get();
         else if (textured)
             makePairs();
+        // The welders read their tuples from the rows until here.
+        std::vector<float>().swap(point);
+        std::vector<float>().swap(st);
 
         if (!textured)
             return Outcome::Handled;
