@@ -124,25 +124,54 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
         // The picture of a large file, past the blocks between, is copied on a piece of its
         // own while this thread reads them. A file whose blocks up to the picture do not all
         // parse has it read here, in file order.
+        // So are the texture coordinates and the vertices after the texture polygons (read
+        // here meanwhile), once their counts are found to fit the file.
         KV_Task<TexturePixels> picture;
+        KV_Task<void> lists;
+        KV_ByteCursor textureAt = stream;
         if (first.Valid())
         {
             KV_ByteCursor ahead = stream;
             TextureHead head;
-            if (SkipPolygonBlock(ahead) && SkipPackedElements<KV_Vector2D>(ahead) &&
-                SkipPackedElements<KV_Vector3D>(ahead) && PeekTexture(ahead, head) &&
-                head.rows * head.columns * head.kind >= kConcurrentChecksumBytes)
-                picture = KV_Spawn(mpExecutor, [head] { return CopyPixels(head); });
+            if (SkipPolygonBlock(ahead))
+            {
+                const KV_ByteCursor listsAt = ahead;
+                if (SkipPackedElements<KV_Vector2D>(ahead) && SkipPackedElements<KV_Vector3D>(ahead))
+                {
+                    KV_List<KV_Vector2D>& coordinates =
+                        KV_Ensure(mkSurface.mpTextureCoordinates, 256);
+                    KV_List<KV_Vector3D>& vertices = KV_Ensure(mkSurface.mpVertices, 1024);
+                    lists = KV_Spawn(mpExecutor,
+                                     [this, block = listsAt, &coordinates, &vertices]() mutable
+                                     {
+                                         ReadPackedElements(block, coordinates);
+                                         ReadPackedElements(block, vertices);
+                                     });
+                    textureAt = ahead;
+                    if (PeekTexture(ahead, head) &&
+                        head.rows * head.columns * head.kind >= kConcurrentChecksumBytes)
+                        picture = KV_Spawn(mpExecutor, [head] { return CopyPixels(head); });
+                }
+            }
         }
         try
         {
             ReadPolygonBlock(stream, KV_Ensure(mkSurface.mpTexturePolygons, 1024));
-            ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
-            ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
+            if (lists.Valid())
+            {
+                lists.Get();
+                stream = textureAt;
+            }
+            else
+            {
+                ReadPackedElements(stream, KV_Ensure(mkSurface.mpTextureCoordinates, 256));
+                ReadPackedElements(stream, KV_Ensure(mkSurface.mpVertices, 1024));
+            }
             ReadTexture(stream, picture.Valid() ? &picture : nullptr);
         }
         catch (...)
         {
+            lists.Abandon();
             picture.Abandon();
             // What the polygons met comes first, as it would in file order.
             if (first.Valid())

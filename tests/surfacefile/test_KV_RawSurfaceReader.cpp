@@ -358,6 +358,12 @@ TEST(KV_RawSurfaceReader, LargeFilesFailWhereTheFaultLiesWhicheverBlockHoldsIt)
             ASSERT_TRUE(reader.Read(good.data(), good.size()));
             ASSERT_EQ(surface.PolygonCount(), n);
             ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
+            // The lists after the texture polygons, read beside them.
+            ASSERT_EQ(surface.VertexCount(), 3u);
+            ASSERT_EQ(surface.mpTextureCoordinates->Count(), 3u);
+            EXPECT_EQ((*surface.mpVertices)[1], KV_Vector3D(1, 0, 0));
+            EXPECT_EQ((*surface.mpTextureCoordinates)[2].v, 1.0f);
+            EXPECT_EQ(surface.mpTextureMap->Rows(), 1024u);
             for (unsigned int i : {0u, n / 2, n - 1})
             {
                 EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
