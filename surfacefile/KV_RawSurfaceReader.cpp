@@ -136,7 +136,8 @@ bool KV_RawSurfaceReader::Read(const unsigned char* data, std::size_t size)
             if (SkipPolygonBlock(ahead))
             {
                 const KV_ByteCursor listsAt = ahead;
-                if (SkipPackedElements<KV_Vector2D>(ahead) && SkipPackedElements<KV_Vector3D>(ahead))
+                if (SkipPackedElements<KV_Vector2D>(ahead) &&
+                    SkipPackedElements<KV_Vector3D>(ahead))
                 {
                     KV_List<KV_Vector2D>& coordinates =
                         KV_Ensure(mkSurface.mpTextureCoordinates, 256);
