@@ -26,7 +26,7 @@ TEST(KV_CRC32, EmptyInputLeavesTheInitialRegister)
 TEST(KV_CRC32, KnownValuesOfSingleBytes)
 {
     // Worked by hand from the polynomial: a zero byte shifts the all-ones register left by
-    // eight and folds in table[0xFF].
+    // eight and folds in the remainder of 0xFF shifted into the top byte.
     const unsigned char zero = 0;
     EXPECT_EQ(KV_CRC32::Of(&zero, 1), 0x4E08BFB4u);
     const unsigned char ff = 0xFF;
@@ -53,25 +53,36 @@ TEST(KV_CRC32, BlockFollowedByItsChecksumMostSignificantByteFirstClosesAtZero)
     EXPECT_EQ(KV_CRC32::Of(block.data(), block.size()), 0u);
 }
 
-TEST(KV_CRC32, AgreesWithABitwiseChecksumAtEveryLengthAndSplit)
+namespace
 {
-    // The writer's checksum is computed bit by bit, independently of the tables.
-    std::vector<unsigned char> bytes(100);
-    std::uint32_t seed = 12345;
+std::vector<unsigned char> RandomBytes(std::size_t count, std::uint32_t seed)
+{
+    std::vector<unsigned char> bytes(count);
     for (auto& b : bytes)
     {
         seed = seed * 1103515245u + 12345u;
         b = static_cast<unsigned char>(seed >> 16);
     }
-    for (std::size_t n = 0; n <= bytes.size(); ++n)
-    {
-        const std::uint32_t expected = OsfChecksum(bytes.data(), n);
-        ASSERT_EQ(KV_CRC32::Of(bytes.data(), n), expected) << n;
-        KV_CRC32 split;
-        split.Update(bytes.data(), n / 3);
-        split.Update(bytes.data() + n / 3, n - n / 3);
-        ASSERT_EQ(split.Value(), expected) << n;
-    }
+    return bytes;
+}
+
+// The checksum of a block, whole and fed in two pieces split bytes apart, is the writer's,
+// which is computed bit by bit, independently of the library.
+void ExpectAsBitwise(const unsigned char* block, std::size_t count, std::size_t split)
+{
+    const std::uint32_t expected = OsfChecksum(block, count);
+    EXPECT_EQ(KV_CRC32::Of(block, count), expected) << count;
+    KV_CRC32 pieces;
+    pieces.Update(block, split);
+    pieces.Update(block + split, count - split);
+    EXPECT_EQ(pieces.Value(), expected) << count << " split at " << split;
+}
+}  // namespace
+
+TEST(KV_CRC32, AgreesWithABitwiseChecksumAtEveryLengthAndSplit)
+{
+    const std::vector<unsigned char> bytes = RandomBytes(100, 12345);
+    for (std::size_t n = 0; n <= bytes.size(); ++n) ExpectAsBitwise(bytes.data(), n, n / 3);
 }
 
 TEST(KV_CRC32, AgreesWithABitwiseChecksumOnLongAndMisalignedBlocks)
@@ -79,13 +90,7 @@ TEST(KV_CRC32, AgreesWithABitwiseChecksumOnLongAndMisalignedBlocks)
     // Long blocks are folded many bytes a step, with a head and a tail taken on their own:
     // starts off every alignment, lengths on both sides of the step sizes, and splits that
     // leave each piece its own head and tail.
-    std::vector<unsigned char> bytes(70000);
-    std::uint32_t seed = 987654321;
-    for (auto& b : bytes)
-    {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<unsigned char>(seed >> 16);
-    }
+    const std::vector<unsigned char> bytes = RandomBytes(70000, 987654321);
     const struct
     {
         std::size_t start, count, split;
@@ -94,12 +99,7 @@ TEST(KV_CRC32, AgreesWithABitwiseChecksumOnLongAndMisalignedBlocks)
                   {0, 65536, 32768}, {11, 69000, 12345}};
     for (const auto& c : kCases)
     {
-        const unsigned char* block = bytes.data() + c.start;
-        const std::uint32_t expected = OsfChecksum(block, c.count);
-        EXPECT_EQ(KV_CRC32::Of(block, c.count), expected) << c.start << " " << c.count;
-        KV_CRC32 split;
-        split.Update(block, c.split);
-        split.Update(block + c.split, c.count - c.split);
-        EXPECT_EQ(split.Value(), expected) << c.start << " " << c.count << " " << c.split;
+        SCOPED_TRACE(c.start);
+        ExpectAsBitwise(bytes.data() + c.start, c.count, c.split);
     }
 }
