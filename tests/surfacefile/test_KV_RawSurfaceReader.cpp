@@ -266,42 +266,39 @@ TEST(KV_RawSurfaceReader, LargeFilesAreCheckedWhileTheyAreRead)
             big.texturePixels[i] = static_cast<unsigned char>(i * 31 + i / 977);
         const auto good = EncodeRawSurface(big);
         ASSERT_GT(big.texturePixels.size(), std::size_t(4) << 20);
-        WithAndWithoutExecutor(
-            [&](KV_RawSurfaceReader& reader, KV_PolySurface& surface)
+        auto check = [&](KV_RawSurfaceReader& reader, KV_PolySurface& surface)
+        {
+            ASSERT_TRUE(reader.Read(good.data(), good.size()));
+            EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
+            const KV_MultiImage& picture = *surface.mpTextureMap;
+            ASSERT_EQ(picture.Rows(), rows);
+            ASSERT_EQ(picture.Cols(), columns);
+            const unsigned char* pixels =
+                kind == 3 ? reinterpret_cast<const unsigned char*>(picture.ColourImage()->Data())
+                          : picture.GreyImage()->Data();
+            EXPECT_EQ(std::memcmp(pixels, big.texturePixels.data(), big.texturePixels.size()), 0);
+
+            // One changed bit in the polygons, in the picture, and in the checksum itself.
+            for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
             {
-                ASSERT_TRUE(reader.Read(good.data(), good.size()));
-                EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Matched);
-                const KV_MultiImage& picture = *surface.mpTextureMap;
-                ASSERT_EQ(picture.Rows(), rows);
-                ASSERT_EQ(picture.Cols(), columns);
-                const unsigned char* pixels =
-                    kind == 3
-                        ? reinterpret_cast<const unsigned char*>(picture.ColourImage()->Data())
-                        : picture.GreyImage()->Data();
-                EXPECT_EQ(std::memcmp(pixels, big.texturePixels.data(), big.texturePixels.size()),
-                          0);
+                auto bad = good;
+                bad[at] ^= 0x10;
+                EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
+            }
+            auto flipped = good;
+            flipped[good.size() / 2] ^= 0x10;
+            reader.Read(flipped.data(), flipped.size());
+            EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
 
-                // One changed bit in the polygons, in the picture, and in the checksum itself.
-                for (std::size_t at : {std::size_t(40), good.size() / 2, good.size() - 1})
-                {
-                    auto bad = good;
-                    bad[at] ^= 0x10;
-                    EXPECT_FALSE(reader.Read(bad.data(), bad.size())) << "byte " << at;
-                }
-                auto flipped = good;
-                flipped[good.size() / 2] ^= 0x10;
-                reader.Read(flipped.data(), flipped.size());
-                EXPECT_EQ(reader.Integrity(), KV_ChecksumState::Mismatched);
-
-                // Cut short in the picture: refused as truncated (the checksum was already going).
-                for (int round = 0; round < 8; ++round)
-                {
-                    std::vector<unsigned char> cut(good.begin(),
-                                                   good.begin() + good.size() * 3 / 4);
-                    EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
-                    EXPECT_TRUE(reader.Truncated());
-                }
-            });
+            // Cut short in the picture: refused as truncated (the checksum was already going).
+            for (int round = 0; round < 8; ++round)
+            {
+                std::vector<unsigned char> cut(good.begin(), good.begin() + good.size() * 3 / 4);
+                EXPECT_FALSE(reader.Read(cut.data(), cut.size()));
+                EXPECT_TRUE(reader.Truncated());
+            }
+        };
+        WithAndWithoutExecutor(check);
     }
 }
 
@@ -340,36 +337,36 @@ TEST(KV_RawSurfaceReader, LargeFilesFailWhereTheFaultLiesWhicheverBlockHoldsIt)
         {"texture polygons", {inSecond}, inSecond + 1, n, 2000},
         {"both", {inFirst, inSecond}, inFirst + 1, 1000, 0},
     };
-    WithAndWithoutExecutor(
-        [&](KV_RawSurfaceReader& reader, KV_PolySurface& surface)
+    auto check = [&](KV_RawSurfaceReader& reader, KV_PolySurface& surface)
+    {
+        for (const Case& c : cases)
         {
-            for (const Case& c : cases)
-            {
-                SCOPED_TRACE(c.name);
-                auto bad = good;
-                for (std::size_t at : c.badCountBytes) bad[at] = 17;
-                EXPECT_FALSE(reader.Read(bad.data(), bad.size()));
-                EXPECT_FALSE(reader.Truncated());
-                EXPECT_EQ(reader.FailedAt(), c.failedAt);
-                EXPECT_EQ(surface.PolygonCount(), c.polygons);
-                EXPECT_EQ(surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u,
-                          c.texturePolygons);
-            }
-            ASSERT_TRUE(reader.Read(good.data(), good.size()));
-            ASSERT_EQ(surface.PolygonCount(), n);
-            ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
-            // The lists after the texture polygons, read beside them.
-            ASSERT_EQ(surface.VertexCount(), 3u);
-            ASSERT_EQ(surface.mpTextureCoordinates->Count(), 3u);
-            EXPECT_EQ((*surface.mpVertices)[1], KV_Vector3D(1, 0, 0));
-            EXPECT_EQ((*surface.mpTextureCoordinates)[2].v, 1.0f);
-            EXPECT_EQ(surface.mpTextureMap->Rows(), 1024u);
-            for (unsigned int i : {0u, n / 2, n - 1})
-            {
-                EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
-                EXPECT_EQ((*surface.mpTexturePolygons)[i][0], 2u);
-            }
-        });
+            SCOPED_TRACE(c.name);
+            auto bad = good;
+            for (std::size_t at : c.badCountBytes) bad[at] = 17;
+            EXPECT_FALSE(reader.Read(bad.data(), bad.size()));
+            EXPECT_FALSE(reader.Truncated());
+            EXPECT_EQ(reader.FailedAt(), c.failedAt);
+            EXPECT_EQ(surface.PolygonCount(), c.polygons);
+            EXPECT_EQ(surface.mpTexturePolygons ? surface.mpTexturePolygons->Count() : 0u,
+                      c.texturePolygons);
+        }
+        ASSERT_TRUE(reader.Read(good.data(), good.size()));
+        ASSERT_EQ(surface.PolygonCount(), n);
+        ASSERT_EQ(surface.mpTexturePolygons->Count(), n);
+        // The lists after the texture polygons, read beside them.
+        ASSERT_EQ(surface.VertexCount(), 3u);
+        ASSERT_EQ(surface.mpTextureCoordinates->Count(), 3u);
+        EXPECT_EQ((*surface.mpVertices)[1], KV_Vector3D(1, 0, 0));
+        EXPECT_EQ((*surface.mpTextureCoordinates)[2].v, 1.0f);
+        EXPECT_EQ(surface.mpTextureMap->Rows(), 1024u);
+        for (unsigned int i : {0u, n / 2, n - 1})
+        {
+            EXPECT_EQ((*surface.mpPolygons)[i][0], 0u);
+            EXPECT_EQ((*surface.mpTexturePolygons)[i][0], 2u);
+        }
+    };
+    WithAndWithoutExecutor(check);
 }
 
 TEST(KV_RawSurfaceReader, Version2IgnoresBytesAfterTheTexture)
