@@ -422,7 +422,8 @@ std::unique_ptr<topology::CompactVertexPolygons> KV_PSO_ComputeNormals::MakeComp
     KV_PolySurface& surface = *mpSurface;
     const unsigned int vertexCount = surface.VertexCount();
     const std::atomic<bool>* stop = mpStop;
-    KV_Executor* executor = surface.PolygonCount() >= kConcurrentFrom ? mpExecutor : nullptr;
+    // The table decides itself whether it is large enough to be made in halves.
+    KV_Executor* executor = mpExecutor;
     auto make = [&surface, vertexCount, stop, executor]
     {
         // On whichever thread makes it, the table looks at the flag on the way.
