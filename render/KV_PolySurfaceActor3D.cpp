@@ -1091,10 +1091,9 @@ void KV_PolySurfaceActor3D::DrawAroundSeams(std::size_t first, std::size_t count
             ++run;
         PointArrays(true);
         if (primitive == GL_LINE_LOOP)
-            glDrawElements(GL_LINES, static_cast<GLsizei>(6 * run), GL_UNSIGNED_INT,
-                           mkSeamEdges.data() + 6 * s);
+            DrawElementsInSteps(GL_LINES, 6 * run, mkSeamEdges.data() + 6 * s);
         else
-            glDrawArrays(primitive, static_cast<GLint>(3 * s), static_cast<GLsizei>(3 * run));
+            DrawArraysInSteps(primitive, 3 * s, 3 * run);
         PointArrays(false);
         t = next + run;
         s += run;
@@ -1145,21 +1144,57 @@ void KV_PolySurfaceActor3D::DrawCornerRun(std::size_t first, std::size_t count,
                 edge[5] = corner[0];
             }
         }
-        glDrawElements(GL_LINES, static_cast<GLsizei>(2 * count), GL_UNSIGNED_INT,
-                       mkEdgeCorners.data() + 2 * first);
+        DrawElementsInSteps(GL_LINES, 2 * count, mkEdgeCorners.data() + 2 * first);
         return;
     }
     if (!drawn.empty())
     {
-        glDrawElements(primitive, static_cast<GLsizei>(count), GL_UNSIGNED_INT,
-                       drawn.data() + first);
+        DrawElementsInSteps(primitive, count, drawn.data() + first);
         return;
     }
     // The triangles themselves, one call per stretch in memory (the pieces of a shared run).
-    triangles.ForEachRun(
-        first, count,
-        [primitive](const unsigned int* corners, std::size_t n)
-        { glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT, corners); });
+    triangles.ForEachRun(first, count,
+                         [this, primitive](const unsigned int* corners, std::size_t n)
+                         { DrawElementsInSteps(primitive, n, corners); });
+}
+
+void KV_PolySurfaceActor3D::DrawElementsInSteps(unsigned int primitive, std::size_t count,
+                                                const unsigned int* corners)
+{
+    // Steps of whole primitives: a multiple of both three (triangles) and two (lines).
+    while (count != 0)
+    {
+        const std::size_t room = kCornersPerFlush - mnCornersSinceFlush;
+        const std::size_t n = count <= room ? count : room - room % 6;
+        glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT, corners);
+        corners += n;
+        count -= n;
+        CountDrawnCorners(n);
+    }
+}
+
+void KV_PolySurfaceActor3D::DrawArraysInSteps(unsigned int primitive, std::size_t first,
+                                              std::size_t count)
+{
+    while (count != 0)
+    {
+        const std::size_t room = kCornersPerFlush - mnCornersSinceFlush;
+        const std::size_t n = count <= room ? count : room - room % 6;
+        glDrawArrays(primitive, static_cast<GLint>(first), static_cast<GLsizei>(n));
+        first += n;
+        count -= n;
+        CountDrawnCorners(n);
+    }
+}
+
+void KV_PolySurfaceActor3D::CountDrawnCorners(std::size_t count)
+{
+    mnCornersSinceFlush += count;
+    if (mnCornersSinceFlush + 6 > kCornersPerFlush)
+    {
+        glFlush();
+        mnCornersSinceFlush = 0;
+    }
 }
 
 void KV_PolySurfaceActor3D::DrawPolygons(const KV_PolygonIndexList& polygons,
@@ -1462,8 +1497,7 @@ void KV_PolySurfaceActor3D::DrawUnselected(const KV_PolySurfaceGeometry3D& geome
     {
         if (pictures)
             ApplyRangeState(range.material, true);
-        glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(range.count), GL_UNSIGNED_INT,
-                       mkCoarseTriangles.data() + range.first);
+        DrawElementsInSteps(GL_TRIANGLES, range.count, mkCoarseTriangles.data() + range.first);
     }
     if (primitive != GL_TRIANGLES)
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
