@@ -138,7 +138,7 @@ void KV_VerovuriRezaroView::OnShowHoles(wxCommandEvent&)
     KV_PolySurfaceGeometry3D* geometry = mpkDocument ? mpkDocument->mpkSurfaceGeometry : nullptr;
     if (mbHolesShown && geometry != nullptr && mkServices.MainWindow() != nullptr)
     {
-        const KV_PolySurface& surface = geometry->GetSurface();
+        const KV_PolySurface& surface = geometry->OutlinedSurface();
         const unsigned int loops = surface.mpBoundaries ? surface.mpBoundaries->Count() : 0u;
         mkServices.MainWindow()->SetStatusText(
             KV_CountOf(loops, "boundary loop (hole)", "boundary loops (holes)") + " outlined", 0);

@@ -71,8 +71,12 @@ void KV_DocumentCore::CompleteGeometry(KV_PolySurfaceGeometry3D& geometry, KV_Ex
     geometry.SetSurface(surface, false);
     geometry.MarkTextureCoordinateVerticesCurrent();
     // The executor outlives the geometries of the loads it serves (the program owns both).
-    geometry.DeferCompletion([executor](KV_PolySurface& deferred, const std::atomic<bool>& halt)
-                             { KV_CompleteSurfaceAfterDrawing(deferred, &halt, executor); });
+    // The outlines are made once the surface is shown; the lists nothing draws (as large as
+    // the polygons twice over) only for the first reader of the whole surface.
+    geometry.DeferCompletion([](KV_PolySurface& deferred, const std::atomic<bool>& halt)
+                             { KV_CompleteSurfaceOutlines(deferred, &halt); },
+                             [executor](KV_PolySurface& deferred, const std::atomic<bool>& halt)
+                             { KV_CompleteSurfaceLists(deferred, &halt, executor); });
     geometry.mkMaterial = NewSurfaceMaterial();
 }
 

@@ -126,8 +126,9 @@ public:
     // null when the file does not load or is refused, or stop was set. report may be null.
     // The polygon normals, boundaries, vertex polygons and vertex boundary flags are left to
     // the geometry (KV_PolySurfaceGeometry3D::DeferCompletion): its GetSurface() finishes
-    // them, and StartDeferredCompletion(executor) makes them on the executor. The executor
-    // given here must outlive the geometry: the deferred step splits its work there too.
+    // them; StartDeferredCompletion(executor) makes the boundaries and the flags on the
+    // executor, and the rest wait for the first GetSurface(). The executor given here must
+    // outlive the geometry: the on-demand step splits its work there too.
     static KV_PolySurfaceGeometry3D* LoadGeometry(const KV_String& path,
                                                   KV_SurfaceReadReport* report,
                                                   KV_Executor* executor = nullptr,

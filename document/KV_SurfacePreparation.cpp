@@ -423,45 +423,19 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
     }
 }
 
-void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop,
-                                    KV_Executor* executor)
+namespace
 {
-    auto release = [&surface]
-    {
-        // Absent, not half made: a reader that finds them absent knows to make them.
-        KV_Release(surface.mpPolygonNormals);
-        KV_Release(surface.mpBoundaries);
-        KV_Release(surface.mpVertexPolygons);
-        KV_Release(surface.mpVertexBoundaries);
-        KV_Release(surface.mpTextureCoordinateVertices);
-    };
+// Runs part on surface; on a stop or a failure the lists named by release go, so that they
+// are absent rather than half made and a reader knows to make them.
+template <typename Part, typename Release>
+void CompleteOrRelease(const std::atomic<bool>* stop, Part part, Release release)
+{
     // The lists under way when a window is closed right after the first frame look at the
     // flag on the way, so that the close does not wait for all of them.
     const KV_SurfaceTopology::StopScope scope(stop);
     try
     {
-        // The boundary lists first, alone: their edge passes free their working memory into
-        // the allocator's heap, where the vertex polygons and polygon normals (large blocks of
-        // their own) would never reuse it. Handed back before those are made, it is not held
-        // beside them, nor beside the passes themselves.
-        ComputeBoundaryLists(surface, stop);
-        KV_ReturnFreeMemory();
-        // Without an executor the vertex polygons are made after the polygon normals, here,
-        // and with them the geometry vertex of each texture coordinate (read only by what
-        // asks for the whole surface, so made after the first frame).
-        auto vertexLists = [&surface, stop]
-        {
-            const KV_SurfaceTopology::StopScope scope(stop);
-            if (!Stopped(stop))
-                surface.ComputeVertexPolygons();
-            if (!Stopped(stop) && surface.HasTextureMap())
-                surface.RecomputeTextureCoordinateVertices();
-        };
-        KV_Task<void> vertexPolygons = KV_Spawn(executor, vertexLists);
-        KV_PSO_ComputeNormals normals(&surface);
-        normals.SetStopFlag(stop);
-        normals.ComputePolygonNormals();
-        vertexPolygons.Get();
+        part();
     }
     catch (const KV_SurfaceTopology::Stopped&)
     {
@@ -475,4 +449,63 @@ void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<b
     }
     if (Stopped(stop))
         release();
+}
+}  // namespace
+
+void KV_CompleteSurfaceOutlines(KV_PolySurface& surface, const std::atomic<bool>* stop)
+{
+    CompleteOrRelease(
+        stop,
+        [&surface, stop]
+        {
+            // The edge passes free their working memory into the allocator's heap, where the
+            // large blocks of the lists made later would never reuse it: handed back here, it
+            // is not held beside them.
+            ComputeBoundaryLists(surface, stop);
+            KV_ReturnFreeMemory();
+        },
+        [&surface]
+        {
+            KV_Release(surface.mpBoundaries);
+            KV_Release(surface.mpVertexBoundaries);
+        });
+}
+
+void KV_CompleteSurfaceLists(KV_PolySurface& surface, const std::atomic<bool>* stop,
+                             KV_Executor* executor)
+{
+    CompleteOrRelease(
+        stop,
+        [&surface, stop, executor]
+        {
+            // Without an executor the vertex polygons are made after the polygon normals,
+            // here, and with them the geometry vertex of each texture coordinate.
+            auto vertexLists = [&surface, stop]
+            {
+                const KV_SurfaceTopology::StopScope scope(stop);
+                if (!Stopped(stop))
+                    surface.ComputeVertexPolygons();
+                if (!Stopped(stop) && surface.HasTextureMap())
+                    surface.RecomputeTextureCoordinateVertices();
+            };
+            KV_Task<void> vertexPolygons = KV_Spawn(executor, vertexLists);
+            KV_PSO_ComputeNormals normals(&surface);
+            normals.SetStopFlag(stop);
+            normals.ComputePolygonNormals();
+            vertexPolygons.Get();
+        },
+        [&surface]
+        {
+            KV_Release(surface.mpPolygonNormals);
+            KV_Release(surface.mpVertexPolygons);
+            KV_Release(surface.mpTextureCoordinateVertices);
+        });
+}
+
+void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface, const std::atomic<bool>* stop,
+                                    KV_Executor* executor)
+{
+    KV_CompleteSurfaceOutlines(surface, stop);
+    if (!Stopped(stop))
+        KV_CompleteSurfaceLists(surface, stop, executor);
 }

@@ -116,6 +116,14 @@ void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor
 void KV_CompleteSurfaceAfterDrawing(KV_PolySurface& surface,
                                     const std::atomic<bool>* stop = nullptr,
                                     KV_Executor* executor = nullptr);
+// The second part in two: the outlines (boundaries and vertex boundary flags), which
+// drawing reads when it shows the holes, and the lists only the whole surface's readers
+// read (polygon normals, vertex polygons, the geometry vertex of each texture coordinate),
+// which a viewer makes when first asked for. Each leaves its own lists absent on a stop or
+// a failure. The second part's lists are the same whether or not the first was made.
+void KV_CompleteSurfaceOutlines(KV_PolySurface& surface, const std::atomic<bool>* stop = nullptr);
+void KV_CompleteSurfaceLists(KV_PolySurface& surface, const std::atomic<bool>* stop = nullptr,
+                             KV_Executor* executor = nullptr);
 
 // What an export needs of the completion: the triangulation only (the world holds vertices,
 // triangles, texture coordinates and texture triangles; normals and topology never reach

@@ -1533,8 +1533,8 @@ void KV_PolySurfaceActor3D::DrawBoundingBox() const
 
 void KV_PolySurfaceActor3D::DrawBoundaries() const
 {
-    // The boundaries may be finished after the first frame: GetSurface() waits for them.
-    const KV_PolySurface& surface = SurfaceGeometry()->GetSurface();
+    // The boundaries may be finished after the first frame: OutlinedSurface() waits for them.
+    const KV_PolySurface& surface = SurfaceGeometry()->OutlinedSurface();
     if (surface.mpBoundaries == nullptr || surface.mpVertices == nullptr)
         return;
     const unsigned int vertexCount = surface.VertexCount();

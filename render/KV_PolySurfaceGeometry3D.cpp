@@ -34,10 +34,18 @@ KV_PolySurface& KV_PolySurfaceGeometry3D::GetSurface()
     return mkSurface;
 }
 
-void KV_PolySurfaceGeometry3D::DeferCompletion(CompletionStep step)
+const KV_PolySurface& KV_PolySurfaceGeometry3D::OutlinedSurface() const
+{
+    std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    FinishDeferredStep();
+    return mkSurface;
+}
+
+void KV_PolySurfaceGeometry3D::DeferCompletion(CompletionStep step, CompletionStep onDemand)
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
     mkPendingStep = std::move(step);
+    mkOnDemandStep = std::move(onDemand);
 }
 
 void KV_PolySurfaceGeometry3D::StartDeferredCompletion(KV_Executor* executor)
@@ -53,6 +61,17 @@ void KV_PolySurfaceGeometry3D::StartDeferredCompletion(KV_Executor* executor)
 void KV_PolySurfaceGeometry3D::FinishCompletion() const
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
+    FinishDeferredStep();
+    if (!mkOnDemandStep)
+        return;
+    // Made for whoever reads the whole surface, as the deferred step's lists are: no change
+    // a const reader could see.
+    mkOnDemandStep(const_cast<KV_PolySurface&>(mkSurface), mbStopStep);
+    mkOnDemandStep = nullptr;
+}
+
+void KV_PolySurfaceGeometry3D::FinishDeferredStep() const
+{
     if (!mkPendingStep)
         return;
     if (mkRunningStep.Valid())
@@ -77,7 +96,7 @@ void KV_PolySurfaceGeometry3D::FinishCompletion() const
 bool KV_PolySurfaceGeometry3D::IsCompletionDeferred() const
 {
     std::lock_guard<std::mutex> lock(mkCompletionMutex);
-    return static_cast<bool>(mkPendingStep);
+    return static_cast<bool>(mkPendingStep) || static_cast<bool>(mkOnDemandStep);
 }
 
 bool KV_PolySurfaceGeometry3D::IsCompletionRunning() const
@@ -94,8 +113,13 @@ bool KV_PolySurfaceGeometry3D::IsCompletionOutstanding() const
 
 void KV_PolySurfaceGeometry3D::SetSurface(const KV_PolySurface& surface, bool selected)
 {
-    // A step still to run would work on the surface that is being replaced.
-    FinishCompletion();
+    // A step still to run would work on the surface that is being replaced; the lists the
+    // on-demand step would make come with the new surface, or are its own to make.
+    {
+        std::lock_guard<std::mutex> lock(mkCompletionMutex);
+        FinishDeferredStep();
+        mkOnDemandStep = nullptr;
+    }
     StopPackingPictures();
     {
         std::lock_guard<std::mutex> lock(mkPackingMutex);

@@ -8,7 +8,9 @@
 // first frame: DeferCompletion hands the geometry the step that makes them, the view hands
 // it to the program's executor once the surface is on screen, and GetSurface() waits for it
 // (or runs it there and then when it has not started), so that no reader ever sees a list
-// half made.
+// half made. Lists that only the whole surface's readers read can be left further, to be
+// made by the first of them (the on-demand step): a surface that is only looked at never
+// holds them.
 // Only the actors' array building and the load summary, which read vertices, polygons,
 // normals, extents and texture data and write nothing the step writes, use DrawingSurface()
 // and do not wait.
@@ -37,9 +39,13 @@ public:
     // observers with hint 0 (surface) and then hint 1 (texture). A deferred completion is
     // finished first.
     void SetSurface(const KV_PolySurface& surface, bool selected);
-    // The whole surface: waits for a deferred completion to end first.
+    // The whole surface: waits for a deferred completion to end first, and makes the
+    // on-demand lists.
     const KV_PolySurface& GetSurface() const;
     KV_PolySurface& GetSurface();
+    // The surface with what the deferred step makes (the outlines of its holes, say), without
+    // the on-demand lists, which may be absent; for drawing.
+    const KV_PolySurface& OutlinedSurface() const;
     // The surface as it is, for drawing: the lists a deferred completion makes may be absent
     // or in the making. The actors build their arrays from it, reading only lists the
     // deferred step never touches.
@@ -50,16 +56,18 @@ public:
     // stop early because the geometry is going). It may read only what drawing never
     // changes (the vertices and the polygons) and write only lists that drawing never reads;
     // a step that fails must leave those lists absent. Replaces a pending step; the caller
-    // has not started one.
+    // has not started one. onDemand (may be empty) is run by the first GetSurface() after
+    // the step, on the caller's thread, under the same rules; SetSurface drops it.
     using CompletionStep = std::function<void(KV_PolySurface&, const std::atomic<bool>& stop)>;
-    void DeferCompletion(CompletionStep step);
+    void DeferCompletion(CompletionStep step, CompletionStep onDemand = nullptr);
     // Hands the deferred step to the executor; nothing happens when none is pending or
     // without an executor (the first reader then runs it).
     void StartDeferredCompletion(KV_Executor* executor);
-    // Waits for the deferred step, or runs it on this thread when it has not started. A step
-    // that failed on the worker is run again here; its exception reaches the caller.
+    // Waits for the deferred step, or runs it on this thread when it has not started, and
+    // then runs the on-demand step. A step that failed on the worker is run again here; its
+    // exception (or the on-demand step's) reaches the caller, and the step stays pending.
     void FinishCompletion() const;
-    // True while a deferred step has not finished (pending or running).
+    // True while a deferred step or an on-demand step has not finished.
     bool IsCompletionDeferred() const;
     // True while the deferred step is with the executor, not yet finished.
     bool IsCompletionRunning() const;
@@ -117,6 +125,8 @@ public:
 
 private:
     KV_SurfaceExtents Extents() const;
+    // FinishCompletion's first half: the deferred step alone. The caller holds the lock.
+    void FinishDeferredStep() const;
     void StopPackingPictures();
 
     KV_PolySurface mkSurface;
@@ -124,6 +134,7 @@ private:
     // The deferred completion; only ever touched under mkCompletionMutex.
     mutable std::mutex mkCompletionMutex;
     mutable CompletionStep mkPendingStep;
+    mutable CompletionStep mkOnDemandStep;
     mutable KV_Task<void> mkRunningStep;
     std::atomic<bool> mbStopStep{false};
     std::atomic<bool> mbTextureVerticesCurrent{false};

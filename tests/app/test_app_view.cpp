@@ -835,11 +835,19 @@ TEST_F(ViewTest, CoarseCopyInTheMakingHoldsUpNeitherCloseNorOpenNorExit)
     EXPECT_GT(actor->CoarseTriangleCount(), 0u);
     // As large as this machine draws in time: fewer triangles than the surface in any case.
     EXPECT_LT(actor->CoarseTriangleCount(), grid.polygons.size());
-    // Then they are made on the executor, not left to their first reader.
+    // Then the outlines are made on the executor, not left to their first reader; the lists
+    // nothing draws wait for the first reader of the whole surface.
     const KV_PolySurfaceGeometry3D* second = Doc()->mpkSurfaceGeometry;
     ASSERT_TRUE(mkApp.PumpUntil([second] { return !second->IsCompletionOutstanding(); }, 60000));
-    EXPECT_NE(second->DrawingSurface().mpVertexPolygons, nullptr);
-    EXPECT_NE(second->DrawingSurface().mpPolygonNormals, nullptr);
+    const KV_PolySurface& drawn = second->DrawingSurface();
+    EXPECT_NE(drawn.mpBoundaries, nullptr);
+    EXPECT_EQ(drawn.mpVertexPolygons, nullptr);
+    EXPECT_EQ(drawn.mpPolygonNormals, nullptr);
+    const KV_PolySurface& whole = second->GetSurface();
+    ASSERT_NE(whole.mpVertexPolygons, nullptr);
+    EXPECT_EQ(whole.mpVertexPolygons->Count(), whole.VertexCount());
+    ASSERT_NE(whole.mpPolygonNormals, nullptr);
+    EXPECT_EQ(whole.mpPolygonNormals->Count(), whole.PolygonCount());
 
     // The program ends while a copy is being made.
     mkApp.Prompts().mkAnswers.push_back(true);
