@@ -1,5 +1,6 @@
 #include "document/KV_DocumentCore.h"
 
+#include "foundation/KV_Executor.h"
 #include "tests/tools/FixtureFiles.h"
 #include "render/KV_PolySurfaceGeometry3D.h"
 #include "surface/KV_PolySurface.h"
@@ -405,3 +406,74 @@ TEST(KV_CompleteSurface, StoppedSecondPartLeavesItsListsAbsent)
     EXPECT_EQ(surface.PolygonCount(), surface.mpPolygonNormals->Count());
 }
 
+// A completed geometry makes its outlines once shown and the lists nothing draws (polygon
+// normals, vertex polygons, the coordinates' vertices) only for the first reader of the whole
+// surface; each comes out as a full completion makes it, whichever way it is reached, and a
+// surface put in place of the loaded one drops what was still to be made.
+TEST(DocumentCorePieces, ListsNothingDrawsWaitForTheWholeSurfacesFirstReader)
+{
+    struct Case
+    {
+        const char* name;
+        bool executor, outlinedFirst, replaced;
+    };
+    const Case cases[] = {
+        {"on the executor, outlined first", true, true, false},
+        {"on this thread, outlined first", false, true, false},
+        {"the whole surface at once", true, false, false},
+        {"replaced once outlined", true, true, true},
+    };
+    const KV_PolySurface drawn = TexturedSeamGrid(60, 40);
+    KV_PolySurface full = drawn;
+    KV_CompleteSurface(full);
+    auto sameVectors = [](const KV_List<KV_Vector3D>* a, const KV_List<KV_Vector3D>* b)
+    {
+        if (a == nullptr || b == nullptr || a->Count() != b->Count())
+            return false;
+        for (unsigned int i = 0; i < a->Count(); ++i)
+            if (std::memcmp(&(*a)[i], &(*b)[i], sizeof(KV_Vector3D)) != 0)
+                return false;
+        return true;
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        KV_Executor executor(2);
+        KV_PolySurfaceGeometry3D geometry;
+        geometry.GetSurface() = drawn;
+        KV_DocumentCore::CompleteGeometry(geometry, &executor);
+        if (c.executor)
+            geometry.StartDeferredCompletion(&executor);
+        if (c.outlinedFirst)
+        {
+            const KV_PolySurface& outlined = geometry.OutlinedSurface();
+            ASSERT_NE(outlined.mpBoundaries, nullptr);
+            EXPECT_EQ(outlined.mpBoundaries->Count(), full.mpBoundaries->Count());
+            EXPECT_EQ(outlined.mpPolygonNormals, nullptr);
+            EXPECT_EQ(outlined.mpVertexPolygons, nullptr);
+            EXPECT_EQ(outlined.mpTextureCoordinateVertices, nullptr);
+            EXPECT_FALSE(geometry.IsCompletionOutstanding());
+            EXPECT_TRUE(geometry.IsCompletionDeferred());
+        }
+        if (c.replaced)
+        {
+            geometry.SetSurface(drawn, false);
+            EXPECT_FALSE(geometry.IsCompletionDeferred());
+            EXPECT_EQ(geometry.GetSurface().mpPolygonNormals, nullptr);
+            continue;
+        }
+        const KV_PolySurface& whole = geometry.GetSurface();
+        EXPECT_FALSE(geometry.IsCompletionDeferred());
+        EXPECT_TRUE(sameVectors(whole.mpPolygonNormals, full.mpPolygonNormals));
+        EXPECT_TRUE(sameVectors(whole.mpVertexNormals, full.mpVertexNormals));
+        ASSERT_NE(whole.mpVertexPolygons, nullptr);
+        ASSERT_EQ(whole.mpVertexPolygons->Count(), full.mpVertexPolygons->Count());
+        for (unsigned int v = 0; v < whole.VertexCount(); ++v)
+            ASSERT_EQ(Indices((*whole.mpVertexPolygons)[v]), Indices((*full.mpVertexPolygons)[v]));
+        ASSERT_NE(whole.mpTextureCoordinateVertices, nullptr);
+        EXPECT_EQ(Indices(*whole.mpTextureCoordinateVertices),
+                  Indices(*full.mpTextureCoordinateVertices));
+        ASSERT_NE(whole.mpBoundaries, nullptr);
+        EXPECT_EQ(whole.mpBoundaries->Count(), full.mpBoundaries->Count());
+    }
+}

@@ -536,10 +536,9 @@ namespace
 // A rippled 12 x 12 grid over the unit square with its true normals. With mixedWinding every
 // other row of triangles runs clockwise (back faces towards the camera); with shortPolygon a
 // two-corner polygon sits among the triangles (not drawable, so the batched path draws from
-// its own corner list).
-KV_PolySurface Ripple(bool mixedWinding, bool shortPolygon)
+// its own corner list). n: the squares along each side.
+KV_PolySurface Ripple(bool mixedWinding, bool shortPolygon, int n = 12)
 {
-    const int n = 12;
     KV_PolySurface s;
     s.mpVertexNormals = new KV_List<KV_Vector3D>(64);
     for (int j = 0; j <= n; ++j)
@@ -586,24 +585,28 @@ TEST_F(SceneTest, BatchedDrawingGivesThePerTrianglePixels)
     {
         const char* name;
         bool smooth, wireframe, textured, selected, mixedWinding, shortPolygon;
+        int squares;  // along each side: 130 gives 33,800 triangles, drawn in steps
     };
     const Case cases[] = {
-        {"smooth", true, false, false, false, false, false},
-        {"flat", false, false, false, false, false, false},
-        {"wireframe", true, true, false, false, false, false},
-        {"textured", true, false, true, false, false, false},
-        {"textured-wireframe", true, true, true, false, false, false},
-        {"back-faces", true, false, false, false, true, false},
-        {"back-faces-flat-textured", false, false, true, false, true, false},
-        {"selected", true, false, true, true, false, false},
-        {"selected-wireframe", true, true, false, true, true, false},
-        {"short-polygon", true, false, false, false, false, true},
-        {"short-polygon-wireframe", true, true, false, false, false, true},
+        {"smooth", true, false, false, false, false, false, 12},
+        {"flat", false, false, false, false, false, false, 12},
+        {"wireframe", true, true, false, false, false, false, 12},
+        {"textured", true, false, true, false, false, false, 12},
+        {"textured-wireframe", true, true, true, false, false, false, 12},
+        {"back-faces", true, false, false, false, true, false, 12},
+        {"back-faces-flat-textured", false, false, true, false, true, false, 12},
+        {"selected", true, false, true, true, false, false, 12},
+        {"selected-wireframe", true, true, false, true, true, false, 12},
+        {"short-polygon", true, false, false, false, false, true, 12},
+        {"short-polygon-wireframe", true, true, false, false, false, true, 12},
+        {"steps-textured", true, false, true, false, true, false, 130},
+        {"steps-wireframe", true, true, false, false, false, false, 130},
+        {"steps-flat-short-polygon", false, false, false, false, false, true, 130},
     };
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
-        KV_PolySurface s = Ripple(c.mixedWinding, c.shortPolygon);
+        KV_PolySurface s = Ripple(c.mixedWinding, c.shortPolygon, c.squares);
         if (c.textured)
             AddTexture(s, ColourImage(16, 16,
                                       [](int r, int col)
