@@ -41,14 +41,17 @@ unsigned int PolygonCount(const KV_List<KV_Polygon>* polygons)
 template <typename Use>
 void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
 {
-    const unsigned int polygonCount = PolygonCount(polygons);
-    for (unsigned int p = 0; p < polygonCount; ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
-        const unsigned int n = polygon.Count();
-        for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
-    }
+    if (polygons == nullptr)
+        return;
+    // A flat run is read as it lies, without a view per polygon: the edge passes go over
+    // every polygon several times.
+    KV_ForEachPolygon(
+        *polygons, 0, polygons->Count(), [](unsigned int) { ThrowIfStopped(); },
+        [&use](unsigned int, const auto& polygon)
+        {
+            const unsigned int n = polygon.Count();
+            for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
+        });
 }
 
 // Sizes result to count empty inner lists of the given block size.
@@ -659,7 +662,10 @@ void Edges(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons, KV_Lis
 {
     // A polygon uses no more edges than it has corners.
     std::uint64_t corners = 0;
-    for (unsigned int p = 0; p < PolygonCount(polygons); ++p) corners += (*polygons)[p].Count();
+    if (polygons != nullptr)
+        KV_ForEachPolygon(
+            *polygons, 0, polygons->Count(), [](unsigned int) {},
+            [&corners](unsigned int, const auto& polygon) { corners += polygon.Count(); });
     if (corners < UINT32_MAX)
         EdgesWithOffsets<std::uint32_t>(vertexCount, polygons, edges, vertexBoundaries, sliceUses);
     else
@@ -797,13 +803,15 @@ std::unique_ptr<SortedEdgeSlices> MakeSortedEdgeSlices(const KV_List<KV_Polygon>
 {
     std::size_t corners = 0;
     unsigned int largest = 0;
-    for (unsigned int p = 0; p < PolygonCount(polygons); ++p)
-    {
-        ThrowIfStoppedAt(p);
-        const KV_PolygonView& polygon = (*polygons)[p];
-        corners += polygon.Count();
-        for (unsigned int k = 0; k < polygon.Count(); ++k) largest = std::max(largest, polygon[k]);
-    }
+    if (polygons != nullptr)
+        KV_ForEachPolygon(
+            *polygons, 0, polygons->Count(), [](unsigned int) { ThrowIfStopped(); },
+            [&](unsigned int, const auto& polygon)
+            {
+                corners += polygon.Count();
+                for (unsigned int k = 0; k < polygon.Count(); ++k)
+                    largest = std::max(largest, polygon[k]);
+            });
     if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
         return nullptr;
     std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
