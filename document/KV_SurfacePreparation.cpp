@@ -368,6 +368,33 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor,
     }
 }
 
+void KV_CompleteSurfaceForMeasuring(KV_PolySurface& surface, KV_Executor* executor,
+                                    KV_SurfaceAppearance* appearance, const std::atomic<bool>* stop)
+{
+    const KV_SurfaceTopology::StopScope scope(stop);
+    try
+    {
+        // Normals that came with the file are not trusted, and none are made: a reader of
+        // them finds them absent.
+        KV_Release(surface.mpPolygonNormals);
+        KV_Release(surface.mpVertexNormals);
+        if (!Triangulate(surface, appearance, stop))
+            return;
+        KV_Task<void> boundaries =
+            KV_Spawn(executor, [&surface, stop] { ComputeBoundaryLists(surface, stop); });
+        surface.ComputeExtents();
+        if (!Stopped(stop))
+            surface.ComputeVertexPolygons();
+        if (!Stopped(stop) && surface.HasTextureMap())
+            surface.ComputeTextureCoordinateVertices();
+        boundaries.Get();
+    }
+    catch (const KV_SurfaceTopology::Stopped&)
+    {
+        // Left to be thrown away.
+    }
+}
+
 void KV_CompleteSurfaceForDrawing(KV_PolySurface& surface, KV_Executor* executor,
                                   KV_SurfaceAppearance* appearance, const std::atomic<bool>* stop)
 {

@@ -99,6 +99,14 @@ void KV_CompleteSurface(KV_PolySurface& surface, KV_Executor* executor = nullptr
                         KV_SurfaceAppearance* appearance = nullptr,
                         const std::atomic<bool>* stop = nullptr);
 
+// KV_CompleteSurface without the normals, for a reader that measures and checks the surface
+// but never shades it: the triangulation, extents, vertex polygons, the geometry vertex of
+// each texture coordinate, boundaries and vertex boundary flags, the same lists bit for bit.
+// The polygon and vertex normals are left absent (any the surface came with go).
+void KV_CompleteSurfaceForMeasuring(KV_PolySurface& surface, KV_Executor* executor = nullptr,
+                                    KV_SurfaceAppearance* appearance = nullptr,
+                                    const std::atomic<bool>* stop = nullptr);
+
 // KV_CompleteSurface in two parts, for a viewer that shows the surface before it has every
 // list. The first part makes what drawing reads: triangulation, refined vertex normals and
 // extents; the polygon normals the vertex normals are made from are released again, as

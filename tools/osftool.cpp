@@ -138,7 +138,9 @@ int Info(const char* path, KV_Executor& executor)
         std::fprintf(stderr, "%s\n", KV_DocumentCore::LoadFailureMessage(path, &report).c_str());
         return kExitLoadFailed;
     }
-    KV_CompleteSurface(surface, &executor, &appearance);
+    // No line reads the normals, and the check only counts them: the lists the lines and the
+    // check read are made, as the viewer makes them.
+    KV_CompleteSurfaceForMeasuring(surface, &executor, &appearance);
     const KV_SurfaceProperties properties =
         KV_MeasureSurface(path, report, surface, &appearance, &executor);
     for (const auto& line : KV_SurfacePropertyLines(properties))

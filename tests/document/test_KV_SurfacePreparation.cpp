@@ -146,6 +146,18 @@ TEST(KV_SurfacePreparation, ExecutorsReadAndCompleteAsTheCallingThreadAlone)
         KV_CompleteSurfaceForDrawing(parts);
         KV_CompleteSurfaceAfterDrawing(parts);
         ExpectSameLists(whole, parts);
+        // Measuring makes the same lists but no normals; any the surface had go.
+        KV_PolySurface unshaded(whole);
+        KV_Release(unshaded.mpPolygonNormals);
+        KV_Release(unshaded.mpVertexNormals);
+        for (KV_Executor* executor : {static_cast<KV_Executor*>(nullptr), &two})
+        {
+            KV_PolySurface measured(read);
+            measured.mpVertexNormals = new KV_List<KV_Vector3D>(16);
+            measured.mpVertexNormals->Append(KV_Vector3D(0, 0, 1));
+            KV_CompleteSurfaceForMeasuring(measured, executor);
+            ExpectSameLists(unshaded, measured);
+        }
         for (KV_Executor* executor : {&two, &four})
         {
             SCOPED_TRACE(path + ", " + std::to_string(executor->ThreadCount()) + " threads");
