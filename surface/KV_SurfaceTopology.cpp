@@ -3,6 +3,7 @@
 #include "foundation/KV_Executor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -722,15 +723,21 @@ class SortedEdgeSlices
 public:
     // vertexRange: one past the largest vertex index; degrees: for each smaller vertex, the
     // number of edges whose smaller vertex it is.
+    // pieceRanges: for each stretch of kPiece polygons, its smallest and largest corner.
     SortedEdgeSlices(const KV_List<KV_Polygon>* polygons, std::vector<std::uint32_t> degrees,
+                     std::vector<std::pair<unsigned int, unsigned int>> pieceRanges,
                      std::size_t total, std::size_t sliceEdges)
-        : mpPolygons(polygons), mkDegrees(std::move(degrees)),
+        : mpPolygons(polygons),
+          mkDegrees(std::move(degrees)),
+          mkPieceRanges(std::move(pieceRanges)),
           // Each slice costs a pass over every polygon: with slices of a fixed size the passes
           // would grow with the surface, and the time with its square. At most eight slices
           // (an eighth of the list), however large the surface.
-          munSliceEdges(sliceEdges != 0 ? sliceEdges
-                                        : std::max<std::size_t>(std::size_t(1) << 22, total / 8 + 1)),
-          munHigh(mkDegrees.size()), munTotal(total)
+          munSliceEdges(sliceEdges != 0
+                            ? sliceEdges
+                            : std::max<std::size_t>(std::size_t(1) << 22, total / 8 + 1)),
+          munHigh(mkDegrees.size()),
+          munTotal(total)
     {
     }
 
@@ -751,13 +758,31 @@ public:
         for (std::size_t v = low; v < munHigh; ++v)
             mkOffsets[v - low + 1] = mkOffsets[v - low] + mkDegrees[v];
         const std::size_t lowVertex = low, highVertex = munHigh;
-        ForEachPolygonEdge(mpPolygons,
-                           [&](unsigned int a, unsigned int b)
-                           {
-                               const unsigned int smaller = std::min(a, b);
-                               if (smaller >= lowVertex && smaller < highVertex)
-                                   mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
-                           });
+        // Only the stretches with a corner in the slice: in a surface that runs in rows a
+        // slice's edges lie in an eighth of the polygons, and the rest are not read again.
+        const unsigned int polygonCount = PolygonCount(mpPolygons);
+        for (std::size_t piece = 0; piece < mkPieceRanges.size(); ++piece)
+        {
+            ThrowIfStopped();
+            if (mkPieceRanges[piece].second < lowVertex || mkPieceRanges[piece].first >= highVertex)
+                continue;
+            const unsigned int first = static_cast<unsigned int>(piece * kPiece);
+            const unsigned int last =
+                static_cast<unsigned int>(std::min<std::size_t>(polygonCount, first + kPiece));
+            KV_ForEachPolygon(
+                *mpPolygons, first, last, [](unsigned int) {},
+                [&](unsigned int, const auto& polygon)
+                {
+                    const unsigned int n = polygon.Count();
+                    for (unsigned int j = 0; j < n; ++j)
+                    {
+                        const unsigned int a = polygon[j], b = polygon[j + 1 < n ? j + 1 : 0];
+                        const unsigned int smaller = std::min(a, b);
+                        if (smaller >= lowVertex && smaller < highVertex)
+                            mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
+                    }
+                });
+        }
         // Within one smaller vertex, by the larger one, keeping the polygon order.
         std::size_t begin = 0;
         for (std::size_t v = low; v < munHigh; ++v)
@@ -784,10 +809,12 @@ public:
     }
     std::size_t Begin() const { return munTotal; }
     const std::vector<DirectedEdge>& Slice() const { return mkSlice; }
+    static constexpr std::size_t kPiece = KV_List<KV_Polygon>::kFlatPiece;
 
 private:
     const KV_List<KV_Polygon>* mpPolygons;
     std::vector<std::uint32_t> mkDegrees;
+    std::vector<std::pair<unsigned int, unsigned int>> mkPieceRanges;
     std::size_t munSliceEdges;
     std::vector<std::uint32_t> mkOffsets;
     std::vector<DirectedEdge> mkSlice;
@@ -803,20 +830,31 @@ std::unique_ptr<SortedEdgeSlices> MakeSortedEdgeSlices(const KV_List<KV_Polygon>
 {
     std::size_t corners = 0;
     unsigned int largest = 0;
+    std::vector<std::pair<unsigned int, unsigned int>> pieceRanges(
+        (static_cast<std::size_t>(PolygonCount(polygons)) + SortedEdgeSlices::kPiece - 1) /
+            SortedEdgeSlices::kPiece,
+        {UINT_MAX, 0u});
     if (polygons != nullptr)
         KV_ForEachPolygon(
             *polygons, 0, polygons->Count(), [](unsigned int) { ThrowIfStopped(); },
-            [&](unsigned int, const auto& polygon)
+            [&](unsigned int p, const auto& polygon)
             {
+                std::pair<unsigned int, unsigned int>& range =
+                    pieceRanges[p / SortedEdgeSlices::kPiece];
                 corners += polygon.Count();
                 for (unsigned int k = 0; k < polygon.Count(); ++k)
+                {
                     largest = std::max(largest, polygon[k]);
+                    range.first = std::min(range.first, polygon[k]);
+                    range.second = std::max(range.second, polygon[k]);
+                }
             });
     if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
         return nullptr;
     std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
     ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
-    return std::make_unique<SortedEdgeSlices>(polygons, std::move(degrees), corners, sliceEdges);
+    return std::make_unique<SortedEdgeSlices>(polygons, std::move(degrees), std::move(pieceRanges),
+                                              corners, sliceEdges);
 }
 }  // namespace
 
