@@ -1161,28 +1161,29 @@ void KV_PolySurfaceActor3D::DrawCornerRun(std::size_t first, std::size_t count,
 void KV_PolySurfaceActor3D::DrawElementsInSteps(unsigned int primitive, std::size_t count,
                                                 const unsigned int* corners)
 {
-    // Steps of whole primitives: a multiple of both three (triangles) and two (lines).
-    while (count != 0)
-    {
-        const std::size_t room = kCornersPerFlush - mnCornersSinceFlush;
-        const std::size_t n = count <= room ? count : room - room % 6;
-        glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT, corners);
-        corners += n;
-        count -= n;
-        CountDrawnCorners(n);
-    }
+    DrawInSteps(
+        count, [primitive, corners](std::size_t first, std::size_t n)
+        { glDrawElements(primitive, static_cast<GLsizei>(n), GL_UNSIGNED_INT, corners + first); });
 }
 
 void KV_PolySurfaceActor3D::DrawArraysInSteps(unsigned int primitive, std::size_t first,
                                               std::size_t count)
 {
-    while (count != 0)
+    DrawInSteps(
+        count, [primitive, first](std::size_t done, std::size_t n)
+        { glDrawArrays(primitive, static_cast<GLint>(first + done), static_cast<GLsizei>(n)); });
+}
+
+template <typename DrawStep>
+void KV_PolySurfaceActor3D::DrawInSteps(std::size_t count, DrawStep draw)
+{
+    // Steps of whole primitives: a multiple of both three (triangles) and two (lines).
+    for (std::size_t done = 0; done < count;)
     {
         const std::size_t room = kCornersPerFlush - mnCornersSinceFlush;
-        const std::size_t n = count <= room ? count : room - room % 6;
-        glDrawArrays(primitive, static_cast<GLint>(first), static_cast<GLsizei>(n));
-        first += n;
-        count -= n;
+        const std::size_t n = count - done <= room ? count - done : room - room % 6;
+        draw(done, n);
+        done += n;
         CountDrawnCorners(n);
     }
 }

@@ -201,6 +201,9 @@ private:
     void DrawElementsInSteps(unsigned int primitive, std::size_t count,
                              const unsigned int* corners);
     void DrawArraysInSteps(unsigned int primitive, std::size_t first, std::size_t count);
+    // draw(first, n) draws corners [first, first + n) of count, step by step.
+    template <typename DrawStep>
+    void DrawInSteps(std::size_t count, DrawStep draw);
     void CountDrawnCorners(std::size_t count);
     static constexpr std::size_t kCornersPerFlush = 3 * 32768;
     void DrawTriangle(unsigned int polygon, unsigned int primitive) const;

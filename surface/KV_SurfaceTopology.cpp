@@ -38,21 +38,28 @@ unsigned int PolygonCount(const KV_List<KV_Polygon>* polygons)
     return polygons ? polygons->Count() : 0;
 }
 
-// Calls use(a, b) for every edge of every polygon, in polygon order and edge order.
+// Calls use(a, b) for every edge of polygons [first, last), in polygon order and edge order.
 template <typename Use>
-void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
+void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, unsigned int first, unsigned int last,
+                        Use use)
 {
-    if (polygons == nullptr)
-        return;
     // A flat run is read as it lies, without a view per polygon: the edge passes go over
     // every polygon several times.
     KV_ForEachPolygon(
-        *polygons, 0, polygons->Count(), [](unsigned int) { ThrowIfStopped(); },
+        *polygons, first, last, [](unsigned int) { ThrowIfStopped(); },
         [&use](unsigned int, const auto& polygon)
         {
             const unsigned int n = polygon.Count();
             for (unsigned int j = 0; j < n; ++j) use(polygon[j], polygon[j + 1 < n ? j + 1 : 0]);
         });
+}
+
+// The same over every polygon.
+template <typename Use>
+void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
+{
+    if (polygons != nullptr)
+        ForEachPolygonEdge(polygons, 0, polygons->Count(), use);
 }
 
 // Sizes result to count empty inner lists of the given block size.
@@ -769,19 +776,13 @@ public:
             const unsigned int first = static_cast<unsigned int>(piece * kPiece);
             const unsigned int last =
                 static_cast<unsigned int>(std::min<std::size_t>(polygonCount, first + kPiece));
-            KV_ForEachPolygon(
-                *mpPolygons, first, last, [](unsigned int) {},
-                [&](unsigned int, const auto& polygon)
-                {
-                    const unsigned int n = polygon.Count();
-                    for (unsigned int j = 0; j < n; ++j)
-                    {
-                        const unsigned int a = polygon[j], b = polygon[j + 1 < n ? j + 1 : 0];
-                        const unsigned int smaller = std::min(a, b);
-                        if (smaller >= lowVertex && smaller < highVertex)
-                            mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
-                    }
-                });
+            ForEachPolygonEdge(mpPolygons, first, last,
+                               [&](unsigned int a, unsigned int b)
+                               {
+                                   const unsigned int smaller = std::min(a, b);
+                                   if (smaller >= lowVertex && smaller < highVertex)
+                                       mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
+                               });
         }
         // Within one smaller vertex, by the larger one, keeping the polygon order.
         std::size_t begin = 0;
