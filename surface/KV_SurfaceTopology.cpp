@@ -62,6 +62,53 @@ void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
         ForEachPolygonEdge(polygons, 0, polygons->Count(), use);
 }
 
+// The smallest and largest corner of each stretch of kStretch polygons ({UINT_MAX, 0} for one
+// without corners). A pass that wants only the edges of a slice of vertices reads only the
+// stretches that can hold them: in a surface that runs in rows a slice's edges lie in a few
+// stretches, and the rest are not read again.
+constexpr unsigned int kStretch = KV_List<KV_Polygon>::kFlatPiece;
+using StretchRanges = std::vector<std::pair<unsigned int, unsigned int>>;
+
+// Calls use(a, b) for every edge in polygon order, as ForEachPolygonEdge, and returns the
+// stretches' ranges.
+template <typename Use>
+StretchRanges ForEachEdgeNotingStretches(const KV_List<KV_Polygon>* polygons, Use use)
+{
+    const unsigned int count = PolygonCount(polygons);
+    StretchRanges ranges((static_cast<std::size_t>(count) + kStretch - 1) / kStretch,
+                         {UINT_MAX, 0u});
+    for (std::size_t piece = 0; piece < ranges.size(); ++piece)
+    {
+        std::pair<unsigned int, unsigned int>& range = ranges[piece];
+        const unsigned int first = static_cast<unsigned int>(piece * kStretch);
+        // Every corner starts one edge.
+        ForEachPolygonEdge(polygons, first, std::min(count, first + kStretch),
+                           [&](unsigned int a, unsigned int b)
+                           {
+                               range.first = std::min(range.first, a);
+                               range.second = std::max(range.second, a);
+                               use(a, b);
+                           });
+    }
+    return ranges;
+}
+
+// Calls use(a, b) in polygon order for every edge of the stretches with a corner in
+// [low, high): every edge with an end there, and others.
+template <typename Use>
+void ForEachEdgeNear(const KV_List<KV_Polygon>* polygons, const StretchRanges& ranges,
+                     std::size_t low, std::size_t high, Use use)
+{
+    const unsigned int count = PolygonCount(polygons);
+    for (std::size_t piece = 0; piece < ranges.size(); ++piece)
+    {
+        if (ranges[piece].second < low || ranges[piece].first >= high)
+            continue;
+        const unsigned int first = static_cast<unsigned int>(piece * kStretch);
+        ForEachPolygonEdge(polygons, first, std::min(count, first + kStretch), use);
+    }
+}
+
 // Sizes result to count empty inner lists of the given block size.
 template <typename Inner>
 void MakeInnerLists(KV_List<Inner>& result, unsigned int count, unsigned int innerBlockSize)
@@ -564,11 +611,11 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 // for each vertex made a stop in the pass wait while millions of small blocks were freed.
 //
 // The edge list follows the order of first use, so it takes one pass with every list at once.
-// The flags alone are made a slice of smaller vertices at a time, with one pass over the
-// polygons a slice: the array then holds a slice's uses (an eighth of them, or 4M, whichever
-// is more), not every use at once (48 MB at 4M triangles). The lists' starts are 32 bits
-// wide whenever the uses fit, and a list's length (which stops one past the limit) is a
-// byte: 12 bytes a vertex less, 96 MB at 16M triangles.
+// The flags alone are made a slice of smaller vertices at a time, with one pass a slice over
+// the stretches of polygons that hold its vertices: the array then holds a slice's uses (an eighth
+// of them, or 4M, whichever is more), not every use at once (48 MB at 4M triangles). The lists'
+// starts are 32 bits wide whenever the uses fit, and a list's length (which stops one past the
+// limit) is a byte: 12 bytes a vertex less, 96 MB at 16M triangles.
 template <typename Offset>
 void EdgesWithOffsets(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                       KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries,
@@ -577,12 +624,12 @@ void EdgesWithOffsets(unsigned int vertexCount, const KV_List<KV_Polygon>* polyg
     const std::size_t kLongList = 32;
     static_assert(kLongList + 1 <= UINT8_MAX, "a list's length is a byte");
     std::vector<Offset> start(static_cast<std::size_t>(vertexCount) + 1, 0);
-    ForEachPolygonEdge(polygons,
-                       [&](unsigned int a, unsigned int b)
-                       {
-                           if (std::max(a, b) < vertexCount)
-                               ++start[std::min(a, b) + 1];
-                       });
+    const StretchRanges stretches = ForEachEdgeNotingStretches(polygons,
+                                                               [&](unsigned int a, unsigned int b)
+                                                               {
+                                                                   if (std::max(a, b) < vertexCount)
+                                                                       ++start[std::min(a, b) + 1];
+                                                               });
     for (unsigned int v = 0; v < vertexCount; ++v) start[v + 1] += start[v];
     const std::size_t total = start[vertexCount];
     const std::size_t budget =
@@ -613,42 +660,42 @@ void EdgesWithOffsets(unsigned int vertexCount, const KV_List<KV_Polygon>* polyg
         slots.reset();
         slots.reset(new unsigned int[start[high] - start[low]]);
         longOpen.clear();
-        ForEachPolygonEdge(polygons,
-                           [&](unsigned int a, unsigned int b)
-                           {
-                               const unsigned int e = std::min(a, b), f = std::max(a, b);
-                               if (f >= vertexCount || e < low || e >= high)
-                                   return;
-                               unsigned int* list = slots.get() + (start[e] - start[low]);
-                               std::uint8_t& count = openCount[e];
-                               bool opened;
-                               if (count > kLongList)
-                               {
-                                   // The count stays past the limit as the mark that the set is used.
-                                   std::unordered_set<unsigned int>& set = longOpen[e];
-                                   opened = set.insert(f).second;
-                                   if (!opened)
-                                       set.erase(f);
-                               }
-                               else
-                               {
-                                   unsigned int* it = std::find(list, list + count, f);
-                                   opened = it == list + count;
-                                   if (opened)
-                                   {
-                                       list[count++] = f;
-                                       if (count > kLongList)
-                                           longOpen[e].insert(list, list + count);
-                                   }
-                                   else
-                                   {
-                                       *it = list[count - 1];
-                                       --count;
-                                   }
-                               }
-                               if (opened && edges)
-                                   edges->Append(KV_Edge(e, f));
-                           });
+        ForEachEdgeNear(polygons, stretches, low, high,
+                        [&](unsigned int a, unsigned int b)
+                        {
+                            const unsigned int e = std::min(a, b), f = std::max(a, b);
+                            if (f >= vertexCount || e < low || e >= high)
+                                return;
+                            unsigned int* list = slots.get() + (start[e] - start[low]);
+                            std::uint8_t& count = openCount[e];
+                            bool opened;
+                            if (count > kLongList)
+                            {
+                                // The count stays past the limit as the mark that the set is used.
+                                std::unordered_set<unsigned int>& set = longOpen[e];
+                                opened = set.insert(f).second;
+                                if (!opened)
+                                    set.erase(f);
+                            }
+                            else
+                            {
+                                unsigned int* it = std::find(list, list + count, f);
+                                opened = it == list + count;
+                                if (opened)
+                                {
+                                    list[count++] = f;
+                                    if (count > kLongList)
+                                        longOpen[e].insert(list, list + count);
+                                }
+                                else
+                                {
+                                    *it = list[count - 1];
+                                    --count;
+                                }
+                            }
+                            if (opened && edges)
+                                edges->Append(KV_Edge(e, f));
+                        });
         if (vertexBoundaries == nullptr)
             continue;
         auto flag = [&](unsigned int e, unsigned int f)
@@ -730,13 +777,12 @@ class SortedEdgeSlices
 public:
     // vertexRange: one past the largest vertex index; degrees: for each smaller vertex, the
     // number of edges whose smaller vertex it is.
-    // pieceRanges: for each stretch of kPiece polygons, its smallest and largest corner.
+    // stretches: the polygons' stretch ranges.
     SortedEdgeSlices(const KV_List<KV_Polygon>* polygons, std::vector<std::uint32_t> degrees,
-                     std::vector<std::pair<unsigned int, unsigned int>> pieceRanges,
-                     std::size_t total, std::size_t sliceEdges)
+                     StretchRanges stretches, std::size_t total, std::size_t sliceEdges)
         : mpPolygons(polygons),
           mkDegrees(std::move(degrees)),
-          mkPieceRanges(std::move(pieceRanges)),
+          mkStretches(std::move(stretches)),
           // Each slice costs a pass over every polygon: with slices of a fixed size the passes
           // would grow with the surface, and the time with its square. At most eight slices
           // (an eighth of the list), however large the surface.
@@ -765,25 +811,13 @@ public:
         for (std::size_t v = low; v < munHigh; ++v)
             mkOffsets[v - low + 1] = mkOffsets[v - low] + mkDegrees[v];
         const std::size_t lowVertex = low, highVertex = munHigh;
-        // Only the stretches with a corner in the slice: in a surface that runs in rows a
-        // slice's edges lie in an eighth of the polygons, and the rest are not read again.
-        const unsigned int polygonCount = PolygonCount(mpPolygons);
-        for (std::size_t piece = 0; piece < mkPieceRanges.size(); ++piece)
-        {
-            ThrowIfStopped();
-            if (mkPieceRanges[piece].second < lowVertex || mkPieceRanges[piece].first >= highVertex)
-                continue;
-            const unsigned int first = static_cast<unsigned int>(piece * kPiece);
-            const unsigned int last =
-                static_cast<unsigned int>(std::min<std::size_t>(polygonCount, first + kPiece));
-            ForEachPolygonEdge(mpPolygons, first, last,
-                               [&](unsigned int a, unsigned int b)
-                               {
-                                   const unsigned int smaller = std::min(a, b);
-                                   if (smaller >= lowVertex && smaller < highVertex)
-                                       mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
-                               });
-        }
+        ForEachEdgeNear(mpPolygons, mkStretches, lowVertex, highVertex,
+                        [&](unsigned int a, unsigned int b)
+                        {
+                            const unsigned int smaller = std::min(a, b);
+                            if (smaller >= lowVertex && smaller < highVertex)
+                                mkSlice[mkOffsets[smaller - lowVertex]++] = {a, b};
+                        });
         // Within one smaller vertex, by the larger one, keeping the polygon order.
         std::size_t begin = 0;
         for (std::size_t v = low; v < munHigh; ++v)
@@ -810,12 +844,11 @@ public:
     }
     std::size_t Begin() const { return munTotal; }
     const std::vector<DirectedEdge>& Slice() const { return mkSlice; }
-    static constexpr std::size_t kPiece = KV_List<KV_Polygon>::kFlatPiece;
 
 private:
     const KV_List<KV_Polygon>* mpPolygons;
     std::vector<std::uint32_t> mkDegrees;
-    std::vector<std::pair<unsigned int, unsigned int>> mkPieceRanges;
+    StretchRanges mkStretches;
     std::size_t munSliceEdges;
     std::vector<std::uint32_t> mkOffsets;
     std::vector<DirectedEdge> mkSlice;
@@ -831,30 +864,17 @@ std::unique_ptr<SortedEdgeSlices> MakeSortedEdgeSlices(const KV_List<KV_Polygon>
 {
     std::size_t corners = 0;
     unsigned int largest = 0;
-    std::vector<std::pair<unsigned int, unsigned int>> pieceRanges(
-        (static_cast<std::size_t>(PolygonCount(polygons)) + SortedEdgeSlices::kPiece - 1) /
-            SortedEdgeSlices::kPiece,
-        {UINT_MAX, 0u});
-    if (polygons != nullptr)
-        KV_ForEachPolygon(
-            *polygons, 0, polygons->Count(), [](unsigned int) { ThrowIfStopped(); },
-            [&](unsigned int p, const auto& polygon)
-            {
-                std::pair<unsigned int, unsigned int>& range =
-                    pieceRanges[p / SortedEdgeSlices::kPiece];
-                corners += polygon.Count();
-                for (unsigned int k = 0; k < polygon.Count(); ++k)
-                {
-                    largest = std::max(largest, polygon[k]);
-                    range.first = std::min(range.first, polygon[k]);
-                    range.second = std::max(range.second, polygon[k]);
-                }
-            });
+    StretchRanges stretches = ForEachEdgeNotingStretches(polygons,
+                                                         [&](unsigned int a, unsigned int)
+                                                         {
+                                                             ++corners;
+                                                             largest = std::max(largest, a);
+                                                         });
     if (corners == 0 || corners > UINT32_MAX || largest >= 2 * corners + 1024)
         return nullptr;
     std::vector<std::uint32_t> degrees(static_cast<std::size_t>(largest) + 1, 0);
     ForEachPolygonEdge(polygons, [&](unsigned int a, unsigned int b) { ++degrees[std::min(a, b)]; });
-    return std::make_unique<SortedEdgeSlices>(polygons, std::move(degrees), std::move(pieceRanges),
+    return std::make_unique<SortedEdgeSlices>(polygons, std::move(degrees), std::move(stretches),
                                               corners, sliceEdges);
 }
 }  // namespace

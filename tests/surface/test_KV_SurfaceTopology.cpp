@@ -559,7 +559,8 @@ TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
 {
     // Rough grids, a soup of repeated and turned triangles over few vertices (long runs of
     // equal keys, pairs cancelling next to the list's first places), tiny lists, and vertex
-    // numbers far past the corners (sorted whole); every slice size from one vertex up.
+    // numbers far past the corners (sorted whole); every slice size from one vertex up. The
+    // flags of boundary vertices are made in the same slices.
     std::vector<KV_PolySurface> surfaces(26);
     for (unsigned int seed = 1; seed <= 20; ++seed) MakeRoughSurface(surfaces[seed - 1], 3 + seed % 9, seed);
     std::mt19937 random(11);
@@ -596,18 +597,25 @@ TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
         surfaces.back().Polygons().Append(MakePolygon({5 * t, 5 * t + 1, 5 * t + columns + 2}));
     for (std::size_t k = 0; k < surfaces.size(); ++k)
     {
-        // Edges of more than two polygon edges, counted directly.
+        // Edges of more than two polygon edges, and the ends of edges of odd use among the
+        // first vertexCount, counted directly.
+        const unsigned int vertexCount = 30000;
         std::map<std::pair<unsigned int, unsigned int>, unsigned int> uses;
         const KV_List<KV_Polygon>& polygons = *surfaces[k].mpPolygons;
         for (unsigned int p = 0; p < polygons.Count(); ++p)
             for (unsigned int j = 0; j < polygons[p].Count(); ++j)
             {
                 const unsigned int a = polygons[p][j], b = polygons[p][(j + 1) % polygons[p].Count()];
-                if (a != b)
-                    ++uses[{std::min(a, b), std::max(a, b)}];
+                ++uses[{std::min(a, b), std::max(a, b)}];
             }
         std::size_t overshared = 0;
-        for (const auto& use : uses) overshared += use.second > 2 ? 1 : 0;
+        std::vector<char> ends(vertexCount, 0);
+        for (const auto& use : uses)
+        {
+            overshared += use.first.first != use.first.second && use.second > 2 ? 1 : 0;
+            if (use.second % 2 == 1 && use.first.second < vertexCount)
+                ends[use.first.first] = ends[use.first.second] = 1;
+        }
         const auto whole = topology::UnchainedBoundaryEdgesBySort(surfaces[k].mpPolygons);
         const bool large = surfaces[k].mpPolygons->Count() > 16384;
         for (std::size_t slice : {std::size_t(1), std::size_t(3), std::size_t(40), std::size_t(0)})
@@ -615,6 +623,10 @@ TEST(SurfaceTopology, SlicedEdgeSortsMatchTheWholeSort)
             if (large && slice < 40)
                 slice *= 2000;  // a slice a vertex would pass over the list too often
             EXPECT_EQ(topology::OversharedEdgeCount(surfaces[k].mpPolygons, slice), overshared)
+                << "surface " << k << ", slice " << slice;
+            KV_List<char> flags;
+            topology::Edges(vertexCount, surfaces[k].mpPolygons, nullptr, &flags, slice);
+            EXPECT_TRUE(std::equal(ends.begin(), ends.end(), &flags[0]))
                 << "surface " << k << ", slice " << slice;
             const auto sliced = topology::UnchainedBoundaryEdges(surfaces[k].mpPolygons, slice);
             ASSERT_EQ(sliced.size(), whole.size()) << "surface " << k << ", slice " << slice;
