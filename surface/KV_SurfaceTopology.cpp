@@ -612,10 +612,10 @@ void PolygonPolygons(const KV_List<KV_Polygon>* polygons,
 //
 // The edge list follows the order of first use, so it takes one pass with every list at once.
 // The flags alone are made a slice of smaller vertices at a time, with one pass a slice over
-// the stretches of polygons that hold its vertices: the array then holds a slice's uses (an eighth
-// of them, or 4M, whichever is more), not every use at once (48 MB at 4M triangles). The lists'
-// starts are 32 bits wide whenever the uses fit, and a list's length (which stops one past the
-// limit) is a byte: 12 bytes a vertex less, 96 MB at 16M triangles.
+// the stretches of polygons that hold its vertices: the array then holds a slice's uses (an
+// eighth of them, or 4M, whichever is more), not every use at once (48 MB at 4M triangles).
+// The lists' starts are 32 bits wide whenever the uses fit, and a list's length (which stops
+// one past the limit) is a byte: 12 bytes a vertex less, 96 MB at 16M triangles.
 template <typename Offset>
 void EdgesWithOffsets(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                       KV_List<KV_Edge>* edges, KV_List<char>* vertexBoundaries,
