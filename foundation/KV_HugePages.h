@@ -13,9 +13,10 @@ const char* KV_HugePageTunables(const char* current, char* buffer, unsigned long
 // Whether huge pages are worth asking for here: whether a fault of a small page costs more
 // than a few microseconds (timed on a few megabytes, the quicker of two tries). Where small
 // faults are dear (15 us each under one hypervisor seen: a third of a 4M-triangle load),
-// huge pages save most of it. Where they are cheap (under a microsecond), huge pages save
-// little and lose more: a huge page freed goes back to the host at once, the next one comes
-// cold, and a 16M-triangle load spent 1.5 to 2 s more in the kernel with them.
+// huge pages save most of it. Where they are cheap (under a microsecond, under another),
+// huge pages came dearer still: a 4M-triangle load of the floor viewer took 3.2 s with them
+// against 1.05 s without, and osftool info of 16M triangles spent 1.5 to 3 s more in the
+// kernel.
 bool KV_HugePagesPay();
 
 // Starts executable again with argv and the setting added to the environment, when the
