@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -485,7 +486,34 @@ void KV_PSO_ComputeNormals::Refine()
         surface.mpPolygons != nullptr && surface.mpPolygons->FlatCornerCount() == 3 &&
         (surface.mpPolygonNormals == nullptr ||
          surface.mpPolygonNormals->Count() != surface.PolygonCount());
-    if (storedPolygons == nullptr && (!averaged || storedNeighbours == nullptr))
+    // The vertices in pieces of about equal size, a few per thread, so that a thread that
+    // finishes early takes another.
+    const unsigned int threads = mpExecutor != nullptr ? mpExecutor->ThreadCount() : 0;
+    unsigned int pieces = 1;
+    if (threads > 0)
+        pieces = std::min({2 * (threads + 1), 16u, std::max(1u, vertexCount / kConcurrentFrom)});
+    const bool rowsWanted = storedPolygons == nullptr && (!averaged || storedNeighbours == nullptr);
+    // Where the polygons run in rows and no averaging reads the whole table first, each piece
+    // makes the rows of its own vertices from the stretches of polygons that hold them, in a
+    // table its thread keeps for its next piece: a few pieces' rows at a time, not the whole
+    // table (768 MB at 64M triangles), and in memory already made present.
+    topology::StretchRanges stretches;
+    if (rowsWanted && (averaged || meanAsRefined) && threads > 0 && surface.mpPolygons != nullptr)
+    {
+        const unsigned int many = std::min(32u, std::max(pieces, vertexCount / kRowsPerPiece));
+        stretches = topology::PolygonStretches(surface.mpPolygons);
+        std::size_t read = 0;
+        for (unsigned int k = 0; k < many; ++k)
+            read += topology::StretchesMeeting(
+                stretches, static_cast<unsigned int>(std::uint64_t(vertexCount) * k / many),
+                static_cast<unsigned int>(std::uint64_t(vertexCount) * (k + 1) / many));
+        if (many > 1 && read <= stretches.size() + stretches.size() / 4 + 2 * many)
+            pieces = many;
+        else
+            stretches.clear();
+    }
+    const bool ranged = !stretches.empty();
+    if (rowsWanted && !ranged)
         compact = MakeCompactTable(!averaged && !meanAsRefined);
     if (meanAsRefined)
     {
@@ -527,7 +555,8 @@ void KV_PSO_ComputeNormals::Refine()
     const KV_Vector3D* positions = piece.get();
     const unsigned int positionCount = positions != nullptr ? surface.mpVertices->Count() : 0;
 
-    auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf)
+    auto refineWith = [&](unsigned int first, unsigned int last, auto&& neighboursOf,
+                          const topology::CompactVertexPolygons* rows)
     {
         std::optional<RecentTriangleNormals> recent;
         if (meanAsRefined)
@@ -538,12 +567,12 @@ void KV_PSO_ComputeNormals::Refine()
                 return;
             if (meanAsRefined && positions != nullptr)
                 normals[i] = MeanTriangleNormal(
-                    (*compact)[i], *surface.mpPolygons,
+                    (*rows)[i], *surface.mpPolygons,
                     [positions, count = positionCount](unsigned int v)
                     { return v < count ? positions[v] : KV_Vector3D(0.0f, 0.0f, 0.0f); },
                     *recent);
             else if (meanAsRefined)
-                normals[i] = MeanTriangleNormal((*compact)[i], *surface.mpPolygons,
+                normals[i] = MeanTriangleNormal((*rows)[i], *surface.mpPolygons,
                                                 [&surface](unsigned int v)
                                                 { return Position(surface.mpVertices, v); },
                                                 *recent);
@@ -583,38 +612,60 @@ void KV_PSO_ComputeNormals::Refine()
             normals[i] = KV_PlaneFitter::Normal(scatter, normals[i]);
         }
     };
+    std::mutex tablesHeld;
+    std::vector<std::unique_ptr<topology::CompactVertexPolygons>> tables;
     auto refine = [&](unsigned int first, unsigned int last)
     {
+        const topology::CompactVertexPolygons* rows = compact.get();
+        std::unique_ptr<topology::CompactVertexPolygons> own;
+        if (ranged)
+        {
+            {
+                const std::lock_guard<std::mutex> lock(tablesHeld);
+                if (!tables.empty())
+                {
+                    own = std::move(tables.back());
+                    tables.pop_back();
+                }
+            }
+            if (own == nullptr)
+                own = std::make_unique<topology::CompactVertexPolygons>();
+            own->MakeRows(first, last, vertexCount, surface.mpPolygons, stretches);
+            rows = own.get();
+        }
         if (storedNeighbours != nullptr)
         {
-            refineWith(first, last,
-                       [&](unsigned int i) -> KV_IndexView
-                       { return (*storedNeighbours)[i]; });
-            return;
+            refineWith(
+                first, last, [&](unsigned int i) -> KV_IndexView { return (*storedNeighbours)[i]; },
+                rows);
         }
-        std::vector<std::uint64_t> sorted;
-        std::vector<unsigned int> neighbours;
-        neighbours.reserve(64);
-        const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
-        auto from = [&](const auto& vertexPolygons)
-        {
-            refineWith(first, last,
-                       [&](unsigned int i) -> KV_IndexView {
-                           return NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
-                                               neighbours);
-                       });
-        };
-        if (storedPolygons != nullptr)
-            from(*storedPolygons);
         else
-            from(*compact);
+        {
+            std::vector<std::uint64_t> sorted;
+            std::vector<unsigned int> neighbours;
+            neighbours.reserve(64);
+            const KV_List<KV_Polygon>& polygons = *surface.mpPolygons;
+            auto from = [&](const auto& vertexPolygons)
+            {
+                refineWith(
+                    first, last,
+                    [&](unsigned int i) -> KV_IndexView {
+                        return NeighboursOf(i, vertexPolygons, polygons, vertexCount, sorted,
+                                            neighbours);
+                    },
+                    rows);
+            };
+            if (storedPolygons != nullptr)
+                from(*storedPolygons);
+            else
+                from(*rows);
+        }
+        if (own != nullptr)
+        {
+            const std::lock_guard<std::mutex> lock(tablesHeld);
+            tables.push_back(std::move(own));
+        }
     };
-    // The vertices in pieces of about equal size, a few per thread, so that a thread that
-    // finishes early takes another.
-    unsigned int pieces = 1;
-    if (mpExecutor != nullptr && mpExecutor->ThreadCount() > 0)
-        pieces = std::min({2 * (mpExecutor->ThreadCount() + 1), 16u,
-                           std::max(1u, vertexCount / kConcurrentFrom)});
     if (pieces == 1)
     {
         refine(0, vertexCount);

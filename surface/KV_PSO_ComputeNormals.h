@@ -60,6 +60,9 @@ public:
 private:
     // Below this many vertices (or polygons) a piece of its own costs more than it saves.
     static constexpr unsigned int kConcurrentFrom = 1024;
+    // Vertices a piece that makes its own rows of vertex polygons takes at least: fewer, and
+    // the stretches of polygons it shares with the pieces beside it are read too often.
+    static constexpr unsigned int kRowsPerPiece = 1u << 18;
 
     bool Stopped() const { return mpStop != nullptr && mpStop->load(std::memory_order_relaxed); }
 

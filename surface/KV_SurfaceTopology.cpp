@@ -62,12 +62,22 @@ void ForEachPolygonEdge(const KV_List<KV_Polygon>* polygons, Use use)
         ForEachPolygonEdge(polygons, 0, polygons->Count(), use);
 }
 
-// The smallest and largest corner of each stretch of kStretch polygons ({UINT_MAX, 0} for one
-// without corners). A pass that wants only the edges of a slice of vertices reads only the
-// stretches that can hold them: in a surface that runs in rows a slice's edges lie in a few
-// stretches, and the rest are not read again.
 constexpr unsigned int kStretch = KV_List<KV_Polygon>::kFlatPiece;
-using StretchRanges = std::vector<std::pair<unsigned int, unsigned int>>;
+
+// Calls walk(begin, end) for the polygons [begin, end) of each stretch with a corner in
+// [low, high), in order.
+template <typename Walk>
+void ForEachStretchMeeting(unsigned int polygonCount, const StretchRanges& ranges, std::size_t low,
+                           std::size_t high, Walk walk)
+{
+    for (std::size_t piece = 0; piece < ranges.size(); ++piece)
+    {
+        if (ranges[piece].second < low || ranges[piece].first >= high)
+            continue;
+        const unsigned int first = static_cast<unsigned int>(piece * kStretch);
+        walk(first, std::min(polygonCount, first + kStretch));
+    }
+}
 
 // Calls use(a, b) for every edge in polygon order, as ForEachPolygonEdge, and returns the
 // stretches' ranges.
@@ -99,14 +109,9 @@ template <typename Use>
 void ForEachEdgeNear(const KV_List<KV_Polygon>* polygons, const StretchRanges& ranges,
                      std::size_t low, std::size_t high, Use use)
 {
-    const unsigned int count = PolygonCount(polygons);
-    for (std::size_t piece = 0; piece < ranges.size(); ++piece)
-    {
-        if (ranges[piece].second < low || ranges[piece].first >= high)
-            continue;
-        const unsigned int first = static_cast<unsigned int>(piece * kStretch);
-        ForEachPolygonEdge(polygons, first, std::min(count, first + kStretch), use);
-    }
+    ForEachStretchMeeting(PolygonCount(polygons), ranges, low, high,
+                          [&](unsigned int first, unsigned int last)
+                          { ForEachPolygonEdge(polygons, first, last, use); });
 }
 
 // Sizes result to count empty inner lists of the given block size.
@@ -316,6 +321,19 @@ void BuildVertexPolygonRows(unsigned int vertexCount, const KV_List<KV_Polygon>*
 }
 }  // namespace
 
+StretchRanges PolygonStretches(const KV_List<KV_Polygon>* polygons)
+{
+    return ForEachEdgeNotingStretches(polygons, [](unsigned int, unsigned int) {});
+}
+
+std::size_t StretchesMeeting(const StretchRanges& stretches, unsigned int first, unsigned int last)
+{
+    std::size_t meeting = 0;
+    ForEachStretchMeeting(UINT_MAX, stretches, first, last,
+                          [&meeting](unsigned int, unsigned int) { ++meeting; });
+    return meeting;
+}
+
 CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
                                              const KV_List<KV_Polygon>* polygons,
                                              KV_Executor* executor)
@@ -325,8 +343,58 @@ CompactVertexPolygons::CompactVertexPolygons(unsigned int vertexCount,
                            {
                                // Left unset: the fill writes every place.
                                mkPolygons.reset(new unsigned int[size]);
+                               munCapacity = size;
                                return mkPolygons.get();
                            });
+}
+
+void CompactVertexPolygons::MakeRows(unsigned int first, unsigned int last,
+                                     unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
+                                     const StretchRanges& stretches)
+{
+    last = std::min(last, vertexCount);
+    first = std::min(first, last);
+    munFirst = first;
+    mkStart.assign(static_cast<std::size_t>(last - first) + 1, 0);
+    if (polygons == nullptr || first == last)
+        return;
+    // As BuildVertexPolygonRows in one piece: counts, cursors, then each row's polygons in
+    // polygon order.
+    auto each = [&](auto use)
+    {
+        ForEachStretchMeeting(polygons->Count(), stretches, first, last,
+                              [&](unsigned int begin, unsigned int end)
+                              {
+                                  ForEachPolygon(
+                                      *polygons, begin, end,
+                                      [&](unsigned int p, const auto& corners)
+                                      {
+                                          for (unsigned int k = 0; k < corners.Count(); ++k)
+                                              if (corners[k] >= first && corners[k] < last)
+                                                  use(corners[k] - first, p);
+                                      });
+                              });
+    };
+    each([this](unsigned int r, unsigned int) { ++mkStart[r + 1]; });
+    std::size_t total = 0;
+    for (std::size_t r = 0; r + 1 < mkStart.size(); ++r)
+    {
+        const unsigned int uses = mkStart[r + 1];
+        mkStart[r] = static_cast<unsigned int>(total);  // a cursor until the fill is done
+        total += uses;
+        if (total > UINT32_MAX)
+            throw KV_ListAllocError();
+    }
+    if (total > munCapacity)
+    {
+        mkPolygons.reset();
+        mkPolygons.reset(new unsigned int[total]);
+        munCapacity = total;
+    }
+    unsigned int* const indices = mkPolygons.get();
+    each([this, indices](unsigned int r, unsigned int p) { indices[mkStart[r]++] = p; });
+    for (std::size_t r = mkStart.size() - 1; r > 0; --r) mkStart[r] = mkStart[r - 1];
+    mkStart[0] = 0;
 }
 
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,

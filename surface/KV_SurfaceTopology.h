@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class KV_Executor;
@@ -53,6 +54,14 @@ void Reset(KV_List<T>& list, unsigned int blockSize)
 void VertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                     IndexLists& result, KV_Executor* executor = nullptr);
 
+// The smallest and largest corner of each stretch of KV_List<KV_Polygon>::kFlatPiece polygons
+// ({UINT_MAX, 0} for one without corners). A pass that wants only some vertices' uses reads
+// only the stretches that can hold them: in a surface that runs in rows, a few.
+using StretchRanges = std::vector<std::pair<unsigned int, unsigned int>>;
+StretchRanges PolygonStretches(const KV_List<KV_Polygon>* polygons);
+// How many stretches have a corner in [first, last).
+std::size_t StretchesMeeting(const StretchRanges& stretches, unsigned int first, unsigned int last);
+
 // The vertex polygons in one flat array: the same lists as VertexPolygons, for temporaries,
 // without a heap block per vertex. Read-only; rows are valid while the object lives.
 class CompactVertexPolygons
@@ -60,6 +69,15 @@ class CompactVertexPolygons
 public:
     CompactVertexPolygons(unsigned int vertexCount, const KV_List<KV_Polygon>* polygons,
                           KV_Executor* executor = nullptr);
+    // No rows until MakeRows.
+    CompactVertexPolygons() : mkStart(1, 0) {}
+
+    // Makes the rows of vertices [first, last) alone (below vertexCount; row v is read as
+    // [v] all the same), from the stretches of polygons that meet them, in the storage the
+    // rows before had where it is large enough: one table serves piece after piece of the
+    // vertices, from memory already made present.
+    void MakeRows(unsigned int first, unsigned int last, unsigned int vertexCount,
+                  const KV_List<KV_Polygon>* polygons, const StretchRanges& stretches);
 
     class Row
     {
@@ -73,15 +91,19 @@ public:
         unsigned int munCount;
     };
 
-    unsigned int Count() const { return static_cast<unsigned int>(mkStart.size() - 1); }
+    // One past the last row.
+    unsigned int Count() const { return munFirst + static_cast<unsigned int>(mkStart.size() - 1); }
     Row operator[](unsigned int v) const
     {
-        return Row(mkPolygons.get() + mkStart[v], mkStart[v + 1] - mkStart[v]);
+        const unsigned int r = v - munFirst;
+        return Row(mkPolygons.get() + mkStart[r], mkStart[r + 1] - mkStart[r]);
     }
 
 private:
-    std::vector<unsigned int> mkStart;  // row v is [mkStart[v], mkStart[v + 1])
+    unsigned int munFirst = 0;          // the vertex of the first row
+    std::vector<unsigned int> mkStart;  // row r is [mkStart[r], mkStart[r + 1])
     std::unique_ptr<unsigned int[]> mkPolygons;
+    std::size_t munCapacity = 0;  // of mkPolygons
 };
 
 // The functions below that read vertex polygons take either form.

@@ -641,7 +641,8 @@ TEST(SurfaceTopology, VertexPolygonsMadeInTwoHalvesAreTheOnePassLists)
 {
     // Large enough to be made in two halves: triangles and quads in flat runs, corners past
     // the vertices in both halves, and polygons as list objects with a vertex named twice;
-    // each with an executor and without, against a direct count. A set flag stops the halves.
+    // each with an executor and without, and a piece of vertices at a time, against a direct
+    // count. A set flag stops the halves.
     const std::pair<const char*, std::function<void(KV_PolySurface&)>> cases[] = {
         {"triangles", [](KV_PolySurface& s) { MakeGrid(s, 190); }},
         {"quads", [](KV_PolySurface& s) { MakeGrid(s, 260, 0.0, 1, true); }},
@@ -682,6 +683,23 @@ TEST(SurfaceTopology, VertexPolygonsMadeInTwoHalvesAreTheOnePassLists)
                 for (unsigned int k = 0; k < compact[v].Count(); ++k)
                     rows[v].push_back(compact[v][k]);
             EXPECT_EQ(rows, expected) << (e != nullptr ? "halves" : "one pass");
+        }
+        // The rows made a piece of vertices at a time in one table, each piece from the
+        // stretches of polygons that meet it (the last piece asks past the vertices).
+        const topology::StretchRanges stretches = topology::PolygonStretches(s.mpPolygons);
+        for (unsigned int pieces : {1u, 7u, 300u})
+        {
+            topology::CompactVertexPolygons table;
+            Lists rows(n);
+            for (unsigned int k = 0; k < pieces; ++k)
+            {
+                const unsigned int first = n * k / pieces, last = n * (k + 1) / pieces;
+                table.MakeRows(first, k + 1 == pieces ? n + 5 : last, n, s.mpPolygons, stretches);
+                for (unsigned int v = first; v < last; ++v)
+                    for (unsigned int j = 0; j < table[v].Count(); ++j)
+                        rows[v].push_back(table[v][j]);
+            }
+            EXPECT_EQ(rows, expected) << pieces << " pieces";
         }
         const std::atomic<bool> set{true};
         const topology::StopScope scope(&set);
