@@ -838,8 +838,9 @@ namespace
 // The directed edges sorted as SortByUndirectedKey sorts them, handed out one slice of
 // smaller vertices at a time, from the largest down: only a slice of the list is ever held,
 // not the whole list and a sort buffer beside it (two 96 MB arrays for 4M triangles). Each
-// slice is made by one pass over the polygons (edges land in polygon order, so the order
-// among equal keys is kept) and ordered by the larger vertex within each smaller one.
+// slice is made by one pass over the stretches of polygons that hold its vertices (edges land
+// in polygon order, so the order among equal keys is kept) and ordered by the larger vertex
+// within each smaller one.
 class SortedEdgeSlices
 {
 public:
@@ -851,9 +852,9 @@ public:
         : mpPolygons(polygons),
           mkDegrees(std::move(degrees)),
           mkStretches(std::move(stretches)),
-          // Each slice costs a pass over every polygon: with slices of a fixed size the passes
-          // would grow with the surface, and the time with its square. At most eight slices
-          // (an eighth of the list), however large the surface.
+          // Where the polygons do not run in rows, each slice costs a pass over every polygon:
+          // with slices of a fixed size the passes would grow with the surface, and the time
+          // with its square. At most eight slices (an eighth of the list), however large.
           munSliceEdges(sliceEdges != 0
                             ? sliceEdges
                             : std::max<std::size_t>(std::size_t(1) << 22, total / 8 + 1)),
